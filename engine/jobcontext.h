@@ -1,0 +1,58 @@
+// The job context: what every job and the application shell share. The process-wide values
+// that the Pack and Unpack commands fill on the main thread before a job starts, the job
+// state, the window messages that a worker sends to the main window, reporting to the user,
+// and the overwrite check.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/mainwindow.h"
+
+// State of the running job, shown in the status bar; JOB_IDLE when none runs.
+enum JobState : int {
+    JOB_IDLE = 0,
+    JOB_COMPRESSING = 1,
+    JOB_SPLITTING = 2,
+    JOB_DECOMPRESSING = 3,
+    JOB_JOINING = 4,
+};
+
+// Window messages from a job to the main window.
+enum : unsigned {
+    WM_USER = 0x400,
+    WM_JOBSTATE = WM_USER + 1, // posted; wParam = JobState
+    WM_FINDFILE = WM_USER + 2, // sent; lParam = FindVolumeRequest*; answers a malloc'ed path or 0
+    WM_JOBBUSY = WM_USER + 3,  // sent; begins or restores the wait cursor
+    WM_JOBDONE = WM_USER + 4,  // sent; ends the wait cursor
+};
+
+// What WM_FINDFILE carries when a volume of a set is missing. Both texts belong to the
+// sending worker and are valid only during the call. The answer is a path allocated with
+// malloc/calloc, which the sender releases with free, or 0 when the user chose none.
+struct FindVolumeRequest {
+    const char* pszExt;  // the volume's extension without its dot, e.g. "1KX"
+    const char* pszName; // the base name, without folder or extension
+};
+
+// Job context. Written on the main thread before a worker starts; read by the worker.
+extern std::string g_strProjectPath;
+extern std::string g_strPackedPath;
+extern int g_bSplitFile;
+extern int g_nVolumeSize;
+extern std::string g_strPackedExt;
+extern std::string g_strProjectExt;
+extern int g_nJobState;                   // main thread only
+extern std::int64_t g_nLogLength;
+extern std::vector<std::string> g_fileNames;
+
+// Reporting.
+void AppendStatus(const std::string& text);
+void AppendStatusId(unsigned id);
+void SetProgress(int percent);
+void SetJobState(int state);              // main thread only
+void EnableWhenIdle(CommandUpdate& cmd);
+int CheckStream(std::FILE* stream, int messageId);
+int CheckExistingFile(const std::string& path);
