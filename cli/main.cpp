@@ -1,6 +1,8 @@
 // packtool-cli: the console front end of Pack Tool, for scripts and terminals.
-#include <cstdio>
+#include <algorithm>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/commands.h"
 
@@ -8,7 +10,27 @@ namespace {
 
 constexpr int EXIT_USAGE = 2;
 
+std::vector<std::pair<int, AddCommandFn>>& Registry()
+{
+    static std::vector<std::pair<int, AddCommandFn>> registry;
+    return registry;
+}
+
 } // namespace
+
+CommandRegistration::CommandRegistration(int order, AddCommandFn add)
+{
+    Registry().emplace_back(order, add);
+}
+
+void AddRegisteredCommands(CLI::App& app, int& exitStatus)
+{
+    auto commands = Registry();
+    std::stable_sort(commands.begin(), commands.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& command : commands)
+        command.second(app, exitStatus);
+}
 
 int main(int argc, char** argv)
 {
@@ -19,8 +41,7 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
 
     int exitStatus = 0;
-    AddImplodeCommand(app, exitStatus);
-    AddExplodeCommand(app, exitStatus);
+    AddRegisteredCommands(app, exitStatus);
 
     try {
         app.parse(argc, argv);
