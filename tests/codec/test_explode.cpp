@@ -48,7 +48,8 @@ unsigned ReadPiece(unsigned char* buf, unsigned* size, void* param)
     std::size_t n = src.pieces.empty() ? *size : src.pieces[std::min(src.piece, src.pieces.size() - 1)];
     ++src.piece;
     n = std::min({n, std::size_t{*size}, src.stream->size() - src.pos});
-    std::memcpy(buf, src.stream->data() + src.pos, n);
+    if (n != 0)
+        std::memcpy(buf, src.stream->data() + src.pos, n);
     src.pos += n;
     return static_cast<unsigned>(n);
 }
