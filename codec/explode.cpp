@@ -35,6 +35,15 @@ constexpr unsigned MAX_TOKEN_BITS = 1 + 7 + 8 + 8 + 6;
 constexpr unsigned REFILL_BITS = 56;
 static_assert(MAX_TOKEN_BITS + LOOKAHEAD_BITS <= REFILL_BITS, "one refill must cover a whole token");
 
+// Runs of binary literals (all of incompressible data, much of text) are decoded five at a
+// time when their flag bits are all 0: 45 bits plus the lookahead fit one refill.
+constexpr unsigned BINARY_LITERAL_BITS = 9;
+constexpr unsigned BATCH_LITERALS = 5;
+constexpr unsigned BATCH_BITS = BATCH_LITERALS * BINARY_LITERAL_BITS + LOOKAHEAD_BITS;
+constexpr std::uint64_t BATCH_FLAGS = 0x1008040201; // bits 0, 9, 18, 27, 36
+static_assert(BATCH_BITS <= REFILL_BITS, "one refill must cover a batch of literals");
+static_assert(MAX_TOKEN_BITS + LOOKAHEAD_BITS <= BATCH_BITS, "a refill for a batch covers any token");
+
 // Length class and extra value of the end code (length 519).
 constexpr unsigned END_CODE_CLASS = 15;
 constexpr unsigned END_CODE_EXTRA = 255;
@@ -237,12 +246,14 @@ inline bool DecodeAsciiLiteral(ExplodeWork& w, BitReader& r, unsigned& byte)
 
 // Decodes one token: a literal (value = the byte), a match (value = its length, distance in
 // *distance), the end code, or the end of the input before the token was complete.
-inline Token DecodeToken(ExplodeWork& w, BitReader& r, unsigned& value, unsigned& distance)
+template <bool kAscii>
+inline Token DecodeToken(ExplodeWork& w, BitReader& r, unsigned dictBits, unsigned& value,
+                         unsigned& distance)
 {
     if (!CanDrop(w, r, 1))
         return Token::InputEnded;
     if ((r.buf & 1) == 0) {
-        if (w.nType == CODEC_BINARY) {
+        if (!kAscii) {
             if (!CanDrop(w, r, 1 + 8))
                 return Token::InputEnded;
             value = static_cast<unsigned>(r.buf >> 1) & 0xFF;
@@ -278,7 +289,7 @@ inline Token DecodeToken(ExplodeWork& w, BitReader& r, unsigned& value, unsigned
     // Distance: its code, then the low bits (2 for a length-2 match, else k) as they stand.
     const unsigned distCode = w.abDistIndex[Peek(r, 8)];
     const unsigned codeBits = w.abDistBits[distCode];
-    const unsigned lowBits = length == 2 ? 2 : w.nDictBits;
+    const unsigned lowBits = length == 2 ? 2 : dictBits;
     if (!CanDrop(w, r, codeBits + lowBits))
         return Token::InputEnded;
     Drop(r, codeBits);
@@ -313,29 +324,40 @@ inline void CopyMatch(unsigned char* dst, unsigned distance, unsigned length)
     }
 }
 
+template <bool kAscii>
 unsigned DecodeStream(ExplodeWork& w)
 {
     BitReader r{0, 0, 2, w.nInBytes}; // the two header bytes are read
     unsigned char* const window = w.abWindow;
+    const unsigned dictBits = w.nDictBits;
     unsigned outPos = EXPLODE_HISTORY;
     unsigned result = CODEC_OK;
 
     for (;;) {
-        if (r.count < MAX_TOKEN_BITS + LOOKAHEAD_BITS && r.inBytes - r.inPos >= 8)
-            Fill(w, r, MAX_TOKEN_BITS + LOOKAHEAD_BITS);
+        if (r.count < BATCH_BITS && r.inBytes - r.inPos >= 8)
+            Fill(w, r, BATCH_BITS);
 
-        unsigned value = 0;
-        unsigned distance = 0;
-        const Token token = DecodeToken(w, r, value, distance);
-        if (token == Token::Literal) {
-            window[outPos++] = static_cast<unsigned char>(value);
-        } else if (token == Token::Match) {
-            CopyMatch(window + outPos, distance, value);
-            outPos += value;
+        if (!kAscii && r.count >= BATCH_BITS && (r.buf & BATCH_FLAGS) == 0) {
+            // Five binary literals in a row, taken at once; the bits behind them are there.
+            const std::uint64_t bits = r.buf;
+            for (unsigned i = 0; i < BATCH_LITERALS; ++i)
+                window[outPos + i] = static_cast<unsigned char>(bits >> (BINARY_LITERAL_BITS * i + 1));
+            outPos += BATCH_LITERALS;
+            Drop(r, BATCH_LITERALS * BINARY_LITERAL_BITS);
         } else {
-            if (token == Token::InputEnded)
-                result = CODEC_STREAM_ENDED;
-            break;
+            unsigned value = 0;
+            unsigned distance = 0;
+            const Token token = DecodeToken<kAscii>(w, r, dictBits, value, distance);
+            if (token == Token::Literal) {
+                window[outPos++] = static_cast<unsigned char>(value);
+            } else if (token == Token::Match) {
+                CopyMatch(window + outPos, distance, value);
+                outPos += value;
+            } else {
+                if (token == Token::InputEnded)
+                    result = CODEC_STREAM_ENDED;
+                break;
+            }
         }
 
         if (outPos >= EXPLODE_HISTORY + EXPLODE_PIECE) {
@@ -387,5 +409,5 @@ unsigned explode(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* 
     std::memset(w.abWindow, 0, EXPLODE_HISTORY);
     w.nBitBuf = 0;
     w.nBitCount = 0;
-    return DecodeStream(w);
+    return w.nType == CODEC_ASCII ? DecodeStream<true>(w) : DecodeStream<false>(w);
 }
