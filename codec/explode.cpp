@@ -192,10 +192,12 @@ inline bool Fill(ExplodeWork& w, BitReader& r, unsigned bits)
     return ok;
 }
 
-// True when n bits can be dropped with the next LOOKAHEAD_BITS still behind them.
+// True when n bits can be dropped with the next LOOKAHEAD_BITS still behind them. Without
+// kChecked the caller has made sure of that for the whole token.
+template <bool kChecked>
 inline bool CanDrop(ExplodeWork& w, BitReader& r, unsigned n)
 {
-    return r.count >= n + LOOKAHEAD_BITS || Fill(w, r, n + LOOKAHEAD_BITS);
+    return !kChecked || r.count >= n + LOOKAHEAD_BITS || Fill(w, r, n + LOOKAHEAD_BITS);
 }
 
 inline unsigned Peek(const BitReader& r, unsigned n)
@@ -211,6 +213,7 @@ inline void Drop(BitReader& r, unsigned n)
 
 // Decodes an ASCII literal; the flag bit is already dropped. Returns false when the input
 // ends inside it.
+template <bool kChecked>
 inline bool DecodeAsciiLiteral(ExplodeWork& w, BitReader& r, unsigned& byte)
 {
     const unsigned low = Peek(r, 8);
@@ -219,25 +222,25 @@ inline bool DecodeAsciiLiteral(ExplodeWork& w, BitReader& r, unsigned& byte)
         b = w.abAsciiIndex[low];
         if (b == ASCII_LONG_CODE) {
             if ((low & 0x3F) != 0) {
-                if (!CanDrop(w, r, 4))
+                if (!CanDrop<kChecked>(w, r, 4))
                     return false;
                 Drop(r, 4);
                 b = w.abAsciiIndex4[Peek(r, 8)];
             } else {
-                if (!CanDrop(w, r, 6))
+                if (!CanDrop<kChecked>(w, r, 6))
                     return false;
                 Drop(r, 6);
                 b = w.abAsciiIndex6[Peek(r, 7)];
             }
         }
     } else {
-        if (!CanDrop(w, r, 8))
+        if (!CanDrop<kChecked>(w, r, 8))
             return false;
         Drop(r, 8);
         b = w.abAsciiIndex8[Peek(r, 8)];
     }
     const unsigned rest = w.abAsciiBits[b];
-    if (!CanDrop(w, r, rest))
+    if (!CanDrop<kChecked>(w, r, rest))
         return false;
     Drop(r, rest);
     byte = b;
@@ -246,53 +249,54 @@ inline bool DecodeAsciiLiteral(ExplodeWork& w, BitReader& r, unsigned& byte)
 
 // Decodes one token: a literal (value = the byte), a match (value = its length, distance in
 // *distance), the end code, or the end of the input before the token was complete.
-template <bool kAscii>
+// kChecked: the bit buffer may hold less than a whole token and its lookahead, so every
+// drop makes sure of its bits first.
+template <bool kAscii, bool kChecked>
 inline Token DecodeToken(ExplodeWork& w, BitReader& r, unsigned dictBits, unsigned& value,
                          unsigned& distance)
 {
-    if (!CanDrop(w, r, 1))
+    if (!CanDrop<kChecked>(w, r, 1))
         return Token::InputEnded;
     if ((r.buf & 1) == 0) {
         if (!kAscii) {
-            if (!CanDrop(w, r, 1 + 8))
+            if (!CanDrop<kChecked>(w, r, 1 + 8))
                 return Token::InputEnded;
             value = static_cast<unsigned>(r.buf >> 1) & 0xFF;
             Drop(r, 1 + 8);
             return Token::Literal;
         }
         Drop(r, 1);
-        return DecodeAsciiLiteral(w, r, value) ? Token::Literal : Token::InputEnded;
+        return DecodeAsciiLiteral<kChecked>(w, r, value) ? Token::Literal : Token::InputEnded;
     }
 
     Drop(r, 1);
     const unsigned lengthClass = w.abLenIndex[Peek(r, 8)];
-    if (!CanDrop(w, r, w.abLenBits[lengthClass]))
-        return Token::InputEnded;
-    Drop(r, w.abLenBits[lengthClass]);
-    unsigned length = lengthClass + 2;
+    const unsigned codeBits = w.abLenBits[lengthClass];
     const unsigned extraBits = w.abExLenBits[lengthClass];
-    if (extraBits != 0) {
-        const unsigned extra = Peek(r, extraBits);
-        if (lengthClass == END_CODE_CLASS && extra == END_CODE_EXTRA) {
-            // The stream normally ends right here: the bits behind the end code need not
-            // exist, so a refill that finds no input is the normal end.
-            if (CanDrop(w, r, extraBits))
-                Drop(r, extraBits);
-            return Token::End;
-        }
-        if (!CanDrop(w, r, extraBits))
-            return Token::InputEnded;
-        Drop(r, extraBits);
-        length = w.awLenBase[lengthClass] + extra + 2;
+    const unsigned base = w.awLenBase[lengthClass];
+    if (!CanDrop<kChecked>(w, r, codeBits))
+        return Token::InputEnded;
+    Drop(r, codeBits);
+    const unsigned extra = Peek(r, extraBits); // extraBits may be 0
+    if (lengthClass == END_CODE_CLASS && extra == END_CODE_EXTRA) {
+        // The stream normally ends right here: the bits behind the end code need not exist,
+        // so a refill that finds no input is the normal end.
+        if (CanDrop<kChecked>(w, r, extraBits))
+            Drop(r, extraBits);
+        return Token::End;
     }
+    if (!CanDrop<kChecked>(w, r, extraBits))
+        return Token::InputEnded;
+    Drop(r, extraBits);
+    const unsigned length = base + extra + 2;
 
     // Distance: its code, then the low bits (2 for a length-2 match, else k) as they stand.
     const unsigned distCode = w.abDistIndex[Peek(r, 8)];
-    const unsigned codeBits = w.abDistBits[distCode];
+    const unsigned distBits = w.abDistBits[distCode];
     const unsigned lowBits = length == 2 ? 2 : dictBits;
-    if (!CanDrop(w, r, codeBits + lowBits))
+    if (!CanDrop<kChecked>(w, r, distBits + lowBits))
         return Token::InputEnded;
-    Drop(r, codeBits);
+    Drop(r, distBits);
     distance = (distCode << lowBits) + Peek(r, lowBits) + 1;
     Drop(r, lowBits);
     value = length;
@@ -337,17 +341,26 @@ unsigned DecodeStream(ExplodeWork& w)
         if (r.count < BATCH_BITS && r.inBytes - r.inPos >= 8)
             Fill(w, r, BATCH_BITS);
 
-        if (!kAscii && r.count >= BATCH_BITS && (r.buf & BATCH_FLAGS) == 0) {
-            // Five binary literals in a row, taken at once; the bits behind them are there.
+        if (!kAscii && (r.buf & 1) == 0 && r.count >= BATCH_BITS) {
+            // Binary literals: five in a row taken at once when their flags say so, else one;
+            // the bits behind them are there either way.
             const std::uint64_t bits = r.buf;
-            for (unsigned i = 0; i < BATCH_LITERALS; ++i)
-                window[outPos + i] = static_cast<unsigned char>(bits >> (BINARY_LITERAL_BITS * i + 1));
-            outPos += BATCH_LITERALS;
-            Drop(r, BATCH_LITERALS * BINARY_LITERAL_BITS);
+            if ((bits & BATCH_FLAGS) == 0) {
+                for (unsigned i = 0; i < BATCH_LITERALS; ++i)
+                    window[outPos + i] = static_cast<unsigned char>(bits >> (BINARY_LITERAL_BITS * i + 1));
+                outPos += BATCH_LITERALS;
+                Drop(r, BATCH_LITERALS * BINARY_LITERAL_BITS);
+            } else {
+                window[outPos++] = static_cast<unsigned char>(bits >> 1);
+                Drop(r, BINARY_LITERAL_BITS);
+            }
         } else {
             unsigned value = 0;
             unsigned distance = 0;
-            const Token token = DecodeToken<kAscii>(w, r, dictBits, value, distance);
+            // With a whole token and its lookahead in the buffer no drop can fail.
+            const Token token = r.count >= MAX_TOKEN_BITS + LOOKAHEAD_BITS
+                                    ? DecodeToken<kAscii, false>(w, r, dictBits, value, distance)
+                                    : DecodeToken<kAscii, true>(w, r, dictBits, value, distance);
             if (token == Token::Literal) {
                 window[outPos++] = static_cast<unsigned char>(value);
             } else if (token == Token::Match) {
