@@ -39,8 +39,11 @@ expect "stream cut short" 1 "packtool-cli explode: the stream ends before its en
 " -- "$cli" explode cut.imp cut.out
 cmp -s cut.out ten.expected || fail "stream cut short: the decoded bytes were not kept"
 
+expect "the stream of an empty input" 0 "" -- sh -c "printf '\000\006\001\377' | \"$cli\" explode - empty.out"
+[ -f empty.out ] && [ ! -s empty.out ] || fail "the stream of an empty input: no empty output file"
+
 expect "too short" 1 "packtool-cli explode: the input is too short to be a compressed stream (4 bytes; at least 5 are needed)
-" -- sh -c "printf '\000\006\001\377' | \"$cli\" explode - short.out"
+" -- sh -c "printf '\000\006\002\377' | \"$cli\" explode - short.out"
 [ ! -e short.out ] || fail "too short: an output file was left"
 
 echo keep >kept.out
