@@ -1,21 +1,34 @@
 // Match finder of the compressor.
 //
-// Once per block, every window position of the block's range is sorted by the hash of the two
-// bytes it starts with (a counting sort: the hash 4 * a + 5 * b has only 2296 values, and two
-// pairs with the same hash and the same first byte are equal). A search at position p then
-// only looks at p's bucket, whose positions ascend, and finds the longest match within the
-// dictionary; of equal lengths it takes the nearest, but the first candidate that reaches
-// IMPLODE_MAX_MATCH ends the search. Three things keep the search cheap:
+// A search at position p finds the longest match within the dictionary; of equal lengths the
+// nearest, except that the first candidate in ascending position that reaches
+// IMPLODE_MAX_MATCH ends the search (so of several such matches the farthest wins). Only
+// positions of the block's sort range are candidates. The compressor's bytes follow from
+// this result alone, not from the way the search gets there, so the finder has two ways:
+//
+// Pair buckets: once per block every position of the range is sorted by the hash of the two
+// bytes it starts with (a counting sort: 4 * a + 5 * b has only 2296 values, and two pairs
+// with the same hash and the same first byte are equal), ascending within one hash. This is
+// the Windows program's own structure, and the sorted positions lie right behind the window,
+// where a comparison at the very end of the input reads them as window bytes (see
+// ImplodeWork::abWindow). The last block, where that can happen, is always searched this way.
+//
+// Triple buckets: the other blocks sort by a hash of the first three bytes instead. A
+// match of 3 or more bytes is then found among far fewer candidates; a match of exactly
+// 2 bytes is only of use within 256 bytes (longer distances cannot be coded for it), and the
+// token choice never uses one found by its look-ahead search. So the main search asks one
+// more question when no longer match exists: the nearest position of the same pair within
+// 256 bytes, which abRecentPair answers (the low byte of the latest position of each pair
+// hash, which is enough to name one position in the last 256).
+//
+// Within a bucket the scan is the same for both:
 //   - each bucket's stored start moves past positions that fell out of reach, once, since the
 //     searches of a block run at increasing positions;
-//   - a candidate is compared only when the byte that would extend the best match so far and
-//     its first byte agree;
+//   - one 64-bit comparison of the first 8 bytes measures most candidates completely;
 //   - once a match longer than 10 bytes is known, the rest of the bucket is scanned like a
 //     Knuth-Morris-Pratt text search for the first `best` bytes at p: the border table says
 //     how much of the last comparison is known to be equal, candidates that cannot reach the
 //     best length are passed over, and bytes already known equal are not compared again.
-// The result is fixed by the definition (longest, nearest, first to reach the maximum), so
-// the compressor's bytes do not depend on how the scan gets there.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +56,14 @@ inline void SetSortedPos(std::uint8_t* window, unsigned index, unsigned pos)
 inline unsigned PairHash(const std::uint8_t* window, unsigned pos)
 {
     return 4u * window[pos] + 5u * window[pos + 1];
+}
+
+// Multiplicative hash of the three bytes at pos, IMPLODE_TRIPLE_HASHES values.
+inline unsigned TripleHash(const std::uint8_t* window, unsigned pos)
+{
+    const std::uint32_t v = window[pos] | (static_cast<std::uint32_t>(window[pos + 1]) << 8)
+        | (static_cast<std::uint32_t>(window[pos + 2]) << 16);
+    return (v * 2654435761u) >> (32 - IMPLODE_TRIPLE_HASH_BITS);
 }
 
 inline std::uint64_t Load64(const std::uint8_t* at)
@@ -79,25 +100,22 @@ inline unsigned MatchLength(const std::uint8_t* a, const std::uint8_t* b, unsign
 class ImplodeMatchFinder {
 public:
     ImplodeMatchFinder(ImplodeWork& work, unsigned dictSize)
-        : m_pWindow(work.abWindow), m_pPairStart(work.awPairStart), m_pBorder(work.awBorder),
-          m_nDictSize(dictSize)
+        : m_pWindow(work.abWindow), m_pBucketStart(work.awBucketStart), m_pBorder(work.awBorder),
+          m_pRecentPair(work.abRecentPair), m_nDictSize(dictSize)
     {
     }
 
     // Sorts the positions first..last (inclusive) by pair hash, ascending within one hash.
-    // The last position's pair takes the byte behind it.
+    // The last position's pair takes the byte behind it. Searches then use the pair buckets.
     void SortPairs(unsigned first, unsigned last)
     {
         std::uint8_t* const win = m_pWindow;
-        std::uint16_t* const start = m_pPairStart;
+        std::uint16_t* const start = m_pBucketStart;
+        m_bTriples = false;
         std::memset(start, 0, IMPLODE_PAIR_HASHES * sizeof start[0]);
         for (unsigned i = first; i <= last; ++i)
             ++start[PairHash(win, i)];
-        unsigned sum = 0;
-        for (unsigned h = 0; h < IMPLODE_PAIR_HASHES; ++h) {
-            sum += start[h];
-            start[h] = static_cast<std::uint16_t>(sum);
-        }
+        SumCounts(IMPLODE_PAIR_HASHES);
         // From the last position down, so each bucket ends up ascending. The last position's
         // hash is taken before the first store, which may overwrite the byte behind it.
         for (unsigned i = last + 1; i-- > first;) {
@@ -106,13 +124,39 @@ public:
         }
     }
 
-    // Searches the best match for position p. Returns its length (0 when there is none: no
-    // candidate, or none longer than 1) and stores distance - 1 in distance1.
-    unsigned Find(unsigned p, unsigned& distance1)
+    // Sorts the positions first..last by the hash of their first three bytes, ascending
+    // within one hash; reads up to 3 bytes behind last, which must lie within the window.
+    // Searches then use the triple buckets and the latest pair positions.
+    void SortTriples(unsigned first, unsigned last)
+    {
+        std::uint8_t* const win = m_pWindow;
+        std::uint16_t* const start = m_pBucketStart;
+        m_bTriples = true;
+        m_nFirst = first;
+        m_nRecentUpTo = first;
+        // One entry more than there are hashes: the end of the last bucket.
+        std::memset(start, 0, (IMPLODE_TRIPLE_HASHES + 1) * sizeof start[0]);
+        for (unsigned i = first; i <= last; ++i)
+            ++start[TripleHash(win, i)];
+        SumCounts(IMPLODE_TRIPLE_HASHES + 1);
+        for (unsigned i = last + 1; i-- > first;) {
+            const unsigned index = --start[TripleHash(win, i)];
+            SetSortedPos(win, index, i);
+        }
+    }
+
+    // Searches the best match for position p and returns its length, with distance - 1 in
+    // distance1; 0 when there is none (no candidate, or none longer than 1).
+    //
+    // With the triple buckets a match of exactly 2 bytes is reported only if it lies within
+    // 256 bytes and `lookAhead` is false; otherwise it is reported as none. The token choice
+    // treats both alike: such a match is coded as literals, and a look-ahead result shorter
+    // than 3 never displaces the match at p.
+    unsigned Find(unsigned p, unsigned& distance1, bool lookAhead)
     {
         const std::uint8_t* const win = m_pWindow;
         const std::uint8_t* const at = win + p;
-        const unsigned hash = PairHash(win, p);
+        const unsigned hash = m_bTriples ? TripleHash(win, p) : PairHash(win, p);
         // Candidates lie in lowest..p-2: c is one when c - lowest < span (unsigned).
         const unsigned lowest = p - (m_nDictSize - 1);
         const unsigned span = m_nDictSize - 2;
@@ -120,17 +164,17 @@ public:
         // The bucket runs up to the next bucket's stored start. Between this bucket's last
         // position and that start there may be positions the next bucket has passed over;
         // they are out of reach now too, so the range test below stops there.
-        const unsigned end = m_pPairStart[hash + 1];
-        unsigned index = m_pPairStart[hash];
+        const unsigned end = m_pBucketStart[hash + 1];
+        unsigned index = m_pBucketStart[hash];
         while (index < end && SortedPos(win, index) < lowest)
             ++index;
-        m_pPairStart[hash] = static_cast<std::uint16_t>(index);
+        m_pBucketStart[hash] = static_cast<std::uint16_t>(index);
 
         // Below 11 bytes every candidate is measured; the first 8 bytes in one 64-bit
-        // comparison settle most of them. best starts at 2, the shortest match; ties go to
-        // the later, nearer candidate.
+        // comparison settle most of them. Ties go to the later, nearer candidate. A triple
+        // bucket also holds other triples of the same hash; they are measured all the same.
         const std::uint64_t head = Load64(at);
-        unsigned best = 2;
+        unsigned best = m_bTriples ? 3 : 2;
         unsigned bestPos = 0;
         bool found = false;
         for (; index < end; ++index) {
@@ -150,13 +194,70 @@ public:
                 break;
             }
         }
-        if (!found)
-            return 0;
+        if (!found) {
+            if (!m_bTriples || lookAhead)
+                return 0;
+            bestPos = NearestPair(p, lowest);
+            if (bestPos == 0)
+                return 0;
+            best = 2;
+        }
         distance1 = p - bestPos - 1;
         return best;
     }
 
 private:
+    // Turns the counts of the first n buckets into each bucket's end (running sums); the
+    // placement then counts them down to each bucket's start.
+    void SumCounts(unsigned n)
+    {
+        std::uint16_t* const start = m_pBucketStart;
+        unsigned sum = 0;
+        for (unsigned h = 0; h < n; ++h) {
+            sum += start[h];
+            start[h] = static_cast<std::uint16_t>(sum);
+        }
+    }
+
+    // The nearest position c of p's pair with c >= p - 256, within reach and in the sort
+    // range; 0 when there is none.
+    //
+    // abRecentPair holds, for each pair hash, the low byte of the latest position of the sort
+    // range up to p - 2 with that hash. Read as a position in p - 257 .. p - 2 (256 positions,
+    // one per low byte) it is that latest position whenever the latest lies there. If the
+    // position it names holds p's pair, it is the answer: a nearer one would have the same
+    // hash and be later. If it holds another pair, the answer may still lie below it; those
+    // few bytes are searched directly. If the latest lies further back, or no position has
+    // this hash yet, the byte names some other position, which then cannot have p's hash
+    // (it would be later than the latest), so no position in reach holds p's pair.
+    unsigned NearestPair(unsigned p, unsigned lowest)
+    {
+        const std::uint8_t* const win = m_pWindow;
+        std::uint8_t* const recent = m_pRecentPair;
+        for (unsigned q = m_nRecentUpTo; q + 2 <= p; ++q)
+            recent[PairHash(win, q)] = static_cast<std::uint8_t>(q);
+        if (m_nRecentUpTo < p - 1)
+            m_nRecentUpTo = p - 1;
+
+        unsigned floor = p - IMPLODE_MAX_DIST1_LEN2 - 1;
+        if (floor < lowest)
+            floor = lowest;
+        if (floor < m_nFirst)
+            floor = m_nFirst;
+        const unsigned base = p - IMPLODE_MAX_DIST1_LEN2 - 2;
+        const unsigned hash = PairHash(win, p);
+        unsigned c = base + ((recent[hash] - base) & 0xFFu);
+        if (c < floor || PairHash(win, c) != hash)
+            return 0; // not the latest of this hash: no position of p's pair in reach
+        const std::uint8_t a = win[p];
+        const std::uint8_t b = win[p + 1];
+        for (; c >= floor; --c) {
+            if (win[c] == a && win[c + 1] == b)
+                return c;
+        }
+        return 0;
+    }
+
     // Fills border[from + 1 .. len] for the pattern at[0..len-1]: border[i] is the length of
     // the longest proper prefix of at[0..i-1] that is also its suffix, border[0] = -1. With
     // from = 0 the table is built afresh; otherwise it is extended past from, which must be
@@ -218,7 +319,7 @@ private:
                     if (c - lowest >= span)
                         return best;
                     cand = win + c;
-                    if (cand[best - 2] == at[best - 2] && cand[0] == at[0])
+                    if (cand[best - 2] == at[best - 2] && cand[0] == at[0] && cand[1] == at[1])
                         break;
                 }
                 m = 2;
@@ -240,9 +341,14 @@ private:
     }
 
     std::uint8_t* m_pWindow;
-    std::uint16_t* m_pPairStart;
+    std::uint16_t* m_pBucketStart;
     std::int16_t* m_pBorder;
+    std::uint8_t* m_pRecentPair;
     unsigned m_nDictSize;
+    bool m_bTriples = false;
+    unsigned m_nFirst = 0;      // start of the sort range
+    unsigned m_nRecentUpTo = 0; // positions below this are in abRecentPair
+
 };
 
 } // namespace codec

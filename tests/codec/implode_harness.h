@@ -63,7 +63,7 @@ struct Result {
 
 // Compresses data in a fresh, zeroed work area; `prepare` may alter the area first.
 inline Result Implode(const Bytes& data, unsigned type, unsigned dictSize, std::size_t piece = 0,
-                      const std::function<void(codec::ImplodeWork&)>& prepare = {})
+                      const std::function<void(codec::ImplodeWork&)>& prepare = {}, bool pairBucketsOnly = false)
 {
     auto area = std::make_unique<CodecWorkArea>(); // value-initialised: all zero
     auto* work = reinterpret_cast<codec::ImplodeWork*>(area->bytes);
@@ -72,7 +72,9 @@ inline Result Implode(const Bytes& data, unsigned type, unsigned dictSize, std::
     Result r;
     r.io.data = &data;
     r.io.piece = piece;
-    r.code = implode(Read, Write, area->bytes, &r.io, &type, &dictSize);
+    r.code = pairBucketsOnly
+        ? codec::ImplodeWithPairBucketsOnly(Read, Write, area->bytes, &r.io, &type, &dictSize)
+        : implode(Read, Write, area->bytes, &r.io, &type, &dictSize);
     return r;
 }
 
