@@ -58,12 +58,33 @@ inline unsigned PairHash(const std::uint8_t* window, unsigned pos)
     return 4u * window[pos] + 5u * window[pos + 1];
 }
 
-// Multiplicative hash of the three bytes at pos, IMPLODE_TRIPLE_HASHES values.
+inline std::uint32_t Load32(const std::uint8_t* at)
+{
+    std::uint32_t v;
+    std::memcpy(&v, at, 4);
+    return v;
+}
+
+// Multiplicative hash of the three bytes at pos (reads a fourth), IMPLODE_TRIPLE_HASHES
+// values.
 inline unsigned TripleHash(const std::uint8_t* window, unsigned pos)
 {
-    const std::uint32_t v = window[pos] | (static_cast<std::uint32_t>(window[pos + 1]) << 8)
-        | (static_cast<std::uint32_t>(window[pos + 2]) << 16);
-    return (v * 2654435761u) >> (32 - IMPLODE_TRIPLE_HASH_BITS);
+    return ((Load32(window + pos) << 8) * 2654435761u) >> (32 - IMPLODE_TRIPLE_HASH_BITS);
+}
+
+// Hash of the two bytes at pos for abRecentPair: IMPLODE_RECENT_PAIR_SLOTS values. Spread
+// more evenly than the pair hash of the sort, so fewer other pairs share a slot.
+inline unsigned RecentPairSlot(const std::uint8_t* window, unsigned pos)
+{
+    const std::uint32_t pair = window[pos] | (static_cast<std::uint32_t>(window[pos + 1]) << 8);
+    return ((pair << 16) * 2654435761u) >> (32 - IMPLODE_RECENT_PAIR_BITS);
+}
+
+// Bytes that are zero in x get their high bit set, all other bits are clear.
+inline std::uint64_t ZeroBytes(std::uint64_t x)
+{
+    const std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+    return ~(((x & low7) + low7) | x) & ~low7;
 }
 
 inline std::uint64_t Load64(const std::uint8_t* at)
@@ -222,20 +243,20 @@ private:
     // The nearest position c of p's pair with c >= p - 256, within reach and in the sort
     // range; 0 when there is none.
     //
-    // abRecentPair holds, for each pair hash, the low byte of the latest position of the sort
-    // range up to p - 2 with that hash. Read as a position in p - 257 .. p - 2 (256 positions,
+    // abRecentPair holds, for each slot (a hash of the pair), the low byte of the latest
+    // position of the sort range up to p - 2 whose pair falls in that slot. Read as a position in p - 257 .. p - 2 (256 positions,
     // one per low byte) it is that latest position whenever the latest lies there. If the
-    // position it names holds p's pair, it is the answer: a nearer one would have the same
-    // hash and be later. If it holds another pair, the answer may still lie below it; those
-    // few bytes are searched directly. If the latest lies further back, or no position has
-    // this hash yet, the byte names some other position, which then cannot have p's hash
-    // (it would be later than the latest), so no position in reach holds p's pair.
+    // position it names holds p's pair, it is the answer: a nearer one would be in the same
+    // slot and later. If it holds another pair of the slot, the answer may still lie below
+    // it; those few bytes are searched directly. If the latest lies further back, or no
+    // position is in the slot yet, the byte names some other position, which then cannot be
+    // in p's slot (it would be later than the latest), so no position in reach holds p's pair.
     unsigned NearestPair(unsigned p, unsigned lowest)
     {
         const std::uint8_t* const win = m_pWindow;
         std::uint8_t* const recent = m_pRecentPair;
         for (unsigned q = m_nRecentUpTo; q + 2 <= p; ++q)
-            recent[PairHash(win, q)] = static_cast<std::uint8_t>(q);
+            recent[RecentPairSlot(win, q)] = static_cast<std::uint8_t>(q);
         if (m_nRecentUpTo < p - 1)
             m_nRecentUpTo = p - 1;
 
@@ -245,13 +266,24 @@ private:
         if (floor < m_nFirst)
             floor = m_nFirst;
         const unsigned base = p - IMPLODE_MAX_DIST1_LEN2 - 2;
-        const unsigned hash = PairHash(win, p);
-        unsigned c = base + ((recent[hash] - base) & 0xFFu);
-        if (c < floor || PairHash(win, c) != hash)
-            return 0; // not the latest of this hash: no position of p's pair in reach
+        const unsigned slot = RecentPairSlot(win, p);
+        unsigned c = base + ((recent[slot] - base) & 0xFFu);
+        if (c < floor || RecentPairSlot(win, c) != slot)
+            return 0; // not the latest of this slot: no position of p's pair in reach
         const std::uint8_t a = win[p];
         const std::uint8_t b = win[p + 1];
-        for (; c >= floor; --c) {
+        if (win[c] == a && win[c + 1] == b)
+            return c;
+        // Another pair of the same slot: look below it, eight positions at a time. A position
+        // holds the pair when its byte is a and the next is b.
+        const std::uint64_t ones = 0x0101010101010101ull;
+        while (c >= floor + 8) {
+            c -= 8; // positions c .. c + 7
+            const std::uint64_t hits = ZeroBytes(Load64(win + c) ^ (a * ones)) & ZeroBytes(Load64(win + c + 1) ^ (b * ones));
+            if (hits != 0)
+                return c + (63 - static_cast<unsigned>(__builtin_clzll(hits))) / 8;
+        }
+        while (c-- > floor) {
             if (win[c] == a && win[c + 1] == b)
                 return c;
         }
