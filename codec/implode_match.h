@@ -31,6 +31,7 @@
 //     best length are passed over, and bytes already known equal are not compared again.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -118,6 +119,22 @@ inline unsigned MatchLength(const std::uint8_t* a, const std::uint8_t* b, unsign
     return n;
 }
 
+// Number of bytes equal to z at at, at most limit, when the first `from` are known to be.
+inline unsigned RunLength(const std::uint8_t* at, std::uint8_t z, unsigned from, unsigned limit)
+{
+    const std::uint64_t zs = z * 0x0101010101010101ull;
+    unsigned n = from;
+    while (n + 8 <= limit) {
+        const std::uint64_t diff = Load64(at + n) ^ zs;
+        if (diff != 0)
+            return n + FirstDifference(diff);
+        n += 8;
+    }
+    while (n < limit && at[n] == z)
+        ++n;
+    return n;
+}
+
 class ImplodeMatchFinder {
 public:
     ImplodeMatchFinder(ImplodeWork& work, unsigned dictSize)
@@ -191,12 +208,38 @@ public:
             ++index;
         m_pBucketStart[hash] = static_cast<std::uint16_t>(index);
 
-        // Below 11 bytes every candidate is measured; the first 8 bytes in one 64-bit
-        // comparison settle most of them. Ties go to the later, nearer candidate. A triple
-        // bucket also holds other triples of the same hash; they are measured all the same.
-        const std::uint64_t head = Load64(at);
+        // A triple bucket may also hold other triples of the same hash; they are measured
+        // like the rest and fall short of 3 bytes.
         unsigned best = m_bTriples ? 3 : 2;
         unsigned bestPos = 0;
+        bool found;
+        if (m_bTriples && at[1] == at[0] && at[2] == at[0]) {
+            found = FindInRun(at, p, index, end, lowest, best, bestPos);
+        } else {
+            found = FindInBucket(at, index, end, lowest, span, best, bestPos);
+        }
+        if (!found) {
+            if (!m_bTriples || lookAhead)
+                return 0;
+            bestPos = NearestPair(p, lowest);
+            if (bestPos == 0)
+                return 0;
+            best = 2;
+        }
+        distance1 = p - bestPos - 1;
+        return best;
+    }
+
+private:
+    // The scan of a bucket from index on; best holds the shortest length that counts (2 or
+    // 3) and becomes the result. Returns whether any candidate reached it.
+    bool FindInBucket(const std::uint8_t* at, unsigned index, unsigned end, unsigned lowest, unsigned span,
+                      unsigned& best, unsigned& bestPos)
+    {
+        const std::uint8_t* const win = m_pWindow;
+        // Below 11 bytes every candidate is measured; the first 8 bytes in one 64-bit
+        // comparison settle most of them. Ties go to the later, nearer candidate.
+        const std::uint64_t head = Load64(at);
         bool found = false;
         for (; index < end; ++index) {
             const unsigned c = SortedPos(win, index);
@@ -215,19 +258,64 @@ public:
                 break;
             }
         }
-        if (!found) {
-            if (!m_bTriples || lookAhead)
-                return 0;
-            bestPos = NearestPair(p, lowest);
-            if (bestPos == 0)
-                return 0;
-            best = 2;
-        }
-        distance1 = p - bestPos - 1;
-        return best;
+        return found;
     }
 
-private:
+    // The scan of a triple bucket for a position p that starts a run: its first three bytes
+    // are one byte value z. The bucket then holds the runs of z in reach, each run as
+    // consecutive positions (every position of a run but its last two starts z z z), and
+    // other triples of the same hash, which cannot match 3 bytes.
+    //
+    // Along one run the lengths are known without comparing each position: with r bytes z at
+    // p and R at a candidate, the length is R when R < r, r when R > r, and r plus whatever
+    // follows both runs when R = r. So each run takes one measurement, and its best
+    // position, by the same rules, stands for all of its positions.
+    bool FindInRun(const std::uint8_t* at, unsigned p, unsigned index, unsigned end, unsigned lowest,
+                   unsigned& best, unsigned& bestPos)
+    {
+        const std::uint8_t* const win = m_pWindow;
+        const std::uint8_t z = at[0];
+        const unsigned r = RunLength(at, z, 3, IMPLODE_MAX_MATCH);
+        bool found = false;
+        while (index < end) {
+            const unsigned c = SortedPos(win, index);
+            if (c < lowest || c + 2 > p)
+                break;
+            if (win[c] != z || win[c + 1] != z || win[c + 2] != z) {
+                ++index;
+                continue;
+            }
+            // The run from c, counted no further than 516 bytes past p: enough to tell R
+            // from r for every position of the run up to p - 2, and all within the window.
+            const unsigned R = RunLength(win + c, z, 3, p + IMPLODE_MAX_MATCH - c);
+            const unsigned last = std::min(p - 2 - c, R - 3); // positions c .. c + last
+            unsigned len;
+            unsigned k;
+            if (R < r) {
+                len = R; // the longest of this run, at its start
+                k = 0;
+            } else if (r == IMPLODE_MAX_MATCH) {
+                len = r; // the first position already reaches the maximum
+                k = 0;
+            } else if (R - r <= last) {
+                k = R - r; // the position with exactly r bytes z left
+                len = MatchLength(win + c + k, at, r, IMPLODE_MAX_MATCH);
+            } else {
+                len = r; // all positions up to p - 2 have more than r left: the last one
+                k = last;
+            }
+            if (len >= best) {
+                best = len;
+                bestPos = c + k;
+                found = true;
+                if (len == IMPLODE_MAX_MATCH)
+                    break;
+            }
+            index += last + 1;
+        }
+        return found;
+    }
+
     // Turns the counts of the first n buckets into each bucket's end (running sums); the
     // placement then counts them down to each bucket's start.
     void SumCounts(unsigned n)

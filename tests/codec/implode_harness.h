@@ -40,7 +40,8 @@ inline unsigned Read(unsigned char* buf, unsigned* size, void* param)
     std::size_t n = std::min<std::size_t>(*size, s.data->size() - s.pos);
     if (s.piece != 0)
         n = std::min(n, s.piece);
-    std::memcpy(buf, s.data->data() + s.pos, n);
+    if (n != 0)
+        std::memcpy(buf, s.data->data() + s.pos, n);
     s.pos += n;
     s.given.push_back(static_cast<unsigned>(n));
     if (n == 0)

@@ -77,9 +77,16 @@ std::vector<std::uint8_t> Pattern(int kind, std::size_t size, unsigned seed)
         while (out.size() < size)
             out.push_back(rng() % 700 == 0 ? 'b' : 'a');
         break;
-    default: // bytes from a small alphabet: many 2-byte matches, some only far back
+    case 4: // bytes from a small alphabet: many 2-byte matches, some only far back
         while (out.size() < size)
             out.push_back(static_cast<std::uint8_t>(rng() % 24));
+        break;
+    default: // runs of one byte from 1 to 1200 long, around the longest match, between short words
+        while (out.size() < size) {
+            out.insert(out.end(), 1 + rng() % (rng() % 2 ? 1200 : 40), 0);
+            for (int i = 0, n = static_cast<int>(rng() % 4); i < n; ++i)
+                out.push_back(static_cast<std::uint8_t>(1 + rng() % 3));
+        }
         break;
     }
     out.resize(size);
@@ -91,7 +98,7 @@ TEST(ImplodeMatchFinder, AgreesWithTheDefinition)
     auto work = std::make_unique<codec::ImplodeWork>();
     for (const bool triples : {false, true}) {
         for (unsigned dictSize : {1024u, 2048u, 4096u}) {
-            for (int kind = 0; kind < 5; ++kind) {
+            for (int kind = 0; kind < 6; ++kind) {
                 SCOPED_TRACE(std::string(triples ? "triple" : "pair") + " buckets, dictionary " +
                              std::to_string(dictSize) + ", pattern " + std::to_string(kind));
                 *work = codec::ImplodeWork{};
