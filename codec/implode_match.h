@@ -135,6 +135,9 @@ inline unsigned RunLength(const std::uint8_t* at, std::uint8_t z, unsigned from,
     return n;
 }
 
+// The shortest run at p that the triple buckets search run by run.
+constexpr unsigned IMPLODE_RUN_SEARCH = 8;
+
 class ImplodeMatchFinder {
 public:
     ImplodeMatchFinder(ImplodeWork& work, unsigned dictSize)
@@ -212,12 +215,12 @@ public:
         // like the rest and fall short of 3 bytes.
         unsigned best = m_bTriples ? 3 : 2;
         unsigned bestPos = 0;
-        bool found;
-        if (m_bTriples && at[1] == at[0] && at[2] == at[0]) {
-            found = FindInRun(at, p, index, end, lowest, best, bestPos);
-        } else {
-            found = FindInBucket(at, index, end, lowest, span, best, bestPos);
-        }
+        // p's run: the bytes equal to its first, when the first three are (triple buckets).
+        const unsigned run = m_bTriples && at[1] == at[0] && at[2] == at[0]
+            ? RunLength(at, at[0], 3, IMPLODE_MAX_MATCH) : 0;
+        const bool found = run >= IMPLODE_RUN_SEARCH
+            ? FindInRun(at, p, run, index, end, lowest, best, bestPos)
+            : FindInBucket(at, p, run, index, end, lowest, span, best, bestPos);
         if (!found) {
             if (!m_bTriples || lookAhead)
                 return 0;
@@ -233,10 +236,13 @@ public:
 private:
     // The scan of a bucket from index on; best holds the shortest length that counts (2 or
     // 3) and becomes the result. Returns whether any candidate reached it.
-    bool FindInBucket(const std::uint8_t* at, unsigned index, unsigned end, unsigned lowest, unsigned span,
-                      unsigned& best, unsigned& bestPos)
+    // run: the length of p's run when the bucket is a triple bucket and p starts with three
+    // equal bytes, else 0.
+    bool FindInBucket(const std::uint8_t* at, unsigned p, unsigned run, unsigned index, unsigned end,
+                      unsigned lowest, unsigned span, unsigned& best, unsigned& bestPos)
     {
         const std::uint8_t* const win = m_pWindow;
+        const std::uint64_t runBytes = at[0] * 0x0101010101010101ull;
         // Below 11 bytes every candidate is measured; the first 8 bytes in one 64-bit
         // comparison settle most of them. Ties go to the later, nearer candidate.
         const std::uint64_t head = Load64(at);
@@ -248,8 +254,19 @@ private:
             const std::uint64_t diff = Load64(win + c) ^ head;
             const unsigned len =
                 diff != 0 ? FirstDifference(diff) : MatchLength(win + c, at, 8, IMPLODE_MAX_MATCH);
-            if (len < best)
+            if (len < best) {
+                // p has a short run (fewer than 8 bytes) and c starts a longer one: every
+                // position of c's run with more bytes left than p's run matches exactly
+                // `run` bytes, too few like c. Go on at the one with exactly `run` left; the
+                // positions of a run follow each other in the bucket.
+                if (run != 0 && diff != 0 && Load64(win + c) == runBytes) {
+                    const unsigned R = RunLength(win + c, at[0], 8, p + IMPLODE_MAX_MATCH - c);
+                    if (c + (R - run) > p - 2)
+                        break;
+                    index += R - run - 1;
+                }
                 continue;
+            }
             best = len;
             bestPos = c;
             found = true;
@@ -261,33 +278,37 @@ private:
         return found;
     }
 
-    // The scan of a triple bucket for a position p that starts a run: its first three bytes
-    // are one byte value z. The bucket then holds the runs of z in reach, each run as
-    // consecutive positions (every position of a run but its last two starts z z z), and
-    // other triples of the same hash, which cannot match 3 bytes.
+    // The scan of a triple bucket for a position p that starts a run of r >=
+    // IMPLODE_RUN_SEARCH bytes of one value z. (For shorter runs the bucket's runs tend to be
+    // short as well, and measuring position by position is cheaper; FindInBucket skips the
+    // long ones.) The bucket then holds the runs of z in reach, each run as consecutive
+    // positions (every position of a run but its last two starts z z z), and other triples
+    // of the same hash, which cannot match 3 bytes.
     //
     // Along one run the lengths are known without comparing each position: with r bytes z at
     // p and R at a candidate, the length is R when R < r, r when R > r, and r plus whatever
     // follows both runs when R = r. So each run takes one measurement, and its best
     // position, by the same rules, stands for all of its positions.
-    bool FindInRun(const std::uint8_t* at, unsigned p, unsigned index, unsigned end, unsigned lowest,
+    bool FindInRun(const std::uint8_t* at, unsigned p, unsigned r, unsigned index, unsigned end, unsigned lowest,
                    unsigned& best, unsigned& bestPos)
     {
         const std::uint8_t* const win = m_pWindow;
         const std::uint8_t z = at[0];
-        const unsigned r = RunLength(at, z, 3, IMPLODE_MAX_MATCH);
+        const std::uint64_t zs = z * 0x0101010101010101ull;
         bool found = false;
         while (index < end) {
             const unsigned c = SortedPos(win, index);
             if (c < lowest || c + 2 > p)
                 break;
-            if (win[c] != z || win[c + 1] != z || win[c + 2] != z) {
+            // The run from c, counted no further than 516 bytes past p: enough to tell R
+            // from r for every position of the run up to p - 2, and all within the window.
+            // Fewer than 3 bytes z: another triple of the same hash.
+            const std::uint64_t diff = Load64(win + c) ^ zs;
+            const unsigned R = diff != 0 ? FirstDifference(diff) : RunLength(win + c, z, 8, p + IMPLODE_MAX_MATCH - c);
+            if (R < 3) {
                 ++index;
                 continue;
             }
-            // The run from c, counted no further than 516 bytes past p: enough to tell R
-            // from r for every position of the run up to p - 2, and all within the window.
-            const unsigned R = RunLength(win + c, z, 3, p + IMPLODE_MAX_MATCH - c);
             const unsigned last = std::min(p - 2 - c, R - 3); // positions c .. c + last
             unsigned len;
             unsigned k;
@@ -299,6 +320,11 @@ private:
                 k = 0;
             } else if (R - r <= last) {
                 k = R - r; // the position with exactly r bytes z left
+                // It can only count if it has the byte that reaches the best so far.
+                if (win[c + k + best - 1] != at[best - 1]) {
+                    index += last + 1;
+                    continue;
+                }
                 len = MatchLength(win + c + k, at, r, IMPLODE_MAX_MATCH);
             } else {
                 len = r; // all positions up to p - 2 have more than r left: the last one
