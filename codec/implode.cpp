@@ -6,7 +6,7 @@
 // found before the block's limit always has its full length of real bytes behind it. Only
 // at the end of the input is everything coded, and matches are cut back to the input there.
 //
-// Per block the window positions are sorted by pair hash (implode_match.h), then tokens are
+// Per block the window positions are sorted into buckets (implode_match.h), then tokens are
 // chosen greedily with one byte of look-ahead: a match shorter than 8 bytes is held back for
 // a literal when the match one byte later is clearly better (two bytes longer, or one byte
 // longer while the current match is farther back than 129 bytes). Every choice here fixes
@@ -184,7 +184,9 @@ void Compressor::Run()
 
     unsigned cursor = IMPLODE_LOOKAHEAD + dictSize;
     bool endOfInput = false;
-    for (unsigned block = 0;; ++block) {
+    // Only the first two blocks differ from the rest, so the count stops at 2 and never
+    // wraps, however long the input.
+    for (unsigned block = 0;; block = block < 2 ? block + 1 : 2) {
         const unsigned gathered = FillBlock(endOfInput);
         if (block == 0 && gathered == 0)
             break;

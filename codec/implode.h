@@ -1,7 +1,9 @@
 // The compressor's work area. The caller owns it (CODEC_WORK_SIZE bytes, see codec.h) and
-// hands it to implode(); the compressor keeps every bit of its state in it and allocates
-// nothing. The layout is that of the Windows program's work area, field for field, because
-// one corner of the output depends on it: see abWindow below.
+// hands it to implode(); the compressor keeps its state in it (and in a few locals of the
+// call) and allocates nothing. The window, its bucket tables and the output buffer sit at the
+// offsets of the Windows program's work area, and the sorted positions right behind the
+// window as there, because one corner of the output depends on what lies behind the window:
+// see abWindow below.
 #pragma once
 
 #include <cstddef>
@@ -45,9 +47,11 @@ constexpr unsigned IMPLODE_SYMBOLS = 256 + 518;
 constexpr unsigned IMPLODE_END_SYMBOL = IMPLODE_SYMBOLS - 1;
 
 struct ImplodeWork {
-    std::uint32_t nDistance; // distance - 1 of the match the last search found
-    std::uint32_t nOutBytes; // complete bytes in abOutBuf (the index of the byte being filled)
-    std::uint32_t nOutBits;  // bits used in the byte being filled, 0 to 7
+    // The Windows program's running values of the search and the bit output: ours are
+    // locals of the call (the bit writer keeps its bits in a register), so these are unused.
+    std::uint32_t nDistance;
+    std::uint32_t nOutBytes;
+    std::uint32_t nOutBits;
     std::uint32_t nDictBits; // k: 4, 5 or 6
     std::uint32_t nDictMask; // 2^k - 1
     std::uint32_t nType;     // CODEC_BINARY or CODEC_ASCII
@@ -70,9 +74,9 @@ struct ImplodeWork {
     // end of the input the pair sort hashes the byte behind the last window position, and a
     // match comparison may run up to IMPLODE_MAX_MATCH - 1 bytes past the window's end. Those
     // bytes are the first positions sorted by pair hash, as the Windows program sorts them
-    // (the last block is always sorted that way). Only the choice between candidates whose matches
-    // are cut back to the end of the input depends on them, so the stream always decodes
-    // correctly either way; keeping the original layout makes it byte-identical as well.
+    // (the last block is always sorted that way). Only the choice between candidates whose
+    // matches are cut back to the end of the input depends on them, so the stream always
+    // decodes correctly either way; keeping the original layout makes it byte-identical too.
     std::uint8_t abWindow[IMPLODE_WINDOW_SIZE * 3];
     std::uint8_t abPad[2];
 };

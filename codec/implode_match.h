@@ -18,8 +18,8 @@
 // 2 bytes is only of use within 256 bytes (longer distances cannot be coded for it), and the
 // token choice never uses one found by its look-ahead search. So the main search asks one
 // more question when no longer match exists: the nearest position of the same pair within
-// 256 bytes, which abRecentPair answers (the low byte of the latest position of each pair
-// hash, which is enough to name one position in the last 256).
+// 256 bytes, which abRecentPair answers (the low byte of the latest position of each hash of
+// a pair, which is enough to name one position in the last 256).
 //
 // Within a bucket the scan is the same for both:
 //   - each bucket's stored start moves past positions that fell out of reach, once, since the
@@ -29,6 +29,9 @@
 //     Knuth-Morris-Pratt text search for the first `best` bytes at p: the border table says
 //     how much of the last comparison is known to be equal, candidates that cannot reach the
 //     best length are passed over, and bytes already known equal are not compared again.
+// And in a triple bucket, when p starts with a run of one byte value, the runs of that value
+// in the bucket are measured once per run instead of once per position (FindInRun, and the
+// skip in FindInBucket): zero-filled records and padding make such buckets long.
 #pragma once
 
 #include <algorithm>
@@ -39,7 +42,7 @@
 
 namespace codec {
 
-// The window positions ordered by pair hash are stored as 16-bit little-endian values right
+// The window positions ordered by hash are stored as 16-bit little-endian values right
 // behind the window (see ImplodeWork::abWindow).
 inline unsigned SortedPos(const std::uint8_t* window, unsigned index)
 {
