@@ -41,6 +41,13 @@ std::size_t TakeFromBudget(std::atomic<std::uint64_t>& budget, std::size_t count
     return count;
 }
 
+void ReturnToBudget(std::atomic<std::uint64_t>& budget, std::size_t unused)
+{
+    std::uint64_t left = budget.load();
+    while (left != kUnarmed && !budget.compare_exchange_weak(left, left + unused)) {
+    }
+}
+
 std::string RandomSuffix()
 {
     static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -148,6 +155,10 @@ std::size_t ReadBytes(void* buffer, std::size_t count, std::FILE* stream)
 {
     const std::size_t allowed = TakeFromBudget(g_readBudget, count);
     const std::size_t got = std::fread(buffer, 1, allowed, stream);
+    // The budget counts the bytes read, not the bytes asked for: a read that meets the end of
+    // the file gives back what it did not use.
+    if (got < allowed)
+        ReturnToBudget(g_readBudget, allowed - got);
     if (allowed < count && got == allowed) {
         MarkFailed(stream);
         errno = EIO;
