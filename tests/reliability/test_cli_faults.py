@@ -1,0 +1,96 @@
+"""packtool-cli under failing writes (ENOSPC), reads (EIO) and renames, through the preloaded
+fault library: every write of a pack and of a split pack of about 1 MB, reads of each file the
+job reads. After each fault: exit status 1, a message naming the failure, the project file as
+it was, and nothing else in the folder.
+
+Usage: test_cli_faults.py PACKTOOL_CLI FAULTSHIM_LIBRARY"""
+import os
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from packtoolrun import Checks, Cli, folder, project_bytes, read, write  # noqa: E402
+
+PROJECT = project_bytes(1000 * 1000, seed=7)
+SPLIT = "60K"
+
+
+def main():
+    if len(sys.argv) < 3 or not sys.argv[2]:
+        print("no fault library in a sanitizer build: nothing to run")
+        return 0
+    cli = Cli(sys.argv[1], sys.argv[2])
+    checks = Checks()
+    with tempfile.TemporaryDirectory(prefix="packtool-faults-") as work:
+        project = os.path.join(work, "work.kmx")
+        write(project, PROJECT)
+
+        def clean():
+            for name in os.listdir(work):
+                if name != "work.kmx":
+                    os.unlink(os.path.join(work, name))
+
+        def expect_failed(case, status, text, message):
+            checks.expect(status == 1, case, "exit status %d, not 1" % status)
+            checks.expect(message in text, case, "no %r in the output:\n%s" % (message, text))
+            checks.expect(folder(work) == ["work.kmx"], case, "left behind: %s" % folder(work))
+            checks.expect(read(project) == PROJECT, case, "the project file changed")
+            clean()
+
+        # Reference runs: what a pack and a split pack write and read when nothing fails.
+        pack_io = cli.io_log(["pack", "work.kmx"], work)
+        packed = read(os.path.join(work, "work.0KX"))
+        clean()
+        split_io = cli.io_log(["pack", "--split", SPLIT, "work.kmx"], work)
+        volumes = {name: read(os.path.join(work, name)) for name in folder(work) if name != "work.kmx"}
+        clean()
+
+        pack_writes = [e for e in pack_io if e[0] == "w"]
+        split_writes = [e for e in split_io if e[0] == "w"]
+        checks.expect(len(pack_writes) > 50, "reference", "only %d writes" % len(pack_writes))
+        checks.expect(len(volumes) >= 2, "reference", "volumes: %s" % sorted(volumes))
+
+        # Every write of a pack, then every write of the split that follows it.
+        for n in range(1, len(pack_writes) + 1):
+            status, text = cli.run(["pack", "work.kmx"], work, {"FAULTSHIM_WRITE_NTH": n})
+            expect_failed("pack write %d" % n, status, text, "Disk Error - File Write Error")
+        for n in range(len(pack_writes) + 1, len(split_writes) + 1):
+            status, text = cli.run(["pack", "--split", SPLIT, "work.kmx"], work,
+                                   {"FAULTSHIM_WRITE_NTH": n})
+            expect_failed("split write %d (%s)" % (n, split_writes[n - 1][2]), status, text,
+                          "Disk Error - File Write Error")
+        # The disk fills up inside the last piece of the packed file and of the last volume.
+        for case, args, budget in (("pack", ["pack", "work.kmx"], len(packed) - 1),
+                                   ("split", ["pack", "--split", SPLIT, "work.kmx"],
+                                    len(packed) + sum(map(len, volumes.values())) - 1)):
+            status, text = cli.run(args, work, {"FAULTSHIM_WRITE_AFTER": budget})
+            expect_failed("%s, disk full after %d bytes" % (case, budget), status, text,
+                          "Disk Error - File Write Error")
+
+        # Reads of the project file (pack) and of the moved packed stream (split).
+        for offset in (0, 4096, 500000, len(PROJECT) - 1):
+            status, text = cli.run(["pack", "work.kmx"], work,
+                                   {"FAULTSHIM_READ_MATCH": "work.kmx", "FAULTSHIM_READ_AFTER": offset})
+            expect_failed("project read fails at %d" % offset, status, text,
+                          "Disk Error - File Read Error")
+        for offset in (0, 10000, len(packed) // 2, len(packed) - 1):
+            status, text = cli.run(["pack", "--split", SPLIT, "work.kmx"], work,
+                                   {"FAULTSHIM_READ_MATCH": "/tmp_", "FAULTSHIM_READ_AFTER": offset})
+            expect_failed("split read fails at %d" % offset, status, text,
+                          "Disk Error - File Read Error")
+
+        # The finished packed file cannot be renamed to its name.
+        status, text = cli.run(["pack", "work.kmx"], work, {"FAULTSHIM_RENAME_FAIL": 1})
+        expect_failed("pack rename", status, text, "Disk Error - File Write Error")
+
+        # Nothing failed: the fault library itself changes nothing.
+        status, _ = cli.run(["pack", "work.kmx"], work, {"FAULTSHIM_WRITE_NTH": len(pack_writes) + 1})
+        checks.expect(status == 0 and read(os.path.join(work, "work.0KX")) == packed,
+                      "pack without a fault", "status %d" % status)
+        clean()
+
+    checks.finish("cli faults")
+
+
+if __name__ == "__main__":
+    main()
