@@ -1,6 +1,6 @@
 """packtool-cli under failing writes (ENOSPC), reads (EIO) and renames, through the preloaded
-fault library: every write of a pack and of a split pack of about 1 MB, reads of each file the
-job reads. After each fault: exit status 1, a message naming the failure, the project file as
+fault library: every write of a pack, a split pack and an unpack of about 1 MB, reads of each file
+the job reads (project file, packed file, each volume, the joined file), the final rename. After each fault: exit status 1, a message naming the failure, the project file as
 it was, and nothing else in the folder.
 
 Usage: test_cli_faults.py PACKTOOL_CLI FAULTSHIM_LIBRARY"""
@@ -89,7 +89,64 @@ def main():
                       "pack without a fault", "status %d" % status)
         clean()
 
+        unpack_faults(cli, checks, work, clean)
+
     checks.finish("cli faults")
+
+
+def unpack_faults(cli, checks, work, clean):
+    """Unpack of the whole packed file and of the set over an old project file: every write,
+    the disk filling up, reads of the packed file, of each volume and of the joined file, and
+    the final rename."""
+    old = b"the project file as it was before the unpack\n"
+    restored_path = os.path.join(work, "work.KMX")
+    for split in (None, SPLIT):
+        clean()
+        cli.run(["pack", "work.kmx"] + (["--split", split] if split else []), work)
+        inputs = folder(work)
+        write(restored_path, old)
+        args = ["unpack", "--yes", "work.0KX"]
+        io = cli.io_log(args, work)
+        checks.expect(read(restored_path) == PROJECT, "unpack reference", "restored file differs")
+        write(restored_path, old)
+        what = "set" if split else "whole"
+
+        def expect_kept(case, status, text, messages):
+            checks.expect(status == 1, case, "exit status %d, not 1" % status)
+            checks.expect(any(m in text for m in messages), case,
+                          "none of %s in the output:\n%s" % (messages, text))
+            checks.expect(folder(work) == sorted(inputs + ["work.KMX"]), case,
+                          "left behind: %s" % folder(work))
+            checks.expect(read(restored_path) == old, case, "the old project file changed")
+            write(restored_path, old)
+
+        write_errors = ("Disk Error - File Write Error",)
+        writes = [e for e in io if e[0] == "w"]
+        for n in range(1, len(writes) + 1):
+            status, text = cli.run(args, work, {"FAULTSHIM_WRITE_NTH": n})
+            expect_kept("%s unpack write %d (%s)" % (what, n, writes[n - 1][2][:4]), status, text,
+                        write_errors)
+        total = sum(e[1] for e in writes)
+        for budget in (0, total // 2, total - 1):
+            status, text = cli.run(args, work, {"FAULTSHIM_WRITE_AFTER": budget})
+            expect_kept("%s unpack, disk full after %d" % (what, budget), status, text, write_errors)
+
+        # Reads: each file the unpack reads, at its start, middle and last byte.
+        read_errors = ("Disk Error - File Read Error", "Invalid file format")
+        read_files = sorted({e[2] for e in io if e[0] == "r"})
+        for name in read_files:
+            size = sum(e[1] for e in io if e[0] == "r" and e[2] == name)
+            match = "/zunj" if name.startswith("zunj") else "/" + name
+            for offset in sorted({0, size // 2, max(size - 1, 0)}):
+                status, text = cli.run(args, work, {"FAULTSHIM_READ_MATCH": match,
+                                                    "FAULTSHIM_READ_AFTER": offset})
+                expect_kept("%s unpack, read of %s fails at %d" % (what, name[:4] if name.startswith("zunj") else name, offset),
+                            status, text, read_errors)
+        checks.expect(any(n.startswith("zunj") for n in read_files) == bool(split),
+                      what, "joined file read: %s" % read_files)
+
+        status, text = cli.run(args, work, {"FAULTSHIM_RENAME_FAIL": 1})
+        expect_kept("%s unpack rename" % what, status, text, write_errors)
 
 
 if __name__ == "__main__":
