@@ -189,6 +189,21 @@ TokenWriter NineThousandBytes(unsigned type = CODEC_BINARY, unsigned dictSize = 
     return w;
 }
 
+// Mostly long runs of binary literals, as incompressible data gives, with a match now and
+// then: 20000 bytes.
+TokenWriter LiteralRuns()
+{
+    TokenWriter w(CODEC_BINARY, 4096);
+    Rng rng(77);
+    while (w.Expected().size() < 20000) {
+        const unsigned run = rng() % 200;
+        for (unsigned i = 0; i < run; ++i)
+            w.Literal(static_cast<unsigned char>(rng()));
+        w.Match(3 + rng() % 20, 1 + rng() % static_cast<unsigned>(std::min<std::size_t>(w.Expected().size(), 4096)));
+    }
+    return w.End();
+}
+
 TEST(ExplodeOutput, WritesWholePiecesThenTheRest)
 {
     const TokenWriter w = NineThousandBytes();
@@ -255,11 +270,13 @@ TEST(ExplodeEnd, StreamMissingItsLastByteWritesEveryTokenBeforeTheEndCode)
     };
     const TokenWriter nine = NineThousandBytes();
     const TokenWriter asciiNine = NineThousandBytes(CODEC_ASCII, 1024);
+    const TokenWriter runs = LiteralRuns();
     const Case cases[] = {
         {"abc four times", abc, Repeat("abc", 4)},
         {"ten equal bytes", {0x00, 0x06, 0xF4, 0xE8, 0xE5, 0x83, 0x80, 0x7F}, Bytes(10, 0x7A)},
         {"9000 bytes, binary", nine.Stream(), nine.Expected()},
         {"9000 bytes, ASCII, 1024", asciiNine.Stream(), asciiNine.Expected()},
+        {"long literal runs", runs.Stream(), runs.Expected()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -304,16 +321,20 @@ TEST(ExplodeEnd, ALiteralNeedsTheEightBitsBehindIt)
 
 TEST(ExplodeInput, PiecesOfAnySizeGiveTheSameOutput)
 {
-    const TokenWriter w = NineThousandBytes(CODEC_ASCII, 4096);
     const std::vector<std::vector<std::size_t>> pieceSizes = {
-        {5, 1}, {5, 2}, {6, 3}, {5, 7}, {8, 8}, {9, 13}, {2047, 1}, {2048, 2047}, {100, 2048, 1, 1000},
+        {5, 1}, {5, 2}, {6, 3}, {5, 7}, {8, 8}, {9, 13}, {17, 31}, {2047, 1}, {2048, 2047}, {100, 2048, 1, 1000},
     };
-    for (const auto& pieces : pieceSizes) {
-        SCOPED_TRACE(::testing::PrintToString(pieces));
-        const ExplodeRun run = Explode(w.Stream(), pieces);
-        EXPECT_EQ(run.result, CODEC_OK);
-        EXPECT_EQ(run.output, w.Expected());
-        EXPECT_EQ(run.writeSizes, (std::vector<unsigned>{4096, 4096, 808}));
+    for (const TokenWriter& w : {NineThousandBytes(CODEC_ASCII, 4096), LiteralRuns()}) {
+        const ExplodeRun whole = Explode(w.Stream());
+        EXPECT_EQ(whole.result, CODEC_OK);
+        EXPECT_EQ(whole.output, w.Expected());
+        for (const auto& pieces : pieceSizes) {
+            SCOPED_TRACE(::testing::PrintToString(pieces));
+            const ExplodeRun run = Explode(w.Stream(), pieces);
+            EXPECT_EQ(run.result, CODEC_OK);
+            EXPECT_EQ(run.output, w.Expected());
+            EXPECT_EQ(run.writeSizes, whole.writeSizes);
+        }
     }
 }
 
