@@ -1,0 +1,211 @@
+#include "platform/files.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <mutex>
+#include <random>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::uint64_t kUnarmed = UINT64_MAX;
+
+std::atomic<std::uint64_t> g_writeBudget{kUnarmed}; // bytes that may still be written
+std::atomic<unsigned> g_writesUntilFault{0};         // 0: off; 1: the next write fails
+std::atomic<std::uint64_t> g_readBudget{kUnarmed};
+
+// Streams on which a seam fault or a short write happened. stdio's own error indicator
+// cannot be set from outside, so the failures we cause or see are remembered here.
+std::mutex g_failedMutex;
+std::set<std::FILE*> g_failedStreams;
+
+void MarkFailed(std::FILE* stream)
+{
+    std::lock_guard<std::mutex> lock(g_failedMutex);
+    g_failedStreams.insert(stream);
+}
+
+// Takes up to count bytes from an armed budget; returns how many may pass.
+std::size_t TakeFromBudget(std::atomic<std::uint64_t>& budget, std::size_t count)
+{
+    std::uint64_t left = budget.load();
+    while (left != kUnarmed) {
+        const std::uint64_t granted = left < count ? left : count;
+        if (budget.compare_exchange_weak(left, left - granted))
+            return static_cast<std::size_t>(granted);
+    }
+    return count;
+}
+
+std::string RandomSuffix()
+{
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    thread_local std::mt19937_64 engine{std::random_device{}() ^
+                                        (static_cast<std::uint64_t>(getpid()) << 32)};
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof(kChars)) - 2);
+    std::string suffix(6, 'x');
+    for (char& c : suffix)
+        c = kChars[pick(engine)];
+    return suffix;
+}
+
+} // namespace
+
+FileLookup LookUpFile(const std::string& path)
+{
+    if (path.empty())
+        return FileLookup::InvalidName;
+    struct stat info {};
+    if (lstat(path.c_str(), &info) == 0)
+        return FileLookup::Exists;
+    switch (errno) {
+    case ENOENT:
+        return FileLookup::Missing;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+    case EINVAL:
+        return FileLookup::InvalidName;
+    default:
+        // Something is there that we may not look at (EACCES and the like): treat it as an
+        // existing file, so that nothing is written over it without a question.
+        return FileLookup::Exists;
+    }
+}
+
+bool IsSameFile(const std::string& a, const std::string& b)
+{
+    struct stat infoA {}, infoB {};
+    if (stat(a.c_str(), &infoA) != 0 || stat(b.c_str(), &infoB) != 0)
+        return false;
+    return infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
+}
+
+int CreateExclusiveFile(const std::string& dir, const std::string& prefix, std::string& pathOut)
+{
+    std::string base = dir.empty() ? std::string(".") : dir;
+    if (base.back() != '/')
+        base += '/';
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string candidate = base + prefix + RandomSuffix();
+        // 0666 before the umask: the file may become a user's packed file under its final name.
+        const int fd = open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            pathOut = candidate;
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+std::FILE* CreateExclusiveStream(const std::string& dir, const std::string& prefix,
+                                 const char* mode, std::string& pathOut)
+{
+    std::string path;
+    const int fd = CreateExclusiveFile(dir, prefix, path);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* stream = fdopen(fd, mode);
+    if (!stream) {
+        const int saved = errno;
+        close(fd);
+        unlink(path.c_str());
+        errno = saved;
+        return nullptr;
+    }
+    pathOut = path;
+    return stream;
+}
+
+std::string CurrentDirectory()
+{
+    std::string buffer(PATH_MAX, '\0');
+    if (!getcwd(buffer.data(), buffer.size()))
+        return {};
+    buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+    return buffer;
+}
+
+bool ChangeDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }
+
+std::int64_t StreamLength(std::FILE* stream)
+{
+    std::int64_t length = -1;
+    if (fseeko(stream, 0, SEEK_END) == 0)
+        length = static_cast<std::int64_t>(ftello(stream));
+    fseeko(stream, 0, SEEK_SET);
+    return length;
+}
+
+std::size_t ReadBytes(void* buffer, std::size_t count, std::FILE* stream)
+{
+    const std::size_t allowed = TakeFromBudget(g_readBudget, count);
+    const std::size_t got = std::fread(buffer, 1, allowed, stream);
+    if (allowed < count && got == allowed) {
+        MarkFailed(stream);
+        errno = EIO;
+    }
+    return got;
+}
+
+std::size_t WriteBytes(const void* buffer, std::size_t count, std::FILE* stream)
+{
+    unsigned nth = g_writesUntilFault.load();
+    while (nth != 0 && !g_writesUntilFault.compare_exchange_weak(nth, nth - 1)) {
+    }
+    if (nth == 1) {
+        MarkFailed(stream);
+        errno = ENOSPC;
+        return 0;
+    }
+    const std::size_t allowed = TakeFromBudget(g_writeBudget, count);
+    const std::size_t put = std::fwrite(buffer, 1, allowed, stream);
+    if (put < count) {
+        MarkFailed(stream);
+        if (put == allowed)
+            errno = ENOSPC;
+    }
+    return put;
+}
+
+bool StreamFailed(std::FILE* stream)
+{
+    if (!stream)
+        return true;
+    if (std::ferror(stream))
+        return true;
+    std::lock_guard<std::mutex> lock(g_failedMutex);
+    return g_failedStreams.count(stream) != 0;
+}
+
+void ForgetStream(std::FILE* stream)
+{
+    std::lock_guard<std::mutex> lock(g_failedMutex);
+    g_failedStreams.erase(stream);
+}
+
+int CloseStream(std::FILE* stream)
+{
+    if (!stream)
+        return 0;
+    ForgetStream(stream);
+    return std::fclose(stream);
+}
+
+void FailWritesAfterBytes(std::uint64_t bytes) { g_writeBudget.store(bytes); }
+void FailNthWrite(unsigned n) { g_writesUntilFault.store(n); }
+void FailReadsAfterBytes(std::uint64_t bytes) { g_readBudget.store(bytes); }
+
+void DisarmFileFaults()
+{
+    g_writeBudget.store(kUnarmed);
+    g_writesUntilFault.store(0);
+    g_readBudget.store(kUnarmed);
+}

@@ -1,0 +1,43 @@
+// The free functions through which engine code reaches the main window: each request is
+// carried to the main thread by the host, sends waiting for the answer and posts not.
+#include "platform/mainwindow.h"
+
+#include <atomic>
+
+namespace {
+
+std::atomic<MainWindowHost*> g_host{nullptr};
+
+} // namespace
+
+void SetMainWindowHost(MainWindowHost* host) { g_host.store(host); }
+
+MainWindowHost* GetMainWindowHost() { return g_host.load(); }
+
+LRESULT SendMessageToMainWindow(unsigned msg, WPARAM wParam, LPARAM lParam)
+{
+    MainWindowHost* host = GetMainWindowHost();
+    if (!host)
+        return 0;
+    LRESULT result = 0;
+    host->RunOnMainAndWait([&] { result = host->HandleMessage(msg, wParam, lParam); });
+    return result;
+}
+
+void PostMessageToMainWindow(unsigned msg, WPARAM wParam, LPARAM lParam)
+{
+    MainWindowHost* host = GetMainWindowHost();
+    if (!host)
+        return;
+    host->RunOnMainLater([host, msg, wParam, lParam] { host->HandleMessage(msg, wParam, lParam); });
+}
+
+int ShowMessageBoxOwnedByMain(const std::string& text, unsigned type)
+{
+    MainWindowHost* host = GetMainWindowHost();
+    if (!host)
+        return (type & 0x0Fu) == MB_OKCANCEL ? IDCANCEL : IDOK;
+    int answer = IDCANCEL;
+    host->RunOnMainAndWait([&] { answer = host->ShowMessageBox(text, type); });
+    return answer;
+}

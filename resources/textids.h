@@ -1,0 +1,87 @@
+// Names for the texts of the catalogue (catalogue.inc), so code says which text it shows.
+//
+// The program's own string ids keep their numbers (1204 to 1237, the command prompts 9, 2771,
+// 2772, the framework's 57344 and 57345 and so on). Texts that had no string id of their own
+// (menu items, dialog captions and labels, the About box, and the messages that only this
+// program's engine and console show) are numbered from 40000 on, far from every original id.
+#pragma once
+
+enum : unsigned {
+    // Messages of the jobs.
+    IDS_CANNOT_OPEN_FILE = 1204,       // "Unable to open the file '%s'."
+    IDS_PACK_START = 1205,             // banner before a pack
+    IDS_PACK_END = 1206,               // banner after a pack
+    IDS_STATE_COMPRESSING = 1207,      // "Compressing file..."
+    IDS_SPLIT_START = 1209,            // banner before a split
+    IDS_STATE_DECOMPRESSING = 1210,    // "Decompressing file..."
+    IDS_STATE_JOINING = 1211,          // "Joining file..."
+    IDS_INVALID_FILE_NAME = 1212,      // "Invalid file format [%s], aborting..."
+    IDS_OVERWRITE_QUESTION = 1213,     // "File '%s' already exists. Okay to overwrite this file?"
+    IDS_CANNOT_REMOVE = 1214,          // "Error removing file '%s', aborting..."
+    IDS_CANNOT_OPEN_FOR_WRITING = 1215,
+    IDS_CANNOT_OPEN_FOR_READING = 1216,
+    IDS_CREATING_SPLIT_FILE = 1217,    // "Creating split file "
+    IDS_DONE = 1218,                   // "Done"
+    IDS_WAIT_FOR_JOB = 1219,           // close guard
+    IDS_READ_ERROR = 1220,             // "Disk Error - File Read Error"
+    IDS_WRITE_ERROR = 1221,            // "Disk Error - File Write Error"
+    IDS_IO_ERROR = 1222,               // "File I/O error...aborting operation"
+    IDS_STATE_SPLITTING = 1223,        // "Splitting file..."
+    IDS_ABORTED_BY_USER = 1224,
+    IDS_UNPACK_START = 1225,
+    IDS_APPENDING_FILE = 1226,         // "Appending file '%s'..."
+    IDS_UNPACK_END = 1227,
+    IDS_VOLUME_NOT_FOUND = 1228,
+    IDS_UNPACK_FAILED = 1229,
+    IDS_FIND_VOLUME_QUESTION = 1231,   // "Unable to open file '%s'. Try to find it yourself?"
+    IDS_SIZE_REPORT = 1233,            // "Original File size = %ld bytes.\r\n..."
+    IDS_HELP_FILE = 1234,
+    IDS_PACK_FILTER = 1235,
+    IDS_UNPACK_FILTER = 1236,
+    IDS_APP_TITLE = 1237,
+    IDS_FRAMEWORK_TITLE = 57344,       // application title, caption of message boxes
+    IDS_READY = 57345,                 // "Ready"
+
+    // Menu 128.
+    IDS_MENU_ACTION = 40000,
+    IDS_MENU_PACK_PROJECT = 40001,
+    IDS_MENU_UNPACK_PROJECT = 40002,
+    IDS_MENU_EXIT = 40003,
+    IDS_MENU_HELP = 40004,
+    IDS_MENU_HELP_TOPICS = 40005,
+    IDS_MENU_ABOUT = 40006,
+
+    // The main form's labels.
+    IDS_FORM_FILE_NAME = 40100,
+    IDS_FORM_STATUS = 40101,
+    IDS_FORM_PROGRESS = 40102,
+
+    // The Pack and Unpack dialogs.
+    IDS_PACK_CAPTION = 40200,
+    IDS_UNPACK_CAPTION = 40201,
+    IDS_DLG_FILE_NAME = 40202,
+    IDS_DLG_BROWSE = 40203,
+    IDS_DLG_SEPARATE_FILE = 40204,
+    IDS_DLG_OK = 40205,
+    IDS_DLG_CANCEL = 40206,
+    IDS_DISK_SIZE_144 = 40210,         // list index 0
+    IDS_DISK_SIZE_120 = 40211,         // list index 1
+    IDS_DISK_SIZE_360 = 40212,         // list index 2
+    IDS_DISK_SIZE_720 = 40213,         // list index 3
+    IDS_FINDFILE_FILTER = 40220,
+
+    // The About box.
+    IDS_ABOUT_CAPTION = 40300,
+    IDS_ABOUT_VERSION = 40301,
+    IDS_ABOUT_COPYRIGHT = 40302,
+
+    // Messages of the engine that the original catalogue lacks.
+    IDS_PACK_SAME_FILE = 41000,        // "%s": the project file
+    IDS_SPLIT_TOO_MANY_VOLUMES = 41001, // "%s" packed file, "%ld" volume size, "%ld" volumes
+
+    // The console front end.
+    IDS_CLI_ANSWER_YES_NO = 42000,
+    IDS_CLI_NO_TERMINAL = 42001,
+    IDS_CLI_BAD_VOLUME_SIZE = 42002,   // "%s": the size as given
+    IDS_CLI_PACK_FAILED = 42003,
+};
