@@ -415,11 +415,11 @@ unsigned DecodeStream(ExplodeWork& w)
             Fill(w, r, BATCH_BITS);
 
         if (!kAscii && (r.buf & 1) == 0 && r.count >= BATCH_BITS) {
-            // Binary literals: five in a row taken at once when their flags say so, else one;
-            // the bits behind them are there either way.
+            // Binary literals: a run of eights from the input buffer, or five at once from the
+            // bit buffer when their flags say so, else one; the bits behind them are there.
             const std::uint64_t bits = r.buf;
             if ((bits & BATCH_FLAGS) == 0 && DecodeLiteralRun(w, r, window, outPos)) {
-                // A run of eights taken; what follows is decoded afresh.
+                // What follows the run is decoded afresh.
             } else if ((bits & BATCH_FLAGS) == 0) {
                 for (unsigned i = 0; i < BATCH_LITERALS; ++i)
                     window[outPos + i] = static_cast<unsigned char>(bits >> (BINARY_LITERAL_BITS * i + 1));
