@@ -356,25 +356,24 @@ inline std::uint64_t GatherRound(std::uint64_t v, unsigned shift, std::uint64_t 
     return (v & ~mask) | ((v & mask) >> shift);
 }
 
-// Decodes whole steps of eight binary literals while the input buffer holds them and their
-// lookahead and the piece has room; leaves the reader behind the last step taken. Returns
-// false when not one step was taken.
+// Decodes steps of eight binary literals while the input buffer holds them and their
+// lookahead and the piece has room. A step whose flags show a match takes the literals
+// before it and ends the run there. Leaves the reader at the first bit not decoded; returns
+// false when not one literal was taken.
 inline bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned char* window, unsigned& outPos)
 {
     if (r.inPos * 8 < r.count)
         return false; // some bits in the buffer came from the previous read
-    const unsigned bitPos = r.inPos * 8 - r.count;
-    const unsigned offset = bitPos & 7;
-    const unsigned firstByte = bitPos >> 3;
-    unsigned byte = firstByte;
+    const unsigned firstBit = r.inPos * 8 - r.count;
+    const unsigned offset = firstBit & 7; // the same in every step: a step is 9 whole bytes
+    unsigned byte = firstBit >> 3;
+    unsigned tailBits = 0; // bits of a partial last step
     unsigned out = outPos;
     const unsigned char* const in = w.abInBuf;
     while (byte + 16 <= r.inBytes && out + RUN_LITERALS <= EXPLODE_HISTORY + EXPLODE_PIECE) {
         const std::uint64_t lo = LoadLittleEndian64(in + byte);
         const std::uint64_t hi = LoadLittleEndian64(in + byte + 8);
         const std::uint64_t bits = offset == 0 ? lo : (lo >> offset) | (hi << (64 - offset));
-        if ((bits & RUN_FLAGS) != 0)
-            break;
         std::uint64_t v = bits >> 1; // byte i of the first seven at bit 9i
         v = GatherRound(v, 1, GatherMask(1));
         v = GatherRound(v, 2, GatherMask(2));
@@ -383,21 +382,30 @@ inline bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned char* window
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
         v = __builtin_bswap64(v);
 #endif
+        // Bytes stored behind a match's flag are scratch: the match overwrites them.
         std::memcpy(window + out, &v, sizeof v);
+        const std::uint64_t flags = bits & RUN_FLAGS;
+        if (flags != 0) {
+            const unsigned literals = static_cast<unsigned>(__builtin_ctzll(flags)) / BINARY_LITERAL_BITS;
+            out += literals;
+            tailBits = literals * BINARY_LITERAL_BITS;
+            break;
+        }
         out += RUN_LITERALS;
         byte += RUN_STEP_BYTES;
     }
-    if (byte == firstByte)
+    if (out == outPos)
         return false;
     outPos = out;
+    const unsigned nextBit = byte * 8 + offset + tailBits;
     r.buf = 0;
     r.count = 0;
-    r.inPos = byte;
+    r.inPos = nextBit >> 3;
     while (r.inPos < r.inBytes && r.count < REFILL_BITS) {
         r.buf |= std::uint64_t{in[r.inPos++]} << r.count;
         r.count += 8;
     }
-    Drop(r, offset);
+    Drop(r, nextBit & 7);
     return true;
 }
 
