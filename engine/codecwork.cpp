@@ -1,0 +1,7 @@
+#include "engine/codecwork.h"
+
+CodecWorkArea& SharedCodecWorkArea()
+{
+    static CodecWorkArea area{};
+    return area;
+}

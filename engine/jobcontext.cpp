@@ -1,0 +1,101 @@
+// The job context and the reporting of a job to the user.
+//
+// Everything a job shows goes through the main window: log lines and the progress bar are
+// sent (the worker waits, so lines appear in the order the job writes them), the job state is
+// posted, and message boxes are shown by the main thread while the worker waits.
+#include "engine/jobcontext.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include "engine/format.h"
+#include "platform/files.h"
+#include "platform/strings.h"
+#include "resources/textids.h"
+
+std::string g_strProjectPath;
+std::string g_strPackedPath;
+int g_bSplitFile = 0;
+int g_nVolumeSize = 500000;
+std::string g_strPackedExt;
+std::string g_strProjectExt;
+int g_nJobState = JOB_IDLE;
+std::int64_t g_nLogLength = 0;
+std::vector<std::string> g_fileNames;
+
+void AppendStatus(const std::string& text)
+{
+    if (text.empty())
+        return;
+    g_nLogLength += static_cast<std::int64_t>(text.size());
+    MainWindowHost* host = GetMainWindowHost();
+    if (!host)
+        return;
+    // The host appends at the end of its log; a log that is not there is skipped silently.
+    host->RunOnMainAndWait([&] { host->AppendToStatusLog(text); });
+}
+
+void AppendStatusId(unsigned id) { AppendStatus(LoadString(id)); }
+
+void SetProgress(int percent)
+{
+    MainWindowHost* host = GetMainWindowHost();
+    if (!host)
+        return;
+    host->RunOnMainAndWait([&] { host->SetProgressPosition(percent); });
+}
+
+void SetJobState(int state)
+{
+    unsigned textId = 0;
+    switch (state) {
+    case JOB_IDLE: textId = IDS_READY; break;
+    case JOB_COMPRESSING: textId = IDS_STATE_COMPRESSING; break;
+    case JOB_SPLITTING: textId = IDS_STATE_SPLITTING; break;
+    case JOB_DECOMPRESSING: textId = IDS_STATE_DECOMPRESSING; break;
+    case JOB_JOINING: textId = IDS_STATE_JOINING; break;
+    default: break;
+    }
+    if (MainWindowHost* host = GetMainWindowHost())
+        host->SetStatusPaneText(textId ? LoadString(textId) : std::string());
+    g_nJobState = state;
+}
+
+void EnableWhenIdle(CommandUpdate& cmd) { cmd.Enable(g_nJobState == JOB_IDLE); }
+
+int CheckStream(std::FILE* stream, int messageId)
+{
+    if (!StreamFailed(stream))
+        return 1;
+    if (messageId != -1)
+        ShowMessageBoxOwnedByMain(LoadString(static_cast<unsigned>(messageId)),
+                                  MB_OK | MB_ICONEXCLAMATION);
+    return 0;
+}
+
+int CheckExistingFile(const std::string& path)
+{
+    switch (LookUpFile(path)) {
+    case FileLookup::Missing:
+        return 1;
+    case FileLookup::InvalidName:
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_INVALID_FILE_NAME).c_str(), path.c_str()),
+                                  MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    case FileLookup::Exists:
+        break;
+    }
+    if (ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_OVERWRITE_QUESTION).c_str(), path.c_str()),
+                                  MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK)
+        return 0;
+    // Before the first unpack of the run g_strProjectExt is empty and so found in every path:
+    // the file is then left in place for the caller to write over. After an unpack, packed
+    // and volume names do not contain the project extension and the old file is removed.
+    if (path.find(g_strProjectExt) != std::string::npos)
+        return 1;
+    if (std::remove(path.c_str()) == 0)
+        return 1;
+    ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_REMOVE).c_str(), path.c_str()),
+                              MB_OK | MB_ICONEXCLAMATION);
+    return 0;
+}

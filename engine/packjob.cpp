@@ -1,0 +1,196 @@
+// The pack job.
+//
+// The packed file is written under a temporary name in its own folder and renamed to its
+// final name only when the whole stream has been written and read without error: a final
+// name never holds an incomplete packed file, and a failed pack leaves no empty or truncated
+// file behind (an old packed file that the user agreed to overwrite stays as it was).
+#include "engine/packjob.h"
+
+#include <cstring>
+#include <unistd.h>
+
+#include "codec/codec.h"
+#include "engine/codecwork.h"
+#include "engine/format.h"
+#include "engine/jobcontext.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/strings.h"
+#include "platform/thread.h"
+#include "resources/textids.h"
+
+int g_bPackSucceeded = 0;
+
+namespace {
+
+// Prefix of the temporary files that the pack job and the split create beside the packed file.
+constexpr const char* kTempPrefix = "tmp_";
+
+void LogFailure(unsigned diskErrorId)
+{
+    AppendStatus("\r\n");
+    AppendStatusId(diskErrorId);
+    AppendStatus("\r\n");
+    AppendStatusId(IDS_IO_ERROR);
+    AppendStatus("\r\n");
+}
+
+int ProgressPercent(std::uint64_t read, std::int64_t total)
+{
+    if (total <= 0)
+        return 0;
+    const double percent = static_cast<double>(read) * 100.0 / static_cast<double>(total);
+    return percent >= 100.0 ? 100 : static_cast<int>(percent);
+}
+
+// The worker's own steps after the banner; returns 1 when the packed file was written.
+int CompressProjectFile()
+{
+    // An old packed file that may not be written stays as it is, as a failed open would.
+    const bool oldFileWritable = LookUpFile(g_strPackedPath) != FileLookup::Exists ||
+                                 access(g_strPackedPath.c_str(), W_OK) == 0;
+    std::string tempPath;
+    std::FILE* packed = oldFileWritable
+        ? CreateExclusiveStream(SplitPath(g_strPackedPath).dir, kTempPrefix, "wb+", tempPath)
+        : nullptr;
+    if (!CheckStream(packed, IDS_WRITE_ERROR))
+        return 0;
+
+    std::FILE* project = std::fopen(g_strProjectPath.c_str(), "rb");
+    if (!CheckStream(project, IDS_READ_ERROR)) {
+        if (project)
+            CloseStream(project);
+        CloseStream(packed);
+        std::remove(tempPath.c_str());
+        return 0;
+    }
+
+    CodecContext context;
+    context.pIn = project;
+    context.pOut = packed;
+    context.nMode = 1;
+    context.nInTotal = GetFileLength(project);
+
+    // The compressor's choice between equal candidates at the end of the input depends on
+    // what the work area held before: a zeroed area makes a file always pack to the same bytes.
+    CodecWorkArea& work = SharedCodecWorkArea();
+    std::memset(work.bytes, 0, sizeof(work.bytes));
+    const unsigned type = CODEC_BINARY;
+    const unsigned dictSize = 4096;
+    implode(CodecRead, CodecWrite, work.bytes, &context, &type, &dictSize);
+
+    CloseStream(project);
+    // Buffered data reaches the disk only now: a full disk may show here first.
+    if (std::fflush(packed) != 0 || StreamFailed(packed))
+        context.bWriteFailed = 1;
+    if (CloseStream(packed) != 0)
+        context.bWriteFailed = 1;
+    AppendStatus("\r\n");
+
+    if (!context.bWriteFailed && !context.bReadFailed &&
+        std::rename(tempPath.c_str(), g_strPackedPath.c_str()) != 0)
+        context.bWriteFailed = 1;
+    if (context.bWriteFailed || context.bReadFailed) {
+        std::remove(tempPath.c_str());
+        LogFailure(context.bWriteFailed ? IDS_WRITE_ERROR : IDS_READ_ERROR);
+        return 0;
+    }
+
+    AppendStatus(FormatSizeReport(context.nInTotal, context.nCounter));
+    AppendStatus("\r\n");
+    return 1;
+}
+
+} // namespace
+
+unsigned CodecRead(unsigned char* buf, unsigned* size, void* param)
+{
+    auto& context = *static_cast<CodecContext*>(param);
+    if (context.nMode == 0) {
+        if (*size > context.nCounter)
+            *size = static_cast<unsigned>(context.nCounter);
+        context.nCounter -= *size;
+    }
+    std::size_t got = 0;
+    if (!context.bReadFailed) {
+        got = ReadBytes(buf, *size, context.pIn);
+        if (got < *size && StreamFailed(context.pIn))
+            context.bReadFailed = 1;
+    }
+    context.nInRead += got;
+    SendMessageToMainWindow(WM_JOBBUSY, 0, 0);
+    SetProgress(ProgressPercent(context.nInRead, context.nInTotal));
+    return static_cast<unsigned>(got);
+}
+
+void CodecWrite(unsigned char* buf, unsigned* size, void* param)
+{
+    auto& context = *static_cast<CodecContext*>(param);
+    if (context.nMode == 1)
+        context.nCounter += *size;
+    if (context.bWriteFailed)
+        return;
+    if (WriteBytes(buf, *size, context.pOut) != *size || StreamFailed(context.pOut))
+        context.bWriteFailed = 1;
+}
+
+std::int64_t GetFileLength(std::FILE* stream)
+{
+    const std::int64_t length = StreamLength(stream);
+    if (length < 0) {
+        std::fputs("Unable to determine input file size.\n", stdout);
+        return 0;
+    }
+    return length;
+}
+
+std::string FormatSizeReport(std::int64_t originalSize, std::uint64_t compressedSize)
+{
+    const double ratio = originalSize > 0
+        ? static_cast<double>(compressedSize) * 100.0 / static_cast<double>(originalSize)
+        : 0.0;
+    return FormatText(LoadString(IDS_SIZE_REPORT).c_str(), static_cast<long>(originalSize),
+                      static_cast<long>(compressedSize), ratio);
+}
+
+int StartPackJob(const std::string& projectPath, int splitFile, int volumeSize)
+{
+    g_nVolumeSize = volumeSize;
+    g_bSplitFile = splitFile;
+    const PathParts parts = SplitPath(projectPath);
+    g_strPackedPath = MakePath(parts.drive, parts.dir, parts.name, ".0KX");
+
+    // A project file that is its own packed file (named .0KX, or a link to it) would be
+    // destroyed by its own pack: refuse it before anything is asked or opened.
+    if (IsSameFile(projectPath, g_strPackedPath)) {
+        ShowMessageBoxOwnedByMain(
+            FormatText(LoadString(IDS_PACK_SAME_FILE).c_str(), projectPath.c_str()),
+            MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+    if (!CheckExistingFile(g_strPackedPath))
+        return 0;
+    g_strProjectPath = MakePath(parts);
+    g_bPackSucceeded = 0;
+    return StartWorkerThread(PackWorker) ? 1 : 0;
+}
+
+void PackWorker()
+{
+    g_bPackSucceeded = 0;
+    PostMessageToMainWindow(WM_JOBSTATE, JOB_COMPRESSING, 0);
+    AppendStatusId(IDS_PACK_START);
+
+    if (!CheckExistingFile(g_strPackedPath)) {
+        AppendStatusId(IDS_ABORTED_BY_USER);
+    } else {
+        int succeeded = CompressProjectFile();
+        if (succeeded && g_bSplitFile)
+            succeeded = RunSplitStep();
+        g_bPackSucceeded = succeeded;
+        SendMessageToMainWindow(WM_JOBDONE, 0, 0);
+    }
+
+    PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+    AppendStatusId(IDS_PACK_END);
+}

@@ -1,0 +1,28 @@
+// What every engine test starts from: a fresh folder, a test host as the main window, and the
+// job context as a fresh run of the program has it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "engine/jobcontext.h"
+#include "platform/files.h"
+#include "platform/strings.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/testhost.h"
+
+class EngineTest : public ::testing::Test {
+protected:
+    EngineTest()
+    {
+        SetLanguage(Language::English);
+        g_strProjectExt.clear();
+        g_strPackedExt.clear();
+        g_nJobState = JOB_IDLE;
+        g_fileNames.clear();
+        DisarmFileFaults();
+    }
+    ~EngineTest() override { DisarmFileFaults(); }
+
+    TempDir dir;
+    TestHost host;
+};

@@ -1,0 +1,129 @@
+#include "tests/support/testhost.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/jobcontext.h"
+#include "platform/thread.h"
+
+TestHost::TestHost() { SetMainWindowHost(this); }
+
+TestHost::~TestHost()
+{
+    if (GetMainWindowHost() == this)
+        SetMainWindowHost(nullptr);
+}
+
+void TestHost::AnswerNextBoxes(std::initializer_list<int> answers)
+{
+    m_boxAnswers.insert(m_boxAnswers.end(), answers.begin(), answers.end());
+}
+
+void TestHost::AnswerNextFindFile(const std::string& path) { m_findFileAnswers.push_back(path); }
+
+void TestHost::RunUntilJobEnds()
+{
+    m_loop.RunUntil([] { return RunningWorkerThreads() == 0 && g_nJobState == JOB_IDLE; });
+}
+
+std::string TestHost::LogText() const
+{
+    std::string log;
+    for (const HostEvent& e : m_events)
+        if (e.kind == HostEvent::Log)
+            log += e.text;
+    return log;
+}
+
+std::vector<std::string> TestHost::BoxTexts() const
+{
+    std::vector<std::string> texts;
+    for (const HostEvent& e : m_events)
+        if (e.kind == HostEvent::MessageBox)
+            texts.push_back(e.text);
+    return texts;
+}
+
+std::vector<long> TestHost::States() const
+{
+    std::vector<long> states;
+    for (const HostEvent& e : m_events)
+        if (e.kind == HostEvent::JobState)
+            states.push_back(e.value);
+    return states;
+}
+
+int TestHost::Count(HostEvent::Kind kind) const
+{
+    int n = 0;
+    for (const HostEvent& e : m_events)
+        n += e.kind == kind ? 1 : 0;
+    return n;
+}
+
+void TestHost::RunOnMainAndWait(const std::function<void()>& fn) { m_loop.Send(fn); }
+
+void TestHost::RunOnMainLater(std::function<void()> fn) { m_loop.Post(std::move(fn)); }
+
+LRESULT TestHost::HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_JOBSTATE:
+        m_events.push_back({HostEvent::JobState, {}, static_cast<long>(wParam)});
+        SetJobState(static_cast<int>(wParam));
+        return 0;
+    case WM_JOBBUSY:
+        m_events.push_back({HostEvent::Busy, {}, 0});
+        return 1;
+    case WM_JOBDONE:
+        m_events.push_back({HostEvent::Done, {}, 0});
+        return 1;
+    case WM_FINDFILE: {
+        const auto* request = reinterpret_cast<const FindVolumeRequest*>(lParam);
+        m_events.push_back(
+            {HostEvent::FindFile, std::string(request->pszName) + "." + request->pszExt, 0});
+        if (m_findFileAnswers.empty() || m_findFileAnswers.front().empty()) {
+            if (!m_findFileAnswers.empty())
+                m_findFileAnswers.pop_front();
+            return 0;
+        }
+        const std::string path = m_findFileAnswers.front();
+        m_findFileAnswers.pop_front();
+        char* copy = static_cast<char*>(std::calloc(path.size() + 1, 1));
+        std::memcpy(copy, path.data(), path.size());
+        return reinterpret_cast<LRESULT>(copy);
+    }
+    default:
+        return 0;
+    }
+}
+
+bool TestHost::AppendToStatusLog(const std::string& text)
+{
+    if (!m_hasLog)
+        return false;
+    m_events.push_back({HostEvent::Log, text, 0});
+    return true;
+}
+
+void TestHost::SetProgressPosition(int percent)
+{
+    m_events.push_back({HostEvent::Progress, {}, percent});
+}
+
+void TestHost::SetStatusPaneText(const std::string& text)
+{
+    m_events.push_back({HostEvent::Pane, text, 0});
+}
+
+int TestHost::ShowMessageBox(const std::string& text, unsigned type)
+{
+    m_events.push_back({HostEvent::MessageBox, text, static_cast<long>(type)});
+    if (m_boxAnswers.empty()) {
+        ++m_unscriptedBoxes;
+        return (type & 0x0Fu) == MB_OKCANCEL ? IDCANCEL : IDOK;
+    }
+    const int answer = m_boxAnswers.front();
+    m_boxAnswers.pop_front();
+    return answer;
+}

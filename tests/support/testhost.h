@@ -1,0 +1,72 @@
+// The test host of the main-window channel: plays the main window for engine tests without a
+// display. Message boxes and WM_FINDFILE are answered from a script; every call is recorded in
+// the order the main thread handled it, so a test asserts the exact sequence a user would see.
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "platform/eventloop.h"
+#include "platform/mainwindow.h"
+
+struct HostEvent {
+    enum Kind {
+        Log,        // text appended to the Status log
+        Progress,   // value: the progress bar's new position
+        JobState,   // value: the state of a handled WM_JOBSTATE
+        Pane,       // text: the status bar's message pane
+        Busy,       // WM_JOBBUSY
+        Done,       // WM_JOBDONE
+        FindFile,   // WM_FINDFILE; text: "name.ext" that was asked for
+        MessageBox, // text: the box's text; value: its type (MB_OK / MB_OKCANCEL and icon)
+    };
+    Kind kind;
+    std::string text;
+    long value = 0;
+};
+
+class TestHost : public MainWindowHost {
+public:
+    // Becomes the main window host; the constructing thread is the main thread.
+    TestHost();
+    ~TestHost() override;
+
+    // The answers of the next message boxes, in order (IDOK or IDCANCEL). A box without a
+    // scripted answer is recorded as unscripted and answered IDOK (OK box) or IDCANCEL.
+    void AnswerNextBoxes(std::initializer_list<int> answers);
+    // The answer of the next WM_FINDFILE: a path, or empty for "the user chose none".
+    void AnswerNextFindFile(const std::string& path);
+    // Without a log control, AppendToStatusLog reports that there is no log.
+    void SetHasStatusLog(bool hasLog) { m_hasLog = hasLog; }
+
+    // Runs the main thread's event loop until no worker thread runs and the job is idle.
+    void RunUntilJobEnds();
+
+    const std::vector<HostEvent>& Events() const { return m_events; }
+    // The Status log as the user would see it: every appended text, in order.
+    std::string LogText() const;
+    std::vector<std::string> BoxTexts() const;
+    // The states of the handled WM_JOBSTATE messages, in order.
+    std::vector<long> States() const;
+    int Count(HostEvent::Kind kind) const;
+    int UnscriptedBoxes() const { return m_unscriptedBoxes; }
+    void ClearEvents() { m_events.clear(); }
+
+    // MainWindowHost
+    void RunOnMainAndWait(const std::function<void()>& fn) override;
+    void RunOnMainLater(std::function<void()> fn) override;
+    LRESULT HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam) override;
+    bool AppendToStatusLog(const std::string& text) override;
+    void SetProgressPosition(int percent) override;
+    void SetStatusPaneText(const std::string& text) override;
+    int ShowMessageBox(const std::string& text, unsigned type) override;
+
+private:
+    EventLoop m_loop;
+    std::vector<HostEvent> m_events;
+    std::deque<int> m_boxAnswers;
+    std::deque<std::string> m_findFileAnswers;
+    int m_unscriptedBoxes = 0;
+    bool m_hasLog = true;
+};
