@@ -1,0 +1,79 @@
+// Runs implode over a byte vector and records what the callbacks saw: every read (bytes
+// asked, bytes given), every write (its size), and the stream as the concatenation of the
+// writes. Shared by the compressor's tests.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "codec/codec.h"
+#include "codec/implode.h"
+
+namespace harness {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Source {
+    const Bytes* data = nullptr;
+    std::size_t pos = 0;
+    std::size_t piece = 0; // at most this many bytes per read (0: as many as asked)
+    bool ended = false;
+    bool readAfterEnd = false;
+    std::vector<unsigned> asked;
+    std::vector<unsigned> given;
+    Bytes stream;
+    std::vector<unsigned> writes;
+    int calls = 0;
+};
+
+inline unsigned Read(unsigned char* buf, unsigned* size, void* param)
+{
+    auto& s = *static_cast<Source*>(param);
+    ++s.calls;
+    if (s.ended)
+        s.readAfterEnd = true;
+    s.asked.push_back(*size);
+    std::size_t n = std::min<std::size_t>(*size, s.data->size() - s.pos);
+    if (s.piece != 0)
+        n = std::min(n, s.piece);
+    std::memcpy(buf, s.data->data() + s.pos, n);
+    s.pos += n;
+    s.given.push_back(static_cast<unsigned>(n));
+    if (n == 0)
+        s.ended = true;
+    return static_cast<unsigned>(n);
+}
+
+inline void Write(unsigned char* buf, unsigned* size, void* param)
+{
+    auto& s = *static_cast<Source*>(param);
+    ++s.calls;
+    s.writes.push_back(*size);
+    s.stream.insert(s.stream.end(), buf, buf + *size);
+}
+
+struct Result {
+    unsigned code = 0;
+    Source io;
+};
+
+// Compresses data in a fresh, zeroed work area; `prepare` may alter the area first.
+inline Result Implode(const Bytes& data, unsigned type, unsigned dictSize, std::size_t piece = 0,
+                      const std::function<void(codec::ImplodeWork&)>& prepare = {})
+{
+    auto area = std::make_unique<CodecWorkArea>(); // value-initialised: all zero
+    auto* work = reinterpret_cast<codec::ImplodeWork*>(area->bytes);
+    if (prepare)
+        prepare(*work);
+    Result r;
+    r.io.data = &data;
+    r.io.piece = piece;
+    r.code = implode(Read, Write, area->bytes, &r.io, &type, &dictSize);
+    return r;
+}
+
+} // namespace harness

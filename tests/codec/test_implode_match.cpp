@@ -1,0 +1,108 @@
+// The match finder against the plain definition of its result: among the candidates of the
+// sorted range within reach (p - (D - 1) to p - 2), the longest match of at most 516 bytes,
+// the nearest of equal lengths, except that the first candidate in ascending order to reach
+// 516 is taken. Inputs with long, self-similar repeats drive the border scan through its
+// skips and restarts, where a slip would change the output only now and then.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+
+#include "codec/implode_match.h"
+
+namespace {
+
+struct Expected {
+    unsigned length = 0;
+    unsigned distance1 = 0;
+};
+
+Expected Definition(const std::uint8_t* win, unsigned first, unsigned p, unsigned dictSize)
+{
+    Expected best;
+    unsigned bestLength = 1;
+    const unsigned lowest = p - (dictSize - 1) > first ? p - (dictSize - 1) : first;
+    for (unsigned c = lowest; c + 2 <= p; ++c) {
+        unsigned n = 0;
+        while (n < codec::IMPLODE_MAX_MATCH && win[c + n] == win[p + n])
+            ++n;
+        if (n < 2)
+            continue;
+        if (n >= bestLength) {
+            bestLength = n;
+            best = {n, p - c - 1};
+            if (n == codec::IMPLODE_MAX_MATCH)
+                break;
+        }
+    }
+    return best;
+}
+
+// Window contents, from the start of the data on, built so that many positions share long
+// prefixes with different continuations.
+std::vector<std::uint8_t> Pattern(int kind, std::size_t size, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<std::uint8_t> out;
+    switch (kind) {
+    case 0: { // Fibonacci word over two letters: borders everywhere
+        std::string a = "a", b = "ab";
+        while (b.size() < size) {
+            std::string next = b + a;
+            a = b;
+            b = next;
+        }
+        out.assign(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(size));
+        break;
+    }
+    case 1: // two letters, random runs
+        while (out.size() < size)
+            out.insert(out.end(), 1 + rng() % 30, static_cast<std::uint8_t>('a' + rng() % 2));
+        break;
+    case 2: { // a long unit repeated with rare changes
+        std::vector<std::uint8_t> unit(40 + rng() % 200);
+        for (auto& u : unit)
+            u = static_cast<std::uint8_t>('a' + rng() % 3);
+        while (out.size() < size) {
+            out.insert(out.end(), unit.begin(), unit.end());
+            unit[rng() % unit.size()] = static_cast<std::uint8_t>('a' + rng() % 3);
+        }
+        break;
+    }
+    default: // a single byte with a rare different one
+        while (out.size() < size)
+            out.push_back(rng() % 700 == 0 ? 'b' : 'a');
+        break;
+    }
+    out.resize(size);
+    return out;
+}
+
+TEST(ImplodeMatchFinder, AgreesWithTheDefinition)
+{
+    auto work = std::make_unique<codec::ImplodeWork>();
+    for (unsigned dictSize : {1024u, 2048u, 4096u}) {
+        for (int kind = 0; kind < 4; ++kind) {
+            SCOPED_TRACE("dictionary " + std::to_string(dictSize) + " pattern " + std::to_string(kind));
+            *work = codec::ImplodeWork{};
+            const unsigned first = codec::IMPLODE_LOOKAHEAD + dictSize;
+            const unsigned last = first + 4096;
+            const auto data = Pattern(kind, last + 1 + codec::IMPLODE_MAX_MATCH - first, 31u + static_cast<unsigned>(kind));
+            std::copy(data.begin(), data.end(), work->abWindow + first);
+            codec::ImplodeMatchFinder finder(*work, dictSize);
+            finder.SortPairs(first, last);
+            for (unsigned p = first; p < last; ++p) {
+                unsigned distance1 = 0;
+                const unsigned length = finder.Find(p, distance1);
+                const Expected e = Definition(work->abWindow, first, p, dictSize);
+                ASSERT_EQ(length, e.length) << "at " << p;
+                if (length != 0) {
+                    ASSERT_EQ(distance1, e.distance1) << "at " << p;
+                }
+            }
+        }
+    }
+}
+
+} // namespace
