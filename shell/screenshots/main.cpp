@@ -3,6 +3,7 @@
 // Each window is shown as the program shows it, with a sample job in the form, and grabbed.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -10,6 +11,8 @@
 #include <cstdio>
 
 #include "engine/jobcontext.h"
+#include "engine/packjob.h"
+#include "platform/thread.h"
 #include "platform/strings.h"
 #include "resources/textids.h"
 #include "shell/images.h"
@@ -26,15 +29,6 @@ bool Save(QWidget& widget, const QString& path)
     const bool saved = widget.grab().save(path);
     std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
     return saved;
-}
-
-std::string Format(unsigned id, long original, long packed)
-{
-    const std::string format = LoadString(id);
-    char text[512];
-    std::snprintf(text, sizeof text, format.c_str(), original, packed,
-                  static_cast<double>(packed) * 100.0 / static_cast<double>(original));
-    return text;
 }
 
 } // namespace
@@ -61,15 +55,30 @@ int main(int argc, char** argv)
     frame.View()->OnInitialUpdate();
     frame.show();
 
-    // The form as it looks in the middle of a split pack.
-    frame.View()->FileNameField()->setText(QStringLiteral("/home/user/projects/bridge.kmx"));
-    AppendStatusId(IDS_PACK_START);
-    AppendStatus(Format(IDS_SIZE_REPORT, 2841600, 1029436));
-    AppendStatus("\r\n");
-    AppendStatusId(IDS_SPLIT_START);
-    frame.OnJobState(JOB_SPLITTING, 0);
-    SetProgress(100);
+    // The form after a real split pack of a sample project into 360K volumes.
+    QDir demo(QDir::temp().filePath(QStringLiteral("packtool-demo")));
+    demo.removeRecursively();
+    demo.mkpath(QStringLiteral("."));
+    const QString project = demo.filePath(QStringLiteral("bridge.kmx"));
+    {
+        QFile file(project);
+        file.open(QIODevice::WriteOnly);
+        // Text lines with running numbers: they compress, but not to nothing.
+        for (int line = 0; file.size() < 2400000; ++line) {
+            file.write("beam " + QByteArray::number(line) + " span " +
+                       QByteArray::number(line * 7919 % 100000) + " load " +
+                       QByteArray::number(line * 104729 % 65536) + "\n");
+        }
+    }
+    frame.View()->FileNameField()->setText(project);
+    if (StartPackJob(project.toStdString(), 1, 360000) == 1) {
+        while (RunningWorkerThreads() > 0 || g_nJobState != JOB_IDLE) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+    }
+    QCoreApplication::processEvents();
     ok &= Save(frame, folder + QStringLiteral("/main-window-%1.png").arg(suffix));
+    demo.removeRecursively();
 
     QtMainWindowHost::Instance().Attach(nullptr);
     frame.OnJobState(JOB_IDLE, 0);
