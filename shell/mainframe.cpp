@@ -18,7 +18,19 @@
 #include <memory>
 
 #include "engine/jobcontext.h"
+#include "engine/packjob.h"
+#include "platform/paths.h"
+// The unpack job comes with the engine's unpack work; until it is there, Unpack stops after
+// the dialog.
+#if __has_include("engine/unpackjob.h")
+#include "engine/unpackjob.h"
+#define PACKTOOL_HAVE_UNPACK_JOB 1
+#else
+#define PACKTOOL_HAVE_UNPACK_JOB 0
+#endif
 #include "resources/textids.h"
+#include "shell/dialogs.h"
+#include "shell/help.h"
 #include "shell/ids.h"
 #include "shell/images.h"
 #include "shell/lockkeys.h"
@@ -378,18 +390,64 @@ void CMainFrame::OnFileSave()
     // The document holds nothing, so there is nothing to save, and no user file is touched.
 }
 
+namespace {
+
+// The form's field as the commands see it: without blanks, tabs or line ends around it.
+PathParts FieldParts(const QString& text, bool* empty)
+{
+    const QString trimmed = text.trimmed();
+    *empty = trimmed.isEmpty();
+    return SplitPath(QFile::encodeName(trimmed).toStdString());
+}
+
+} // namespace
+
 void CMainFrame::OnPackProject()
 {
+    // Proposal: the field's file with the project extension.
+    bool empty = false;
+    const PathParts parts = FieldParts(m_view->FileNameField()->text(), &empty);
+    const QString proposal =
+        empty ? QString() : QFile::decodeName(MakePath(parts.drive, parts.dir, parts.name, ".kmx").c_str());
+
+    CPackProjectDlg dialog(this);
+    dialog.SetFileName(proposal);
+    if (Modal::RunDialog(dialog) != QDialog::Accepted) {
+        return;
+    }
+    m_view->FileNameField()->setText(dialog.GetFileName());
+    m_view->ClearLog();
+    StartPackJob(QFile::encodeName(dialog.GetFileName()).toStdString(), dialog.IsSeparateFile(),
+                 dialog.GetVolumeSize());
 }
 
 void CMainFrame::OnUnpackProject()
 {
+    // Proposal: the field's file name and extension, without its folder: a file of the current
+    // folder.
+    bool empty = false;
+    const PathParts parts = FieldParts(m_view->FileNameField()->text(), &empty);
+    const QString proposal = empty ? QString() : QFile::decodeName((parts.name + parts.ext).c_str());
+
+    CUnpackProjectDlg dialog(this);
+    dialog.SetFileName(proposal);
+    if (Modal::RunDialog(dialog) != QDialog::Accepted) {
+        return;
+    }
+    m_view->FileNameField()->setText(dialog.GetFileName());
+    m_view->ClearLog();
+#if PACKTOOL_HAVE_UNPACK_JOB
+    StartUnpackJob(QFile::encodeName(dialog.GetFileName()).toStdString());
+#endif
 }
 
 void CMainFrame::OnHelpTopics()
 {
+    ShowHelpFinder(this);
 }
 
 void CMainFrame::OnAppAbout()
 {
+    CAboutDlg about(this);
+    Modal::RunDialog(about);
 }
