@@ -35,7 +35,11 @@ const char kViewerProperty[] = "packtoolHelpViewer";
 
 QString GetModuleDirectory()
 {
-    const QString exeFolder = QCoreApplication::applicationDirPath();
+    return ProgramFolderFor(QCoreApplication::applicationDirPath());
+}
+
+QString ProgramFolderFor(const QString& exeFolder)
+{
     if (QFileInfo(exeFolder).fileName() == QLatin1String("bin")) {
         const QString shared = QDir(exeFolder).absoluteFilePath(QStringLiteral("../share/packtool"));
         if (QFileInfo(shared).isDir()) {

@@ -12,6 +12,8 @@ class QTextBrowser;
 // folder that has one beside it (help documents and the sample "database" folder live there,
 // not in bin/).
 QString GetModuleDirectory();
+// The same for an executable in exeFolder.
+QString ProgramFolderFor(const QString& exeFolder);
 
 // Opens the help document of the current language (string 1234) from the program's folder
 // in the help viewer owned by owner (the main frame, or a dialog asking with F1), at its

@@ -426,6 +426,22 @@ private slots:
         }
     }
 
+    // Installed, the documents are in share/packtool; in a build folder, beside the program.
+    void programFolderFollowsTheLayout()
+    {
+        QTemporaryDir root;
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("usr/bin")));
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("usr/share/packtool")));
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("opt/bin")));
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("build/shell")));
+        QCOMPARE(ProgramFolderFor(root.filePath(QStringLiteral("usr/bin"))),
+                 root.filePath(QStringLiteral("usr/share/packtool/")));
+        QCOMPARE(ProgramFolderFor(root.filePath(QStringLiteral("opt/bin"))),
+                 root.filePath(QStringLiteral("opt/bin/")));
+        QCOMPARE(ProgramFolderFor(root.filePath(QStringLiteral("build/shell"))),
+                 root.filePath(QStringLiteral("build/shell/")));
+    }
+
     void missingHelpDocumentIsReportedByTheViewer()
     {
         CHelpViewer viewer(m_frame.get());
