@@ -57,6 +57,10 @@ CHelpViewer::CHelpViewer(QWidget* owner) : QWidget(owner, Qt::Window)
     m_browser = new QTextBrowser(this);
     m_browser->setObjectName(QStringLiteral("helpBrowser"));
     m_browser->setOpenExternalLinks(true);
+    // Reading text: a size up from the dialogs' small font.
+    QFont readingFont = DialogFont();
+    readingFont.setPointSize(10);
+    m_browser->setFont(readingFont);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_browser);

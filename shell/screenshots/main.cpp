@@ -2,6 +2,10 @@
 // Usage: packtool-screenshots OUTPUT_FOLDER (language from PACKTOOL_LANG, as the program).
 // Each window is shown as the program shows it, with a sample job in the form, and grabbed.
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPainter>
+#include <algorithm>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -15,6 +19,8 @@
 #include "platform/thread.h"
 #include "platform/strings.h"
 #include "resources/textids.h"
+#include "shell/dialogs.h"
+#include "shell/help.h"
 #include "shell/images.h"
 #include "shell/mainframe.h"
 #include "shell/qthost.h"
@@ -23,10 +29,40 @@
 
 namespace {
 
+// Offscreen there is no window manager, so the caption bar that a desktop draws around the
+// window is drawn here: the window's icon and title on a plain bar, then the window itself.
+QImage WithCaption(QWidget& widget)
+{
+    const QPixmap client = widget.grab();
+    const QFont font = QApplication::font();
+    const QFontMetrics metrics(font);
+    const int bar = std::max(20, metrics.height() + 6);
+    const int border = 3;
+    QImage image(client.width() + 2 * border, client.height() + bar + border,
+                 QImage::Format_RGB32);
+    image.fill(QColor(192, 192, 192));
+    QPainter painter(&image);
+    painter.fillRect(border, border, client.width(), bar - border, QColor(0, 0, 128));
+    int x = border + 3;
+    const QIcon icon = widget.windowIcon();
+    if (!icon.isNull()) {
+        painter.drawPixmap(x, border + (bar - border - 16) / 2, icon.pixmap(16, 16));
+        x += 20;
+    }
+    painter.setPen(Qt::white);
+    QFont bold = font;
+    bold.setBold(true);
+    painter.setFont(bold);
+    painter.drawText(QRect(x, border, client.width() - x, bar - border),
+                     Qt::AlignLeft | Qt::AlignVCenter, widget.windowTitle());
+    painter.drawPixmap(border, bar, client);
+    return image;
+}
+
 bool Save(QWidget& widget, const QString& path)
 {
     QCoreApplication::processEvents();
-    const bool saved = widget.grab().save(path);
+    const bool saved = WithCaption(widget).save(path);
     std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
     return saved;
 }
@@ -78,6 +114,32 @@ int main(int argc, char** argv)
     }
     QCoreApplication::processEvents();
     ok &= Save(frame, folder + QStringLiteral("/main-window-%1.png").arg(suffix));
+
+    // The dialogs as the commands open them after that pack.
+    {
+        CPackProjectDlg pack(&frame);
+        pack.SetFileName(project);
+        pack.show();
+        pack.SeparateFileBox()->click();
+        pack.DiskSizeList()->setCurrentIndex(3);
+        ok &= Save(pack, folder + QStringLiteral("/pack-dialog-%1.png").arg(suffix));
+    }
+    {
+        CUnpackProjectDlg unpack(&frame);
+        unpack.SetFileName(QStringLiteral("bridge.0KX"));
+        unpack.show();
+        ok &= Save(unpack, folder + QStringLiteral("/unpack-dialog-%1.png").arg(suffix));
+    }
+    {
+        CAboutDlg about(&frame);
+        about.show();
+        ok &= Save(about, folder + QStringLiteral("/about-%1.png").arg(suffix));
+    }
+    ShowHelpFinder(&frame);
+    if (CHelpViewer* viewer = CHelpViewer::Of(&frame)) {
+        ok &= viewer->HasDocument();
+        ok &= Save(*viewer, folder + QStringLiteral("/help-%1.png").arg(suffix));
+    }
     demo.removeRecursively();
 
     QtMainWindowHost::Instance().Attach(nullptr);
