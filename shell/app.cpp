@@ -100,6 +100,7 @@ bool CZUNPackApp::InitInstance()
     QApplication::setApplicationDisplayName(Text(IDS_FRAMEWORK_TITLE));
     QApplication::setWindowIcon(AppIcon());
     QApplication::setFont(DialogFont());
+    InstallQtTranslations(*m_pQtApp);
 
     m_pDocument = std::make_unique<CZUNPackDoc>();
     m_pMainWnd = std::make_unique<CMainFrame>(m_pDocument.get());

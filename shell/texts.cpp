@@ -1,6 +1,9 @@
 #include "shell/texts.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QStringList>
+#include <QTranslator>
 
 #include "platform/strings.h"
 
@@ -67,4 +70,18 @@ QFont DialogFont()
     }
     font.setStyleHint(QFont::SansSerif);
     return font;
+}
+
+void InstallQtTranslations(QCoreApplication& app)
+{
+    if (CurrentLanguage() != Language::Japanese) {
+        return;
+    }
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QStringLiteral("qtbase_ja"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(translator);
+    } else {
+        delete translator;
+    }
 }

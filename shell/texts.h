@@ -17,3 +17,8 @@ QString FilterToQt(const QString& filter);
 // The font of the form and the dialogs: an 8-point sans serif, or for Japanese a 10-point
 // Japanese gothic face (Noto Sans CJK JP stands in for the face the dialogs were drawn with).
 QFont DialogFont();
+
+class QCoreApplication;
+// Qt's own texts (file chooser, edit menus) in the language of the catalogue, where Qt's
+// translations are installed. Call once, after the application object exists.
+void InstallQtTranslations(QCoreApplication& app);

@@ -78,6 +78,7 @@ int main(int argc, char** argv)
     SetLanguage(LanguageFromEnvironment());
     QApplication app(argc, argv);
     QApplication::setFont(DialogFont());
+    InstallQtTranslations(app);
     QApplication::setWindowIcon(AppIcon());
     const QString folder = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(folder);

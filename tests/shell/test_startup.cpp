@@ -184,6 +184,9 @@ private slots:
                      QStringLiteral("/home/my folder/a.kmx"));
             QCOMPARE(app.MainFrame()->windowTitle(), caption);
             QVERIFY(app.MainFrame()->isVisible());
+            // Qt's own texts (file chooser, edit menus) follow the language too.
+            const QString open = QCoreApplication::translate("QFileDialog", "&Open");
+            QCOMPARE(open == QStringLiteral("&Open"), lang == QStringLiteral("en"));
 
             InstanceLock other("KESTAV_ZUNPACK_TOOL");
             QCOMPARE(other.TryAcquire(), InstanceLock::HeldElsewhere);
