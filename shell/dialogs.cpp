@@ -91,7 +91,8 @@ QString BrowseForFile(QWidget* owner, unsigned filterId)
     if (!QFileInfo(start).isDir()) {
         start.clear();
     }
-    return Modal::OpenFileName(owner, start, QString(), FilterFromCatalogue(filterId));
+    return Modal::OpenFileName(owner, start, QString(), FilterFromCatalogue(filterId),
+                               Modal::Folder::Change);
 }
 
 } // namespace

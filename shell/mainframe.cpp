@@ -287,7 +287,8 @@ LRESULT CMainFrame::OnFindFile(WPARAM, LPARAM lParam)
     const QString initialName = QFile::decodeName(request->pszName) + QLatin1Char('.') + ext;
     // No folder named: the chooser opens in the current folder, the packed file's.
     const QString chosen = Modal::OpenFileName(this, QString(), initialName,
-                                               FilterFromCatalogue(IDS_FINDFILE_FILTER), ext);
+                                               FilterFromCatalogue(IDS_FINDFILE_FILTER),
+                                               Modal::Folder::Keep, ext);
     if (chosen.isEmpty()) {
         return 0;
     }
@@ -379,7 +380,7 @@ void CMainFrame::OnFileOpen()
     // name, ready for Pack or Unpack. No file is read or written.
     QString filter = FilterFromCatalogue(IDS_PACK_FILTER) + QStringLiteral(";;") +
                      FilterFromCatalogue(IDS_UNPACK_FILTER);
-    const QString chosen = Modal::OpenFileName(this, QString(), QString(), filter);
+    const QString chosen = Modal::OpenFileName(this, QString(), QString(), filter, Modal::Folder::Change);
     if (!chosen.isEmpty()) {
         m_view->FileNameField()->setText(chosen);
     }

@@ -91,7 +91,7 @@ int MessageBox(QWidget* owner, const QString& text, unsigned type)
 }
 
 QString OpenFileName(QWidget* owner, const QString& folder, const QString& initialName,
-                     const QString& filter, const QString& defaultSuffix)
+                     const QString& filter, Folder afterChoice, const QString& defaultSuffix)
 {
     Script& script = TheScript();
     script.shown.push_back(
@@ -116,7 +116,9 @@ QString OpenFileName(QWidget* owner, const QString& folder, const QString& initi
     }
     if (!chosen.isEmpty()) {
         chosen = QFileInfo(chosen).absoluteFilePath();
-        QDir::setCurrent(QFileInfo(chosen).absolutePath());
+        if (afterChoice == Folder::Change) {
+            QDir::setCurrent(QFileInfo(chosen).absolutePath());
+        }
     }
     return chosen;
 }

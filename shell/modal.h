@@ -22,10 +22,13 @@ int MessageBox(QWidget* owner, const QString& text, unsigned type);
 
 // A modal open-file chooser starting in folder (the current folder when empty) with the
 // initial file name and the Qt name filter. Answers the chosen full path, or an empty text
-// when cancelled. A confirmed choice makes the chosen file's folder the current folder, as
-// the choosers of the program always have.
+// when cancelled. With ChangeFolder, a confirmed choice makes the chosen file's folder the
+// current folder, as the choosers of the commands always have; a chooser that a running job
+// asks for keeps the folder, since the job's relative names depend on it.
+enum class Folder { Change, Keep };
 QString OpenFileName(QWidget* owner, const QString& folder, const QString& initialName,
-                     const QString& filter, const QString& defaultSuffix = QString());
+                     const QString& filter, Folder afterChoice,
+                     const QString& defaultSuffix = QString());
 
 // Runs a dialog modally and answers its result (QDialog::Accepted or Rejected).
 int RunDialog(QDialog& dialog);

@@ -365,6 +365,8 @@ private slots:
         });
         QCOMPARE(fields, (QStringList{chosen, chosen}));
         QVERIFY(okEnabled);
+        // A confirmed choice moves the current folder there, as the choosers always have.
+        QCOMPARE(QDir::currentPath(), QDir(m_folder.path()).canonicalPath());
         const Modal::Record& chooser = Modal::Shown().at(1);
         QCOMPARE(chooser.kind, Modal::Record::Chooser);
         QCOMPARE(chooser.text, database + QLatin1Char('|'));

@@ -197,6 +197,7 @@ private slots:
     {
         QTemporaryDir folder;
         const QString chosen = folder.filePath(QStringLiteral("moved/SET.1KX"));
+        const QString jobFolder = QDir::currentPath();
         Modal::SetNextFileName(chosen);
         Modal::SetNextFileName(QString()); // the second time the user cancels
 
@@ -215,6 +216,8 @@ private slots:
         QCOMPARE(QString::fromLocal8Bit(path), chosen);
         std::free(path);
         QCOMPARE(answers[1], LRESULT(0));
+        // The job's current folder stays where the job put it.
+        QCOMPARE(QDir::currentPath(), jobFolder);
 
         const Modal::Record& chooser = Modal::Shown()[0];
         QCOMPARE(chooser.kind, Modal::Record::Chooser);
