@@ -45,22 +45,30 @@ inline unsigned PairHash(const std::uint8_t* window, unsigned pos)
     return 4u * window[pos] + 5u * window[pos + 1];
 }
 
+inline std::uint64_t Load64(const std::uint8_t* at)
+{
+    std::uint64_t v;
+    std::memcpy(&v, at, 8);
+    return v;
+}
+
+// Index of the first differing byte of two 8-byte words loaded with Load64 (diff = a ^ b,
+// not 0). The load is little-endian on the hosts we build for, so it is the lowest set byte.
+inline unsigned FirstDifference(std::uint64_t diff)
+{
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "byte order of the 8-byte comparisons");
+    return static_cast<unsigned>(__builtin_ctzll(diff)) / 8;
+}
+
 // Number of equal leading bytes of a and b, at most `limit`, when the first `from` are known
 // to be equal. Compares eight bytes at a time; never reads at or beyond offset `limit`.
 inline unsigned MatchLength(const std::uint8_t* a, const std::uint8_t* b, unsigned from, unsigned limit)
 {
     unsigned n = from;
     while (n + 8 <= limit) {
-        std::uint64_t x;
-        std::uint64_t y;
-        std::memcpy(&x, a + n, 8);
-        std::memcpy(&y, b + n, 8);
-        const std::uint64_t diff = x ^ y;
-        if (diff != 0) {
-            // Little-endian load: the lowest differing byte is the first one.
-            n += static_cast<unsigned>(__builtin_ctzll(diff)) / 8;
-            return n;
-        }
+        const std::uint64_t diff = Load64(a + n) ^ Load64(b + n);
+        if (diff != 0)
+            return n + FirstDifference(diff);
         n += 8;
     }
     while (n < limit && a[n] == b[n])
@@ -118,27 +126,31 @@ public:
             ++index;
         m_pPairStart[hash] = static_cast<std::uint16_t>(index);
 
-        unsigned best = 1;
+        // Below 11 bytes every candidate is measured; the first 8 bytes in one 64-bit
+        // comparison settle most of them. best starts at 2, the shortest match; ties go to
+        // the later, nearer candidate.
+        const std::uint64_t head = Load64(at);
+        unsigned best = 2;
         unsigned bestPos = 0;
+        bool found = false;
         for (; index < end; ++index) {
             const unsigned c = SortedPos(win, index);
             if (c - lowest >= span)
                 break;
-            const std::uint8_t* const cand = win + c;
-            if (cand[best - 1] != at[best - 1] || cand[0] != at[0])
+            const std::uint64_t diff = Load64(win + c) ^ head;
+            const unsigned len =
+                diff != 0 ? FirstDifference(diff) : MatchLength(win + c, at, 8, IMPLODE_MAX_MATCH);
+            if (len < best)
                 continue;
-            // The first two bytes are equal: same hash, same first byte.
-            const unsigned len = MatchLength(cand, at, 2, IMPLODE_MAX_MATCH);
-            if (len >= best) {
-                best = len;
-                bestPos = c;
-                if (best > 10) {
-                    best = ScanLong(at, index + 1, end, lowest, span, best, bestPos);
-                    break;
-                }
+            best = len;
+            bestPos = c;
+            found = true;
+            if (best > 10) {
+                best = ScanLong(at, index + 1, end, lowest, span, best, bestPos);
+                break;
             }
         }
-        if (best < 2)
+        if (!found)
             return 0;
         distance1 = p - bestPos - 1;
         return best;

@@ -5,7 +5,6 @@
 // posted, and message boxes are shown by the main thread while the worker waits.
 #include "engine/jobcontext.h"
 
-#include <cerrno>
 #include <cstdio>
 
 #include "engine/format.h"

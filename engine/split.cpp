@@ -138,16 +138,18 @@ int SplitPackedFile(const std::string& packedPath, int volumeSize)
             break;
         }
 
-        // The volume counts as this split's from the moment it may exist, so that a failure
-        // removes it too.
-        g_fileNames.push_back(volumePath);
         std::FILE* volume = nullptr;
         if (index == 0) {
+            // Volume 0 counts as this split's as soon as it is created (its name was free since
+            // the move), so that a failed header write removes it too.
+            g_fileNames.push_back(volumePath);
             const std::int64_t count = VolumeCountFor(FileSize(g_fileNames.front()), volumeSize);
             if (WriteVolumeHeader(volumePath, MakePackedFileHeader(static_cast<int>(count))))
                 volume = std::fopen(volumePath.c_str(), "ab");
         } else {
             volume = std::fopen(volumePath.c_str(), "wb");
+            if (volume)
+                g_fileNames.push_back(volumePath);
         }
         if (!volume) {
             ShowBox(IDS_CANNOT_OPEN_FOR_WRITING, volumePath);

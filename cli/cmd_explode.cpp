@@ -1,0 +1,220 @@
+// packtool-cli explode [INPUT [OUTPUT]]: decodes one implode stream, from a file or standard
+// input to a file or standard output.
+//
+// A named output file is written beside its final name and renamed into place when the
+// decoder is done, so the name never holds half a file. When the stream ends before its end
+// code, what was decoded is still kept (a damaged packed file often holds most of a project),
+// and the exit status says that the stream was incomplete. Header errors leave no output.
+// The compressor writes an empty input as a 4-byte stream that the decoder refuses as too
+// short; the command turns it back into an empty output, so that every file round-trips.
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cli/commands.h"
+#include "codec/codec.h"
+
+namespace {
+
+constexpr int EXIT_FAILED = 1;
+
+struct ExplodeFiles {
+    std::FILE* in = nullptr;
+    std::FILE* out = nullptr;
+    unsigned char head[4] = {0, 0, 0, 0}; // the first bytes of the input
+    std::uint64_t bytesRead = 0;
+    std::uint64_t bytesWritten = 0;
+    bool wrote = false;     // explode made at least one write call
+    int readErrno = 0;      // first read error, 0 if none
+    int writeErrno = 0;     // first write error, 0 if none
+};
+
+unsigned ReadInput(unsigned char* buf, unsigned* size, void* param)
+{
+    auto& files = *static_cast<ExplodeFiles*>(param);
+    const std::size_t n = std::fread(buf, 1, *size, files.in);
+    if (n < *size && std::ferror(files.in) && files.readErrno == 0)
+        files.readErrno = errno != 0 ? errno : EIO;
+    for (std::size_t i = 0; i < n && files.bytesRead + i < sizeof files.head; ++i)
+        files.head[files.bytesRead + i] = buf[i];
+    files.bytesRead += n;
+    return static_cast<unsigned>(n);
+}
+
+void WriteOutput(unsigned char* buf, unsigned* size, void* param)
+{
+    auto& files = *static_cast<ExplodeFiles*>(param);
+    files.wrote = true;
+    if (files.writeErrno != 0 || *size == 0)
+        return;
+    if (std::fwrite(buf, 1, *size, files.out) != *size)
+        files.writeErrno = errno != 0 ? errno : EIO;
+    files.bytesWritten += *size;
+}
+
+std::string Reason(unsigned result, const ExplodeFiles& files)
+{
+    switch (result) {
+    case CODEC_TOO_SHORT:
+        return "the input is too short to be a compressed stream (" + std::to_string(files.bytesRead) +
+               " bytes; at least 5 are needed)";
+    case CODEC_BAD_DICT_SIZE:
+        return "unknown dictionary size (header byte 1 is " + std::to_string(files.head[1]) +
+               "; 4, 5 or 6 expected)";
+    case CODEC_BAD_TYPE:
+        return "unknown literal coding (header byte 0 is " + std::to_string(files.head[0]) +
+               "; 0 or 1 expected)";
+    case CODEC_STREAM_ENDED:
+        return "the stream ends before its end code; the " + std::to_string(files.bytesWritten) +
+               " bytes decoded up to there were written";
+    default:
+        return "unexpected result " + std::to_string(result);
+    }
+}
+
+// The compressor's stream for an empty input: a valid header and the end code alone, four
+// bytes, which the decoder refuses as too short. It stands for an empty file.
+bool IsEmptyStream(const ExplodeFiles& files)
+{
+    return files.bytesRead == 4 && files.head[0] <= CODEC_ASCII && files.head[1] >= 4 && files.head[1] <= 6 &&
+           files.head[2] == 0x01 && files.head[3] == 0xFF;
+}
+
+void Complain(const std::string& text)
+{
+    std::fprintf(stderr, "packtool-cli explode: %s\n", text.c_str());
+}
+
+// An output file created under a temporary name beside `path`, with the permissions a
+// newly created file gets, renamed to `path` by Commit().
+class PendingOutput {
+public:
+    explicit PendingOutput(std::string path) : path_(std::move(path)), temp_(path_ + ".XXXXXX") {}
+    ~PendingOutput()
+    {
+        if (file_ != nullptr)
+            std::fclose(file_);
+        if (!committed_ && created_)
+            std::remove(temp_.c_str());
+    }
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
+
+    // Returns the open stream, or nullptr with errno set.
+    std::FILE* Open()
+    {
+        const int fd = ::mkstemp(temp_.data());
+        if (fd < 0)
+            return nullptr;
+        created_ = true;
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+        file_ = ::fdopen(fd, "wb");
+        if (file_ == nullptr)
+            ::close(fd);
+        return file_;
+    }
+
+    // Closes and renames into place. Returns 0 or the errno of the failure.
+    int Commit()
+    {
+        const int closed = std::fclose(file_);
+        file_ = nullptr;
+        if (closed != 0)
+            return errno != 0 ? errno : EIO;
+        if (std::rename(temp_.c_str(), path_.c_str()) != 0)
+            return errno;
+        committed_ = true;
+        return 0;
+    }
+
+private:
+    std::string path_;
+    std::string temp_;
+    std::FILE* file_ = nullptr;
+    bool created_ = false;
+    bool committed_ = false;
+};
+
+int RunExplode(const std::string& inputPath, const std::string& outputPath)
+{
+    ExplodeFiles files;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> inputFile(nullptr, std::fclose);
+    if (inputPath == "-") {
+        files.in = stdin;
+    } else {
+        inputFile.reset(std::fopen(inputPath.c_str(), "rb"));
+        if (!inputFile) {
+            Complain("cannot open '" + inputPath + "': " + std::strerror(errno));
+            return EXIT_FAILED;
+        }
+        files.in = inputFile.get();
+    }
+
+    std::unique_ptr<PendingOutput> pending;
+    if (outputPath == "-") {
+        files.out = stdout;
+    } else {
+        pending = std::make_unique<PendingOutput>(outputPath);
+        files.out = pending->Open();
+        if (files.out == nullptr) {
+            Complain("cannot create '" + outputPath + "': " + std::strerror(errno));
+            return EXIT_FAILED;
+        }
+    }
+
+    auto work = std::make_unique<CodecWorkArea>();
+    unsigned result = explode(ReadInput, WriteOutput, work.get(), &files);
+    if (result == CODEC_TOO_SHORT && files.readErrno == 0 && IsEmptyStream(files)) {
+        result = CODEC_OK;
+        files.wrote = true; // an empty output is the decoded result
+    }
+
+    if (files.writeErrno == 0 && std::fflush(files.out) != 0)
+        files.writeErrno = errno != 0 ? errno : EIO;
+    if (files.writeErrno != 0) {
+        Complain("cannot write '" + outputPath + "': " + std::strerror(files.writeErrno));
+        return EXIT_FAILED; // the pending output is removed
+    }
+    // Keep what was decoded whenever decoding ran; a header error decoded nothing.
+    if (pending && files.wrote) {
+        const int error = pending->Commit();
+        if (error != 0) {
+            Complain("cannot write '" + outputPath + "': " + std::strerror(error));
+            return EXIT_FAILED;
+        }
+    }
+    if (files.readErrno != 0) {
+        Complain("cannot read '" + inputPath + "': " + std::strerror(files.readErrno) +
+                 (files.wrote ? "; the " + std::to_string(files.bytesWritten) + " bytes decoded up to there were written"
+                              : std::string()));
+        return EXIT_FAILED;
+    }
+    if (result != CODEC_OK) {
+        Complain(Reason(result, files));
+        return EXIT_FAILED;
+    }
+    return 0;
+}
+
+void AddExplodeCommand(CLI::App& app, int& exitStatus)
+{
+    auto* cmd = app.add_subcommand("explode", "Decompress one implode stream (a whole packed file is one)");
+    auto input = std::make_shared<std::string>("-");
+    auto output = std::make_shared<std::string>("-");
+    cmd->add_option("INPUT", *input, "Compressed stream to read; - or absent: standard input");
+    cmd->add_option("OUTPUT", *output, "File to write the decoded bytes to; - or absent: standard output");
+    cmd->callback([input, output, &exitStatus] { exitStatus = RunExplode(*input, *output); });
+}
+
+static CommandRegistration reg(90, AddExplodeCommand);
+
+} // namespace

@@ -1,0 +1,180 @@
+#include "cli/consolehost.h"
+
+#include <iostream>
+#include <unistd.h>
+
+#include "engine/jobcontext.h"
+#include "platform/strings.h"
+#include "platform/thread.h"
+#include "resources/textids.h"
+
+namespace {
+
+constexpr int kBarWidth = 30;
+
+std::string ConsoleLineEnds(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        out += text[i];
+    }
+    return out;
+}
+
+} // namespace
+
+ConsoleHost::ConsoleHost(Answer answer)
+    : m_answer(answer),
+      m_terminal(isatty(STDERR_FILENO) != 0),
+      m_canAsk(isatty(STDIN_FILENO) != 0 && isatty(STDERR_FILENO) != 0)
+{
+    SetMainWindowHost(this);
+}
+
+ConsoleHost::~ConsoleHost()
+{
+    ClearStatusLine();
+    if (!m_atLineStart)
+        std::fputc('\n', stderr);
+    if (GetMainWindowHost() == this)
+        SetMainWindowHost(nullptr);
+}
+
+void ConsoleHost::RunUntilJobEnds()
+{
+    m_loop.RunUntil([] { return RunningWorkerThreads() == 0 && g_nJobState == JOB_IDLE; });
+    ClearStatusLine();
+}
+
+void ConsoleHost::PrintLine(const std::string& text)
+{
+    ClearStatusLine();
+    if (!m_atLineStart)
+        std::fputc('\n', stderr);
+    WriteText(text);
+    if (!m_atLineStart)
+        WriteText("\n");
+}
+
+void ConsoleHost::RunOnMainAndWait(const std::function<void()>& fn) { m_loop.Send(fn); }
+
+void ConsoleHost::RunOnMainLater(std::function<void()> fn) { m_loop.Post(std::move(fn)); }
+
+LRESULT ConsoleHost::HandleMessage(unsigned msg, WPARAM wParam, LPARAM)
+{
+    switch (msg) {
+    case WM_JOBSTATE:
+        SetJobState(static_cast<int>(wParam));
+        return 0;
+    case WM_JOBBUSY:
+    case WM_JOBDONE:
+        return 1; // there is no wait cursor on a console
+    default:
+        return 0; // WM_FINDFILE: no file chooser here; the user chose none
+    }
+}
+
+bool ConsoleHost::AppendToStatusLog(const std::string& text)
+{
+    ClearStatusLine();
+    WriteText(text);
+    DrawStatusLine();
+    return true;
+}
+
+void ConsoleHost::SetProgressPosition(int percent)
+{
+    if (percent == m_progress)
+        return;
+    m_progress = percent;
+    DrawStatusLine();
+}
+
+void ConsoleHost::SetStatusPaneText(const std::string& text)
+{
+    m_state = text;
+    DrawStatusLine();
+}
+
+int ConsoleHost::ShowMessageBox(const std::string& text, unsigned type)
+{
+    ClearStatusLine();
+    if (!m_atLineStart)
+        WriteText("\n");
+    const bool question = (type & 0x0Fu) == MB_OKCANCEL;
+    int answer = IDOK;
+    if (!question) {
+        WriteText(text + "\n");
+    } else if (m_answer == Answer::Yes) {
+        WriteText(text + LoadString(IDS_CLI_ANSWER_YES_NO) + "y\n");
+    } else if (m_answer == Answer::No) {
+        WriteText(text + LoadString(IDS_CLI_ANSWER_YES_NO) + "n\n");
+        answer = IDCANCEL;
+    } else if (m_canAsk) {
+        answer = AskAtTerminal(text);
+    } else {
+        WriteText(text + "\n" + LoadString(IDS_CLI_NO_TERMINAL) + "\n");
+        answer = IDCANCEL;
+    }
+    DrawStatusLine();
+    return answer;
+}
+
+int ConsoleHost::AskAtTerminal(const std::string& text)
+{
+    for (;;) {
+        WriteText(text + LoadString(IDS_CLI_ANSWER_YES_NO));
+        std::fflush(stderr);
+        std::string line;
+        if (!std::getline(std::cin, line)) {
+            WriteText("\n");
+            return IDCANCEL; // end of input: nobody agreed
+        }
+        m_atLineStart = true; // the user's Enter ended the line
+        if (line == "y" || line == "Y" || line == "yes")
+            return IDOK;
+        if (line == "n" || line == "N" || line == "no")
+            return IDCANCEL;
+    }
+}
+
+void ConsoleHost::WriteText(const std::string& text)
+{
+    const std::string out = ConsoleLineEnds(text);
+    if (out.empty())
+        return;
+    std::fwrite(out.data(), 1, out.size(), stderr);
+    m_atLineStart = out.back() == '\n';
+    std::fflush(stderr);
+}
+
+void ConsoleHost::ClearStatusLine()
+{
+    if (!m_statusLineShown)
+        return;
+    std::fputs("\r\033[K", stderr);
+    m_statusLineShown = false;
+}
+
+void ConsoleHost::DrawStatusLine()
+{
+    // Drawn only below a finished log line, so that a line the job is still writing (a volume's
+    // "Creating split file ..." before its "Done") is never broken.
+    if (!m_terminal || !m_atLineStart || (m_progress < 0 && m_state.empty()))
+        return;
+    std::string line = "\r\033[K";
+    if (m_progress >= 0) {
+        const int filled = m_progress * kBarWidth / 100;
+        line += "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') + "] ";
+        const std::string percent = std::to_string(m_progress);
+        line += std::string(3 - std::min<std::size_t>(3, percent.size()), ' ') + percent + "%  ";
+    }
+    line += m_state;
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+    m_statusLineShown = true;
+}

@@ -1,0 +1,50 @@
+// The console host of the main-window channel: a job run by packtool-cli reaches the user
+// here. The Status log goes to standard error; on a terminal a progress bar and the state line
+// are drawn below it; a question (an OK/Cancel box) is asked at the terminal as y/n, answered
+// by --yes or --no, or, with neither a terminal nor a flag, answered Cancel with a note that
+// says which flag to use.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "platform/eventloop.h"
+#include "platform/mainwindow.h"
+
+class ConsoleHost : public MainWindowHost {
+public:
+    enum class Answer { Ask, Yes, No };
+
+    // Becomes the main window host; the constructing thread is the main thread.
+    explicit ConsoleHost(Answer answer);
+    ~ConsoleHost() override;
+
+    // Runs the main thread's event loop until no worker thread runs and the job is idle.
+    void RunUntilJobEnds();
+
+    // Prints a message of the front end itself (not of a job) on its own line.
+    void PrintLine(const std::string& text);
+
+    void RunOnMainAndWait(const std::function<void()>& fn) override;
+    void RunOnMainLater(std::function<void()> fn) override;
+    LRESULT HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam) override;
+    bool AppendToStatusLog(const std::string& text) override;
+    void SetProgressPosition(int percent) override;
+    void SetStatusPaneText(const std::string& text) override;
+    int ShowMessageBox(const std::string& text, unsigned type) override;
+
+private:
+    void ClearStatusLine();
+    void DrawStatusLine();
+    void WriteText(const std::string& text); // with "\r\n" turned into "\n"
+    int AskAtTerminal(const std::string& text);
+
+    EventLoop m_loop;
+    Answer m_answer;
+    bool m_terminal;            // standard error is a terminal: draw the bar and the state
+    bool m_canAsk;              // standard input and standard error are terminals
+    bool m_statusLineShown = false;
+    bool m_atLineStart = true;  // the log's last character was a line end
+    int m_progress = -1;        // -1 until a job reports progress
+    std::string m_state;
+};

@@ -1,0 +1,426 @@
+// Explode: turns an implode stream back into the bytes that were compressed.
+//
+// The codes are fixed, so nothing is built per block: at the start the decoder turns the
+// code tables into 8-bit index tables (one lookup finds a length class or a distance code;
+// an ASCII literal longer than 8 bits takes a second lookup) and then decodes token by token.
+//
+// Bits come from a 64-bit buffer refilled eight bytes at a time from the 2048-byte input
+// buffer. The read callback is called only when that buffer is used up and bits are
+// actually needed, so the input is pulled exactly as far as the format requires. The
+// decoder has always kept the next 8 bits ready for a lookup: dropping n bits needs n + 8
+// bits of stream, and a token whose following 8 bits are missing counts as cut off. The one
+// exception is the end code, whose last bits may be the last bits of the stream; a stream
+// that ends anywhere else returns CODEC_STREAM_ENDED, with everything before that written.
+//
+// Output goes into a window of 4096 bytes of history followed by the 4096-byte piece being
+// produced. Matches are copied in 8-byte words: directly when source and destination are 8
+// or more bytes apart, otherwise after widening the repeating pattern to 8 bytes or more.
+// A full piece is written and moved down to become the history.
+#include "codec/explode.h"
+
+#include <cstring>
+#include <new>
+
+#include "codec/codec.h"
+#include "codec/tables.h"
+
+namespace {
+
+// Bits the decoder keeps ready behind every drop: one 8-bit table lookup.
+constexpr unsigned LOOKAHEAD_BITS = 8;
+// Most bits one token takes: flag, 7-bit length code, 8 extra bits, 8-bit distance code and
+// 6 low distance bits.
+constexpr unsigned MAX_TOKEN_BITS = 1 + 7 + 8 + 8 + 6;
+// A refill from the input buffer leaves at least this many bits in the bit buffer.
+constexpr unsigned REFILL_BITS = 56;
+static_assert(MAX_TOKEN_BITS + LOOKAHEAD_BITS <= REFILL_BITS, "one refill must cover a whole token");
+
+// Runs of binary literals (all of incompressible data, much of text) are decoded five at a
+// time when their flag bits are all 0: 45 bits plus the lookahead fit one refill.
+constexpr unsigned BINARY_LITERAL_BITS = 9;
+constexpr unsigned BATCH_LITERALS = 5;
+constexpr unsigned BATCH_BITS = BATCH_LITERALS * BINARY_LITERAL_BITS + LOOKAHEAD_BITS;
+constexpr std::uint64_t BATCH_FLAGS = 0x1008040201; // bits 0, 9, 18, 27, 36
+static_assert(BATCH_BITS <= REFILL_BITS, "one refill must cover a batch of literals");
+static_assert(MAX_TOKEN_BITS + LOOKAHEAD_BITS <= BATCH_BITS, "a refill for a batch covers any token");
+
+// Length class and extra value of the end code (length 519).
+constexpr unsigned END_CODE_CLASS = 15;
+constexpr unsigned END_CODE_EXTRA = 255;
+// Marks an ASCII code longer than 8 bits in abAsciiIndex.
+constexpr unsigned char ASCII_LONG_CODE = 0xFF;
+
+enum class Token { Literal, Match, End, InputEnded };
+
+// The hot part of the reader, kept in registers by the decode loop.
+struct BitReader {
+    std::uint64_t buf;   // unread bits, the next one in bit 0
+    unsigned count;      // valid bits in buf, 0 to 63
+    unsigned inPos;      // next byte of abInBuf to load
+    unsigned inBytes;    // bytes in abInBuf
+};
+
+inline std::uint64_t LoadLittleEndian64(const unsigned char* p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    v = __builtin_bswap64(v);
+#endif
+    return v;
+}
+
+// Sets every entry j < size with j = code (mod 2^bits) to value: all the bit patterns that
+// begin with the code, seen least significant bit first.
+inline void FillIndex(unsigned char* table, unsigned size, unsigned code, unsigned bits,
+                      unsigned char value)
+{
+    for (unsigned j = code; j < size; j += 1u << bits)
+        table[j] = value;
+}
+
+void BuildLengthAndDistanceTables(ExplodeWork& w)
+{
+    using namespace codec;
+    for (unsigned c = 0; c < LENGTH_CLASSES; ++c) {
+        w.abLenBits[c] = kLenBits[c];
+        w.abExLenBits[c] = kLenExtraBits[c];
+        w.awLenBase[c] = kLenBase[c];
+    }
+    for (unsigned i = 0; i < DISTANCE_CODES; ++i)
+        w.abDistBits[i] = kDistBits[i];
+    for (unsigned c = LENGTH_CLASSES; c-- > 0;)
+        FillIndex(w.abLenIndex, sizeof w.abLenIndex, kLenCodes[c], kLenBits[c],
+                  static_cast<unsigned char>(c));
+    for (unsigned i = DISTANCE_CODES; i-- > 0;)
+        FillIndex(w.abDistIndex, sizeof w.abDistIndex, kDistCodes[i], kDistBits[i],
+                  static_cast<unsigned char>(i));
+}
+
+// Codes of up to 8 bits decode with one lookup. A longer code is recognised by its first 8
+// bits (marked ASCII_LONG_CODE) and decoded from the bits behind its first 4, 6 or 8 bits,
+// whichever lookup it fits: first 8 bits all zero take abAsciiIndex8, first 6 bits zero take
+// abAsciiIndex6, the rest abAsciiIndex4. abAsciiBits holds what remains to drop.
+void BuildAsciiTables(ExplodeWork& w)
+{
+    using namespace codec;
+    // Unused entries cannot be reached; clearing them keeps the tables free of old bytes.
+    std::memset(w.abAsciiIndex4, 0, sizeof w.abAsciiIndex4);
+    std::memset(w.abAsciiIndex6, 0, sizeof w.abAsciiIndex6);
+    std::memset(w.abAsciiIndex8, 0, sizeof w.abAsciiIndex8);
+    w.abAsciiIndex[0] = 0;
+    for (unsigned b = ASCII_CODES; b-- > 0;) {
+        const unsigned n = kAsciiBits[b];
+        const unsigned c = kAsciiCodes[b];
+        const auto value = static_cast<unsigned char>(b);
+        w.abAsciiBits[b] = static_cast<unsigned char>(n);
+        if (n <= 8) {
+            FillIndex(w.abAsciiIndex, sizeof w.abAsciiIndex, c, n, value);
+        } else if ((c & 0xFF) != 0) {
+            w.abAsciiIndex[c & 0xFF] = ASCII_LONG_CODE;
+            if ((c & 0x3F) != 0) {
+                w.abAsciiBits[b] = static_cast<unsigned char>(n - 4);
+                FillIndex(w.abAsciiIndex4, sizeof w.abAsciiIndex4, c >> 4, n - 4, value);
+            } else {
+                w.abAsciiBits[b] = static_cast<unsigned char>(n - 6);
+                FillIndex(w.abAsciiIndex6, sizeof w.abAsciiIndex6, c >> 6, n - 6, value);
+            }
+        } else {
+            w.abAsciiBits[b] = static_cast<unsigned char>(n - 8);
+            FillIndex(w.abAsciiIndex8, sizeof w.abAsciiIndex8, c >> 8, n - 8, value);
+        }
+    }
+}
+
+// Asks the read callback for the next piece of input. Returns the bytes delivered, 0 when
+// the input has ended (and from then on without asking again).
+unsigned ReadInput(ExplodeWork& w)
+{
+    if (w.bInputEnded)
+        return 0;
+    w.nReadSize = EXPLODE_READ_SIZE;
+    unsigned count = w.pfnRead(w.abInBuf, &w.nReadSize, w.pParam);
+    // A callback that claims more than it was asked for cannot have placed it in the
+    // buffer; take what fits rather than read past the buffer's end.
+    if (count > EXPLODE_READ_SIZE)
+        count = EXPLODE_READ_SIZE;
+    if (count == 0)
+        w.bInputEnded = true;
+    return count;
+}
+
+// Loads the input byte by byte, reading more input when the buffer is used up, until the
+// bit buffer holds `bits` bits. Returns false when the input ends first. The reader's
+// state is passed through the work area, so the decode loop's copy stays in registers.
+[[gnu::noinline]] bool FillFromInput(ExplodeWork& w, unsigned bits)
+{
+    for (;;) {
+        while (w.nInPos < w.nInBytes && w.nBitCount < REFILL_BITS) {
+            w.nBitBuf |= std::uint64_t{w.abInBuf[w.nInPos++]} << w.nBitCount;
+            w.nBitCount += 8;
+        }
+        if (w.nBitCount >= bits)
+            return true;
+        const unsigned count = ReadInput(w);
+        if (count == 0)
+            return false;
+        w.nInBytes = count;
+        w.nInPos = 0;
+    }
+}
+
+// Makes at least `bits` bits (at most REFILL_BITS) available. Returns false when the input
+// ends first; what is in the buffer stays valid.
+inline bool Fill(ExplodeWork& w, BitReader& r, unsigned bits)
+{
+    if (r.inBytes - r.inPos >= 8) {
+        // Eight bytes at once; the bytes that do not fit whole are loaded again next time.
+        r.buf |= LoadLittleEndian64(w.abInBuf + r.inPos) << r.count;
+        r.inPos += (63 - r.count) >> 3;
+        r.count |= REFILL_BITS;
+        return true;
+    }
+    w.nBitBuf = r.buf;
+    w.nBitCount = r.count;
+    w.nInPos = r.inPos;
+    w.nInBytes = r.inBytes;
+    const bool ok = FillFromInput(w, bits);
+    r.buf = w.nBitBuf;
+    r.count = w.nBitCount;
+    r.inPos = w.nInPos;
+    r.inBytes = w.nInBytes;
+    return ok;
+}
+
+// True when n bits can be dropped with the next LOOKAHEAD_BITS still behind them. Without
+// kChecked the caller has made sure of that for the whole token.
+template <bool kChecked>
+inline bool CanDrop(ExplodeWork& w, BitReader& r, unsigned n)
+{
+    return !kChecked || r.count >= n + LOOKAHEAD_BITS || Fill(w, r, n + LOOKAHEAD_BITS);
+}
+
+inline unsigned Peek(const BitReader& r, unsigned n)
+{
+    return static_cast<unsigned>(r.buf) & ((1u << n) - 1u);
+}
+
+inline void Drop(BitReader& r, unsigned n)
+{
+    r.buf >>= n;
+    r.count -= n;
+}
+
+// Decodes an ASCII literal; the flag bit is already dropped. Returns false when the input
+// ends inside it.
+template <bool kChecked>
+inline bool DecodeAsciiLiteral(ExplodeWork& w, BitReader& r, unsigned& byte)
+{
+    const unsigned low = Peek(r, 8);
+    unsigned b;
+    if (low != 0) {
+        b = w.abAsciiIndex[low];
+        if (b == ASCII_LONG_CODE) {
+            if ((low & 0x3F) != 0) {
+                if (!CanDrop<kChecked>(w, r, 4))
+                    return false;
+                Drop(r, 4);
+                b = w.abAsciiIndex4[Peek(r, 8)];
+            } else {
+                if (!CanDrop<kChecked>(w, r, 6))
+                    return false;
+                Drop(r, 6);
+                b = w.abAsciiIndex6[Peek(r, 7)];
+            }
+        }
+    } else {
+        if (!CanDrop<kChecked>(w, r, 8))
+            return false;
+        Drop(r, 8);
+        b = w.abAsciiIndex8[Peek(r, 8)];
+    }
+    const unsigned rest = w.abAsciiBits[b];
+    if (!CanDrop<kChecked>(w, r, rest))
+        return false;
+    Drop(r, rest);
+    byte = b;
+    return true;
+}
+
+// Decodes one token: a literal (value = the byte), a match (value = its length, distance in
+// *distance), the end code, or the end of the input before the token was complete.
+// kChecked: the bit buffer may hold less than a whole token and its lookahead, so every
+// drop makes sure of its bits first.
+template <bool kAscii, bool kChecked>
+inline Token DecodeToken(ExplodeWork& w, BitReader& r, unsigned dictBits, unsigned& value,
+                         unsigned& distance)
+{
+    if (!CanDrop<kChecked>(w, r, 1))
+        return Token::InputEnded;
+    if ((r.buf & 1) == 0) {
+        if (!kAscii) {
+            if (!CanDrop<kChecked>(w, r, 1 + 8))
+                return Token::InputEnded;
+            value = static_cast<unsigned>(r.buf >> 1) & 0xFF;
+            Drop(r, 1 + 8);
+            return Token::Literal;
+        }
+        Drop(r, 1);
+        return DecodeAsciiLiteral<kChecked>(w, r, value) ? Token::Literal : Token::InputEnded;
+    }
+
+    Drop(r, 1);
+    const unsigned lengthClass = w.abLenIndex[Peek(r, 8)];
+    const unsigned codeBits = w.abLenBits[lengthClass];
+    const unsigned extraBits = w.abExLenBits[lengthClass];
+    const unsigned base = w.awLenBase[lengthClass];
+    if (!CanDrop<kChecked>(w, r, codeBits))
+        return Token::InputEnded;
+    Drop(r, codeBits);
+    const unsigned extra = Peek(r, extraBits); // extraBits may be 0
+    if (lengthClass == END_CODE_CLASS && extra == END_CODE_EXTRA) {
+        // The stream normally ends right here: the bits behind the end code need not exist,
+        // so a refill that finds no input is the normal end.
+        if (CanDrop<kChecked>(w, r, extraBits))
+            Drop(r, extraBits);
+        return Token::End;
+    }
+    if (!CanDrop<kChecked>(w, r, extraBits))
+        return Token::InputEnded;
+    Drop(r, extraBits);
+    const unsigned length = base + extra + 2;
+
+    // Distance: its code, then the low bits (2 for a length-2 match, else k) as they stand.
+    const unsigned distCode = w.abDistIndex[Peek(r, 8)];
+    const unsigned distBits = w.abDistBits[distCode];
+    const unsigned lowBits = length == 2 ? 2 : dictBits;
+    if (!CanDrop<kChecked>(w, r, distBits + lowBits))
+        return Token::InputEnded;
+    Drop(r, distBits);
+    distance = (distCode << lowBits) + Peek(r, lowBits) + 1;
+    Drop(r, lowBits);
+    value = length;
+    return Token::Match;
+}
+
+// Copies a match of `length` bytes from `distance` bytes back, byte for byte in effect:
+// a distance below the length repeats the bytes the copy itself produces. Stores up to 7
+// bytes past the end, which the window's slack takes and later output overwrites.
+inline void CopyMatch(unsigned char* dst, unsigned distance, unsigned length)
+{
+    const unsigned char* src = dst - distance;
+    unsigned char* const end = dst + length;
+    if (distance < 8) {
+        // The bytes repeat with period `distance`, so any multiple of it is as good a
+        // distance. Copy singly until the copy is a multiple of at least 8 bytes behind.
+        unsigned wide = distance;
+        while (wide < 8)
+            wide += distance;
+        unsigned char* const singlesEnd = dst + (wide - distance);
+        while (dst < singlesEnd && dst < end)
+            *dst++ = *src++;
+        src = dst - wide;
+    }
+    while (dst < end) {
+        std::memcpy(dst, src, 8);
+        dst += 8;
+        src += 8;
+    }
+}
+
+template <bool kAscii>
+unsigned DecodeStream(ExplodeWork& w)
+{
+    BitReader r{0, 0, 2, w.nInBytes}; // the two header bytes are read
+    unsigned char* const window = w.abWindow;
+    const unsigned dictBits = w.nDictBits;
+    unsigned outPos = EXPLODE_HISTORY;
+    unsigned result = CODEC_OK;
+
+    for (;;) {
+        if (r.count < BATCH_BITS && r.inBytes - r.inPos >= 8)
+            Fill(w, r, BATCH_BITS);
+
+        if (!kAscii && (r.buf & 1) == 0 && r.count >= BATCH_BITS) {
+            // Binary literals: five in a row taken at once when their flags say so, else one;
+            // the bits behind them are there either way.
+            const std::uint64_t bits = r.buf;
+            if ((bits & BATCH_FLAGS) == 0) {
+                for (unsigned i = 0; i < BATCH_LITERALS; ++i)
+                    window[outPos + i] = static_cast<unsigned char>(bits >> (BINARY_LITERAL_BITS * i + 1));
+                outPos += BATCH_LITERALS;
+                Drop(r, BATCH_LITERALS * BINARY_LITERAL_BITS);
+            } else {
+                window[outPos++] = static_cast<unsigned char>(bits >> 1);
+                Drop(r, BINARY_LITERAL_BITS);
+            }
+        } else {
+            unsigned value = 0;
+            unsigned distance = 0;
+            // With a whole token and its lookahead in the buffer no drop can fail.
+            const Token token = r.count >= MAX_TOKEN_BITS + LOOKAHEAD_BITS
+                                    ? DecodeToken<kAscii, false>(w, r, dictBits, value, distance)
+                                    : DecodeToken<kAscii, true>(w, r, dictBits, value, distance);
+            if (token == Token::Literal) {
+                window[outPos++] = static_cast<unsigned char>(value);
+            } else if (token == Token::Match) {
+                CopyMatch(window + outPos, distance, value);
+                outPos += value;
+            } else {
+                if (token == Token::InputEnded)
+                    result = CODEC_STREAM_ENDED;
+                break;
+            }
+        }
+
+        if (outPos >= EXPLODE_HISTORY + EXPLODE_PIECE) {
+            unsigned size = EXPLODE_PIECE;
+            w.pfnWrite(window + EXPLODE_HISTORY, &size, w.pParam);
+            // The piece becomes the history; a match's overrun moves along with it.
+            std::memmove(window, window + EXPLODE_PIECE, outPos - EXPLODE_PIECE);
+            outPos -= EXPLODE_PIECE;
+        }
+    }
+
+    unsigned size = outPos - EXPLODE_HISTORY;
+    w.pfnWrite(window + EXPLODE_HISTORY, &size, w.pParam);
+    w.nOutPos = outPos;
+    w.nBitBuf = r.buf;
+    w.nBitCount = r.count;
+    w.nInPos = r.inPos;
+    w.nInBytes = r.inBytes;
+    return result;
+}
+
+} // namespace
+
+unsigned explode(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* pParam)
+{
+    ExplodeWork& w = *new (pWork) ExplodeWork;
+    w.pfnRead = pfnRead;
+    w.pfnWrite = pfnWrite;
+    w.pParam = pParam;
+    w.bInputEnded = false;
+    w.nInPos = 0;
+    w.nInBytes = ReadInput(w);
+    if (w.nInBytes <= 4)
+        return CODEC_TOO_SHORT;
+
+    w.nType = w.abInBuf[0];
+    w.nDictBits = w.abInBuf[1];
+    if (w.nDictBits < 4 || w.nDictBits > 6)
+        return CODEC_BAD_DICT_SIZE;
+    w.nDictMask = 0xFFFFu >> (16 - w.nDictBits);
+    if (w.nType == CODEC_ASCII)
+        BuildAsciiTables(w);
+    else if (w.nType != CODEC_BINARY)
+        return CODEC_BAD_TYPE;
+    BuildLengthAndDistanceTables(w);
+
+    // Only a damaged stream reaches before the first output byte; it must find zeros there,
+    // not what an earlier job left in the shared work area.
+    std::memset(w.abWindow, 0, EXPLODE_HISTORY);
+    w.nBitBuf = 0;
+    w.nBitCount = 0;
+    return w.nType == CODEC_ASCII ? DecodeStream<true>(w) : DecodeStream<false>(w);
+}

@@ -1,0 +1,68 @@
+// The decompressor's work area. explode() (declared in codec.h) keeps its whole state here;
+// the caller owns the memory and hands it in as pWork, uninitialised.
+//
+// Output window: positions 0 to 4095 hold the last 4096 bytes already written (the
+// history a match may reach into), 4096 to 8191 the piece being produced. When the
+// production part is full it is written in one call and moved down to become the new
+// history. A match that starts at 8191 may run 518 bytes, so the window has room behind
+// position 8191 for the longest match plus the slack of the word-wise match copy.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "codec/codec.h"
+
+// Bytes of history a match may reach back: the largest dictionary.
+constexpr unsigned EXPLODE_HISTORY = 4096;
+// Bytes produced between two writes; also where production starts in the window.
+constexpr unsigned EXPLODE_PIECE = 4096;
+// Longest match the format can carry (class 15, extra value 254).
+constexpr unsigned EXPLODE_MAX_MATCH = 518;
+// A match copied in 8-byte words may store up to 7 bytes past its end; 16 keeps the room
+// a whole number of words.
+constexpr unsigned EXPLODE_COPY_SLACK = 16;
+// Window: history, the piece, the overrun of a match that starts at the piece's last byte.
+// (A match starting at 8191 ends before 8191 + 518 = 8709.)
+constexpr unsigned EXPLODE_WINDOW_SIZE =
+    EXPLODE_HISTORY + EXPLODE_PIECE - 1 + EXPLODE_MAX_MATCH + EXPLODE_COPY_SLACK;
+// Bytes asked of the read callback per call.
+constexpr unsigned EXPLODE_READ_SIZE = 2048;
+
+struct ExplodeWork {
+    std::uint32_t nType;      // literal coding from header byte 0
+    std::uint32_t nOutPos;    // next write position in abWindow (4096 to 8191 between tokens)
+    std::uint32_t nDictBits;  // k from header byte 1
+    std::uint32_t nDictMask;  // 2^k - 1
+    std::uint64_t nBitBuf;    // unread stream bits, the next one in bit 0
+    std::uint32_t nBitCount;  // valid bits in nBitBuf
+    std::uint32_t nInPos;     // next byte of abInBuf to load into nBitBuf
+    std::uint32_t nInBytes;   // bytes in abInBuf from the last read
+    std::uint32_t nReadSize;  // the size argument of each read call
+    bool bInputEnded;         // a read returned 0: the stream has no more bytes
+    void* pParam;             // the caller's parameter, handed to both callbacks
+    CodecReadFn pfnRead;
+    CodecWriteFn pfnWrite;
+    unsigned char abWindow[EXPLODE_WINDOW_SIZE];
+    unsigned char abInBuf[EXPLODE_READ_SIZE];
+    unsigned char abDistIndex[256];   // next 8 stream bits -> distance code index
+    unsigned char abLenIndex[256];    // next 8 stream bits -> length class
+    unsigned char abAsciiIndex[256];  // next 8 bits -> byte for codes of up to 8 bits; 0xFF: longer
+    unsigned char abAsciiIndex4[256]; // after 4 bits dropped, next 8 bits -> byte
+    unsigned char abAsciiIndex6[128]; // after 6 bits dropped, next 7 bits -> byte
+    unsigned char abAsciiIndex8[256]; // after 8 bits dropped, next 8 bits -> byte
+    unsigned char abAsciiBits[256];   // bits still to drop after the lookup, per byte value
+    unsigned char abDistBits[64];     // bit counts of the distance codes
+    unsigned char abLenBits[16];      // bit counts of the length codes
+    unsigned char abExLenBits[16];    // extra bits per length class
+    std::uint16_t awLenBase[16];      // base length minus 2 per length class
+};
+
+// The smallest work area explode accepts.
+constexpr std::size_t EXPLODE_WORK_SIZE = sizeof(ExplodeWork);
+
+// The decoder has always had at least 12596 bytes of work area (window, input buffer and
+// tables); ours is a little larger for the word-wise copy, and the shared area must hold it.
+static_assert(EXPLODE_WORK_SIZE >= 12596, "explode's work area is documented as 12596 bytes or more");
+static_assert(EXPLODE_WORK_SIZE <= CODEC_WORK_SIZE, "the shared codec work area must hold ExplodeWork");
+static_assert(alignof(ExplodeWork) <= alignof(CodecWorkArea), "CodecWorkArea must be aligned for ExplodeWork");

@@ -1,0 +1,114 @@
+// Property: explode never crashes, hangs or touches memory outside its work area and the
+// buffers it is handed, for any bytes cut into reads of any sizes; the pieces do not change
+// the result or the output; the output never depends on what the work area held before, comes
+// in 4096-byte writes and one final shorter one, and is never longer than the input could
+// encode.
+//
+// Input: two bytes that choose the read-piece sizes, then the stream.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "codec/codec.h"
+#include "codec/explode.h"
+
+namespace {
+
+// The most output one bit of stream can carry: a 518-byte match costs at least 22 bits
+// (flag, 7-bit length code, 8 extra bits, 2-bit distance code, 4 low distance bits).
+constexpr std::uint64_t MAX_MATCH = 518;
+constexpr std::uint64_t MIN_MATCH_BITS = 22;
+
+void Check(bool ok, const char* what)
+{
+    if (!ok) {
+        std::fprintf(stderr, "fuzz_explode: %s\n", what);
+        std::abort();
+    }
+}
+
+struct Run {
+    Run(const std::uint8_t* d, std::size_t n, std::uint32_t pieces) : data(d), size(n), pieceState(pieces) {}
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t pos = 0;
+    std::uint32_t pieceState; // 0: everything asked for at once; else a generator of piece sizes
+    bool ended = false;
+    std::vector<unsigned char> output;
+    std::vector<unsigned> writes;
+    unsigned reads = 0;
+};
+
+unsigned Read(unsigned char* buf, unsigned* size, void* param)
+{
+    auto& run = *static_cast<Run*>(param);
+    Check(!run.ended, "read again after the input had ended");
+    Check(*size == EXPLODE_READ_SIZE, "a read asked for other than 2048 bytes");
+    std::size_t n = *size;
+    if (run.pieceState != 0) {
+        run.pieceState = run.pieceState * 1103515245u + 12345u;
+        // The first read gets at least 5 bytes, so that explode decodes.
+        n = run.reads == 0 ? 5 + (run.pieceState >> 16) % 2044 : 1 + (run.pieceState >> 16) % 2048;
+    }
+    ++run.reads;
+    if (n > run.size - run.pos)
+        n = run.size - run.pos;
+    if (n != 0)
+        std::memcpy(buf, run.data + run.pos, n);
+    run.pos += n;
+    run.ended = n == 0;
+    return static_cast<unsigned>(n);
+}
+
+void Write(unsigned char* buf, unsigned* size, void* param)
+{
+    auto& run = *static_cast<Run*>(param);
+    run.writes.push_back(*size);
+    run.output.insert(run.output.end(), buf, buf + *size);
+}
+
+unsigned Explode(Run& run, unsigned char fill)
+{
+    // Exactly the documented size, so that anything past it is outside the allocation.
+    auto work = std::make_unique<unsigned char[]>(EXPLODE_WORK_SIZE);
+    std::memset(work.get(), fill, EXPLODE_WORK_SIZE);
+    return explode(Read, Write, work.get(), &run);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 2)
+        return 0;
+    const std::uint32_t pieceState = static_cast<std::uint32_t>(data[0] | data[1] << 8);
+    data += 2;
+    size -= 2;
+
+    Run whole(data, size, 0);
+    const unsigned result = Explode(whole, 0x00);
+    Check(result <= CODEC_STREAM_ENDED, "unknown result code");
+    Check((result == CODEC_TOO_SHORT) == (size <= 4), "too short although the first read had 5 bytes");
+    if (result == CODEC_TOO_SHORT || result == CODEC_BAD_DICT_SIZE || result == CODEC_BAD_TYPE) {
+        Check(whole.writes.empty(), "wrote after a header error");
+        Check(whole.reads == 1, "read on after a header error");
+        return 0;
+    }
+    Check(!whole.writes.empty() && whole.writes.back() < 4096, "no final write shorter than 4096 bytes");
+    for (std::size_t i = 0; i + 1 < whole.writes.size(); ++i)
+        Check(whole.writes[i] == 4096, "a write before the last one was not 4096 bytes");
+    const std::uint64_t streamBits = (size - 2) * std::uint64_t{8};
+    Check(whole.output.size() * MIN_MATCH_BITS <= streamBits * MAX_MATCH, "more output than the input can encode");
+
+    // Another piece pattern and a work area full of old bytes change nothing.
+    Run pieces(data, size, pieceState | 1);
+    const unsigned piecesResult = Explode(pieces, 0xA5);
+    Check(piecesResult == result, "the read pieces changed the result");
+    Check(pieces.output == whole.output, "the read pieces or old work-area bytes changed the output");
+    Check(pieces.writes == whole.writes, "the read pieces changed the writes");
+    return 0;
+}

@@ -1,0 +1,491 @@
+// explode: header checks, the known streams, output pieces, the end of the stream and its
+// truncation, input in pieces, and streams only another compressor would write.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/codec.h"
+#include "codec/explode.h"
+#include "tests/codec/token_writer.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// A seeded generator of unsigned values.
+struct Rng {
+    std::mt19937 engine;
+    explicit Rng(unsigned seed) : engine(seed) {}
+    unsigned operator()() { return static_cast<unsigned>(engine()); }
+};
+
+struct ExplodeRun {
+    unsigned result = 0;
+    Bytes output;
+    std::vector<unsigned> writeSizes;
+    std::vector<unsigned> readRequests; // the size argument of each read call
+};
+
+// Hands out the stream in pieces: pieces[0] for the first read, then the others in turn
+// (the last one repeated); never more than was asked for.
+struct PieceSource {
+    const Bytes* stream;
+    std::vector<std::size_t> pieces;
+    std::size_t pos = 0;
+    std::size_t piece = 0;
+    ExplodeRun* run;
+};
+
+unsigned ReadPiece(unsigned char* buf, unsigned* size, void* param)
+{
+    auto& src = *static_cast<PieceSource*>(param);
+    src.run->readRequests.push_back(*size);
+    std::size_t n = src.pieces.empty() ? *size : src.pieces[std::min(src.piece, src.pieces.size() - 1)];
+    ++src.piece;
+    n = std::min({n, std::size_t{*size}, src.stream->size() - src.pos});
+    if (n != 0)
+        std::memcpy(buf, src.stream->data() + src.pos, n);
+    src.pos += n;
+    return static_cast<unsigned>(n);
+}
+
+void WriteAll(unsigned char* buf, unsigned* size, void* param)
+{
+    auto& src = *static_cast<PieceSource*>(param);
+    src.run->writeSizes.push_back(*size);
+    src.run->output.insert(src.run->output.end(), buf, buf + *size);
+}
+
+ExplodeRun Explode(const Bytes& stream, std::vector<std::size_t> pieces = {},
+                   CodecWorkArea* work = nullptr)
+{
+    ExplodeRun run;
+    PieceSource src{&stream, std::move(pieces), 0, 0, &run};
+    auto own = std::make_unique<CodecWorkArea>();
+    run.result = explode(ReadPiece, WriteAll, work ? work : own.get(), &src);
+    return run;
+}
+
+Bytes Repeat(const std::string& s, std::size_t times)
+{
+    Bytes out;
+    for (std::size_t i = 0; i < times; ++i)
+        out.insert(out.end(), s.begin(), s.end());
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------
+// Header
+
+TEST(ExplodeHeader, ChecksInOrderAndWritesNothingOnFailure)
+{
+    struct Case {
+        const char* label;
+        Bytes stream;
+        unsigned expected;
+    };
+    const Case cases[] = {
+        {"empty input", {}, CODEC_TOO_SHORT},
+        {"four bytes: the compressor's empty stream", {0x00, 0x06, 0x01, 0xFF}, CODEC_TOO_SHORT},
+        {"four bytes with a bad header", {0x07, 0x09, 0x01, 0xFF}, CODEC_TOO_SHORT},
+        {"dictionary code 3, coding also wrong", {0x02, 0x03, 0x01, 0xFF, 0x00}, CODEC_BAD_DICT_SIZE},
+        {"dictionary code 7, coding also wrong", {0x09, 0x07, 0x01, 0xFF, 0x00}, CODEC_BAD_DICT_SIZE},
+        {"dictionary code 0", {0x00, 0x00, 0x01, 0xFF, 0x00}, CODEC_BAD_DICT_SIZE},
+        {"dictionary code 255", {0x00, 0xFF, 0x01, 0xFF, 0x00}, CODEC_BAD_DICT_SIZE},
+        {"coding 2", {0x02, 0x04, 0x01, 0xFF, 0x00}, CODEC_BAD_TYPE},
+        {"coding 255", {0xFF, 0x06, 0x01, 0xFF, 0x00}, CODEC_BAD_TYPE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const ExplodeRun run = Explode(c.stream);
+        EXPECT_EQ(run.result, c.expected);
+        EXPECT_TRUE(run.writeSizes.empty());
+        EXPECT_EQ(run.readRequests, std::vector<unsigned>{2048});
+    }
+}
+
+TEST(ExplodeHeader, TheFirstReadDecidesTooShortNotTheStreamLength)
+{
+    // The binary stream for "a" is 6 bytes. A first read of 4 of them is refused although
+    // more would follow; a first read of 5 proceeds and reads the rest later.
+    const Bytes stream = {0x00, 0x06, 0xC2, 0x02, 0xFE, 0x01};
+    EXPECT_EQ(Explode(stream, {4, 2}).result, CODEC_TOO_SHORT);
+    const ExplodeRun run = Explode(stream, {5, 1});
+    EXPECT_EQ(run.result, CODEC_OK);
+    EXPECT_EQ(run.output, Bytes{'a'});
+}
+
+// ---------------------------------------------------------------------------------------
+// Known streams: what the compressor writes for small inputs.
+
+TEST(ExplodeStreams, CompressorStreamsDecodeToTheirInputs)
+{
+    struct Case {
+        const char* label;
+        Bytes stream;
+        Bytes expected;
+    };
+    const Case cases[] = {
+        {"one byte, binary", {0x00, 0x06, 0xC2, 0x02, 0xFE, 0x01}, {'a'}},
+        {"one byte, ASCII (five bytes)", {0x01, 0x06, 0x4E, 0xC0, 0x3F}, {'a'}},
+        {"ten equal bytes", {0x00, 0x06, 0xF4, 0xE8, 0xE5, 0x83, 0x80, 0x7F}, Bytes(10, 0x7A)},
+        {"abc four times", {0x00, 0x06, 0xC2, 0x88, 0x19, 0x4B, 0x17, 0x02, 0xFE, 0x01}, Repeat("abc", 4)},
+        {"1200 equal bytes",
+         {0x00, 0x06, 0xF4, 0xE8, 0x05, 0xF0, 0x1F, 0x04, 0xF0, 0x7B, 0x45, 0xA0, 0xE7, 0x20, 0xE0, 0x1F},
+         Bytes(1200, 0x7A)},
+        {"two-byte match", {0x00, 0x06, 0xC2, 0x88, 0xCD, 0x01, 0xBC, 0xDD, 0x80, 0x7F},
+         {0x61, 0x62, 0x61, 0x62, 0x61, 0x62, 0x78, 0x61, 0x62}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const ExplodeRun run = Explode(c.stream);
+        EXPECT_EQ(run.result, CODEC_OK);
+        EXPECT_EQ(run.output, c.expected);
+        EXPECT_EQ(run.writeSizes, std::vector<unsigned>{static_cast<unsigned>(c.expected.size())});
+    }
+}
+
+TEST(ExplodeStreams, TheLastTwoByteMatchMayReachEitherCandidate)
+{
+    // 61 62 51 78 79 7A 61 62 52 75 76 77 61 62: the compressor ends with a two-byte match
+    // at distance 6 or 12, depending on bytes behind the input; both decode the same.
+    const Bytes input = {0x61, 0x62, 0x51, 0x78, 0x79, 0x7A, 0x61, 0x62, 0x52, 0x75, 0x76, 0x77, 0x61, 0x62};
+    for (unsigned lastDistance : {6u, 12u}) {
+        TokenWriter w(CODEC_BINARY, 4096);
+        w.Literals(Bytes(input.begin(), input.begin() + 6)).Match(2, 6);
+        w.Literals(Bytes(input.begin() + 8, input.begin() + 12)).Match(2, lastDistance).End();
+        ASSERT_EQ(w.Expected(), input);
+        const ExplodeRun run = Explode(w.Stream());
+        EXPECT_EQ(run.result, CODEC_OK);
+        EXPECT_EQ(run.output, input);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Output pieces and reads
+
+// 9000 bytes of text-like output from literals and matches of every reach.
+TokenWriter NineThousandBytes(unsigned type = CODEC_BINARY, unsigned dictSize = 4096)
+{
+    TokenWriter w(type, dictSize);
+    Rng rng(9000);
+    w.Literals(std::string("The quick brown fox jumps over the lazy dog. "));
+    while (w.Expected().size() < 9000) {
+        const std::size_t left = 9000 - w.Expected().size();
+        if (left < 3 || rng() % 3 == 0) {
+            w.Literal(static_cast<unsigned char>('a' + rng() % 26));
+        } else {
+            const unsigned length = static_cast<unsigned>(std::min<std::size_t>(left, 3 + rng() % 60));
+            const unsigned reach = static_cast<unsigned>(std::min<std::size_t>(w.Expected().size(), dictSize));
+            w.Match(length, 1 + static_cast<unsigned>(rng() % reach));
+        }
+    }
+    w.End();
+    return w;
+}
+
+TEST(ExplodeOutput, WritesWholePiecesThenTheRest)
+{
+    const TokenWriter w = NineThousandBytes();
+    const ExplodeRun run = Explode(w.Stream());
+    EXPECT_EQ(run.result, CODEC_OK);
+    EXPECT_EQ(run.output, w.Expected());
+    EXPECT_EQ(run.writeSizes, (std::vector<unsigned>{4096, 4096, 808}));
+    // Every read asks for 2048 bytes; one more read finds the end behind the end code.
+    const auto reads = (w.Stream().size() + 2047) / 2048 + 1;
+    EXPECT_EQ(run.readRequests, std::vector<unsigned>(reads, 2048));
+}
+
+TEST(ExplodeOutput, AnOutputOfWholePiecesEndsWithAnEmptyWrite)
+{
+    TokenWriter w(CODEC_BINARY, 4096);
+    w.Literal('x');
+    while (w.Expected().size() < 8192)
+        w.Match(static_cast<unsigned>(std::min<std::size_t>(518, 8192 - w.Expected().size())), 1);
+    w.End();
+    ASSERT_EQ(w.Expected().size(), 8192u);
+    const ExplodeRun run = Explode(w.Stream());
+    EXPECT_EQ(run.result, CODEC_OK);
+    EXPECT_EQ(run.output, w.Expected());
+    EXPECT_EQ(run.writeSizes, (std::vector<unsigned>{4096, 4096, 0}));
+}
+
+TEST(ExplodeOutput, MatchesOverrunningAPieceCarryOverIntact)
+{
+    // Long matches of every distance class that cross the 4096-byte boundaries, with
+    // distances reaching over the moved history.
+    TokenWriter w(CODEC_BINARY, 4096);
+    Rng rng(518);
+    for (int i = 0; i < 300; ++i)
+        w.Literal(static_cast<unsigned char>(rng()));
+    while (w.Expected().size() < 30000)
+        w.Match(480 + rng() % 39, 1 + rng() % static_cast<unsigned>(std::min<std::size_t>(w.Expected().size(), 4096)));
+    w.End();
+    const ExplodeRun run = Explode(w.Stream());
+    EXPECT_EQ(run.result, CODEC_OK);
+    EXPECT_EQ(run.output, w.Expected());
+}
+
+// ---------------------------------------------------------------------------------------
+// End of the stream
+
+TEST(ExplodeEnd, StreamEndingBehindTheEndCodeOrWithBytesAfterItIsComplete)
+{
+    const TokenWriter w = NineThousandBytes();
+    Bytes stream = w.Stream();
+    EXPECT_EQ(Explode(stream).result, CODEC_OK);
+    stream.insert(stream.end(), {0x12, 0x34, 0x56});
+    const ExplodeRun run = Explode(stream);
+    EXPECT_EQ(run.result, CODEC_OK);
+    EXPECT_EQ(run.output, w.Expected());
+}
+
+TEST(ExplodeEnd, StreamMissingItsLastByteWritesEveryTokenBeforeTheEndCode)
+{
+    const Bytes abc = {0x00, 0x06, 0xC2, 0x88, 0x19, 0x4B, 0x17, 0x02, 0xFE, 0x01};
+    struct Case {
+        const char* label;
+        Bytes stream;
+        Bytes expected;
+    };
+    const TokenWriter nine = NineThousandBytes();
+    const TokenWriter asciiNine = NineThousandBytes(CODEC_ASCII, 1024);
+    const Case cases[] = {
+        {"abc four times", abc, Repeat("abc", 4)},
+        {"ten equal bytes", {0x00, 0x06, 0xF4, 0xE8, 0xE5, 0x83, 0x80, 0x7F}, Bytes(10, 0x7A)},
+        {"9000 bytes, binary", nine.Stream(), nine.Expected()},
+        {"9000 bytes, ASCII, 1024", asciiNine.Stream(), asciiNine.Expected()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const Bytes cut(c.stream.begin(), c.stream.end() - 1);
+        const ExplodeRun run = Explode(cut);
+        EXPECT_EQ(run.result, CODEC_STREAM_ENDED);
+        EXPECT_EQ(run.output, c.expected);
+    }
+}
+
+TEST(ExplodeEnd, EveryShorterCutEndsEarlyWithAPrefixOfTheOutput)
+{
+    for (unsigned type : {CODEC_BINARY, CODEC_ASCII}) {
+        const TokenWriter w = NineThousandBytes(type, 2048);
+        const Bytes& stream = w.Stream();
+        for (std::size_t size = 5; size < stream.size(); size += 1 + size / 64) {
+            const ExplodeRun run = Explode(Bytes(stream.begin(), stream.begin() + static_cast<long>(size)));
+            ASSERT_EQ(run.result, CODEC_STREAM_ENDED) << size;
+            ASSERT_LE(run.output.size(), w.Expected().size());
+            ASSERT_TRUE(std::equal(run.output.begin(), run.output.end(), w.Expected().begin())) << size;
+            ASSERT_FALSE(run.writeSizes.empty());
+            EXPECT_LT(run.writeSizes.back(), 4096u);
+        }
+    }
+}
+
+TEST(ExplodeEnd, ALiteralNeedsTheEightBitsBehindIt)
+{
+    // The decoder looks 8 bits ahead of every token. A binary literal cut off right behind
+    // its own bits is not written; the same literal with one more byte is.
+    TokenWriter w(CODEC_BINARY, 4096);
+    w.Literals(std::string("abcdefgh")); // 2 + 9 bytes of stream, literal h ends at bit 72
+    const Bytes full = w.End().Stream();
+    const ExplodeRun cutBehindH = Explode(Bytes(full.begin(), full.begin() + 11));
+    EXPECT_EQ(cutBehindH.result, CODEC_STREAM_ENDED);
+    EXPECT_EQ(cutBehindH.output, (Bytes{'a', 'b', 'c', 'd', 'e', 'f', 'g'}));
+    EXPECT_EQ(Explode(Bytes(full.begin(), full.begin() + 12)).output, (Bytes{'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'}));
+}
+
+// ---------------------------------------------------------------------------------------
+// Input in pieces
+
+TEST(ExplodeInput, PiecesOfAnySizeGiveTheSameOutput)
+{
+    const TokenWriter w = NineThousandBytes(CODEC_ASCII, 4096);
+    const std::vector<std::vector<std::size_t>> pieceSizes = {
+        {5, 1}, {5, 2}, {6, 3}, {5, 7}, {8, 8}, {9, 13}, {2047, 1}, {2048, 2047}, {100, 2048, 1, 1000},
+    };
+    for (const auto& pieces : pieceSizes) {
+        SCOPED_TRACE(::testing::PrintToString(pieces));
+        const ExplodeRun run = Explode(w.Stream(), pieces);
+        EXPECT_EQ(run.result, CODEC_OK);
+        EXPECT_EQ(run.output, w.Expected());
+        EXPECT_EQ(run.writeSizes, (std::vector<unsigned>{4096, 4096, 808}));
+    }
+}
+
+unsigned ReadTooMuch(unsigned char* buf, unsigned* size, void* param)
+{
+    // Fills what was asked and claims far more.
+    auto& calls = *static_cast<int*>(param);
+    if (calls++ > 0)
+        return 0;
+    std::memset(buf, 0, *size);
+    buf[0] = CODEC_BINARY;
+    buf[1] = 6;
+    return 1u << 30;
+}
+
+void IgnoreWrite(unsigned char*, unsigned*, void*) {}
+
+TEST(ExplodeInput, AReadClaimingMoreThanAskedIsCutToTheBuffer)
+{
+    // 2046 zero bytes of bit stream are binary literals of 0x00; the stream then ends
+    // without an end code.
+    auto work = std::make_unique<CodecWorkArea>();
+    int calls = 0;
+    EXPECT_EQ(explode(ReadTooMuch, IgnoreWrite, work.get(), &calls), CODEC_STREAM_ENDED);
+    EXPECT_EQ(calls, 2);
+}
+
+// ---------------------------------------------------------------------------------------
+// Streams the compressor never writes
+
+struct TokenCase {
+    const char* label;
+    unsigned type;
+    unsigned dictSize;
+    void (*build)(TokenWriter&);
+};
+
+const TokenCase kTokenCases[] = {
+    {"distance-1 runs of every length", CODEC_BINARY, 4096,
+     [](TokenWriter& w) {
+         w.Literal('r');
+         for (unsigned length = 2; length <= 518; length += 17)
+             w.Match(length, 1).Literal(static_cast<unsigned char>(length));
+     }},
+    {"a 518-byte match", CODEC_BINARY, 4096,
+     [](TokenWriter& w) { w.Literals(std::string("0123456789abcdef")).Match(518, 16).Match(518, 517); }},
+    {"every length of every class", CODEC_BINARY, 4096,
+     [](TokenWriter& w) {
+         w.Literals(std::string("every length, from two to five hundred and eighteen"));
+         for (unsigned length = 2; length <= 518; ++length)
+             w.Match(length, length == 2 ? 1 + length % 40 : 1 + length % 50).Literal('.');
+     }},
+    {"ASCII literals of every byte value", CODEC_ASCII, 4096,
+     [](TokenWriter& w) {
+         for (unsigned b = 0; b < 256; ++b)
+             w.Literal(static_cast<unsigned char>(b));
+         for (unsigned b = 256; b-- > 0;)
+             w.Literal(static_cast<unsigned char>(b)).Match(3, 1 + b % 200);
+     }},
+    {"binary literals of every byte value", CODEC_BINARY, 2048,
+     [](TokenWriter& w) {
+         for (unsigned b = 0; b < 256; ++b)
+             w.Literal(static_cast<unsigned char>(255 - b));
+     }},
+    {"two-byte matches of every distance", CODEC_ASCII, 1024,
+     [](TokenWriter& w) {
+         for (unsigned i = 0; i < 300; ++i)
+             w.Literal(static_cast<unsigned char>(i * 7));
+         for (unsigned d = 1; d <= 256; ++d)
+             w.Match(2, d);
+     }},
+    {"dictionary 1024 at full reach", CODEC_BINARY, 1024,
+     [](TokenWriter& w) {
+         for (unsigned i = 0; i < 1100; ++i)
+             w.Literal(static_cast<unsigned char>(i * 13));
+         for (unsigned d = 1024; d > 61; d -= 61)
+             w.Match(3 + d % 100, d);
+     }},
+    {"dictionary 2048 at full reach", CODEC_ASCII, 2048,
+     [](TokenWriter& w) {
+         for (unsigned i = 0; i < 2100; ++i)
+             w.Literal(static_cast<unsigned char>('a' + i % 23));
+         for (unsigned d = 2048; d > 97; d -= 97)
+             w.Match(3 + d % 200, d);
+     }},
+    {"dictionary 4096 at full reach, across pieces", CODEC_BINARY, 4096,
+     [](TokenWriter& w) {
+         for (unsigned i = 0; i < 4200; ++i)
+             w.Literal(static_cast<unsigned char>(i ^ (i >> 8)));
+         for (unsigned d = 4096; d > 129; d -= 129)
+             w.Match(3 + d % 500, d);
+     }},
+};
+
+TEST(ExplodeTokens, StreamsOfEveryTokenKindDecode)
+{
+    for (const auto& c : kTokenCases) {
+        SCOPED_TRACE(c.label);
+        TokenWriter w(c.type, c.dictSize);
+        c.build(w);
+        w.End();
+        const ExplodeRun run = Explode(w.Stream());
+        EXPECT_EQ(run.result, CODEC_OK);
+        EXPECT_EQ(run.output, w.Expected());
+        // Cut short by one byte, everything before the end code is still there.
+        const Bytes stream = w.Stream();
+        const Bytes cut(stream.begin(), stream.end() - 1);
+        const ExplodeRun cutRun = Explode(cut, {7, 3});
+        EXPECT_EQ(cutRun.result, CODEC_STREAM_ENDED);
+        EXPECT_EQ(cutRun.output, w.Expected());
+    }
+}
+
+TEST(ExplodeTokens, RandomTokenStreamsInRandomPieces)
+{
+    Rng rng(2024);
+    for (int round = 0; round < 60; ++round) {
+        const unsigned type = round % 2;
+        const unsigned dictSize = 1024u << (round % 3);
+        TokenWriter w(type, dictSize);
+        const std::size_t target = 1 + rng() % 20000;
+        while (w.Expected().size() < target) {
+            const std::size_t have = w.Expected().size();
+            if (have == 0 || rng() % 2 == 0) {
+                w.Literal(static_cast<unsigned char>(rng() % 4 == 0 ? rng() : 'a' + rng() % 8));
+            } else if (rng() % 4 == 0) {
+                w.Match(2, 1 + rng() % 256);
+            } else {
+                w.Match(3 + rng() % 516, 1 + rng() % dictSize);
+            }
+        }
+        w.End();
+        SCOPED_TRACE(round);
+        const ExplodeRun run = Explode(w.Stream(), {5 + rng() % 2044, 1 + rng() % 2048});
+        ASSERT_EQ(run.result, CODEC_OK);
+        ASSERT_EQ(run.output, w.Expected());
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// The work area
+
+TEST(ExplodeWorkArea, ReachingBeforeTheFirstByteFindsZerosNotAnEarlierJob)
+{
+    auto work = std::make_unique<CodecWorkArea>();
+    // An earlier job leaves its bytes all over the shared area.
+    std::memset(work->bytes, 0xAA, sizeof work->bytes);
+    const TokenWriter earlier = NineThousandBytes();
+    ASSERT_EQ(Explode(earlier.Stream(), {}, work.get()).result, CODEC_OK);
+
+    // A damaged stream: one literal, then matches reaching 100 and 4096 bytes back.
+    TokenWriter w(CODEC_BINARY, 4096);
+    w.Literal('a').Match(10, 100).Match(20, 4096).Match(2, 256).End();
+    const ExplodeRun run = Explode(w.Stream(), {}, work.get());
+    EXPECT_EQ(run.result, CODEC_OK);
+    Bytes expected = {'a'};
+    expected.resize(1 + 10 + 20 + 2, 0);
+    EXPECT_EQ(run.output, expected);
+    EXPECT_EQ(w.Expected(), expected);
+}
+
+TEST(ExplodeWorkArea, FitsTheProgramsCodecArea)
+{
+    static_assert(EXPLODE_WORK_SIZE >= 12596 && EXPLODE_WORK_SIZE <= CODEC_WORK_SIZE);
+    // A work area of exactly EXPLODE_WORK_SIZE bytes is enough (the sanitizers watch).
+    auto work = std::make_unique<ExplodeWork>();
+    const TokenWriter w = NineThousandBytes(CODEC_ASCII, 4096);
+    ExplodeRun run;
+    const Bytes& stream = w.Stream();
+    PieceSource src{&stream, {}, 0, 0, &run};
+    EXPECT_EQ(explode(ReadPiece, WriteAll, work.get(), &src), CODEC_OK);
+    EXPECT_EQ(run.output, w.Expected());
+}
+
+} // namespace
