@@ -428,6 +428,47 @@ private slots:
         }
     }
 
+    // Every text of the three dialogs shows whole, inside its dialog, in both languages.
+    void dialogTextsFit_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::newRow("English") << int(Language::English);
+        QTest::newRow("Japanese") << int(Language::Japanese);
+    }
+
+    void dialogTextsFit()
+    {
+        QFETCH(int, language);
+        SetLanguage(static_cast<Language>(language));
+        CPackProjectDlg pack(m_frame.get());
+        CUnpackProjectDlg unpack(m_frame.get());
+        CAboutDlg about(m_frame.get());
+        for (QDialog* dialog : {static_cast<QDialog*>(&pack), static_cast<QDialog*>(&unpack),
+                                static_cast<QDialog*>(&about)}) {
+            for (QWidget* child : dialog->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+                const QString where = dialog->objectName() + QLatin1Char('/') + child->objectName();
+                QVERIFY2(dialog->rect().contains(child->geometry()), qPrintable(where));
+                QString text;
+                int room = child->width();
+                if (auto* label = qobject_cast<QLabel*>(child)) {
+                    if (label->wordWrap() || label->text().isEmpty()) {
+                        continue;
+                    }
+                    text = label->text();
+                } else if (auto* button = qobject_cast<QAbstractButton*>(child)) {
+                    text = button->text();
+                    room -= qobject_cast<QCheckBox*>(child) != nullptr ? 24 : 6;
+                } else {
+                    continue;
+                }
+                text.remove(QLatin1Char('&'));
+                QVERIFY2(child->fontMetrics().horizontalAdvance(text) <= room,
+                         qPrintable(where + QStringLiteral(" clips \"") + text + QLatin1Char('"')));
+                QVERIFY2(child->fontMetrics().height() <= child->height(), qPrintable(where));
+            }
+        }
+    }
+
     // Installed, the documents are in share/packtool; in a build folder, beside the program.
     void programFolderFollowsTheLayout()
     {
