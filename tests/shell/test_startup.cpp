@@ -32,12 +32,29 @@ class Child {
 public:
     explicit Child(const std::vector<std::string>& env)
     {
+        // The environment is built before fork: the child only calls execve.
+        std::vector<std::string> entries = env;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const std::string text = *entry;
+            const std::string name = text.substr(0, text.find('=') + 1);
+            bool overridden = false;
+            for (const std::string& own : env) {
+                overridden = overridden || own.compare(0, name.size(), name) == 0;
+            }
+            if (!overridden) {
+                entries.push_back(text);
+            }
+        }
+        std::vector<char*> envp;
+        for (std::string& entry : entries) {
+            envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
+        char program[] = PACKTOOL_EXE;
+        char* argv[] = {program, nullptr};
         m_pid = fork();
         if (m_pid == 0) {
-            for (const std::string& entry : env) {
-                putenv(const_cast<char*>(entry.c_str()));
-            }
-            execl(PACKTOOL_EXE, PACKTOOL_EXE, static_cast<char*>(nullptr));
+            execve(program, argv, envp.data());
             _exit(127);
         }
     }
