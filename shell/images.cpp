@@ -24,6 +24,7 @@ void DrawBox(QPainter& p, int x, int y, int w, int h)
     p.fillRect(x, y, w, h, kOlive);
     p.fillRect(x + 1, y + 1, w - 2, 2, kYellow);
     p.setPen(kBlack);
+    p.setBrush(Qt::NoBrush);
     p.drawRect(x, y, w - 1, h - 1);
     p.drawLine(x, y + 3, x + w - 1, y + 3);
     p.fillRect(x + w / 2 - 1, y + 4, 2, h - 5, kBrown);
@@ -67,21 +68,26 @@ QPixmap DrawToolbarImage(ToolbarImage image)
         DrawArrow(p, 8, 0, false, kNavy);
         break;
     case ToolbarImage::Exit:
-        // An open door in its frame.
-        p.fillRect(3, 1, 9, 14, kDarkGrey);
-        p.setPen(kBlack);
-        p.drawRect(3, 1, 8, 13);
-        p.fillRect(4, 2, 7, 12, kBlack);
+        // A door standing open in its frame, and the way out.
+        p.fillRect(1, 1, 9, 14, kBlack);
+        p.fillRect(2, 2, 7, 12, kDarkGrey);
         {
             QPolygon door;
-            door << QPoint(4, 2) << QPoint(8, 3) << QPoint(8, 14) << QPoint(4, 13);
+            door << QPoint(2, 2) << QPoint(6, 3) << QPoint(6, 15) << QPoint(2, 13);
+            p.setPen(kBlack);
             p.setBrush(kRed);
             p.drawPolygon(door);
         }
         p.setPen(kYellow);
-        p.drawPoint(7, 8);
-        p.setPen(kWhite);
-        p.drawLine(13, 8, 15, 8);
+        p.drawPoint(5, 8);
+        p.setPen(kBlack);
+        p.setBrush(kGreen);
+        {
+            QPolygon arrow;
+            arrow << QPoint(10, 7) << QPoint(12, 7) << QPoint(12, 5) << QPoint(15, 8)
+                  << QPoint(12, 11) << QPoint(12, 9) << QPoint(10, 9);
+            p.drawPolygon(arrow);
+        }
         break;
     }
     return pixmap;
