@@ -20,14 +20,7 @@
 #include "engine/jobcontext.h"
 #include "engine/packjob.h"
 #include "platform/paths.h"
-// The unpack job comes with the engine's unpack work; until it is there, Unpack stops after
-// the dialog.
-#if __has_include("engine/unpackjob.h")
 #include "engine/unpackjob.h"
-#define PACKTOOL_HAVE_UNPACK_JOB 1
-#else
-#define PACKTOOL_HAVE_UNPACK_JOB 0
-#endif
 #include "resources/textids.h"
 #include "shell/dialogs.h"
 #include "shell/help.h"
@@ -437,9 +430,7 @@ void CMainFrame::OnUnpackProject()
     }
     m_view->FileNameField()->setText(dialog.GetFileName());
     m_view->ClearLog();
-#if PACKTOOL_HAVE_UNPACK_JOB
     StartUnpackJob(QFile::encodeName(dialog.GetFileName()).toStdString());
-#endif
 }
 
 void CMainFrame::OnHelpTopics()

@@ -31,12 +31,6 @@
 #include "shell/texts.h"
 #include "shell/view.h"
 
-#if __has_include("engine/unpackjob.h")
-#define HAVE_UNPACK_JOB 1
-#else
-#define HAVE_UNPACK_JOB 0
-#endif
-
 namespace {
 
 void WriteFile(const QString& path, const QByteArray& bytes)
@@ -46,7 +40,7 @@ void WriteFile(const QString& path, const QByteArray& bytes)
     file.write(bytes);
 }
 
-[[maybe_unused]] QByteArray ReadFile(const QString& path)
+QByteArray ReadFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -529,9 +523,6 @@ private slots:
     // through the chooser that the job's WM_FINDFILE opens: the restored file is the original.
     void packSplitThenUnpackWithMovedVolume()
     {
-#if !HAVE_UNPACK_JOB
-        QSKIP("the unpack job is not part of this build yet");
-#else
         QTemporaryDir folder;
         const QString project = folder.filePath(QStringLiteral("bridge.kmx"));
         const QByteArray original = ProjectBytes(2400000);
@@ -563,8 +554,17 @@ private slots:
                                           [](const Modal::Record& r) { return r.kind == Modal::Record::Chooser; });
         QVERIFY(chooser != Modal::Shown().end());
         QCOMPARE(chooser->text, QStringLiteral("|bridge.1KX"));
+        QCOMPARE(chooser->owner, m_frame.get());
+        // The question before it, asked by the worker through the main window.
+        const Modal::Record& question = *(chooser - 1);
+        QCOMPARE(question.kind, Modal::Record::Box);
+        QVERIFY(question.text.contains(QStringLiteral("bridge.1KX")));
+        QVERIFY(question.text.endsWith(QStringLiteral("Try to find it yourself?")));
+        QCOMPARE(question.type, unsigned(MB_OKCANCEL | MB_ICONEXCLAMATION));
+        QCOMPARE(question.owner, m_frame.get());
+        QVERIFY(LogText(*m_frame).startsWith(Catalogue(IDS_UNPACK_START)));
+        QVERIFY(LogText(*m_frame).endsWith(Catalogue(IDS_UNPACK_END)));
         QCOMPARE(ReadFile(folder.filePath(QStringLiteral("bridge.KMX"))), original);
-#endif
     }
 
 private:
