@@ -101,7 +101,7 @@ int main(int argc, char** argv)
         QFile file(project);
         file.open(QIODevice::WriteOnly);
         // Text lines with running numbers: they compress, but not to nothing.
-        for (int line = 0; file.size() < 2400000; ++line) {
+        for (qint64 line = 0; file.size() < 2400000; ++line) {
             file.write("beam " + QByteArray::number(line) + " span " +
                        QByteArray::number(line * 7919 % 100000) + " load " +
                        QByteArray::number(line * 104729 % 65536) + "\n");

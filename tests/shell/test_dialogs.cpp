@@ -50,7 +50,7 @@ QByteArray ReadFile(const QString& path)
 QByteArray ProjectBytes(int size)
 {
     QByteArray bytes;
-    for (int line = 0; bytes.size() < size; ++line) {
+    for (qint64 line = 0; bytes.size() < size; ++line) {
         bytes += "beam " + QByteArray::number(line) + " span " +
                  QByteArray::number(line * 7919 % 100000) + " load " +
                  QByteArray::number(line * 104729 % 65536) + "\n";

@@ -31,7 +31,7 @@ QString Catalogue(unsigned id)
 QByteArray ProjectBytes(int size)
 {
     QByteArray bytes;
-    for (int line = 0; bytes.size() < size; ++line) {
+    for (qint64 line = 0; bytes.size() < size; ++line) {
         bytes += "beam " + QByteArray::number(line) + " span " + QByteArray::number(line * 7919 % 1000) +
                  " load " + QByteArray::number(line * 104729 % 65536) + "\n";
     }
