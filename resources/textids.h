@@ -78,6 +78,7 @@ enum : unsigned {
     // Messages of the engine that the original catalogue lacks.
     IDS_PACK_SAME_FILE = 41000,        // "%s": the project file
     IDS_SPLIT_TOO_MANY_VOLUMES = 41001, // "%s" packed file, "%ld" volume size, "%ld" volumes
+    IDS_UNPACK_SAME_FILE = 41002,      // "%s": the packed file
 
     // The console front end.
     IDS_CLI_ANSWER_YES_NO = 42000,
