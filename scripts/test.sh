@@ -1,9 +1,27 @@
 #!/bin/sh
-# Builds Pack Tool and runs every test.
+# Builds Pack Tool and runs every test; then the whole suite again built with ASan and UBSan,
+# the engine's threading tests built with TSan (no Qt), and the fuzzers.
+# PACKTOOL_SANITIZERS=0 skips the sanitizer builds; PACKTOOL_FUZZ_SECONDS=0 skips the fuzzing.
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 cmake --preset default
 cmake --build --preset default -j"$jobs"
 QT_QPA_PLATFORM=offscreen ctest --preset default -j"$jobs"
+
+if [ "${PACKTOOL_SANITIZERS:-1}" -ne 0 ]; then
+    # A sanitizer report fails the test that shows it (the builds stop at the first report).
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1
+    cmake --preset asan
+    cmake --build --preset asan -j"$jobs"
+    QT_QPA_PLATFORM=offscreen ctest --preset asan -j"$jobs"
+
+    # The jobs' worker threads against the test host and the platform's channel.
+    export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+    cmake --preset tsan
+    cmake --build --preset tsan -j"$jobs" --target engine_tests platform_tests
+    build-tsan/tests/platform/platform_tests --gtest_brief=1
+    build-tsan/tests/engine/engine_tests --gtest_brief=1
+fi
+
 [ "${PACKTOOL_FUZZ_SECONDS:-60}" -eq 0 ] || fuzz/run.sh "${PACKTOOL_FUZZ_SECONDS:-60}" # 0 skips the fuzzing

@@ -80,7 +80,7 @@ def make_case(sources, rng):
     else:
         name, files, data = rng.choice(sets)
     files = dict(files)
-    volumes = sorted(files, key=lambda f: list(files).index(f))
+    volumes = list(files)
     if kind == "truncate-file":
         whole = files["work.0KX"]
         files["work.0KX"] = whole[:rng.randrange(len(whole))]
@@ -153,6 +153,8 @@ def check_case(cli, base, index, case, timeout):
                 problems.append("%s: %s" % (label, text))
             elif status not in (0, 1) or any(sign in text for sign in SANITIZER_SIGNS):
                 problems.append("%s: exit %s\n%s" % (label, status, text[-3000:]))
+        if test_status != unpack_status:
+            problems.append("test said:\n%s\nunpack said:\n%s" % (test_text[-600:], unpack_text[-600:]))
         after = sorted(os.listdir(folder))
         restored = read(os.path.join(folder, "work.KMX")) if "work.KMX" in after else None
         if after != before:
