@@ -75,6 +75,13 @@ enum : unsigned {
     IDS_ABOUT_VERSION = 40301,
     IDS_ABOUT_COPYRIGHT = 40302,
 
+    // The Status log's context menu.
+    IDS_LOG_COPY = 40400,
+    IDS_LOG_SAVE = 40401,
+    IDS_LOG_SAVE_FILTER = 40402,
+    IDS_LOG_SAVE_NAME = 40403,
+    IDS_LOG_SAVE_FAILED = 40404,       // "%s": the file chosen
+
     // Messages of the engine that the original catalogue lacks.
     IDS_PACK_SAME_FILE = 41000,        // "%s": the project file
     IDS_SPLIT_TOO_MANY_VOLUMES = 41001, // "%s" packed file, "%ld" volume size, "%ld" volumes
