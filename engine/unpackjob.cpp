@@ -91,11 +91,17 @@ bool IsEmptyFileStream(const std::string& path)
     const std::size_t got = ReadBytes(bytes, sizeof bytes, file);
     const bool failed = StreamFailed(file);
     CloseStream(file);
-    if (got != 4 || failed)
+    return !failed && IsEmptyStream(bytes, got);
+}
+
+bool IsEmptyStream(const unsigned char* bytes, std::size_t length)
+{
+    if (length != 4)
         return false;
     // Decode it with one padding byte behind, which lifts it over the decoder's minimum: it is
     // the empty stream when the end code comes first and nothing was written.
-    MemoryStream stream{bytes, sizeof bytes, 0, 0};
+    unsigned char padded[5] = {bytes[0], bytes[1], bytes[2], bytes[3], 0};
+    MemoryStream stream{padded, sizeof padded, 0, 0};
     CodecWorkArea& work = SharedCodecWorkArea();
     const unsigned result = explode(
         [](unsigned char* buf, unsigned* size, void* param) -> unsigned {

@@ -10,6 +10,7 @@
 // named ".0RV" (in any letter case) and ".KMX" for every other one.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -36,6 +37,8 @@ void DecompressFile(const std::string& source, const std::string& output,
 // a valid header and the end code alone. The decoder refuses it as too short, yet it is the
 // complete stream of an empty project file.
 bool IsEmptyFileStream(const std::string& path);
+// The same test on the whole stream held in memory.
+bool IsEmptyStream(const unsigned char* bytes, std::size_t size);
 
 // Keep what a damaged stream decoded, under the project file's name with ".broken" added,
 // instead of removing it (the console's --keep-broken). Set before a job starts.
