@@ -114,27 +114,22 @@ void CheckSetShape(PackedFileReport& report)
 
     if (count < 2)
         return;
-    std::vector<std::int64_t> sizes;
-    for (const std::string& volume : report.volumes)
-        sizes.push_back(SizeOf(volume));
-    // The volume size: that of volume 1 when it is not the last, else volume 0's less its header.
-    const std::int64_t volumeSize = count >= 3 ? sizes[1] : sizes[0] - 16;
-    for (int i = 1; i <= count - 2; ++i) {
-        if (sizes[static_cast<std::size_t>(i)] != volumeSize)
-            report.warnings.push_back(FormatText(
-                LoadString(IDS_CHECK_MIDDLE_SIZE).c_str(), static_cast<long>(i),
-                report.volumes[static_cast<std::size_t>(i)].c_str(),
-                static_cast<long>(sizes[static_cast<std::size_t>(i)]), static_cast<long>(count - 2),
-                static_cast<long>(volumeSize)));
-    }
-    if (sizes[0] != volumeSize + 16)
+    const SetShape shape = MeasureSet(report.volumes);
+    for (int i : shape.oddVolumes)
+        report.warnings.push_back(FormatText(
+            LoadString(IDS_CHECK_MIDDLE_SIZE).c_str(), static_cast<long>(i),
+            report.volumes[static_cast<std::size_t>(i)].c_str(),
+            static_cast<long>(shape.sizes[static_cast<std::size_t>(i)]), static_cast<long>(count - 2),
+            static_cast<long>(shape.nVolumeSize)));
+    if (shape.bFirstWrong)
         report.warnings.push_back(FormatText(LoadString(IDS_CHECK_FIRST_SIZE).c_str(),
-                                             report.volumes[0].c_str(), static_cast<long>(sizes[0]),
-                                             static_cast<long>(volumeSize + 16)));
-    if (sizes.back() > volumeSize)
+                                             report.volumes[0].c_str(), static_cast<long>(shape.sizes[0]),
+                                             static_cast<long>(shape.nVolumeSize + 16)));
+    if (shape.bLastTooLong)
         report.warnings.push_back(FormatText(LoadString(IDS_CHECK_LAST_SIZE).c_str(),
                                              report.volumes.back().c_str(),
-                                             static_cast<long>(sizes.back()), static_cast<long>(volumeSize)));
+                                             static_cast<long>(shape.sizes.back()),
+                                             static_cast<long>(shape.nVolumeSize)));
 }
 
 } // namespace

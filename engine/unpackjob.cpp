@@ -28,6 +28,10 @@ UnpackOutcome g_unpackOutcome;
 
 namespace {
 
+// Input that may still be unread when the decoder meets the end code: what one read of the
+// decoder asks for. More is a stream that ended early, by chance, in damaged data.
+constexpr std::int64_t UNPACK_TRAILING_LIMIT = 2048;
+
 // Prefix of the file the decoder writes before it becomes the project file.
 constexpr const char* kOutputTempPrefix = "tmp_";
 
@@ -170,7 +174,14 @@ void UnpackWorker(const std::string& packedPath)
         std::string tempName;
         if (JoinVolumes(packedPath, tempName)) {
             const std::string& source = tempName.empty() ? packedPath : tempName;
-            DecompressFile(source, ProjectPathFor(packedPath), packedPath);
+            // A volume of the wrong size leaves a gap in the stream (or adds to it), and a
+            // decoder running through it may still meet an end code by chance.
+            bool setDamaged = false;
+            if (!tempName.empty()) {
+                const SetShape shape = MeasureSet(g_lastJoin.volumes);
+                setDamaged = !shape.oddVolumes.empty() || shape.bFirstWrong;
+            }
+            DecompressFile(source, ProjectPathFor(packedPath), packedPath, setDamaged);
             if (!tempName.empty())
                 std::remove(tempName.c_str());
         }
@@ -184,7 +195,7 @@ void UnpackWorker(const std::string& packedPath)
 }
 
 void DecompressFile(const std::string& source, const std::string& output,
-                    const std::string& packedPath)
+                    const std::string& packedPath, bool setDamaged)
 {
     PostMessageToMainWindow(WM_JOBSTATE, JOB_DECOMPRESSING, 0);
     AppendStatus("\r\n");
@@ -228,9 +239,14 @@ void DecompressFile(const std::string& source, const std::string& output,
     if (CloseStream(out) != 0)
         context.bWriteFailed = 1;
 
-    const bool complete = result == CODEC_OK ||
-                          (result == CODEC_TOO_SHORT && compressedLength == 4 &&
-                           IsEmptyFileStream(source));
+    // An end code with much of the input still unread is no end the compressor wrote: the
+    // decoder ran into damaged data (a gap in a set, say), where the bits of an end code turn
+    // up by chance. A little data behind the end code (the padding of a transfer) is allowed.
+    const std::int64_t unread = context.nInTotal - static_cast<std::int64_t>(context.nInRead);
+    const bool complete = !setDamaged &&
+                          ((result == CODEC_OK && unread < UNPACK_TRAILING_LIMIT) ||
+                           (result == CODEC_TOO_SHORT && compressedLength == 4 &&
+                            IsEmptyFileStream(source)));
     if (context.bReadFailed) {
         std::remove(tempPath.c_str());
         ShowMessageBoxOwnedByMain(LoadString(IDS_READ_ERROR), MB_OK | MB_ICONEXCLAMATION);
@@ -242,7 +258,7 @@ void DecompressFile(const std::string& source, const std::string& output,
         g_unpackOutcome.bDamaged = 1;
         g_unpackOutcome.nRestoredBytes = restoredLength;
         const std::string broken = output + ".broken";
-        if (g_bKeepBroken && result == CODEC_STREAM_ENDED &&
+        if (g_bKeepBroken && (result == CODEC_STREAM_ENDED || result == CODEC_OK) &&
             std::rename(tempPath.c_str(), broken.c_str()) == 0) {
             g_unpackOutcome.strBrokenPath = broken;
         } else {

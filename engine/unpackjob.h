@@ -29,9 +29,10 @@ int StartUnpackJob(const std::string& packedPath);
 void UnpackWorker(const std::string& packedPath);
 
 // Decodes source (the joined file or the packed file itself) into the project file output.
-// packedPath is the file the user chose, named in the report of a damaged stream.
+// packedPath is the file the user chose, named in the report of a damaged stream. A set whose
+// volume sizes show data lost inside the stream (setDamaged) is decoded but never restored.
 void DecompressFile(const std::string& source, const std::string& output,
-                    const std::string& packedPath);
+                    const std::string& packedPath, bool setDamaged = false);
 
 // True when the file holds the 4-byte stream that the compressor writes for an empty input:
 // a valid header and the end code alone. The decoder refuses it as too short, yet it is the
