@@ -16,6 +16,7 @@ The input is text-like data made here from a fixed seed (never committed).
 import argparse
 import os
 import random
+import resource
 import shutil
 import subprocess
 import sys
@@ -43,14 +44,20 @@ def make_input(path, size):
 
 
 def timed_run(args, cwd):
-    """Runs a command to its end; returns the wall-clock seconds."""
+    """Runs a command to its end; returns (wall-clock seconds, CPU seconds of the child).
+
+    The CPU time (user + system) is the steadier figure on a machine shared with other work:
+    the wall-clock time also counts the time the process waited for a free core."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
     proc = subprocess.run(args, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                           stderr=subprocess.PIPE)
     elapsed = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
     if proc.returncode != 0:
         sys.exit("failed: %s\n%s" % (" ".join(args), proc.stderr.decode(errors="replace")))
-    return elapsed
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    return elapsed, cpu
 
 
 def peak_rss_kib(args, cwd):
@@ -81,12 +88,17 @@ def main():
     args = parser.parse_args()
     if not args.cli:
         sys.exit("no packtool-cli found; build it or pass --cli")
+    args.cli = os.path.abspath(args.cli)
 
     work = args.dir or tempfile.mkdtemp(prefix="packtool-bench-")
     sizes = [int(s) for s in args.sizes.split(",")]
     print("packtool-cli: %s" % args.cli)
-    print("%8s %12s %12s %8s %14s %14s" % ("size MB", "pack s", "implode s", "added",
-                                            "pack RSS KiB", "implode RSS KiB"))
+    print("best of %d runs; wall = elapsed seconds, cpu = user + system seconds of the process"
+          % args.repeat)
+    print("%8s %9s %9s %8s %9s %9s %8s %10s %10s" % (
+        "size MB", "pack", "implode", "added", "pack", "implode", "added", "pack", "implode"))
+    print("%8s %9s %9s %8s %9s %9s %8s %10s %10s" % (
+        "", "wall s", "wall s", "wall", "cpu s", "cpu s", "cpu", "RSS KiB", "RSS KiB"))
     try:
         for size in sizes:
             project = os.path.join(work, "bench%d.kmx" % size)
@@ -94,21 +106,30 @@ def main():
             raw = os.path.join(work, "bench%d.imp" % size)
             if not os.path.exists(project) or os.path.getsize(project) != size * MB:
                 make_input(project, size * MB)
-            pack_times, implode_times = [], []
-            for _ in range(args.repeat):
+            pack_runs, implode_runs = [], []
+            for i in range(args.repeat):
                 for path in (packed, raw):
                     if os.path.exists(path):
                         os.remove(path)
-                implode_times.append(timed_run([args.cli, "implode", project, raw], work))
-                pack_times.append(timed_run([args.cli, "pack", project], work))
+                # Alternate the order so that neither always runs on a warmer cache.
+                if i % 2 == 0:
+                    implode_runs.append(timed_run([args.cli, "implode", project, raw], work))
+                    pack_runs.append(timed_run([args.cli, "pack", project], work))
+                else:
+                    pack_runs.append(timed_run([args.cli, "pack", project], work))
+                    implode_runs.append(timed_run([args.cli, "implode", project, raw], work))
             with open(packed, "rb") as a, open(raw, "rb") as b:
                 same = a.read() == b.read()
             os.remove(packed)
             pack_rss = peak_rss_kib([args.cli, "pack", project], work)
             implode_rss = peak_rss_kib([args.cli, "implode", project, raw], work)
-            best_pack, best_implode = min(pack_times), min(implode_times)
-            print("%8d %12.3f %12.3f %7.1f%% %14s %14s%s" % (
-                size, best_pack, best_implode, (best_pack / best_implode - 1) * 100,
+            pack_wall = min(r[0] for r in pack_runs)
+            implode_wall = min(r[0] for r in implode_runs)
+            pack_cpu = min(r[1] for r in pack_runs)
+            implode_cpu = min(r[1] for r in implode_runs)
+            print("%8d %9.3f %9.3f %7.1f%% %9.3f %9.3f %7.1f%% %10s %10s%s" % (
+                size, pack_wall, implode_wall, (pack_wall / implode_wall - 1) * 100,
+                pack_cpu, implode_cpu, (pack_cpu / implode_cpu - 1) * 100,
                 pack_rss, implode_rss, "" if same else "  (streams differ!)"))
     finally:
         if not args.dir:

@@ -118,8 +118,15 @@ unsigned CodecRead(unsigned char* buf, unsigned* size, void* param)
             context.bReadFailed = 1;
     }
     context.nInRead += got;
-    SendMessageToMainWindow(WM_JOBBUSY, 0, 0);
-    SetProgress(ProgressPercent(context.nInRead, context.nInTotal));
+    // Each send waits for the main thread. Sending only when the bar moves shows the user the
+    // same thing (the wait cursor is on, the bar at the same place) for at most 101 waits a
+    // job instead of one or two per block, which on a busy machine costs real time.
+    const int percent = ProgressPercent(context.nInRead, context.nInTotal);
+    if (percent != context.nLastProgress) {
+        context.nLastProgress = percent;
+        SendMessageToMainWindow(WM_JOBBUSY, 0, 0);
+        SetProgress(percent);
+    }
     return static_cast<unsigned>(got);
 }
 

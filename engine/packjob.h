@@ -22,11 +22,13 @@ struct CodecContext {
     std::uint64_t nInRead = 0;  // input bytes read so far
     int bWriteFailed = 0;       // a write to pOut failed; never cleared during the job
     int bReadFailed = 0;        // a read of pIn failed (not its end); never cleared either
+    int nLastProgress = -1;     // the percentage last shown, -1 before the first read
 };
 
-// Read callback: reads up to *size bytes of pIn (in mode 0 at most nCounter), then sends
-// WM_JOBBUSY and moves the progress bar. Returns the count read; 0 ends the codec's input,
-// also after a read error, which is recorded in bReadFailed.
+// Read callback: reads up to *size bytes of pIn (in mode 0 at most nCounter), then, on the
+// first read and whenever the percentage has changed, sends WM_JOBBUSY and moves the progress
+// bar. Returns the count read; 0 ends the codec's input, also after a read error, which is
+// recorded in bReadFailed.
 unsigned CodecRead(unsigned char* buf, unsigned* size, void* param);
 // Write callback: writes the bytes to pOut (counting them in mode 1); a failed write sets
 // bWriteFailed and nothing further is written.
