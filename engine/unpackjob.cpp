@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cstdlib>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "codec/codec.h"
@@ -194,11 +196,23 @@ void UnpackWorker(const std::string& packedPath)
     PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
 }
 
-void DecompressFile(const std::string& source, const std::string& output,
+void DecompressFile(const std::string& source, const std::string& outputName,
                     const std::string& packedPath, bool setDamaged)
 {
     PostMessageToMainWindow(WM_JOBSTATE, JOB_DECOMPRESSING, 0);
     AppendStatus("\r\n");
+
+    // An existing project file reached through a link is replaced where it lies, as writing
+    // through the link would have, and the new file keeps the old one's permissions.
+    std::string output = outputName;
+    struct stat existing {};
+    const bool exists = stat(outputName.c_str(), &existing) == 0;
+    if (exists) {
+        if (char* target = realpath(outputName.c_str(), nullptr)) {
+            output = target;
+            std::free(target);
+        }
+    }
 
     // A project file that may not be written stays as it is, as a failed open would leave it.
     const bool outputWritable = LookUpFile(output) != FileLookup::Exists ||
@@ -207,6 +221,8 @@ void DecompressFile(const std::string& source, const std::string& output,
     std::FILE* out = outputWritable
         ? CreateExclusiveStream(GetDirectory(output), kOutputTempPrefix, "wb+", tempPath)
         : nullptr;
+    if (out && exists)
+        fchmod(fileno(out), existing.st_mode & 07777);
     std::FILE* in = std::fopen(source.c_str(), "rb");
     if (!CheckStream(out, IDS_WRITE_ERROR) || !CheckStream(in, IDS_READ_ERROR)) {
         if (in)
@@ -257,7 +273,7 @@ void DecompressFile(const std::string& source, const std::string& output,
     } else if (!complete) {
         g_unpackOutcome.bDamaged = 1;
         g_unpackOutcome.nRestoredBytes = restoredLength;
-        const std::string broken = output + ".broken";
+        const std::string broken = outputName + ".broken";
         if (g_bKeepBroken && (result == CODEC_STREAM_ENDED || result == CODEC_OK) &&
             std::rename(tempPath.c_str(), broken.c_str()) == 0) {
             g_unpackOutcome.strBrokenPath = broken;

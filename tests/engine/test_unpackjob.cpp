@@ -528,3 +528,20 @@ TEST_F(UnpackJob, PaddingBehindTheEndCodeIsAllowedButNotAWholeRead)
     EXPECT_FALSE(FileExists(dir / "long.KMX"));
     EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{InvalidFormat(dir / "long.0KX")});
 }
+
+TEST_F(UnpackJob, AReplacedProjectFileKeepsItsPermissionsAndItsLink)
+{
+    WriteFileBytes(dir / "p.0KX", ImplodeBytes("new contents"));
+    WriteFileBytes(dir / "private", "old contents");
+    ASSERT_EQ(chmod((dir / "private").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("private", (dir / "p.KMX").c_str()), 0);
+    host.AnswerNextBoxes({IDOK});
+    Unpack(dir / "p.0KX");
+    struct stat link {}, target {};
+    ASSERT_EQ(lstat((dir / "p.KMX").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    ASSERT_EQ(stat((dir / "private").c_str(), &target), 0);
+    EXPECT_EQ(target.st_mode & 07777, 0600u);
+    EXPECT_EQ(ReadFileBytes(dir / "private"), "new contents");
+    EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.KMX private");
+}
