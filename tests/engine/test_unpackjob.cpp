@@ -545,3 +545,17 @@ TEST_F(UnpackJob, AReplacedProjectFileKeepsItsPermissionsAndItsLink)
     EXPECT_EQ(ReadFileBytes(dir / "private"), "new contents");
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.KMX private");
 }
+
+TEST_F(UnpackJob, ASetWhoseFirstVolumeIsNamedZeroRVStartsFromThatFile)
+{
+    // Volume 0 is the file the user chose, whatever its extension; the others follow the set's
+    // names from 1KX on.
+    const std::string data = MakeTestData(5000, false);
+    const std::string stream = ImplodeBytes(data);
+    WriteFileBytes(dir / "r.0RV", Header(2) + stream.substr(0, 3000));
+    WriteFileBytes(dir / "r.1KX", stream.substr(3000));
+    Unpack(dir / "r.0RV");
+    EXPECT_TRUE(host.BoxTexts().empty());
+    EXPECT_NE(host.LogText().find(Appending(dir / "r.0RV") + Appending(dir / "r.1KX")), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(dir / "r.RVN"), data);
+}
