@@ -32,6 +32,9 @@ std::string Verdict(const PackedFileReport& report, const char* file)
     auto text = [](unsigned id) { return LoadString(id); };
     switch (report.verdict) {
     case PackedFileReport::Sound:
+        if (report.nVolumes == 1)
+            return FormatText(text(IDS_CLI_TEST_SOUND_SET_OF_ONE).c_str(), file,
+                              static_cast<long>(report.nRestoredBytes));
         return report.nVolumes > 0
             ? FormatText(text(IDS_CLI_TEST_SOUND_SET).c_str(), file, static_cast<long>(report.nVolumes),
                          static_cast<long>(report.nRestoredBytes))

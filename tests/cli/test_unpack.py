@@ -206,6 +206,19 @@ class TestCommand(unittest.TestCase):
     def path(self, name):
         return os.path.join(self.dir, name)
 
+    def test_whole_file_and_set_of_one(self):
+        self.assertEqual(run(["pack", "--yes", "p.kmx"], self.dir).returncode, 0)
+        result = run(["test", "p.0KX"], self.dir)
+        self.assertEqual((result.returncode, result.stdout.decode()),
+                         (0, "p.0KX: sound. The stream is complete and restores 50000 bytes.\n"))
+        # The volumes of the earlier split into three are still there: the second one is seen.
+        self.assertEqual(run(["pack", "--yes", "--split", "1.44M", "p.kmx"], self.dir).returncode, 0)
+        result = run(["test", "p.0KX"], self.dir)
+        self.assertEqual((result.returncode, result.stdout.decode()),
+                         (0, "Warning: A volume beyond the header's count is there: 'p.1KX'.\n"
+                             "p.0KX: sound. A set of one volume; the stream is complete and restores "
+                             "50000 bytes.\n"))
+
     def test_sound_set_and_nothing_written(self):
         before = sorted(os.listdir(self.dir))
         result = run(["test", "p.0KX"], self.dir)
