@@ -68,6 +68,7 @@ protected:
     {
         host.ClearEvents();
         g_fileNames.clear();
+        ++m_runs;
         arm();
         PackAndWait(host, ProjectPath(), split, kVolumeSize);
         DisarmFileFaults();
@@ -133,6 +134,9 @@ protected:
     static std::vector<unsigned>* writes;
 
     void SetUp() override { WriteFileBytes(ProjectPath(), *project); }
+    // The number of jobs run, for the test report (--gtest_output).
+    void TearDown() override { RecordProperty("jobs", m_runs); }
+    int m_runs = 0;
 };
 
 std::string* PackFaults::project = nullptr;

@@ -86,6 +86,7 @@ protected:
         WriteFileBytes(ProjectPath(), kOldProject);
         host.ClearEvents();
         host.AnswerNextBoxes({IDOK}); // overwrite the old project file
+        ++m_runs;
         arm();
         StartUnpackJob(PackedPath());
         host.RunUntilJobEnds();
@@ -103,8 +104,12 @@ protected:
         EXPECT_FALSE(Contains(host.LogText(), "Original File size"));
     }
 
+    // The number of jobs run, for the test report (--gtest_output).
+    void TearDown() override { RecordProperty("jobs", m_runs); }
+
     static std::string* project;
     static std::string* stream;
+    int m_runs = 0;
 
 private:
     std::string m_startFolder;
