@@ -25,6 +25,7 @@ class Cli:
     def __init__(self, binary, shim=""):
         self.binary = os.path.abspath(binary)
         self.shim = os.path.abspath(shim) if shim else ""
+        self.runs = 0
 
     def run(self, args, cwd, faults=None, timeout=60):
         """Runs packtool-cli without a terminal; faults are FAULTSHIM_ settings."""
@@ -37,6 +38,7 @@ class Cli:
                 raise RuntimeError("fault settings given but no fault library built")
             env["LD_PRELOAD"] = self.shim
             env.update({k: str(v) for k, v in faults.items()})
+        self.runs += 1
         proc = subprocess.run([self.binary] + args, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
         return proc.returncode, proc.stdout.decode("utf-8", "replace") + proc.stderr.decode(

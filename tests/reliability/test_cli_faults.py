@@ -89,7 +89,9 @@ def main():
                       "pack without a fault", "status %d" % status)
         clean()
 
+        runs_before = cli.runs
         unpack_faults(cli, checks, work, clean)
+        print("packtool-cli runs: %d for pack and split, %d for unpack" % (runs_before, cli.runs - runs_before))
 
     checks.finish("cli faults")
 
