@@ -1,5 +1,9 @@
 // packtool-cli pack: the pack job of the desktop program, run on its worker thread with the
 // console as its main window.
+//
+// Beyond the desktop program: --dry-run shows the set a pack would write and whether the
+// folder has room for it, writing nothing; a pack with --split first makes sure the folder has
+// room for the pack and the split; --manifest writes the checksums beside the set.
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -10,7 +14,12 @@
 #include "cli/commands.h"
 #include "cli/consolehost.h"
 #include "engine/format.h"
+#include "engine/jobcontext.h"
+#include "engine/manifest.h"
+#include "engine/packedformat.h"
 #include "engine/packjob.h"
+#include "engine/volumeplan.h"
+#include "platform/paths.h"
 #include "platform/strings.h"
 #include "resources/textids.h"
 
@@ -31,6 +40,9 @@ struct PackOptions {
     bool no = false;
     std::string lang;
     std::string split;
+    bool dryRun = false;
+    bool manifest = false;
+    std::string progress;
 };
 
 // "1.44M", "720K", "250000", "100KB": a decimal number of bytes with an optional K (1000) or
@@ -79,6 +91,74 @@ std::optional<long long> ParseVolumeSize(std::string text)
     return whole * multiplier + fraction * multiplier / fractionScale;
 }
 
+std::string FileNameOf(const std::string& path)
+{
+    const PathParts parts = SplitPath(path);
+    return parts.name + parts.ext;
+}
+
+// Compresses to nowhere and prints the files the pack would write, then the room check.
+int RunDryRun(ConsoleHost& host, const std::string& projectPath, const std::string& packedPath,
+              int volumeSize)
+{
+    SendMessageToMainWindow(WM_JOBSTATE, JOB_COMPRESSING, 0);
+    std::int64_t streamLength = 0;
+    const int measured = MeasureStreamLength(projectPath, streamLength);
+    SendMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+    if (!measured) {
+        host.PrintLine(LoadString(IDS_READ_ERROR));
+        return EXIT_FAILED;
+    }
+    if (volumeSize > 0 && VolumeCountFor(streamLength, volumeSize) > MAX_VOLUMES) {
+        host.PrintLine(FormatText(LoadString(IDS_CLI_PLAN_TOO_MANY).c_str(),
+                                  static_cast<long long>(VolumeCountFor(streamLength, volumeSize))));
+        return EXIT_FAILED;
+    }
+    host.FinishPlainProgress();
+
+    std::int64_t total = 0;
+    const std::vector<PlannedVolume> plan = PlanVolumes(packedPath, streamLength, volumeSize);
+    for (const PlannedVolume& volume : plan) {
+        std::printf("%lld %s\n", static_cast<long long>(volume.nSize), volume.strPath.c_str());
+        total += volume.nSize;
+    }
+    std::printf("%s\n", FormatText(LoadString(IDS_CLI_PLAN_TOTAL).c_str(),
+                                   static_cast<long>(plan.size()),
+                                   static_cast<long long>(total)).c_str());
+    const RoomCheck room = RoomForPack(packedPath, streamLength, volumeSize);
+    if (room.nAvailable >= 0)
+        std::printf("%s\n", FormatText(LoadString(IDS_CLI_PLAN_ROOM).c_str(),
+                                       room.strFolder.c_str(), static_cast<long long>(room.nNeeded),
+                                       static_cast<long long>(room.nAvailable)).c_str());
+    else
+        std::printf("%s\n", FormatText(LoadString(IDS_CLI_PLAN_ROOM_UNKNOWN).c_str(),
+                                       room.strFolder.c_str(),
+                                       static_cast<long long>(room.nNeeded)).c_str());
+    std::fflush(stdout);
+    return ReportRoom(room) ? EXIT_OK : EXIT_FAILED;
+}
+
+// Before a pack with --split: the folder must hold the stream and the volumes at once. The
+// stream's worst-case length settles it at once when the folder is roomy; otherwise the
+// project file is compressed to nowhere first, so that only a real shortage is refused.
+bool RoomForSplitPack(ConsoleHost& host, const std::string& projectPath,
+                      const std::string& packedPath, int volumeSize)
+{
+    std::FILE* project = std::fopen(projectPath.c_str(), "rb");
+    const std::int64_t projectLength = project ? GetFileLength(project) : 0;
+    if (project)
+        std::fclose(project);
+    if (RoomForPack(packedPath, WorstCaseStreamLength(projectLength), volumeSize).Enough())
+        return true;
+    std::int64_t streamLength = 0;
+    host.SetProgressQuiet(true);
+    const int measured = MeasureStreamLength(projectPath, streamLength);
+    host.SetProgressQuiet(false);
+    if (!measured)
+        return true; // the pack itself reports the unreadable file
+    return ReportRoom(RoomForPack(packedPath, streamLength, volumeSize)) != 0;
+}
+
 int RunPack(const PackOptions& options)
 {
     if (options.lang == "ja")
@@ -92,6 +172,7 @@ int RunPack(const PackOptions& options)
                                        : options.no ? ConsoleHost::Answer::No
                                                     : ConsoleHost::Answer::Ask;
     ConsoleHost host(answer);
+    host.SetPlainProgress(options.progress == "plain");
 
     int volumeSize = kDefaultVolumeSize;
     if (!options.split.empty()) {
@@ -114,10 +195,40 @@ int RunPack(const PackOptions& options)
         return EXIT_FAILED;
     }
 
-    if (StartPackJob(options.file, options.split.empty() ? 0 : 1, volumeSize)) {
+    const int split = options.split.empty() ? 0 : 1;
+    const PathParts parts = SplitPath(options.file);
+    const std::string packedPath = MakePath(parts.drive, parts.dir, parts.name, ".0KX");
+    if (options.dryRun)
+        return RunDryRun(host, options.file, packedPath, split ? volumeSize : 0);
+    if (split && !RoomForSplitPack(host, options.file, packedPath, volumeSize)) {
+        host.PrintLine(LoadString(IDS_CLI_PACK_FAILED));
+        return EXIT_FAILED;
+    }
+
+    Sha256 projectDigest;
+    g_pProjectDigest = options.manifest ? &projectDigest : nullptr;
+    const int started = StartPackJob(options.file, split, volumeSize);
+    if (started)
         host.RunUntilJobEnds();
-        if (g_bPackSucceeded)
-            return EXIT_OK;
+    g_pProjectDigest = nullptr;
+    if (started && g_bPackSucceeded) {
+        host.FinishPlainProgress();
+        const std::string manifestPath = ManifestPath(packedPath);
+        if (options.manifest) {
+            if (!WriteSetManifest(packedPath, FileNameOf(options.file), projectDigest.FinalHex())) {
+                host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_FAILED).c_str(),
+                                          manifestPath.c_str()));
+                return EXIT_FAILED;
+            }
+            host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_WRITTEN).c_str(),
+                                      manifestPath.c_str()));
+        } else if (std::remove(manifestPath.c_str()) == 0) {
+            // Its checksums were of the set this pack has just replaced: kept, they would make
+            // every later check of the new set fail.
+            host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_REMOVED).c_str(),
+                                      manifestPath.c_str()));
+        }
+        return EXIT_OK;
     }
     host.PrintLine(LoadString(IDS_CLI_PACK_FAILED));
     return EXIT_FAILED;
@@ -138,6 +249,15 @@ void AddPackCommand(CLI::App& app, int& exitStatus)
                     "Split into volumes of SIZE bytes: 1.44M, 1.2M, 720K, 360K, or a number of "
                     "bytes with an optional K or M (decimal), at least 1000")
         ->type_name("SIZE");
+    cmd->add_flag("--dry-run", options->dryRun,
+                  "Write nothing: compress to nowhere, print the files the pack would write "
+                  "(size and name of each, then the count) and check the folder's free space");
+    cmd->add_flag("--manifest", options->manifest,
+                  "Also write NAME.sha256 beside the packed file: checksums of the project file "
+                  "and of every file of the set, in the format of sha256sum");
+    cmd->add_option("--progress", options->progress,
+                    "plain: one line 'STEP PERCENT' on standard error per change (compress, split)")
+        ->check(CLI::IsMember({"plain"}));
     cmd->add_option("FILE", options->file, "The project file (.kmx)")->required();
     cmd->callback([options, &exitStatus] { exitStatus = RunPack(*options); });
 }

@@ -79,9 +79,21 @@ enum : unsigned {
     IDS_PACK_SAME_FILE = 41000,        // "%s": the project file
     IDS_SPLIT_TOO_MANY_VOLUMES = 41001, // "%s" packed file, "%ld" volume size, "%ld" volumes
 
+    // The volume plan and the free-space check (41100 on).
+    IDS_NO_ROOM = 41100,               // "%s" folder, "%lld" needed, "%lld" free
+
     // The console front end.
     IDS_CLI_ANSWER_YES_NO = 42000,
     IDS_CLI_NO_TERMINAL = 42001,
     IDS_CLI_BAD_VOLUME_SIZE = 42002,   // "%s": the size as given
     IDS_CLI_PACK_FAILED = 42003,
+
+    // The console's plan, manifest, split and join (42100 on).
+    IDS_CLI_PLAN_TOTAL = 42100,        // "%ld" files, "%lld" bytes
+    IDS_CLI_PLAN_ROOM = 42101,         // "%s" folder, "%lld" needed, "%lld" free
+    IDS_CLI_PLAN_ROOM_UNKNOWN = 42102, // "%s" folder, "%lld" needed
+    IDS_CLI_MANIFEST_WRITTEN = 42103,  // "%s": the manifest
+    IDS_CLI_MANIFEST_FAILED = 42104,   // "%s": the manifest
+    IDS_CLI_MANIFEST_REMOVED = 42105,  // "%s": the manifest
+    IDS_CLI_PLAN_TOO_MANY = 42106,     // "%lld" volumes
 };
