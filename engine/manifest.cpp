@@ -239,3 +239,15 @@ const ManifestEntry* FindProjectEntry(const std::vector<ManifestEntry>& entries,
     }
     return nullptr;
 }
+
+ManifestMatch CheckFileAgainstManifest(const std::vector<ManifestEntry>& entries,
+                                       const std::string& path)
+{
+    const ManifestEntry* entry = FindEntry(entries, FileNameOf(path));
+    if (!entry)
+        return ManifestMatch::NotListed;
+    const std::string digest = DigestOfFile(path);
+    if (digest.empty())
+        return ManifestMatch::Unreadable;
+    return digest == entry->strDigest ? ManifestMatch::Matches : ManifestMatch::Differs;
+}

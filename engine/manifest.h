@@ -70,6 +70,11 @@ bool WriteSetManifest(const std::string& packedPath, const std::string& projectN
 // The entry for a file name in a manifest, or null. Names compare exactly.
 const ManifestEntry* FindEntry(const std::vector<ManifestEntry>& entries, const std::string& name);
 
+// How a file on disk compares with its line in a manifest.
+enum class ManifestMatch { Matches, Differs, NotListed, Unreadable };
+ManifestMatch CheckFileAgainstManifest(const std::vector<ManifestEntry>& entries,
+                                       const std::string& path);
+
 // The project file's entry: the first entry that names no file of the set (the manifest is
 // written with it first), or null.
 const ManifestEntry* FindProjectEntry(const std::vector<ManifestEntry>& entries,

@@ -96,4 +96,11 @@ enum : unsigned {
     IDS_CLI_MANIFEST_FAILED = 42104,   // "%s": the manifest
     IDS_CLI_MANIFEST_REMOVED = 42105,  // "%s": the manifest
     IDS_CLI_PLAN_TOO_MANY = 42106,     // "%lld" volumes
+    IDS_CLI_NOT_PACKED_NAME = 42107,   // "%s": the file given
+    IDS_CLI_ALREADY_A_SET = 42108,     // "%s": the packed file
+    IDS_CLI_NOT_A_SET = 42109,         // "%s": the packed file
+    IDS_CLI_SPLIT_FAILED = 42110,
+    IDS_CLI_JOIN_FAILED = 42111,
+    IDS_CLI_MANIFEST_MISMATCH = 42112, // "%s" the file, "%s" the manifest
+    IDS_CLI_MANIFEST_DAMAGED = 42113,  // "%s": the manifest
 };
