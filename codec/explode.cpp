@@ -328,6 +328,87 @@ inline void CopyMatch(unsigned char* dst, unsigned distance, unsigned length)
     }
 }
 
+// Long runs of binary literals (incompressible data) are unpacked straight from the input
+// buffer, eight per step: 8 x 9 bits are 9 whole bytes, so the bit offset stays put and no
+// step waits for the one before. After dropping the flags, the eight bytes are gathered
+// into one word by moving byte i down by i bits in three rounds (by 1, 2 and 4 bits).
+constexpr unsigned RUN_LITERALS = 8;
+constexpr unsigned RUN_STEP_BYTES = RUN_LITERALS * BINARY_LITERAL_BITS / 8;
+constexpr std::uint64_t RUN_FLAGS = 0x8040201008040201; // bits 0, 9, ..., 63
+
+// Bits of the fields that move by `shift` in the gathering round of that shift.
+constexpr std::uint64_t GatherMask(unsigned shift)
+{
+    std::uint64_t mask = 0;
+    for (unsigned i = 0; i < RUN_LITERALS - 1; ++i) {
+        unsigned pos = 9 * i;
+        for (unsigned s = 1; s < shift; s <<= 1)
+            if ((i & s) != 0)
+                pos -= s;
+        if ((i & shift) != 0)
+            mask |= std::uint64_t{0xFF} << pos;
+    }
+    return mask;
+}
+
+inline std::uint64_t GatherRound(std::uint64_t v, unsigned shift, std::uint64_t mask)
+{
+    return (v & ~mask) | ((v & mask) >> shift);
+}
+
+// Decodes steps of eight binary literals while the input buffer holds them and their
+// lookahead and the piece has room. A step whose flags show a match takes the literals
+// before it and ends the run there. Leaves the reader at the first bit not decoded; returns
+// false when not one literal was taken.
+inline bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned char* window, unsigned& outPos)
+{
+    if (r.inPos * 8 < r.count)
+        return false; // some bits in the buffer came from the previous read
+    const unsigned firstBit = r.inPos * 8 - r.count;
+    const unsigned offset = firstBit & 7; // the same in every step: a step is 9 whole bytes
+    unsigned byte = firstBit >> 3;
+    unsigned tailBits = 0; // bits of a partial last step
+    unsigned out = outPos;
+    const unsigned char* const in = w.abInBuf;
+    while (byte + 16 <= r.inBytes && out + RUN_LITERALS <= EXPLODE_HISTORY + EXPLODE_PIECE) {
+        const std::uint64_t lo = LoadLittleEndian64(in + byte);
+        const std::uint64_t hi = LoadLittleEndian64(in + byte + 8);
+        const std::uint64_t bits = offset == 0 ? lo : (lo >> offset) | (hi << (64 - offset));
+        std::uint64_t v = bits >> 1; // byte i of the first seven at bit 9i
+        v = GatherRound(v, 1, GatherMask(1));
+        v = GatherRound(v, 2, GatherMask(2));
+        v = GatherRound(v, 4, GatherMask(4));
+        v |= ((hi >> offset) & 0xFF) << 56; // the eighth byte lies in the second word
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        v = __builtin_bswap64(v);
+#endif
+        // Bytes stored behind a match's flag are scratch: the match overwrites them.
+        std::memcpy(window + out, &v, sizeof v);
+        const std::uint64_t flags = bits & RUN_FLAGS;
+        if (flags != 0) {
+            const unsigned literals = static_cast<unsigned>(__builtin_ctzll(flags)) / BINARY_LITERAL_BITS;
+            out += literals;
+            tailBits = literals * BINARY_LITERAL_BITS;
+            break;
+        }
+        out += RUN_LITERALS;
+        byte += RUN_STEP_BYTES;
+    }
+    if (out == outPos)
+        return false;
+    outPos = out;
+    const unsigned nextBit = byte * 8 + offset + tailBits;
+    r.buf = 0;
+    r.count = 0;
+    r.inPos = nextBit >> 3;
+    while (r.inPos < r.inBytes && r.count < REFILL_BITS) {
+        r.buf |= std::uint64_t{in[r.inPos++]} << r.count;
+        r.count += 8;
+    }
+    Drop(r, nextBit & 7);
+    return true;
+}
+
 template <bool kAscii>
 unsigned DecodeStream(ExplodeWork& w)
 {
@@ -342,10 +423,12 @@ unsigned DecodeStream(ExplodeWork& w)
             Fill(w, r, BATCH_BITS);
 
         if (!kAscii && (r.buf & 1) == 0 && r.count >= BATCH_BITS) {
-            // Binary literals: five in a row taken at once when their flags say so, else one;
-            // the bits behind them are there either way.
+            // Binary literals: a run of eights from the input buffer, or five at once from the
+            // bit buffer when their flags say so, else one; the bits behind them are there.
             const std::uint64_t bits = r.buf;
-            if ((bits & BATCH_FLAGS) == 0) {
+            if ((bits & BATCH_FLAGS) == 0 && DecodeLiteralRun(w, r, window, outPos)) {
+                // What follows the run is decoded afresh.
+            } else if ((bits & BATCH_FLAGS) == 0) {
                 for (unsigned i = 0; i < BATCH_LITERALS; ++i)
                     window[outPos + i] = static_cast<unsigned char>(bits >> (BINARY_LITERAL_BITS * i + 1));
                 outPos += BATCH_LITERALS;

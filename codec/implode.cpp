@@ -6,7 +6,7 @@
 // found before the block's limit always has its full length of real bytes behind it. Only
 // at the end of the input is everything coded, and matches are cut back to the input there.
 //
-// Per block the window positions are sorted by pair hash (implode_match.h), then tokens are
+// Per block the window positions are sorted into buckets (implode_match.h), then tokens are
 // chosen greedily with one byte of look-ahead: a match shorter than 8 bytes is held back for
 // a literal when the match one byte later is clearly better (two bytes longer, or one byte
 // longer while the current match is farther back than 129 bytes). Every choice here fixes
@@ -24,19 +24,48 @@ namespace {
 
 // The shortest match that is taken without looking one byte ahead.
 constexpr unsigned IMPLODE_SURE_MATCH = 8;
-// A match of length 2 sends only 2 low distance bits and the distance code (64 entries), so
-// it reaches back at most 256 bytes.
-constexpr unsigned IMPLODE_MAX_DIST1_LEN2 = 255;
 // A one-byte-longer match at the next position does not beat a match this close
 // (distance - 1 at most this).
 constexpr unsigned IMPLODE_NEAR_DIST1 = 128;
+
+// Total bits and value (least significant bit first, flag bit included) of every symbol:
+// the literals of one coding, then the lengths 2 to 519 class by class.
+struct SymbolTable {
+    std::uint8_t bits[IMPLODE_SYMBOLS];
+    std::uint16_t codes[IMPLODE_SYMBOLS];
+};
+
+constexpr SymbolTable BuildSymbols(bool ascii)
+{
+    SymbolTable t{};
+    for (unsigned b = 0; b < 256; ++b) {
+        t.bits[b] = static_cast<std::uint8_t>(ascii ? kAsciiBits[b] + 1 : 9);
+        t.codes[b] = static_cast<std::uint16_t>((ascii ? kAsciiCodes[b] : b) << 1);
+    }
+    unsigned symbol = 256;
+    for (unsigned c = 0; c < LENGTH_CLASSES; ++c) {
+        const unsigned codeBits = kLenBits[c];
+        const unsigned extraBits = kLenExtraBits[c];
+        for (unsigned extra = 0; extra < (1u << extraBits); ++extra, ++symbol) {
+            t.bits[symbol] = static_cast<std::uint8_t>(1 + codeBits + extraBits);
+            t.codes[symbol] = static_cast<std::uint16_t>(1u + (kLenCodes[c] << 1) + (extra << (codeBits + 1)));
+        }
+    }
+    return t;
+}
+
+constexpr SymbolTable kBinarySymbols = BuildSymbols(false);
+constexpr SymbolTable kAsciiSymbols = BuildSymbols(true);
+static_assert(kBinarySymbols.codes[IMPLODE_END_SYMBOL] == 0xFF01 && kBinarySymbols.bits[IMPLODE_END_SYMBOL] == 16,
+              "the end code is length 519: class 15 with extra value 255");
 
 // Everything one call needs besides the work area: the callbacks and the caller's parameter
 // (kept out of the work area, see ImplodeWork::abUnused), the tables of the chosen coding.
 class Compressor {
 public:
-    Compressor(ImplodeWork& work, CodecReadFn read, CodecWriteFn write, void* param)
-        : m_work(work), m_pfnRead(read), m_pParam(param),
+    Compressor(ImplodeWork& work, CodecReadFn read, CodecWriteFn write, void* param, bool pairBucketsOnly)
+        : m_work(work), m_pfnRead(read), m_pParam(param), m_bPairBucketsOnly(pairBucketsOnly),
+          m_symbols(work.nType == CODEC_ASCII ? kAsciiSymbols : kBinarySymbols),
           m_bits(work.abOutBuf, write, param), m_finder(work, work.nDictSize)
     {
     }
@@ -50,7 +79,7 @@ private:
     void EmitLiteral(unsigned pos)
     {
         const unsigned byte = m_work.abWindow[pos];
-        m_bits.Put(m_work.awSymCodes[byte], m_work.abSymBits[byte]);
+        m_bits.Put(m_symbols.codes[byte], m_symbols.bits[byte]);
     }
 
     // The length symbol, the distance code and the low distance bits go out as one field of
@@ -61,10 +90,10 @@ private:
         const unsigned lowBits = length == 2 ? 2 : m_work.nDictBits;
         const unsigned code = distance1 >> lowBits;
         const unsigned low = distance1 & ((1u << lowBits) - 1);
-        const unsigned symBits = m_work.abSymBits[symbol];
-        const unsigned distBits = m_work.abDistBits[code];
-        const std::uint32_t value = m_work.awSymCodes[symbol]
-            | (static_cast<std::uint32_t>(m_work.abDistCodes[code]) << symBits)
+        const unsigned symBits = m_symbols.bits[symbol];
+        const unsigned distBits = kDistBits[code];
+        const std::uint32_t value = m_symbols.codes[symbol]
+            | (static_cast<std::uint32_t>(kDistCodes[code]) << symBits)
             | (static_cast<std::uint32_t>(low) << (symBits + distBits));
         m_bits.Put(value, symBits + distBits + lowBits);
     }
@@ -72,6 +101,8 @@ private:
     ImplodeWork& m_work;
     CodecReadFn m_pfnRead;
     void* m_pParam;
+    bool m_bPairBucketsOnly;
+    const SymbolTable& m_symbols;
     ImplodeBitWriter m_bits;
     ImplodeMatchFinder m_finder;
 };
@@ -105,7 +136,7 @@ void Compressor::CodeBlock(unsigned& cursor, unsigned limit, bool endOfInput)
     unsigned p = cursor;
     while (p < limit) {
         unsigned distance1 = 0;
-        unsigned length = m_finder.Find(p, distance1);
+        unsigned length = m_finder.Find(p, distance1, false);
         for (;;) {
             if (length == 0 || (length == 2 && distance1 > IMPLODE_MAX_DIST1_LEN2)) {
                 EmitLiteral(p);
@@ -130,7 +161,7 @@ void Compressor::CodeBlock(unsigned& cursor, unsigned limit, bool endOfInput)
                 break;
             }
             unsigned nextDistance1 = 0;
-            const unsigned nextLength = m_finder.Find(p + 1, nextDistance1);
+            const unsigned nextLength = m_finder.Find(p + 1, nextDistance1, true);
             if (length >= nextLength || (nextLength == length + 1 && distance1 <= IMPLODE_NEAR_DIST1)) {
                 EmitMatch(length, distance1);
                 p += length;
@@ -153,7 +184,9 @@ void Compressor::Run()
 
     unsigned cursor = IMPLODE_LOOKAHEAD + dictSize;
     bool endOfInput = false;
-    for (unsigned block = 0;; ++block) {
+    // Only the first two blocks differ from the rest, so the count stops at 2 and never
+    // wraps, however long the input.
+    for (unsigned block = 0;; block = block < 2 ? block + 1 : 2) {
         const unsigned gathered = FillBlock(endOfInput);
         if (block == 0 && gathered == 0)
             break;
@@ -169,7 +202,13 @@ void Compressor::Run()
             first = cursor - dictSize + IMPLODE_LOOKAHEAD;
         else
             first = cursor - dictSize;
-        m_finder.SortPairs(first, limit);
+        // The last block is searched with the pair buckets, whose sorted positions are what
+        // a comparison running past the window's end reads; every other block with the
+        // triple buckets, which find the same matches with fewer comparisons.
+        if (endOfInput || m_bPairBucketsOnly)
+            m_finder.SortPairs(first, limit);
+        else
+            m_finder.SortTriples(first, limit);
 
         CodeBlock(cursor, limit, endOfInput);
         if (endOfInput)
@@ -182,46 +221,19 @@ void Compressor::Run()
         m_bits.Sync();
     }
 
-    m_bits.Put(m_work.awSymCodes[IMPLODE_END_SYMBOL], m_work.abSymBits[IMPLODE_END_SYMBOL]);
+    m_bits.Put(m_symbols.codes[IMPLODE_END_SYMBOL], m_symbols.bits[IMPLODE_END_SYMBOL]);
     m_bits.Finish();
-}
-
-// The symbol table: total bits and value (least significant bit first, flag included) of
-// every literal and length symbol, and the distance codes.
-void FillTables(ImplodeWork& work)
-{
-    for (unsigned b = 0; b < 256; ++b) {
-        if (work.nType == CODEC_BINARY) {
-            work.abSymBits[b] = 9;
-            work.awSymCodes[b] = static_cast<std::uint16_t>(b << 1);
-        } else {
-            work.abSymBits[b] = static_cast<std::uint8_t>(kAsciiBits[b] + 1);
-            work.awSymCodes[b] = static_cast<std::uint16_t>(kAsciiCodes[b] << 1);
-        }
-    }
-    unsigned symbol = 256;
-    for (unsigned c = 0; c < LENGTH_CLASSES; ++c) {
-        const unsigned codeBits = kLenBits[c];
-        const unsigned extraBits = kLenExtraBits[c];
-        for (unsigned extra = 0; extra < (1u << extraBits); ++extra, ++symbol) {
-            work.abSymBits[symbol] = static_cast<std::uint8_t>(1 + codeBits + extraBits);
-            work.awSymCodes[symbol] =
-                static_cast<std::uint16_t>(1u + (kLenCodes[c] << 1) + (extra << (codeBits + 1)));
-        }
-    }
-    for (unsigned i = 0; i < DISTANCE_CODES; ++i) {
-        work.abDistBits[i] = kDistBits[i];
-        work.abDistCodes[i] = static_cast<std::uint8_t>(kDistCodes[i]);
-    }
 }
 
 } // namespace
 } // namespace codec
 
-unsigned implode(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* pParam,
-                 const unsigned* pType, const unsigned* pDictSize)
+namespace codec {
+namespace {
+
+unsigned Implode(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* pParam, const unsigned* pType,
+                 const unsigned* pDictSize, bool pairBucketsOnly)
 {
-    using namespace codec;
     auto& work = *static_cast<ImplodeWork*>(pWork);
 
     switch (*pDictSize) {
@@ -235,8 +247,23 @@ unsigned implode(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* 
     work.nDictMask = (1u << work.nDictBits) - 1;
     work.nDictSize = *pDictSize;
     work.nType = *pType;
-    FillTables(work);
 
-    Compressor(work, pfnRead, pfnWrite, pParam).Run();
+    Compressor(work, pfnRead, pfnWrite, pParam, pairBucketsOnly).Run();
     return CODEC_OK;
+}
+
+} // namespace
+
+unsigned ImplodeWithPairBucketsOnly(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* pParam,
+                                    const unsigned* pType, const unsigned* pDictSize)
+{
+    return Implode(pfnRead, pfnWrite, pWork, pParam, pType, pDictSize, true);
+}
+
+} // namespace codec
+
+unsigned implode(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* pParam,
+                 const unsigned* pType, const unsigned* pDictSize)
+{
+    return codec::Implode(pfnRead, pfnWrite, pWork, pParam, pType, pDictSize, false);
 }

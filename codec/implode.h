@@ -1,7 +1,9 @@
 // The compressor's work area. The caller owns it (CODEC_WORK_SIZE bytes, see codec.h) and
-// hands it to implode(); the compressor keeps every bit of its state in it and allocates
-// nothing. The layout is that of the Windows program's work area, field for field, because
-// one corner of the output depends on it: see abWindow below.
+// hands it to implode(); the compressor keeps its state in it (and in a few locals of the
+// call) and allocates nothing. The window, its bucket tables and the output buffer sit at the
+// offsets of the Windows program's work area, and the sorted positions right behind the
+// window as there, because one corner of the output depends on what lies behind the window:
+// see abWindow below.
 #pragma once
 
 #include <cstddef>
@@ -29,39 +31,52 @@ constexpr unsigned IMPLODE_OUT_BUFFER = IMPLODE_OUT_PIECE + 2;
 // The pair hash 4 * a + 5 * b runs from 0 to 2295; the table is rounded up to 2304 entries
 // and has one more behind it.
 constexpr unsigned IMPLODE_PAIR_HASHES = 2304;
+// The hash of the first three bytes that sorts the positions of most blocks: 2048 values,
+// so its bucket starts fit where the pair hash's do.
+constexpr unsigned IMPLODE_TRIPLE_HASH_BITS = 11;
+constexpr unsigned IMPLODE_TRIPLE_HASHES = 1u << IMPLODE_TRIPLE_HASH_BITS;
+static_assert(IMPLODE_TRIPLE_HASHES <= IMPLODE_PAIR_HASHES);
+// Slots of the table of latest pair positions (one byte each, see ImplodeWork::abRecentPair).
+constexpr unsigned IMPLODE_RECENT_PAIR_BITS = 11;
+constexpr unsigned IMPLODE_RECENT_PAIR_SLOTS = 1u << IMPLODE_RECENT_PAIR_BITS;
+// A match of length 2 sends only 2 low distance bits and the distance code (64 entries), so
+// it reaches back at most 256 bytes: distance - 1 at most this.
+constexpr unsigned IMPLODE_MAX_DIST1_LEN2 = 255;
 // Symbols: 256 literals, then one per length 2 to 519; length 519 is the end code.
 constexpr unsigned IMPLODE_SYMBOLS = 256 + 518;
 constexpr unsigned IMPLODE_END_SYMBOL = IMPLODE_SYMBOLS - 1;
 
 struct ImplodeWork {
-    std::uint32_t nDistance; // distance - 1 of the match the last search found
-    std::uint32_t nOutBytes; // complete bytes in abOutBuf (the index of the byte being filled)
-    std::uint32_t nOutBits;  // bits used in the byte being filled, 0 to 7
+    // The Windows program's running values of the search and the bit output: ours are
+    // locals of the call (the bit writer keeps its bits in a register), so these are unused.
+    std::uint32_t nDistance;
+    std::uint32_t nOutBytes;
+    std::uint32_t nOutBits;
     std::uint32_t nDictBits; // k: 4, 5 or 6
     std::uint32_t nDictMask; // 2^k - 1
     std::uint32_t nType;     // CODEC_BINARY or CODEC_ASCII
     std::uint32_t nDictSize; // 1024, 2048 or 4096
-    std::uint8_t abDistBits[64];
-    std::uint8_t abDistCodes[64];
-    std::uint8_t abSymBits[IMPLODE_SYMBOLS];       // total bits of each symbol, flag included
-    std::uint16_t awSymCodes[IMPLODE_SYMBOLS];     // its value, written least significant bit first
-    // The Windows program kept the caller's parameter and the two callbacks (three 32-bit
-    // pointers) here. Our pointers are 8 bytes, so they live in the call's own frame instead,
-    // and these bytes keep every later field at its original offset.
-    std::uint8_t abUnused[12];
+    // The Windows program kept its distance and symbol tables here, then the caller's
+    // parameter and the two callbacks (three 32-bit pointers). Our tables are compile-time
+    // constants and our pointers (8 bytes) live in the call's own frame; the space keeps
+    // every later field at its original offset and holds, for each of
+    // IMPLODE_RECENT_PAIR_SLOTS hashes of a byte pair, the low byte of the latest position
+    // with that hash (see implode_match.h).
+    std::uint8_t abRecentPair[2462];
     std::int16_t awBorder[IMPLODE_MAX_MATCH + 2];       // border table of the long-match scan
-    std::uint16_t awPairStart[IMPLODE_PAIR_HASHES + 1]; // first index of each bucket in the sorted positions
+    std::uint16_t awBucketStart[IMPLODE_PAIR_HASHES + 1]; // first index of each bucket in the sorted positions
     std::uint8_t abOutBuf[IMPLODE_OUT_BUFFER];
     // The window (IMPLODE_WINDOW_SIZE bytes), immediately followed by the window positions
-    // ordered by pair hash (IMPLODE_WINDOW_SIZE 16-bit little-endian values, ascending
-    // position within one hash; see SortedPos in implode.cpp).
+    // ordered by hash (IMPLODE_WINDOW_SIZE 16-bit little-endian values, ascending position
+    // within one hash; see SortedPos in implode_match.h).
     //
     // They share one byte array because the Windows program's output depends on it: at the
     // end of the input the pair sort hashes the byte behind the last window position, and a
     // match comparison may run up to IMPLODE_MAX_MATCH - 1 bytes past the window's end. Those
-    // bytes are the first sorted positions. Only the choice between candidates whose matches
-    // are cut back to the end of the input depends on them, so the stream always decodes
-    // correctly either way; keeping the original layout makes it byte-identical as well.
+    // bytes are the first positions sorted by pair hash, as the Windows program sorts them
+    // (the last block is always sorted that way). Only the choice between candidates whose
+    // matches are cut back to the end of the input depends on them, so the stream always
+    // decodes correctly either way; keeping the original layout makes it byte-identical too.
     std::uint8_t abWindow[IMPLODE_WINDOW_SIZE * 3];
     std::uint8_t abPad[2];
 };
@@ -69,5 +84,12 @@ struct ImplodeWork {
 static_assert(sizeof(ImplodeWork) == CODEC_WORK_SIZE, "the work area's size is fixed");
 static_assert(offsetof(ImplodeWork, abWindow) == 10186, "the window keeps its original offset");
 static_assert(alignof(ImplodeWork) <= alignof(CodecWorkArea), "CodecWorkArea fits an ImplodeWork");
+
+// implode() as the Windows program searches: every block with the pair buckets (see
+// implode_match.h). Slower; the tests use it to show that implode() writes the same bytes.
+unsigned ImplodeWithPairBucketsOnly(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* pParam,
+                                    const unsigned* pType, const unsigned* pDictSize);
+
+static_assert(IMPLODE_RECENT_PAIR_SLOTS <= sizeof(ImplodeWork::abRecentPair), "the slots fit");
 
 } // namespace codec

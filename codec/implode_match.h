@@ -1,23 +1,40 @@
 // Match finder of the compressor.
 //
-// Once per block, every window position of the block's range is sorted by the hash of the two
-// bytes it starts with (a counting sort: the hash 4 * a + 5 * b has only 2296 values, and two
-// pairs with the same hash and the same first byte are equal). A search at position p then
-// only looks at p's bucket, whose positions ascend, and finds the longest match within the
-// dictionary; of equal lengths it takes the nearest, but the first candidate that reaches
-// IMPLODE_MAX_MATCH ends the search. Three things keep the search cheap:
+// A search at position p finds the longest match within the dictionary; of equal lengths the
+// nearest, except that the first candidate in ascending position that reaches
+// IMPLODE_MAX_MATCH ends the search (so of several such matches the farthest wins). Only
+// positions of the block's sort range are candidates. The compressor's bytes follow from
+// this result alone, not from the way the search gets there, so the finder has two ways:
+//
+// Pair buckets: once per block every position of the range is sorted by the hash of the two
+// bytes it starts with (a counting sort: 4 * a + 5 * b has only 2296 values, and two pairs
+// with the same hash and the same first byte are equal), ascending within one hash. This is
+// the Windows program's own structure, and the sorted positions lie right behind the window,
+// where a comparison at the very end of the input reads them as window bytes (see
+// ImplodeWork::abWindow). The last block, where that can happen, is always searched this way.
+//
+// Triple buckets: the other blocks sort by a hash of the first three bytes instead. A
+// match of 3 or more bytes is then found among far fewer candidates; a match of exactly
+// 2 bytes is only of use within 256 bytes (longer distances cannot be coded for it), and the
+// token choice never uses one found by its look-ahead search. So the main search asks one
+// more question when no longer match exists: the nearest position of the same pair within
+// 256 bytes, which abRecentPair answers (the low byte of the latest position of each hash of
+// a pair, which is enough to name one position in the last 256).
+//
+// Within a bucket the scan is the same for both:
 //   - each bucket's stored start moves past positions that fell out of reach, once, since the
 //     searches of a block run at increasing positions;
-//   - a candidate is compared only when the byte that would extend the best match so far and
-//     its first byte agree;
+//   - one 64-bit comparison of the first 8 bytes measures most candidates completely;
 //   - once a match longer than 10 bytes is known, the rest of the bucket is scanned like a
 //     Knuth-Morris-Pratt text search for the first `best` bytes at p: the border table says
 //     how much of the last comparison is known to be equal, candidates that cannot reach the
 //     best length are passed over, and bytes already known equal are not compared again.
-// The result is fixed by the definition (longest, nearest, first to reach the maximum), so
-// the compressor's bytes do not depend on how the scan gets there.
+// And in a triple bucket, when p starts with a run of one byte value, the runs of that value
+// in the bucket are measured once per run instead of once per position (FindInRun, and the
+// skip in FindInBucket): zero-filled records and padding make such buckets long.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -25,7 +42,7 @@
 
 namespace codec {
 
-// The window positions ordered by pair hash are stored as 16-bit little-endian values right
+// The window positions ordered by hash are stored as 16-bit little-endian values right
 // behind the window (see ImplodeWork::abWindow).
 inline unsigned SortedPos(const std::uint8_t* window, unsigned index)
 {
@@ -43,6 +60,35 @@ inline void SetSortedPos(std::uint8_t* window, unsigned index, unsigned pos)
 inline unsigned PairHash(const std::uint8_t* window, unsigned pos)
 {
     return 4u * window[pos] + 5u * window[pos + 1];
+}
+
+inline std::uint32_t Load32(const std::uint8_t* at)
+{
+    std::uint32_t v;
+    std::memcpy(&v, at, 4);
+    return v;
+}
+
+// Multiplicative hash of the three bytes at pos (reads a fourth), IMPLODE_TRIPLE_HASHES
+// values.
+inline unsigned TripleHash(const std::uint8_t* window, unsigned pos)
+{
+    return ((Load32(window + pos) << 8) * 2654435761u) >> (32 - IMPLODE_TRIPLE_HASH_BITS);
+}
+
+// Hash of the two bytes at pos for abRecentPair: IMPLODE_RECENT_PAIR_SLOTS values. Spread
+// more evenly than the pair hash of the sort, so fewer other pairs share a slot.
+inline unsigned RecentPairSlot(const std::uint8_t* window, unsigned pos)
+{
+    const std::uint32_t pair = window[pos] | (static_cast<std::uint32_t>(window[pos + 1]) << 8);
+    return ((pair << 16) * 2654435761u) >> (32 - IMPLODE_RECENT_PAIR_BITS);
+}
+
+// Bytes that are zero in x get their high bit set, all other bits are clear.
+inline std::uint64_t ZeroBytes(std::uint64_t x)
+{
+    const std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+    return ~(((x & low7) + low7) | x) & ~low7;
 }
 
 inline std::uint64_t Load64(const std::uint8_t* at)
@@ -76,28 +122,44 @@ inline unsigned MatchLength(const std::uint8_t* a, const std::uint8_t* b, unsign
     return n;
 }
 
+// Number of bytes equal to z at at, at most limit, when the first `from` are known to be.
+inline unsigned RunLength(const std::uint8_t* at, std::uint8_t z, unsigned from, unsigned limit)
+{
+    const std::uint64_t zs = z * 0x0101010101010101ull;
+    unsigned n = from;
+    while (n + 8 <= limit) {
+        const std::uint64_t diff = Load64(at + n) ^ zs;
+        if (diff != 0)
+            return n + FirstDifference(diff);
+        n += 8;
+    }
+    while (n < limit && at[n] == z)
+        ++n;
+    return n;
+}
+
+// The shortest run at p that the triple buckets search run by run.
+constexpr unsigned IMPLODE_RUN_SEARCH = 8;
+
 class ImplodeMatchFinder {
 public:
     ImplodeMatchFinder(ImplodeWork& work, unsigned dictSize)
-        : m_pWindow(work.abWindow), m_pPairStart(work.awPairStart), m_pBorder(work.awBorder),
-          m_nDictSize(dictSize)
+        : m_pWindow(work.abWindow), m_pBucketStart(work.awBucketStart), m_pBorder(work.awBorder),
+          m_pRecentPair(work.abRecentPair), m_nDictSize(dictSize)
     {
     }
 
     // Sorts the positions first..last (inclusive) by pair hash, ascending within one hash.
-    // The last position's pair takes the byte behind it.
+    // The last position's pair takes the byte behind it. Searches then use the pair buckets.
     void SortPairs(unsigned first, unsigned last)
     {
         std::uint8_t* const win = m_pWindow;
-        std::uint16_t* const start = m_pPairStart;
+        std::uint16_t* const start = m_pBucketStart;
+        m_bTriples = false;
         std::memset(start, 0, IMPLODE_PAIR_HASHES * sizeof start[0]);
         for (unsigned i = first; i <= last; ++i)
             ++start[PairHash(win, i)];
-        unsigned sum = 0;
-        for (unsigned h = 0; h < IMPLODE_PAIR_HASHES; ++h) {
-            sum += start[h];
-            start[h] = static_cast<std::uint16_t>(sum);
-        }
+        SumCounts(IMPLODE_PAIR_HASHES);
         // From the last position down, so each bucket ends up ascending. The last position's
         // hash is taken before the first store, which may overwrite the byte behind it.
         for (unsigned i = last + 1; i-- > first;) {
@@ -106,13 +168,39 @@ public:
         }
     }
 
-    // Searches the best match for position p. Returns its length (0 when there is none: no
-    // candidate, or none longer than 1) and stores distance - 1 in distance1.
-    unsigned Find(unsigned p, unsigned& distance1)
+    // Sorts the positions first..last by the hash of their first three bytes, ascending
+    // within one hash; reads up to 3 bytes behind last, which must lie within the window.
+    // Searches then use the triple buckets and the latest pair positions.
+    void SortTriples(unsigned first, unsigned last)
+    {
+        std::uint8_t* const win = m_pWindow;
+        std::uint16_t* const start = m_pBucketStart;
+        m_bTriples = true;
+        m_nFirst = first;
+        m_nRecentUpTo = first;
+        // One entry more than there are hashes: the end of the last bucket.
+        std::memset(start, 0, (IMPLODE_TRIPLE_HASHES + 1) * sizeof start[0]);
+        for (unsigned i = first; i <= last; ++i)
+            ++start[TripleHash(win, i)];
+        SumCounts(IMPLODE_TRIPLE_HASHES + 1);
+        for (unsigned i = last + 1; i-- > first;) {
+            const unsigned index = --start[TripleHash(win, i)];
+            SetSortedPos(win, index, i);
+        }
+    }
+
+    // Searches the best match for position p and returns its length, with distance - 1 in
+    // distance1; 0 when there is none (no candidate, or none longer than 1).
+    //
+    // With the triple buckets a match of exactly 2 bytes is reported only if it lies within
+    // 256 bytes and `lookAhead` is false; otherwise it is reported as none. The token choice
+    // treats both alike: such a match is coded as literals, and a look-ahead result shorter
+    // than 3 never displaces the match at p.
+    unsigned Find(unsigned p, unsigned& distance1, bool lookAhead)
     {
         const std::uint8_t* const win = m_pWindow;
         const std::uint8_t* const at = win + p;
-        const unsigned hash = PairHash(win, p);
+        const unsigned hash = m_bTriples ? TripleHash(win, p) : PairHash(win, p);
         // Candidates lie in lowest..p-2: c is one when c - lowest < span (unsigned).
         const unsigned lowest = p - (m_nDictSize - 1);
         const unsigned span = m_nDictSize - 2;
@@ -120,18 +208,47 @@ public:
         // The bucket runs up to the next bucket's stored start. Between this bucket's last
         // position and that start there may be positions the next bucket has passed over;
         // they are out of reach now too, so the range test below stops there.
-        const unsigned end = m_pPairStart[hash + 1];
-        unsigned index = m_pPairStart[hash];
+        const unsigned end = m_pBucketStart[hash + 1];
+        unsigned index = m_pBucketStart[hash];
         while (index < end && SortedPos(win, index) < lowest)
             ++index;
-        m_pPairStart[hash] = static_cast<std::uint16_t>(index);
+        m_pBucketStart[hash] = static_cast<std::uint16_t>(index);
 
-        // Below 11 bytes every candidate is measured; the first 8 bytes in one 64-bit
-        // comparison settle most of them. best starts at 2, the shortest match; ties go to
-        // the later, nearer candidate.
-        const std::uint64_t head = Load64(at);
-        unsigned best = 2;
+        // A triple bucket may also hold other triples of the same hash; they are measured
+        // like the rest and fall short of 3 bytes.
+        unsigned best = m_bTriples ? 3 : 2;
         unsigned bestPos = 0;
+        // p's run: the bytes equal to its first, when the first three are (triple buckets).
+        const unsigned run = m_bTriples && at[1] == at[0] && at[2] == at[0]
+            ? RunLength(at, at[0], 3, IMPLODE_MAX_MATCH) : 0;
+        const bool found = run >= IMPLODE_RUN_SEARCH
+            ? FindInRun(at, p, run, index, end, lowest, best, bestPos)
+            : FindInBucket(at, p, run, index, end, lowest, span, best, bestPos);
+        if (!found) {
+            if (!m_bTriples || lookAhead)
+                return 0;
+            bestPos = NearestPair(p, lowest);
+            if (bestPos == 0)
+                return 0;
+            best = 2;
+        }
+        distance1 = p - bestPos - 1;
+        return best;
+    }
+
+private:
+    // The scan of a bucket from index on; best holds the shortest length that counts (2 or
+    // 3) and becomes the result. Returns whether any candidate reached it.
+    // run: the length of p's run when the bucket is a triple bucket and p starts with three
+    // equal bytes, else 0.
+    bool FindInBucket(const std::uint8_t* at, unsigned p, unsigned run, unsigned index, unsigned end,
+                      unsigned lowest, unsigned span, unsigned& best, unsigned& bestPos)
+    {
+        const std::uint8_t* const win = m_pWindow;
+        const std::uint64_t runBytes = at[0] * 0x0101010101010101ull;
+        // Below 11 bytes every candidate is measured; the first 8 bytes in one 64-bit
+        // comparison settle most of them. Ties go to the later, nearer candidate.
+        const std::uint64_t head = Load64(at);
         bool found = false;
         for (; index < end; ++index) {
             const unsigned c = SortedPos(win, index);
@@ -140,8 +257,19 @@ public:
             const std::uint64_t diff = Load64(win + c) ^ head;
             const unsigned len =
                 diff != 0 ? FirstDifference(diff) : MatchLength(win + c, at, 8, IMPLODE_MAX_MATCH);
-            if (len < best)
+            if (len < best) {
+                // p has a short run (fewer than 8 bytes) and c starts a longer one: every
+                // position of c's run with more bytes left than p's run matches exactly
+                // `run` bytes, too few like c. Go on at the one with exactly `run` left; the
+                // positions of a run follow each other in the bucket.
+                if (run != 0 && diff != 0 && Load64(win + c) == runBytes) {
+                    const unsigned R = RunLength(win + c, at[0], 8, p + IMPLODE_MAX_MATCH - c);
+                    if (c + (R - run) > p - 2)
+                        break;
+                    index += R - run - 1;
+                }
                 continue;
+            }
             best = len;
             bestPos = c;
             found = true;
@@ -150,13 +278,135 @@ public:
                 break;
             }
         }
-        if (!found)
-            return 0;
-        distance1 = p - bestPos - 1;
-        return best;
+        return found;
     }
 
-private:
+    // The scan of a triple bucket for a position p that starts a run of r >=
+    // IMPLODE_RUN_SEARCH bytes of one value z. (For shorter runs the bucket's runs tend to be
+    // short as well, and measuring position by position is cheaper; FindInBucket skips the
+    // long ones.) The bucket then holds the runs of z in reach, each run as consecutive
+    // positions (every position of a run but its last two starts z z z), and other triples
+    // of the same hash, which cannot match 3 bytes.
+    //
+    // Along one run the lengths are known without comparing each position: with r bytes z at
+    // p and R at a candidate, the length is R when R < r, r when R > r, and r plus whatever
+    // follows both runs when R = r. So each run takes one measurement, and its best
+    // position, by the same rules, stands for all of its positions.
+    bool FindInRun(const std::uint8_t* at, unsigned p, unsigned r, unsigned index, unsigned end, unsigned lowest,
+                   unsigned& best, unsigned& bestPos)
+    {
+        const std::uint8_t* const win = m_pWindow;
+        const std::uint8_t z = at[0];
+        const std::uint64_t zs = z * 0x0101010101010101ull;
+        bool found = false;
+        while (index < end) {
+            const unsigned c = SortedPos(win, index);
+            if (c < lowest || c + 2 > p)
+                break;
+            // The run from c, counted no further than 516 bytes past p: enough to tell R
+            // from r for every position of the run up to p - 2, and all within the window.
+            // Fewer than 3 bytes z: another triple of the same hash.
+            const std::uint64_t diff = Load64(win + c) ^ zs;
+            const unsigned R = diff != 0 ? FirstDifference(diff) : RunLength(win + c, z, 8, p + IMPLODE_MAX_MATCH - c);
+            if (R < 3) {
+                ++index;
+                continue;
+            }
+            const unsigned last = std::min(p - 2 - c, R - 3); // positions c .. c + last
+            unsigned len;
+            unsigned k;
+            if (R < r) {
+                len = R; // the longest of this run, at its start
+                k = 0;
+            } else if (r == IMPLODE_MAX_MATCH) {
+                len = r; // the first position already reaches the maximum
+                k = 0;
+            } else if (R - r <= last) {
+                k = R - r; // the position with exactly r bytes z left
+                // It can only count if it has the byte that reaches the best so far.
+                if (win[c + k + best - 1] != at[best - 1]) {
+                    index += last + 1;
+                    continue;
+                }
+                len = MatchLength(win + c + k, at, r, IMPLODE_MAX_MATCH);
+            } else {
+                len = r; // all positions up to p - 2 have more than r left: the last one
+                k = last;
+            }
+            if (len >= best) {
+                best = len;
+                bestPos = c + k;
+                found = true;
+                if (len == IMPLODE_MAX_MATCH)
+                    break;
+            }
+            index += last + 1;
+        }
+        return found;
+    }
+
+    // Turns the counts of the first n buckets into each bucket's end (running sums); the
+    // placement then counts them down to each bucket's start.
+    void SumCounts(unsigned n)
+    {
+        std::uint16_t* const start = m_pBucketStart;
+        unsigned sum = 0;
+        for (unsigned h = 0; h < n; ++h) {
+            sum += start[h];
+            start[h] = static_cast<std::uint16_t>(sum);
+        }
+    }
+
+    // The nearest position c of p's pair with c >= p - 256, within reach and in the sort
+    // range; 0 when there is none.
+    //
+    // abRecentPair holds, for each slot (a hash of the pair), the low byte of the latest
+    // position of the sort range up to p - 2 whose pair falls in that slot. Read as a position in p - 257 .. p - 2 (256 positions,
+    // one per low byte) it is that latest position whenever the latest lies there. If the
+    // position it names holds p's pair, it is the answer: a nearer one would be in the same
+    // slot and later. If it holds another pair of the slot, the answer may still lie below
+    // it; those few bytes are searched directly. If the latest lies further back, or no
+    // position is in the slot yet, the byte names some other position, which then cannot be
+    // in p's slot (it would be later than the latest), so no position in reach holds p's pair.
+    unsigned NearestPair(unsigned p, unsigned lowest)
+    {
+        const std::uint8_t* const win = m_pWindow;
+        std::uint8_t* const recent = m_pRecentPair;
+        for (unsigned q = m_nRecentUpTo; q + 2 <= p; ++q)
+            recent[RecentPairSlot(win, q)] = static_cast<std::uint8_t>(q);
+        if (m_nRecentUpTo < p - 1)
+            m_nRecentUpTo = p - 1;
+
+        unsigned floor = p - IMPLODE_MAX_DIST1_LEN2 - 1;
+        if (floor < lowest)
+            floor = lowest;
+        if (floor < m_nFirst)
+            floor = m_nFirst;
+        const unsigned base = p - IMPLODE_MAX_DIST1_LEN2 - 2;
+        const unsigned slot = RecentPairSlot(win, p);
+        unsigned c = base + ((recent[slot] - base) & 0xFFu);
+        if (c < floor || RecentPairSlot(win, c) != slot)
+            return 0; // not the latest of this slot: no position of p's pair in reach
+        const std::uint8_t a = win[p];
+        const std::uint8_t b = win[p + 1];
+        if (win[c] == a && win[c + 1] == b)
+            return c;
+        // Another pair of the same slot: look below it, eight positions at a time. A position
+        // holds the pair when its byte is a and the next is b.
+        const std::uint64_t ones = 0x0101010101010101ull;
+        while (c >= floor + 8) {
+            c -= 8; // positions c .. c + 7
+            const std::uint64_t hits = ZeroBytes(Load64(win + c) ^ (a * ones)) & ZeroBytes(Load64(win + c + 1) ^ (b * ones));
+            if (hits != 0)
+                return c + (63 - static_cast<unsigned>(__builtin_clzll(hits))) / 8;
+        }
+        while (c-- > floor) {
+            if (win[c] == a && win[c + 1] == b)
+                return c;
+        }
+        return 0;
+    }
+
     // Fills border[from + 1 .. len] for the pattern at[0..len-1]: border[i] is the length of
     // the longest proper prefix of at[0..i-1] that is also its suffix, border[0] = -1. With
     // from = 0 the table is built afresh; otherwise it is extended past from, which must be
@@ -218,7 +468,7 @@ private:
                     if (c - lowest >= span)
                         return best;
                     cand = win + c;
-                    if (cand[best - 2] == at[best - 2] && cand[0] == at[0])
+                    if (cand[best - 2] == at[best - 2] && cand[0] == at[0] && cand[1] == at[1])
                         break;
                 }
                 m = 2;
@@ -240,9 +490,14 @@ private:
     }
 
     std::uint8_t* m_pWindow;
-    std::uint16_t* m_pPairStart;
+    std::uint16_t* m_pBucketStart;
     std::int16_t* m_pBorder;
+    std::uint8_t* m_pRecentPair;
     unsigned m_nDictSize;
+    bool m_bTriples = false;
+    unsigned m_nFirst = 0;      // start of the sort range
+    unsigned m_nRecentUpTo = 0; // positions below this are in abRecentPair
+
 };
 
 } // namespace codec

@@ -33,8 +33,11 @@ enum : unsigned {
 // sending worker and are valid only during the call. The answer is a path allocated with
 // malloc/calloc, which the sender releases with free, or 0 when the user chose none.
 struct FindVolumeRequest {
-    const char* pszExt;  // the volume's extension without its dot, e.g. "1KX"
-    const char* pszName; // the base name, without folder or extension
+    const char* pszExt = nullptr;  // the volume's extension without its dot, e.g. "1KX"
+    const char* pszName = nullptr; // the base name, without folder or extension
+    // Which volume is missing (0 = the first) of how many, for front ends that say so.
+    int nVolume = -1;
+    int nVolumes = 0;
 };
 
 // Job context. Written on the main thread before a worker starts; read by the worker.

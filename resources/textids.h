@@ -78,6 +78,7 @@ enum : unsigned {
     // Messages of the engine that the original catalogue lacks.
     IDS_PACK_SAME_FILE = 41000,        // "%s": the project file
     IDS_SPLIT_TOO_MANY_VOLUMES = 41001, // "%s" packed file, "%ld" volume size, "%ld" volumes
+    IDS_UNPACK_SAME_FILE = 41002,      // "%s": the packed file
 
     // The volume plan and the free-space check (41100 on).
     IDS_NO_ROOM = 41100,               // "%s" folder, "%lld" needed, "%lld" free

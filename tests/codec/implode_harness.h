@@ -40,7 +40,8 @@ inline unsigned Read(unsigned char* buf, unsigned* size, void* param)
     std::size_t n = std::min<std::size_t>(*size, s.data->size() - s.pos);
     if (s.piece != 0)
         n = std::min(n, s.piece);
-    std::memcpy(buf, s.data->data() + s.pos, n);
+    if (n != 0)
+        std::memcpy(buf, s.data->data() + s.pos, n);
     s.pos += n;
     s.given.push_back(static_cast<unsigned>(n));
     if (n == 0)
@@ -63,7 +64,7 @@ struct Result {
 
 // Compresses data in a fresh, zeroed work area; `prepare` may alter the area first.
 inline Result Implode(const Bytes& data, unsigned type, unsigned dictSize, std::size_t piece = 0,
-                      const std::function<void(codec::ImplodeWork&)>& prepare = {})
+                      const std::function<void(codec::ImplodeWork&)>& prepare = {}, bool pairBucketsOnly = false)
 {
     auto area = std::make_unique<CodecWorkArea>(); // value-initialised: all zero
     auto* work = reinterpret_cast<codec::ImplodeWork*>(area->bytes);
@@ -72,7 +73,9 @@ inline Result Implode(const Bytes& data, unsigned type, unsigned dictSize, std::
     Result r;
     r.io.data = &data;
     r.io.piece = piece;
-    r.code = implode(Read, Write, area->bytes, &r.io, &type, &dictSize);
+    r.code = pairBucketsOnly
+        ? codec::ImplodeWithPairBucketsOnly(Read, Write, area->bytes, &r.io, &type, &dictSize)
+        : implode(Read, Write, area->bytes, &r.io, &type, &dictSize);
     return r;
 }
 

@@ -189,6 +189,21 @@ TokenWriter NineThousandBytes(unsigned type = CODEC_BINARY, unsigned dictSize = 
     return w;
 }
 
+// Mostly long runs of binary literals, as incompressible data gives, with a match now and
+// then: 20000 bytes.
+TokenWriter LiteralRuns()
+{
+    TokenWriter w(CODEC_BINARY, 4096);
+    Rng rng(77);
+    while (w.Expected().size() < 20000) {
+        const unsigned run = rng() % 200;
+        for (unsigned i = 0; i < run; ++i)
+            w.Literal(static_cast<unsigned char>(rng()));
+        w.Match(3 + rng() % 20, 1 + rng() % static_cast<unsigned>(std::min<std::size_t>(w.Expected().size(), 4096)));
+    }
+    return w.End();
+}
+
 TEST(ExplodeOutput, WritesWholePiecesThenTheRest)
 {
     const TokenWriter w = NineThousandBytes();
@@ -255,11 +270,13 @@ TEST(ExplodeEnd, StreamMissingItsLastByteWritesEveryTokenBeforeTheEndCode)
     };
     const TokenWriter nine = NineThousandBytes();
     const TokenWriter asciiNine = NineThousandBytes(CODEC_ASCII, 1024);
+    const TokenWriter runs = LiteralRuns();
     const Case cases[] = {
         {"abc four times", abc, Repeat("abc", 4)},
         {"ten equal bytes", {0x00, 0x06, 0xF4, 0xE8, 0xE5, 0x83, 0x80, 0x7F}, Bytes(10, 0x7A)},
         {"9000 bytes, binary", nine.Stream(), nine.Expected()},
         {"9000 bytes, ASCII, 1024", asciiNine.Stream(), asciiNine.Expected()},
+        {"long literal runs", runs.Stream(), runs.Expected()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -304,16 +321,20 @@ TEST(ExplodeEnd, ALiteralNeedsTheEightBitsBehindIt)
 
 TEST(ExplodeInput, PiecesOfAnySizeGiveTheSameOutput)
 {
-    const TokenWriter w = NineThousandBytes(CODEC_ASCII, 4096);
     const std::vector<std::vector<std::size_t>> pieceSizes = {
-        {5, 1}, {5, 2}, {6, 3}, {5, 7}, {8, 8}, {9, 13}, {2047, 1}, {2048, 2047}, {100, 2048, 1, 1000},
+        {5, 1}, {5, 2}, {6, 3}, {5, 7}, {8, 8}, {9, 13}, {17, 31}, {2047, 1}, {2048, 2047}, {100, 2048, 1, 1000},
     };
-    for (const auto& pieces : pieceSizes) {
-        SCOPED_TRACE(::testing::PrintToString(pieces));
-        const ExplodeRun run = Explode(w.Stream(), pieces);
-        EXPECT_EQ(run.result, CODEC_OK);
-        EXPECT_EQ(run.output, w.Expected());
-        EXPECT_EQ(run.writeSizes, (std::vector<unsigned>{4096, 4096, 808}));
+    for (const TokenWriter& w : {NineThousandBytes(CODEC_ASCII, 4096), LiteralRuns()}) {
+        const ExplodeRun whole = Explode(w.Stream());
+        EXPECT_EQ(whole.result, CODEC_OK);
+        EXPECT_EQ(whole.output, w.Expected());
+        for (const auto& pieces : pieceSizes) {
+            SCOPED_TRACE(::testing::PrintToString(pieces));
+            const ExplodeRun run = Explode(w.Stream(), pieces);
+            EXPECT_EQ(run.result, CODEC_OK);
+            EXPECT_EQ(run.output, w.Expected());
+            EXPECT_EQ(run.writeSizes, whole.writeSizes);
+        }
     }
 }
 
@@ -451,6 +472,97 @@ TEST(ExplodeTokens, RandomTokenStreamsInRandomPieces)
         ASSERT_EQ(run.result, CODEC_OK);
         ASSERT_EQ(run.output, w.Expected());
     }
+}
+
+// ---------------------------------------------------------------------------------------
+// Round trips through the compressor
+
+struct ImplodeInput {
+    const Bytes* data;
+    std::size_t pos;
+    Bytes stream;
+};
+
+unsigned ReadForImplode(unsigned char* buf, unsigned* size, void* param)
+{
+    auto& in = *static_cast<ImplodeInput*>(param);
+    const std::size_t n = std::min<std::size_t>(*size, in.data->size() - in.pos);
+    if (n != 0)
+        std::memcpy(buf, in.data->data() + in.pos, n);
+    in.pos += n;
+    return static_cast<unsigned>(n);
+}
+
+void WriteForImplode(unsigned char* buf, unsigned* size, void* param)
+{
+    auto& in = *static_cast<ImplodeInput*>(param);
+    in.stream.insert(in.stream.end(), buf, buf + *size);
+}
+
+Bytes Implode(const Bytes& data, unsigned type, unsigned dictSize)
+{
+    ImplodeInput in{&data, 0, {}};
+    auto work = std::make_unique<CodecWorkArea>();
+    EXPECT_EQ(implode(ReadForImplode, WriteForImplode, work.get(), &in, &type, &dictSize), CODEC_OK);
+    return in.stream;
+}
+
+TEST(ExplodeRoundTrip, CompressorStreamsOfBothCodingsAndEveryDictionaryComeBack)
+{
+    Rng rng(4096);
+    Bytes text;
+    while (text.size() < 70000) {
+        static const char* const words[] = {"pack ", "tool ", "project ", "volume ", "disk ", "\r\n", "0KX ", "file "};
+        const std::string word = words[rng() % 8];
+        text.insert(text.end(), word.begin(), word.end());
+    }
+    Bytes noise(10000);
+    for (auto& b : noise)
+        b = static_cast<unsigned char>(rng());
+    Bytes records;
+    for (unsigned i = 0; records.size() < 40000; ++i) {
+        const unsigned char record[16] = {static_cast<unsigned char>(i), static_cast<unsigned char>(i >> 8), 0, 0, 'n', 'a', 'm', 'e',
+                                          static_cast<unsigned char>('0' + i % 10)};
+        records.insert(records.end(), record, record + sizeof record);
+    }
+    struct Case {
+        const char* label;
+        Bytes input;
+    };
+    const Case cases[] = {
+        {"one byte", {0x61}},
+        {"ten equal bytes", Bytes(10, 0x7A)},
+        {"abc four times", Repeat("abc", 4)},
+        {"1200 equal bytes", Bytes(1200, 0x7A)},
+        {"two-byte matches", {0x61, 0x62, 0x51, 0x78, 0x79, 0x7A, 0x61, 0x62, 0x52, 0x75, 0x76, 0x77, 0x61, 0x62}},
+        {"exactly one block", Bytes(text.begin(), text.begin() + 4096)},
+        {"one block and the look-ahead", Bytes(text.begin(), text.begin() + 4096 + 516)},
+        {"one block and a byte", Bytes(text.begin(), text.begin() + 4097)},
+        {"text", text},
+        {"noise", noise},
+        {"records", records},
+    };
+    for (const auto& c : cases) {
+        for (unsigned type : {CODEC_BINARY, CODEC_ASCII}) {
+            for (unsigned dictSize : {1024u, 2048u, 4096u}) {
+                SCOPED_TRACE(std::string(c.label) + (type == CODEC_ASCII ? ", ASCII, " : ", binary, ") +
+                             std::to_string(dictSize));
+                const Bytes stream = Implode(c.input, type, dictSize);
+                const ExplodeRun run = Explode(stream, {5 + rng() % 2044, 1 + rng() % 2048});
+                EXPECT_EQ(run.result, CODEC_OK);
+                EXPECT_EQ(run.output, c.input);
+            }
+        }
+    }
+}
+
+TEST(ExplodeRoundTrip, AnEmptyInputsStreamIsRefusedAsTooShort)
+{
+    const Bytes stream = Implode({}, CODEC_BINARY, 4096);
+    EXPECT_EQ(stream, (Bytes{0x00, 0x06, 0x01, 0xFF}));
+    const ExplodeRun run = Explode(stream);
+    EXPECT_EQ(run.result, CODEC_TOO_SHORT);
+    EXPECT_TRUE(run.writeSizes.empty());
 }
 
 // ---------------------------------------------------------------------------------------

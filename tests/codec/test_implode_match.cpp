@@ -2,7 +2,10 @@
 // sorted range within reach (p - (D - 1) to p - 2), the longest match of at most 516 bytes,
 // the nearest of equal lengths, except that the first candidate in ascending order to reach
 // 516 is taken. Inputs with long, self-similar repeats drive the border scan through its
-// skips and restarts, where a slip would change the output only now and then.
+// skips and restarts, where a slip would change the output only now and then. Both ways of
+// sorting are checked: the pair buckets give the definition itself; the triple buckets give
+// it too, except that a 2-byte match is reported only for a main search and within 256
+// bytes (the token choice cannot use any other).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -70,9 +73,20 @@ std::vector<std::uint8_t> Pattern(int kind, std::size_t size, unsigned seed)
         }
         break;
     }
-    default: // a single byte with a rare different one
+    case 3: // a single byte with a rare different one
         while (out.size() < size)
             out.push_back(rng() % 700 == 0 ? 'b' : 'a');
+        break;
+    case 4: // bytes from a small alphabet: many 2-byte matches, some only far back
+        while (out.size() < size)
+            out.push_back(static_cast<std::uint8_t>(rng() % 24));
+        break;
+    default: // runs of one byte from 1 to 1200 long, around the longest match, between short words
+        while (out.size() < size) {
+            out.insert(out.end(), 1 + rng() % (rng() % 2 ? 1200 : 40), 0);
+            for (int i = 0, n = static_cast<int>(rng() % 4); i < n; ++i)
+                out.push_back(static_cast<std::uint8_t>(1 + rng() % 3));
+        }
         break;
     }
     out.resize(size);
@@ -82,23 +96,33 @@ std::vector<std::uint8_t> Pattern(int kind, std::size_t size, unsigned seed)
 TEST(ImplodeMatchFinder, AgreesWithTheDefinition)
 {
     auto work = std::make_unique<codec::ImplodeWork>();
-    for (unsigned dictSize : {1024u, 2048u, 4096u}) {
-        for (int kind = 0; kind < 4; ++kind) {
-            SCOPED_TRACE("dictionary " + std::to_string(dictSize) + " pattern " + std::to_string(kind));
-            *work = codec::ImplodeWork{};
-            const unsigned first = codec::IMPLODE_LOOKAHEAD + dictSize;
-            const unsigned last = first + 4096;
-            const auto data = Pattern(kind, last + 1 + codec::IMPLODE_MAX_MATCH - first, 31u + static_cast<unsigned>(kind));
-            std::copy(data.begin(), data.end(), work->abWindow + first);
-            codec::ImplodeMatchFinder finder(*work, dictSize);
-            finder.SortPairs(first, last);
-            for (unsigned p = first; p < last; ++p) {
-                unsigned distance1 = 0;
-                const unsigned length = finder.Find(p, distance1);
-                const Expected e = Definition(work->abWindow, first, p, dictSize);
-                ASSERT_EQ(length, e.length) << "at " << p;
-                if (length != 0) {
-                    ASSERT_EQ(distance1, e.distance1) << "at " << p;
+    for (const bool triples : {false, true}) {
+        for (unsigned dictSize : {1024u, 2048u, 4096u}) {
+            for (int kind = 0; kind < 6; ++kind) {
+                SCOPED_TRACE(std::string(triples ? "triple" : "pair") + " buckets, dictionary " +
+                             std::to_string(dictSize) + ", pattern " + std::to_string(kind));
+                *work = codec::ImplodeWork{};
+                const unsigned first = codec::IMPLODE_LOOKAHEAD + dictSize;
+                const unsigned last = first + 4096;
+                const auto data = Pattern(kind, last + 1 + codec::IMPLODE_MAX_MATCH - first, 31u + static_cast<unsigned>(kind));
+                std::copy(data.begin(), data.end(), work->abWindow + first);
+                codec::ImplodeMatchFinder finder(*work, dictSize);
+                if (triples)
+                    finder.SortTriples(first, last);
+                else
+                    finder.SortPairs(first, last);
+                for (unsigned p = first; p < last; ++p) {
+                    // Main searches and look-ahead searches interleave as in the token choice.
+                    const bool lookAhead = p % 3 == 1;
+                    unsigned distance1 = 0;
+                    const unsigned length = finder.Find(p, distance1, lookAhead);
+                    Expected e = Definition(work->abWindow, first, p, dictSize);
+                    if (triples && e.length == 2 && (lookAhead || e.distance1 > 255))
+                        e = Expected{};
+                    ASSERT_EQ(length, e.length) << "at " << p;
+                    if (length != 0) {
+                        ASSERT_EQ(distance1, e.distance1) << "at " << p;
+                    }
                 }
             }
         }

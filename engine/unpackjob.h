@@ -1,0 +1,56 @@
+// The unpack job: restores a project file from a packed file, on a worker thread.
+//
+// The packed file's folder becomes the current directory. A split set is joined into a
+// temporary stream first (join.h); the stream is decoded with explode into a new file beside
+// the project file, which replaces the project file only when the stream decoded completely
+// up to its end code. A stream that is cut short, is no implode stream or has a damaged header
+// is reported as such (message 1212), and an existing project file then stays as it was.
+//
+// The project file is named like the packed file, with the extension ".RVN" for a packed file
+// named ".0RV" (in any letter case) and ".KMX" for every other one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The base name of a path: the file name without folder and extension.
+std::string GetBaseName(const std::string& path);
+// The folder part of a path with its trailing '/', or empty when the path names none.
+std::string GetDirectory(const std::string& path);
+
+// Main thread. Changes to the packed file's folder, logs the start banner, chooses the
+// project extension, asks about an existing project file and starts UnpackWorker. Returns 1
+// in every case; g_unpackOutcome tells a front end how the job went once it has ended.
+int StartUnpackJob(const std::string& packedPath);
+
+// The worker: joins, decompresses, removes the joined file and logs the closing banner, which
+// every run that reached the worker ends with. packedPath is the trimmed, absolute path.
+void UnpackWorker(const std::string& packedPath);
+
+// Decodes source (the joined file or the packed file itself) into the project file output.
+// packedPath is the file the user chose, named in the report of a damaged stream.
+void DecompressFile(const std::string& source, const std::string& output,
+                    const std::string& packedPath);
+
+// True when the file holds the 4-byte stream that the compressor writes for an empty input:
+// a valid header and the end code alone. The decoder refuses it as too short, yet it is the
+// complete stream of an empty project file.
+bool IsEmptyFileStream(const std::string& path);
+
+// Keep what a damaged stream decoded, under the project file's name with ".broken" added,
+// instead of removing it (the console's --keep-broken). Set before a job starts.
+extern int g_bKeepBroken;
+
+// How the last unpack job went, for the front ends. Reset when a job is asked for, written by
+// the worker; read once the job has ended.
+struct UnpackOutcome {
+    int bStarted = 0;             // the worker ran
+    int bRestored = 0;            // the project file was written from a complete stream
+    std::string strProjectPath;   // the project file the job restores
+    unsigned nCodecResult = 0;    // explode's result, when it ran (CODEC_OK ...)
+    int bDecoded = 0;             // explode ran
+    int bDamaged = 0;             // the stream was incomplete or no stream at all
+    std::int64_t nRestoredBytes = 0;
+    std::string strBrokenPath;    // where a damaged stream's output was kept, or empty
+};
+extern UnpackOutcome g_unpackOutcome;

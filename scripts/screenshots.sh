@@ -1,0 +1,10 @@
+#!/bin/sh
+# Renders the windows of the desktop program in English and Japanese into docs/screenshots/.
+# Needs no display: the windows are drawn offscreen with the fonts the README's set-up installs.
+set -eu
+cd "$(dirname "$0")/.."
+cmake --preset default >/dev/null
+cmake --build build --target packtool-screenshots -j2
+for lang in en ja; do
+    QT_QPA_PLATFORM=offscreen PACKTOOL_LANG=$lang build/shell/packtool-screenshots docs/screenshots
+done

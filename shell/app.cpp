@@ -1,0 +1,134 @@
+#include "shell/app.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <cstdio>
+
+#include "platform/instancelock.h"
+#include "platform/strings.h"
+#include "resources/textids.h"
+#include "shell/images.h"
+#include "shell/mainframe.h"
+#include "shell/qthost.h"
+#include "shell/texts.h"
+#include "shell/view.h"
+
+const char kInstanceLockName[] = "KESTAV_ZUNPACK_TOOL";
+
+CZUNPackApp::CZUNPackApp(int& argc, char** argv)
+    : m_argc(argc), m_argv(argv), m_strCommandTail(CommandTail(argc, argv))
+{
+}
+
+CZUNPackApp::~CZUNPackApp()
+{
+    QtMainWindowHost::Instance().Attach(nullptr);
+    m_pMainWnd.reset();
+    m_pDocument.reset();
+    m_pQtApp.reset();
+}
+
+std::string CZUNPackApp::CommandTail(int argc, char** argv)
+{
+    std::string tail;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) {
+            tail += ' ';
+        }
+        tail += argv[i];
+    }
+    return tail;
+}
+
+std::optional<std::string> CZUNPackApp::ScanGOption(const std::string& tail)
+{
+    std::optional<std::string> value;
+    size_t pos = 0;
+    while (pos + 1 < tail.size()) {
+        if (tail[pos] != '/' || tail[pos + 1] != 'G') {
+            ++pos;
+            continue;
+        }
+        size_t start = pos + 2;
+        // Blanks between "/G" and its value only separate the two. (A Linux path begins with
+        // "/", and "/G /home/..." must not read as an empty value followed by another option.)
+        while (start < tail.size() && tail[start] == ' ') {
+            ++start;
+        }
+        // The value ends at the first space followed by "/" or by the end of the tail.
+        size_t end = start;
+        while (end < tail.size()) {
+            if (tail[end] == ' ' && (end + 1 == tail.size() || tail[end + 1] == '/')) {
+                break;
+            }
+            ++end;
+        }
+        // A second "/G" replaces the first, as the field would.
+        value = tail.substr(start, end - start);
+        pos = end;
+    }
+    return value;
+}
+
+void CZUNPackApp::ScanCommandLine()
+{
+    const std::optional<std::string> fileName = ScanGOption(m_strCommandTail);
+    if (fileName && m_pMainWnd) {
+        // Paths are bytes: taken as the file system encodes names.
+        m_pMainWnd->View()->FileNameField()->setText(QFile::decodeName(fileName->c_str()));
+    }
+}
+
+bool CZUNPackApp::InitInstance()
+{
+    // The lock comes first, before the display is touched: a second instance ends at once,
+    // without a window and without a word.
+    m_hMutex = std::make_unique<InstanceLock>(kInstanceLockName);
+    const InstanceLock::Result lock = m_hMutex->TryAcquire();
+    if (lock == InstanceLock::HeldElsewhere) {
+        return false;
+    }
+    if (lock == InstanceLock::Unavailable) {
+        // No place for the lock: run anyway, as one would without the lock.
+        std::fprintf(stderr, "packtool: %s\n", m_hMutex->Error().c_str());
+    }
+
+    SetLanguage(LanguageFromEnvironment());
+    m_pQtApp = std::make_unique<QApplication>(m_argc, m_argv);
+    QApplication::setApplicationName(QStringLiteral("packtool"));
+    QApplication::setApplicationDisplayName(Text(IDS_FRAMEWORK_TITLE));
+    QApplication::setWindowIcon(AppIcon());
+    QApplication::setFont(DialogFont());
+    InstallQtTranslations(*m_pQtApp);
+
+    m_pDocument = std::make_unique<CZUNPackDoc>();
+    m_pMainWnd = std::make_unique<CMainFrame>(m_pDocument.get());
+    QtMainWindowHost::Instance().Attach(m_pMainWnd.get());
+    m_pDocument->OnNewDocument();
+    m_pMainWnd->View()->OnInitialUpdate();
+    m_pMainWnd->show();
+
+    if (!m_strCommandTail.empty()) {
+        ScanCommandLine();
+    }
+    m_pMainWnd->setWindowTitle(Text(IDS_APP_TITLE));
+    return true;
+}
+
+int CZUNPackApp::ExitInstance()
+{
+    if (m_hMutex) {
+        m_hMutex->Release();
+    }
+    return 0;
+}
+
+int CZUNPackApp::Run()
+{
+    if (InitInstance()) {
+        QApplication::exec();
+        QtMainWindowHost::Instance().Attach(nullptr);
+    }
+    return ExitInstance();
+}

@@ -1,0 +1,50 @@
+// CZUNPackApp: starts the desktop program as the one instance of the user, creates the main
+// frame with its form, applies the "/G" option and sets the caption.
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QApplication;
+class CMainFrame;
+class CZUNPackDoc;
+class InstanceLock;
+
+// The name of the single-instance lock.
+extern const char kInstanceLockName[];
+
+class CZUNPackApp {
+public:
+    CZUNPackApp(int& argc, char** argv);
+    ~CZUNPackApp();
+    CZUNPackApp(const CZUNPackApp&) = delete;
+    CZUNPackApp& operator=(const CZUNPackApp&) = delete;
+
+    // TRUE: the main window is up, run the event loop. FALSE: end now (another instance
+    // runs, or no window could be made), with ExitInstance's code.
+    bool InitInstance();
+    // Releases the single-instance lock; answers the exit code, 0.
+    int ExitInstance();
+    // InitInstance, the event loop, ExitInstance: the whole run.
+    int Run();
+
+    CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
+
+    // The command line after the program's name, its arguments joined with single spaces.
+    static std::string CommandTail(int argc, char** argv);
+    // The File Name that "/G" sets in the tail, or nothing when the tail has no "/G".
+    static std::optional<std::string> ScanGOption(const std::string& tail);
+
+private:
+    void ScanCommandLine();
+
+    int& m_argc;
+    char** m_argv;
+    std::string m_strCommandTail;
+    std::unique_ptr<InstanceLock> m_hMutex;
+    std::unique_ptr<QApplication> m_pQtApp;
+    std::unique_ptr<CZUNPackDoc> m_pDocument;
+    std::unique_ptr<CMainFrame> m_pMainWnd;
+};

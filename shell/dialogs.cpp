@@ -1,0 +1,418 @@
+#include "shell/dialogs.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QKeyEvent>
+#include <QShowEvent>
+#include <cstdio>
+
+#include "platform/mainwindow.h"
+#include "platform/strings.h"
+#include "resources/textids.h"
+#include "shell/help.h"
+#include "shell/ids.h"
+#include "shell/images.h"
+#include "shell/modal.h"
+#include "shell/texts.h"
+#include "shell/view.h"
+
+namespace {
+
+bool Japanese()
+{
+    return CurrentLanguage() == Language::Japanese;
+}
+
+// A rectangle in dialog units for each language: x, y, width, height.
+struct Units {
+    int en[4];
+    int ja[4];
+};
+
+class Placer {
+public:
+    explicit Placer(QDialog* dialog)
+        : m_units(DialogUnits::FromFont(QFontMetrics(dialog->font()))), m_japanese(Japanese())
+    {
+    }
+    void Place(QWidget* control, const Units& at) const
+    {
+        const int* r = m_japanese ? at.ja : at.en;
+        control->setGeometry(m_units.Rect(r[0], r[1], r[2], r[3]));
+    }
+    QSize Size(int enWidth, int enHeight, int jaWidth, int jaHeight) const
+    {
+        return m_japanese ? QSize(m_units.X(jaWidth), m_units.Y(jaHeight))
+                          : QSize(m_units.X(enWidth), m_units.Y(enHeight));
+    }
+    const DialogUnits& Units() const { return m_units; }
+
+private:
+    DialogUnits m_units;
+    bool m_japanese;
+};
+
+void PrepareDialog(QDialog* dialog, unsigned captionId)
+{
+    // Modal frame with caption and system menu; no resizing, no context help button.
+    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    dialog->setFont(DialogFont());
+    if (captionId != 0) {
+        dialog->setWindowTitle(Text(captionId));
+    }
+}
+
+QPushButton* MakeButton(QDialog* dialog, unsigned textId, const char* name)
+{
+    auto* button = new QPushButton(Text(textId), dialog);
+    button->setObjectName(QLatin1String(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+QString CannotOpenMessage(const QString& name)
+{
+    QString message = Text(IDS_CANNOT_OPEN_FILE);
+    message.replace(QStringLiteral("%s"), name);
+    return message;
+}
+
+// The chooser of Browse: starts in the folder "database" in the program's folder (the current
+// folder when there is none), shows the filter's first entry first.
+QString BrowseForFile(QWidget* owner, unsigned filterId)
+{
+    QString start = GetModuleDirectory() + QStringLiteral("database");
+    if (!QFileInfo(start).isDir()) {
+        start.clear();
+    }
+    return Modal::OpenFileName(owner, start, QString(), FilterFromCatalogue(filterId),
+                               Modal::Folder::Change);
+}
+
+} // namespace
+
+int VolumeSizeForIndex(int index)
+{
+    switch (index) {
+    case 0:
+        return 1440000;
+    case 1:
+        return 1200000;
+    case 2:
+        return 360000;
+    case 3:
+        return 720000;
+    default:
+        return 500000;
+    }
+}
+
+bool FileOpensForReading(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (name.isEmpty() || QFileInfo(path).isDir()) {
+        return false;
+    }
+    std::FILE* file = std::fopen(name.constData(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    std::fclose(file);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The Pack dialog (131).
+
+CPackProjectDlg::CPackProjectDlg(QWidget* owner) : QDialog(owner)
+{
+    setObjectName(QStringLiteral("packDialog"));
+    PrepareDialog(this, IDS_PACK_CAPTION);
+    const Placer place(this);
+
+    m_fileName = new QLineEdit(this);
+    m_fileName->setObjectName(QStringLiteral("fileName"));
+    place.Place(m_fileName, {{43, 10, 132, 13}, {43, 10, 132, 13}});
+    auto* label = new QLabel(Text(IDS_DLG_FILE_NAME), this);
+    label->setObjectName(QStringLiteral("fileNameLabel"));
+    label->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    label->setBuddy(m_fileName);
+    place.Place(label, {{0, 12, 41, 15}, {4, 12, 36, 8}});
+    m_browse = MakeButton(this, IDS_DLG_BROWSE, "browse");
+    place.Place(m_browse, {{178, 9, 49, 14}, {184, 9, 32, 14}});
+    m_separateFile = new QCheckBox(Text(IDS_DLG_SEPARATE_FILE), this);
+    m_separateFile->setObjectName(QStringLiteral("separateFile"));
+    place.Place(m_separateFile, {{8, 36, 71, 13}, {11, 36, 63, 13}});
+    m_diskSize = new QComboBox(this);
+    m_diskSize->setObjectName(QStringLiteral("diskSize"));
+    m_diskSize->setEditable(false);
+    // The template's height includes the dropped list; the closed box is one line high.
+    place.Place(m_diskSize, {{81, 37, 56, 60}, {76, 37, 56, 60}});
+    m_diskSize->resize(m_diskSize->width(), place.Units().Y(12));
+    m_ok = MakeButton(this, IDS_DLG_OK, "ok");
+    m_ok->setDefault(true);
+    place.Place(m_ok, {{53, 74, 50, 14}, {52, 74, 50, 14}});
+    m_cancel = MakeButton(this, IDS_DLG_CANCEL, "cancel");
+    place.Place(m_cancel, {{129, 73, 50, 14}, {128, 73, 50, 14}});
+    setFixedSize(place.Size(229, 98, 224, 99));
+
+    setTabOrder(m_fileName, m_browse);
+    setTabOrder(m_browse, m_separateFile);
+    setTabOrder(m_separateFile, m_diskSize);
+    setTabOrder(m_diskSize, m_ok);
+    setTabOrder(m_ok, m_cancel);
+
+    connect(m_browse, &QPushButton::clicked, this, &CPackProjectDlg::OnBrowse);
+    connect(m_separateFile, &QCheckBox::clicked, this, &CPackProjectDlg::OnSeparateFile);
+    connect(m_fileName, &QLineEdit::textChanged, this, &CPackProjectDlg::OnChangeFileName);
+    connect(m_ok, &QPushButton::clicked, this, &CPackProjectDlg::accept);
+    connect(m_cancel, &QPushButton::clicked, this, &CPackProjectDlg::reject);
+}
+
+void CPackProjectDlg::showEvent(QShowEvent* event)
+{
+    if (!m_initialised) {
+        m_initialised = true;
+        OnInitDialog();
+    }
+    QDialog::showEvent(event);
+}
+
+void CPackProjectDlg::keyPressEvent(QKeyEvent* event)
+{
+    // F1 pressed anywhere in the dialog reaches it here, as a help request.
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        OnDialogHelp();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CPackProjectDlg::OnInitDialog()
+{
+    DoDataExchange(false);
+    for (unsigned id : {IDS_DISK_SIZE_144, IDS_DISK_SIZE_120, IDS_DISK_SIZE_360, IDS_DISK_SIZE_720}) {
+        m_diskSize->addItem(Text(id));
+    }
+    m_diskSize->setCurrentIndex(0);
+    OnSeparateFile();
+    OnChangeFileName();
+    m_fileName->setFocus();
+}
+
+bool CPackProjectDlg::DoDataExchange(bool save)
+{
+    if (!save) {
+        m_separateFile->setChecked(m_bSeparateFile != 0);
+        m_diskSize->setCurrentIndex(m_nDiskSizeIndex);
+        m_fileName->setText(m_strFileName);
+        return true;
+    }
+    m_bSeparateFile = m_separateFile->isChecked() ? 1 : 0;
+    m_nDiskSizeIndex = m_diskSize->currentIndex();
+    m_strFileName = m_fileName->text();
+    if (FileOpensForReading(m_strFileName)) {
+        return true;
+    }
+    Modal::MessageBox(this, CannotOpenMessage(m_strFileName), MB_OK | MB_ICONEXCLAMATION);
+    m_fileName->setFocus();
+    m_fileName->selectAll();
+    return false;
+}
+
+void CPackProjectDlg::accept()
+{
+    if (DoDataExchange(true)) {
+        QDialog::accept();
+    }
+}
+
+void CPackProjectDlg::OnSeparateFile()
+{
+    m_diskSize->setEnabled(m_separateFile->isChecked());
+}
+
+void CPackProjectDlg::OnChangeFileName()
+{
+    m_strFileName = m_fileName->text();
+    m_ok->setEnabled(!m_strFileName.isEmpty());
+}
+
+void CPackProjectDlg::OnBrowse()
+{
+    const QString chosen = BrowseForFile(this, IDS_PACK_FILTER);
+    if (!chosen.isEmpty()) {
+        m_strFileName = chosen;
+        m_fileName->setText(chosen);
+    }
+}
+
+void CPackProjectDlg::OnDialogHelp()
+{
+    ShowHelpFinder(this);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The Unpack dialog (132).
+
+CUnpackProjectDlg::CUnpackProjectDlg(QWidget* owner) : QDialog(owner)
+{
+    setObjectName(QStringLiteral("unpackDialog"));
+    PrepareDialog(this, IDS_UNPACK_CAPTION);
+    const Placer place(this);
+
+    m_fileName = new QLineEdit(this);
+    m_fileName->setObjectName(QStringLiteral("fileName"));
+    place.Place(m_fileName, {{43, 19, 132, 15}, {43, 19, 132, 15}});
+    auto* label = new QLabel(Text(IDS_DLG_FILE_NAME), this);
+    label->setObjectName(QStringLiteral("fileNameLabel"));
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->setBuddy(m_fileName);
+    // Centred on the field: the label's template rectangle is one text line at the field's
+    // middle.
+    place.Place(label, {{3, 23, 38, 8}, {3, 23, 38, 8}});
+    m_browse = MakeButton(this, IDS_DLG_BROWSE, "browse");
+    place.Place(m_browse, {{178, 19, 44, 14}, {179, 19, 32, 14}});
+    m_ok = MakeButton(this, IDS_DLG_OK, "ok");
+    m_ok->setDefault(true);
+    place.Place(m_ok, {{52, 74, 50, 14}, {52, 74, 50, 14}});
+    m_cancel = MakeButton(this, IDS_DLG_CANCEL, "cancel");
+    place.Place(m_cancel, {{128, 73, 50, 14}, {128, 73, 50, 14}});
+    setFixedSize(place.Size(224, 99, 224, 99));
+
+    setTabOrder(m_fileName, m_browse);
+    setTabOrder(m_browse, m_ok);
+    setTabOrder(m_ok, m_cancel);
+
+    connect(m_browse, &QPushButton::clicked, this, &CUnpackProjectDlg::OnBrowse);
+    connect(m_fileName, &QLineEdit::textChanged, this, &CUnpackProjectDlg::OnChangeFileName);
+    connect(m_ok, &QPushButton::clicked, this, &CUnpackProjectDlg::accept);
+    connect(m_cancel, &QPushButton::clicked, this, &CUnpackProjectDlg::reject);
+}
+
+void CUnpackProjectDlg::showEvent(QShowEvent* event)
+{
+    if (!m_initialised) {
+        m_initialised = true;
+        OnInitDialog();
+    }
+    QDialog::showEvent(event);
+}
+
+void CUnpackProjectDlg::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        OnDialogHelp();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CUnpackProjectDlg::OnInitDialog()
+{
+    DoDataExchange(false);
+    OnChangeFileName();
+    m_fileName->setFocus();
+}
+
+bool CUnpackProjectDlg::DoDataExchange(bool save)
+{
+    if (!save) {
+        m_fileName->setText(m_strFileName);
+        return true;
+    }
+    m_strFileName = m_fileName->text();
+    if (FileOpensForReading(m_strFileName)) {
+        return true;
+    }
+    Modal::MessageBox(this, CannotOpenMessage(m_strFileName), MB_OK | MB_ICONEXCLAMATION);
+    m_fileName->setFocus();
+    m_fileName->selectAll();
+    return false;
+}
+
+void CUnpackProjectDlg::accept()
+{
+    if (DoDataExchange(true)) {
+        QDialog::accept();
+    }
+}
+
+void CUnpackProjectDlg::OnChangeFileName()
+{
+    m_ok->setEnabled(!m_fileName->text().isEmpty());
+}
+
+void CUnpackProjectDlg::OnBrowse()
+{
+    const QString chosen = BrowseForFile(this, IDS_UNPACK_FILTER);
+    if (!chosen.isEmpty()) {
+        m_strFileName = chosen;
+        m_fileName->setText(chosen);
+    }
+}
+
+void CUnpackProjectDlg::OnDialogHelp()
+{
+    ShowHelpFinder(this);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The About box (100).
+
+CAboutDlg::CAboutDlg(QWidget* owner) : QDialog(owner)
+{
+    setObjectName(QStringLiteral("aboutDialog"));
+    PrepareDialog(this, IDS_ABOUT_CAPTION);
+    const Placer place(this);
+    const bool japanese = Japanese();
+
+    auto* icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("icon"));
+    icon->setPixmap(DrawAppIcon(32));
+    icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    place.Place(icon, {{9, 11, 20, 20}, {11, 11, 20, 20}});
+    icon->resize(icon->size().expandedTo(QSize(32, 32)));
+
+    auto* version = new QLabel(Text(IDS_ABOUT_VERSION), this);
+    version->setObjectName(QStringLiteral("version"));
+    place.Place(version, {{40, 10, 119, 8}, {40, 10, 119, 8}});
+
+    auto makeOk = [&] {
+        m_ok = MakeButton(this, IDS_DLG_OK, "ok");
+        m_ok->setDefault(true);
+        place.Place(m_ok, {{176, 6, 32, 14}, {176, 6, 32, 14}});
+    };
+    if (!japanese) {
+        makeOk();
+    }
+    auto* copyright = new QLabel(Text(IDS_ABOUT_COPYRIGHT), this);
+    copyright->setObjectName(QStringLiteral("copyright"));
+    copyright->setWordWrap(true);
+    copyright->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    place.Place(copyright, {{40, 25, 166, 24}, {40, 25, 159, 22}});
+    if (japanese) {
+        makeOk();
+    }
+    setFixedSize(place.Size(217, 55, 217, 55));
+    connect(m_ok, &QPushButton::clicked, this, &CAboutDlg::accept);
+}
+
+void CAboutDlg::showEvent(QShowEvent* event)
+{
+    // Not centred: 34 and 22 dialog units from the top-left corner of the owner's client area.
+    if (QWidget* owner = parentWidget()) {
+        const DialogUnits units = DialogUnits::FromFont(QFontMetrics(font()));
+        const QPoint clientTopLeft = owner->mapToGlobal(QPoint(0, 0));
+        move(clientTopLeft + QPoint(units.X(34), units.Y(22)));
+    }
+    QDialog::showEvent(event);
+}

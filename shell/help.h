@@ -1,0 +1,43 @@
+// Help: the help documents beside the program, shown at their contents in the program's own
+// help viewer window.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QTextBrowser;
+
+// The program's folder, ending in "/": the folder of the executable when it runs from its
+// build folder, or the installation's share/packtool when the executable sits in a "bin"
+// folder that has one beside it (help documents and the sample "database" folder live there,
+// not in bin/).
+QString GetModuleDirectory();
+// The same for an executable in exeFolder.
+QString ProgramFolderFor(const QString& exeFolder);
+
+// Opens the help document of the current language (string 1234) from the program's folder
+// in the help viewer owned by owner (the main frame, or a dialog asking with F1), at its
+// contents. A missing document is reported by the viewer itself.
+void ShowHelpFinder(QWidget* owner);
+
+// The help viewer: one per owner, reused for every request from that owner.
+class CHelpViewer : public QWidget {
+    Q_OBJECT
+public:
+    explicit CHelpViewer(QWidget* owner);
+
+    // Shows the document at its contents, or the viewer's message when it cannot be read.
+    void OpenContents(const QString& path);
+    QString Path() const { return m_path; }
+    QTextBrowser* Browser() const { return m_browser; }
+    // True when the document was found and shown.
+    bool HasDocument() const { return m_hasDocument; }
+
+    // The viewer that owner has open, or null.
+    static CHelpViewer* Of(QWidget* owner);
+
+private:
+    QTextBrowser* m_browser;
+    QString m_path;
+    bool m_hasDocument = false;
+};

@@ -1,0 +1,445 @@
+#include "shell/mainframe.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "engine/jobcontext.h"
+#include "engine/packjob.h"
+#include "platform/paths.h"
+#include "engine/unpackjob.h"
+#include "resources/textids.h"
+#include "shell/dialogs.h"
+#include "shell/help.h"
+#include "shell/ids.h"
+#include "shell/images.h"
+#include "shell/lockkeys.h"
+#include "shell/modal.h"
+#include "shell/texts.h"
+#include "shell/view.h"
+
+namespace {
+
+// The application's wait cursor while a job shows it: the first WM_JOBBUSY begins it, the
+// job's WM_JOBDONE ends it.
+class CWaitCursor {
+public:
+    CWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~CWaitCursor() { QApplication::restoreOverrideCursor(); }
+    CWaitCursor(const CWaitCursor&) = delete;
+    CWaitCursor& operator=(const CWaitCursor&) = delete;
+    // Shows the hourglass again, should something have replaced it.
+    void Restore() { QApplication::changeOverrideCursor(Qt::WaitCursor); }
+};
+
+std::unique_ptr<CWaitCursor> g_pWaitCursor;
+
+// A command as EnableWhenIdle sees it.
+class ActionUpdate : public CommandUpdate {
+public:
+    explicit ActionUpdate(QAction* action) : m_action(action) {}
+    void Enable(bool enabled) override { m_action->setEnabled(enabled); }
+
+private:
+    QAction* m_action;
+};
+
+const int kLockKeyPollMs = 250;
+
+} // namespace
+
+CMainFrame::CMainFrame(CZUNPackDoc* document, QWidget* parent)
+    : QMainWindow(parent), m_document(document)
+{
+    setObjectName(QStringLiteral("mainFrame"));
+    // Caption, system menu and minimize box: no sizing border, no maximize box.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setWindowIcon(AppIcon());
+    setWindowTitle(Text(IDS_APP_TITLE));
+    setFocusPolicy(Qt::StrongFocus);
+
+    m_view = new CZUNPackView(this);
+    setCentralWidget(m_view);
+    createActions();
+    createMenus();
+    createToolBar();
+    createStatusBar();
+    UpdateCommandStates();
+}
+
+CMainFrame::~CMainFrame()
+{
+    g_pWaitCursor.reset();
+}
+
+QAction* CMainFrame::createAction(int commandId, const QString& text, unsigned promptId,
+                                  const char* objectName)
+{
+    auto* action = new QAction(text, this);
+    action->setObjectName(QLatin1String(objectName));
+    action->setData(commandId);
+    if (promptId != 0) {
+        action->setStatusTip(PromptOf(promptId));
+        action->setToolTip(TooltipOf(promptId));
+    }
+    m_actions.insert(commandId, action);
+    return action;
+}
+
+void CMainFrame::createActions()
+{
+    QAction* pack = createAction(ID_PACK_PROJECT, Text(IDS_MENU_PACK_PROJECT), ID_PACK_PROJECT,
+                                 "actionPackProject");
+    pack->setIcon(QIcon(DrawToolbarImage(ToolbarImage::Pack)));
+    connect(pack, &QAction::triggered, this, &CMainFrame::OnPackProject);
+
+    QAction* unpack = createAction(ID_UNPACK_PROJECT, Text(IDS_MENU_UNPACK_PROJECT),
+                                   ID_UNPACK_PROJECT, "actionUnpackProject");
+    unpack->setIcon(QIcon(DrawToolbarImage(ToolbarImage::Unpack)));
+    connect(unpack, &QAction::triggered, this, &CMainFrame::OnUnpackProject);
+
+    QAction* exit = createAction(ID_APP_EXIT, Text(IDS_MENU_EXIT), ID_APP_EXIT, "actionExit");
+    exit->setIcon(QIcon(DrawToolbarImage(ToolbarImage::Exit)));
+    connect(exit, &QAction::triggered, this, &CMainFrame::OnAppExit);
+
+    QAction* help = createAction(ID_HELP_TOPICS, Text(IDS_MENU_HELP_TOPICS), ID_HELP_TOPICS,
+                                 "actionHelpTopics");
+    connect(help, &QAction::triggered, this, &CMainFrame::OnHelpTopics);
+
+    QAction* about = createAction(ID_APP_ABOUT, Text(IDS_MENU_ABOUT), ID_APP_ABOUT,
+                                  "actionAbout");
+    connect(about, &QAction::triggered, this, &CMainFrame::OnAppAbout);
+
+    // The accelerators of the frame that are no menu items.
+    QAction* fileNew = createAction(ID_FILE_NEW, QString(), 0, "actionFileNew");
+    fileNew->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    connect(fileNew, &QAction::triggered, this, &CMainFrame::OnFileNew);
+    QAction* fileOpen = createAction(ID_FILE_OPEN, QString(), ID_FILE_OPEN, "actionFileOpen");
+    fileOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    connect(fileOpen, &QAction::triggered, this, &CMainFrame::OnFileOpen);
+    QAction* fileSave = createAction(ID_FILE_SAVE, QString(), 0, "actionFileSave");
+    fileSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    connect(fileSave, &QAction::triggered, this, &CMainFrame::OnFileSave);
+    // F1 asks for help wherever the focus is in the main window.
+    auto* helpKey = new QAction(this);
+    helpKey->setObjectName(QStringLiteral("actionHelpKey"));
+    helpKey->setShortcut(QKeySequence(Qt::Key_F1));
+    connect(helpKey, &QAction::triggered, this, &CMainFrame::OnHelpTopics);
+    for (QAction* action : {fileNew, fileOpen, fileSave, helpKey}) {
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+    }
+}
+
+void CMainFrame::createMenus()
+{
+    QMenu* actionMenu = menuBar()->addMenu(Text(IDS_MENU_ACTION));
+    actionMenu->setObjectName(QStringLiteral("menuAction"));
+    actionMenu->addAction(Action(ID_PACK_PROJECT));
+    actionMenu->addAction(Action(ID_UNPACK_PROJECT));
+    actionMenu->addSeparator();
+    actionMenu->addAction(Action(ID_APP_EXIT));
+    connect(actionMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
+
+    QMenu* helpMenu = menuBar()->addMenu(Text(IDS_MENU_HELP));
+    helpMenu->setObjectName(QStringLiteral("menuHelp"));
+    helpMenu->addAction(Action(ID_HELP_TOPICS));
+    helpMenu->addAction(Action(ID_APP_ABOUT));
+}
+
+void CMainFrame::createToolBar()
+{
+    QToolBar* toolBar = addToolBar(QString());
+    toolBar->setObjectName(QStringLiteral("toolBar"));
+    // Never docked elsewhere, never floated.
+    toolBar->setMovable(false);
+    toolBar->setFloatable(false);
+    toolBar->setIconSize(QSize(16, 15));
+    toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    toolBar->addAction(Action(ID_PACK_PROJECT));
+    toolBar->addAction(Action(ID_UNPACK_PROJECT));
+    toolBar->addAction(Action(ID_APP_EXIT));
+}
+
+void CMainFrame::createStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("statusBar"));
+    bar->setSizeGripEnabled(false);
+    m_paneMessage = new QLabel(Text(IDS_READY), bar);
+    m_paneMessage->setObjectName(QStringLiteral("paneMessage"));
+    bar->addWidget(m_paneMessage, 1);
+
+    const QFontMetrics metrics(bar->font());
+    for (int id : {int(ID_INDICATOR_CAPS), int(ID_INDICATOR_NUM), int(ID_INDICATOR_SCRL)}) {
+        auto* indicator = new QLabel(bar);
+        indicator->setObjectName(QStringLiteral("indicator%1").arg(id));
+        indicator->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        indicator->setAlignment(Qt::AlignCenter);
+        // As wide as its text, also while the text is not shown.
+        indicator->setMinimumWidth(metrics.horizontalAdvance(Text(unsigned(id))) + 8);
+        bar->addPermanentWidget(indicator);
+        m_indicators.insert(id, indicator);
+    }
+    updateLockIndicators();
+    m_lockKeyTimer = new QTimer(this);
+    connect(m_lockKeyTimer, &QTimer::timeout, this, &CMainFrame::updateLockIndicators);
+    m_lockKeyTimer->start(kLockKeyPollMs);
+}
+
+void CMainFrame::updateLockIndicators()
+{
+    const std::pair<int, LockKey> keys[] = {{ID_INDICATOR_CAPS, LockKey::Caps},
+                                            {ID_INDICATOR_NUM, LockKey::Num},
+                                            {ID_INDICATOR_SCRL, LockKey::Scroll}};
+    for (const auto& [id, key] : keys) {
+        QLabel* indicator = m_indicators.value(id);
+        const QString text = IsLockKeyOn(key) ? Text(unsigned(id)) : QString();
+        if (indicator->text() != text) {
+            indicator->setText(text);
+        }
+    }
+}
+
+QMenu* CMainFrame::createPopupMenu()
+{
+    // No menu for hiding the toolbar: the bars stay as they are.
+    return nullptr;
+}
+
+QString CMainFrame::PaneText() const
+{
+    return m_paneMessage->text();
+}
+
+QString CMainFrame::IndicatorText(int indicatorId) const
+{
+    QLabel* indicator = m_indicators.value(indicatorId);
+    return indicator != nullptr ? indicator->text() : QString();
+}
+
+bool CMainFrame::IsWaitCursorShown() const
+{
+    return g_pWaitCursor != nullptr;
+}
+
+void CMainFrame::UpdateCommandStates()
+{
+    for (int id : {int(ID_PACK_PROJECT), int(ID_UNPACK_PROJECT), int(ID_APP_EXIT)}) {
+        ActionUpdate update(Action(id));
+        EnableWhenIdle(update);
+    }
+}
+
+LRESULT CMainFrame::HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_JOBSTATE:
+        return OnJobState(wParam, lParam);
+    case WM_FINDFILE:
+        return OnFindFile(wParam, lParam);
+    case WM_JOBBUSY:
+        return OnJobBusy(wParam, lParam);
+    case WM_JOBDONE:
+        return OnJobDone(wParam, lParam);
+    default:
+        return 0;
+    }
+}
+
+LRESULT CMainFrame::OnJobState(WPARAM wParam, LPARAM)
+{
+    SetJobState(static_cast<int>(wParam));
+    // Qt has no idle-time command updates: the commands follow the state right here.
+    UpdateCommandStates();
+    return 0;
+}
+
+LRESULT CMainFrame::OnFindFile(WPARAM, LPARAM lParam)
+{
+    const auto* request = reinterpret_cast<const FindVolumeRequest*>(lParam);
+    if (request == nullptr || request->pszExt == nullptr || request->pszName == nullptr) {
+        return 0;
+    }
+    const QString ext = QFile::decodeName(request->pszExt);
+    const QString initialName = QFile::decodeName(request->pszName) + QLatin1Char('.') + ext;
+    // No folder named: the chooser opens in the current folder, the packed file's.
+    const QString chosen = Modal::OpenFileName(this, QString(), initialName,
+                                               FilterFromCatalogue(IDS_FINDFILE_FILTER),
+                                               Modal::Folder::Keep, ext);
+    if (chosen.isEmpty()) {
+        return 0;
+    }
+    const QByteArray path = QFile::encodeName(chosen);
+    // The sender owns the copy and releases it with free.
+    auto* copy = static_cast<char*>(std::calloc(static_cast<size_t>(path.size()) + 1, 1));
+    if (copy == nullptr) {
+        return 0;
+    }
+    std::memcpy(copy, path.constData(), static_cast<size_t>(path.size()));
+    return reinterpret_cast<LRESULT>(copy);
+}
+
+LRESULT CMainFrame::OnJobBusy(WPARAM, LPARAM)
+{
+    if (!g_pWaitCursor) {
+        g_pWaitCursor = std::make_unique<CWaitCursor>();
+    }
+    g_pWaitCursor->Restore();
+    return 1;
+}
+
+LRESULT CMainFrame::OnJobDone(WPARAM, LPARAM)
+{
+    g_pWaitCursor.reset();
+    return 1;
+}
+
+bool CMainFrame::AppendToStatusLog(const std::string& text)
+{
+    m_view->AppendToLog(QString::fromStdString(text));
+    return true;
+}
+
+void CMainFrame::SetProgressPosition(int percent)
+{
+    m_view->Progress()->setValue(percent);
+}
+
+void CMainFrame::SetStatusPaneText(const std::string& text)
+{
+    // The job's text replaces a prompt that happens to be showing.
+    statusBar()->clearMessage();
+    m_paneMessage->setText(QString::fromStdString(text));
+    m_paneMessage->repaint();
+}
+
+int CMainFrame::ShowMessageBox(const std::string& text, unsigned type)
+{
+    QString message = QString::fromStdString(text);
+    message.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return Modal::MessageBox(this, message, type);
+}
+
+bool CMainFrame::CanCloseNow()
+{
+    if (g_nJobState != JOB_IDLE) {
+        Modal::MessageBox(this, Text(IDS_WAIT_FOR_JOB), MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+    return true;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    if (CanCloseNow()) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void CMainFrame::OnAppExit()
+{
+    // Posted, so that Exit passes the close guard like every other way of closing.
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+void CMainFrame::OnFileNew()
+{
+    if (m_document->OnNewDocument()) {
+        m_view->OnInitialUpdate();
+    }
+}
+
+void CMainFrame::OnFileOpen()
+{
+    // Opening reads nothing into the empty document: the chosen file becomes the form's file
+    // name, ready for Pack or Unpack. No file is read or written.
+    QString filter = FilterFromCatalogue(IDS_PACK_FILTER) + QStringLiteral(";;") +
+                     FilterFromCatalogue(IDS_UNPACK_FILTER);
+    const QString chosen = Modal::OpenFileName(this, QString(), QString(), filter, Modal::Folder::Change);
+    if (!chosen.isEmpty()) {
+        m_view->FileNameField()->setText(chosen);
+    }
+}
+
+void CMainFrame::OnFileSave()
+{
+    // The document holds nothing, so there is nothing to save, and no user file is touched.
+}
+
+namespace {
+
+// The form's field as the commands see it: without blanks, tabs or line ends around it.
+PathParts FieldParts(const QString& text, bool* empty)
+{
+    const QString trimmed = text.trimmed();
+    *empty = trimmed.isEmpty();
+    return SplitPath(QFile::encodeName(trimmed).toStdString());
+}
+
+} // namespace
+
+void CMainFrame::OnPackProject()
+{
+    // Proposal: the field's file with the project extension.
+    bool empty = false;
+    const PathParts parts = FieldParts(m_view->FileNameField()->text(), &empty);
+    const QString proposal =
+        empty ? QString() : QFile::decodeName(MakePath(parts.drive, parts.dir, parts.name, ".kmx").c_str());
+
+    CPackProjectDlg dialog(this);
+    dialog.SetFileName(proposal);
+    if (Modal::RunDialog(dialog) != QDialog::Accepted) {
+        return;
+    }
+    m_view->FileNameField()->setText(dialog.GetFileName());
+    m_view->ClearLog();
+    StartPackJob(QFile::encodeName(dialog.GetFileName()).toStdString(), dialog.IsSeparateFile(),
+                 dialog.GetVolumeSize());
+}
+
+void CMainFrame::OnUnpackProject()
+{
+    // Proposal: the field's file name and extension, without its folder: a file of the current
+    // folder.
+    bool empty = false;
+    const PathParts parts = FieldParts(m_view->FileNameField()->text(), &empty);
+    const QString proposal = empty ? QString() : QFile::decodeName((parts.name + parts.ext).c_str());
+
+    CUnpackProjectDlg dialog(this);
+    dialog.SetFileName(proposal);
+    if (Modal::RunDialog(dialog) != QDialog::Accepted) {
+        return;
+    }
+    m_view->FileNameField()->setText(dialog.GetFileName());
+    m_view->ClearLog();
+    StartUnpackJob(QFile::encodeName(dialog.GetFileName()).toStdString());
+}
+
+void CMainFrame::OnHelpTopics()
+{
+    ShowHelpFinder(this);
+}
+
+void CMainFrame::OnAppAbout()
+{
+    CAboutDlg about(this);
+    Modal::RunDialog(about);
+}

@@ -1,0 +1,83 @@
+// CMainFrame: the fixed-size main window with its menu, toolbar, status bar and the form.
+//
+// It carries the Pack and Unpack commands, shows the job state the workers report, greys the
+// job commands and refuses to close while a job runs, shows the wait cursor while a job
+// compresses or decompresses, and lets a worker ask the user for a missing volume.
+#pragma once
+
+#include <QHash>
+#include <QMainWindow>
+#include <string>
+
+#include "platform/mainwindow.h"
+
+class QAction;
+class QLabel;
+class QTimer;
+class CZUNPackDoc;
+class CZUNPackView;
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit CMainFrame(CZUNPackDoc* document, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    CZUNPackView* View() const { return m_view; }
+    // The command's action: ID_PACK_PROJECT, ID_UNPACK_PROJECT, ID_APP_EXIT, ID_HELP_TOPICS,
+    // ID_APP_ABOUT, ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE.
+    QAction* Action(int commandId) const { return m_actions.value(commandId); }
+    // The text of the status bar's message pane (pane 0).
+    QString PaneText() const;
+    // The text of an indicator pane (ID_INDICATOR_CAPS, _NUM, _SCRL); empty while off.
+    QString IndicatorText(int indicatorId) const;
+    bool IsWaitCursorShown() const;
+
+    // The window messages of the jobs, on the GUI thread.
+    LRESULT HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam);
+    LRESULT OnJobState(WPARAM wParam, LPARAM lParam);
+    LRESULT OnFindFile(WPARAM wParam, LPARAM lParam);
+    LRESULT OnJobBusy(WPARAM wParam, LPARAM lParam);
+    LRESULT OnJobDone(WPARAM wParam, LPARAM lParam);
+
+    // The rest of what the channel asks of the main window, on the GUI thread.
+    bool AppendToStatusLog(const std::string& text);
+    void SetProgressPosition(int percent);
+    void SetStatusPaneText(const std::string& text);
+    int ShowMessageBox(const std::string& text, unsigned type);
+
+    // Commands.
+    void OnPackProject();
+    void OnUnpackProject();
+    void OnAppExit();
+    void OnHelpTopics();
+    void OnAppAbout();
+    void OnFileNew();
+    void OnFileOpen();
+    void OnFileSave();
+
+    // Enables the job commands and Exit exactly when no job runs.
+    void UpdateCommandStates();
+    // TRUE when no job runs; otherwise tells the user to wait (1219).
+    bool CanCloseNow();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    QMenu* createPopupMenu() override;
+
+private:
+    QAction* createAction(int commandId, const QString& text, unsigned promptId,
+                          const char* objectName);
+    void createActions();
+    void createMenus();
+    void createToolBar();
+    void createStatusBar();
+    void updateLockIndicators();
+
+    CZUNPackDoc* m_document;
+    CZUNPackView* m_view = nullptr;
+    QHash<int, QAction*> m_actions;
+    QLabel* m_paneMessage = nullptr;
+    QHash<int, QLabel*> m_indicators;
+    QTimer* m_lockKeyTimer = nullptr;
+};

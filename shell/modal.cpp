@@ -1,0 +1,181 @@
+#include "shell/modal.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <deque>
+
+#include "platform/mainwindow.h"
+#include "resources/textids.h"
+#include "shell/texts.h"
+
+namespace Modal {
+namespace {
+
+struct Script {
+    std::deque<int> answers;
+    std::deque<QString> fileNames;
+    std::deque<std::function<int(QDialog&)>> dialogs;
+    std::vector<Record> shown;
+    bool scriptedOnly = false;
+};
+
+Script& TheScript()
+{
+    static Script script;
+    return script;
+}
+
+// While a job shows the wait cursor, a box needs the normal pointer to be answered.
+class NormalPointer {
+public:
+    NormalPointer() : m_active(QApplication::overrideCursor() != nullptr)
+    {
+        if (m_active) {
+            QApplication::setOverrideCursor(Qt::ArrowCursor);
+        }
+    }
+    ~NormalPointer()
+    {
+        if (m_active) {
+            QApplication::restoreOverrideCursor();
+        }
+    }
+    NormalPointer(const NormalPointer&) = delete;
+    NormalPointer& operator=(const NormalPointer&) = delete;
+
+private:
+    bool m_active;
+};
+
+} // namespace
+
+int MessageBox(QWidget* owner, const QString& text, unsigned type)
+{
+    Script& script = TheScript();
+    const bool okCancel = (type & 0x0F) == MB_OKCANCEL;
+    script.shown.push_back({Record::Box, text, type, owner, QString()});
+    if (!script.answers.empty()) {
+        int answer = script.answers.front();
+        script.answers.pop_front();
+        return answer;
+    }
+    if (script.scriptedOnly) {
+        return okCancel ? IDCANCEL : IDOK;
+    }
+
+    NormalPointer pointer;
+    QMessageBox box(owner);
+    box.setWindowTitle(Text(IDS_FRAMEWORK_TITLE));
+    box.setText(text);
+    box.setIcon((type & 0xF0) == MB_ICONEXCLAMATION ? QMessageBox::Warning
+                                                    : QMessageBox::NoIcon);
+    QPushButton* ok = box.addButton(Text(IDS_DLG_OK), QMessageBox::AcceptRole);
+    QPushButton* cancel = nullptr;
+    if (okCancel) {
+        cancel = box.addButton(Text(IDS_DLG_CANCEL), QMessageBox::RejectRole);
+        box.setEscapeButton(cancel);
+    } else {
+        box.setEscapeButton(ok);
+    }
+    box.setDefaultButton(ok);
+    box.exec();
+    if (okCancel && box.clickedButton() != ok) {
+        return IDCANCEL;
+    }
+    return IDOK;
+}
+
+QString OpenFileName(QWidget* owner, const QString& folder, const QString& initialName,
+                     const QString& filter, Folder afterChoice, const QString& defaultSuffix)
+{
+    Script& script = TheScript();
+    script.shown.push_back(
+        {Record::Chooser, folder + QLatin1Char('|') + initialName, 0, owner, filter});
+    QString chosen;
+    if (!script.fileNames.empty()) {
+        chosen = script.fileNames.front();
+        script.fileNames.pop_front();
+    } else if (!script.scriptedOnly) {
+        NormalPointer pointer;
+        QFileDialog chooser(owner, QString(), folder.isEmpty() ? QDir::currentPath() : folder,
+                            filter);
+        chooser.setFileMode(QFileDialog::ExistingFile);
+        chooser.setAcceptMode(QFileDialog::AcceptOpen);
+        chooser.setDefaultSuffix(defaultSuffix);
+        if (!initialName.isEmpty()) {
+            chooser.selectFile(initialName);
+        }
+        if (chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty()) {
+            chosen = chooser.selectedFiles().constFirst();
+        }
+    }
+    if (!chosen.isEmpty()) {
+        chosen = QFileInfo(chosen).absoluteFilePath();
+        if (afterChoice == Folder::Change) {
+            QDir::setCurrent(QFileInfo(chosen).absolutePath());
+        }
+    }
+    return chosen;
+}
+
+int RunDialog(QDialog& dialog)
+{
+    Script& script = TheScript();
+    script.shown.push_back({Record::Dialog, dialog.windowTitle(), 0, dialog.parentWidget(),
+                            QString()});
+    if (!script.dialogs.empty()) {
+        std::function<int(QDialog&)> run = std::move(script.dialogs.front());
+        script.dialogs.pop_front();
+        dialog.setModal(true);
+        dialog.show();
+        int result = run(dialog);
+        dialog.hide();
+        return result;
+    }
+    if (script.scriptedOnly) {
+        return QDialog::Rejected;
+    }
+    NormalPointer pointer;
+    return dialog.exec();
+}
+
+void SetNextAnswer(int answer)
+{
+    TheScript().answers.push_back(answer);
+}
+
+void SetNextFileName(const QString& path)
+{
+    TheScript().fileNames.push_back(path);
+}
+
+void SetNextModal(std::function<int(QDialog&)> script)
+{
+    TheScript().dialogs.push_back(std::move(script));
+}
+
+void SetScriptedOnly(bool on)
+{
+    TheScript().scriptedOnly = on;
+}
+
+std::vector<Record>& Shown()
+{
+    return TheScript().shown;
+}
+
+void Reset()
+{
+    Script& script = TheScript();
+    script.answers.clear();
+    script.fileNames.clear();
+    script.dialogs.clear();
+    script.shown.clear();
+}
+
+} // namespace Modal

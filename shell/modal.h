@@ -1,0 +1,54 @@
+// Every modal box, file chooser and dialog of the program is run through here.
+//
+// The program uses the real windows. A test scripts the next answers beforehand
+// (SetNextAnswer, SetNextFileName, SetNextModal) and reads what would have been shown from
+// Shown(), so no test ever sits in a nested modal loop. With SetScriptedOnly(true) a box that
+// nobody scripted is recorded and answered Cancel instead of waiting for a user.
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <vector>
+
+class QDialog;
+class QWidget;
+
+namespace Modal {
+
+// A modal message box owned by owner and captioned with the application title (57344).
+// type: MB_OK or MB_OKCANCEL combined with an icon (platform/mainwindow.h). Answers IDOK or
+// IDCANCEL. The wait cursor gives way to the normal pointer while the box is up.
+int MessageBox(QWidget* owner, const QString& text, unsigned type);
+
+// A modal open-file chooser starting in folder (the current folder when empty) with the
+// initial file name and the Qt name filter. Answers the chosen full path, or an empty text
+// when cancelled. With ChangeFolder, a confirmed choice makes the chosen file's folder the
+// current folder, as the choosers of the commands always have; a chooser that a running job
+// asks for keeps the folder, since the job's relative names depend on it.
+enum class Folder { Change, Keep };
+QString OpenFileName(QWidget* owner, const QString& folder, const QString& initialName,
+                     const QString& filter, Folder afterChoice,
+                     const QString& defaultSuffix = QString());
+
+// Runs a dialog modally and answers its result (QDialog::Accepted or Rejected).
+int RunDialog(QDialog& dialog);
+
+// What was shown (or would have been), in order.
+struct Record {
+    enum Kind { Box, Chooser, Dialog } kind;
+    QString text;     // the box's text; the chooser's folder + "|" + initial name; the dialog's title
+    unsigned type;    // the box's style; 0 for the others
+    QWidget* owner;
+    QString filter;   // the chooser's filter
+};
+
+// Test seam.
+void SetNextAnswer(int answer);
+void SetNextFileName(const QString& path); // an empty path cancels the chooser
+// The script gets the dialog, already shown, and answers its result (e.g. after clicking OK).
+void SetNextModal(std::function<int(QDialog&)> script);
+void SetScriptedOnly(bool on);
+std::vector<Record>& Shown();
+void Reset();
+
+} // namespace Modal

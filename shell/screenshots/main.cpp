@@ -1,0 +1,149 @@
+// packtool-screenshots: renders the program's windows into PNG files for the documentation.
+// Usage: packtool-screenshots OUTPUT_FOLDER (language from PACKTOOL_LANG, as the program).
+// Each window is shown as the program shows it, with a sample job in the form, and grabbed.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPainter>
+#include <algorithm>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTimer>
+#include <cstdio>
+
+#include "engine/jobcontext.h"
+#include "engine/packjob.h"
+#include "platform/thread.h"
+#include "platform/strings.h"
+#include "resources/textids.h"
+#include "shell/dialogs.h"
+#include "shell/help.h"
+#include "shell/images.h"
+#include "shell/mainframe.h"
+#include "shell/qthost.h"
+#include "shell/texts.h"
+#include "shell/view.h"
+
+namespace {
+
+// Offscreen there is no window manager, so the caption bar that a desktop draws around the
+// window is drawn here: the window's icon and title on a plain bar, then the window itself.
+QImage WithCaption(QWidget& widget)
+{
+    const QPixmap client = widget.grab();
+    const QFont font = QApplication::font();
+    const QFontMetrics metrics(font);
+    const int bar = std::max(20, metrics.height() + 6);
+    const int border = 3;
+    QImage image(client.width() + 2 * border, client.height() + bar + border,
+                 QImage::Format_RGB32);
+    image.fill(QColor(192, 192, 192));
+    QPainter painter(&image);
+    painter.fillRect(border, border, client.width(), bar - border, QColor(0, 0, 128));
+    int x = border + 3;
+    const QIcon icon = widget.windowIcon();
+    if (!icon.isNull()) {
+        painter.drawPixmap(x, border + (bar - border - 16) / 2, icon.pixmap(16, 16));
+        x += 20;
+    }
+    painter.setPen(Qt::white);
+    QFont bold = font;
+    bold.setBold(true);
+    painter.setFont(bold);
+    painter.drawText(QRect(x, border, client.width() - x, bar - border),
+                     Qt::AlignLeft | Qt::AlignVCenter, widget.windowTitle());
+    painter.drawPixmap(border, bar, client);
+    return image;
+}
+
+bool Save(QWidget& widget, const QString& path)
+{
+    QCoreApplication::processEvents();
+    const bool saved = WithCaption(widget).save(path);
+    std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
+    return saved;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: packtool-screenshots OUTPUT_FOLDER\n");
+        return 2;
+    }
+    SetLanguage(LanguageFromEnvironment());
+    QApplication app(argc, argv);
+    QApplication::setFont(DialogFont());
+    InstallQtTranslations(app);
+    QApplication::setWindowIcon(AppIcon());
+    const QString folder = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(folder);
+    const QString suffix = CurrentLanguage() == Language::Japanese ? QStringLiteral("ja")
+                                                                   : QStringLiteral("en");
+    bool ok = true;
+
+    CZUNPackDoc document;
+    CMainFrame frame(&document);
+    QtMainWindowHost::Instance().Attach(&frame);
+    frame.View()->OnInitialUpdate();
+    frame.show();
+
+    // The form after a real split pack of a sample project into 360K volumes.
+    QDir demo(QDir::temp().filePath(QStringLiteral("packtool-demo")));
+    demo.removeRecursively();
+    demo.mkpath(QStringLiteral("."));
+    const QString project = demo.filePath(QStringLiteral("bridge.kmx"));
+    {
+        QFile file(project);
+        file.open(QIODevice::WriteOnly);
+        // Text lines with running numbers: they compress, but not to nothing.
+        for (qint64 line = 0; file.size() < 2400000; ++line) {
+            file.write("beam " + QByteArray::number(line) + " span " +
+                       QByteArray::number(line * 7919 % 100000) + " load " +
+                       QByteArray::number(line * 104729 % 65536) + "\n");
+        }
+    }
+    frame.View()->FileNameField()->setText(project);
+    if (StartPackJob(project.toStdString(), 1, 360000) == 1) {
+        while (RunningWorkerThreads() > 0 || g_nJobState != JOB_IDLE) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+    }
+    QCoreApplication::processEvents();
+    ok &= Save(frame, folder + QStringLiteral("/main-window-%1.png").arg(suffix));
+
+    // The dialogs as the commands open them after that pack.
+    {
+        CPackProjectDlg pack(&frame);
+        pack.SetFileName(project);
+        pack.show();
+        pack.SeparateFileBox()->click();
+        pack.DiskSizeList()->setCurrentIndex(3);
+        ok &= Save(pack, folder + QStringLiteral("/pack-dialog-%1.png").arg(suffix));
+    }
+    {
+        CUnpackProjectDlg unpack(&frame);
+        unpack.SetFileName(QStringLiteral("bridge.0KX"));
+        unpack.show();
+        ok &= Save(unpack, folder + QStringLiteral("/unpack-dialog-%1.png").arg(suffix));
+    }
+    {
+        CAboutDlg about(&frame);
+        about.show();
+        ok &= Save(about, folder + QStringLiteral("/about-%1.png").arg(suffix));
+    }
+    ShowHelpFinder(&frame);
+    if (CHelpViewer* viewer = CHelpViewer::Of(&frame)) {
+        ok &= viewer->HasDocument();
+        ok &= Save(*viewer, folder + QStringLiteral("/help-%1.png").arg(suffix));
+    }
+    demo.removeRecursively();
+
+    QtMainWindowHost::Instance().Attach(nullptr);
+    frame.OnJobState(JOB_IDLE, 0);
+    return ok ? 0 : 1;
+}

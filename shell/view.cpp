@@ -1,0 +1,220 @@
+#include "shell/view.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFocusEvent>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTextCursor>
+
+#include "platform/strings.h"
+#include "resources/textids.h"
+#include "shell/ids.h"
+#include "shell/texts.h"
+
+namespace {
+
+int MulDiv(int value, int numerator, int denominator)
+{
+    // Rounded like the dialog manager does, so controls land on the same pixels.
+    long long product = static_cast<long long>(value) * numerator;
+    long long half = denominator / 2;
+    return static_cast<int>(product >= 0 ? (product + half) / denominator
+                                         : (product - half) / denominator);
+}
+
+// The main window's keys that belong to the frame, not to the fields: paste, cut and undo
+// are frame commands without a handler, so in the form they do nothing.
+bool IsFrameOnlyKey(const QKeyEvent* key)
+{
+    const QKeyCombination combination = key->keyCombination();
+    static const QKeyCombination swallowed[] = {
+        QKeyCombination(Qt::ControlModifier, Qt::Key_V),
+        QKeyCombination(Qt::ControlModifier, Qt::Key_X),
+        QKeyCombination(Qt::ShiftModifier, Qt::Key_Delete),
+        QKeyCombination(Qt::ControlModifier, Qt::Key_Z),
+        QKeyCombination(Qt::AltModifier, Qt::Key_Backspace),
+    };
+    for (const QKeyCombination& entry : swallowed) {
+        if (combination == entry) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+DialogUnits DialogUnits::FromFont(const QFontMetrics& metrics)
+{
+    // The average width of the 52 letters, rounded, as dialog base units are defined.
+    const int letters =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return {(letters / 26 + 1) / 2, metrics.height()};
+}
+
+int DialogUnits::X(int units) const
+{
+    return MulDiv(units, baseX, 4);
+}
+
+int DialogUnits::Y(int units) const
+{
+    return MulDiv(units, baseY, 8);
+}
+
+QRect DialogUnits::Rect(int x, int y, int width, int height) const
+{
+    return QRect(X(x), Y(y), X(width), Y(height));
+}
+
+CZUNPackView::CZUNPackView(QWidget* parent) : QFrame(parent)
+{
+    setObjectName(QStringLiteral("mainForm"));
+    // The form's client edge and static edge: a sunken border around the controls.
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    setLineWidth(2);
+    setFont(DialogFont());
+
+    const bool japanese = CurrentLanguage() == Language::Japanese;
+    const DialogUnits du = DialogUnits::FromFont(QFontMetrics(font()));
+    m_form = new QWidget(this);
+    m_form->setObjectName(QStringLiteral("formArea"));
+
+    struct Placed {
+        int en[4];
+        int ja[4];
+    };
+    auto place = [&](QWidget* control, const Placed& at) {
+        const int* r = japanese ? at.ja : at.en;
+        control->setGeometry(du.Rect(r[0], r[1], r[2], r[3]));
+    };
+
+    auto* fileLabel = new QLabel(Text(IDS_FORM_FILE_NAME), m_form);
+    fileLabel->setObjectName(QStringLiteral("fileNameLabel"));
+    fileLabel->setAlignment((japanese ? Qt::AlignRight : Qt::AlignHCenter) | Qt::AlignTop);
+    place(fileLabel, {{2, 7, 41, 10}, {2, 7, 33, 10}});
+
+    m_fileName = new QLineEdit(m_form);
+    m_fileName->setObjectName(QStringLiteral("fileName"));
+    m_fileName->setProperty("controlId", int(IDC_FILE_NAME));
+    m_fileName->installEventFilter(this);
+    place(m_fileName, {{44, 4, 207, 15}, {38, 4, 207, 15}});
+
+    auto* statusLabel = new QLabel(Text(IDS_FORM_STATUS), m_form);
+    statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    statusLabel->setAlignment((japanese ? Qt::AlignRight : Qt::AlignHCenter) | Qt::AlignTop);
+    place(statusLabel, {{3, 27, 39, 11}, {11, 27, 22, 11}});
+
+    m_statusLog = new QPlainTextEdit(m_form);
+    m_statusLog->setObjectName(QStringLiteral("statusLog"));
+    m_statusLog->setProperty("controlId", int(IDC_STATUS_LOG));
+    m_statusLog->setReadOnly(true);
+    m_statusLog->setUndoRedoEnabled(false);
+    m_statusLog->setMaximumBlockCount(0); // no limit on the log's length
+    m_statusLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_statusLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_statusLog->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    m_statusLog->installEventFilter(this);
+    place(m_statusLog, {{44, 26, 207, 103}, {38, 26, 207, 103}});
+
+    m_progress = new QProgressBar(m_form);
+    m_progress->setObjectName(QStringLiteral("progress"));
+    m_progress->setProperty("controlId", int(IDC_PROGRESS));
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    m_progress->setTextVisible(false);
+    place(m_progress, {{45, 134, 207, 14}, {39, 134, 207, 14}});
+
+    auto* progressLabel = new QLabel(Text(IDS_FORM_PROGRESS), m_form);
+    progressLabel->setObjectName(QStringLiteral("progressLabel"));
+    progressLabel->setAlignment((japanese ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignTop);
+    place(progressLabel, {{3, 137, 40, 11}, {13, 137, 21, 11}});
+
+    // Dialog 101 is 258 x 155 units in both languages.
+    m_formSize = QSize(du.X(258), du.Y(155));
+    m_form->setFixedSize(m_formSize);
+    const int border = frameWidth();
+    m_form->move(border, border);
+    setFixedSize(m_formSize.width() + 2 * border, m_formSize.height() + 2 * border);
+}
+
+QWidget* CZUNPackView::Control(int id) const
+{
+    switch (id) {
+    case IDC_FILE_NAME:
+        return m_fileName;
+    case IDC_STATUS_LOG:
+        return m_statusLog;
+    case IDC_PROGRESS:
+        return m_progress;
+    default:
+        return nullptr;
+    }
+}
+
+void CZUNPackView::OnInitialUpdate()
+{
+    auto* frame = qobject_cast<QMainWindow*>(window());
+    if (frame != nullptr) {
+        // Fixed size: exactly the menu, toolbar, form and status bar, nothing to resize.
+        frame->setMinimumSize(0, 0);
+        frame->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        frame->adjustSize();
+        frame->setFixedSize(frame->sizeHint());
+        QScreen* screen = frame->screen() != nullptr ? frame->screen() : QApplication::primaryScreen();
+        if (screen != nullptr) {
+            const QRect desktop = screen->geometry();
+            frame->move(desktop.x() + (desktop.right() + 1 - desktop.x()) / 4,
+                        desktop.y() + (desktop.bottom() + 1 - desktop.y()) / 4);
+        }
+    }
+}
+
+void CZUNPackView::AppendToLog(const QString& text)
+{
+    QString lines = text;
+    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    lines.remove(QLatin1Char('\r'));
+    QTextCursor cursor(m_statusLog->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(lines);
+    m_statusLog->setTextCursor(cursor);
+    m_statusLog->ensureCursorVisible();
+}
+
+void CZUNPackView::ClearLog()
+{
+    m_statusLog->clear();
+}
+
+void CZUNPackView::OnStatusLogFocus()
+{
+    // The log is for reading: the keyboard stays with the frame.
+    if (QWidget* frame = window()) {
+        frame->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+bool CZUNPackView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_statusLog && event->type() == QEvent::FocusIn) {
+        OnStatusLogFocus();
+        return false;
+    }
+    if (watched == m_fileName &&
+        (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) &&
+        IsFrameOnlyKey(static_cast<QKeyEvent*>(event))) {
+        event->accept();
+        return true;
+    }
+    return QFrame::eventFilter(watched, event);
+}

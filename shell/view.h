@@ -1,0 +1,69 @@
+// CZUNPackView: the form in the main frame (dialog 101): the File Name field, the Status log
+// and the progress bar, placed in dialog units converted from the dialog font's metrics.
+// CZUNPackDoc: the document the frame works on; it holds nothing.
+#pragma once
+
+#include <QFrame>
+#include <QRect>
+
+class QFontMetrics;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+
+// Dialog units as dialogs define them: a horizontal unit is a quarter of the font's average
+// character width, a vertical unit an eighth of its height.
+struct DialogUnits {
+    int baseX; // average character width in pixels
+    int baseY; // character height in pixels
+
+    static DialogUnits FromFont(const QFontMetrics& metrics);
+    int X(int units) const;
+    int Y(int units) const;
+    QRect Rect(int x, int y, int width, int height) const;
+};
+
+class CZUNPackDoc {
+public:
+    // A new, empty document: there is nothing to reset.
+    bool OnNewDocument() { return true; }
+    // Nothing is read or written.
+    void Serialize() {}
+};
+
+class CZUNPackView : public QFrame {
+    Q_OBJECT
+public:
+    explicit CZUNPackView(QWidget* parent = nullptr);
+
+    // Places and sizes the main frame around the form: at a quarter of the screen's width and
+    // height from its top-left corner, just large enough for the whole form. Runs at start-up
+    // and again after New.
+    void OnInitialUpdate();
+
+    // The form's size in pixels (the area inside the sunken border).
+    QSize FormSize() const { return m_formSize; }
+    // The form's controls by their ids (IDC_FILE_NAME, IDC_STATUS_LOG, IDC_PROGRESS).
+    QWidget* Control(int id) const;
+    QLineEdit* FileNameField() const { return m_fileName; }
+    QPlainTextEdit* StatusLog() const { return m_statusLog; }
+    QProgressBar* Progress() const { return m_progress; }
+
+    // Appends to the Status log at its end and scrolls there; no line break is added.
+    void AppendToLog(const QString& text);
+    // Empties the Status log.
+    void ClearLog();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void OnStatusLogFocus();
+
+    QWidget* m_form = nullptr;
+    QLineEdit* m_fileName = nullptr;
+    QPlainTextEdit* m_statusLog = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QSize m_formSize;
+};

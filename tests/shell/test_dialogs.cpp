@@ -1,0 +1,613 @@
+// The Pack and Unpack commands with their real dialogs, Help and About, driven as a user
+// would: proposals from the form, OK following the field, the checks at OK, what the job gets.
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QtTest>
+#include <functional>
+#include <memory>
+
+#include "engine/jobcontext.h"
+#include "engine/packjob.h"
+#include "platform/strings.h"
+#include "platform/thread.h"
+#include "resources/textids.h"
+#include "shell/dialogs.h"
+#include "shell/help.h"
+#include "shell/ids.h"
+#include "shell/mainframe.h"
+#include "shell/modal.h"
+#include "shell/qthost.h"
+#include "shell/texts.h"
+#include "shell/view.h"
+
+namespace {
+
+void WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Text lines with running numbers: they compress to about a third.
+QByteArray ProjectBytes(int size)
+{
+    QByteArray bytes;
+    for (qint64 line = 0; bytes.size() < size; ++line) {
+        bytes += "beam " + QByteArray::number(line) + " span " +
+                 QByteArray::number(line * 7919 % 100000) + " load " +
+                 QByteArray::number(line * 104729 % 65536) + "\n";
+    }
+    bytes.truncate(size);
+    return bytes;
+}
+
+bool WaitForJobEnd()
+{
+    return QTest::qWaitFor([] { return RunningWorkerThreads() == 0 && g_nJobState == JOB_IDLE; },
+                           60000);
+}
+
+QString LogText(CMainFrame& frame)
+{
+    return frame.View()->StatusLog()->toPlainText();
+}
+
+QString Catalogue(unsigned id)
+{
+    return QString::fromStdString(LoadString(id)).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+} // namespace
+
+class DialogsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        SetLanguage(Language::English);
+        Modal::SetScriptedOnly(true);
+        QVERIFY(m_folder.isValid());
+        m_startFolder = QDir::currentPath();
+    }
+
+    void init()
+    {
+        Modal::Reset();
+        m_lastResults.clear();
+        SetLanguage(Language::English);
+        m_frame = std::make_unique<CMainFrame>(&m_document);
+        QtMainWindowHost::Instance().Attach(m_frame.get());
+        m_frame->View()->OnInitialUpdate();
+        m_frame->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+    }
+
+    void cleanup()
+    {
+        QVERIFY(WaitForJobEnd());
+        QtMainWindowHost::Instance().Attach(nullptr);
+        m_frame.reset();
+        QDir::setCurrent(m_startFolder);
+        SetLanguage(Language::English);
+    }
+
+    void packProposal_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("proposal");
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("blanks only") << "   " << "";
+        QTest::newRow("packed file with blanks around") << "  /data/set/deck.0KX  " << "/data/set/deck.kmx";
+        QTest::newRow("tabs and line end") << "\t/data/deck.kmx\n" << "/data/deck.kmx";
+        QTest::newRow("no extension") << "/data/set/deck" << "/data/set/deck.kmx";
+        QTest::newRow("folder only") << "/data/set/" << "/data/set/.kmx";
+        QTest::newRow("dot in a folder name") << "/data/a.b/deck" << "/data/a.b/deck.kmx";
+    }
+
+    void packProposal()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, proposal);
+        checkProposal(ID_PACK_PROJECT, field, proposal);
+    }
+
+    void unpackProposal_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("proposal");
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("full path of a packed file") << "/data/set/deck.0KX" << "deck.0KX";
+        QTest::newRow("blanks around") << "  /data/set/deck.0KX " << "deck.0KX";
+        QTest::newRow("project file after a pack") << "/data/deck.kmx" << "deck.kmx";
+        QTest::newRow("no extension") << "/data/deck" << "deck";
+        QTest::newRow("folder only") << "/data/set/" << "";
+    }
+
+    void unpackProposal()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, proposal);
+        checkProposal(ID_UNPACK_PROJECT, field, proposal);
+    }
+
+    // OK is available exactly while the field holds some text, blanks included.
+    void okFollowsTheField_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::newRow("Pack") << int(ID_PACK_PROJECT);
+        QTest::newRow("Unpack") << int(ID_UNPACK_PROJECT);
+    }
+
+    void okFollowsTheField()
+    {
+        QFETCH(int, command);
+        QList<bool> states;
+        runCommand(command, [&](QDialog& dialog) {
+            auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("fileName"));
+            auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("ok"));
+            states << ok->isEnabled();
+            QTest::keyClicks(field, QStringLiteral("a"));
+            states << ok->isEnabled();
+            QTest::keyClick(field, Qt::Key_Backspace);
+            states << ok->isEnabled();
+            QTest::keyClicks(field, QStringLiteral("  "));
+            states << ok->isEnabled();
+            dialog.reject();
+            return dialog.result();
+        });
+        QCOMPARE(states, (QList<bool>{false, true, false, true}));
+    }
+
+    void separateFileEnablesTheList()
+    {
+        QList<bool> enabled;
+        QStringList labels;
+        int keptIndex = -1;
+        runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
+            auto& dialog = static_cast<CPackProjectDlg&>(d);
+            QComboBox* list = dialog.DiskSizeList();
+            for (int i = 0; i < list->count(); ++i) {
+                labels << list->itemText(i);
+            }
+            enabled << list->isEnabled();
+            QTest::mouseClick(dialog.SeparateFileBox(), Qt::LeftButton);
+            enabled << list->isEnabled();
+            list->setCurrentIndex(3);
+            QTest::mouseClick(dialog.SeparateFileBox(), Qt::LeftButton);
+            enabled << list->isEnabled();
+            keptIndex = list->currentIndex();
+            dialog.reject();
+            return dialog.result();
+        });
+        QCOMPARE(labels, (QStringList{"1.44 MB", "1.20 MB", "360K", "720 K"}));
+        QCOMPARE(enabled, (QList<bool>{false, true, false}));
+        QCOMPARE(keptIndex, 3);
+    }
+
+    void sizesHandedToTheJob_data()
+    {
+        QTest::addColumn<bool>("separate");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("split");
+        QTest::addColumn<int>("volumeSize");
+        QTest::newRow("defaults") << false << -1 << 0 << 1440000;
+        QTest::newRow("720 K") << true << 3 << 1 << 720000;
+        QTest::newRow("1.20 MB") << true << 1 << 1 << 1200000;
+        QTest::newRow("360K, then Separate File cleared") << false << 2 << 0 << 360000;
+    }
+
+    // OK hands the choice to the job, writes the name back into the form and empties the log
+    // before the job's first line.
+    void sizesHandedToTheJob()
+    {
+        QFETCH(bool, separate);
+        QFETCH(int, index);
+        QFETCH(int, split);
+        QFETCH(int, volumeSize);
+        QTemporaryDir folder;
+        const QString project = folder.filePath(QStringLiteral("deck.kmx"));
+        WriteFile(project, ProjectBytes(20000));
+        m_frame->View()->FileNameField()->setText(QStringLiteral("  ") + project);
+        m_frame->View()->AppendToLog(QStringLiteral("the previous job's lines\n"));
+        g_nVolumeSize = 0;
+        g_bSplitFile = -1;
+
+        runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
+            auto& dialog = static_cast<CPackProjectDlg&>(d);
+            if (index >= 0) {
+                QTest::mouseClick(dialog.SeparateFileBox(), Qt::LeftButton);
+                dialog.DiskSizeList()->setCurrentIndex(index);
+                if (!separate) {
+                    QTest::mouseClick(dialog.SeparateFileBox(), Qt::LeftButton);
+                }
+            }
+            QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd());
+        QCOMPARE(g_bSplitFile, split);
+        QCOMPARE(g_nVolumeSize, volumeSize);
+        QCOMPARE(m_frame->View()->FileNameField()->text(), project);
+        QVERIFY(LogText(*m_frame).startsWith(Catalogue(IDS_PACK_START)));
+        QVERIFY(QFile::exists(folder.filePath(QStringLiteral("deck.0KX"))));
+    }
+
+    void nameThatDoesNotOpen_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("Pack, missing file") << int(ID_PACK_PROJECT) << "/no/such/folder/deck.kmx";
+        QTest::newRow("Pack, blanks only") << int(ID_PACK_PROJECT) << "   ";
+        QTest::newRow("Pack, a folder") << int(ID_PACK_PROJECT) << QDir::tempPath();
+        QTest::newRow("Unpack, missing file") << int(ID_UNPACK_PROJECT) << "deck.0KX";
+        QTest::newRow("Unpack, a folder") << int(ID_UNPACK_PROJECT) << QDir::tempPath();
+    }
+
+    // Message 1204 with the name; the dialog stays open with the name selected.
+    void nameThatDoesNotOpen()
+    {
+        QFETCH(int, command);
+        QFETCH(QString, name);
+        QDir::setCurrent(m_folder.path());
+        bool stayedOpen = false;
+        QString selected;
+        QWidget* dialogSeen = nullptr;
+        runCommand(command, [&](QDialog& dialog) {
+            dialogSeen = &dialog;
+            auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("fileName"));
+            field->setText(name);
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+            stayedOpen = dialog.isVisible() && dialog.result() != QDialog::Accepted;
+            selected = field->selectedText();
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("cancel")), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(stayedOpen);
+        QCOMPARE(selected, name);
+        const std::vector<Modal::Record>& shown = Modal::Shown();
+        QCOMPARE(shown.size(), size_t(2)); // the dialog, then the box
+        QCOMPARE(shown[1].kind, Modal::Record::Box);
+        QCOMPARE(shown[1].text, QStringLiteral("Unable to open the file '%1'.").arg(name));
+        QCOMPARE(shown[1].type, unsigned(MB_OK | MB_ICONEXCLAMATION));
+        QCOMPARE(shown[1].owner, dialogSeen);
+        QCOMPARE(RunningWorkerThreads(), 0);
+    }
+
+    void cancelChangesNothing_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("Pack, Cancel") << int(ID_PACK_PROJECT) << false;
+        QTest::newRow("Pack, Escape") << int(ID_PACK_PROJECT) << true;
+        QTest::newRow("Unpack, Cancel") << int(ID_UNPACK_PROJECT) << false;
+        QTest::newRow("Unpack, Escape") << int(ID_UNPACK_PROJECT) << true;
+    }
+
+    void cancelChangesNothing()
+    {
+        QFETCH(int, command);
+        QFETCH(bool, escape);
+        QTemporaryDir folder;
+        const QString project = folder.filePath(QStringLiteral("deck.kmx"));
+        WriteFile(project, ProjectBytes(1000));
+        m_frame->View()->FileNameField()->setText(project);
+        m_frame->View()->AppendToLog(QStringLiteral("kept\n"));
+        runCommand(command, [&](QDialog& dialog) {
+            dialog.findChild<QLineEdit*>(QStringLiteral("fileName"))->setText(project);
+            if (escape) {
+                QTest::keyClick(&dialog, Qt::Key_Escape);
+            } else {
+                QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("cancel")), Qt::LeftButton);
+            }
+            return dialog.result();
+        });
+        QCOMPARE(m_frame->View()->FileNameField()->text(), project);
+        QCOMPARE(LogText(*m_frame), QStringLiteral("kept\n"));
+        QCOMPARE(RunningWorkerThreads(), 0);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("deck.kmx")});
+    }
+
+    void browseStartsInDatabaseFolder_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("filter");
+        QTest::newRow("Pack") << int(ID_PACK_PROJECT) << "Project Files (*.kmx)";
+        QTest::newRow("Unpack") << int(ID_UNPACK_PROJECT)
+                                << "Packed Files (*.0kx);;Packed Files (*.0rv)";
+    }
+
+    void browseStartsInDatabaseFolder()
+    {
+        QFETCH(int, command);
+        QFETCH(QString, filter);
+        const QString database = GetModuleDirectory() + QStringLiteral("database");
+        QVERIFY(QDir().mkpath(database));
+        const QString chosen = m_folder.filePath(QStringLiteral("picked.kmx"));
+        Modal::SetNextFileName(chosen);
+        Modal::SetNextFileName(QString()); // the second Browse is cancelled
+        QStringList fields;
+        bool okEnabled = false;
+        runCommand(command, [&](QDialog& dialog) {
+            auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("fileName"));
+            auto* browse = dialog.findChild<QPushButton*>(QStringLiteral("browse"));
+            QTest::mouseClick(browse, Qt::LeftButton);
+            fields << field->text();
+            okEnabled = dialog.findChild<QPushButton*>(QStringLiteral("ok"))->isEnabled();
+            QTest::mouseClick(browse, Qt::LeftButton);
+            fields << field->text();
+            dialog.reject();
+            return dialog.result();
+        });
+        QCOMPARE(fields, (QStringList{chosen, chosen}));
+        QVERIFY(okEnabled);
+        // A confirmed choice moves the current folder there, as the choosers always have.
+        QCOMPARE(QDir::currentPath(), QDir(m_folder.path()).canonicalPath());
+        const Modal::Record& chooser = Modal::Shown().at(1);
+        QCOMPARE(chooser.kind, Modal::Record::Chooser);
+        QCOMPARE(chooser.text, database + QLatin1Char('|'));
+        QCOMPARE(chooser.filter, filter);
+        QDir(database).removeRecursively();
+    }
+
+    // F1 and the menu open the help of the texts' language from the program's folder, at its
+    // contents, also when the current folder is elsewhere; a dialog asking for help stays open.
+    void helpOpensAtContents_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("English") << int(Language::English) << "enzunpak.hlp" << "Pack Tool Help";
+        QTest::newRow("Japanese") << int(Language::Japanese) << "jpzunpak.hlp"
+                                  << QString::fromUtf8("圧縮ﾂｰﾙ ﾍﾙﾌﾟ");
+    }
+
+    void helpOpensAtContents()
+    {
+        QFETCH(int, language);
+        QFETCH(QString, file);
+        QFETCH(QString, title);
+        SetLanguage(static_cast<Language>(language));
+        QDir::setCurrent(m_folder.path());
+        const QString expectedPath = QCoreApplication::applicationDirPath() + QLatin1Char('/') + file;
+
+        auto checkViewer = [&](QWidget* owner) {
+            CHelpViewer* viewer = CHelpViewer::Of(owner);
+            QVERIFY(viewer != nullptr);
+            QVERIFY(viewer->isVisible());
+            QCOMPARE(viewer->Path(), expectedPath);
+            QVERIFY(viewer->HasDocument());
+            QCOMPARE(viewer->windowTitle(), title);
+            // At the contents: the document's first lines are the ones in view.
+            QTextBrowser* browser = viewer->Browser();
+            QCOMPARE(browser->cursorForPosition(QPoint(4, 4)).block().text(), title);
+            viewer->close();
+        };
+
+        QApplication::setActiveWindow(m_frame.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+        QTest::keyClick(m_frame.get(), Qt::Key_F1);
+        checkViewer(m_frame.get());
+        m_frame->Action(ID_HELP_TOPICS)->trigger();
+        checkViewer(m_frame.get());
+
+        for (int command : {int(ID_PACK_PROJECT), int(ID_UNPACK_PROJECT)}) {
+            bool stayedOpen = false;
+            runCommand(command, [&](QDialog& dialog) {
+                QTest::keyClick(&dialog, Qt::Key_F1);
+                checkViewer(&dialog);
+                stayedOpen = dialog.isVisible();
+                dialog.reject();
+                return dialog.result();
+            });
+            QVERIFY(stayedOpen);
+        }
+    }
+
+    // Every text of the three dialogs shows whole, inside its dialog, in both languages.
+    void dialogTextsFit_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::newRow("English") << int(Language::English);
+        QTest::newRow("Japanese") << int(Language::Japanese);
+    }
+
+    void dialogTextsFit()
+    {
+        QFETCH(int, language);
+        SetLanguage(static_cast<Language>(language));
+        CPackProjectDlg pack(m_frame.get());
+        CUnpackProjectDlg unpack(m_frame.get());
+        CAboutDlg about(m_frame.get());
+        for (QDialog* dialog : {static_cast<QDialog*>(&pack), static_cast<QDialog*>(&unpack),
+                                static_cast<QDialog*>(&about)}) {
+            for (QWidget* child : dialog->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+                const QString where = dialog->objectName() + QLatin1Char('/') + child->objectName();
+                QVERIFY2(dialog->rect().contains(child->geometry()), qPrintable(where));
+                QString text;
+                int room = child->width();
+                if (auto* label = qobject_cast<QLabel*>(child)) {
+                    if (label->wordWrap() || label->text().isEmpty()) {
+                        continue;
+                    }
+                    text = label->text();
+                } else if (auto* button = qobject_cast<QAbstractButton*>(child)) {
+                    text = button->text();
+                    room -= qobject_cast<QCheckBox*>(child) != nullptr ? 24 : 6;
+                } else {
+                    continue;
+                }
+                text.remove(QLatin1Char('&'));
+                QVERIFY2(child->fontMetrics().horizontalAdvance(text) <= room,
+                         qPrintable(where + QStringLiteral(" clips \"") + text + QLatin1Char('"')));
+                QVERIFY2(child->fontMetrics().height() <= child->height(), qPrintable(where));
+            }
+        }
+    }
+
+    // Installed, the documents are in share/packtool; in a build folder, beside the program.
+    void programFolderFollowsTheLayout()
+    {
+        QTemporaryDir root;
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("usr/bin")));
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("usr/share/packtool")));
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("opt/bin")));
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("build/shell")));
+        QCOMPARE(ProgramFolderFor(root.filePath(QStringLiteral("usr/bin"))),
+                 root.filePath(QStringLiteral("usr/share/packtool/")));
+        QCOMPARE(ProgramFolderFor(root.filePath(QStringLiteral("opt/bin"))),
+                 root.filePath(QStringLiteral("opt/bin/")));
+        QCOMPARE(ProgramFolderFor(root.filePath(QStringLiteral("build/shell"))),
+                 root.filePath(QStringLiteral("build/shell/")));
+    }
+
+    void missingHelpDocumentIsReportedByTheViewer()
+    {
+        CHelpViewer viewer(m_frame.get());
+        viewer.OpenContents(m_folder.filePath(QStringLiteral("enzunpak.hlp")));
+        QVERIFY(!viewer.HasDocument());
+        QVERIFY(viewer.Browser()->toPlainText().contains(QStringLiteral("could not be opened")));
+        QVERIFY(viewer.Browser()->toPlainText().contains(m_folder.filePath(QStringLiteral("enzunpak.hlp"))));
+    }
+
+    // About shows the icon and the version at the same place next to the main window every
+    // time, and closes with OK and with Escape.
+    void aboutClosesWithOkAndEscape()
+    {
+        QList<QPoint> offsets;
+        QStringList versions;
+        int iconsShown = 0;
+        for (bool escape : {false, true}) {
+            runCommand(ID_APP_ABOUT, [&](QDialog& dialog) {
+                auto* icon = dialog.findChild<QLabel*>(QStringLiteral("icon"));
+                iconsShown += icon != nullptr && !icon->pixmap().isNull() ? 1 : 0;
+                versions << dialog.findChild<QLabel*>(QStringLiteral("version"))->text();
+                offsets << dialog.pos() - m_frame->mapToGlobal(QPoint(0, 0));
+                if (escape) {
+                    QTest::keyClick(&dialog, Qt::Key_Escape);
+                } else {
+                    QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+                }
+                return dialog.result();
+            });
+            QCOMPARE(Modal::Shown().back().kind, Modal::Record::Dialog);
+        }
+        QCOMPARE(iconsShown, 2);
+        QCOMPARE(versions, (QStringList{"Pack Tool Version 6.2", "Pack Tool Version 6.2"}));
+        QCOMPARE(offsets.size(), 2);
+        QCOMPARE(offsets[0], offsets[1]);
+        const DialogUnits units = DialogUnits::FromFont(QFontMetrics(DialogFont()));
+        QCOMPARE(offsets[0], QPoint(units.X(34), units.Y(22)));
+        QCOMPARE(m_lastResults, (QList<int>{QDialog::Accepted, QDialog::Rejected}));
+    }
+
+    // Pack with Separate File into several volumes, move one volume away, unpack and find it
+    // through the chooser that the job's WM_FINDFILE opens: the restored file is the original.
+    void packSplitThenUnpackWithMovedVolume()
+    {
+        QTemporaryDir folder;
+        const QString project = folder.filePath(QStringLiteral("bridge.kmx"));
+        const QByteArray original = ProjectBytes(2400000);
+        WriteFile(project, original);
+        m_frame->View()->FileNameField()->setText(project);
+        runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
+            auto& dialog = static_cast<CPackProjectDlg&>(d);
+            QTest::mouseClick(dialog.SeparateFileBox(), Qt::LeftButton);
+            dialog.DiskSizeList()->setCurrentIndex(2); // 360K
+            QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd());
+        QVERIFY(QFile::exists(folder.filePath(QStringLiteral("bridge.2KX"))));
+
+        QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("moved")));
+        const QString moved = folder.filePath(QStringLiteral("moved/bridge.1KX"));
+        QVERIFY(QFile::rename(folder.filePath(QStringLiteral("bridge.1KX")), moved));
+        Modal::Reset();
+        Modal::SetNextAnswer(IDOK);      // "Try to find it yourself?"
+        Modal::SetNextFileName(moved);   // the chooser of WM_FINDFILE
+        runCommand(ID_UNPACK_PROJECT, [&](QDialog& dialog) {
+            dialog.findChild<QLineEdit*>(QStringLiteral("fileName"))->setText(folder.filePath(QStringLiteral("bridge.0KX")));
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd());
+        const auto chooser = std::find_if(Modal::Shown().begin(), Modal::Shown().end(),
+                                          [](const Modal::Record& r) { return r.kind == Modal::Record::Chooser; });
+        QVERIFY(chooser != Modal::Shown().end());
+        QCOMPARE(chooser->text, QStringLiteral("|bridge.1KX"));
+        QCOMPARE(chooser->owner, m_frame.get());
+        // The question before it, asked by the worker through the main window.
+        const Modal::Record& question = *(chooser - 1);
+        QCOMPARE(question.kind, Modal::Record::Box);
+        QVERIFY(question.text.contains(QStringLiteral("bridge.1KX")));
+        QVERIFY(question.text.endsWith(QStringLiteral("Try to find it yourself?")));
+        QCOMPARE(question.type, unsigned(MB_OKCANCEL | MB_ICONEXCLAMATION));
+        QCOMPARE(question.owner, m_frame.get());
+        QVERIFY(LogText(*m_frame).startsWith(Catalogue(IDS_UNPACK_START)));
+        QVERIFY(LogText(*m_frame).endsWith(Catalogue(IDS_UNPACK_END)));
+        QCOMPARE(ReadFile(folder.filePath(QStringLiteral("bridge.KMX"))), original);
+    }
+
+private:
+    void checkProposal(int command, const QString& field, const QString& proposal)
+    {
+        m_frame->View()->FileNameField()->setText(field);
+        QString shown;
+        bool okEnabled = true;
+        bool fieldHasFocus = false;
+        runCommand(command, [&](QDialog& dialog) {
+            auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileName"));
+            shown = edit->text();
+            okEnabled = dialog.findChild<QPushButton*>(QStringLiteral("ok"))->isEnabled();
+            fieldHasFocus = dialog.focusWidget() == edit;
+            dialog.reject();
+            return dialog.result();
+        });
+        QCOMPARE(shown, proposal);
+        QCOMPARE(okEnabled, !proposal.isEmpty());
+        QVERIFY(fieldHasFocus);
+        // Cancelled: the form keeps its text.
+        QCOMPARE(m_frame->View()->FileNameField()->text(), field);
+    }
+
+    void runCommand(int command, std::function<int(QDialog&)> script)
+    {
+        bool ran = false;
+        Modal::SetNextModal([&](QDialog& dialog) {
+            ran = true;
+            const int result = script(dialog);
+            m_lastResults << result;
+            return result;
+        });
+        m_frame->Action(command)->trigger();
+        QVERIFY(ran);
+    }
+
+    CZUNPackDoc m_document;
+    std::unique_ptr<CMainFrame> m_frame;
+    QTemporaryDir m_folder;
+    QString m_startFolder;
+    QList<int> m_lastResults;
+};
+
+QTEST_MAIN(DialogsTest)
+#include "test_dialogs.moc"

@@ -1,0 +1,262 @@
+// Start-up: the "/G" option, the caption, and one instance per user, with the real program
+// started as separate processes for the instance rules.
+#include <QApplication>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/instancelock.h"
+#include "platform/strings.h"
+#include "shell/app.h"
+#include "shell/mainframe.h"
+#include "shell/view.h"
+
+Q_DECLARE_METATYPE(std::optional<std::string>)
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A program started with its own environment.
+class Child {
+public:
+    explicit Child(const std::vector<std::string>& env)
+    {
+        // The environment is built before fork: the child only calls execve.
+        std::vector<std::string> entries = env;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const std::string text = *entry;
+            const std::string name = text.substr(0, text.find('=') + 1);
+            bool overridden = false;
+            for (const std::string& own : env) {
+                overridden = overridden || own.compare(0, name.size(), name) == 0;
+            }
+            if (!overridden) {
+                entries.push_back(text);
+            }
+        }
+        std::vector<char*> envp;
+        for (std::string& entry : entries) {
+            envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
+        char program[] = PACKTOOL_EXE;
+        char* argv[] = {program, nullptr};
+        m_pid = fork();
+        if (m_pid == 0) {
+            execve(program, argv, envp.data());
+            _exit(127);
+        }
+    }
+    ~Child()
+    {
+        if (m_pid > 0 && !m_status) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    pid_t Pid() const { return m_pid; }
+
+    // The exit status once the program has ended within the time, else nothing.
+    std::optional<int> WaitForExit(std::chrono::milliseconds timeout)
+    {
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        while (!m_status) {
+            int status = 0;
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_status = status;
+                break;
+            }
+            if (std::chrono::steady_clock::now() > until) {
+                return std::nullopt;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return WIFEXITED(*m_status) ? WEXITSTATUS(*m_status) : -WTERMSIG(*m_status);
+    }
+
+    void Kill(int signal)
+    {
+        kill(m_pid, signal);
+        WaitForExit(10s);
+    }
+
+private:
+    pid_t m_pid = -1;
+    std::optional<int> m_status;
+};
+
+// True when the process holds an flock on the file, as the kernel lists it in /proc/locks.
+bool HoldsLock(pid_t pid, const std::string& path)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    const std::string pidField = " " + std::to_string(pid) + " ";
+    const std::string inodeField = ":" + std::to_string(st.st_ino) + " ";
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        if (line.find("FLOCK") != std::string::npos && line.find(pidField) != std::string::npos &&
+            line.find(inodeField) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool WaitUntilHolding(pid_t pid, const std::string& path)
+{
+    const auto until = std::chrono::steady_clock::now() + 30s;
+    while (std::chrono::steady_clock::now() < until) {
+        if (HoldsLock(pid, path)) {
+            return true;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    return false;
+}
+
+} // namespace
+
+class StartupTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_runtime.isValid());
+        QVERIFY(chmod(m_runtime.path().toLocal8Bit().constData(), 0700) == 0);
+        // Every lock of this test lives in its own folder, away from a real session's.
+        qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
+        m_lockFile = m_runtime.path().toStdString() + "/KESTAV_ZUNPACK_TOOL.lock";
+    }
+
+    void scanGOption_data()
+    {
+        QTest::addColumn<QString>("tail");
+        QTest::addColumn<std::optional<std::string>>("field");
+        using S = std::optional<std::string>;
+        QTest::newRow("no option") << "" << S();
+        QTest::newRow("path with a space") << "/G/home/my folder/a.kmx" << S("/home/my folder/a.kmx");
+        QTest::newRow("blank after /G") << "/G /home/my folder/a.kmx" << S("/home/my folder/a.kmx");
+        QTest::newRow("rest after ' /' ignored") << "/G/home/a.kmx /x more" << S("/home/a.kmx");
+        QTest::newRow("trailing space dropped") << "/G/home/a.kmx " << S("/home/a.kmx");
+        QTest::newRow("/G at the end empties") << "/G" << S("");
+        QTest::newRow("lower-case g is no option") << "/g/home/a.kmx" << S();
+        QTest::newRow("quotes kept") << "/G\"/my dir/a.kmx\"" << S("\"/my dir/a.kmx\"");
+        QTest::newRow("other text ignored") << "-x /G/home/a.kmx" << S("/home/a.kmx");
+        QTest::newRow("the value is not scanned again") << "/G/home/Gary/a.kmx" << S("/home/Gary/a.kmx");
+        QTest::newRow("a second /G wins") << "/G/a.kmx /G/b.kmx" << S("/b.kmx");
+        QTest::newRow("space before a slash ends it") << "/G/a b /c" << S("/a b");
+    }
+
+    void scanGOption()
+    {
+        QFETCH(QString, tail);
+        QFETCH(std::optional<std::string>, field);
+        QCOMPARE(CZUNPackApp::ScanGOption(tail.toStdString()), field);
+    }
+
+    void commandTailJoinsArguments()
+    {
+        char a0[] = "packtool", a1[] = "/G", a2[] = "/home/my folder/a.kmx";
+        char* argv[] = {a0, a1, a2};
+        QCOMPARE(CZUNPackApp::CommandTail(3, argv), std::string("/G /home/my folder/a.kmx"));
+        QCOMPARE(CZUNPackApp::CommandTail(1, argv), std::string());
+    }
+
+    // The whole start-up in this process: the lock, the window, the field and the caption.
+    void initInstanceFillsFieldAndCaption_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("English") << "en" << "Pack Tool";
+        QTest::newRow("Japanese") << "ja" << QString::fromUtf8("圧縮ﾂｰﾙ");
+    }
+
+    void initInstanceFillsFieldAndCaption()
+    {
+        QFETCH(QString, lang);
+        QFETCH(QString, caption);
+        qputenv("PACKTOOL_LANG", lang.toLatin1());
+        char a0[] = "packtool", a1[] = "/G", a2[] = "/home/my folder/a.kmx";
+        char* argv[] = {a0, a1, a2, nullptr};
+        int argc = 3;
+        {
+            CZUNPackApp app(argc, argv);
+            QVERIFY(app.InitInstance());
+            QCOMPARE(app.MainFrame()->View()->FileNameField()->text(),
+                     QStringLiteral("/home/my folder/a.kmx"));
+            QCOMPARE(app.MainFrame()->windowTitle(), caption);
+            QVERIFY(app.MainFrame()->isVisible());
+            // Qt's own texts (file chooser, edit menus) follow the language too.
+            const QString open = QCoreApplication::translate("QFileDialog", "&Open");
+            QCOMPARE(open == QStringLiteral("&Open"), lang == QStringLiteral("en"));
+
+            InstanceLock other("KESTAV_ZUNPACK_TOOL");
+            QCOMPARE(other.TryAcquire(), InstanceLock::HeldElsewhere);
+            QCOMPARE(app.ExitInstance(), 0);
+            QCOMPARE(other.TryAcquire(), InstanceLock::Acquired);
+        }
+        qputenv("PACKTOOL_LANG", "en");
+        SetLanguage(Language::English);
+    }
+
+    // A second instance ends at once with status 0 while the first runs; after the first has
+    // ended, even by a crash, the next one starts normally.
+    void secondInstanceRefusedUntilFirstEnds()
+    {
+        const std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "PACKTOOL_LANG=en",
+                                              "XDG_RUNTIME_DIR=" + m_runtime.path().toStdString()};
+        Child first(env);
+        QVERIFY(WaitUntilHolding(first.Pid(), m_lockFile));
+
+        Child second(env);
+        QCOMPARE(second.WaitForExit(20s), std::optional<int>(0));
+        QVERIFY(!first.WaitForExit(0ms)); // the first runs on, unchanged
+        QVERIFY(HoldsLock(first.Pid(), m_lockFile));
+
+        // A crash leaves the lock file behind but not the lock.
+        first.Kill(SIGKILL);
+        Child third(env);
+        QVERIFY(WaitUntilHolding(third.Pid(), m_lockFile));
+        QVERIFY(!third.WaitForExit(300ms));
+        third.Kill(SIGTERM);
+    }
+
+    void lockRefusesForeignFolder()
+    {
+        // Without a usable runtime folder the lock goes to a private folder in /tmp; a runtime
+        // folder open to other users is not used.
+        QTemporaryDir open;
+        QVERIFY(chmod(open.path().toLocal8Bit().constData(), 0777) == 0);
+        qputenv("XDG_RUNTIME_DIR", open.path().toLocal8Bit());
+        std::string error;
+        const std::string folder = InstanceLock::LockFolder("KESTAV_ZUNPACK_TOOL_TEST", &error);
+        QCOMPARE(folder, "/tmp/KESTAV_ZUNPACK_TOOL_TEST-" + std::to_string(getuid()));
+        struct stat st {};
+        QVERIFY(lstat(folder.c_str(), &st) == 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0700));
+        rmdir(folder.c_str());
+        qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
+    }
+
+private:
+    QTemporaryDir m_runtime;
+    std::string m_lockFile;
+};
+
+QTEST_APPLESS_MAIN(StartupTest)
+#include "test_startup.moc"
