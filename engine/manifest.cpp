@@ -4,11 +4,31 @@
 #include <fstream>
 #include <openssl/evp.h>
 
+#include "engine/format.h"
+#include "engine/jobcontext.h"
 #include "engine/packedformat.h"
+#include "platform/mainwindow.h"
+#include "platform/strings.h"
+#include "resources/textids.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
 Sha256* g_pProjectDigest = nullptr;
+std::string g_strExpectedProjectDigest;
+std::string g_strExpectedManifest;
+
+bool RestoredBytesMatchManifest()
+{
+    if (!g_pProjectDigest || g_strExpectedProjectDigest.empty())
+        return true;
+    if (g_pProjectDigest->FinalHex() == g_strExpectedProjectDigest)
+        return true;
+    const std::string text =
+        FormatText(LoadString(IDS_MANIFEST_RESTORED_MISMATCH).c_str(), g_strExpectedManifest.c_str());
+    ShowMessageBoxOwnedByMain(text, MB_OK | MB_ICONEXCLAMATION);
+    AppendStatus(text);
+    return false;
+}
 
 struct Sha256::Impl {
     EVP_MD_CTX* context = nullptr;

@@ -38,6 +38,16 @@ private:
 // packing, those written while restoring. Set on the main thread before a job starts.
 extern Sha256* g_pProjectDigest;
 
+// What the restored project file must be, from a manifest: when both this and g_pProjectDigest
+// are set, the unpack job compares the bytes it decoded with it before the project file is
+// replaced. g_strExpectedManifest names the manifest in the message. Set before a job starts.
+extern std::string g_strExpectedProjectDigest;
+extern std::string g_strExpectedManifest;
+
+// True when no checksum is expected, or the decoded bytes have it. On a mismatch shows and logs
+// that the restored bytes differ from the manifest (the caller keeps the old project file).
+bool RestoredBytesMatchManifest();
+
 // The SHA-256 of a whole file in hexadecimal; empty when it cannot be read.
 std::string DigestOfFile(const std::string& path);
 

@@ -82,6 +82,7 @@ enum : unsigned {
 
     // The volume plan and the free-space check (41100 on).
     IDS_NO_ROOM = 41100,               // "%s" folder, "%lld" needed, "%lld" free
+    IDS_MANIFEST_RESTORED_MISMATCH = 41101, // "%s": the manifest
 
     // The console front end.
     IDS_CLI_ANSWER_YES_NO = 42000,
