@@ -105,4 +105,5 @@ enum : unsigned {
     IDS_CLI_JOIN_FAILED = 42111,
     IDS_CLI_MANIFEST_MISMATCH = 42112, // "%s" the file, "%s" the manifest
     IDS_CLI_MANIFEST_DAMAGED = 42113,  // "%s": the manifest
+    IDS_CLI_JOIN_INTO_SET = 42114,     // "%s": the output named
 };
