@@ -53,6 +53,9 @@ dpkg -x "$deb" "$T/root"
 round_trip "$T/root/usr/bin/packtool-cli" deb
 check_man "$T/root/usr"
 if [ -x "$T/root/usr/bin/packtool" ]; then
+    # Every library the desktop program needs is one the package depends on or the system has.
+    if ldd "$T/root/usr/bin/packtool" | grep -q "not found"; then fail "packtool: $(ldd "$T/root/usr/bin/packtool")"; fi
+    echo "$depends" | grep -q libqt6widgets6 || fail "Depends lacks Qt: $depends"
     [ -f "$T/root/usr/share/metainfo/org.packtool.PackTool.metainfo.xml" ] || fail "no metainfo"
     [ -f "$T/root/usr/share/man/man1/packtool.1" ] || fail "no packtool.1"
 fi
