@@ -1,9 +1,13 @@
 #include "cli/consolehost.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <unistd.h>
 
+#include "engine/format.h"
 #include "engine/jobcontext.h"
+#include "platform/files.h"
 #include "platform/strings.h"
 #include "platform/thread.h"
 #include "resources/textids.h"
@@ -29,7 +33,8 @@ std::string ConsoleLineEnds(const std::string& text)
 ConsoleHost::ConsoleHost(Answer answer)
     : m_answer(answer),
       m_terminal(isatty(STDERR_FILENO) != 0),
-      m_canAsk(isatty(STDIN_FILENO) != 0 && isatty(STDERR_FILENO) != 0)
+      m_canAsk(isatty(STDIN_FILENO) != 0 && isatty(STDERR_FILENO) != 0),
+      m_startFolder(CurrentDirectory())
 {
     SetMainWindowHost(this);
 }
@@ -63,7 +68,7 @@ void ConsoleHost::RunOnMainAndWait(const std::function<void()>& fn) { m_loop.Sen
 
 void ConsoleHost::RunOnMainLater(std::function<void()> fn) { m_loop.Post(std::move(fn)); }
 
-LRESULT ConsoleHost::HandleMessage(unsigned msg, WPARAM wParam, LPARAM)
+LRESULT ConsoleHost::HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
     case WM_JOBSTATE:
@@ -73,9 +78,52 @@ LRESULT ConsoleHost::HandleMessage(unsigned msg, WPARAM wParam, LPARAM)
     case WM_JOBBUSY:
     case WM_JOBDONE:
         return 1; // there is no wait cursor on a console
+    case WM_FINDFILE:
+        return lParam ? AskForVolume(*reinterpret_cast<const FindVolumeRequest*>(lParam)) : 0;
     default:
-        return 0; // WM_FINDFILE: no file chooser here; the user chose none
+        return 0;
     }
+}
+
+LRESULT ConsoleHost::AskForVolume(const FindVolumeRequest& request)
+{
+    const std::string name = std::string(request.pszName) + "." + request.pszExt;
+    const long volume = request.nVolume + 1;
+    const long volumes = request.nVolumes;
+    ClearStatusLine();
+    if (!m_atLineStart)
+        WriteText("\n");
+    if (!m_canAsk) {
+        WriteText(FormatText(LoadString(IDS_CLI_FIND_VOLUME_NO_TERMINAL).c_str(), volume, volumes,
+                             name.c_str()) + "\n");
+        DrawStatusLine();
+        return 0;
+    }
+    WriteText(FormatText(LoadString(IDS_CLI_FIND_VOLUME_PROMPT).c_str(), volume, volumes, name.c_str()));
+    std::fflush(stderr);
+    std::string line;
+    const bool answered = static_cast<bool>(std::getline(std::cin, line));
+    if (!answered)
+        WriteText("\n");
+    m_atLineStart = true;
+    // Blanks around the path, and the quotes a terminal puts around a dropped file, go.
+    const char* blanks = " \t\r";
+    const std::size_t first = line.find_first_not_of(blanks);
+    line = first == std::string::npos ? std::string()
+                                      : line.substr(first, line.find_last_not_of(blanks) - first + 1);
+    if (line.size() >= 2 && (line.front() == '\'' || line.front() == '"') && line.back() == line.front())
+        line = line.substr(1, line.size() - 2);
+    DrawStatusLine();
+    if (line.empty())
+        return 0;
+    if (line.front() != '/' && !m_startFolder.empty())
+        line = m_startFolder + "/" + line;
+    // The job owns the copy and releases it with free.
+    char* copy = static_cast<char*>(std::calloc(line.size() + 1, 1));
+    if (!copy)
+        return 0;
+    std::memcpy(copy, line.data(), line.size());
+    return reinterpret_cast<LRESULT>(copy);
 }
 
 bool ConsoleHost::AppendToStatusLog(const std::string& text)

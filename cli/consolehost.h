@@ -2,7 +2,8 @@
 // here. The Status log goes to standard error; on a terminal a progress bar and the state line
 // are drawn below it; a question (an OK/Cancel box) is asked at the terminal as y/n, answered
 // by --yes or --no, or, with neither a terminal nor a flag, answered Cancel with a note that
-// says which flag to use.
+// says which flag to use. A missing volume (WM_FINDFILE) is asked for at the terminal, where
+// the user types its path; without a terminal nobody can, and the answer is Cancel.
 #pragma once
 
 #include <cstdio>
@@ -10,6 +11,8 @@
 
 #include "platform/eventloop.h"
 #include "platform/mainwindow.h"
+
+struct FindVolumeRequest;
 
 class ConsoleHost : public MainWindowHost {
 public:
@@ -47,6 +50,7 @@ private:
     void DrawStatusLine();
     void WriteText(const std::string& text); // with "\r\n" turned into "\n"
     int AskAtTerminal(const std::string& text);
+    LRESULT AskForVolume(const FindVolumeRequest& request);
     void PlainStepChanged(int state);
     void PrintPlainProgress(int percent);
 
@@ -58,6 +62,7 @@ private:
     bool m_atLineStart = true;  // the log's last character was a line end
     int m_progress = -1;        // -1 until a job reports progress
     std::string m_state;
+    std::string m_startFolder;  // where the command started: typed relative paths start here
     bool m_plain = false;       // --progress=plain
     bool m_quiet = false;       // progress not shown
     bool m_plainActive = false; // a step runs

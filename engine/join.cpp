@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include "engine/format.h"
 #include "engine/jobcontext.h"
@@ -167,7 +168,27 @@ bool BuildVolumeList(const std::string& packedPath, int count, std::vector<std::
         LogMissingVolume();
         return false;
     }
+    g_lastJoin.volumes = volumes;
     return true;
+}
+
+SetShape MeasureSet(const std::vector<std::string>& volumes)
+{
+    SetShape shape;
+    for (const std::string& volume : volumes) {
+        struct stat info {};
+        shape.sizes.push_back(stat(volume.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1);
+    }
+    const std::size_t count = shape.sizes.size();
+    if (count < 2)
+        return shape;
+    shape.nVolumeSize = count >= 3 ? shape.sizes[1] : shape.sizes[0] - static_cast<std::int64_t>(PACKED_HEADER_SIZE);
+    for (std::size_t i = 1; i + 1 < count; ++i)
+        if (shape.sizes[i] != shape.nVolumeSize)
+            shape.oddVolumes.push_back(static_cast<int>(i));
+    shape.bFirstWrong = shape.sizes[0] != shape.nVolumeSize + static_cast<std::int64_t>(PACKED_HEADER_SIZE);
+    shape.bLastTooLong = shape.sizes.back() > shape.nVolumeSize;
+    return shape;
 }
 
 bool JoinVolumes(const std::string& packedPath, std::string& tempName)

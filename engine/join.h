@@ -11,6 +11,7 @@
 // counts as found.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -44,8 +45,22 @@ extern std::vector<std::string> g_volumeSearchDirs;
 
 // What the last call of BuildVolumeList found out about the set, for the front ends' reports.
 struct JoinInfo {
-    int nVolumes = 0;           // the header's count
-    int nMissingVolume = -1;    // index of the volume nobody found, or -1
-    std::string strMissingName; // the name it was looked for under
+    int nVolumes = 0;                  // the header's count
+    int nMissingVolume = -1;           // index of the volume nobody found, or -1
+    std::string strMissingName;        // the name it was looked for under
+    std::vector<std::string> volumes;  // every volume's path, when all were found
 };
 extern JoinInfo g_lastJoin;
+
+// The sizes of a set's volumes against the sizes splitting gives them: volumes 1 to N-2 all of
+// one size V, volume 0 V + 16 bytes (its header), the last at most V. A set that differs has
+// lost or gained data inside its stream, which its decoder cannot always notice.
+struct SetShape {
+    std::vector<std::int64_t> sizes;   // of each volume, -1 when unknown
+    std::int64_t nVolumeSize = 0;      // V: volume 1's size, or volume 0's less 16 for two volumes
+    std::vector<int> oddVolumes;       // volumes 1 to N-2 whose size is not V
+    bool bFirstWrong = false;          // volume 0 is not V + 16 bytes
+    bool bLastTooLong = false;         // the last volume is longer than V
+    bool Sound() const { return oddVolumes.empty() && !bFirstWrong && !bLastTooLong; }
+};
+SetShape MeasureSet(const std::vector<std::string>& volumes);

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cstdlib>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "codec/codec.h"
@@ -29,6 +31,10 @@ std::string g_strUnpackFolder;
 UnpackOutcome g_unpackOutcome;
 
 namespace {
+
+// Input that may still be unread when the decoder meets the end code: what one read of the
+// decoder asks for. More is a stream that ended early, by chance, in damaged data.
+constexpr std::int64_t UNPACK_TRAILING_LIMIT = 2048;
 
 // Prefix of the file the decoder writes before it becomes the project file.
 constexpr const char* kOutputTempPrefix = "tmp_";
@@ -95,11 +101,17 @@ bool IsEmptyFileStream(const std::string& path)
     const std::size_t got = ReadBytes(bytes, sizeof bytes, file);
     const bool failed = StreamFailed(file);
     CloseStream(file);
-    if (got != 4 || failed)
+    return !failed && IsEmptyStream(bytes, got);
+}
+
+bool IsEmptyStream(const unsigned char* bytes, std::size_t length)
+{
+    if (length != 4)
         return false;
     // Decode it with one padding byte behind, which lifts it over the decoder's minimum: it is
     // the empty stream when the end code comes first and nothing was written.
-    MemoryStream stream{bytes, sizeof bytes, 0, 0};
+    unsigned char padded[5] = {bytes[0], bytes[1], bytes[2], bytes[3], 0};
+    MemoryStream stream{padded, sizeof padded, 0, 0};
     CodecWorkArea& work = SharedCodecWorkArea();
     const unsigned result = explode(
         [](unsigned char* buf, unsigned* size, void* param) -> unsigned {
@@ -169,7 +181,14 @@ void UnpackWorker(const std::string& packedPath)
         std::string tempName;
         if (JoinVolumes(packedPath, tempName)) {
             const std::string& source = tempName.empty() ? packedPath : tempName;
-            DecompressFile(source, ProjectPathFor(packedPath), packedPath);
+            // A volume of the wrong size leaves a gap in the stream (or adds to it), and a
+            // decoder running through it may still meet an end code by chance.
+            bool setDamaged = false;
+            if (!tempName.empty()) {
+                const SetShape shape = MeasureSet(g_lastJoin.volumes);
+                setDamaged = !shape.oddVolumes.empty() || shape.bFirstWrong;
+            }
+            DecompressFile(source, ProjectPathFor(packedPath), packedPath, setDamaged);
             if (!tempName.empty())
                 std::remove(tempName.c_str());
         }
@@ -182,11 +201,23 @@ void UnpackWorker(const std::string& packedPath)
     PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
 }
 
-void DecompressFile(const std::string& source, const std::string& output,
-                    const std::string& packedPath)
+void DecompressFile(const std::string& source, const std::string& outputName,
+                    const std::string& packedPath, bool setDamaged)
 {
     PostMessageToMainWindow(WM_JOBSTATE, JOB_DECOMPRESSING, 0);
     AppendStatus("\r\n");
+
+    // An existing project file reached through a link is replaced where it lies, as writing
+    // through the link would have, and the new file keeps the old one's permissions.
+    std::string output = outputName;
+    struct stat existing {};
+    const bool exists = stat(outputName.c_str(), &existing) == 0;
+    if (exists) {
+        if (char* target = realpath(outputName.c_str(), nullptr)) {
+            output = target;
+            std::free(target);
+        }
+    }
 
     // A project file that may not be written stays as it is, as a failed open would leave it.
     const bool outputWritable = LookUpFile(output) != FileLookup::Exists ||
@@ -195,6 +226,8 @@ void DecompressFile(const std::string& source, const std::string& output,
     std::FILE* out = outputWritable
         ? CreateExclusiveStream(GetDirectory(output), kOutputTempPrefix, "wb+", tempPath)
         : nullptr;
+    if (out && exists)
+        fchmod(fileno(out), existing.st_mode & 07777);
     std::FILE* in = std::fopen(source.c_str(), "rb");
     if (!CheckStream(out, IDS_WRITE_ERROR) || !CheckStream(in, IDS_READ_ERROR)) {
         if (in)
@@ -227,9 +260,14 @@ void DecompressFile(const std::string& source, const std::string& output,
     if (CloseStream(out) != 0)
         context.bWriteFailed = 1;
 
-    const bool complete = result == CODEC_OK ||
-                          (result == CODEC_TOO_SHORT && compressedLength == 4 &&
-                           IsEmptyFileStream(source));
+    // An end code with much of the input still unread is no end the compressor wrote: the
+    // decoder ran into damaged data (a gap in a set, say), where the bits of an end code turn
+    // up by chance. A little data behind the end code (the padding of a transfer) is allowed.
+    const std::int64_t unread = context.nInTotal - static_cast<std::int64_t>(context.nInRead);
+    const bool complete = !setDamaged &&
+                          ((result == CODEC_OK && unread < UNPACK_TRAILING_LIMIT) ||
+                           (result == CODEC_TOO_SHORT && compressedLength == 4 &&
+                            IsEmptyFileStream(source)));
     if (context.bReadFailed) {
         std::remove(tempPath.c_str());
         ShowMessageBoxOwnedByMain(LoadString(IDS_READ_ERROR), MB_OK | MB_ICONEXCLAMATION);
@@ -240,8 +278,8 @@ void DecompressFile(const std::string& source, const std::string& output,
     } else if (!complete) {
         g_unpackOutcome.bDamaged = 1;
         g_unpackOutcome.nRestoredBytes = restoredLength;
-        const std::string broken = output + ".broken";
-        if (g_bKeepBroken && result == CODEC_STREAM_ENDED &&
+        const std::string broken = outputName + ".broken";
+        if (g_bKeepBroken && (result == CODEC_STREAM_ENDED || result == CODEC_OK) &&
             std::rename(tempPath.c_str(), broken.c_str()) == 0) {
             g_unpackOutcome.strBrokenPath = broken;
         } else {

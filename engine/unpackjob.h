@@ -10,6 +10,7 @@
 // named ".0RV" (in any letter case) and ".KMX" for every other one.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -28,14 +29,17 @@ int StartUnpackJob(const std::string& packedPath);
 void UnpackWorker(const std::string& packedPath);
 
 // Decodes source (the joined file or the packed file itself) into the project file output.
-// packedPath is the file the user chose, named in the report of a damaged stream.
+// packedPath is the file the user chose, named in the report of a damaged stream. A set whose
+// volume sizes show data lost inside the stream (setDamaged) is decoded but never restored.
 void DecompressFile(const std::string& source, const std::string& output,
-                    const std::string& packedPath);
+                    const std::string& packedPath, bool setDamaged = false);
 
 // True when the file holds the 4-byte stream that the compressor writes for an empty input:
 // a valid header and the end code alone. The decoder refuses it as too short, yet it is the
 // complete stream of an empty project file.
 bool IsEmptyFileStream(const std::string& path);
+// The same test on the whole stream held in memory.
+bool IsEmptyStream(const unsigned char* bytes, std::size_t size);
 
 // Keep what a damaged stream decoded, under the project file's name with ".broken" added,
 // instead of removing it (the console's --keep-broken). Set before a job starts.

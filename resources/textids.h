@@ -75,6 +75,13 @@ enum : unsigned {
     IDS_ABOUT_VERSION = 40301,
     IDS_ABOUT_COPYRIGHT = 40302,
 
+    // The Status log's context menu.
+    IDS_LOG_COPY = 40400,
+    IDS_LOG_SAVE = 40401,
+    IDS_LOG_SAVE_FILTER = 40402,
+    IDS_LOG_SAVE_NAME = 40403,
+    IDS_LOG_SAVE_FAILED = 40404,       // "%s": the file chosen
+
     // Messages of the engine that the original catalogue lacks.
     IDS_PACK_SAME_FILE = 41000,        // "%s": the project file
     IDS_SPLIT_TOO_MANY_VOLUMES = 41001, // "%s" packed file, "%ld" volume size, "%ld" volumes
@@ -89,6 +96,33 @@ enum : unsigned {
     IDS_CLI_NO_TERMINAL = 42001,
     IDS_CLI_BAD_VOLUME_SIZE = 42002,   // "%s": the size as given
     IDS_CLI_PACK_FAILED = 42003,
+
+    // Testing a packed file (the checks of a set; the console's test command shows them).
+    IDS_CHECK_COUNT_MISMATCH = 41010,  // "%ld" count, "%ld" found
+    IDS_CHECK_VOLUME_BEYOND = 41011,   // "%s" the volume
+    IDS_CHECK_MIDDLE_SIZE = 41012,     // "%ld" index, "%s" volume, "%ld" size, "%ld" last middle, "%ld" V
+    IDS_CHECK_FIRST_SIZE = 41013,      // "%s" volume, "%ld" size, "%ld" expected
+    IDS_CHECK_LAST_SIZE = 41014,       // "%s" volume, "%ld" size, "%ld" V
+    IDS_CHECK_TRAILING_DATA = 41015,
+
+    // The console's unpack and test commands.
+    IDS_CLI_FIND_VOLUME_PROMPT = 42010,      // "%ld" volume, "%ld" of, "%s" name
+    IDS_CLI_FIND_VOLUME_NO_TERMINAL = 42011, // "%ld" volume, "%ld" of, "%s" name
+    IDS_CLI_UNPACK_FAILED = 42012,
+    IDS_CLI_VOLUME_MISSING = 42013,          // "%ld" volume, "%ld" of, "%s" name
+    IDS_CLI_BROKEN_KEPT = 42014,             // "%ld" bytes, "%s" path
+    IDS_CLI_RESTORED = 42015,                // "%s" project file
+    IDS_CLI_WARNING = 42020,                 // "%s" the warning
+    IDS_CLI_TEST_SOUND = 42021,              // "%s" file, "%ld" bytes
+    IDS_CLI_TEST_SOUND_SET = 42022,          // "%s" file, "%ld" volumes, "%ld" bytes
+    IDS_CLI_TEST_CANNOT_OPEN = 42023,        // "%s"
+    IDS_CLI_TEST_BAD_COUNT = 42024,          // "%s", "%ld" count
+    IDS_CLI_TEST_VOLUME_MISSING = 42025,     // "%s", "%ld" volume, "%ld" of, "%s" name
+    IDS_CLI_TEST_READ_ERROR = 42026,         // "%s"
+    IDS_CLI_TEST_TOO_SHORT = 42027,          // "%s", "%ld" bytes
+    IDS_CLI_TEST_NOT_A_STREAM = 42028,       // "%s"
+    IDS_CLI_TEST_STREAM_ENDED = 42029,       // "%s", "%ld" bytes
+    IDS_CLI_TEST_SOUND_SET_OF_ONE = 42030,   // "%s" file, "%ld" bytes
 
     // The console's plan, manifest, split and join (42100 on).
     IDS_CLI_PLAN_TOTAL = 42100,        // "%ld" files, "%lld" bytes

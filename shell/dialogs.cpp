@@ -128,9 +128,64 @@ bool FileOpensForReading(const QString& path)
 }
 
 // ---------------------------------------------------------------------------------------------
+// What both dialogs share.
+
+void CProjectFileDlg::showEvent(QShowEvent* event)
+{
+    if (!m_initialised) {
+        m_initialised = true;
+        OnInitDialog();
+    }
+    QDialog::showEvent(event);
+}
+
+void CProjectFileDlg::keyPressEvent(QKeyEvent* event)
+{
+    // F1 pressed anywhere in the dialog reaches it here, as a help request.
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        OnDialogHelp();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CProjectFileDlg::accept()
+{
+    if (DoDataExchange(true)) {
+        QDialog::accept();
+    }
+}
+
+bool CProjectFileDlg::FileNameOpens()
+{
+    if (FileOpensForReading(m_strFileName)) {
+        return true;
+    }
+    Modal::MessageBox(this, CannotOpenMessage(m_strFileName), MB_OK | MB_ICONEXCLAMATION);
+    m_fileName->setFocus();
+    m_fileName->selectAll();
+    return false;
+}
+
+void CProjectFileDlg::OnBrowse(unsigned filterId)
+{
+    const QString chosen = BrowseForFile(this, filterId);
+    if (!chosen.isEmpty()) {
+        m_strFileName = chosen;
+        m_fileName->setText(chosen);
+    }
+}
+
+void CProjectFileDlg::OnDialogHelp()
+{
+    ShowHelpFinder(this);
+}
+
+// ---------------------------------------------------------------------------------------------
 // The Pack dialog (131).
 
-CPackProjectDlg::CPackProjectDlg(QWidget* owner) : QDialog(owner)
+CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
 {
     setObjectName(QStringLiteral("packDialog"));
     PrepareDialog(this, IDS_PACK_CAPTION);
@@ -168,31 +223,11 @@ CPackProjectDlg::CPackProjectDlg(QWidget* owner) : QDialog(owner)
     setTabOrder(m_diskSize, m_ok);
     setTabOrder(m_ok, m_cancel);
 
-    connect(m_browse, &QPushButton::clicked, this, &CPackProjectDlg::OnBrowse);
+    connect(m_browse, &QPushButton::clicked, this, [this] { OnBrowse(IDS_PACK_FILTER); });
     connect(m_separateFile, &QCheckBox::clicked, this, &CPackProjectDlg::OnSeparateFile);
     connect(m_fileName, &QLineEdit::textChanged, this, &CPackProjectDlg::OnChangeFileName);
-    connect(m_ok, &QPushButton::clicked, this, &CPackProjectDlg::accept);
+    connect(m_ok, &QPushButton::clicked, this, &CProjectFileDlg::accept);
     connect(m_cancel, &QPushButton::clicked, this, &CPackProjectDlg::reject);
-}
-
-void CPackProjectDlg::showEvent(QShowEvent* event)
-{
-    if (!m_initialised) {
-        m_initialised = true;
-        OnInitDialog();
-    }
-    QDialog::showEvent(event);
-}
-
-void CPackProjectDlg::keyPressEvent(QKeyEvent* event)
-{
-    // F1 pressed anywhere in the dialog reaches it here, as a help request.
-    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
-        OnDialogHelp();
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 void CPackProjectDlg::OnInitDialog()
@@ -218,20 +253,7 @@ bool CPackProjectDlg::DoDataExchange(bool save)
     m_bSeparateFile = m_separateFile->isChecked() ? 1 : 0;
     m_nDiskSizeIndex = m_diskSize->currentIndex();
     m_strFileName = m_fileName->text();
-    if (FileOpensForReading(m_strFileName)) {
-        return true;
-    }
-    Modal::MessageBox(this, CannotOpenMessage(m_strFileName), MB_OK | MB_ICONEXCLAMATION);
-    m_fileName->setFocus();
-    m_fileName->selectAll();
-    return false;
-}
-
-void CPackProjectDlg::accept()
-{
-    if (DoDataExchange(true)) {
-        QDialog::accept();
-    }
+    return FileNameOpens();
 }
 
 void CPackProjectDlg::OnSeparateFile()
@@ -245,24 +267,10 @@ void CPackProjectDlg::OnChangeFileName()
     m_ok->setEnabled(!m_strFileName.isEmpty());
 }
 
-void CPackProjectDlg::OnBrowse()
-{
-    const QString chosen = BrowseForFile(this, IDS_PACK_FILTER);
-    if (!chosen.isEmpty()) {
-        m_strFileName = chosen;
-        m_fileName->setText(chosen);
-    }
-}
-
-void CPackProjectDlg::OnDialogHelp()
-{
-    ShowHelpFinder(this);
-}
-
 // ---------------------------------------------------------------------------------------------
 // The Unpack dialog (132).
 
-CUnpackProjectDlg::CUnpackProjectDlg(QWidget* owner) : QDialog(owner)
+CUnpackProjectDlg::CUnpackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
 {
     setObjectName(QStringLiteral("unpackDialog"));
     PrepareDialog(this, IDS_UNPACK_CAPTION);
@@ -291,29 +299,10 @@ CUnpackProjectDlg::CUnpackProjectDlg(QWidget* owner) : QDialog(owner)
     setTabOrder(m_browse, m_ok);
     setTabOrder(m_ok, m_cancel);
 
-    connect(m_browse, &QPushButton::clicked, this, &CUnpackProjectDlg::OnBrowse);
+    connect(m_browse, &QPushButton::clicked, this, [this] { OnBrowse(IDS_UNPACK_FILTER); });
     connect(m_fileName, &QLineEdit::textChanged, this, &CUnpackProjectDlg::OnChangeFileName);
-    connect(m_ok, &QPushButton::clicked, this, &CUnpackProjectDlg::accept);
+    connect(m_ok, &QPushButton::clicked, this, &CProjectFileDlg::accept);
     connect(m_cancel, &QPushButton::clicked, this, &CUnpackProjectDlg::reject);
-}
-
-void CUnpackProjectDlg::showEvent(QShowEvent* event)
-{
-    if (!m_initialised) {
-        m_initialised = true;
-        OnInitDialog();
-    }
-    QDialog::showEvent(event);
-}
-
-void CUnpackProjectDlg::keyPressEvent(QKeyEvent* event)
-{
-    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
-        OnDialogHelp();
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 void CUnpackProjectDlg::OnInitDialog()
@@ -330,39 +319,12 @@ bool CUnpackProjectDlg::DoDataExchange(bool save)
         return true;
     }
     m_strFileName = m_fileName->text();
-    if (FileOpensForReading(m_strFileName)) {
-        return true;
-    }
-    Modal::MessageBox(this, CannotOpenMessage(m_strFileName), MB_OK | MB_ICONEXCLAMATION);
-    m_fileName->setFocus();
-    m_fileName->selectAll();
-    return false;
-}
-
-void CUnpackProjectDlg::accept()
-{
-    if (DoDataExchange(true)) {
-        QDialog::accept();
-    }
+    return FileNameOpens();
 }
 
 void CUnpackProjectDlg::OnChangeFileName()
 {
     m_ok->setEnabled(!m_fileName->text().isEmpty());
-}
-
-void CUnpackProjectDlg::OnBrowse()
-{
-    const QString chosen = BrowseForFile(this, IDS_UNPACK_FILTER);
-    if (!chosen.isEmpty()) {
-        m_strFileName = chosen;
-        m_fileName->setText(chosen);
-    }
-}
-
-void CUnpackProjectDlg::OnDialogHelp()
-{
-    ShowHelpFinder(this);
 }
 
 // ---------------------------------------------------------------------------------------------

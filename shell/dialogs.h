@@ -21,83 +21,80 @@ int VolumeSizeForIndex(int index);
 // count: it opens on Linux but holds no file to pack or unpack.
 bool FileOpensForReading(const QString& path);
 
-class CPackProjectDlg : public QDialog {
+// What the Pack and Unpack dialogs share: the File Name field with Browse..., OK and Cancel,
+// the check at OK that the named file opens (message 1204, the dialog stays open with the
+// name selected), F1 for help, and the start of the dialog's life on its first showing.
+class CProjectFileDlg : public QDialog {
+    Q_OBJECT
+public:
+    void SetFileName(const QString& name) { m_strFileName = name; }
+    QString GetFileName() const { return m_strFileName; }
+
+    QLineEdit* FileNameField() const { return m_fileName; }
+    QPushButton* BrowseButton() const { return m_browse; }
+    QPushButton* OkButton() const { return m_ok; }
+    QPushButton* CancelButton() const { return m_cancel; }
+
+    void accept() override;
+
+protected:
+    explicit CProjectFileDlg(QWidget* owner) : QDialog(owner) {}
+
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+    virtual void OnInitDialog() = 0;
+    // Members to controls (save false) or back (save true, at OK: false keeps the dialog open).
+    virtual bool DoDataExchange(bool save) = 0;
+    // At OK: true when m_strFileName opens; otherwise message 1204, and the name is selected.
+    bool FileNameOpens();
+    // Browse...: the chooser with the catalogue's filter filterId; a chosen file fills the field.
+    void OnBrowse(unsigned filterId);
+    void OnDialogHelp();
+
+    QString m_strFileName;
+    QLineEdit* m_fileName = nullptr;
+    QPushButton* m_browse = nullptr;
+    QPushButton* m_ok = nullptr;
+    QPushButton* m_cancel = nullptr;
+
+private:
+    bool m_initialised = false;
+};
+
+class CPackProjectDlg : public CProjectFileDlg {
     Q_OBJECT
 public:
     explicit CPackProjectDlg(QWidget* owner);
 
-    void SetFileName(const QString& name) { m_strFileName = name; }
-    QString GetFileName() const { return m_strFileName; }
     int IsSeparateFile() const { return m_bSeparateFile; }
     int GetVolumeSize() const { return VolumeSizeForIndex(m_nDiskSizeIndex); }
 
-    QLineEdit* FileNameField() const { return m_fileName; }
-    QPushButton* BrowseButton() const { return m_browse; }
     QCheckBox* SeparateFileBox() const { return m_separateFile; }
     QComboBox* DiskSizeList() const { return m_diskSize; }
-    QPushButton* OkButton() const { return m_ok; }
-    QPushButton* CancelButton() const { return m_cancel; }
-
-    void accept() override;
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void OnInitDialog();
-    bool DoDataExchange(bool save);
+    void OnInitDialog() override;
+    bool DoDataExchange(bool save) override;
     void OnSeparateFile();
     void OnChangeFileName();
-    void OnBrowse();
-    void OnDialogHelp();
 
-    QString m_strFileName;
     int m_bSeparateFile = 0;
     int m_nDiskSizeIndex = -1;
 
-    QLineEdit* m_fileName;
-    QPushButton* m_browse;
     QCheckBox* m_separateFile;
     QComboBox* m_diskSize;
-    QPushButton* m_ok;
-    QPushButton* m_cancel;
-    bool m_initialised = false;
 };
 
-class CUnpackProjectDlg : public QDialog {
+class CUnpackProjectDlg : public CProjectFileDlg {
     Q_OBJECT
 public:
     explicit CUnpackProjectDlg(QWidget* owner);
 
-    void SetFileName(const QString& name) { m_strFileName = name; }
-    QString GetFileName() const { return m_strFileName; }
-
-    QLineEdit* FileNameField() const { return m_fileName; }
-    QPushButton* BrowseButton() const { return m_browse; }
-    QPushButton* OkButton() const { return m_ok; }
-    QPushButton* CancelButton() const { return m_cancel; }
-
-    void accept() override;
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-
 private:
-    void OnInitDialog();
-    bool DoDataExchange(bool save);
+    void OnInitDialog() override;
+    bool DoDataExchange(bool save) override;
     void OnChangeFileName();
-    void OnBrowse();
-    void OnDialogHelp();
-
-    QString m_strFileName;
-
-    QLineEdit* m_fileName;
-    QPushButton* m_browse;
-    QPushButton* m_ok;
-    QPushButton* m_cancel;
-    bool m_initialised = false;
 };
 
 class CAboutDlg : public QDialog {

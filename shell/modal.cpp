@@ -90,8 +90,11 @@ int MessageBox(QWidget* owner, const QString& text, unsigned type)
     return IDOK;
 }
 
-QString OpenFileName(QWidget* owner, const QString& folder, const QString& initialName,
-                     const QString& filter, Folder afterChoice, const QString& defaultSuffix)
+namespace {
+
+// Both choosers: the scripted answer if a test gave one, else the real chooser.
+QString ChooseFile(QWidget* owner, const QString& folder, const QString& initialName,
+                   const QString& filter, QFileDialog::AcceptMode mode, const QString& defaultSuffix)
 {
     Script& script = TheScript();
     script.shown.push_back(
@@ -104,8 +107,9 @@ QString OpenFileName(QWidget* owner, const QString& folder, const QString& initi
         NormalPointer pointer;
         QFileDialog chooser(owner, QString(), folder.isEmpty() ? QDir::currentPath() : folder,
                             filter);
-        chooser.setFileMode(QFileDialog::ExistingFile);
-        chooser.setAcceptMode(QFileDialog::AcceptOpen);
+        chooser.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                            : QFileDialog::AnyFile);
+        chooser.setAcceptMode(mode);
         chooser.setDefaultSuffix(defaultSuffix);
         if (!initialName.isEmpty()) {
             chooser.selectFile(initialName);
@@ -114,13 +118,27 @@ QString OpenFileName(QWidget* owner, const QString& folder, const QString& initi
             chosen = chooser.selectedFiles().constFirst();
         }
     }
-    if (!chosen.isEmpty()) {
-        chosen = QFileInfo(chosen).absoluteFilePath();
-        if (afterChoice == Folder::Change) {
-            QDir::setCurrent(QFileInfo(chosen).absolutePath());
-        }
+    return chosen.isEmpty() ? chosen : QFileInfo(chosen).absoluteFilePath();
+}
+
+} // namespace
+
+QString OpenFileName(QWidget* owner, const QString& folder, const QString& initialName,
+                     const QString& filter, Folder afterChoice, const QString& defaultSuffix)
+{
+    const QString chosen =
+        ChooseFile(owner, folder, initialName, filter, QFileDialog::AcceptOpen, defaultSuffix);
+    if (!chosen.isEmpty() && afterChoice == Folder::Change) {
+        QDir::setCurrent(QFileInfo(chosen).absolutePath());
     }
     return chosen;
+}
+
+QString SaveFileName(QWidget* owner, const QString& folder, const QString& initialName,
+                     const QString& filter)
+{
+    return ChooseFile(owner, folder, initialName, filter, QFileDialog::AcceptSave,
+                      QStringLiteral("txt"));
 }
 
 int RunDialog(QDialog& dialog)

@@ -30,6 +30,12 @@ QString OpenFileName(QWidget* owner, const QString& folder, const QString& initi
                      const QString& filter, Folder afterChoice,
                      const QString& defaultSuffix = QString());
 
+// A modal save-file chooser starting in folder (the current folder when empty) with the
+// initial file name; it asks before replacing an existing file. Answers the chosen full path,
+// or an empty text when cancelled. The current folder is not changed.
+QString SaveFileName(QWidget* owner, const QString& folder, const QString& initialName,
+                     const QString& filter);
+
 // Runs a dialog modally and answers its result (QDialog::Accepted or Rejected).
 int RunDialog(QDialog& dialog);
 

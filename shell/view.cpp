@@ -1,6 +1,10 @@
 #include "shell/view.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QSaveFile>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QFontMetrics>
@@ -15,9 +19,11 @@
 #include <QScrollBar>
 #include <QTextCursor>
 
+#include "platform/mainwindow.h"
 #include "platform/strings.h"
 #include "resources/textids.h"
 #include "shell/ids.h"
+#include "shell/modal.h"
 #include "shell/texts.h"
 
 namespace {
@@ -124,6 +130,12 @@ CZUNPackView::CZUNPackView(QWidget* parent) : QFrame(parent)
     m_statusLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_statusLog->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_statusLog->installEventFilter(this);
+    m_statusLog->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_statusLog, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        QMenu* menu = CreateLogMenu(this);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(m_statusLog->viewport()->mapToGlobal(pos));
+    });
     place(m_statusLog, {{44, 26, 207, 103}, {38, 26, 207, 103}});
 
     m_progress = new QProgressBar(m_form);
@@ -194,6 +206,47 @@ void CZUNPackView::AppendToLog(const QString& text)
 void CZUNPackView::ClearLog()
 {
     m_statusLog->clear();
+}
+
+QMenu* CZUNPackView::CreateLogMenu(QWidget* parent)
+{
+    auto* menu = new QMenu(parent);
+    menu->setObjectName(QStringLiteral("statusLogMenu"));
+    QAction* copy = menu->addAction(Text(IDS_LOG_COPY), this, &CZUNPackView::CopyLog);
+    copy->setObjectName(QStringLiteral("copyLog"));
+    QAction* save = menu->addAction(Text(IDS_LOG_SAVE), this, &CZUNPackView::SaveLog);
+    save->setObjectName(QStringLiteral("saveLog"));
+    const bool empty = m_statusLog->document()->isEmpty();
+    copy->setEnabled(!empty);
+    save->setEnabled(!empty);
+    return menu;
+}
+
+void CZUNPackView::CopyLog()
+{
+    QGuiApplication::clipboard()->setText(m_statusLog->toPlainText());
+}
+
+void CZUNPackView::SaveLog()
+{
+    const QString path = Modal::SaveFileName(window(), QString(), Text(IDS_LOG_SAVE_NAME),
+                                             FilterFromCatalogue(IDS_LOG_SAVE_FILTER));
+    if (path.isEmpty()) {
+        return;
+    }
+    // Written beside its final name and renamed at the end: an old file of that name is
+    // replaced only by the whole log.
+    QSaveFile file(path);
+    QString text = m_statusLog->toPlainText();
+    if (!text.endsWith(QLatin1Char('\n'))) {
+        text += QLatin1Char('\n');
+    }
+    const QByteArray bytes = text.toUtf8();
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        QString message = Text(IDS_LOG_SAVE_FAILED);
+        message.replace(QStringLiteral("%s"), path);
+        Modal::MessageBox(window(), message, MB_OK | MB_ICONEXCLAMATION);
+    }
 }
 
 void CZUNPackView::OnStatusLogFocus()

@@ -9,6 +9,7 @@
 class QFontMetrics;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
 
@@ -54,6 +55,12 @@ public:
     void AppendToLog(const QString& text);
     // Empties the Status log.
     void ClearLog();
+
+    // The Status log's context menu: Copy puts the whole log on the clipboard, Save Log...
+    // writes it to a text file the user chooses. The log itself stays read-only.
+    QMenu* CreateLogMenu(QWidget* parent);
+    void CopyLog();
+    void SaveLog();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

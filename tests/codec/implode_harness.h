@@ -79,4 +79,29 @@ inline Result Implode(const Bytes& data, unsigned type, unsigned dictSize, std::
     return r;
 }
 
+// Decompresses a stream with the real explode; result receives its result code.
+inline Bytes Explode(const Bytes& stream, unsigned& result)
+{
+    struct Io {
+        const Bytes* in;
+        std::size_t pos = 0;
+        Bytes out;
+    } io{&stream, 0, {}};
+    auto area = std::make_unique<CodecWorkArea>();
+    result = explode(
+        [](unsigned char* buf, unsigned* size, void* param) -> unsigned {
+            auto& s = *static_cast<Io*>(param);
+            const std::size_t n = std::min<std::size_t>(*size, s.in->size() - s.pos);
+            if (n != 0)
+                std::memcpy(buf, s.in->data() + s.pos, n);
+            s.pos += n;
+            return static_cast<unsigned>(n);
+        },
+        [](unsigned char* buf, unsigned* size, void* param) {
+            static_cast<Io*>(param)->out.insert(static_cast<Io*>(param)->out.end(), buf, buf + *size);
+        },
+        area->bytes, &io);
+    return io.out;
+}
+
 } // namespace harness

@@ -366,9 +366,8 @@ TEST_F(UnpackJob, DamagedInputIsReportedAndTheOldProjectFileKept)
     std::string negativeCount = Header(1) + stream;
     negativeCount[15] ^= static_cast<char>(0x80);
 
-    // A set's volumes, volume 0 first. Volumes cut short lose the end of the stream; a gap
-    // inside a stream is no sure sign of damage, as the format has no checksum and a decoder
-    // running through the wrong bytes may meet an end code by chance.
+    // A set's volumes, volume 0 first. A decoder running through the wrong bytes of a gap
+    // meets an end code by chance long before the input ends: the data left behind shows it.
     struct Row { const char* label; std::vector<std::string> volumes; };
     const Row rows[] = {
         {"single file without its last byte", {stream.substr(0, stream.size() - 1)}},
@@ -376,6 +375,9 @@ TEST_F(UnpackJob, DamagedInputIsReportedAndTheOldProjectFileKept)
         {"last volume cut short", {Header(2) + stream.substr(0, 15000), stream.substr(15000, 100)}},
         {"last volume empty", {Header(2) + stream.substr(0, 15000), ""}},
         {"volume 0 cut short", {Header(1) + stream.substr(0, 9000)}},
+        {"a gap: volume 1 of 3 cut short", {Header(3) + stream.substr(0, 9000), stream.substr(9000, 1000),
+                                            stream.substr(18000)}},
+        {"data behind the end code", {stream + std::string(5000, '\0')}},
         {"bit flipped in the signature", {flippedSignature}},
         {"bit flipped in the dictionary code", {flippedDict}},
         {"negative count", {negativeCount}},
@@ -510,4 +512,50 @@ TEST_F(UnpackJob, ASetOfMoreThanTenVolumesFindsVolumeTenAsTenX)
     Unpack(dir / "r.0KX");
     EXPECT_NE(host.LogText().find(Appending(dir / "r.10X")), std::string::npos);
     EXPECT_EQ(ReadFileBytes(dir / "r.KMX"), data);
+}
+
+TEST_F(UnpackJob, PaddingBehindTheEndCodeIsAllowedButNotAWholeRead)
+{
+    // A transfer may pad a file to its block size; more than one read of the decoder behind
+    // the end code is no padding but a stream that ended by chance in damaged data.
+    const std::string data = MakeTestData(10000, true);
+    const std::string stream = ImplodeBytes(data);
+    WriteFileBytes(dir / "padded.0KX", stream + std::string(127, '\x1A'));
+    WriteFileBytes(dir / "long.0KX", stream + std::string(4096, '\x1A'));
+    Unpack(dir / "padded.0KX");
+    EXPECT_EQ(ReadFileBytes(dir / "padded.KMX"), data);
+    Unpack(dir / "long.0KX");
+    EXPECT_FALSE(FileExists(dir / "long.KMX"));
+    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{InvalidFormat(dir / "long.0KX")});
+}
+
+TEST_F(UnpackJob, AReplacedProjectFileKeepsItsPermissionsAndItsLink)
+{
+    WriteFileBytes(dir / "p.0KX", ImplodeBytes("new contents"));
+    WriteFileBytes(dir / "private", "old contents");
+    ASSERT_EQ(chmod((dir / "private").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("private", (dir / "p.KMX").c_str()), 0);
+    host.AnswerNextBoxes({IDOK});
+    Unpack(dir / "p.0KX");
+    struct stat link {}, target {};
+    ASSERT_EQ(lstat((dir / "p.KMX").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    ASSERT_EQ(stat((dir / "private").c_str(), &target), 0);
+    EXPECT_EQ(target.st_mode & 07777, 0600u);
+    EXPECT_EQ(ReadFileBytes(dir / "private"), "new contents");
+    EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.KMX private");
+}
+
+TEST_F(UnpackJob, ASetWhoseFirstVolumeIsNamedZeroRVStartsFromThatFile)
+{
+    // Volume 0 is the file the user chose, whatever its extension; the others follow the set's
+    // names from 1KX on.
+    const std::string data = MakeTestData(5000, false);
+    const std::string stream = ImplodeBytes(data);
+    WriteFileBytes(dir / "r.0RV", Header(2) + stream.substr(0, 3000));
+    WriteFileBytes(dir / "r.1KX", stream.substr(3000));
+    Unpack(dir / "r.0RV");
+    EXPECT_TRUE(host.BoxTexts().empty());
+    EXPECT_NE(host.LogText().find(Appending(dir / "r.0RV") + Appending(dir / "r.1KX")), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(dir / "r.RVN"), data);
 }

@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -236,6 +237,48 @@ private slots:
         log->setFocus();
         QVERIFY(!log->hasFocus());
         QCOMPARE(QApplication::focusWidget(), m_frame.get());
+    }
+
+    // The log's context menu copies and saves the whole log; the log stays read-only.
+    void statusLogMenuCopiesAndSaves()
+    {
+        CZUNPackView* view = m_frame->View();
+        view->ClearLog();
+        std::unique_ptr<QMenu> emptyMenu(view->CreateLogMenu(nullptr));
+        for (QAction* action : emptyMenu->actions())
+            QVERIFY(!action->isEnabled());
+
+        view->AppendToLog(QStringLiteral("\r\n ********* Starting *********\r\nOriginal File size = 3 bytes."));
+        const QString expected = QStringLiteral("\n ********* Starting *********\nOriginal File size = 3 bytes.");
+        std::unique_ptr<QMenu> menu(view->CreateLogMenu(nullptr));
+        auto* copy = menu->findChild<QAction*>(QStringLiteral("copyLog"));
+        auto* save = menu->findChild<QAction*>(QStringLiteral("saveLog"));
+        QVERIFY(copy && save);
+        QCOMPARE(copy->text(), QStringLiteral("&Copy"));
+        QCOMPARE(save->text(), QStringLiteral("&Save Log..."));
+
+        QGuiApplication::clipboard()->clear();
+        copy->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("job.txt"));
+        Modal::SetNextFileName(path);
+        save->trigger();
+        QFile saved(path);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(saved.readAll()), expected + QLatin1Char('\n'));
+        QCOMPARE(Modal::Shown().back().kind, Modal::Record::Chooser);
+
+        // A file that cannot be written is reported; nothing else changes.
+        const QString nowhere = dir.filePath(QStringLiteral("missing/folder/job.txt"));
+        Modal::SetNextFileName(nowhere);
+        save->trigger();
+        QCOMPARE(Modal::Shown().back().kind, Modal::Record::Box);
+        QCOMPARE(Modal::Shown().back().text, QStringLiteral("Unable to save the log to '%1'.").arg(nowhere));
+        QVERIFY(!QFile::exists(nowhere));
+        QVERIFY(view->StatusLog()->isReadOnly());
+        QCOMPARE(view->StatusLog()->toPlainText(), expected);
     }
 
     void promptsAndTooltips_data()

@@ -1,6 +1,6 @@
-// INTERIM test decoder for implode streams, used by the round-trip tests until the real
-// decompressor (explode) is on this branch; then the round trips switch to explode and this
-// file goes.
+// A token reader for implode streams: the compressor's tests read back which tokens it chose
+// (literals, matches with their lengths and distances), which the real decompressor does not
+// tell. The bytes themselves are checked with explode.
 //
 // It is deliberately plain: whole stream in memory, one bit at a time, prefix codes looked up
 // by (bit count, value) in tables built from codec/tables.h. Besides the decoded bytes it
@@ -14,7 +14,7 @@
 
 #include "codec/tables.h"
 
-namespace interim {
+namespace tokens {
 
 struct Token {
     unsigned length = 0;   // 0 for a literal, else the match length (2 to 518)
@@ -181,4 +181,4 @@ inline Decoded Decode(const std::vector<std::uint8_t>& stream)
     }
 }
 
-} // namespace interim
+} // namespace tokens

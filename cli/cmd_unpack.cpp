@@ -1,0 +1,109 @@
+// packtool-cli unpack: the unpack job of the desktop program, run on its worker thread with the
+// console as its main window. A missing volume is looked for in the --volume-dir folders
+// first, then asked for at the terminal.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/consolehost.h"
+#include "engine/format.h"
+#include "engine/join.h"
+#include "engine/unpackjob.h"
+#include "platform/files.h"
+#include "platform/strings.h"
+#include "resources/textids.h"
+
+namespace {
+
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;
+
+struct UnpackOptions {
+    std::string file;
+    bool yes = false;
+    bool no = false;
+    bool keepBroken = false;
+    std::string lang;
+    std::vector<std::string> volumeDirs;
+};
+
+// A folder named relative to where the command starts, made absolute: the job moves the
+// current directory to the packed file's folder.
+std::string Absolute(const std::string& path)
+{
+    if (path.empty() || path.front() == '/')
+        return path;
+    const std::string current = CurrentDirectory();
+    return current.empty() ? path : current + "/" + path;
+}
+
+void ChooseLanguage(const std::string& lang)
+{
+    if (lang == "ja")
+        SetLanguage(Language::Japanese);
+    else if (lang == "en")
+        SetLanguage(Language::English);
+    else
+        SetLanguage(LanguageFromEnvironment());
+}
+
+int RunUnpack(const UnpackOptions& options)
+{
+    ChooseLanguage(options.lang);
+    const ConsoleHost::Answer answer = options.yes ? ConsoleHost::Answer::Yes
+                                       : options.no ? ConsoleHost::Answer::No
+                                                    : ConsoleHost::Answer::Ask;
+    ConsoleHost host(answer);
+
+    g_volumeSearchDirs.clear();
+    for (const std::string& dir : options.volumeDirs)
+        g_volumeSearchDirs.push_back(Absolute(dir));
+    g_bKeepBroken = options.keepBroken ? 1 : 0;
+    g_lastJoin = JoinInfo{};
+
+    StartUnpackJob(options.file);
+    host.RunUntilJobEnds();
+
+    const UnpackOutcome& outcome = g_unpackOutcome;
+    if (outcome.bRestored) {
+        host.PrintLine(FormatText(LoadString(IDS_CLI_RESTORED).c_str(), outcome.strProjectPath.c_str()));
+        return EXIT_OK;
+    }
+    if (outcome.bStarted && g_lastJoin.nMissingVolume >= 0)
+        host.PrintLine(FormatText(LoadString(IDS_CLI_VOLUME_MISSING).c_str(),
+                                  static_cast<long>(g_lastJoin.nMissingVolume + 1),
+                                  static_cast<long>(g_lastJoin.nVolumes), g_lastJoin.strMissingName.c_str()));
+    if (!outcome.strBrokenPath.empty())
+        host.PrintLine(FormatText(LoadString(IDS_CLI_BROKEN_KEPT).c_str(),
+                                  static_cast<long>(outcome.nRestoredBytes), outcome.strBrokenPath.c_str()));
+    host.PrintLine(LoadString(IDS_CLI_UNPACK_FAILED));
+    return EXIT_FAILED;
+}
+
+void AddUnpackCommand(CLI::App& app, int& exitStatus)
+{
+    auto options = std::make_shared<UnpackOptions>();
+    CLI::App* cmd = app.add_subcommand(
+        "unpack", "Restore the project file from a packed file (.0KX or .0RV) or a set of volumes, "
+                  "beside it: .KMX, or .RVN for a .0RV file.");
+    auto* yes = cmd->add_flag("--yes", options->yes,
+                              "Answer OK to every question (overwrite the project file, look for a "
+                              "missing volume)");
+    cmd->add_flag("--no", options->no, "Answer Cancel to every question")->excludes(yes);
+    cmd->add_option("--volume-dir", options->volumeDirs,
+                    "A folder where a missing volume is looked for before anyone is asked "
+                    "(repeatable)")
+        ->type_name("DIR")
+        ->check(CLI::ExistingDirectory);
+    cmd->add_flag("--keep-broken", options->keepBroken,
+                  "When the stream is damaged, keep what it decoded as PROJECT.broken");
+    cmd->add_option("--lang", options->lang, "Language of the messages (default: from the locale)")
+        ->check(CLI::IsMember({"en", "ja"}));
+    cmd->add_option("FILE", options->file, "The packed file (.0KX, .0RV), the first of a set")->required();
+    cmd->callback([options, &exitStatus] { exitStatus = RunUnpack(*options); });
+}
+
+const CommandRegistration registration(20, AddUnpackCommand);
+
+} // namespace

@@ -1,0 +1,231 @@
+#include "engine/packcheck.h"
+
+#include <sys/stat.h>
+
+#include "codec/codec.h"
+#include "engine/codecwork.h"
+#include "engine/format.h"
+#include "engine/join.h"
+#include "engine/packedformat.h"
+#include "engine/unpackjob.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/strings.h"
+#include "resources/textids.h"
+
+namespace {
+
+// Reads the stream straight from the volumes, in order: volume 0 after its header (for a set),
+// every further volume whole. Stops after limit bytes.
+struct VolumeReader {
+    const std::vector<std::string>* volumes = nullptr;
+    bool skipHeader = false;
+    std::size_t next = 0;          // the volume to open next
+    std::FILE* current = nullptr;
+    std::uint64_t delivered = 0;
+    std::uint64_t limit = UINT64_MAX;
+    bool failed = false;
+
+    ~VolumeReader()
+    {
+        if (current)
+            CloseStream(current);
+    }
+
+    unsigned Read(unsigned char* buf, unsigned want)
+    {
+        if (limit - delivered < want)
+            want = static_cast<unsigned>(limit - delivered);
+        unsigned got = 0;
+        while (got < want && !failed) {
+            if (!current) {
+                if (next >= volumes->size())
+                    break;
+                current = std::fopen((*volumes)[next].c_str(), "rb");
+                if (!current) {
+                    failed = true;
+                    break;
+                }
+                if (next == 0 && skipHeader) {
+                    unsigned char header[PACKED_HEADER_SIZE];
+                    ReadBytes(header, sizeof header, current);
+                }
+                ++next;
+            }
+            const std::size_t n = ReadBytes(buf + got, want - got, current);
+            got += static_cast<unsigned>(n);
+            if (got < want) {
+                failed = StreamFailed(current);
+                CloseStream(current);
+                current = nullptr;
+            }
+        }
+        delivered += got;
+        return got;
+    }
+};
+
+struct DecodeRun {
+    VolumeReader reader;
+    std::uint64_t written = 0;
+};
+
+unsigned Decode(DecodeRun& run)
+{
+    return explode(
+        [](unsigned char* buf, unsigned* size, void* param) -> unsigned {
+            return static_cast<DecodeRun*>(param)->reader.Read(buf, *size);
+        },
+        [](unsigned char*, unsigned* size, void* param) {
+            static_cast<DecodeRun*>(param)->written += *size;
+        },
+        SharedCodecWorkArea().bytes, &run);
+}
+
+std::int64_t SizeOf(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+}
+
+// The volume's path beside volume 0 or in a search folder, or empty.
+std::string FindVolume(const PathParts& parts, int index)
+{
+    const std::string name = parts.name + "." + JoinedVolumeExtension(index);
+    std::string found = FindFileIgnoringCase(parts.drive + parts.dir, name);
+    for (std::size_t d = 0; found.empty() && d < g_volumeSearchDirs.size(); ++d)
+        found = FindFileIgnoringCase(g_volumeSearchDirs[d], name);
+    return found;
+}
+
+void CheckSetShape(PackedFileReport& report)
+{
+    const int count = report.nVolumes;
+    const PathParts parts = SplitPath(report.volumes.front());
+    int found = 1;
+    while (found < count && !FindVolume(parts, found).empty())
+        ++found;
+    if (found < count)
+        report.warnings.push_back(FormatText(LoadString(IDS_CHECK_COUNT_MISMATCH).c_str(),
+                                             static_cast<long>(count), static_cast<long>(found)));
+    const std::string beyond = FindVolume(parts, count);
+    if (!beyond.empty())
+        report.warnings.push_back(FormatText(LoadString(IDS_CHECK_VOLUME_BEYOND).c_str(), beyond.c_str()));
+
+    if (count < 2)
+        return;
+    const SetShape shape = MeasureSet(report.volumes);
+    for (int i : shape.oddVolumes)
+        report.warnings.push_back(FormatText(
+            LoadString(IDS_CHECK_MIDDLE_SIZE).c_str(), static_cast<long>(i),
+            report.volumes[static_cast<std::size_t>(i)].c_str(),
+            static_cast<long>(shape.sizes[static_cast<std::size_t>(i)]), static_cast<long>(count - 2),
+            static_cast<long>(shape.nVolumeSize)));
+    if (shape.bFirstWrong)
+        report.warnings.push_back(FormatText(LoadString(IDS_CHECK_FIRST_SIZE).c_str(),
+                                             report.volumes[0].c_str(), static_cast<long>(shape.sizes[0]),
+                                             static_cast<long>(shape.nVolumeSize + 16)));
+    if (shape.bLastTooLong)
+        report.warnings.push_back(FormatText(LoadString(IDS_CHECK_LAST_SIZE).c_str(),
+                                             report.volumes.back().c_str(),
+                                             static_cast<long>(shape.sizes.back()),
+                                             static_cast<long>(shape.nVolumeSize)));
+}
+
+} // namespace
+
+PackedFileReport CheckPackedFile(const std::string& path)
+{
+    PackedFileReport report;
+    std::FILE* probe = std::fopen(path.c_str(), "rb");
+    if (!probe)
+        return report; // CannotOpen
+    std::fclose(probe);
+
+    unsigned char header[PACKED_HEADER_SIZE] = {};
+    if (CheckPackedHeader(path, header)) {
+        int count = 0;
+        ReadPackedFileHeader(header, count);
+        report.nVolumes = count;
+        if (count <= 0) {
+            report.verdict = PackedFileReport::BadCount;
+            return report;
+        }
+        if (!BuildVolumeList(path, count, report.volumes)) {
+            report.verdict = PackedFileReport::VolumeMissing;
+            report.nMissingVolume = g_lastJoin.nMissingVolume;
+            report.strMissingName = g_lastJoin.strMissingName;
+            return report;
+        }
+    } else {
+        report.volumes = {path};
+    }
+
+    for (std::size_t i = 0; i < report.volumes.size(); ++i) {
+        const std::int64_t size = SizeOf(report.volumes[i]);
+        if (size > 0)
+            report.nStreamBytes += static_cast<std::uint64_t>(size);
+    }
+    if (report.nVolumes > 0)
+        report.nStreamBytes = report.nStreamBytes >= 16 ? report.nStreamBytes - 16 : 0;
+
+    DecodeRun run;
+    run.reader.volumes = &report.volumes;
+    run.reader.skipHeader = report.nVolumes > 0;
+    const unsigned result = Decode(run);
+    report.nRestoredBytes = run.written;
+    if (run.reader.failed) {
+        report.verdict = PackedFileReport::ReadError;
+        return report;
+    }
+    switch (result) {
+    case CODEC_OK:
+        report.verdict = PackedFileReport::Sound;
+        break;
+    case CODEC_TOO_SHORT:
+        report.verdict = PackedFileReport::TooShort;
+        break;
+    case CODEC_BAD_DICT_SIZE:
+    case CODEC_BAD_TYPE:
+        report.verdict = PackedFileReport::NotAStream;
+        break;
+    default:
+        report.verdict = PackedFileReport::StreamEnded;
+        break;
+    }
+    // The compressor's stream of an empty file is complete although the decoder refuses it.
+    if (result == CODEC_TOO_SHORT && report.nStreamBytes == 4) {
+        DecodeRun again;
+        again.reader.volumes = &report.volumes;
+        again.reader.skipHeader = report.nVolumes > 0;
+        unsigned char bytes[4] = {};
+        if (again.reader.Read(bytes, sizeof bytes) == sizeof bytes && IsEmptyStream(bytes, sizeof bytes)) {
+            report.verdict = PackedFileReport::Sound;
+            report.bEmptyStream = true;
+        }
+    }
+
+    if (report.nVolumes > 0)
+        CheckSetShape(report);
+
+    // The stream's last byte holds the last bits of its end code: when the stream still
+    // decodes completely without its last byte, something follows the end code.
+    if (result == CODEC_OK && report.nStreamBytes > 0) {
+        DecodeRun shorter;
+        shorter.reader.volumes = &report.volumes;
+        shorter.reader.skipHeader = report.nVolumes > 0;
+        shorter.reader.limit = report.nStreamBytes - 1;
+        bool endsEarlier = false;
+        if (shorter.reader.limit == 4) {
+            // Four bytes are too short for the decoder: the empty file's stream, perhaps.
+            unsigned char bytes[4] = {};
+            endsEarlier = shorter.reader.Read(bytes, sizeof bytes) == sizeof bytes &&
+                          IsEmptyStream(bytes, sizeof bytes);
+        } else {
+            endsEarlier = Decode(shorter) == CODEC_OK;
+        }
+        if (endsEarlier)
+            report.warnings.push_back(LoadString(IDS_CHECK_TRAILING_DATA));
+    }
+    return report;
+}

@@ -1,0 +1,38 @@
+// Testing a packed file without restoring it: the volumes of a set are found as the unpack job
+// finds them (asking for a missing one), the stream is decoded straight from the volumes into
+// nothing, and the set's shape is compared with what the splitting writes.
+//
+// Nothing is written: not even a joined temporary file, so a set can be tested on a disk that
+// is full or read-only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct PackedFileReport {
+    enum Verdict {
+        Sound,          // the stream decodes completely up to its end code
+        CannotOpen,     // the packed file cannot be opened
+        BadCount,       // a header whose volume count is 0 or negative
+        VolumeMissing,  // a volume of the set was not found (see nMissingVolume)
+        ReadError,      // a volume could not be read to its end
+        TooShort,       // too short for a stream's header
+        NotAStream,     // the stream's header names no known coding or dictionary size
+        StreamEnded,    // the stream ends before its end code
+    };
+    Verdict verdict = CannotOpen;
+    int nVolumes = 0;                  // the header's count; 0 for a single packed file
+    int nMissingVolume = -1;
+    std::string strMissingName;
+    std::vector<std::string> volumes;  // the paths read, volume 0 first
+    std::uint64_t nStreamBytes = 0;    // the stream's length: the volumes less the header
+    std::uint64_t nRestoredBytes = 0;  // what the stream decodes to
+    bool bEmptyStream = false;         // the 4-byte stream of an empty file
+    // Checks a sound set may still fail, as texts in the current language.
+    std::vector<std::string> warnings;
+};
+
+// Tests the packed file at path. Runs on the calling thread; questions about missing volumes
+// go to the main window like the unpack job's.
+PackedFileReport CheckPackedFile(const std::string& path);

@@ -1,0 +1,257 @@
+"""packtool-cli unpack and test, run as a user runs them: without a terminal, at a terminal (a
+pty) where a missing volume is typed in, with --yes, --no, --volume-dir and --keep-broken, on
+sound and damaged packed files.
+
+Usage: test_unpack.py PATH-TO-packtool-cli
+"""
+import os
+import pty
+import random
+import select
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+CLI = None
+
+START = "\n********** Starting Package Expansion  **********\n"
+END = "\n ********* Package Expansion Complete *********\n"
+MISSING = "Unable to open/find a file in the package set... aborting operation"
+ABORTED = "Error during package expansion... aborting\n"
+
+
+def environment():
+    env = dict(os.environ, LANG="C.UTF-8", LANGUAGE="", LC_ALL="")
+    env.pop("PACKTOOL_LANG", None)
+    return env
+
+
+def run(args, cwd):
+    return subprocess.run([CLI] + args, cwd=cwd, env=environment(), stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=120)
+
+
+def run_in_terminal(args, cwd, answers):
+    """Runs the CLI on a pty; answers is a list of (prompt ending, text typed after it)."""
+    env = environment()
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.chdir(cwd)
+        os.execve(CLI, [CLI] + args, env)
+    output = b""
+    answers = list(answers)
+    while True:
+        ready, _, _ = select.select([fd], [], [], 60)
+        if not ready:
+            break
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        output += chunk
+        if answers and output.rstrip().endswith(answers[0][0].encode()):
+            os.write(fd, answers.pop(0)[1].encode() + b"\n")
+    _, status = os.waitpid(pid, 0)
+    return os.waitstatus_to_exitcode(status), output.decode("utf-8", "replace")
+
+
+def size_report(original, packed):
+    ratio = packed * 100.0 / original if original else 0.0
+    return ("Original File size = %d bytes.\nCompressed size = %d bytes ( %0.2f)"
+            % (original, packed, ratio))
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+class UnpackCommand(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="packtool-cli-")
+        rnd = random.Random(6)
+        # Half text, half noise: about 60 KB of stream, three volumes of 25000 bytes.
+        self.data = b"".join(b"line %d of the project\r\n" % i for i in range(2000))
+        self.data += bytes(rnd.getrandbits(8) for _ in range(40000))
+        write(os.path.join(self.dir, "p.kmx"), self.data)
+
+    def tearDown(self):
+        shutil.rmtree(self.dir)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def pack(self, split=None):
+        args = ["pack", "p.kmx"] + (["--split", split] if split else [])
+        self.assertEqual(run(args, self.dir).returncode, 0)
+
+    def test_unpack_of_a_set_without_terminal(self):
+        self.pack("25000")
+        volumes = ["p.0KX", "p.1KX", "p.2KX"]
+        self.assertTrue(all(os.path.exists(self.path(v)) for v in volumes))
+        stream = sum(os.path.getsize(self.path(v)) for v in volumes) - 16
+        result = run(["unpack", "p.0KX"], self.dir)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        appending = "".join("Appending file '%s'...Done\n" % self.path(v) for v in volumes)
+        self.assertEqual(result.stderr.decode(),
+                         START + appending + "\n" + size_report(len(self.data), stream) + "\n" + END +
+                         "Restored '%s'.\n" % self.path("p.KMX"))
+        self.assertEqual(read(self.path("p.KMX")), self.data)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["p.0KX", "p.1KX", "p.2KX", "p.KMX", "p.kmx"])
+
+    def test_whole_file_and_0rv_names(self):
+        self.pack()
+        os.rename(self.path("p.0KX"), self.path("q.0rv"))
+        result = run(["unpack", "q.0rv"], self.dir)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(read(self.path("q.RVN")), self.data)
+        self.assertNotIn("Appending", result.stderr.decode())
+
+    def test_missing_volume_without_terminal_says_which(self):
+        self.pack("25000")
+        elsewhere = os.path.join(self.dir, "disk2")
+        os.mkdir(elsewhere)
+        os.rename(self.path("p.1KX"), os.path.join(elsewhere, "p.1KX"))
+        for flags in ([], ["--yes"]):
+            result = run(["unpack"] + flags + ["p.0KX"], self.dir)
+            self.assertEqual(result.returncode, 1)
+            err = result.stderr.decode()
+            self.assertIn("Unable to open file '%s'. Try to find it yourself?" % self.path("p.1KX"), err)
+            self.assertIn(MISSING + "\n" + ABORTED + END, err)
+            self.assertIn("Volume 2 of 3 ('%s') is missing. Use --volume-dir DIR" % self.path("p.1KX"), err)
+            self.assertTrue(err.endswith("The project file was not restored.\n"), err)
+            self.assertEqual(sorted(os.listdir(self.dir)), ["disk2", "p.0KX", "p.2KX", "p.kmx"])
+        # With --yes the question is answered, and only then nobody can type the path.
+        self.assertIn("Volume 2 of 3 ('p.1KX') is missing. No terminal to ask at", err)
+
+        result = run(["unpack", "--volume-dir", "disk2", "p.0KX"], self.dir)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("Appending file '%s'...Done" % os.path.join(elsewhere, "p.1KX"), result.stderr.decode())
+        self.assertEqual(read(self.path("p.KMX")), self.data)
+
+        self.assertEqual(run(["unpack", "--volume-dir", "no such folder", "p.0KX"], self.dir).returncode, 2)
+
+    def test_at_a_terminal_the_missing_volume_is_typed_in(self):
+        self.pack("25000")
+        os.mkdir(self.path("moved"))
+        os.rename(self.path("p.2KX"), self.path("moved/third"))
+        # Cancel by typing nothing: nothing is restored.
+        code, output = run_in_terminal(["unpack", "p.0KX"], self.dir, [("[y/n]", "y"), ("cancel:", "")])
+        self.assertEqual(code, 1, output)
+        self.assertIn("Volume 3 of 3 ('p.2KX') is missing. Type its path, or nothing to cancel:", output)
+        self.assertFalse(os.path.exists(self.path("p.KMX")))
+        # A path relative to where the command started, with blanks around it.
+        code, output = run_in_terminal(["unpack", "p.0KX"], self.dir,
+                                       [("[y/n]", "y"), ("cancel:", "  moved/third ")])
+        self.assertEqual(code, 0, output)
+        self.assertIn("Appending file '%s'...Done" % self.path("moved/third"), output)
+        self.assertIn("100%", output)
+        self.assertEqual(read(self.path("p.KMX")), self.data)
+
+    def test_existing_project_file_and_damaged_streams(self):
+        self.pack()
+        packed = read(self.path("p.0KX"))
+        write(self.path("p.KMX"), b"old project")
+        result = run(["unpack", "--no", "p.0KX"], self.dir)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("Operation Aborted by User...", result.stderr.decode())
+        self.assertEqual(read(self.path("p.KMX")), b"old project")
+
+        for label, damaged in (("truncated", packed[:-1]), ("foreign", b"not a packed file at all"),
+                               ("empty", b"")):
+            write(self.path("p.0KX"), damaged)
+            result = run(["unpack", "--yes", "p.0KX"], self.dir)
+            err = result.stderr.decode()
+            self.assertEqual(result.returncode, 1, label)
+            self.assertIn("Invalid file format [%s], aborting..." % self.path("p.0KX"), err, label)
+            self.assertNotIn("Original File size", err, label)
+            self.assertEqual(read(self.path("p.KMX")), b"old project", label)
+            self.assertEqual(sorted(os.listdir(self.dir)), ["p.0KX", "p.KMX", "p.kmx"], label)
+
+        write(self.path("p.0KX"), packed[: len(packed) // 2])
+        result = run(["unpack", "--yes", "--keep-broken", "p.0KX"], self.dir)
+        self.assertEqual(result.returncode, 1)
+        broken = read(self.path("p.KMX.broken"))
+        self.assertTrue(len(broken) > 0 and self.data.startswith(broken))
+        self.assertIn("was kept in '%s'" % self.path("p.KMX.broken"), result.stderr.decode())
+        self.assertEqual(read(self.path("p.KMX")), b"old project")
+
+    def test_japanese_messages(self):
+        self.pack()
+        result = run(["unpack", "--lang", "ja", "p.0KX"], self.dir)
+        self.assertEqual(result.returncode, 0)
+        self.assertIn("ﾊﾟｯｸﾌｧｲﾙの拡張開始", result.stderr.decode())
+
+
+class TestCommand(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="packtool-cli-")
+        rnd = random.Random(7)
+        self.data = bytes(rnd.getrandbits(8) for _ in range(50000))
+        write(os.path.join(self.dir, "p.kmx"), self.data)
+        self.assertEqual(run(["pack", "--split", "20000", "p.kmx"], self.dir).returncode, 0)
+
+    def tearDown(self):
+        shutil.rmtree(self.dir)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def test_whole_file_and_set_of_one(self):
+        self.assertEqual(run(["pack", "--yes", "p.kmx"], self.dir).returncode, 0)
+        result = run(["test", "p.0KX"], self.dir)
+        self.assertEqual((result.returncode, result.stdout.decode()),
+                         (0, "p.0KX: sound. The stream is complete and restores 50000 bytes.\n"))
+        # The volumes of the earlier split into three are still there: the second one is seen.
+        self.assertEqual(run(["pack", "--yes", "--split", "1.44M", "p.kmx"], self.dir).returncode, 0)
+        result = run(["test", "p.0KX"], self.dir)
+        self.assertEqual((result.returncode, result.stdout.decode()),
+                         (0, "Warning: A volume beyond the header's count is there: 'p.1KX'.\n"
+                             "p.0KX: sound. A set of one volume; the stream is complete and restores "
+                             "50000 bytes.\n"))
+
+    def test_sound_set_and_nothing_written(self):
+        before = sorted(os.listdir(self.dir))
+        result = run(["test", "p.0KX"], self.dir)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout.decode(),
+                         "p.0KX: sound. A set of 3 volumes; the stream is complete and restores "
+                         "50000 bytes.\n")
+        self.assertEqual(sorted(os.listdir(self.dir)), before)
+
+    def test_damage_and_warnings(self):
+        last = read(self.path("p.2KX"))
+        write(self.path("p.2KX"), last[:-1])
+        result = run(["test", "p.0KX"], self.dir)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("p.0KX: damaged. The stream ends before its end code", result.stdout.decode())
+
+        write(self.path("p.2KX"), last + b"\0")
+        write(self.path("p.3KX"), b"stray")
+        result = run(["test", "p.0KX"], self.dir)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout.decode(),
+                         "Warning: A volume beyond the header's count is there: 'p.3KX'.\n"
+                         "Warning: There is data behind the stream's end code.\n"
+                         "p.0KX: sound. A set of 3 volumes; the stream is complete and restores "
+                         "50000 bytes.\n")
+
+        os.remove(self.path("p.1KX"))
+        result = run(["test", "p.0KX"], self.dir)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("p.0KX: incomplete. Volume 2 of 3 ('%s') is missing." % "p.1KX",
+                      result.stdout.decode())
+
+
+if __name__ == "__main__":
+    CLI = os.path.abspath(sys.argv.pop(1))
+    unittest.main()

@@ -1,0 +1,162 @@
+// Testing packed files without restoring them.
+#include <unistd.h>
+
+#include "engine/join.h"
+#include "engine/packcheck.h"
+#include "engine/packedformat.h"
+#include "tests/engine/enginefixture.h"
+#include "tests/engine/packhelpers.h"
+
+namespace {
+
+std::string Header(int count)
+{
+    const auto bytes = MakePackedFileHeader(count);
+    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// Volumes of the stream as the splitting writes them: header + V bytes, V bytes, ..., the rest.
+std::vector<std::string> SetOf(const std::string& stream, std::size_t volumeSize)
+{
+    const std::size_t count = stream.size() / volumeSize + 1;
+    std::vector<std::string> volumes;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string part = stream.substr(std::min(stream.size(), i * volumeSize), volumeSize);
+        volumes.push_back(i == 0 ? Header(static_cast<int>(count)) + part : part);
+    }
+    return volumes;
+}
+
+class PackCheck : public EngineTest {
+protected:
+    PackCheck() { g_volumeSearchDirs.clear(); }
+    ~PackCheck() override { g_volumeSearchDirs.clear(); }
+
+    void WriteVolumes(const std::vector<std::string>& volumes)
+    {
+        for (std::size_t i = 0; i < volumes.size(); ++i)
+            WriteFileBytes(VolumePath(dir / "p.0KX", static_cast<int>(i)), volumes[i]);
+    }
+};
+
+} // namespace
+
+TEST_F(PackCheck, SoundFilesAndSetsPassWithoutWarnings)
+{
+    const std::string data = MakeTestData(30000, false);
+    const std::string stream = ImplodeBytes(data);
+    struct Row { const char* label; std::vector<std::string> volumes; int count; std::size_t restored; };
+    const Row rows[] = {
+        {"single file", {stream}, 0, data.size()},
+        {"set of one", {Header(1) + stream}, 1, data.size()},
+        {"set of two", SetOf(stream, 20000), 2, data.size()},
+        {"set of four", SetOf(stream, 9000), 4, data.size()},
+        {"set with an empty last volume", SetOf(stream, stream.size() / 3), 4, data.size()},
+        {"empty file's stream", {ImplodeBytes("")}, 0, 0},
+        {"empty file's stream in a set", {Header(1) + ImplodeBytes("")}, 1, 0},
+    };
+    for (const Row& row : rows) {
+        TempDir folder;
+        for (std::size_t i = 0; i < row.volumes.size(); ++i)
+            WriteFileBytes(VolumePath(folder / "p.0KX", static_cast<int>(i)), row.volumes[i]);
+        const std::string before = ListFolder(folder.Path());
+        const PackedFileReport report = CheckPackedFile(folder / "p.0KX");
+        EXPECT_EQ(report.verdict, PackedFileReport::Sound) << row.label;
+        EXPECT_EQ(report.nVolumes, row.count) << row.label;
+        EXPECT_EQ(report.nRestoredBytes, row.restored) << row.label;
+        EXPECT_EQ(report.warnings, std::vector<std::string>{}) << row.label;
+        EXPECT_EQ(ListFolder(folder.Path()), before) << row.label; // nothing written
+    }
+    EXPECT_TRUE(host.BoxTexts().empty());
+}
+
+TEST_F(PackCheck, DamagedFilesGetTheirVerdict)
+{
+    const std::string stream = ImplodeBytes(MakeTestData(30000, false));
+    struct Row { const char* label; std::vector<std::string> volumes; PackedFileReport::Verdict verdict; };
+    const Row rows[] = {
+        {"single file without its last byte", {stream.substr(0, stream.size() - 1)}, PackedFileReport::StreamEnded},
+        {"last volume cut short", {Header(2) + stream.substr(0, 20000), stream.substr(20000, 10)},
+         PackedFileReport::StreamEnded},
+        {"empty file", {""}, PackedFileReport::TooShort},
+        {"16-byte header alone", {Header(1)}, PackedFileReport::TooShort},
+        {"foreign file", {"plain text, no stream at all"}, PackedFileReport::NotAStream},
+        {"count 0", {Header(0) + stream}, PackedFileReport::BadCount},
+        {"negative count", {Header(-2) + stream}, PackedFileReport::BadCount},
+    };
+    for (const Row& row : rows) {
+        TempDir folder;
+        for (std::size_t i = 0; i < row.volumes.size(); ++i)
+            WriteFileBytes(VolumePath(folder / "p.0KX", static_cast<int>(i)), row.volumes[i]);
+        EXPECT_EQ(CheckPackedFile(folder / "p.0KX").verdict, row.verdict) << row.label;
+    }
+    EXPECT_EQ(CheckPackedFile(dir / "missing.0KX").verdict, PackedFileReport::CannotOpen);
+}
+
+TEST_F(PackCheck, AMissingVolumeIsAskedForLikeTheUnpackJobDoes)
+{
+    const std::string stream = ImplodeBytes(MakeTestData(30000, false));
+    std::vector<std::string> volumes = SetOf(stream, 9000);
+    WriteVolumes(volumes);
+    ASSERT_EQ(std::remove((dir / "p.2KX").c_str()), 0);
+
+    host.AnswerNextBoxes({IDCANCEL});
+    const PackedFileReport missing = CheckPackedFile(dir / "p.0KX");
+    EXPECT_EQ(missing.verdict, PackedFileReport::VolumeMissing);
+    EXPECT_EQ(missing.nMissingVolume, 2);
+    EXPECT_EQ(missing.strMissingName, dir / "p.2KX");
+
+    // Located by hand: sound, but the set's own names hold fewer volumes than the header says.
+    WriteFileBytes(dir / "copy of volume 2", volumes[2]);
+    host.AnswerNextBoxes({IDOK});
+    host.AnswerNextFindFile(dir / "copy of volume 2");
+    const PackedFileReport located = CheckPackedFile(dir / "p.0KX");
+    EXPECT_EQ(located.verdict, PackedFileReport::Sound);
+    EXPECT_EQ(located.warnings, std::vector<std::string>{
+                                    "The header counts 4 volumes, but only 2 were found under the set's names."});
+}
+
+TEST_F(PackCheck, TheShapeOfASetIsCheckedAgainstWhatSplittingWrites)
+{
+    const std::string stream = ImplodeBytes(MakeTestData(30000, false));
+    const std::vector<std::string> good = SetOf(stream, 9000); // 9016, 9000, 9000, rest
+    ASSERT_EQ(good.size(), 4u);
+    const std::string p = dir / "p.0KX";
+    struct Row { const char* label; void (*change)(std::vector<std::string>&); std::vector<std::string> warnings; };
+    const Row rows[] = {
+        {"data behind the end code", [](std::vector<std::string>& v) { v[3] += "x"; },
+         {"There is data behind the stream's end code."}},
+        {"a middle volume of another size", [](std::vector<std::string>& v) { v[2] += "xy"; },
+         {"Volume 2 ('" + VolumePath(p, 2) + "') is 9002 bytes; volumes 1 to 2 should all be 9000 bytes."}},
+        {"volume 0 too short", [](std::vector<std::string>& v) { v[0].resize(9010); },
+         {"Volume 0 ('" + p + "') is 9010 bytes; it should be 9016, 16 bytes more than the others."}},
+        {"the last volume too long", [](std::vector<std::string>& v) { v[3] = std::string(9500, 'z'); },
+         {"The last volume ('" + VolumePath(p, 3) + "') is 9500 bytes, longer than the 9000 of the others."}},
+        {"a volume beyond the count", [](std::vector<std::string>& v) { v.push_back("stray"); },
+         {"A volume beyond the header's count is there: '" + VolumePath(p, 4) + "'."}},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> volumes = good;
+        row.change(volumes);
+        for (int i = 0; i < 5; ++i)
+            std::remove(VolumePath(p, i).c_str());
+        WriteVolumes(volumes);
+        const PackedFileReport report = CheckPackedFile(p);
+        EXPECT_EQ(report.warnings, row.warnings) << row.label;
+    }
+}
+
+TEST_F(PackCheck, TrailingDataIsSeenAfterStreamsOfEveryLength)
+{
+    // Wherever the end code's last bits fall in their byte, one byte more is noticed and the
+    // exact stream is not.
+    for (std::size_t size : {0u, 1u, 2u, 3u, 5u, 7u, 100u, 4095u, 4096u, 4097u, 10001u}) {
+        const std::string stream = ImplodeBytes(MakeTestData(size, size % 2 == 0, static_cast<unsigned>(size)));
+        WriteFileBytes(dir / "p.0KX", stream);
+        EXPECT_TRUE(CheckPackedFile(dir / "p.0KX").warnings.empty()) << size;
+        WriteFileBytes(dir / "p.0KX", stream + '\0');
+        const PackedFileReport report = CheckPackedFile(dir / "p.0KX");
+        EXPECT_EQ(report.warnings, std::vector<std::string>{"There is data behind the stream's end code."}) << size;
+        EXPECT_EQ(report.nRestoredBytes, size) << size;
+    }
+}
