@@ -140,4 +140,8 @@ enum : unsigned {
     IDS_CLI_MANIFEST_MISMATCH = 42112, // "%s" the file, "%s" the manifest
     IDS_CLI_MANIFEST_DAMAGED = 42113,  // "%s": the manifest
     IDS_CLI_JOIN_INTO_SET = 42114,     // "%s": the output named
+    IDS_CLI_MANIFEST_ALL_MATCH = 42115, // "%ld" files, "%s" the manifest
+    IDS_CLI_MANIFEST_NOT_LISTED = 42116, // "%s" the file, "%s" the manifest
+    IDS_CLI_TEST_RESTORED_MISMATCH = 42117, // "%s": the manifest
+    IDS_CLI_MANIFEST_SET_MATCHES = 42118, // "%ld" files, "%s" the manifest
 };
