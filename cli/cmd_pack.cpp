@@ -169,16 +169,13 @@ int RunPack(const PackOptions& options)
         const std::string manifestPath = ManifestPath(packedPath);
         if (options.manifest) {
             if (!WriteSetManifest(packedPath, FileNameOf(options.file), projectDigest.FinalHex())) {
+                // An old manifest would describe the set this pack replaced.
+                std::remove(manifestPath.c_str());
                 host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_FAILED).c_str(),
                                           manifestPath.c_str()));
                 return EXIT_FAILED;
             }
             host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_WRITTEN).c_str(),
-                                      manifestPath.c_str()));
-        } else if (std::remove(manifestPath.c_str()) == 0) {
-            // Its checksums were of the set this pack has just replaced: kept, they would make
-            // every later check of the new set fail.
-            host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_REMOVED).c_str(),
                                       manifestPath.c_str()));
         }
         return EXIT_OK;

@@ -239,6 +239,15 @@ bool WriteSetManifest(const std::string& packedPath, const std::string& projectN
     return WriteManifest(ManifestPath(packedPath), entries);
 }
 
+void RemoveStaleManifest(const std::string& packedPath)
+{
+    const std::string path = ManifestPath(packedPath);
+    if (std::remove(path.c_str()) == 0) {
+        AppendStatus(FormatText(LoadString(IDS_MANIFEST_STALE_REMOVED).c_str(), path.c_str()));
+        AppendStatus("\r\n");
+    }
+}
+
 const ManifestEntry* FindEntry(const std::vector<ManifestEntry>& entries, const std::string& name)
 {
     for (const ManifestEntry& entry : entries)

@@ -77,6 +77,10 @@ std::vector<std::string> SetFiles(const std::string& packedPath);
 bool WriteSetManifest(const std::string& packedPath, const std::string& projectName,
                       const std::string& projectDigest);
 
+// After a pack that wrote no manifest: removes the manifest of the packed file's name, which
+// described the set this pack replaced, and logs that it did.
+void RemoveStaleManifest(const std::string& packedPath);
+
 // The entry for a file name in a manifest, or null. Names compare exactly.
 const ManifestEntry* FindEntry(const std::vector<ManifestEntry>& entries, const std::string& name);
 

@@ -199,6 +199,9 @@ void PackWorker()
         int succeeded = CompressProjectFile();
         if (succeeded && g_bSplitFile)
             succeeded = RunSplitStep();
+        // Checksums of the set this pack replaced would fail every later check of the new one.
+        if (succeeded && !g_pProjectDigest)
+            RemoveStaleManifest(g_strPackedPath);
         g_bPackSucceeded = succeeded;
         SendMessageToMainWindow(WM_JOBDONE, 0, 0);
     }

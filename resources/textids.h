@@ -90,6 +90,7 @@ enum : unsigned {
     // The volume plan and the free-space check (41100 on).
     IDS_NO_ROOM = 41100,               // "%s" folder, "%lld" needed, "%lld" free
     IDS_MANIFEST_RESTORED_MISMATCH = 41101, // "%s": the manifest
+    IDS_MANIFEST_STALE_REMOVED = 41102, // "%s": the manifest
 
     // The console front end.
     IDS_CLI_ANSWER_YES_NO = 42000,
@@ -130,7 +131,6 @@ enum : unsigned {
     IDS_CLI_PLAN_ROOM_UNKNOWN = 42102, // "%s" folder, "%lld" needed
     IDS_CLI_MANIFEST_WRITTEN = 42103,  // "%s": the manifest
     IDS_CLI_MANIFEST_FAILED = 42104,   // "%s": the manifest
-    IDS_CLI_MANIFEST_REMOVED = 42105,  // "%s": the manifest
     IDS_CLI_PLAN_TOO_MANY = 42106,     // "%lld" volumes
     IDS_CLI_NOT_PACKED_NAME = 42107,   // "%s": the file given
     IDS_CLI_ALREADY_A_SET = 42108,     // "%s": the packed file

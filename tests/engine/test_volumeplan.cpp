@@ -158,3 +158,22 @@ TEST_F(VolumePlan, ManifestRoundTripAndDamagedLinesRefused)
     ASSERT_TRUE(ReadManifest(dir / "b.sha256", read));
     EXPECT_EQ(read[0].strDigest, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
+
+TEST_F(VolumePlan, PackWithoutDigestRemovesTheOldManifestOnlyWhenItSucceeds)
+{
+    WriteFileBytes(dir / "p.kmx", MakeTestData(5000, true, 1));
+    WriteFileBytes(dir / "p.sha256", "checksums of an earlier set\n");
+    // A pack that fails (a full disk) leaves it.
+    FailWritesAfterBytes(0);
+    ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
+    DisarmFileFaults();
+    EXPECT_EQ(g_bPackSucceeded, 0);
+    EXPECT_TRUE(FileExists(dir / "p.sha256"));
+    host.ClearEvents();
+    ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
+    EXPECT_EQ(g_bPackSucceeded, 1);
+    EXPECT_FALSE(FileExists(dir / "p.sha256"));
+    EXPECT_NE(host.LogText().find("Removed '" + dir / "p.sha256" +
+                                  "': its checksums described an earlier pack.\r\n"),
+              std::string::npos) << host.LogText();
+}
