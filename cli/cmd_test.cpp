@@ -86,6 +86,8 @@ std::string Verdict(const PackedFileReport& report, const char* file)
         return FormatText(text(IDS_CLI_TEST_TOO_SHORT).c_str(), file, static_cast<long>(report.nStreamBytes));
     case PackedFileReport::NotAStream:
         return FormatText(text(IDS_CLI_TEST_NOT_A_STREAM).c_str(), file);
+    case PackedFileReport::Damaged:
+        return FormatText(text(IDS_CLI_TEST_DAMAGED).c_str(), file);
     case PackedFileReport::StreamEnded:
         return FormatText(text(IDS_CLI_TEST_STREAM_ENDED).c_str(), file, static_cast<long>(report.nRestoredBytes));
     }

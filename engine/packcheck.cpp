@@ -231,6 +231,19 @@ PackedFileReport CheckPackedFile(const std::string& path)
     if (report.nVolumes > 0)
         CheckSetShape(report);
 
+    // The unpack job's own rules: a set whose volumes lost or gained data inside the stream,
+    // or an end code with more than a read's worth of input behind it, is no sound file even
+    // when the decoder meets an end code.
+    if (report.verdict == PackedFileReport::Sound && !report.bEmptyStream) {
+        bool damaged = report.nStreamBytes - run.reader.delivered >= UNPACK_TRAILING_LIMIT;
+        if (report.nVolumes >= 2) {
+            const SetShape shape = MeasureSet(report.volumes);
+            damaged = damaged || !shape.oddVolumes.empty() || shape.bFirstWrong;
+        }
+        if (damaged)
+            report.verdict = PackedFileReport::Damaged;
+    }
+
     // The stream's last byte holds the last bits of its end code: when the stream still
     // decodes completely without its last byte, something follows the end code.
     if (result == CODEC_OK && report.nStreamBytes > 0) {

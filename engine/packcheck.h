@@ -20,6 +20,8 @@ struct PackedFileReport {
         TooShort,       // too short for a stream's header
         NotAStream,     // the stream's header names no known coding or dictionary size
         StreamEnded,    // the stream ends before its end code
+        Damaged,        // it decodes, but as damaged data can by chance: volumes of the wrong
+                        // size, or much input behind the end code. Unpacking refuses it too.
     };
     Verdict verdict = CannotOpen;
     int nVolumes = 0;                  // the header's count; 0 for a single packed file

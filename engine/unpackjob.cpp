@@ -32,10 +32,6 @@ UnpackOutcome g_unpackOutcome;
 
 namespace {
 
-// Input that may still be unread when the decoder meets the end code: what one read of the
-// decoder asks for. More is a stream that ended early, by chance, in damaged data.
-constexpr std::int64_t UNPACK_TRAILING_LIMIT = 2048;
-
 // Prefix of the file the decoder writes before it becomes the project file.
 constexpr const char* kOutputTempPrefix = "tmp_";
 

@@ -14,6 +14,10 @@
 #include <cstdint>
 #include <string>
 
+// Input that may still be unread when the decoder meets the end code: what one read of the
+// decoder asks for. More is a stream that ended early, by chance, in damaged data.
+constexpr std::int64_t UNPACK_TRAILING_LIMIT = 2048;
+
 // The base name of a path: the file name without folder and extension.
 std::string GetBaseName(const std::string& path);
 // The folder part of a path with its trailing '/', or empty when the path names none.

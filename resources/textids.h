@@ -124,6 +124,7 @@ enum : unsigned {
     IDS_CLI_TEST_NOT_A_STREAM = 42028,       // "%s"
     IDS_CLI_TEST_STREAM_ENDED = 42029,       // "%s", "%ld" bytes
     IDS_CLI_TEST_SOUND_SET_OF_ONE = 42030,   // "%s" file, "%ld" bytes
+    IDS_CLI_TEST_DAMAGED = 42050,            // "%s" file
 
     // The console's plan, manifest, split and join (42100 on).
     IDS_CLI_PLAN_TOTAL = 42100,        // "%ld" files, "%lld" bytes

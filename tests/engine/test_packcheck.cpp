@@ -122,18 +122,20 @@ TEST_F(PackCheck, TheShapeOfASetIsCheckedAgainstWhatSplittingWrites)
     const std::vector<std::string> good = SetOf(stream, 9000); // 9016, 9000, 9000, rest
     ASSERT_EQ(good.size(), 4u);
     const std::string p = dir / "p.0KX";
-    struct Row { const char* label; void (*change)(std::vector<std::string>&); std::vector<std::string> warnings; };
+    // sound: whether the set may still be unpacked; what lost or added data inside the stream
+    // is never sound, as the unpack job refuses it, whatever the decoder makes of it.
+    struct Row { const char* label; void (*change)(std::vector<std::string>&); std::vector<std::string> warnings; bool sound; };
     const Row rows[] = {
         {"data behind the end code", [](std::vector<std::string>& v) { v[3] += "x"; },
-         {"There is data behind the stream's end code."}},
+         {"There is data behind the stream's end code."}, true},
         {"a middle volume of another size", [](std::vector<std::string>& v) { v[2] += "xy"; },
-         {"Volume 2 ('" + VolumePath(p, 2) + "') is 9002 bytes; volumes 1 to 2 should all be 9000 bytes."}},
+         {"Volume 2 ('" + VolumePath(p, 2) + "') is 9002 bytes; volumes 1 to 2 should all be 9000 bytes."}, false},
         {"volume 0 too short", [](std::vector<std::string>& v) { v[0].resize(9010); },
-         {"Volume 0 ('" + p + "') is 9010 bytes; it should be 9016, 16 bytes more than the others."}},
+         {"Volume 0 ('" + p + "') is 9010 bytes; it should be 9016, 16 bytes more than the others."}, false},
         {"the last volume too long", [](std::vector<std::string>& v) { v[3] = std::string(9500, 'z'); },
-         {"The last volume ('" + VolumePath(p, 3) + "') is 9500 bytes, longer than the 9000 of the others."}},
+         {"The last volume ('" + VolumePath(p, 3) + "') is 9500 bytes, longer than the 9000 of the others."}, false},
         {"a volume beyond the count", [](std::vector<std::string>& v) { v.push_back("stray"); },
-         {"A volume beyond the header's count is there: '" + VolumePath(p, 4) + "'."}},
+         {"A volume beyond the header's count is there: '" + VolumePath(p, 4) + "'."}, true},
     };
     for (const Row& row : rows) {
         std::vector<std::string> volumes = good;
@@ -143,6 +145,7 @@ TEST_F(PackCheck, TheShapeOfASetIsCheckedAgainstWhatSplittingWrites)
         WriteVolumes(volumes);
         const PackedFileReport report = CheckPackedFile(p);
         EXPECT_EQ(report.warnings, row.warnings) << row.label;
+        EXPECT_EQ(report.verdict == PackedFileReport::Sound, row.sound) << row.label;
     }
 }
 
@@ -158,5 +161,10 @@ TEST_F(PackCheck, TrailingDataIsSeenAfterStreamsOfEveryLength)
         const PackedFileReport report = CheckPackedFile(dir / "p.0KX");
         EXPECT_EQ(report.warnings, std::vector<std::string>{"There is data behind the stream's end code."}) << size;
         EXPECT_EQ(report.nRestoredBytes, size) << size;
+        EXPECT_EQ(report.verdict, PackedFileReport::Sound) << size;
+        // More than a read's worth of input left unread behind the end code is no padding: the
+        // end code was met by chance in damaged data, and the file is not unpacked.
+        WriteFileBytes(dir / "p.0KX", stream + std::string(4096, '\0'));
+        EXPECT_EQ(CheckPackedFile(dir / "p.0KX").verdict, PackedFileReport::Damaged) << size;
     }
 }
