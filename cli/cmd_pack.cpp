@@ -1,5 +1,9 @@
 // packtool-cli pack: the pack job of the desktop program, run on its worker thread with the
 // console as its main window.
+//
+// Beyond the desktop program: --dry-run shows the set a pack would write and whether the
+// folder has room for it, writing nothing; a pack with --split first makes sure the folder has
+// room for the pack and the split; --manifest writes the checksums beside the set.
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -9,8 +13,14 @@
 
 #include "cli/commands.h"
 #include "cli/consolehost.h"
+#include "cli/volumesize.h"
 #include "engine/format.h"
+#include "engine/jobcontext.h"
+#include "engine/manifest.h"
+#include "engine/packedformat.h"
 #include "engine/packjob.h"
+#include "engine/volumeplan.h"
+#include "platform/paths.h"
 #include "platform/strings.h"
 #include "resources/textids.h"
 
@@ -22,8 +32,6 @@ constexpr int EXIT_USAGE = 2;
 
 // The volume size when no split is asked for: what the Pack dialog selects first.
 constexpr int kDefaultVolumeSize = 1440000;
-// Smaller volumes are of no use on any disk and only multiply the files.
-constexpr long long kSmallestVolumeSize = 1000;
 
 struct PackOptions {
     std::string file;
@@ -31,52 +39,77 @@ struct PackOptions {
     bool no = false;
     std::string lang;
     std::string split;
+    bool dryRun = false;
+    bool manifest = false;
+    std::string progress;
 };
 
-// "1.44M", "720K", "250000", "100KB": a decimal number of bytes with an optional K (1000) or
-// M (1000000) suffix, as the disk sizes are counted. Fractions must come out as whole bytes.
-std::optional<long long> ParseVolumeSize(std::string text)
+std::string FileNameOf(const std::string& path)
 {
-    while (!text.empty() && text.back() == ' ')
-        text.pop_back();
-    long long multiplier = 1;
-    auto endsWith = [&](const char* suffix) {
-        const std::size_t n = std::strlen(suffix);
-        if (text.size() <= n)
-            return false;
-        for (std::size_t i = 0; i < n; ++i)
-            if (std::toupper(static_cast<unsigned char>(text[text.size() - n + i])) != suffix[i])
-                return false;
-        text.resize(text.size() - n);
-        while (!text.empty() && text.back() == ' ')
-            text.pop_back();
-        return true;
-    };
-    if (endsWith("KB") || endsWith("K"))
-        multiplier = 1000;
-    else if (endsWith("MB") || endsWith("M"))
-        multiplier = 1000000;
+    const PathParts parts = SplitPath(path);
+    return parts.name + parts.ext;
+}
 
-    long long whole = 0, fraction = 0, fractionScale = 1;
-    bool digits = false, inFraction = false;
-    for (char c : text) {
-        if (c == '.' && !inFraction) {
-            inFraction = true;
-            continue;
-        }
-        if (c < '0' || c > '9' || whole > INT_MAX || fractionScale > 1000000)
-            return std::nullopt;
-        digits = true;
-        if (inFraction) {
-            fraction = fraction * 10 + (c - '0');
-            fractionScale *= 10;
-        } else {
-            whole = whole * 10 + (c - '0');
-        }
+// Compresses to nowhere and prints the files the pack would write, then the room check.
+int RunDryRun(ConsoleHost& host, const std::string& projectPath, const std::string& packedPath,
+              int volumeSize)
+{
+    SendMessageToMainWindow(WM_JOBSTATE, JOB_COMPRESSING, 0);
+    std::int64_t streamLength = 0;
+    const int measured = MeasureStreamLength(projectPath, streamLength);
+    SendMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+    if (!measured) {
+        host.PrintLine(LoadString(IDS_READ_ERROR));
+        return EXIT_FAILED;
     }
-    if (!digits || (fraction * multiplier) % fractionScale != 0)
-        return std::nullopt;
-    return whole * multiplier + fraction * multiplier / fractionScale;
+    if (volumeSize > 0 && VolumeCountFor(streamLength, volumeSize) > MAX_VOLUMES) {
+        host.PrintLine(FormatText(LoadString(IDS_CLI_PLAN_TOO_MANY).c_str(),
+                                  static_cast<long long>(VolumeCountFor(streamLength, volumeSize))));
+        return EXIT_FAILED;
+    }
+    host.FinishPlainProgress();
+
+    std::int64_t total = 0;
+    const std::vector<PlannedVolume> plan = PlanVolumes(packedPath, streamLength, volumeSize);
+    for (const PlannedVolume& volume : plan) {
+        std::printf("%lld %s\n", static_cast<long long>(volume.nSize), volume.strPath.c_str());
+        total += volume.nSize;
+    }
+    std::printf("%s\n", FormatText(LoadString(IDS_CLI_PLAN_TOTAL).c_str(),
+                                   static_cast<long>(plan.size()),
+                                   static_cast<long long>(total)).c_str());
+    const RoomCheck room = RoomForPack(packedPath, streamLength, volumeSize);
+    if (room.nAvailable >= 0)
+        std::printf("%s\n", FormatText(LoadString(IDS_CLI_PLAN_ROOM).c_str(),
+                                       room.strFolder.c_str(), static_cast<long long>(room.nNeeded),
+                                       static_cast<long long>(room.nAvailable)).c_str());
+    else
+        std::printf("%s\n", FormatText(LoadString(IDS_CLI_PLAN_ROOM_UNKNOWN).c_str(),
+                                       room.strFolder.c_str(),
+                                       static_cast<long long>(room.nNeeded)).c_str());
+    std::fflush(stdout);
+    return ReportRoom(room) ? EXIT_OK : EXIT_FAILED;
+}
+
+// Before a pack with --split: the folder must hold the stream and the volumes at once. The
+// stream's worst-case length settles it at once when the folder is roomy; otherwise the
+// project file is compressed to nowhere first, so that only a real shortage is refused.
+bool RoomForSplitPack(ConsoleHost& host, const std::string& projectPath,
+                      const std::string& packedPath, int volumeSize)
+{
+    std::FILE* project = std::fopen(projectPath.c_str(), "rb");
+    const std::int64_t projectLength = project ? GetFileLength(project) : 0;
+    if (project)
+        std::fclose(project);
+    if (RoomForPack(packedPath, WorstCaseStreamLength(projectLength), volumeSize).Enough())
+        return true;
+    std::int64_t streamLength = 0;
+    host.SetProgressQuiet(true);
+    const int measured = MeasureStreamLength(projectPath, streamLength);
+    host.SetProgressQuiet(false);
+    if (!measured)
+        return true; // the pack itself reports the unreadable file
+    return ReportRoom(RoomForPack(packedPath, streamLength, volumeSize)) != 0;
 }
 
 int RunPack(const PackOptions& options)
@@ -92,6 +125,7 @@ int RunPack(const PackOptions& options)
                                        : options.no ? ConsoleHost::Answer::No
                                                     : ConsoleHost::Answer::Ask;
     ConsoleHost host(answer);
+    host.SetPlainProgress(options.progress == "plain");
 
     int volumeSize = kDefaultVolumeSize;
     if (!options.split.empty()) {
@@ -114,10 +148,37 @@ int RunPack(const PackOptions& options)
         return EXIT_FAILED;
     }
 
-    if (StartPackJob(options.file, options.split.empty() ? 0 : 1, volumeSize)) {
+    const int split = options.split.empty() ? 0 : 1;
+    const PathParts parts = SplitPath(options.file);
+    const std::string packedPath = MakePath(parts.drive, parts.dir, parts.name, ".0KX");
+    if (options.dryRun)
+        return RunDryRun(host, options.file, packedPath, split ? volumeSize : 0);
+    if (split && !RoomForSplitPack(host, options.file, packedPath, volumeSize)) {
+        host.PrintLine(LoadString(IDS_CLI_PACK_FAILED));
+        return EXIT_FAILED;
+    }
+
+    Sha256 projectDigest;
+    g_pProjectDigest = options.manifest ? &projectDigest : nullptr;
+    const int started = StartPackJob(options.file, split, volumeSize);
+    if (started)
         host.RunUntilJobEnds();
-        if (g_bPackSucceeded)
-            return EXIT_OK;
+    g_pProjectDigest = nullptr;
+    if (started && g_bPackSucceeded) {
+        host.FinishPlainProgress();
+        const std::string manifestPath = ManifestPath(packedPath);
+        if (options.manifest) {
+            if (!WriteSetManifest(packedPath, FileNameOf(options.file), projectDigest.FinalHex())) {
+                // An old manifest would describe the set this pack replaced.
+                std::remove(manifestPath.c_str());
+                host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_FAILED).c_str(),
+                                          manifestPath.c_str()));
+                return EXIT_FAILED;
+            }
+            host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_WRITTEN).c_str(),
+                                      manifestPath.c_str()));
+        }
+        return EXIT_OK;
     }
     host.PrintLine(LoadString(IDS_CLI_PACK_FAILED));
     return EXIT_FAILED;
@@ -138,6 +199,15 @@ void AddPackCommand(CLI::App& app, int& exitStatus)
                     "Split into volumes of SIZE bytes: 1.44M, 1.2M, 720K, 360K, or a number of "
                     "bytes with an optional K or M (decimal), at least 1000")
         ->type_name("SIZE");
+    cmd->add_flag("--dry-run", options->dryRun,
+                  "Write nothing: compress to nowhere, print the files the pack would write "
+                  "(size and name of each, then the count) and check the folder's free space");
+    cmd->add_flag("--manifest", options->manifest,
+                  "Also write NAME.sha256 beside the packed file: checksums of the project file "
+                  "and of every file of the set, in the format of sha256sum");
+    cmd->add_option("--progress", options->progress,
+                    "plain: one line 'STEP PERCENT' on standard error per change (compress, split)")
+        ->check(CLI::IsMember({"plain"}));
     cmd->add_option("FILE", options->file, "The project file (.kmx)")->required();
     cmd->callback([options, &exitStatus] { exitStatus = RunPack(*options); });
 }

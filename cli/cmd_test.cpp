@@ -10,7 +10,9 @@
 #include "cli/commands.h"
 #include "cli/consolehost.h"
 #include "engine/format.h"
+#include "engine/jobcontext.h"
 #include "engine/join.h"
+#include "engine/manifest.h"
 #include "engine/packcheck.h"
 #include "platform/files.h"
 #include "platform/strings.h"
@@ -25,7 +27,38 @@ struct TestOptions {
     std::string file;
     std::string lang;
     std::vector<std::string> volumeDirs;
+    std::string progress;
 };
+
+// The checks of a manifest beside the packed file: each file of the set, then the restored
+// bytes. Prints one line per mismatch, or one line that all match; false on a mismatch.
+bool ReportManifest(const PackedFileReport& report, const std::vector<ManifestEntry>& manifest,
+                    const std::string& manifestPath, const std::string& restoredDigest)
+{
+    bool matches = true;
+    for (const std::string& volume : report.volumes) {
+        const ManifestMatch match = CheckFileAgainstManifest(manifest, volume);
+        if (match == ManifestMatch::Matches)
+            continue;
+        matches = false;
+        const unsigned id = match == ManifestMatch::NotListed ? IDS_CLI_MANIFEST_NOT_LISTED
+                                                              : IDS_CLI_MANIFEST_MISMATCH;
+        std::printf("%s\n", FormatText(LoadString(id).c_str(), volume.c_str(), manifestPath.c_str()).c_str());
+    }
+    const ManifestEntry* project = FindProjectEntry(manifest, report.volumes);
+    const bool decoded = report.verdict == PackedFileReport::Sound;
+    if (project && decoded && project->strDigest != restoredDigest) {
+        matches = false;
+        std::printf("%s\n", FormatText(LoadString(IDS_CLI_TEST_RESTORED_MISMATCH).c_str(),
+                                       manifestPath.c_str()).c_str());
+    }
+    if (matches && !report.volumes.empty())
+        std::printf("%s\n", FormatText(LoadString(project && decoded ? IDS_CLI_MANIFEST_ALL_MATCH
+                                                                      : IDS_CLI_MANIFEST_SET_MATCHES).c_str(),
+                                       static_cast<long>(report.volumes.size()),
+                                       manifestPath.c_str()).c_str());
+    return matches;
+}
 
 std::string Verdict(const PackedFileReport& report, const char* file)
 {
@@ -70,15 +103,33 @@ int RunTest(const TestOptions& options)
     else
         SetLanguage(LanguageFromEnvironment());
     ConsoleHost host(ConsoleHost::Answer::Ask);
+    host.SetPlainProgress(options.progress == "plain");
     g_volumeSearchDirs = options.volumeDirs;
 
+    // A manifest beside the packed file: its checksums are checked too.
+    const std::string manifestPath = ManifestPath(options.file);
+    std::vector<ManifestEntry> manifest;
+    const bool hasManifest = LookUpFile(manifestPath) == FileLookup::Exists;
+    if (hasManifest && !ReadManifest(manifestPath, manifest)) {
+        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_DAMAGED).c_str(), manifestPath.c_str()));
+        return EXIT_FAILED;
+    }
+    Sha256 restored;
+    g_pProjectDigest = hasManifest ? &restored : nullptr;
+    SendMessageToMainWindow(WM_JOBSTATE, JOB_DECOMPRESSING, 0);
     const PackedFileReport report = CheckPackedFile(options.file);
+    SendMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+    g_pProjectDigest = nullptr;
+    if (report.verdict == PackedFileReport::Sound)
+        host.FinishPlainProgress();
     host.PrintLine(""); // end a line the job's log may have left open
     for (const std::string& warning : report.warnings)
         std::printf("%s\n", FormatText(LoadString(IDS_CLI_WARNING).c_str(), warning.c_str()).c_str());
     std::printf("%s\n", Verdict(report, options.file.c_str()).c_str());
+    const bool manifestMatches =
+        !hasManifest || ReportManifest(report, manifest, manifestPath, restored.FinalHex());
     std::fflush(stdout);
-    return report.verdict == PackedFileReport::Sound ? EXIT_OK : EXIT_FAILED;
+    return report.verdict == PackedFileReport::Sound && manifestMatches ? EXIT_OK : EXIT_FAILED;
 }
 
 void AddTestCommand(CLI::App& app, int& exitStatus)
@@ -94,6 +145,9 @@ void AddTestCommand(CLI::App& app, int& exitStatus)
         ->check(CLI::ExistingDirectory);
     cmd->add_option("--lang", options->lang, "Language of the messages (default: from the locale)")
         ->check(CLI::IsMember({"en", "ja"}));
+    cmd->add_option("--progress", options->progress,
+                    "plain: one line 'expand PERCENT' on standard error per whole percent")
+        ->check(CLI::IsMember({"plain"}));
     cmd->add_option("FILE", options->file, "The packed file (.0KX, .0RV), the first of a set")->required();
     cmd->callback([options, &exitStatus] { exitStatus = RunTest(*options); });
 }

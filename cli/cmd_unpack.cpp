@@ -9,6 +9,7 @@
 #include "cli/consolehost.h"
 #include "engine/format.h"
 #include "engine/join.h"
+#include "engine/manifest.h"
 #include "engine/unpackjob.h"
 #include "platform/files.h"
 #include "platform/strings.h"
@@ -26,6 +27,8 @@ struct UnpackOptions {
     bool keepBroken = false;
     std::string lang;
     std::vector<std::string> volumeDirs;
+    std::string into;
+    std::string progress;
 };
 
 // A folder named relative to where the command starts, made absolute: the job moves the
@@ -61,12 +64,36 @@ int RunUnpack(const UnpackOptions& options)
         g_volumeSearchDirs.push_back(Absolute(dir));
     g_bKeepBroken = options.keepBroken ? 1 : 0;
     g_lastJoin = JoinInfo{};
+    host.SetPlainProgress(options.progress == "plain");
+    g_strUnpackFolder = Absolute(options.into);
+
+    // A manifest beside the packed file: the restored bytes must have its project checksum
+    // before they replace the project file.
+    const std::string manifestPath = ManifestPath(options.file);
+    std::vector<ManifestEntry> manifest;
+    Sha256 restored;
+    if (LookUpFile(manifestPath) == FileLookup::Exists) {
+        if (!ReadManifest(manifestPath, manifest)) {
+            host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_DAMAGED).c_str(), manifestPath.c_str()));
+            host.PrintLine(LoadString(IDS_CLI_UNPACK_FAILED));
+            return EXIT_FAILED;
+        }
+        if (const ManifestEntry* project = FindProjectEntry(manifest, SetFiles(options.file))) {
+            g_pProjectDigest = &restored;
+            g_strExpectedProjectDigest = project->strDigest;
+            g_strExpectedManifest = manifestPath;
+        }
+    }
 
     StartUnpackJob(options.file);
     host.RunUntilJobEnds();
+    g_pProjectDigest = nullptr;
+    g_strExpectedProjectDigest.clear();
+    g_strUnpackFolder.clear();
 
     const UnpackOutcome& outcome = g_unpackOutcome;
     if (outcome.bRestored) {
+        host.FinishPlainProgress();
         host.PrintLine(FormatText(LoadString(IDS_CLI_RESTORED).c_str(), outcome.strProjectPath.c_str()));
         return EXIT_OK;
     }
@@ -100,6 +127,14 @@ void AddUnpackCommand(CLI::App& app, int& exitStatus)
                   "When the stream is damaged, keep what it decoded as PROJECT.broken");
     cmd->add_option("--lang", options->lang, "Language of the messages (default: from the locale)")
         ->check(CLI::IsMember({"en", "ja"}));
+    cmd->add_option("--into", options->into,
+                    "Write the project file and its temporary files into DIR instead of the "
+                    "packed file's folder (which may then be read-only)")
+        ->type_name("DIR")
+        ->check(CLI::ExistingDirectory);
+    cmd->add_option("--progress", options->progress,
+                    "plain: one line 'STEP PERCENT' on standard error per change (join, expand)")
+        ->check(CLI::IsMember({"plain"}));
     cmd->add_option("FILE", options->file, "The packed file (.0KX, .0RV), the first of a set")->required();
     cmd->callback([options, &exitStatus] { exitStatus = RunUnpack(*options); });
 }

@@ -72,6 +72,7 @@ LRESULT ConsoleHost::HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
     case WM_JOBSTATE:
+        PlainStepChanged(static_cast<int>(wParam));
         SetJobState(static_cast<int>(wParam));
         return 0;
     case WM_JOBBUSY:
@@ -135,6 +136,13 @@ bool ConsoleHost::AppendToStatusLog(const std::string& text)
 
 void ConsoleHost::SetProgressPosition(int percent)
 {
+    if (m_quiet)
+        return;
+    if (m_plain) {
+        if (m_plainActive && percent != m_plainPercent)
+            PrintPlainProgress(percent);
+        return;
+    }
     if (percent == m_progress)
         return;
     m_progress = percent;
@@ -145,6 +153,55 @@ void ConsoleHost::SetStatusPaneText(const std::string& text)
 {
     m_state = text;
     DrawStatusLine();
+}
+
+void ConsoleHost::SetPlainProgress(bool plain)
+{
+    m_plain = plain;
+    if (plain)
+        m_terminal = false; // the lines take the bar's place
+}
+
+void ConsoleHost::SetProgressQuiet(bool quiet) { m_quiet = quiet; }
+
+void ConsoleHost::FinishPlainProgress()
+{
+    if (m_plain && !m_plainStep.empty() && m_plainPercent < 100)
+        PrintPlainProgress(100);
+}
+
+void ConsoleHost::PlainStepChanged(int state)
+{
+    if (!m_plain || m_quiet)
+        return;
+    const char* step = nullptr;
+    switch (state) {
+    case JOB_COMPRESSING: step = "compress"; break;
+    case JOB_SPLITTING: step = "split"; break;
+    case JOB_JOINING: step = "join"; break;
+    case JOB_DECOMPRESSING: step = "expand"; break;
+    default: break;
+    }
+    if (!step) {
+        m_plainActive = false; // the job has ended; its last step stays for FinishPlainProgress
+        return;
+    }
+    // The step before has ended well: the job only goes on to the next one after it.
+    if (m_plainActive && m_plainStep != step && m_plainPercent < 100)
+        PrintPlainProgress(100);
+    if (m_plainActive && m_plainStep == step)
+        return;
+    m_plainStep = step;
+    m_plainActive = true;
+    PrintPlainProgress(0);
+}
+
+void ConsoleHost::PrintPlainProgress(int percent)
+{
+    m_plainPercent = percent;
+    if (!m_atLineStart)
+        WriteText("\n");
+    WriteText(m_plainStep + " " + std::to_string(percent) + "\n");
 }
 
 int ConsoleHost::ShowMessageBox(const std::string& text, unsigned type)

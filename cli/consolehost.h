@@ -28,6 +28,15 @@ public:
     // Prints a message of the front end itself (not of a job) on its own line.
     void PrintLine(const std::string& text);
 
+    // --progress=plain: instead of the bar, one line "STEP PERCENT" on standard error for each
+    // change of step (compress, split, join, expand) or of whole percent, for wrappers. A step
+    // that has no progress of its own shows 0 when it begins and 100 when the next one begins.
+    void SetPlainProgress(bool plain);
+    // While set, progress is not shown (work that only prepares a job, such as measuring).
+    void SetProgressQuiet(bool quiet);
+    // After a job that succeeded: its last step reached 100.
+    void FinishPlainProgress();
+
     void RunOnMainAndWait(const std::function<void()>& fn) override;
     void RunOnMainLater(std::function<void()> fn) override;
     LRESULT HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam) override;
@@ -42,6 +51,8 @@ private:
     void WriteText(const std::string& text); // with "\r\n" turned into "\n"
     int AskAtTerminal(const std::string& text);
     LRESULT AskForVolume(const FindVolumeRequest& request);
+    void PlainStepChanged(int state);
+    void PrintPlainProgress(int percent);
 
     EventLoop m_loop;
     Answer m_answer;
@@ -52,4 +63,9 @@ private:
     int m_progress = -1;        // -1 until a job reports progress
     std::string m_state;
     std::string m_startFolder;  // where the command started: typed relative paths start here
+    bool m_plain = false;       // --progress=plain
+    bool m_quiet = false;       // progress not shown
+    bool m_plainActive = false; // a step runs
+    std::string m_plainStep;    // the running step, or the last one
+    int m_plainPercent = -1;    // the percent last printed for it
 };

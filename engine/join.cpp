@@ -8,6 +8,7 @@
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/packedformat.h"
+#include "engine/unpackjob.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
@@ -216,7 +217,7 @@ bool JoinVolumes(const std::string& packedPath, std::string& tempName)
 
     // The joined file is created exclusively beside the packed file, so that no other file can
     // be taken for it or written through it.
-    const std::string folder = SplitPath(packedPath).dir;
+    const std::string folder = g_strUnpackFolder.empty() ? SplitPath(packedPath).dir : g_strUnpackFolder;
     std::FILE* joined = CreateExclusiveStream(folder, kJoinTempPrefix, "wb", tempName);
     bool failed = false;
     if (!joined) {

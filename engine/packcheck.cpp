@@ -1,11 +1,14 @@
 #include "engine/packcheck.h"
 
+#include <algorithm>
 #include <sys/stat.h>
 
 #include "codec/codec.h"
 #include "engine/codecwork.h"
 #include "engine/format.h"
+#include "engine/jobcontext.h"
 #include "engine/join.h"
+#include "engine/manifest.h"
 #include "engine/packedformat.h"
 #include "engine/unpackjob.h"
 #include "platform/files.h"
@@ -68,16 +71,34 @@ struct VolumeReader {
 struct DecodeRun {
     VolumeReader reader;
     std::uint64_t written = 0;
+    // The run that decides the verdict also moves the progress bar and feeds the project
+    // file's checksum (manifest.h); the extra runs of the checks do neither.
+    Sha256* digest = nullptr;
+    std::uint64_t progressTotal = 0;
+    int lastPercent = -1;
 };
 
 unsigned Decode(DecodeRun& run)
 {
     return explode(
         [](unsigned char* buf, unsigned* size, void* param) -> unsigned {
-            return static_cast<DecodeRun*>(param)->reader.Read(buf, *size);
+            auto& self = *static_cast<DecodeRun*>(param);
+            const unsigned got = self.reader.Read(buf, *size);
+            if (self.progressTotal > 0) {
+                const auto percent = static_cast<int>(
+                    std::min<std::uint64_t>(100, self.reader.delivered * 100 / self.progressTotal));
+                if (percent != self.lastPercent) {
+                    self.lastPercent = percent;
+                    SetProgress(percent);
+                }
+            }
+            return got;
         },
-        [](unsigned char*, unsigned* size, void* param) {
-            static_cast<DecodeRun*>(param)->written += *size;
+        [](unsigned char* buf, unsigned* size, void* param) {
+            auto& self = *static_cast<DecodeRun*>(param);
+            self.written += *size;
+            if (self.digest)
+                self.digest->Update(buf, *size);
         },
         SharedCodecWorkArea().bytes, &run);
 }
@@ -172,6 +193,8 @@ PackedFileReport CheckPackedFile(const std::string& path)
     DecodeRun run;
     run.reader.volumes = &report.volumes;
     run.reader.skipHeader = report.nVolumes > 0;
+    run.digest = g_pProjectDigest;
+    run.progressTotal = report.nStreamBytes;
     const unsigned result = Decode(run);
     report.nRestoredBytes = run.written;
     if (run.reader.failed) {

@@ -36,5 +36,6 @@ struct PackedFileReport {
 };
 
 // Tests the packed file at path. Runs on the calling thread; questions about missing volumes
-// go to the main window like the unpack job's.
+// go to the main window like the unpack job's. The decoding moves the progress bar and feeds
+// the restored bytes to g_pProjectDigest when it is set (manifest.h).
 PackedFileReport CheckPackedFile(const std::string& path);

@@ -13,6 +13,7 @@
 #include "engine/codecwork.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
+#include "engine/manifest.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
@@ -118,6 +119,8 @@ unsigned CodecRead(unsigned char* buf, unsigned* size, void* param)
             context.bReadFailed = 1;
     }
     context.nInRead += got;
+    if (g_pProjectDigest && context.nMode == 1)
+        g_pProjectDigest->Update(buf, got);
     // Each send waits for the main thread. Sending only when the bar moves shows the user the
     // same thing (the wait cursor is on, the bar at the same place) for at most 101 waits a
     // job instead of one or two per block, which on a busy machine costs real time.
@@ -135,6 +138,8 @@ void CodecWrite(unsigned char* buf, unsigned* size, void* param)
     auto& context = *static_cast<CodecContext*>(param);
     if (context.nMode == 1)
         context.nCounter += *size;
+    else if (g_pProjectDigest)
+        g_pProjectDigest->Update(buf, *size); // the restored project file's bytes
     if (context.bWriteFailed)
         return;
     if (WriteBytes(buf, *size, context.pOut) != *size || StreamFailed(context.pOut))
@@ -194,6 +199,9 @@ void PackWorker()
         int succeeded = CompressProjectFile();
         if (succeeded && g_bSplitFile)
             succeeded = RunSplitStep();
+        // Checksums of the set this pack replaced would fail every later check of the new one.
+        if (succeeded && !g_pProjectDigest)
+            RemoveStaleManifest(g_strPackedPath);
         g_bPackSucceeded = succeeded;
         SendMessageToMainWindow(WM_JOBDONE, 0, 0);
     }

@@ -6,6 +6,7 @@
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/packjob.h"
+#include "engine/volumeplan.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
@@ -38,6 +39,9 @@ int RunSplitStep()
     PostMessageToMainWindow(WM_JOBSTATE, JOB_SPLITTING, 0);
     AppendStatus("\r\n");
     AppendStatusId(IDS_SPLIT_START);
+    // A folder without room for the volumes is refused before any is written.
+    if (!ReportRoom(RoomForSplit(g_strPackedPath, g_nVolumeSize)))
+        return 0;
     return SplitPackedFile(std::string(g_strPackedPath), g_nVolumeSize);
 }
 

@@ -18,6 +18,7 @@
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/join.h"
+#include "engine/manifest.h"
 #include "engine/packjob.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -26,6 +27,7 @@
 #include "resources/textids.h"
 
 int g_bKeepBroken = 0;
+std::string g_strUnpackFolder;
 UnpackOutcome g_unpackOutcome;
 
 namespace {
@@ -63,6 +65,8 @@ void ShowBox(unsigned id, const std::string& path)
 // The project file of a packed file: its folder and base name with the project extension.
 std::string ProjectPathFor(const std::string& packedPath)
 {
+    if (!g_strUnpackFolder.empty())
+        return MakePath("", g_strUnpackFolder, GetBaseName(packedPath), g_strProjectExt);
     return GetDirectory(packedPath) + GetBaseName(packedPath) + g_strProjectExt;
 }
 
@@ -150,7 +154,8 @@ int StartUnpackJob(const std::string& packedPath)
     }
     // The question names the file as the user knows it: by its name in the packed file's
     // folder, which is now the current directory.
-    const std::string asked = changed ? GetBaseName(path) + g_strProjectExt : projectPath;
+    const std::string asked =
+        changed && g_strUnpackFolder.empty() ? GetBaseName(path) + g_strProjectExt : projectPath;
     if (!CheckExistingFile(asked)) {
         AppendStatusId(IDS_ABORTED_BY_USER);
         return 1;
@@ -278,6 +283,11 @@ void DecompressFile(const std::string& source, const std::string& outputName,
         }
         ShowBox(IDS_INVALID_FILE_NAME, packedPath);
         AppendStatus(FormatText(LoadString(IDS_INVALID_FILE_NAME).c_str(), packedPath.c_str()));
+    } else if (!RestoredBytesMatchManifest()) {
+        // Decoded to its end code, yet not the bytes that were packed: the project file
+        // that was there stays.
+        g_unpackOutcome.bDamaged = 1;
+        std::remove(tempPath.c_str());
     } else if (std::rename(tempPath.c_str(), output.c_str()) != 0) {
         std::remove(tempPath.c_str());
         AppendStatusId(IDS_WRITE_ERROR);

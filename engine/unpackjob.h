@@ -49,6 +49,12 @@ bool IsEmptyStream(const unsigned char* bytes, std::size_t size);
 // instead of removing it (the console's --keep-broken). Set before a job starts.
 extern int g_bKeepBroken;
 
+// The folder where the unpack job writes the project file and its temporary files (the joined
+// stream, the file being decoded), as an absolute path; empty for the packed file's own
+// folder. A set then restores straight from read-only media (the console's --into). The
+// joining of packtool-cli join writes its stream there too. Set before a job starts.
+extern std::string g_strUnpackFolder;
+
 // How the last unpack job went, for the front ends. Reset when a job is asked for, written by
 // the worker; read once the job has ended.
 struct UnpackOutcome {

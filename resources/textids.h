@@ -87,6 +87,11 @@ enum : unsigned {
     IDS_SPLIT_TOO_MANY_VOLUMES = 41001, // "%s" packed file, "%ld" volume size, "%ld" volumes
     IDS_UNPACK_SAME_FILE = 41002,      // "%s": the packed file
 
+    // The volume plan and the free-space check (41100 on).
+    IDS_NO_ROOM = 41100,               // "%s" folder, "%lld" needed, "%lld" free
+    IDS_MANIFEST_RESTORED_MISMATCH = 41101, // "%s": the manifest
+    IDS_MANIFEST_STALE_REMOVED = 41102, // "%s": the manifest
+
     // The console front end.
     IDS_CLI_ANSWER_YES_NO = 42000,
     IDS_CLI_NO_TERMINAL = 42001,
@@ -120,4 +125,24 @@ enum : unsigned {
     IDS_CLI_TEST_STREAM_ENDED = 42029,       // "%s", "%ld" bytes
     IDS_CLI_TEST_SOUND_SET_OF_ONE = 42030,   // "%s" file, "%ld" bytes
     IDS_CLI_TEST_DAMAGED = 42050,            // "%s" file
+
+    // The console's plan, manifest, split and join (42100 on).
+    IDS_CLI_PLAN_TOTAL = 42100,        // "%ld" files, "%lld" bytes
+    IDS_CLI_PLAN_ROOM = 42101,         // "%s" folder, "%lld" needed, "%lld" free
+    IDS_CLI_PLAN_ROOM_UNKNOWN = 42102, // "%s" folder, "%lld" needed
+    IDS_CLI_MANIFEST_WRITTEN = 42103,  // "%s": the manifest
+    IDS_CLI_MANIFEST_FAILED = 42104,   // "%s": the manifest
+    IDS_CLI_PLAN_TOO_MANY = 42106,     // "%lld" volumes
+    IDS_CLI_NOT_PACKED_NAME = 42107,   // "%s": the file given
+    IDS_CLI_ALREADY_A_SET = 42108,     // "%s": the packed file
+    IDS_CLI_NOT_A_SET = 42109,         // "%s": the packed file
+    IDS_CLI_SPLIT_FAILED = 42110,
+    IDS_CLI_JOIN_FAILED = 42111,
+    IDS_CLI_MANIFEST_MISMATCH = 42112, // "%s" the file, "%s" the manifest
+    IDS_CLI_MANIFEST_DAMAGED = 42113,  // "%s": the manifest
+    IDS_CLI_JOIN_INTO_SET = 42114,     // "%s": the output named
+    IDS_CLI_MANIFEST_ALL_MATCH = 42115, // "%ld" files, "%s" the manifest
+    IDS_CLI_MANIFEST_NOT_LISTED = 42116, // "%s" the file, "%s" the manifest
+    IDS_CLI_TEST_RESTORED_MISMATCH = 42117, // "%s": the manifest
+    IDS_CLI_MANIFEST_SET_MATCHES = 42118, // "%ld" files, "%s" the manifest
 };

@@ -1,0 +1,282 @@
+#include "engine/manifest.h"
+
+#include <cstdio>
+#include <fstream>
+#include <openssl/evp.h>
+
+#include "engine/format.h"
+#include "engine/jobcontext.h"
+#include "engine/packedformat.h"
+#include "platform/mainwindow.h"
+#include "platform/strings.h"
+#include "resources/textids.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+
+Sha256* g_pProjectDigest = nullptr;
+std::string g_strExpectedProjectDigest;
+std::string g_strExpectedManifest;
+
+bool RestoredBytesMatchManifest()
+{
+    if (!g_pProjectDigest || g_strExpectedProjectDigest.empty())
+        return true;
+    if (g_pProjectDigest->FinalHex() == g_strExpectedProjectDigest)
+        return true;
+    const std::string text =
+        FormatText(LoadString(IDS_MANIFEST_RESTORED_MISMATCH).c_str(), g_strExpectedManifest.c_str());
+    ShowMessageBoxOwnedByMain(text, MB_OK | MB_ICONEXCLAMATION);
+    AppendStatus(text);
+    return false;
+}
+
+struct Sha256::Impl {
+    EVP_MD_CTX* context = nullptr;
+};
+
+Sha256::Sha256() : m_impl(std::make_unique<Impl>())
+{
+    m_impl->context = EVP_MD_CTX_new();
+    if (m_impl->context)
+        EVP_DigestInit_ex(m_impl->context, EVP_sha256(), nullptr);
+}
+
+Sha256::~Sha256()
+{
+    EVP_MD_CTX_free(m_impl->context);
+}
+
+void Sha256::Update(const unsigned char* bytes, std::size_t count)
+{
+    if (m_impl->context && count > 0)
+        EVP_DigestUpdate(m_impl->context, bytes, count);
+}
+
+std::string Sha256::FinalHex()
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!m_impl->context || EVP_DigestFinal_ex(m_impl->context, digest, &length) != 1)
+        return {};
+    static const char hex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i) {
+        text += hex[digest[i] >> 4];
+        text += hex[digest[i] & 0x0F];
+    }
+    return text;
+}
+
+std::string DigestOfFile(const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return {};
+    Sha256 digest;
+    unsigned char buffer[65536];
+    std::size_t got = 0;
+    while ((got = ReadBytes(buffer, sizeof(buffer), file)) > 0)
+        digest.Update(buffer, got);
+    const bool failed = StreamFailed(file);
+    CloseStream(file);
+    return failed ? std::string() : digest.FinalHex();
+}
+
+std::string ManifestPath(const std::string& packedPath)
+{
+    const PathParts parts = SplitPath(packedPath);
+    return MakePath(parts.drive, parts.dir, parts.name, ".sha256");
+}
+
+namespace {
+
+// sha256sum marks a line whose name holds a backslash or a line break with a leading
+// backslash and writes those two characters escaped.
+std::string EscapeName(const std::string& name, bool& escaped)
+{
+    std::string out;
+    escaped = false;
+    for (char c : name) {
+        if (c == '\\') {
+            out += "\\\\";
+            escaped = true;
+        } else if (c == '\n') {
+            out += "\\n";
+            escaped = true;
+        } else if (c == '\r') {
+            out += "\\r";
+            escaped = true;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool UnescapeName(const std::string& text, std::string& name)
+{
+    name.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            name += text[i];
+            continue;
+        }
+        if (++i == text.size())
+            return false;
+        switch (text[i]) {
+        case '\\': name += '\\'; break;
+        case 'n': name += '\n'; break;
+        case 'r': name += '\r'; break;
+        default: return false;
+        }
+    }
+    return true;
+}
+
+bool IsHexDigest(const std::string& text)
+{
+    if (text.size() != 64)
+        return false;
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
+            return false;
+    return true;
+}
+
+std::string FileNameOf(const std::string& path)
+{
+    const PathParts parts = SplitPath(path);
+    return parts.name + parts.ext;
+}
+
+} // namespace
+
+bool ReadManifest(const std::string& path, std::vector<ManifestEntry>& entries)
+{
+    entries.clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;
+        const bool escaped = line[0] == '\\';
+        if (escaped)
+            line.erase(0, 1);
+        // "DIGEST  NAME" (text mode) or "DIGEST *NAME" (binary mode): the same bytes here.
+        if (line.size() < 66 || line[64] != ' ' || (line[65] != ' ' && line[65] != '*'))
+            return false;
+        ManifestEntry entry;
+        entry.strDigest = line.substr(0, 64);
+        if (!IsHexDigest(entry.strDigest))
+            return false;
+        for (char& c : entry.strDigest)
+            if (c >= 'A' && c <= 'F')
+                c = static_cast<char>(c - 'A' + 'a');
+        const std::string name = line.substr(66);
+        if (!escaped)
+            entry.strName = name;
+        else if (!UnescapeName(name, entry.strName))
+            return false;
+        if (entry.strName.empty())
+            return false;
+        entries.push_back(entry);
+    }
+    return !in.bad();
+}
+
+bool WriteManifest(const std::string& path, const std::vector<ManifestEntry>& entries)
+{
+    std::string text;
+    for (const ManifestEntry& entry : entries) {
+        bool escaped = false;
+        const std::string name = EscapeName(entry.strName, escaped);
+        text += (escaped ? "\\" : "") + entry.strDigest + "  " + name + "\n";
+    }
+    std::string tempPath;
+    std::FILE* out = CreateExclusiveStream(SplitPath(path).dir, "tmp_", "wb", tempPath);
+    if (!out)
+        return false;
+    const bool written = WriteBytes(text.data(), text.size(), out) == text.size() &&
+                         std::fflush(out) == 0 && !StreamFailed(out);
+    const bool closed = CloseStream(out) == 0;
+    if (!written || !closed || std::rename(tempPath.c_str(), path.c_str()) != 0) {
+        std::remove(tempPath.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> SetFiles(const std::string& packedPath)
+{
+    std::vector<std::string> files{packedPath};
+    std::FILE* file = std::fopen(packedPath.c_str(), "rb");
+    if (!file)
+        return files;
+    unsigned char header[PACKED_HEADER_SIZE] = {};
+    const std::size_t got = ReadBytes(header, sizeof(header), file);
+    CloseStream(file);
+    int count = 0;
+    if (got == sizeof(header) && ReadPackedFileHeader(header, count))
+        for (int i = 1; i < count; ++i)
+            files.push_back(VolumePath(packedPath, i));
+    return files;
+}
+
+bool WriteSetManifest(const std::string& packedPath, const std::string& projectName,
+                      const std::string& projectDigest)
+{
+    std::vector<ManifestEntry> entries{{projectDigest, projectName}};
+    for (const std::string& file : SetFiles(packedPath)) {
+        const std::string digest = DigestOfFile(file);
+        if (digest.empty())
+            return false;
+        entries.push_back({digest, FileNameOf(file)});
+    }
+    return WriteManifest(ManifestPath(packedPath), entries);
+}
+
+void RemoveStaleManifest(const std::string& packedPath)
+{
+    const std::string path = ManifestPath(packedPath);
+    if (std::remove(path.c_str()) == 0) {
+        AppendStatus(FormatText(LoadString(IDS_MANIFEST_STALE_REMOVED).c_str(), path.c_str()));
+        AppendStatus("\r\n");
+    }
+}
+
+const ManifestEntry* FindEntry(const std::vector<ManifestEntry>& entries, const std::string& name)
+{
+    for (const ManifestEntry& entry : entries)
+        if (entry.strName == name)
+            return &entry;
+    return nullptr;
+}
+
+const ManifestEntry* FindProjectEntry(const std::vector<ManifestEntry>& entries,
+                                      const std::vector<std::string>& setFiles)
+{
+    for (const ManifestEntry& entry : entries) {
+        bool inSet = false;
+        for (const std::string& file : setFiles)
+            inSet = inSet || FileNameOf(file) == entry.strName;
+        if (!inSet)
+            return &entry;
+    }
+    return nullptr;
+}
+
+ManifestMatch CheckFileAgainstManifest(const std::vector<ManifestEntry>& entries,
+                                       const std::string& path)
+{
+    const ManifestEntry* entry = FindEntry(entries, FileNameOf(path));
+    if (!entry)
+        return ManifestMatch::NotListed;
+    const std::string digest = DigestOfFile(path);
+    if (digest.empty())
+        return ManifestMatch::Unreadable;
+    return digest == entry->strDigest ? ManifestMatch::Matches : ManifestMatch::Differs;
+}

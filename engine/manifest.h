@@ -1,0 +1,95 @@
+// Checksums beside a packed file or set, outside the packed format.
+//
+// The packed format carries no checksum, and its bytes must stay as they are. The manifest
+// NAME.sha256 beside the packed file holds SHA-256 checksums in the format sha256sum writes
+// and checks: one line for the project file as it was packed, one line for each file of the
+// set (the single packed file, or volumes .0KX, .1KX, ...), names relative to the folder. So
+// anyone can check copied disks with standard tools, and `packtool-cli test` and `unpack`
+// check them too.
+//
+// The project file's checksum is taken from the very bytes the codec reads while packing, and,
+// when restoring, from the bytes it writes: set g_pProjectDigest before a job starts and the
+// codec callbacks feed it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// An incremental SHA-256 (OpenSSL's libcrypto).
+class Sha256 {
+public:
+    Sha256();
+    ~Sha256();
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+
+    void Update(const unsigned char* bytes, std::size_t count);
+    // The checksum in lower-case hexadecimal (64 characters); ends the digest.
+    std::string FinalHex();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+// When not null, the codec callbacks feed it the project file's bytes: those read while
+// packing, those written while restoring. Set on the main thread before a job starts.
+extern Sha256* g_pProjectDigest;
+
+// What the restored project file must be, from a manifest: when both this and g_pProjectDigest
+// are set, the unpack job compares the bytes it decoded with it before the project file is
+// replaced. g_strExpectedManifest names the manifest in the message. Set before a job starts.
+extern std::string g_strExpectedProjectDigest;
+extern std::string g_strExpectedManifest;
+
+// True when no checksum is expected, or the decoded bytes have it. On a mismatch shows and logs
+// that the restored bytes differ from the manifest (the caller keeps the old project file).
+bool RestoredBytesMatchManifest();
+
+// The SHA-256 of a whole file in hexadecimal; empty when it cannot be read.
+std::string DigestOfFile(const std::string& path);
+
+struct ManifestEntry {
+    std::string strDigest; // 64 lower-case hexadecimal digits
+    std::string strName;   // the file name, relative to the manifest's folder
+};
+
+// The manifest of a packed file: its folder, its base name, ".sha256".
+std::string ManifestPath(const std::string& packedPath);
+
+// Reads a manifest. Returns false when it cannot be read or a line is not in sha256sum's
+// format (so a damaged manifest is never half believed).
+bool ReadManifest(const std::string& path, std::vector<ManifestEntry>& entries);
+
+// Writes the manifest under a temporary name beside it and renames it into place; false (and
+// nothing left behind) on failure.
+bool WriteManifest(const std::string& path, const std::vector<ManifestEntry>& entries);
+
+// The files of the set that packedPath begins, as they are on disk: the volumes named by the
+// header's count when the file carries the header, else the single packed file.
+std::vector<std::string> SetFiles(const std::string& packedPath);
+
+// The manifest of a set that was just written: the project file's line (its name and the
+// checksum of its packed bytes), then one line per file of the set, read back from disk.
+// Returns false when a file cannot be read or the manifest cannot be written.
+bool WriteSetManifest(const std::string& packedPath, const std::string& projectName,
+                      const std::string& projectDigest);
+
+// After a pack that wrote no manifest: removes the manifest of the packed file's name, which
+// described the set this pack replaced, and logs that it did.
+void RemoveStaleManifest(const std::string& packedPath);
+
+// The entry for a file name in a manifest, or null. Names compare exactly.
+const ManifestEntry* FindEntry(const std::vector<ManifestEntry>& entries, const std::string& name);
+
+// How a file on disk compares with its line in a manifest.
+enum class ManifestMatch { Matches, Differs, NotListed, Unreadable };
+ManifestMatch CheckFileAgainstManifest(const std::vector<ManifestEntry>& entries,
+                                       const std::string& path);
+
+// The project file's entry: the first entry that names no file of the set (the manifest is
+// written with it first), or null.
+const ManifestEntry* FindProjectEntry(const std::vector<ManifestEntry>& entries,
+                                      const std::vector<std::string>& setFiles);

@@ -1,0 +1,117 @@
+// The unpack job writing into another folder (--into), and refusing restored bytes that do not
+// match the manifest's checksum, on sets made by the real pack job.
+#include <sys/stat.h>
+
+#include "engine/manifest.h"
+#include "engine/packedformat.h"
+#include "engine/unpackjob.h"
+#include "platform/paths.h"
+#include "tests/engine/enginefixture.h"
+#include "tests/engine/packhelpers.h"
+
+namespace {
+
+std::string DigestOf(const std::string& bytes)
+{
+    Sha256 digest;
+    digest.Update(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    return digest.FinalHex();
+}
+
+class UnpackExtras : public EngineTest {
+protected:
+    UnpackExtras() : m_startFolder(CurrentDirectory()) { Reset(); }
+    ~UnpackExtras() override
+    {
+        ChangeDirectory(m_startFolder); // the job moves to the packed file's folder
+        Reset();
+    }
+    static void Reset()
+    {
+        g_strUnpackFolder.clear();
+        g_pProjectDigest = nullptr;
+        g_strExpectedProjectDigest.clear();
+        g_strExpectedManifest.clear();
+    }
+
+    // A split set of data made by the pack job in folder src; returns volume 0's path.
+    std::string PackSet(const std::string& data)
+    {
+        mkdir((dir / "src").c_str(), 0755);
+        WriteFileBytes(dir / "src/p.kmx", data);
+        EXPECT_EQ(PackAndWait(host, dir / "src/p.kmx", 1, 5000), 1);
+        EXPECT_EQ(g_bPackSucceeded, 1);
+        std::remove((dir / "src/p.kmx").c_str());
+        host.ClearEvents();
+        return dir / "src/p.0KX";
+    }
+
+    void Unpack(const std::string& packedPath)
+    {
+        StartUnpackJob(packedPath);
+        host.RunUntilJobEnds();
+    }
+
+private:
+    std::string m_startFolder;
+};
+
+} // namespace
+
+TEST_F(UnpackExtras, IntoAnotherFolderLeavesThePackedFolderUntouched)
+{
+    const std::string data = MakeTestData(23000, false, 4);
+    const std::string packed = PackSet(data);
+    const std::string before = ListFolder(dir / "src");
+    ASSERT_NE(before.find("p.4KX"), std::string::npos) << before;
+    mkdir((dir / "out").c_str(), 0755);
+
+    g_strUnpackFolder = dir / "out";
+    Unpack(packed);
+
+    EXPECT_EQ(g_unpackOutcome.bRestored, 1) << host.LogText();
+    EXPECT_EQ(g_unpackOutcome.strProjectPath, dir / "out/p.KMX");
+    EXPECT_EQ(ReadFileBytes(dir / "out/p.KMX"), data);
+    EXPECT_EQ(ListFolder(dir / "out"), "p.KMX");  // the joined stream went there and is gone
+    EXPECT_EQ(ListFolder(dir / "src"), before);   // nothing created, nothing removed
+
+    // An existing project file in the folder is asked about by its path there.
+    host.AnswerNextBoxes({IDCANCEL});
+    Unpack(packed);
+    ASSERT_EQ(host.BoxTexts().size(), 1u);
+    EXPECT_NE(host.BoxTexts()[0].find("'" + dir / "out/p.KMX" + "' already exists"),
+              std::string::npos) << host.BoxTexts()[0];
+}
+
+TEST_F(UnpackExtras, RestoredBytesAreCheckedAgainstTheManifestBeforeTheRename)
+{
+    const std::string data = MakeTestData(18000, true, 6);
+    const std::string packed = PackSet(data);
+    struct Row { std::string expected; bool restored; };
+    const Row rows[] = {{DigestOf(data), true}, {DigestOf(data + "x"), false}};
+    for (const Row& row : rows) {
+        WriteFileBytes(dir / "src/p.KMX", "the old project file");
+        host.ClearEvents();
+        host.AnswerNextBoxes({IDOK});
+        Sha256 restored;
+        g_pProjectDigest = &restored;
+        g_strExpectedProjectDigest = row.expected;
+        g_strExpectedManifest = dir / "src/p.sha256";
+        Unpack(packed);
+        g_pProjectDigest = nullptr;
+
+        EXPECT_EQ(g_unpackOutcome.bRestored, row.restored ? 1 : 0);
+        EXPECT_EQ(ReadFileBytes(dir / "src/p.KMX"), row.restored ? data : "the old project file");
+        const std::string listing = ListFolder(dir / "src");
+        EXPECT_EQ(listing.find("tmp_"), std::string::npos) << listing;
+        EXPECT_EQ(listing.find("zunj"), std::string::npos) << listing;
+        if (!row.restored) {
+            const std::string message =
+                "The restored bytes do not match the project file's checksum in '" +
+                dir / "src/p.sha256" + "'";
+            ASSERT_EQ(host.BoxTexts().size(), 2u);
+            EXPECT_EQ(host.BoxTexts()[1].find(message), 0u) << host.BoxTexts()[1];
+            EXPECT_NE(host.LogText().find(message), std::string::npos) << host.LogText();
+        }
+    }
+}

@@ -1,0 +1,66 @@
+#!/bin/sh
+# The package installs into a fresh folder prefix, twice: by cmake --install, and from the
+# Debian package that cpack -G DEB builds (unpacked with dpkg -x). Each time the installed
+# packtool-cli packs a file into a set and restores it byte for byte, and the man pages are
+# there. The AppStream metadata passes appstreamcli validate.
+#
+# Usage: test_package.sh BUILD-DIR SOURCE-DIR CMAKE CPACK
+set -eu
+BUILD=$1 SRC=$2 CMAKE=$3 CPACK=$4
+T=$(mktemp -d)
+trap 'rm -rf "$T"' EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# Packs a project file with the installed program, checks the set, restores it elsewhere.
+round_trip() {
+    cli=$1 where=$2
+    [ -x "$cli" ] || fail "$where: no packtool-cli"
+    w="$T/work-$where"
+    mkdir -p "$w/out"
+    head -c 150000 /dev/urandom > "$w/p.kmx"
+    seq 1 20000 >> "$w/p.kmx"
+    (cd "$w" && "$cli" pack --split 50K --manifest p.kmx 2> log) || fail "$where: pack: $(cat "$w/log")"
+    [ -f "$w/p.2KX" ] || fail "$where: pack wrote no set"
+    (cd "$w" && sha256sum -c --quiet p.sha256) || fail "$where: manifest"
+    "$cli" unpack --into "$w/out" "$w/p.0KX" 2> "$w/log" || fail "$where: unpack: $(cat "$w/log")"
+    cmp "$w/p.kmx" "$w/out/p.KMX" || fail "$where: restored bytes differ"
+}
+
+check_man() {
+    root=$1
+    [ -f "$root/share/man/man1/packtool-cli.1" ] || fail "no packtool-cli.1 under $root"
+    if command -v man > /dev/null; then
+        warnings=$(man --warnings -l "$root/share/man/man1/packtool-cli.1" 2>&1 > /dev/null)
+        [ -z "$warnings" ] || fail "man page warnings: $warnings"
+    fi
+}
+
+# 1. cmake --install into a fresh prefix.
+"$CMAKE" --install "$BUILD" --prefix "$T/prefix" > /dev/null
+round_trip "$T/prefix/bin/packtool-cli" install
+check_man "$T/prefix"
+
+# 2. The Debian package.
+"$CPACK" -G DEB --config "$BUILD/CPackConfig.cmake" -B "$T/pkg" > "$T/cpack.log" 2>&1 ||
+    fail "cpack: $(cat "$T/cpack.log")"
+deb=$(ls "$T"/pkg/packtool_*.deb)
+depends=$(dpkg-deb -f "$deb" Depends)
+for lib in libc6 libstdc++6 libssl3; do
+    echo "$depends" | grep -q "$lib" || fail "Depends lacks $lib: $depends"
+done
+dpkg -x "$deb" "$T/root"
+round_trip "$T/root/usr/bin/packtool-cli" deb
+check_man "$T/root/usr"
+if [ -x "$T/root/usr/bin/packtool" ]; then
+    # Every library the desktop program needs is one the package depends on or the system has.
+    if ldd "$T/root/usr/bin/packtool" | grep -q "not found"; then fail "packtool: $(ldd "$T/root/usr/bin/packtool")"; fi
+    echo "$depends" | grep -q libqt6widgets6 || fail "Depends lacks Qt: $depends"
+    [ -f "$T/root/usr/share/metainfo/org.packtool.PackTool.metainfo.xml" ] || fail "no metainfo"
+    [ -f "$T/root/usr/share/man/man1/packtool.1" ] || fail "no packtool.1"
+fi
+
+# 3. The AppStream metadata.
+appstreamcli validate --no-net "$SRC/resources/org.packtool.PackTool.metainfo.xml" > "$T/as.log" 2>&1 ||
+    fail "appstreamcli: $(cat "$T/as.log")"
+echo "package installs and runs"
