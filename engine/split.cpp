@@ -134,6 +134,11 @@ int SplitPackedFile(const std::string& packedPath, int volumeSize)
     bool failed = false;
     bool stop = false;
     unsigned char buffer[SPLIT_CHUNK_SIZE];
+    // Volume 0 carries the header that makes the volumes a set. It is written under a
+    // temporary name and takes its own name only when every volume is complete: a split that
+    // is cut off (killed, power lost) then never leaves volumes that pass for a whole set,
+    // such as the first volumes of this set followed by the rest of an older one.
+    std::string firstVolumeTemp;
     for (int index = 0; !stop; ++index) {
         const std::string volumePath = VolumePath(packedPath, index);
         if (!CheckExistingFile(volumePath)) {
@@ -148,8 +153,12 @@ int SplitPackedFile(const std::string& packedPath, int volumeSize)
             // the move), so that a failed header write removes it too.
             g_fileNames.push_back(volumePath);
             const std::int64_t count = VolumeCountFor(FileSize(g_fileNames.front()), volumeSize);
-            if (WriteVolumeHeader(volumePath, MakePackedFileHeader(static_cast<int>(count))))
-                volume = std::fopen(volumePath.c_str(), "ab");
+            const int fd = CreateExclusiveFile(SplitPath(volumePath).dir, "tmp_", firstVolumeTemp);
+            if (fd >= 0) {
+                close(fd);
+                if (WriteVolumeHeader(firstVolumeTemp, MakePackedFileHeader(static_cast<int>(count))))
+                    volume = std::fopen(firstVolumeTemp.c_str(), "ab");
+            }
         } else {
             volume = std::fopen(volumePath.c_str(), "wb");
             if (volume)
@@ -186,7 +195,16 @@ int SplitPackedFile(const std::string& packedPath, int volumeSize)
     }
     CloseStream(temp);
 
+    if (!failed && std::rename(firstVolumeTemp.c_str(), g_fileNames[1].c_str()) != 0) {
+        failed = true;
+        ShowMessageBoxOwnedByMain(LoadString(IDS_WRITE_ERROR), MB_OK | MB_ICONEXCLAMATION);
+        AppendStatus("\r\n");
+        AppendStatusId(IDS_IO_ERROR);
+        AppendStatus("\r\n");
+    }
     if (failed) {
+        if (!firstVolumeTemp.empty())
+            std::remove(firstVolumeTemp.c_str());
         RemoveFiles(g_fileNames);
         return 0;
     }

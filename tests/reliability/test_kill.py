@@ -91,6 +91,7 @@ def main():
 
         # A killed split: the complete set, or a set that test and unpack report as damaged.
         damaged_sets = 0
+        headless_sets = 0
         for run in range(runs):
             reset({"work.kmx"})
             # Half of the kills at any moment, half while the volumes are being written (from
@@ -106,9 +107,17 @@ def main():
             checks.expect(read(project_path) == PROJECT, case, "the project file changed")
             checks.expect(not others({"work.kmx"} | set(volumes)), case, "left: %s" % folder(work))
             if not os.path.exists(os.path.join(work, "work.0KX")):
+                # Volume 0 takes its name last: later volumes without it are no set.
+                if set(folder(work)) & set(volumes):
+                    headless_sets += 1
+                    status, text = cli.run(["test", "work.0KX"], work)
+                    checks.expect(status == 1, case, "test without volume 0: exit %d" % status)
                 continue
-            complete = all(os.path.exists(os.path.join(work, n)) and read(os.path.join(work, n)) == d
-                           for n, d in volumes.items())
+            # Killed before the split moved it aside, the packed file is the whole stream: a
+            # sound packed file of its own.
+            complete = read(os.path.join(work, "work.0KX")) == packed or all(
+                os.path.exists(os.path.join(work, n)) and read(os.path.join(work, n)) == d
+                for n, d in volumes.items())
             status, text = cli.run(["test", "work.0KX"], work)
             if complete:
                 checks.expect(status == 0, case, "test of the complete set: %d\n%s" % (status, text))
@@ -122,7 +131,60 @@ def main():
                           "unpack of a partial set replaced the old project file")
             checks.expect(not [n for n in folder(work) if n.startswith("zunj")], case,
                           "unpack left its joined file")
-        print("killed splits that left a partial set: %d" % damaged_sets)
+        print("killed splits that left a partial set: %d with volume 0, %d without" %
+              (damaged_sets, headless_sets))
+
+        # A killed split over the set of an older version of the project (edited near its
+        # start), with the same volume size: the new volumes replace the old ones one by one.
+        # Whatever is left must never pass for a set that restores other bytes than one of the
+        # two versions.
+        older = PROJECT[:10000] + b"an older version of this project " * 4 + PROJECT[10132:]
+        reset(set())
+        write(project_path, older)
+        timed_run(cli, ["pack", "--split", SPLIT, "work.kmx"], work)
+        older_set = {n: read(os.path.join(work, n)) for n in folder(work) if n != "work.kmx"}
+        mixed = {"complete": 0, "older": 0, "reported": 0, "none": 0}
+        for run in range(runs):
+            reset({"work.kmx"})
+            write(project_path, PROJECT)
+            for name, data in older_set.items():
+                write(os.path.join(work, name), data)
+            trigger = rng.choice(["work.1KX", "work.5KX", "work.10X", "work.20X"])
+            proc = subprocess.Popen([cli.binary, "pack", "--yes", "--split", SPLIT, "work.kmx"],
+                                    cwd=work, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL)
+            # From the moment the trigger volume is being written anew.
+            trigger_path = os.path.join(work, trigger)
+            while proc.poll() is None:
+                try:
+                    if os.path.getsize(trigger_path) < len(older_set[trigger]):
+                        break
+                except OSError:
+                    pass
+            time.sleep(rng.uniform(0, 0.002))
+            if proc.poll() is None:
+                proc.send_signal(signal.SIGKILL)
+            proc.wait()
+            case = "split over an older set, run %d" % run
+            checks.expect(read(project_path) == PROJECT, case, "the project file changed")
+            checks.expect(not others({"work.kmx"} | set(volumes) | set(older_set)), case,
+                          "left: %s" % folder(work))
+            if not os.path.exists(os.path.join(work, "work.0KX")):
+                mixed["none"] += 1
+                continue
+            write(os.path.join(work, "work.KMX"), OLD_PROJECT)
+            test_status, _ = cli.run(["test", "work.0KX"], work)
+            status, text = cli.run(["unpack", "--yes", "work.0KX"], work)
+            restored = read(os.path.join(work, "work.KMX"))
+            checks.expect(test_status == status, case, "test %d, unpack %d" % (test_status, status))
+            if status == 0:
+                checks.expect(restored in (PROJECT, older), case,
+                              "restored %d bytes that are neither version" % len(restored))
+                mixed["complete" if restored == PROJECT else "older"] += 1
+            else:
+                checks.expect(restored == OLD_PROJECT, case, "a failed unpack replaced the old file")
+                mixed["reported"] += 1
+        print("killed splits over an older set: %s" % mixed)
 
         # A killed unpack over an old project file: the old file, or the complete new one.
         reset({"work.kmx"})
