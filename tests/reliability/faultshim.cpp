@@ -9,6 +9,7 @@
 //   FAULTSHIM_READ_MATCH=text   read faults only on files whose path contains text
 //   FAULTSHIM_READ_AFTER=n      reads fail (EIO) once n bytes were read from matching files
 //   FAULTSHIM_RENAME_FAIL=1     every rename fails (EIO)
+//   FAULTSHIM_RENAME_NTH=n      the n-th rename fails (EIO)
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -136,8 +137,9 @@ extern "C" size_t fread(void* buffer, size_t size, size_t count, FILE* stream)
 extern "C" int rename(const char* from, const char* to)
 {
     static const RenameFn real = Next<RenameFn>("rename");
+    static std::uint64_t renames = 0;
     const char* fail = std::getenv("FAULTSHIM_RENAME_FAIL");
-    if (fail && *fail == '1') {
+    if ((fail && *fail == '1') || ++renames == EnvNumber("FAULTSHIM_RENAME_NTH")) {
         errno = EIO;
         return -1;
     }

@@ -79,9 +79,25 @@ def main():
             expect_failed("split read fails at %d" % offset, status, text,
                           "Disk Error - File Read Error")
 
-        # The finished packed file cannot be renamed to its name.
+        # The finished packed file cannot be renamed to its name; in a split, the renames are
+        # the pack's, the move of the packed file aside, and volume 0 into its name at the end.
         status, text = cli.run(["pack", "work.kmx"], work, {"FAULTSHIM_RENAME_FAIL": 1})
         expect_failed("pack rename", status, text, "Disk Error - File Write Error")
+        for n, message in ((1, "Disk Error - File Write Error"),
+                           (2, "for reading, aborting..."),
+                           (3, "Disk Error - File Write Error")):
+            status, text = cli.run(["pack", "--split", SPLIT, "work.kmx"], work,
+                                   {"FAULTSHIM_RENAME_NTH": n})
+            case = "split rename %d" % n
+            if n == 2:
+                # The packed file could not be moved aside: it stays whole and unsplit.
+                checks.expect(status == 1 and message in text, case, "exit %d\n%s" % (status, text))
+                checks.expect(folder(work) == ["work.0KX", "work.kmx"] and
+                              read(os.path.join(work, "work.0KX")) == packed, case,
+                              "left: %s" % folder(work))
+                clean()
+            else:
+                expect_failed(case, status, text, message)
 
         # Nothing failed: the fault library itself changes nothing.
         status, _ = cli.run(["pack", "work.kmx"], work, {"FAULTSHIM_WRITE_NTH": len(pack_writes) + 1})
