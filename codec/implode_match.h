@@ -18,8 +18,8 @@
 // 2 bytes is only of use within 256 bytes (longer distances cannot be coded for it), and the
 // token choice never uses one found by its look-ahead search. So the main search asks one
 // more question when no longer match exists: the nearest position of the same pair within
-// 256 bytes, which abRecentPair answers (the low byte of the latest position of each hash of
-// a pair, which is enough to name one position in the last 256).
+// 256 bytes. A filter in abRecentPair (bitmaps of the hashes of the recent pairs) rules
+// most pairs out at once; only when it cannot are those bytes searched.
 //
 // Within a bucket the scan is the same for both:
 //   - each bucket's stored start moves past positions that fell out of reach, once, since the
@@ -46,15 +46,16 @@ namespace codec {
 // behind the window (see ImplodeWork::abWindow).
 inline unsigned SortedPos(const std::uint8_t* window, unsigned index)
 {
-    const std::uint8_t* at = window + IMPLODE_WINDOW_SIZE + 2 * index;
-    return static_cast<unsigned>(at[0]) | (static_cast<unsigned>(at[1]) << 8);
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the sorted positions are loaded as 16-bit words");
+    std::uint16_t v;
+    std::memcpy(&v, window + IMPLODE_WINDOW_SIZE + 2 * index, 2);
+    return v;
 }
 
 inline void SetSortedPos(std::uint8_t* window, unsigned index, unsigned pos)
 {
-    std::uint8_t* at = window + IMPLODE_WINDOW_SIZE + 2 * index;
-    at[0] = static_cast<std::uint8_t>(pos);
-    at[1] = static_cast<std::uint8_t>(pos >> 8);
+    const auto v = static_cast<std::uint16_t>(pos);
+    std::memcpy(window + IMPLODE_WINDOW_SIZE + 2 * index, &v, 2);
 }
 
 inline unsigned PairHash(const std::uint8_t* window, unsigned pos)
@@ -77,7 +78,7 @@ inline unsigned TripleHash(const std::uint8_t* window, unsigned pos)
 }
 
 // Hash of the two bytes at pos for abRecentPair: IMPLODE_RECENT_PAIR_SLOTS values. Spread
-// more evenly than the pair hash of the sort, so fewer other pairs share a slot.
+// more evenly than the pair hash of the sort, so fewer other pairs share a bit.
 inline unsigned RecentPairSlot(const std::uint8_t* window, unsigned pos)
 {
     const std::uint32_t pair = window[pos] | (static_cast<std::uint32_t>(window[pos + 1]) << 8);
@@ -178,6 +179,8 @@ public:
         m_bTriples = true;
         m_nFirst = first;
         m_nRecentUpTo = first;
+        m_nRecentSpan = first;
+        std::memset(m_pRecentPair, 0, 2 * IMPLODE_RECENT_PAIR_SLOTS / 8);
         // One entry more than there are hashes: the end of the last bucket.
         std::memset(start, 0, (IMPLODE_TRIPLE_HASHES + 1) * sizeof start[0]);
         for (unsigned i = first; i <= last; ++i)
@@ -360,39 +363,32 @@ private:
     // The nearest position c of p's pair with c >= p - 256, within reach and in the sort
     // range; 0 when there is none.
     //
-    // abRecentPair holds, for each slot (a hash of the pair), the low byte of the latest
-    // position of the sort range up to p - 2 whose pair falls in that slot. Read as a position in p - 257 .. p - 2 (256 positions,
-    // one per low byte) it is that latest position whenever the latest lies there. If the
-    // position it names holds p's pair, it is the answer: a nearer one would be in the same
-    // slot and later. If it holds another pair of the slot, the answer may still lie below
-    // it; those few bytes are searched directly. If the latest lies further back, or no
-    // position is in the slot yet, the byte names some other position, which then cannot be
-    // in p's slot (it would be later than the latest), so no position in reach holds p's pair.
+    // abRecentPair holds two bitmaps over the hash of a pair: one for the positions of the
+    // current span of IMPLODE_RECENT_PAIR_SPAN positions (from m_nRecentSpan up to p - 2),
+    // one for the whole span before it. Together they hold every position from p - 256 to
+    // p - 2. If neither has p's bit, no position there holds p's pair; otherwise those bytes
+    // are searched, nearest first.
     unsigned NearestPair(unsigned p, unsigned lowest)
     {
         const std::uint8_t* const win = m_pWindow;
-        std::uint8_t* const recent = m_pRecentPair;
-        for (unsigned q = m_nRecentUpTo; q + 2 <= p; ++q)
-            recent[RecentPairSlot(win, q)] = static_cast<std::uint8_t>(q);
-        if (m_nRecentUpTo < p - 1)
-            m_nRecentUpTo = p - 1;
+        AddRecentPairs(p);
+
+        const unsigned slot = RecentPairSlot(win, p);
+        const unsigned byte = slot >> 3;
+        const unsigned bit = 1u << (slot & 7);
+        if (((m_pRecentPair[byte] | m_pRecentPair[IMPLODE_RECENT_PAIR_SLOTS / 8 + byte]) & bit) == 0)
+            return 0;
 
         unsigned floor = p - IMPLODE_MAX_DIST1_LEN2 - 1;
         if (floor < lowest)
             floor = lowest;
         if (floor < m_nFirst)
             floor = m_nFirst;
-        const unsigned base = p - IMPLODE_MAX_DIST1_LEN2 - 2;
-        const unsigned slot = RecentPairSlot(win, p);
-        unsigned c = base + ((recent[slot] - base) & 0xFFu);
-        if (c < floor || RecentPairSlot(win, c) != slot)
-            return 0; // not the latest of this slot: no position of p's pair in reach
         const std::uint8_t a = win[p];
         const std::uint8_t b = win[p + 1];
-        if (win[c] == a && win[c + 1] == b)
-            return c;
-        // Another pair of the same slot: look below it, eight positions at a time. A position
-        // holds the pair when its byte is a and the next is b.
+        // Positions below c, nearest first, eight at a time. A position holds the pair when
+        // its byte is a and the next is b.
+        unsigned c = p - 1;
         const std::uint64_t ones = 0x0101010101010101ull;
         while (c >= floor + 8) {
             c -= 8; // positions c .. c + 7
@@ -405,6 +401,33 @@ private:
                 return c;
         }
         return 0;
+    }
+
+    // Enters the pairs of the positions up to p - 2 in the bitmaps. A span that is complete
+    // becomes the one before, whose bitmap is cleared for the next. Positions more than two
+    // spans back are never asked for again, so after a long match the bitmaps start afresh.
+    void AddRecentPairs(unsigned p)
+    {
+        const std::uint8_t* const win = m_pWindow;
+        constexpr unsigned half = IMPLODE_RECENT_PAIR_SLOTS / 8;
+        if (p - 2 >= m_nRecentUpTo + 2 * IMPLODE_RECENT_PAIR_SPAN) {
+            std::memset(m_pRecentPair, 0, 2 * half);
+            m_nRecentUpTo = p - 2 - IMPLODE_RECENT_PAIR_SPAN;
+            m_nRecentSpan = m_nRecentUpTo;
+        }
+        std::uint8_t* current = m_pRecentPair + (m_bRecentSecond ? half : 0);
+        for (unsigned q = m_nRecentUpTo; q + 2 <= p; ++q) {
+            if (q == m_nRecentSpan + IMPLODE_RECENT_PAIR_SPAN) {
+                m_bRecentSecond = !m_bRecentSecond;
+                current = m_pRecentPair + (m_bRecentSecond ? half : 0);
+                std::memset(current, 0, half);
+                m_nRecentSpan = q;
+            }
+            const unsigned slot = RecentPairSlot(win, q);
+            current[slot >> 3] = static_cast<std::uint8_t>(current[slot >> 3] | (1u << (slot & 7)));
+        }
+        if (m_nRecentUpTo < p - 1)
+            m_nRecentUpTo = p - 1;
     }
 
     // Fills border[from + 1 .. len] for the pattern at[0..len-1]: border[i] is the length of
@@ -497,6 +520,8 @@ private:
     bool m_bTriples = false;
     unsigned m_nFirst = 0;      // start of the sort range
     unsigned m_nRecentUpTo = 0; // positions below this are in abRecentPair
+    unsigned m_nRecentSpan = 0; // first position of the current span of abRecentPair
+    bool m_bRecentSecond = false; // the current span's bitmap is the second one
 
 };
 
