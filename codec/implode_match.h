@@ -199,7 +199,7 @@ public:
     // 256 bytes and `lookAhead` is false; otherwise it is reported as none. The token choice
     // treats both alike: such a match is coded as literals, and a look-ahead result shorter
     // than 3 never displaces the match at p.
-    unsigned Find(unsigned p, unsigned& distance1, bool lookAhead)
+    __attribute__((always_inline)) unsigned Find(unsigned p, unsigned& distance1, bool lookAhead)
     {
         const std::uint8_t* const win = m_pWindow;
         const std::uint8_t* const at = win + p;
@@ -226,7 +226,8 @@ public:
             ? RunLength(at, at[0], 3, IMPLODE_MAX_MATCH) : 0;
         const bool found = run >= IMPLODE_RUN_SEARCH
             ? FindInRun(at, p, run, index, end, lowest, best, bestPos)
-            : FindInBucket(at, p, run, index, end, lowest, span, best, bestPos);
+            : run != 0 ? FindInBucket<true>(at, p, run, index, end, lowest, span, best, bestPos)
+                         : FindInBucket<false>(at, p, run, index, end, lowest, span, best, bestPos);
         if (!found) {
             if (!m_bTriples || lookAhead)
                 return 0;
@@ -244,7 +245,11 @@ private:
     // 3) and becomes the result. Returns whether any candidate reached it.
     // run: the length of p's run when the bucket is a triple bucket and p starts with three
     // equal bytes, else 0.
-    bool FindInBucket(const std::uint8_t* at, unsigned p, unsigned run, unsigned index, unsigned end,
+    // Inlined into Find: it runs for nearly every position, and a call costs more there than
+    // the scan of a short bucket.
+    // kRun: whether run is not 0; the common scan then has no test for it.
+    template <bool kRun>
+    __attribute__((always_inline)) bool FindInBucket(const std::uint8_t* at, unsigned p, unsigned run, unsigned index, unsigned end,
                       unsigned lowest, unsigned span, unsigned& best, unsigned& bestPos)
     {
         const std::uint8_t* const win = m_pWindow;
@@ -254,30 +259,41 @@ private:
         const std::uint64_t head = Load64(at);
         bool found = false;
         for (; index < end; ++index) {
-            const unsigned c = SortedPos(win, index);
+            unsigned c = SortedPos(win, index);
             if (c - lowest >= span)
                 break;
-            const std::uint64_t diff = Load64(win + c) ^ head;
-            const unsigned len =
-                diff != 0 ? FirstDifference(diff) : MatchLength(win + c, at, 8, IMPLODE_MAX_MATCH);
-            if (len < best) {
-                // p has a short run (fewer than 8 bytes) and c starts a longer one: every
-                // position of c's run with more bytes left than p's run matches exactly
-                // `run` bytes, too few like c. Go on at the one with exactly `run` left; the
-                // positions of a run follow each other in the bucket.
-                if (run != 0 && diff != 0 && Load64(win + c) == runBytes) {
-                    const unsigned R = RunLength(win + c, at[0], 8, p + IMPLODE_MAX_MATCH - c);
-                    if (c + (R - run) > p - 2)
-                        break;
-                    index += R - run - 1;
+            const std::uint64_t word = Load64(win + c);
+            unsigned len;
+            if (kRun && word == runBytes) {
+                // p has a short run (fewer than 8 bytes) and c starts a longer one of the
+                // same byte. The positions of c's run follow each other in the bucket: those
+                // with more bytes left than p's run match exactly `run` bytes, the one with
+                // exactly `run` left matches at least that many, and the ones after it fewer.
+                // So, as the scan would find position by position, only the one with exactly
+                // `run` left can count; or, when it is out of reach, the nearest in reach.
+                const unsigned R = RunLength(win + c, at[0], 8, p + IMPLODE_MAX_MATCH - c);
+                if (c + (R - run) > p - 2) {
+                    if (run >= best) {
+                        best = run;
+                        bestPos = p - 2;
+                        found = true;
+                    }
+                    break;
                 }
-                continue;
+                index += R - 3; // the run's last position in the bucket
+                c += R - run;
+                len = MatchLength(win + c, at, run, IMPLODE_MAX_MATCH);
+            } else {
+                const std::uint64_t diff = word ^ head;
+                len = diff != 0 ? FirstDifference(diff) : MatchLength(win + c, at, 8, IMPLODE_MAX_MATCH);
             }
+            if (len < best)
+                continue;
             best = len;
             bestPos = c;
             found = true;
             if (best > 10) {
-                best = ScanLong(at, index + 1, end, lowest, span, best, bestPos);
+                best = ScanLong(at, kRun ? run : 0, index + 1, end, lowest, span, best, bestPos);
                 break;
             }
         }
@@ -457,14 +473,15 @@ private:
     }
 
     // The rest of the bucket once a match of best > 10 bytes at bestPos is known. Returns the
-    // best length; bestPos is updated.
-    unsigned ScanLong(const std::uint8_t* at, unsigned index, unsigned end, unsigned lowest,
+    // best length; bestPos is updated. run: as for FindInBucket, or 0.
+    unsigned ScanLong(const std::uint8_t* at, unsigned run, unsigned index, unsigned end, unsigned lowest,
                       unsigned span, unsigned best, unsigned& bestPos)
     {
         if (best == IMPLODE_MAX_MATCH)
             return best;
         const std::uint8_t* const win = m_pWindow;
         const std::int16_t* const border = m_pBorder;
+        const std::uint64_t runBytes = at[0] * 0x0101010101010101ull;
         ExtendBorders(at, 0, best);
         // e: window position where the last comparison stopped; m: bytes known equal before it.
         unsigned e = bestPos + best;
@@ -491,6 +508,18 @@ private:
                     if (c - lowest >= span)
                         return best;
                     cand = win + c;
+                    if (run != 0 && Load64(cand) == runBytes) {
+                        // A longer run of p's first byte, as in FindInBucket: of its
+                        // positions only the one with exactly `run` bytes of it left can
+                        // match more than `run` bytes, fewer than the best.
+                        const unsigned p = static_cast<unsigned>(at - win);
+                        const unsigned R = RunLength(cand, at[0], 8, p + IMPLODE_MAX_MATCH - c);
+                        if (c + (R - run) > p - 2)
+                            return best;
+                        index += R - 3; // the run's last position in the bucket
+                        c += R - run;
+                        cand = win + c;
+                    }
                     if (cand[best - 2] == at[best - 2] && cand[0] == at[0] && cand[1] == at[1])
                         break;
                 }
