@@ -37,6 +37,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "codec/implode.h"
 
@@ -405,6 +408,20 @@ private:
         // Positions below c, nearest first, eight at a time. A position holds the pair when
         // its byte is a and the next is b.
         unsigned c = p - 1;
+#if defined(__SSE2__)
+        // Sixteen at a time where the vector unit is at hand (every x86-64 host).
+        const __m128i as = _mm_set1_epi8(static_cast<char>(a));
+        const __m128i bs = _mm_set1_epi8(static_cast<char>(b));
+        while (c >= floor + 16) {
+            c -= 16; // positions c .. c + 15
+            const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(win + c));
+            const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(win + c + 1));
+            const auto hits = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(first, as), _mm_cmpeq_epi8(second, bs))));
+            if (hits != 0)
+                return c + 31 - static_cast<unsigned>(__builtin_clz(hits));
+        }
+#endif
         const std::uint64_t ones = 0x0101010101010101ull;
         while (c >= floor + 8) {
             c -= 8; // positions c .. c + 7
@@ -424,26 +441,33 @@ private:
     // spans back are never asked for again, so after a long match the bitmaps start afresh.
     void AddRecentPairs(unsigned p)
     {
+        // Locals: the bitmap stores could otherwise alias the members and force reloads.
         const std::uint8_t* const win = m_pWindow;
+        std::uint8_t* const bitmaps = m_pRecentPair;
         constexpr unsigned half = IMPLODE_RECENT_PAIR_SLOTS / 8;
-        if (p - 2 >= m_nRecentUpTo + 2 * IMPLODE_RECENT_PAIR_SPAN) {
-            std::memset(m_pRecentPair, 0, 2 * half);
-            m_nRecentUpTo = p - 2 - IMPLODE_RECENT_PAIR_SPAN;
-            m_nRecentSpan = m_nRecentUpTo;
+        unsigned q = m_nRecentUpTo;
+        if (q + 2 > p)
+            return;
+        unsigned spanEnd = m_nRecentSpan + IMPLODE_RECENT_PAIR_SPAN;
+        unsigned currentHalf = m_nRecentHalf;
+        if (p - 2 >= q + 2 * IMPLODE_RECENT_PAIR_SPAN) {
+            std::memset(bitmaps, 0, 2 * half);
+            q = p - 2 - IMPLODE_RECENT_PAIR_SPAN;
+            spanEnd = q + IMPLODE_RECENT_PAIR_SPAN;
         }
-        std::uint8_t* current = m_pRecentPair + (m_bRecentSecond ? half : 0);
-        for (unsigned q = m_nRecentUpTo; q + 2 <= p; ++q) {
-            if (q == m_nRecentSpan + IMPLODE_RECENT_PAIR_SPAN) {
-                m_bRecentSecond = !m_bRecentSecond;
-                current = m_pRecentPair + (m_bRecentSecond ? half : 0);
-                std::memset(current, 0, half);
-                m_nRecentSpan = q;
+        for (; q + 2 <= p; ++q) {
+            if (q == spanEnd) {
+                currentHalf ^= half;
+                std::memset(bitmaps + currentHalf, 0, half);
+                spanEnd = q + IMPLODE_RECENT_PAIR_SPAN;
             }
             const unsigned slot = RecentPairSlot(win, q);
-            current[slot >> 3] = static_cast<std::uint8_t>(current[slot >> 3] | (1u << (slot & 7)));
+            std::uint8_t& byte = bitmaps[currentHalf + (slot >> 3)];
+            byte = static_cast<std::uint8_t>(byte | (1u << (slot & 7)));
         }
-        if (m_nRecentUpTo < p - 1)
-            m_nRecentUpTo = p - 1;
+        m_nRecentUpTo = q;
+        m_nRecentSpan = spanEnd - IMPLODE_RECENT_PAIR_SPAN;
+        m_nRecentHalf = currentHalf;
     }
 
     // Fills border[from + 1 .. len] for the pattern at[0..len-1]: border[i] is the length of
@@ -550,7 +574,7 @@ private:
     unsigned m_nFirst = 0;      // start of the sort range
     unsigned m_nRecentUpTo = 0; // positions below this are in abRecentPair
     unsigned m_nRecentSpan = 0; // first position of the current span of abRecentPair
-    bool m_bRecentSecond = false; // the current span's bitmap is the second one
+    unsigned m_nRecentHalf = 0; // offset of the current span's bitmap in abRecentPair
 
 };
 
