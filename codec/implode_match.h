@@ -84,8 +84,9 @@ inline unsigned TripleHash(const std::uint8_t* window, unsigned pos)
 // more evenly than the pair hash of the sort, so fewer other pairs share a bit.
 inline unsigned RecentPairSlot(const std::uint8_t* window, unsigned pos)
 {
-    const std::uint32_t pair = window[pos] | (static_cast<std::uint32_t>(window[pos + 1]) << 8);
-    return ((pair << 16) * 2654435761u) >> (32 - IMPLODE_RECENT_PAIR_BITS);
+    std::uint16_t pair;
+    std::memcpy(&pair, window + pos, 2);
+    return (pair * 2654435761u) >> (32 - IMPLODE_RECENT_PAIR_BITS);
 }
 
 // Bytes that are zero in x get their high bit set, all other bits are clear.
@@ -202,11 +203,18 @@ public:
     // 256 bytes and `lookAhead` is false; otherwise it is reported as none. The token choice
     // treats both alike: such a match is coded as literals, and a look-ahead result shorter
     // than 3 never displaces the match at p.
-    __attribute__((always_inline)) unsigned Find(unsigned p, unsigned& distance1, bool lookAhead)
+    unsigned Find(unsigned p, unsigned& distance1, bool lookAhead)
+    {
+        return m_bTriples ? FindIn<true>(p, distance1, lookAhead) : FindIn<false>(p, distance1, lookAhead);
+    }
+
+    // Find for a caller that knows how the block was sorted (kTriples: SortTriples).
+    template <bool kTriples>
+    __attribute__((always_inline)) unsigned FindIn(unsigned p, unsigned& distance1, bool lookAhead)
     {
         const std::uint8_t* const win = m_pWindow;
         const std::uint8_t* const at = win + p;
-        const unsigned hash = m_bTriples ? TripleHash(win, p) : PairHash(win, p);
+        const unsigned hash = kTriples ? TripleHash(win, p) : PairHash(win, p);
         // Candidates lie in lowest..p-2: c is one when c - lowest < span (unsigned).
         const unsigned lowest = p - (m_nDictSize - 1);
         const unsigned span = m_nDictSize - 2;
@@ -222,17 +230,17 @@ public:
 
         // A triple bucket may also hold other triples of the same hash; they are measured
         // like the rest and fall short of 3 bytes.
-        unsigned best = m_bTriples ? 3 : 2;
+        unsigned best = kTriples ? 3 : 2;
         unsigned bestPos = 0;
         // p's run: the bytes equal to its first, when the first three are (triple buckets).
-        const unsigned run = m_bTriples && at[1] == at[0] && at[2] == at[0]
+        const unsigned run = kTriples && at[1] == at[0] && at[2] == at[0]
             ? RunLength(at, at[0], 3, IMPLODE_MAX_MATCH) : 0;
         const bool found = run >= IMPLODE_RUN_SEARCH
             ? FindInRun(at, p, run, index, end, lowest, best, bestPos)
             : run != 0 ? FindInBucket<true>(at, p, run, index, end, lowest, span, best, bestPos)
                          : FindInBucket<false>(at, p, run, index, end, lowest, span, best, bestPos);
         if (!found) {
-            if (!m_bTriples || lookAhead)
+            if (!kTriples || lookAhead)
                 return 0;
             bestPos = NearestPair(p, lowest);
             if (bestPos == 0)
