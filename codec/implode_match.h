@@ -388,22 +388,27 @@ private:
     }
 
     // The nearest position c of p's pair with c >= p - 256, within reach and in the sort
-    // range; 0 when there is none.
+    // range; 0 when there is none. Asked at increasing positions p.
     //
-    // abRecentPair holds two bitmaps over the hash of a pair: one for the positions of the
-    // current span of IMPLODE_RECENT_PAIR_SPAN positions (from m_nRecentSpan up to p - 2),
-    // one for the whole span before it. Together they hold every position from p - 256 to
-    // p - 2. If neither has p's bit, no position there holds p's pair; otherwise those bytes
-    // are searched, nearest first.
+    // abRecentPair holds two bitmaps over the hash of a pair, which together hold every
+    // position from p - 256 up to p - 1 (and maybe a few older ones): see AddRecentPairs. If
+    // neither has p's bit, no position there holds p's pair; otherwise those bytes are
+    // searched, nearest first.
     unsigned NearestPair(unsigned p, unsigned lowest)
     {
         const std::uint8_t* const win = m_pWindow;
-        AddRecentPairs(p);
+        std::uint8_t* const bitmaps = m_pRecentPair;
+        constexpr unsigned half = IMPLODE_RECENT_PAIR_SLOTS / 8;
+        std::uint8_t* const current = AddRecentPairs(p);
 
         const unsigned slot = RecentPairSlot(win, p);
         const unsigned byte = slot >> 3;
         const unsigned bit = 1u << (slot & 7);
-        if (((m_pRecentPair[byte] | m_pRecentPair[IMPLODE_RECENT_PAIR_SLOTS / 8 + byte]) & bit) == 0)
+        const bool maybe = ((bitmaps[byte] | bitmaps[half + byte]) & bit) != 0;
+        // p itself is entered now, for the searches to come.
+        current[byte] = static_cast<std::uint8_t>(current[byte] | bit);
+        m_nRecentUpTo = p + 1;
+        if (!maybe)
             return 0;
 
         unsigned floor = p - IMPLODE_MAX_DIST1_LEN2 - 1;
@@ -444,38 +449,40 @@ private:
         return 0;
     }
 
-    // Enters the pairs of the positions up to p - 2 in the bitmaps. A span that is complete
-    // becomes the one before, whose bitmap is cleared for the next. Positions more than two
-    // spans back are never asked for again, so after a long match the bitmaps start afresh.
-    void AddRecentPairs(unsigned p)
+    // Enters the pairs of the positions below p that are not yet in the bitmaps, and
+    // returns the bitmap of the current span, where p's pair goes next.
+    //
+    // A position goes into the bitmap of the span of searches during which it is entered
+    // (at the search at p at the latest). When the searches pass the end of a span, the
+    // span before it is cleared and becomes the current one: a position is cleared no
+    // sooner than 256 searches after it was entered, when it is out of reach for length 2.
+    // After a gap of two spans without a search both are cleared, and the 256 positions
+    // before p are entered afresh.
+    std::uint8_t* AddRecentPairs(unsigned p)
     {
         // Locals: the bitmap stores could otherwise alias the members and force reloads.
         const std::uint8_t* const win = m_pWindow;
         std::uint8_t* const bitmaps = m_pRecentPair;
         constexpr unsigned half = IMPLODE_RECENT_PAIR_SLOTS / 8;
         unsigned q = m_nRecentUpTo;
-        if (q + 2 > p)
-            return;
-        unsigned spanEnd = m_nRecentSpan + IMPLODE_RECENT_PAIR_SPAN;
         unsigned currentHalf = m_nRecentHalf;
-        if (p - 2 >= q + 2 * IMPLODE_RECENT_PAIR_SPAN) {
+        if (p >= m_nRecentSpan + 2 * IMPLODE_RECENT_PAIR_SPAN) {
             std::memset(bitmaps, 0, 2 * half);
-            q = p - 2 - IMPLODE_RECENT_PAIR_SPAN;
-            spanEnd = q + IMPLODE_RECENT_PAIR_SPAN;
+            m_nRecentSpan = p;
+            // Positions from p - 256 on that were entered before went with the bitmaps.
+            q = p - IMPLODE_RECENT_PAIR_SPAN < m_nFirst ? m_nFirst : p - IMPLODE_RECENT_PAIR_SPAN;
+        } else if (p >= m_nRecentSpan + IMPLODE_RECENT_PAIR_SPAN) {
+            currentHalf ^= half;
+            std::memset(bitmaps + currentHalf, 0, half);
+            m_nRecentSpan += IMPLODE_RECENT_PAIR_SPAN;
+            m_nRecentHalf = currentHalf;
         }
-        for (; q + 2 <= p; ++q) {
-            if (q == spanEnd) {
-                currentHalf ^= half;
-                std::memset(bitmaps + currentHalf, 0, half);
-                spanEnd = q + IMPLODE_RECENT_PAIR_SPAN;
-            }
+        std::uint8_t* const current = bitmaps + currentHalf;
+        for (; q < p; ++q) {
             const unsigned slot = RecentPairSlot(win, q);
-            std::uint8_t& byte = bitmaps[currentHalf + (slot >> 3)];
-            byte = static_cast<std::uint8_t>(byte | (1u << (slot & 7)));
+            current[slot >> 3] = static_cast<std::uint8_t>(current[slot >> 3] | (1u << (slot & 7)));
         }
-        m_nRecentUpTo = q;
-        m_nRecentSpan = spanEnd - IMPLODE_RECENT_PAIR_SPAN;
-        m_nRecentHalf = currentHalf;
+        return current;
     }
 
     // Fills border[from + 1 .. len] for the pattern at[0..len-1]: border[i] is the length of
