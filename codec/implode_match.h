@@ -112,10 +112,21 @@ inline unsigned FirstDifference(std::uint64_t diff)
 }
 
 // Number of equal leading bytes of a and b, at most `limit`, when the first `from` are known
-// to be equal. Compares eight bytes at a time; never reads at or beyond offset `limit`.
+// to be equal. Compares sixteen (with SSE2) or eight bytes at a time; never reads at or
+// beyond offset `limit`.
 inline unsigned MatchLength(const std::uint8_t* a, const std::uint8_t* b, unsigned from, unsigned limit)
 {
     unsigned n = from;
+#if defined(__SSE2__)
+    while (n + 16 <= limit) {
+        const auto equal = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + n)),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n)))));
+        if (equal != 0xFFFF)
+            return n + static_cast<unsigned>(__builtin_ctz(~equal));
+        n += 16;
+    }
+#endif
     while (n + 8 <= limit) {
         const std::uint64_t diff = Load64(a + n) ^ Load64(b + n);
         if (diff != 0)
@@ -132,6 +143,16 @@ inline unsigned RunLength(const std::uint8_t* at, std::uint8_t z, unsigned from,
 {
     const std::uint64_t zs = z * 0x0101010101010101ull;
     unsigned n = from;
+#if defined(__SSE2__)
+    const __m128i zv = _mm_set1_epi8(static_cast<char>(z));
+    while (n + 16 <= limit) {
+        const auto equal = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + n)), zv)));
+        if (equal != 0xFFFF)
+            return n + static_cast<unsigned>(__builtin_ctz(~equal));
+        n += 16;
+    }
+#endif
     while (n + 8 <= limit) {
         const std::uint64_t diff = Load64(at + n) ^ zs;
         if (diff != 0)
