@@ -6,7 +6,7 @@
 // IMPLODE_OUT_PIECE bytes, after the end code has been padded with zero bits to a whole byte.
 //
 // Fields are gathered in a 64-bit accumulator and leave it 32 bits at a time, so the hot path
-// costs a shift, an OR and, every few tokens, one 4-byte store. The bytes and the pieces are
+// costs a shift, an OR and one 4-byte store, without a branch. The bytes and the pieces are
 // the same as if the stream were built byte by byte: a piece is written as soon as its last
 // byte is stored, and Sync() writes a piece that is already complete in the accumulator
 // before the compressor asks for more input, so reads and writes also reach the callbacks in
