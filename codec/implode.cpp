@@ -74,6 +74,7 @@ public:
 
 private:
     unsigned FillBlock(bool& endOfInput);
+    template <bool kTriples>
     void CodeBlock(unsigned& cursor, unsigned limit, bool endOfInput);
 
     void EmitLiteral(unsigned pos)
@@ -131,12 +132,14 @@ unsigned Compressor::FillBlock(bool& endOfInput)
 }
 
 // Codes the tokens that start below the limit; the cursor ends at or past it.
+// kTriples: the block was sorted by SortTriples (else SortPairs).
+template <bool kTriples>
 void Compressor::CodeBlock(unsigned& cursor, unsigned limit, bool endOfInput)
 {
     unsigned p = cursor;
     while (p < limit) {
         unsigned distance1 = 0;
-        unsigned length = m_finder.Find(p, distance1, false);
+        unsigned length = m_finder.FindIn<kTriples>(p, distance1, false);
         for (;;) {
             if (length == 0 || (length == 2 && distance1 > IMPLODE_MAX_DIST1_LEN2)) {
                 EmitLiteral(p);
@@ -161,7 +164,7 @@ void Compressor::CodeBlock(unsigned& cursor, unsigned limit, bool endOfInput)
                 break;
             }
             unsigned nextDistance1 = 0;
-            const unsigned nextLength = m_finder.Find(p + 1, nextDistance1, true);
+            const unsigned nextLength = m_finder.FindIn<kTriples>(p + 1, nextDistance1, true);
             if (length >= nextLength || (nextLength == length + 1 && distance1 <= IMPLODE_NEAR_DIST1)) {
                 EmitMatch(length, distance1);
                 p += length;
@@ -205,12 +208,13 @@ void Compressor::Run()
         // The last block is searched with the pair buckets, whose sorted positions are what
         // a comparison running past the window's end reads; every other block with the
         // triple buckets, which find the same matches with fewer comparisons.
-        if (endOfInput || m_bPairBucketsOnly)
+        if (endOfInput || m_bPairBucketsOnly) {
             m_finder.SortPairs(first, limit);
-        else
+            CodeBlock<false>(cursor, limit, endOfInput);
+        } else {
             m_finder.SortTriples(first, limit);
-
-        CodeBlock(cursor, limit, endOfInput);
+            CodeBlock<true>(cursor, limit, endOfInput);
+        }
         if (endOfInput)
             break;
 

@@ -36,9 +36,11 @@ constexpr unsigned IMPLODE_PAIR_HASHES = 2304;
 constexpr unsigned IMPLODE_TRIPLE_HASH_BITS = 11;
 constexpr unsigned IMPLODE_TRIPLE_HASHES = 1u << IMPLODE_TRIPLE_HASH_BITS;
 static_assert(IMPLODE_TRIPLE_HASHES <= IMPLODE_PAIR_HASHES);
-// Slots of the table of latest pair positions (one byte each, see ImplodeWork::abRecentPair).
-constexpr unsigned IMPLODE_RECENT_PAIR_BITS = 11;
+// The filter of recent byte pairs (see ImplodeWork::abRecentPair): two bitmaps of
+// IMPLODE_RECENT_PAIR_SLOTS bits each, one per span of IMPLODE_RECENT_PAIR_SPAN positions.
+constexpr unsigned IMPLODE_RECENT_PAIR_BITS = 13;
 constexpr unsigned IMPLODE_RECENT_PAIR_SLOTS = 1u << IMPLODE_RECENT_PAIR_BITS;
+constexpr unsigned IMPLODE_RECENT_PAIR_SPAN = 256;
 // A match of length 2 sends only 2 low distance bits and the distance code (64 entries), so
 // it reaches back at most 256 bytes: distance - 1 at most this.
 constexpr unsigned IMPLODE_MAX_DIST1_LEN2 = 255;
@@ -59,9 +61,9 @@ struct ImplodeWork {
     // The Windows program kept its distance and symbol tables here, then the caller's
     // parameter and the two callbacks (three 32-bit pointers). Our tables are compile-time
     // constants and our pointers (8 bytes) live in the call's own frame; the space keeps
-    // every later field at its original offset and holds, for each of
-    // IMPLODE_RECENT_PAIR_SLOTS hashes of a byte pair, the low byte of the latest position
-    // with that hash (see implode_match.h).
+    // every later field at its original offset and holds two bitmaps over a hash of the
+    // byte pair at each recent position: which pairs may occur in the last few hundred
+    // positions (see implode_match.h).
     std::uint8_t abRecentPair[2462];
     std::int16_t awBorder[IMPLODE_MAX_MATCH + 2];       // border table of the long-match scan
     std::uint16_t awBucketStart[IMPLODE_PAIR_HASHES + 1]; // first index of each bucket in the sorted positions
@@ -90,6 +92,6 @@ static_assert(alignof(ImplodeWork) <= alignof(CodecWorkArea), "CodecWorkArea fit
 unsigned ImplodeWithPairBucketsOnly(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* pParam,
                                     const unsigned* pType, const unsigned* pDictSize);
 
-static_assert(IMPLODE_RECENT_PAIR_SLOTS <= sizeof(ImplodeWork::abRecentPair), "the slots fit");
+static_assert(2 * IMPLODE_RECENT_PAIR_SLOTS / 8 <= sizeof(ImplodeWork::abRecentPair), "the two bitmaps fit");
 
 } // namespace codec

@@ -6,7 +6,7 @@
 // IMPLODE_OUT_PIECE bytes, after the end code has been padded with zero bits to a whole byte.
 //
 // Fields are gathered in a 64-bit accumulator and leave it 32 bits at a time, so the hot path
-// costs a shift, an OR and, every few tokens, one 4-byte store. The bytes and the pieces are
+// costs a shift, an OR and one 4-byte store, without a branch. The bytes and the pieces are
 // the same as if the stream were built byte by byte: a piece is written as soon as its last
 // byte is stored, and Sync() writes a piece that is already complete in the accumulator
 // before the compressor asks for more input, so reads and writes also reach the callbacks in
@@ -20,6 +20,9 @@
 #include "codec/implode.h"
 
 namespace codec {
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the accumulator is stored as a little-endian word");
+static_assert(IMPLODE_OUT_PIECE - 2 + 4 <= IMPLODE_OUT_BUFFER, "a word stored at the last even position fits the buffer");
 
 class ImplodeBitWriter {
 public:
@@ -46,15 +49,22 @@ public:
     // IMPLODE_OUT_PIECE (even) per piece, and Sync() leaves it at 0. So a store starts at
     // IMPLODE_OUT_PIECE - 2 at the latest and spills at most 2 bytes past the piece, which is
     // what the buffer's 2 extra bytes are for.
+    //
+    // The low 32 bits of the accumulator are stored at m_nPos every time, complete or not,
+    // and m_nPos moves on only when they are complete, so that no branch depends on the
+    // lengths of the codes. Bytes from m_nPos on are scratch until then.
     void Put(std::uint32_t value, unsigned bits)
     {
         m_nAcc |= static_cast<std::uint64_t>(value) << m_nBits;
         m_nBits += bits;
-        if (m_nBits >= 32) {
-            StoreWord(static_cast<std::uint32_t>(m_nAcc));
-            m_nAcc >>= 32;
-            m_nBits -= 32;
-        }
+        const std::uint32_t low = static_cast<std::uint32_t>(m_nAcc);
+        std::memcpy(m_pBuf + m_nPos, &low, 4);
+        const unsigned full = m_nBits >> 5; // 0 or 1
+        m_nPos += 4 * full;
+        m_nAcc >>= 32 * full;
+        m_nBits -= 32 * full;
+        if (m_nPos >= IMPLODE_OUT_PIECE)
+            WritePiece();
     }
 
     // Writes the current piece if the bits gathered so far already complete it.
@@ -87,18 +97,6 @@ public:
     }
 
 private:
-    void StoreWord(std::uint32_t word)
-    {
-        std::uint8_t* out = m_pBuf + m_nPos;
-        out[0] = static_cast<std::uint8_t>(word);
-        out[1] = static_cast<std::uint8_t>(word >> 8);
-        out[2] = static_cast<std::uint8_t>(word >> 16);
-        out[3] = static_cast<std::uint8_t>(word >> 24);
-        m_nPos += 4;
-        if (m_nPos >= IMPLODE_OUT_PIECE)
-            WritePiece();
-    }
-
     void StoreByte()
     {
         m_pBuf[m_nPos++] = static_cast<std::uint8_t>(m_nAcc);

@@ -18,8 +18,8 @@
 // 2 bytes is only of use within 256 bytes (longer distances cannot be coded for it), and the
 // token choice never uses one found by its look-ahead search. So the main search asks one
 // more question when no longer match exists: the nearest position of the same pair within
-// 256 bytes, which abRecentPair answers (the low byte of the latest position of each hash of
-// a pair, which is enough to name one position in the last 256).
+// 256 bytes. A filter in abRecentPair (bitmaps of the hashes of the recent pairs) rules
+// most pairs out at once; only when it cannot are those bytes searched.
 //
 // Within a bucket the scan is the same for both:
 //   - each bucket's stored start moves past positions that fell out of reach, once, since the
@@ -37,6 +37,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "codec/implode.h"
 
@@ -46,15 +49,16 @@ namespace codec {
 // behind the window (see ImplodeWork::abWindow).
 inline unsigned SortedPos(const std::uint8_t* window, unsigned index)
 {
-    const std::uint8_t* at = window + IMPLODE_WINDOW_SIZE + 2 * index;
-    return static_cast<unsigned>(at[0]) | (static_cast<unsigned>(at[1]) << 8);
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the sorted positions are loaded as 16-bit words");
+    std::uint16_t v;
+    std::memcpy(&v, window + IMPLODE_WINDOW_SIZE + 2 * index, 2);
+    return v;
 }
 
 inline void SetSortedPos(std::uint8_t* window, unsigned index, unsigned pos)
 {
-    std::uint8_t* at = window + IMPLODE_WINDOW_SIZE + 2 * index;
-    at[0] = static_cast<std::uint8_t>(pos);
-    at[1] = static_cast<std::uint8_t>(pos >> 8);
+    const auto v = static_cast<std::uint16_t>(pos);
+    std::memcpy(window + IMPLODE_WINDOW_SIZE + 2 * index, &v, 2);
 }
 
 inline unsigned PairHash(const std::uint8_t* window, unsigned pos)
@@ -77,11 +81,12 @@ inline unsigned TripleHash(const std::uint8_t* window, unsigned pos)
 }
 
 // Hash of the two bytes at pos for abRecentPair: IMPLODE_RECENT_PAIR_SLOTS values. Spread
-// more evenly than the pair hash of the sort, so fewer other pairs share a slot.
+// more evenly than the pair hash of the sort, so fewer other pairs share a bit.
 inline unsigned RecentPairSlot(const std::uint8_t* window, unsigned pos)
 {
-    const std::uint32_t pair = window[pos] | (static_cast<std::uint32_t>(window[pos + 1]) << 8);
-    return ((pair << 16) * 2654435761u) >> (32 - IMPLODE_RECENT_PAIR_BITS);
+    std::uint16_t pair;
+    std::memcpy(&pair, window + pos, 2);
+    return (pair * 2654435761u) >> (32 - IMPLODE_RECENT_PAIR_BITS);
 }
 
 // Bytes that are zero in x get their high bit set, all other bits are clear.
@@ -107,10 +112,21 @@ inline unsigned FirstDifference(std::uint64_t diff)
 }
 
 // Number of equal leading bytes of a and b, at most `limit`, when the first `from` are known
-// to be equal. Compares eight bytes at a time; never reads at or beyond offset `limit`.
+// to be equal. Compares sixteen (with SSE2) or eight bytes at a time; never reads at or
+// beyond offset `limit`.
 inline unsigned MatchLength(const std::uint8_t* a, const std::uint8_t* b, unsigned from, unsigned limit)
 {
     unsigned n = from;
+#if defined(__SSE2__)
+    while (n + 16 <= limit) {
+        const auto equal = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + n)),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n)))));
+        if (equal != 0xFFFF)
+            return n + static_cast<unsigned>(__builtin_ctz(~equal));
+        n += 16;
+    }
+#endif
     while (n + 8 <= limit) {
         const std::uint64_t diff = Load64(a + n) ^ Load64(b + n);
         if (diff != 0)
@@ -127,6 +143,16 @@ inline unsigned RunLength(const std::uint8_t* at, std::uint8_t z, unsigned from,
 {
     const std::uint64_t zs = z * 0x0101010101010101ull;
     unsigned n = from;
+#if defined(__SSE2__)
+    const __m128i zv = _mm_set1_epi8(static_cast<char>(z));
+    while (n + 16 <= limit) {
+        const auto equal = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + n)), zv)));
+        if (equal != 0xFFFF)
+            return n + static_cast<unsigned>(__builtin_ctz(~equal));
+        n += 16;
+    }
+#endif
     while (n + 8 <= limit) {
         const std::uint64_t diff = Load64(at + n) ^ zs;
         if (diff != 0)
@@ -178,6 +204,8 @@ public:
         m_bTriples = true;
         m_nFirst = first;
         m_nRecentUpTo = first;
+        m_nRecentSpan = first;
+        std::memset(m_pRecentPair, 0, 2 * IMPLODE_RECENT_PAIR_SLOTS / 8);
         // One entry more than there are hashes: the end of the last bucket.
         std::memset(start, 0, (IMPLODE_TRIPLE_HASHES + 1) * sizeof start[0]);
         for (unsigned i = first; i <= last; ++i)
@@ -198,9 +226,16 @@ public:
     // than 3 never displaces the match at p.
     unsigned Find(unsigned p, unsigned& distance1, bool lookAhead)
     {
+        return m_bTriples ? FindIn<true>(p, distance1, lookAhead) : FindIn<false>(p, distance1, lookAhead);
+    }
+
+    // Find for a caller that knows how the block was sorted (kTriples: SortTriples).
+    template <bool kTriples>
+    __attribute__((always_inline)) unsigned FindIn(unsigned p, unsigned& distance1, bool lookAhead)
+    {
         const std::uint8_t* const win = m_pWindow;
         const std::uint8_t* const at = win + p;
-        const unsigned hash = m_bTriples ? TripleHash(win, p) : PairHash(win, p);
+        const unsigned hash = kTriples ? TripleHash(win, p) : PairHash(win, p);
         // Candidates lie in lowest..p-2: c is one when c - lowest < span (unsigned).
         const unsigned lowest = p - (m_nDictSize - 1);
         const unsigned span = m_nDictSize - 2;
@@ -216,16 +251,17 @@ public:
 
         // A triple bucket may also hold other triples of the same hash; they are measured
         // like the rest and fall short of 3 bytes.
-        unsigned best = m_bTriples ? 3 : 2;
+        unsigned best = kTriples ? 3 : 2;
         unsigned bestPos = 0;
         // p's run: the bytes equal to its first, when the first three are (triple buckets).
-        const unsigned run = m_bTriples && at[1] == at[0] && at[2] == at[0]
+        const unsigned run = kTriples && at[1] == at[0] && at[2] == at[0]
             ? RunLength(at, at[0], 3, IMPLODE_MAX_MATCH) : 0;
         const bool found = run >= IMPLODE_RUN_SEARCH
             ? FindInRun(at, p, run, index, end, lowest, best, bestPos)
-            : FindInBucket(at, p, run, index, end, lowest, span, best, bestPos);
+            : run != 0 ? FindInBucket<true>(at, p, run, index, end, lowest, span, best, bestPos)
+                         : FindInBucket<false>(at, p, run, index, end, lowest, span, best, bestPos);
         if (!found) {
-            if (!m_bTriples || lookAhead)
+            if (!kTriples || lookAhead)
                 return 0;
             bestPos = NearestPair(p, lowest);
             if (bestPos == 0)
@@ -241,7 +277,11 @@ private:
     // 3) and becomes the result. Returns whether any candidate reached it.
     // run: the length of p's run when the bucket is a triple bucket and p starts with three
     // equal bytes, else 0.
-    bool FindInBucket(const std::uint8_t* at, unsigned p, unsigned run, unsigned index, unsigned end,
+    // Inlined into Find: it runs for nearly every position, and a call costs more there than
+    // the scan of a short bucket.
+    // kRun: whether run is not 0; the common scan then has no test for it.
+    template <bool kRun>
+    __attribute__((always_inline)) bool FindInBucket(const std::uint8_t* at, unsigned p, unsigned run, unsigned index, unsigned end,
                       unsigned lowest, unsigned span, unsigned& best, unsigned& bestPos)
     {
         const std::uint8_t* const win = m_pWindow;
@@ -251,30 +291,41 @@ private:
         const std::uint64_t head = Load64(at);
         bool found = false;
         for (; index < end; ++index) {
-            const unsigned c = SortedPos(win, index);
+            unsigned c = SortedPos(win, index);
             if (c - lowest >= span)
                 break;
-            const std::uint64_t diff = Load64(win + c) ^ head;
-            const unsigned len =
-                diff != 0 ? FirstDifference(diff) : MatchLength(win + c, at, 8, IMPLODE_MAX_MATCH);
-            if (len < best) {
-                // p has a short run (fewer than 8 bytes) and c starts a longer one: every
-                // position of c's run with more bytes left than p's run matches exactly
-                // `run` bytes, too few like c. Go on at the one with exactly `run` left; the
-                // positions of a run follow each other in the bucket.
-                if (run != 0 && diff != 0 && Load64(win + c) == runBytes) {
-                    const unsigned R = RunLength(win + c, at[0], 8, p + IMPLODE_MAX_MATCH - c);
-                    if (c + (R - run) > p - 2)
-                        break;
-                    index += R - run - 1;
+            const std::uint64_t word = Load64(win + c);
+            unsigned len;
+            if (kRun && word == runBytes) {
+                // p has a short run (fewer than 8 bytes) and c starts a longer one of the
+                // same byte. The positions of c's run follow each other in the bucket: those
+                // with more bytes left than p's run match exactly `run` bytes, the one with
+                // exactly `run` left matches at least that many, and the ones after it fewer.
+                // So, as the scan would find position by position, only the one with exactly
+                // `run` left can count; or, when it is out of reach, the nearest in reach.
+                const unsigned R = RunLength(win + c, at[0], 8, p + IMPLODE_MAX_MATCH - c);
+                if (c + (R - run) > p - 2) {
+                    if (run >= best) {
+                        best = run;
+                        bestPos = p - 2;
+                        found = true;
+                    }
+                    break;
                 }
-                continue;
+                index += R - 3; // the run's last position in the bucket
+                c += R - run;
+                len = MatchLength(win + c, at, run, IMPLODE_MAX_MATCH);
+            } else {
+                const std::uint64_t diff = word ^ head;
+                len = diff != 0 ? FirstDifference(diff) : MatchLength(win + c, at, 8, IMPLODE_MAX_MATCH);
             }
+            if (len < best)
+                continue;
             best = len;
             bestPos = c;
             found = true;
             if (best > 10) {
-                best = ScanLong(at, index + 1, end, lowest, span, best, bestPos);
+                best = ScanLong(at, kRun ? run : 0, index + 1, end, lowest, span, best, bestPos);
                 break;
             }
         }
@@ -358,41 +409,53 @@ private:
     }
 
     // The nearest position c of p's pair with c >= p - 256, within reach and in the sort
-    // range; 0 when there is none.
+    // range; 0 when there is none. Asked at increasing positions p.
     //
-    // abRecentPair holds, for each slot (a hash of the pair), the low byte of the latest
-    // position of the sort range up to p - 2 whose pair falls in that slot. Read as a position in p - 257 .. p - 2 (256 positions,
-    // one per low byte) it is that latest position whenever the latest lies there. If the
-    // position it names holds p's pair, it is the answer: a nearer one would be in the same
-    // slot and later. If it holds another pair of the slot, the answer may still lie below
-    // it; those few bytes are searched directly. If the latest lies further back, or no
-    // position is in the slot yet, the byte names some other position, which then cannot be
-    // in p's slot (it would be later than the latest), so no position in reach holds p's pair.
+    // abRecentPair holds two bitmaps over the hash of a pair, which together hold every
+    // position from p - 256 up to p - 1 (and maybe a few older ones): see AddRecentPairs. If
+    // neither has p's bit, no position there holds p's pair; otherwise those bytes are
+    // searched, nearest first.
     unsigned NearestPair(unsigned p, unsigned lowest)
     {
         const std::uint8_t* const win = m_pWindow;
-        std::uint8_t* const recent = m_pRecentPair;
-        for (unsigned q = m_nRecentUpTo; q + 2 <= p; ++q)
-            recent[RecentPairSlot(win, q)] = static_cast<std::uint8_t>(q);
-        if (m_nRecentUpTo < p - 1)
-            m_nRecentUpTo = p - 1;
+        std::uint8_t* const bitmaps = m_pRecentPair;
+        constexpr unsigned half = IMPLODE_RECENT_PAIR_SLOTS / 8;
+        std::uint8_t* const current = AddRecentPairs(p);
+
+        const unsigned slot = RecentPairSlot(win, p);
+        const unsigned byte = slot >> 3;
+        const unsigned bit = 1u << (slot & 7);
+        const bool maybe = ((bitmaps[byte] | bitmaps[half + byte]) & bit) != 0;
+        // p itself is entered now, for the searches to come.
+        current[byte] = static_cast<std::uint8_t>(current[byte] | bit);
+        m_nRecentUpTo = p + 1;
+        if (!maybe)
+            return 0;
 
         unsigned floor = p - IMPLODE_MAX_DIST1_LEN2 - 1;
         if (floor < lowest)
             floor = lowest;
         if (floor < m_nFirst)
             floor = m_nFirst;
-        const unsigned base = p - IMPLODE_MAX_DIST1_LEN2 - 2;
-        const unsigned slot = RecentPairSlot(win, p);
-        unsigned c = base + ((recent[slot] - base) & 0xFFu);
-        if (c < floor || RecentPairSlot(win, c) != slot)
-            return 0; // not the latest of this slot: no position of p's pair in reach
         const std::uint8_t a = win[p];
         const std::uint8_t b = win[p + 1];
-        if (win[c] == a && win[c + 1] == b)
-            return c;
-        // Another pair of the same slot: look below it, eight positions at a time. A position
-        // holds the pair when its byte is a and the next is b.
+        // Positions below c, nearest first, eight at a time. A position holds the pair when
+        // its byte is a and the next is b.
+        unsigned c = p - 1;
+#if defined(__SSE2__)
+        // Sixteen at a time where the vector unit is at hand (every x86-64 host).
+        const __m128i as = _mm_set1_epi8(static_cast<char>(a));
+        const __m128i bs = _mm_set1_epi8(static_cast<char>(b));
+        while (c >= floor + 16) {
+            c -= 16; // positions c .. c + 15
+            const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(win + c));
+            const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(win + c + 1));
+            const auto hits = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(first, as), _mm_cmpeq_epi8(second, bs))));
+            if (hits != 0)
+                return c + 31 - static_cast<unsigned>(__builtin_clz(hits));
+        }
+#endif
         const std::uint64_t ones = 0x0101010101010101ull;
         while (c >= floor + 8) {
             c -= 8; // positions c .. c + 7
@@ -405,6 +468,42 @@ private:
                 return c;
         }
         return 0;
+    }
+
+    // Enters the pairs of the positions below p that are not yet in the bitmaps, and
+    // returns the bitmap of the current span, where p's pair goes next.
+    //
+    // A position goes into the bitmap of the span of searches during which it is entered
+    // (at the search at p at the latest). When the searches pass the end of a span, the
+    // span before it is cleared and becomes the current one: a position is cleared no
+    // sooner than 256 searches after it was entered, when it is out of reach for length 2.
+    // After a gap of two spans without a search both are cleared, and the 256 positions
+    // before p are entered afresh.
+    std::uint8_t* AddRecentPairs(unsigned p)
+    {
+        // Locals: the bitmap stores could otherwise alias the members and force reloads.
+        const std::uint8_t* const win = m_pWindow;
+        std::uint8_t* const bitmaps = m_pRecentPair;
+        constexpr unsigned half = IMPLODE_RECENT_PAIR_SLOTS / 8;
+        unsigned q = m_nRecentUpTo;
+        unsigned currentHalf = m_nRecentHalf;
+        if (p >= m_nRecentSpan + 2 * IMPLODE_RECENT_PAIR_SPAN) {
+            std::memset(bitmaps, 0, 2 * half);
+            m_nRecentSpan = p;
+            // Positions from p - 256 on that were entered before went with the bitmaps.
+            q = p - IMPLODE_RECENT_PAIR_SPAN < m_nFirst ? m_nFirst : p - IMPLODE_RECENT_PAIR_SPAN;
+        } else if (p >= m_nRecentSpan + IMPLODE_RECENT_PAIR_SPAN) {
+            currentHalf ^= half;
+            std::memset(bitmaps + currentHalf, 0, half);
+            m_nRecentSpan += IMPLODE_RECENT_PAIR_SPAN;
+            m_nRecentHalf = currentHalf;
+        }
+        std::uint8_t* const current = bitmaps + currentHalf;
+        for (; q < p; ++q) {
+            const unsigned slot = RecentPairSlot(win, q);
+            current[slot >> 3] = static_cast<std::uint8_t>(current[slot >> 3] | (1u << (slot & 7)));
+        }
+        return current;
     }
 
     // Fills border[from + 1 .. len] for the pattern at[0..len-1]: border[i] is the length of
@@ -434,14 +533,15 @@ private:
     }
 
     // The rest of the bucket once a match of best > 10 bytes at bestPos is known. Returns the
-    // best length; bestPos is updated.
-    unsigned ScanLong(const std::uint8_t* at, unsigned index, unsigned end, unsigned lowest,
+    // best length; bestPos is updated. run: as for FindInBucket, or 0.
+    unsigned ScanLong(const std::uint8_t* at, unsigned run, unsigned index, unsigned end, unsigned lowest,
                       unsigned span, unsigned best, unsigned& bestPos)
     {
         if (best == IMPLODE_MAX_MATCH)
             return best;
         const std::uint8_t* const win = m_pWindow;
         const std::int16_t* const border = m_pBorder;
+        const std::uint64_t runBytes = at[0] * 0x0101010101010101ull;
         ExtendBorders(at, 0, best);
         // e: window position where the last comparison stopped; m: bytes known equal before it.
         unsigned e = bestPos + best;
@@ -468,6 +568,18 @@ private:
                     if (c - lowest >= span)
                         return best;
                     cand = win + c;
+                    if (run != 0 && Load64(cand) == runBytes) {
+                        // A longer run of p's first byte, as in FindInBucket: of its
+                        // positions only the one with exactly `run` bytes of it left can
+                        // match more than `run` bytes, fewer than the best.
+                        const unsigned p = static_cast<unsigned>(at - win);
+                        const unsigned R = RunLength(cand, at[0], 8, p + IMPLODE_MAX_MATCH - c);
+                        if (c + (R - run) > p - 2)
+                            return best;
+                        index += R - 3; // the run's last position in the bucket
+                        c += R - run;
+                        cand = win + c;
+                    }
                     if (cand[best - 2] == at[best - 2] && cand[0] == at[0] && cand[1] == at[1])
                         break;
                 }
@@ -497,6 +609,8 @@ private:
     bool m_bTriples = false;
     unsigned m_nFirst = 0;      // start of the sort range
     unsigned m_nRecentUpTo = 0; // positions below this are in abRecentPair
+    unsigned m_nRecentSpan = 0; // first position of the current span of abRecentPair
+    unsigned m_nRecentHalf = 0; // offset of the current span's bitmap in abRecentPair
 
 };
 
