@@ -126,8 +126,14 @@ public:
     // Closes and renames into place. Returns 0 or the errno of the failure.
     int Commit()
     {
+        // Forced to the disk before the rename, so the name never holds an empty file after
+        // a power failure.
+        const bool synced = std::fflush(file_) == 0 && ::fsync(::fileno(file_)) == 0;
+        const int syncError = synced ? 0 : (errno != 0 ? errno : EIO);
         const int closed = std::fclose(file_);
         file_ = nullptr;
+        if (syncError != 0)
+            return syncError;
         if (closed != 0)
             return errno != 0 ? errno : EIO;
         if (std::rename(temp_.c_str(), path_.c_str()) != 0)

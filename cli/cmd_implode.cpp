@@ -125,6 +125,10 @@ int RunImplode(const ImplodeOptions& opt)
     if (io.writeError == 0 && std::fflush(io.out) != 0)
         io.writeError = errno;
     if (!tempPath.empty()) {
+        // Forced to the disk before the rename, so the name never holds an empty file after
+        // a power failure.
+        if (io.writeError == 0 && ::fsync(::fileno(io.out)) != 0)
+            io.writeError = errno;
         if (std::fclose(io.out) != 0 && io.writeError == 0)
             io.writeError = errno;
         if (io.readError == 0 && io.writeError == 0 && result == CODEC_OK

@@ -250,7 +250,7 @@ bool JoinVolumes(const std::string& packedPath, std::string& tempName)
     if (joined) {
         // Buffered data reaches the disk only here: a full disk may show here first.
         const bool flushed = std::fflush(joined) == 0 && !StreamFailed(joined);
-        if (CloseStream(joined) != 0 || !flushed) {
+        if (CloseWrittenStream(joined) != 0 || !flushed) {
             if (!failed)
                 ShowMessageBoxOwnedByMain(LoadString(IDS_WRITE_ERROR), MB_OK | MB_ICONEXCLAMATION);
             failed = true;

@@ -202,7 +202,7 @@ bool WriteManifest(const std::string& path, const std::vector<ManifestEntry>& en
         return false;
     const bool written = WriteBytes(text.data(), text.size(), out) == text.size() &&
                          std::fflush(out) == 0 && !StreamFailed(out);
-    const bool closed = CloseStream(out) == 0;
+    const bool closed = CloseWrittenStream(out) == 0;
     if (!written || !closed || std::rename(tempPath.c_str(), path.c_str()) != 0) {
         std::remove(tempPath.c_str());
         return false;

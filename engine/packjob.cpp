@@ -84,7 +84,7 @@ int CompressProjectFile()
     // Buffered data reaches the disk only now: a full disk may show here first.
     if (std::fflush(packed) != 0 || StreamFailed(packed))
         context.bWriteFailed = 1;
-    if (CloseStream(packed) != 0)
+    if (CloseWrittenStream(packed) != 0)
         context.bWriteFailed = 1;
     AppendStatus("\r\n");
 

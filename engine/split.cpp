@@ -180,7 +180,7 @@ int SplitPackedFile(const std::string& packedPath, int volumeSize)
         const int writeOk = flushed ? CheckStream(volume, IDS_WRITE_ERROR) : 0;
         if (!flushed)
             ShowMessageBoxOwnedByMain(LoadString(IDS_WRITE_ERROR), MB_OK | MB_ICONEXCLAMATION);
-        const bool closed = CloseStream(volume) == 0;
+        const bool closed = CloseWrittenStream(volume) == 0;
         if (!readOk || !writeOk || !closed) {
             failed = true;
             AppendStatus("\r\n");

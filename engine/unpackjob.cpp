@@ -253,7 +253,7 @@ void DecompressFile(const std::string& source, const std::string& outputName,
         context.bWriteFailed = 1;
     const std::int64_t restoredLength = GetFileLength(out);
     CloseStream(in);
-    if (CloseStream(out) != 0)
+    if (CloseWrittenStream(out) != 0)
         context.bWriteFailed = 1;
 
     // An end code with much of the input still unread is no end the compressor wrote: the

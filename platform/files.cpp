@@ -210,6 +210,16 @@ int CloseStream(std::FILE* stream)
     return std::fclose(stream);
 }
 
+int CloseWrittenStream(std::FILE* stream)
+{
+    if (!stream)
+        return 0;
+    const bool flushed = std::fflush(stream) == 0;
+    const bool synced = flushed && fsync(fileno(stream)) == 0;
+    const bool closed = CloseStream(stream) == 0;
+    return flushed && synced && closed ? 0 : -1;
+}
+
 void FailWritesAfterBytes(std::uint64_t bytes) { g_writeBudget.store(bytes); }
 void FailNthWrite(unsigned n) { g_writesUntilFault.store(n); }
 void FailReadsAfterBytes(std::uint64_t bytes) { g_readBudget.store(bytes); }

@@ -54,6 +54,10 @@ bool StreamFailed(std::FILE* stream);
 void ForgetStream(std::FILE* stream);
 // fclose that also forgets the stream's recorded failures; returns fclose's result.
 int CloseStream(std::FILE* stream);
+// Closes a stream that was written and is about to be renamed to a final name: its data is
+// flushed and forced to the disk first, so that after a power failure the final name holds
+// the whole file, not an empty one. Returns 0, or non-zero when any step failed.
+int CloseWrittenStream(std::FILE* stream);
 
 // The fault seam, for tests. Once armed, every write through WriteBytes after the given total
 // of bytes (counted from the arming) fails with ENOSPC: the part that still fits is written,
