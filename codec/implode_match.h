@@ -249,6 +249,13 @@ public:
         // they are out of reach now too, so the range test below stops there.
         const unsigned end = m_pBucketStart[hash + 1];
         unsigned index = m_pBucketStart[hash];
+        if (kTriples) {
+            // Mostly none or one or two entries fell out of reach since the bucket's last
+            // search, a number no branch predicts: two steps are taken without a branch.
+            // (The entry at end still lies within the sorted positions of a triple block.)
+            index += static_cast<unsigned>(index < end) & static_cast<unsigned>(SortedPos(win, index) < lowest);
+            index += static_cast<unsigned>(index < end) & static_cast<unsigned>(SortedPos(win, index) < lowest);
+        }
         while (index < end && SortedPos(win, index) < lowest)
             ++index;
         m_pBucketStart[hash] = static_cast<std::uint16_t>(index);
