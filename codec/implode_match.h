@@ -267,7 +267,7 @@ public:
         // p's run: the bytes equal to its first, when the first three are (triple buckets).
         const unsigned run = kTriples && at[1] == at[0] && at[2] == at[0]
             ? RunLength(at, at[0], 3, IMPLODE_MAX_MATCH) : 0;
-        const bool found = kTriples && run == 0 && NoTripleInShortBucket(at, index, end, lowest, span)
+        const bool found = kTriples && run == 0 && NoTripleInBucket(at, index, end, lowest, span)
             ? false
             : run >= IMPLODE_RUN_SEARCH
             ? FindInRun(at, p, run, index, end, lowest, best, bestPos)
@@ -287,36 +287,41 @@ public:
 
 private:
     // Whether none of the triple bucket's entries in reach starts with p's three bytes, so
-    // that no match of 3 or more exists, as far as the first four entries from index can
-    // tell: they are all of the bucket's in reach when the bucket ends within them or the
-    // fourth is out of reach already (the bucket ascends from its first entry in reach, so
-    // those in reach come first). The four are tested without a branch per entry: on
-    // incompressible data most buckets hold a few positions in reach and none of them
-    // matches, and the end of a scan entry by entry is a branch that cannot be predicted.
-    // When it answers false the bucket is scanned as usual, from its start.
-    __attribute__((always_inline)) bool NoTripleInShortBucket(const std::uint8_t* at, unsigned index, unsigned end,
-                                                              unsigned lowest, unsigned span) const
+    // that no match of 3 or more exists. The entries are tested four at a time without a
+    // branch per entry: on incompressible data most buckets hold a few positions in reach
+    // and none of them matches, and the end of a scan entry by entry is a branch that
+    // cannot be predicted. Four entries hold all the rest of the bucket's in reach when the
+    // bucket ends within them or the fourth is out of reach already (the bucket ascends
+    // from its first entry in reach, so those in reach come first). When it answers false
+    // the bucket is scanned as usual, from its start.
+    __attribute__((always_inline)) bool NoTripleInBucket(const std::uint8_t* at, unsigned index, unsigned end,
+                                                         unsigned lowest, unsigned span) const
     {
         static_assert(IMPLODE_MAX_DICT + IMPLODE_BLOCK_SIZE + 4 <= IMPLODE_WINDOW_SIZE,
-                      "four entries from any bucket start lie within the sorted positions");
+                      "four entries from below a bucket's end lie within the sorted positions");
         static_assert(IMPLODE_WINDOW_SIZE <= SORTED_POS_MASK && SORTED_POS_MASK + 4 <= 2 * IMPLODE_WINDOW_SIZE,
                       "a masked position's bytes lie within the window's array");
         const std::uint8_t* const win = m_pWindow;
-        const unsigned n = end - index;
-        // Entries behind the bucket's end are read too and masked out by k < n. They may
-        // hold anything the work area held before, so the position is masked to keep its
-        // bytes within the window's array; real positions are not changed by the mask.
         const std::uint32_t head = Load32(at) & 0xFFFFFFu;
-        unsigned hits = 0;
-        unsigned inReach = 0;
-        for (unsigned k = 0; k < 4; ++k) {
-            const unsigned c = SortedPos(win, index + k) & SORTED_POS_MASK;
-            const unsigned equal = ((Load32(win + c) ^ head) & 0xFFFFFFu) == 0;
-            inReach = static_cast<unsigned>(c - lowest < span);
-            hits |= static_cast<unsigned>(k < n) & inReach & equal;
+        for (;; index += 4) {
+            const unsigned n = end - index;
+            // Entries behind the bucket's end are read too and masked out by k < n. They may
+            // hold anything the work area held before, so the position is masked to keep its
+            // bytes within the window's array; real positions are not changed by the mask.
+            unsigned hits = 0;
+            unsigned inReach = 0;
+            for (unsigned k = 0; k < 4; ++k) {
+                const unsigned c = SortedPos(win, index + k) & SORTED_POS_MASK;
+                const unsigned equal = ((Load32(win + c) ^ head) & 0xFFFFFFu) == 0;
+                inReach = static_cast<unsigned>(c - lowest < span);
+                hits |= static_cast<unsigned>(k < n) & inReach & equal;
+            }
+            if (hits != 0)
+                return false;
+            // inReach: the fourth entry's.
+            if ((static_cast<unsigned>(n > 4) & inReach) == 0)
+                return true;
         }
-        // inReach: the fourth entry's.
-        return (hits | (static_cast<unsigned>(n > 4) & inReach)) == 0;
     }
 
     // The scan of a bucket from index on; best holds the shortest length that counts (2 or
