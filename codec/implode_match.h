@@ -21,7 +21,10 @@
 // 256 bytes. A filter in abRecentPair (bitmaps of the hashes of the recent pairs) rules
 // most pairs out at once; only when it cannot are those bytes searched.
 //
-// Within a bucket the scan is the same for both:
+// A triple bucket is first tested four entries at a time, without a branch per entry, for
+// any entry in reach that starts with p's three bytes (NoTripleInBucket); on incompressible
+// data there mostly is none, and the scan is skipped. Within a bucket the scan is the same
+// for both:
 //   - each bucket's stored start moves past positions that fell out of reach, once, since the
 //     searches of a block run at increasing positions;
 //   - one 64-bit comparison of the first 8 bytes measures most candidates completely;
