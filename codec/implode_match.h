@@ -21,7 +21,10 @@
 // 256 bytes. A filter in abRecentPair (bitmaps of the hashes of the recent pairs) rules
 // most pairs out at once; only when it cannot are those bytes searched.
 //
-// Within a bucket the scan is the same for both:
+// A triple bucket is first tested four entries at a time, without a branch per entry, for
+// any entry in reach that starts with p's three bytes (NoTripleInBucket); on incompressible
+// data there mostly is none, and the scan is skipped. Within a bucket the scan is the same
+// for both:
 //   - each bucket's stored start moves past positions that fell out of reach, once, since the
 //     searches of a block run at increasing positions;
 //   - one 64-bit comparison of the first 8 bytes measures most candidates completely;
@@ -164,6 +167,10 @@ inline unsigned RunLength(const std::uint8_t* at, std::uint8_t z, unsigned from,
     return n;
 }
 
+// Keeps any 16-bit value read as a sorted position within the window's array; window
+// positions are below it.
+constexpr unsigned SORTED_POS_MASK = 0x3FFF;
+
 // The shortest run at p that the triple buckets search run by run.
 constexpr unsigned IMPLODE_RUN_SEARCH = 8;
 
@@ -245,6 +252,13 @@ public:
         // they are out of reach now too, so the range test below stops there.
         const unsigned end = m_pBucketStart[hash + 1];
         unsigned index = m_pBucketStart[hash];
+        if (kTriples) {
+            // Mostly none or one or two entries fell out of reach since the bucket's last
+            // search, a number no branch predicts: two steps are taken without a branch.
+            // (The entry at end still lies within the sorted positions of a triple block.)
+            index += static_cast<unsigned>(index < end) & static_cast<unsigned>(SortedPos(win, index) < lowest);
+            index += static_cast<unsigned>(index < end) & static_cast<unsigned>(SortedPos(win, index) < lowest);
+        }
         while (index < end && SortedPos(win, index) < lowest)
             ++index;
         m_pBucketStart[hash] = static_cast<std::uint16_t>(index);
@@ -256,7 +270,9 @@ public:
         // p's run: the bytes equal to its first, when the first three are (triple buckets).
         const unsigned run = kTriples && at[1] == at[0] && at[2] == at[0]
             ? RunLength(at, at[0], 3, IMPLODE_MAX_MATCH) : 0;
-        const bool found = run >= IMPLODE_RUN_SEARCH
+        const bool found = kTriples && run == 0 && NoTripleInBucket(at, index, end, lowest, span)
+            ? false
+            : run >= IMPLODE_RUN_SEARCH
             ? FindInRun(at, p, run, index, end, lowest, best, bestPos)
             : run != 0 ? FindInBucket<true>(at, p, run, index, end, lowest, span, best, bestPos)
                          : FindInBucket<false>(at, p, run, index, end, lowest, span, best, bestPos);
@@ -273,6 +289,44 @@ public:
     }
 
 private:
+    // Whether none of the triple bucket's entries in reach starts with p's three bytes, so
+    // that no match of 3 or more exists. The entries are tested four at a time without a
+    // branch per entry: on incompressible data most buckets hold a few positions in reach
+    // and none of them matches, and the end of a scan entry by entry is a branch that
+    // cannot be predicted. Four entries hold all the rest of the bucket's in reach when the
+    // bucket ends within them or the fourth is out of reach already (the bucket ascends
+    // from its first entry in reach, so those in reach come first). When it answers false
+    // the bucket is scanned as usual, from its start.
+    __attribute__((always_inline)) bool NoTripleInBucket(const std::uint8_t* at, unsigned index, unsigned end,
+                                                         unsigned lowest, unsigned span) const
+    {
+        static_assert(IMPLODE_MAX_DICT + IMPLODE_BLOCK_SIZE + 4 <= IMPLODE_WINDOW_SIZE,
+                      "four entries from below a bucket's end lie within the sorted positions");
+        static_assert(IMPLODE_WINDOW_SIZE <= SORTED_POS_MASK && SORTED_POS_MASK + 4 <= 2 * IMPLODE_WINDOW_SIZE,
+                      "a masked position's bytes lie within the window's array");
+        const std::uint8_t* const win = m_pWindow;
+        const std::uint32_t head = Load32(at) & 0xFFFFFFu;
+        for (;; index += 4) {
+            const unsigned n = end - index;
+            // Entries behind the bucket's end are read too and masked out by k < n. They may
+            // hold anything the work area held before, so the position is masked to keep its
+            // bytes within the window's array; real positions are not changed by the mask.
+            unsigned hits = 0;
+            unsigned inReach = 0;
+            for (unsigned k = 0; k < 4; ++k) {
+                const unsigned c = SortedPos(win, index + k) & SORTED_POS_MASK;
+                const unsigned equal = ((Load32(win + c) ^ head) & 0xFFFFFFu) == 0;
+                inReach = static_cast<unsigned>(c - lowest < span);
+                hits |= static_cast<unsigned>(k < n) & inReach & equal;
+            }
+            if (hits != 0)
+                return false;
+            // inReach: the fourth entry's.
+            if ((static_cast<unsigned>(n > 4) & inReach) == 0)
+                return true;
+        }
+    }
+
     // The scan of a bucket from index on; best holds the shortest length that counts (2 or
     // 3) and becomes the result. Returns whether any candidate reached it.
     // run: the length of p's run when the bucket is a triple bucket and p starts with three
