@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "cli/consolehost.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
@@ -25,8 +26,7 @@ constexpr int EXIT_FAILED = 1;
 struct JoinOptions {
     std::string packed;
     std::string out;
-    bool yes = false;
-    bool no = false;
+    AnswerOptions answers;
     std::string lang;
     std::vector<std::string> volumeDirs;
 };
@@ -65,12 +65,8 @@ void JoinWorker(const std::string& packed, const std::string& out)
 
 int RunJoin(const JoinOptions& options)
 {
-    SetLanguage(options.lang == "ja"   ? Language::Japanese
-                : options.lang == "en" ? Language::English
-                                       : LanguageFromEnvironment());
-    ConsoleHost host(options.yes ? ConsoleHost::Answer::Yes
-                     : options.no ? ConsoleHost::Answer::No
-                                  : ConsoleHost::Answer::Ask);
+    UseLanguage(options.lang);
+    ConsoleHost host(options.answers.Answer());
 
     const std::string packed = Absolute(options.packed);
     const std::string out = Absolute(options.out);
@@ -153,16 +149,10 @@ void AddJoinCommand(CLI::App& app, int& exitStatus)
     CLI::App* cmd = app.add_subcommand(
         "join", "Write the single packed file of the set that PACKED begins to OUT, as unpack "
                 "joins it, without decompressing.");
-    auto* yes = cmd->add_flag("--yes", options->yes,
-                              "Answer OK to every question (overwrite OUT, look for a missing volume)");
-    cmd->add_flag("--no", options->no, "Answer Cancel to every question")->excludes(yes);
-    cmd->add_option("--volume-dir", options->volumeDirs,
-                    "A folder where a missing volume is looked for before anyone is asked "
-                    "(repeatable)")
-        ->type_name("DIR")
-        ->check(CLI::ExistingDirectory);
-    cmd->add_option("--lang", options->lang, "Language of the messages (default: from the locale)")
-        ->check(CLI::IsMember({"en", "ja"}));
+    AddAnswerOptions(*cmd, options->answers,
+                     "Answer OK to every question (overwrite OUT, look for a missing volume)");
+    AddVolumeDirOption(*cmd, options->volumeDirs);
+    AddLanguageOption(*cmd, options->lang);
     cmd->add_option("PACKED", options->packed, "The first volume of the set (.0KX)")->required();
     cmd->add_option("OUT", options->out, "The single packed file to write")->required();
     cmd->callback([options, &exitStatus] { exitStatus = RunJoin(*options); });

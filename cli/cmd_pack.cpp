@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "cli/consolehost.h"
 #include "cli/volumesize.h"
 #include "engine/format.h"
@@ -35,8 +36,7 @@ constexpr int kDefaultVolumeSize = 1440000;
 
 struct PackOptions {
     std::string file;
-    bool yes = false;
-    bool no = false;
+    AnswerOptions answers;
     std::string lang;
     std::string split;
     bool dryRun = false;
@@ -114,16 +114,9 @@ bool RoomForSplitPack(ConsoleHost& host, const std::string& projectPath,
 
 int RunPack(const PackOptions& options)
 {
-    if (options.lang == "ja")
-        SetLanguage(Language::Japanese);
-    else if (options.lang == "en")
-        SetLanguage(Language::English);
-    else
-        SetLanguage(LanguageFromEnvironment());
+    UseLanguage(options.lang);
 
-    const ConsoleHost::Answer answer = options.yes ? ConsoleHost::Answer::Yes
-                                       : options.no ? ConsoleHost::Answer::No
-                                                    : ConsoleHost::Answer::Ask;
+    const ConsoleHost::Answer answer = options.answers.Answer();
     ConsoleHost host(answer);
     host.SetPlainProgress(options.progress == "plain");
 
@@ -190,11 +183,9 @@ void AddPackCommand(CLI::App& app, int& exitStatus)
     CLI::App* cmd = app.add_subcommand(
         "pack", "Pack a project file into a packed file of the same name with the extension "
                 ".0KX beside it, whole or split into volumes.");
-    auto* yes = cmd->add_flag("--yes", options->yes,
-                              "Answer OK to every question (overwrite existing files)");
-    cmd->add_flag("--no", options->no, "Answer Cancel to every question")->excludes(yes);
-    cmd->add_option("--lang", options->lang, "Language of the messages (default: from the locale)")
-        ->check(CLI::IsMember({"en", "ja"}));
+    AddAnswerOptions(*cmd, options->answers,
+                     "Answer OK to every question (overwrite existing files)");
+    AddLanguageOption(*cmd, options->lang);
     cmd->add_option("--split", options->split,
                     "Split into volumes of SIZE bytes: 1.44M, 1.2M, 720K, 360K, or a number of "
                     "bytes with an optional K or M (decimal), at least 1000")

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "cli/consolehost.h"
 #include "cli/volumesize.h"
 #include "engine/format.h"
@@ -27,8 +28,7 @@ constexpr int EXIT_USAGE = 2;
 struct SplitOptions {
     std::string size;
     std::string packed;
-    bool yes = false;
-    bool no = false;
+    AnswerOptions answers;
     std::string lang;
 };
 
@@ -55,12 +55,8 @@ bool StartsWithHeader(const std::string& path)
 
 int RunSplit(const SplitOptions& options)
 {
-    SetLanguage(options.lang == "ja"   ? Language::Japanese
-                : options.lang == "en" ? Language::English
-                                       : LanguageFromEnvironment());
-    ConsoleHost host(options.yes ? ConsoleHost::Answer::Yes
-                     : options.no ? ConsoleHost::Answer::No
-                                  : ConsoleHost::Answer::Ask);
+    UseLanguage(options.lang);
+    ConsoleHost host(options.answers.Answer());
 
     const auto size = ParseVolumeSize(options.size);
     if (!size || *size < kSmallestVolumeSize || *size > INT_MAX) {
@@ -133,11 +129,9 @@ void AddSplitCommand(CLI::App& app, int& exitStatus)
     CLI::App* cmd = app.add_subcommand(
         "split", "Split a single packed file (.0KX) into a set of volumes .0KX, .1KX, ... of SIZE "
                  "bytes, as pack --split does, without packing again.");
-    auto* yes = cmd->add_flag("--yes", options->yes,
-                              "Answer OK to every question (overwrite existing volumes)");
-    cmd->add_flag("--no", options->no, "Answer Cancel to every question")->excludes(yes);
-    cmd->add_option("--lang", options->lang, "Language of the messages (default: from the locale)")
-        ->check(CLI::IsMember({"en", "ja"}));
+    AddAnswerOptions(*cmd, options->answers,
+                     "Answer OK to every question (overwrite existing volumes)");
+    AddLanguageOption(*cmd, options->lang);
     cmd->add_option("SIZE", options->size,
                     "Volume size: 1.44M, 1.2M, 720K, 360K, or a number of bytes with an optional K "
                     "or M (decimal), at least 1000")

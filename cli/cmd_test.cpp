@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "cli/consolehost.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
@@ -96,12 +97,7 @@ std::string Verdict(const PackedFileReport& report, const char* file)
 
 int RunTest(const TestOptions& options)
 {
-    if (options.lang == "ja")
-        SetLanguage(Language::Japanese);
-    else if (options.lang == "en")
-        SetLanguage(Language::English);
-    else
-        SetLanguage(LanguageFromEnvironment());
+    UseLanguage(options.lang);
     ConsoleHost host(ConsoleHost::Answer::Ask);
     host.SetPlainProgress(options.progress == "plain");
     g_volumeSearchDirs = options.volumeDirs;
@@ -138,13 +134,8 @@ void AddTestCommand(CLI::App& app, int& exitStatus)
     CLI::App* cmd = app.add_subcommand(
         "test", "Say whether a packed file or a set of volumes is sound, without restoring it: "
                 "exit 0 when its stream is complete up to its end code.");
-    cmd->add_option("--volume-dir", options->volumeDirs,
-                    "A folder where a missing volume is looked for before anyone is asked "
-                    "(repeatable)")
-        ->type_name("DIR")
-        ->check(CLI::ExistingDirectory);
-    cmd->add_option("--lang", options->lang, "Language of the messages (default: from the locale)")
-        ->check(CLI::IsMember({"en", "ja"}));
+    AddVolumeDirOption(*cmd, options->volumeDirs);
+    AddLanguageOption(*cmd, options->lang);
     cmd->add_option("--progress", options->progress,
                     "plain: one line 'expand PERCENT' on standard error per whole percent")
         ->check(CLI::IsMember({"plain"}));

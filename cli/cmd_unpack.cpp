@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "cli/consolehost.h"
 #include "engine/format.h"
 #include "engine/join.h"
@@ -22,8 +23,7 @@ constexpr int EXIT_FAILED = 1;
 
 struct UnpackOptions {
     std::string file;
-    bool yes = false;
-    bool no = false;
+    AnswerOptions answers;
     bool keepBroken = false;
     std::string lang;
     std::vector<std::string> volumeDirs;
@@ -41,22 +41,10 @@ std::string Absolute(const std::string& path)
     return current.empty() ? path : current + "/" + path;
 }
 
-void ChooseLanguage(const std::string& lang)
-{
-    if (lang == "ja")
-        SetLanguage(Language::Japanese);
-    else if (lang == "en")
-        SetLanguage(Language::English);
-    else
-        SetLanguage(LanguageFromEnvironment());
-}
-
 int RunUnpack(const UnpackOptions& options)
 {
-    ChooseLanguage(options.lang);
-    const ConsoleHost::Answer answer = options.yes ? ConsoleHost::Answer::Yes
-                                       : options.no ? ConsoleHost::Answer::No
-                                                    : ConsoleHost::Answer::Ask;
+    UseLanguage(options.lang);
+    const ConsoleHost::Answer answer = options.answers.Answer();
     ConsoleHost host(answer);
 
     g_volumeSearchDirs.clear();
@@ -114,19 +102,13 @@ void AddUnpackCommand(CLI::App& app, int& exitStatus)
     CLI::App* cmd = app.add_subcommand(
         "unpack", "Restore the project file from a packed file (.0KX or .0RV) or a set of volumes, "
                   "beside it: .KMX, or .RVN for a .0RV file.");
-    auto* yes = cmd->add_flag("--yes", options->yes,
-                              "Answer OK to every question (overwrite the project file, look for a "
+    AddAnswerOptions(*cmd, options->answers,
+                     "Answer OK to every question (overwrite the project file, look for a "
                               "missing volume)");
-    cmd->add_flag("--no", options->no, "Answer Cancel to every question")->excludes(yes);
-    cmd->add_option("--volume-dir", options->volumeDirs,
-                    "A folder where a missing volume is looked for before anyone is asked "
-                    "(repeatable)")
-        ->type_name("DIR")
-        ->check(CLI::ExistingDirectory);
+    AddVolumeDirOption(*cmd, options->volumeDirs);
     cmd->add_flag("--keep-broken", options->keepBroken,
                   "When the stream is damaged, keep what it decoded as PROJECT.broken");
-    cmd->add_option("--lang", options->lang, "Language of the messages (default: from the locale)")
-        ->check(CLI::IsMember({"en", "ja"}));
+    AddLanguageOption(*cmd, options->lang);
     cmd->add_option("--into", options->into,
                     "Write the project file and its temporary files into DIR instead of the "
                     "packed file's folder (which may then be read-only)")
