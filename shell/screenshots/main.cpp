@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTimer>
@@ -31,7 +32,8 @@ namespace {
 
 // Offscreen there is no window manager, so the caption bar that a desktop draws around the
 // window is drawn here: the window's icon and title on a plain bar, then the window itself.
-QImage WithCaption(QWidget& widget)
+// overlay, when given, is drawn over the window: a popup menu, say, at its place.
+QImage WithCaption(QWidget& widget, QWidget* overlay = nullptr, QPoint overlayAt = QPoint())
 {
     const QPixmap client = widget.grab();
     const QFont font = QApplication::font();
@@ -56,6 +58,9 @@ QImage WithCaption(QWidget& widget)
     painter.drawText(QRect(x, border, client.width() - x, bar - border),
                      Qt::AlignLeft | Qt::AlignVCenter, widget.windowTitle());
     painter.drawPixmap(border, bar, client);
+    if (overlay) {
+        painter.drawPixmap(QPoint(border, bar) + overlayAt, overlay->grab());
+    }
     return image;
 }
 
@@ -115,6 +120,20 @@ int main(int argc, char** argv)
     }
     QCoreApplication::processEvents();
     ok &= Save(frame, folder + QStringLiteral("/main-window-%1.png").arg(suffix));
+
+    // The Status log's context menu, opened over the log.
+    {
+        QMenu* menu = frame.View()->CreateLogMenu(&frame);
+        const QPoint at = frame.View()->StatusLog()->viewport()->mapTo(&frame, QPoint(60, 40));
+        menu->popup(frame.mapToGlobal(at));
+        QCoreApplication::processEvents();
+        const QString path = folder + QStringLiteral("/log-menu-%1.png").arg(suffix);
+        const bool saved = WithCaption(frame, menu, at).save(path);
+        std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
+        ok &= saved;
+        menu->close();
+        delete menu;
+    }
 
     // The dialogs as the commands open them after that pack.
     {
