@@ -66,20 +66,7 @@ int CompressProjectFile()
         return 0;
     }
 
-    CodecContext context;
-    context.pIn = project;
-    context.pOut = packed;
-    context.nMode = 1;
-    context.nInTotal = GetFileLength(project);
-
-    // The compressor's choice between equal candidates at the end of the input depends on
-    // what the work area held before: a zeroed area makes a file always pack to the same bytes.
-    CodecWorkArea& work = SharedCodecWorkArea();
-    std::memset(work.bytes, 0, sizeof(work.bytes));
-    const unsigned type = CODEC_BINARY;
-    const unsigned dictSize = 4096;
-    implode(CodecRead, CodecWrite, work.bytes, &context, &type, &dictSize);
-
+    CodecContext context = CompressLikeThePackJob(project, packed);
     CloseStream(project);
     // Buffered data reaches the disk only now: a full disk may show here first.
     if (std::fflush(packed) != 0 || StreamFailed(packed))
@@ -144,6 +131,24 @@ void CodecWrite(unsigned char* buf, unsigned* size, void* param)
         return;
     if (WriteBytes(buf, *size, context.pOut) != *size || StreamFailed(context.pOut))
         context.bWriteFailed = 1;
+}
+
+CodecContext CompressLikeThePackJob(std::FILE* project, std::FILE* out)
+{
+    CodecContext context;
+    context.pIn = project;
+    context.pOut = out;
+    context.nMode = 1;
+    context.nInTotal = GetFileLength(project);
+
+    // The compressor's choice between equal candidates at the end of the input depends on
+    // what the work area held before: a zeroed area makes a file always pack to the same bytes.
+    CodecWorkArea& work = SharedCodecWorkArea();
+    std::memset(work.bytes, 0, sizeof(work.bytes));
+    const unsigned type = CODEC_BINARY;
+    const unsigned dictSize = 4096;
+    implode(CodecRead, CodecWrite, work.bytes, &context, &type, &dictSize);
+    return context;
 }
 
 std::int64_t GetFileLength(std::FILE* stream)

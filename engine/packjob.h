@@ -38,6 +38,11 @@ void CodecWrite(unsigned char* buf, unsigned* size, void* param);
 // determined, a line says so on standard output and the length is 0.
 std::int64_t GetFileLength(std::FILE* stream);
 
+// Compresses project into out exactly as the pack job does (binary literals, 4096-byte
+// dictionary, a zeroed work area, so a file always packs to the same bytes) and answers the
+// context the callbacks filled: sizes, read and write failures.
+CodecContext CompressLikeThePackJob(std::FILE* project, std::FILE* out);
+
 // The size report (message 1233): original size, compressed size and the compressed size as
 // a percentage of the original with two decimals. An empty original reports 0.00.
 std::string FormatSizeReport(std::int64_t originalSize, std::uint64_t compressedSize);

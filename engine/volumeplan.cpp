@@ -71,18 +71,7 @@ int MeasureStreamLength(const std::string& projectPath, std::int64_t& streamLeng
         CloseStream(project);
         return 0;
     }
-    CodecContext context;
-    context.pIn = project;
-    context.pOut = nowhere;
-    context.nMode = 1;
-    context.nInTotal = GetFileLength(project);
-
-    // The same settings and the same zeroed work area as the pack job: the same bytes out.
-    CodecWorkArea& work = SharedCodecWorkArea();
-    std::memset(work.bytes, 0, sizeof(work.bytes));
-    const unsigned type = CODEC_BINARY;
-    const unsigned dictSize = 4096;
-    implode(CodecRead, CodecWrite, work.bytes, &context, &type, &dictSize);
+    const CodecContext context = CompressLikeThePackJob(project, nowhere);
 
     CloseStream(project);
     CloseStream(nowhere);
