@@ -10,8 +10,14 @@
 //   FAULTSHIM_READ_AFTER=n      reads fail (EIO) once n bytes were read from matching files
 //   FAULTSHIM_RENAME_FAIL=1     every rename fails (EIO)
 //   FAULTSHIM_RENAME_NTH=n      the n-th rename fails (EIO)
+//   FAULTSHIM_SIGNAL=s          with one of the next two: the signal s is raised in the
+//   FAULTSHIM_SIGNAL_WRITE_NTH=n  program itself just before its n-th write on a regular file,
+//   FAULTSHIM_SIGNAL_READ_NTH=n   or just before its n-th read of one; the operation then goes
+//                               on as the program's signal handling lets it
+// Renames are logged too ("n 0 <to>"), so that a test can count them.
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -78,6 +84,17 @@ void SetStreamError(FILE* stream)
 std::uint64_t g_writes = 0;
 std::uint64_t g_written = 0;
 std::uint64_t g_read = 0;
+std::uint64_t g_reads = 0;
+
+// Raises FAULTSHIM_SIGNAL when the count of operations reaches the number in the variable.
+void SignalAt(const char* variable, std::uint64_t count)
+{
+    if (count != EnvNumber(variable))
+        return;
+    const std::uint64_t signal = EnvNumber("FAULTSHIM_SIGNAL");
+    if (signal != UINT64_MAX)
+        ::raise(static_cast<int>(signal));
+}
 
 } // namespace
 
@@ -90,6 +107,7 @@ extern "C" size_t fwrite(const void* buffer, size_t size, size_t count, FILE* st
     const std::uint64_t bytes = static_cast<std::uint64_t>(size) * count;
     Log('w', bytes, path);
     ++g_writes;
+    SignalAt("FAULTSHIM_SIGNAL_WRITE_NTH", g_writes);
     if (g_writes == EnvNumber("FAULTSHIM_WRITE_NTH")) {
         SetStreamError(stream);
         errno = ENOSPC;
@@ -115,6 +133,7 @@ extern "C" size_t fread(void* buffer, size_t size, size_t count, FILE* stream)
     char path[PATH_MAX];
     if (size == 0 || !IsRegularFile(stream, path, sizeof path))
         return real(buffer, size, count, stream);
+    SignalAt("FAULTSHIM_SIGNAL_READ_NTH", ++g_reads);
     const char* match = std::getenv("FAULTSHIM_READ_MATCH");
     const std::uint64_t budget = EnvNumber("FAULTSHIM_READ_AFTER");
     const bool armed = budget != UINT64_MAX && match && std::strstr(path, match);
@@ -138,6 +157,7 @@ extern "C" int rename(const char* from, const char* to)
 {
     static const RenameFn real = Next<RenameFn>("rename");
     static std::uint64_t renames = 0;
+    Log('n', 0, to);
     const char* fail = std::getenv("FAULTSHIM_RENAME_FAIL");
     if ((fail && *fail == '1') || ++renames == EnvNumber("FAULTSHIM_RENAME_NTH")) {
         errno = EIO;
