@@ -59,3 +59,7 @@ void SetJobState(int state);              // main thread only
 void EnableWhenIdle(CommandUpdate& cmd);
 int CheckStream(std::FILE* stream, int messageId);
 int CheckExistingFile(const std::string& path);
+// The question of CheckExistingFile (message 1213, or 1212 for an invalid name) for a file that
+// a job replaces only by a rename once its new content is complete: the file is never removed
+// here. 1 = the file is not there, or the user agreed; 0 = leave it.
+int AskBeforeReplacing(const std::string& path);

@@ -127,11 +127,12 @@ class UnpackCommand(unittest.TestCase):
             err = result.stderr.decode()
             self.assertIn("Unable to open file '%s'. Try to find it yourself?" % self.path("p.1KX"), err)
             self.assertIn(MISSING + "\n" + ABORTED + END, err)
-            self.assertIn("Volume 2 of 3 ('%s') is missing. Use --volume-dir DIR" % self.path("p.1KX"), err)
+            self.assertIn("Volume 1 of volumes 0 to 2 ('%s') is missing. Use --volume-dir DIR"
+                          % self.path("p.1KX"), err)
             self.assertTrue(err.endswith("The project file was not restored.\n"), err)
             self.assertEqual(sorted(os.listdir(self.dir)), ["disk2", "p.0KX", "p.2KX", "p.kmx"])
         # With --yes the question is answered, and only then nobody can type the path.
-        self.assertIn("Volume 2 of 3 ('p.1KX') is missing. No terminal to ask at", err)
+        self.assertIn("Volume 1 of volumes 0 to 2 ('p.1KX') is missing. No terminal to ask at", err)
 
         result = run(["unpack", "--volume-dir", "disk2", "p.0KX"], self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -147,7 +148,8 @@ class UnpackCommand(unittest.TestCase):
         # Cancel by typing nothing: nothing is restored.
         code, output = run_in_terminal(["unpack", "p.0KX"], self.dir, [("[y/n]", "y"), ("cancel:", "")])
         self.assertEqual(code, 1, output)
-        self.assertIn("Volume 3 of 3 ('p.2KX') is missing. Type its path, or nothing to cancel:", output)
+        self.assertIn("Volume 2 of volumes 0 to 2 ('p.2KX') is missing. Type its path, or nothing "
+                      "to cancel:", output)
         self.assertFalse(os.path.exists(self.path("p.KMX")))
         # A path relative to where the command started, with blanks around it.
         code, output = run_in_terminal(["unpack", "p.0KX"], self.dir,
@@ -215,9 +217,10 @@ class TestCommand(unittest.TestCase):
         self.assertEqual(run(["pack", "--yes", "--split", "1.44M", "p.kmx"], self.dir).returncode, 0)
         result = run(["test", "p.0KX"], self.dir)
         self.assertEqual((result.returncode, result.stdout.decode()),
-                         (0, "Warning: A volume beyond the header's count is there: 'p.1KX'.\n"
-                             "p.0KX: sound. A set of one volume; the stream is complete and restores "
+                         (0, "p.0KX: sound. A set of one volume; the stream is complete and restores "
                              "50000 bytes.\n"))
+        self.assertEqual(result.stderr.decode(),
+                         "Warning: A volume beyond the header's count is there: 'p.1KX'.\n")
 
     def test_sound_set_and_nothing_written(self):
         before = sorted(os.listdir(self.dir))
@@ -239,17 +242,27 @@ class TestCommand(unittest.TestCase):
         write(self.path("p.3KX"), b"stray")
         result = run(["test", "p.0KX"], self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
+        # The warnings go to standard error, the verdict alone to standard output.
         self.assertEqual(result.stdout.decode(),
-                         "Warning: A volume beyond the header's count is there: 'p.3KX'.\n"
-                         "Warning: There is data behind the stream's end code.\n"
                          "p.0KX: sound. A set of 3 volumes; the stream is complete and restores "
                          "50000 bytes.\n")
+        self.assertEqual(result.stderr.decode(),
+                         "Warning: A volume beyond the header's count is there: 'p.3KX'.\n"
+                         "Warning: There is data behind the stream's end code.\n")
 
         os.remove(self.path("p.1KX"))
         result = run(["test", "p.0KX"], self.dir)
         self.assertEqual(result.returncode, 1)
-        self.assertIn("p.0KX: incomplete. Volume 2 of 3 ('%s') is missing." % "p.1KX",
+        self.assertIn("p.0KX: incomplete. Volume 1 of volumes 0 to 2 ('%s') is missing." % "p.1KX",
                       result.stdout.decode())
+        # It asks as unpack does, and takes the --yes it suggests.
+        self.assertIn("Use --yes to answer OK", result.stderr.decode())
+        result = run(["test", "--yes", "p.0KX"], self.dir)
+        self.assertEqual(result.returncode, 1)
+        # Every message counts the volumes from 0, as their names do (.1KX is volume 1).
+        self.assertIn("Volume 1 of volumes 0 to 2 ('p.1KX') is missing. No terminal to ask at",
+                      result.stderr.decode())
+        self.assertIn("Volume 1 of volumes 0 to 2", result.stdout.decode())
 
 
 if __name__ == "__main__":
