@@ -99,7 +99,7 @@ void PutBack(std::vector<PendingVolume>& volumes)
 // Writes one volume (the header first for volume 0) from the stream; false after a read or
 // write error, which has been shown and logged.
 bool WriteVolume(std::FILE* stream, std::FILE* volume, bool first, int count, std::int64_t bytes,
-                 std::int64_t& copied, std::int64_t total)
+                 std::int64_t& copied, std::int64_t total, int& percent)
 {
     bool written = true;
     if (first) {
@@ -108,7 +108,6 @@ bool WriteVolume(std::FILE* stream, std::FILE* volume, bool first, int count, st
     }
     unsigned char buffer[SPLIT_CHUNK_SIZE];
     bool shortRead = false;
-    int percent = -1;
     while (written && bytes > 0) {
         const std::size_t want = bytes < static_cast<std::int64_t>(sizeof buffer)
             ? static_cast<std::size_t>(bytes) : sizeof buffer;
@@ -212,6 +211,7 @@ int RunSplitJob(const SplitRequest& request)
 
     AppendStatus("\r\n");
     std::int64_t copied = 0;
+    int percent = -1; // shown by whole percent of the stream's bytes
     for (int index = 0; index < count; ++index) {
         PendingVolume& volume = pending[static_cast<std::size_t>(index)];
         std::FILE* out = CreateExclusiveStream(SplitPath(volume.strPath).dir, kTempPrefix, "wb",
@@ -227,7 +227,7 @@ int RunSplitJob(const SplitRequest& request)
         AppendStatus(FormatText(" %s...", volume.strPath.c_str()));
         const std::int64_t bytes = std::min<std::int64_t>(
             volumeSize, streamLength - static_cast<std::int64_t>(index) * volumeSize);
-        if (!WriteVolume(stream, out, index == 0, count, bytes, copied, streamLength)) {
+        if (!WriteVolume(stream, out, index == 0, count, bytes, copied, streamLength, percent)) {
             LogIoError();
             return endEarly(stream);
         }

@@ -159,6 +159,32 @@ class UnpackCommand(unittest.TestCase):
         self.assertIn("100%", output)
         self.assertEqual(read(self.path("p.KMX")), self.data)
 
+    def test_at_a_terminal_a_file_that_cannot_be_the_volume_is_refused_and_asked_for_again(self):
+        self.pack("25000")
+        os.mkdir(self.path("moved"))
+        os.rename(self.path("p.1KX"), self.path("moved/second"))
+        old = b"the project file before"
+        write(self.path("p.KMX"), old)
+        # Volume 0 again, volume 2 through a link, a file of the wrong size: each is refused
+        # with the reason, and the prompt comes back until the right file is typed.
+        os.symlink(self.path("p.2KX"), self.path("link"))
+        write(self.path("short"), b"too short")
+        prompt = "cancel:"
+        code, output = run_in_terminal(["unpack", "--yes", "p.0KX"], self.dir,
+                                       [(prompt, "p.0KX"), (prompt, "link"), (prompt, "short"),
+                                        (prompt, "moved/second")])
+        self.assertEqual(code, 0, output)
+        text = output.replace("\r\n", "\n")
+        self.assertIn("'%s' is already volume 0 of this set ('%s'). Choose another file."
+                      % (self.path("p.0KX"), self.path("p.0KX")), text)
+        self.assertIn("'%s' is already volume 2 of this set ('%s'). Choose another file."
+                      % (self.path("link"), self.path("p.2KX")), text)
+        self.assertIn("'%s' is 9 bytes; volume 1 of this set is 25000 bytes. Choose another file."
+                      % self.path("short"), text)
+        self.assertEqual(text.count("Type its path, or nothing to cancel:"), 4, text)
+        self.assertIn("Appending file '%s'...Done" % self.path("moved/second"), text)
+        self.assertEqual(read(self.path("p.KMX")), self.data)
+
     def test_existing_project_file_and_damaged_streams(self):
         self.pack()
         packed = read(self.path("p.0KX"))
