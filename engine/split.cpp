@@ -62,29 +62,35 @@ struct PendingVolume {
     bool bInPlace = false;  // renamed to its final name
 };
 
-// Moves the file that holds the volume's name aside, then puts the volume in its place.
+// Moves the file that holds the volume's name aside, to a temporary name of its own.
+bool MoveAside(PendingVolume& volume)
+{
+    if (LookUpFile(volume.strPath) != FileLookup::Exists)
+        return true;
+    const int fd = CreateExclusiveFile(SplitPath(volume.strPath).dir, kTempPrefix, volume.strBackup);
+    if (fd < 0) {
+        volume.strBackup.clear();
+        return false;
+    }
+    close(fd);
+    if (std::rename(volume.strPath.c_str(), volume.strBackup.c_str()) != 0) {
+        std::remove(volume.strBackup.c_str());
+        volume.strBackup.clear();
+        return false;
+    }
+    return true;
+}
+
+// Puts the volume under its final name, replacing whatever is still there.
 bool PutInPlace(PendingVolume& volume)
 {
-    if (LookUpFile(volume.strPath) == FileLookup::Exists) {
-        const int fd = CreateExclusiveFile(SplitPath(volume.strPath).dir, kTempPrefix, volume.strBackup);
-        if (fd < 0) {
-            volume.strBackup.clear();
-            return false;
-        }
-        close(fd);
-        if (std::rename(volume.strPath.c_str(), volume.strBackup.c_str()) != 0) {
-            std::remove(volume.strBackup.c_str());
-            volume.strBackup.clear();
-            return false;
-        }
-    }
     if (std::rename(volume.strTemp.c_str(), volume.strPath.c_str()) != 0)
         return false;
     volume.bInPlace = true;
     return true;
 }
 
-// Undoes PutInPlace for every volume: the files that held the names get them back.
+// Undoes MoveAside and PutInPlace for every volume: the files that held the names get them back.
 void PutBack(std::vector<PendingVolume>& volumes)
 {
     for (auto it = volumes.rbegin(); it != volumes.rend(); ++it) {
@@ -237,13 +243,17 @@ int RunSplitJob(const SplitRequest& request)
     CloseStream(stream);
     stream = nullptr;
 
-    // The set takes its names, volume 0 last: until then the name of the packed file still
-    // holds what it held, so no mixture of the two sets can pass for a set.
-    bool placed = true;
-    for (int index = 1; placed && index < count; ++index)
-        placed = PutInPlace(pending[static_cast<std::size_t>(index)]);
-    if (placed && std::rename(pending[0].strTemp.c_str(), packedPath.c_str()) != 0)
-        placed = false;
+    // The set takes its names, volume 0 last. The user's single packed file keeps its name
+    // until volume 0 replaces it; it heads no set, so no volume beside it can pass for one. An
+    // older set's volume 0 goes aside first: while the other names change hands, no header
+    // makes a mixture of the two sets pass for a set.
+    bool placed = usersFile || MoveAside(pending[0]);
+    for (int index = 1; placed && index < count; ++index) {
+        PendingVolume& volume = pending[static_cast<std::size_t>(index)];
+        placed = MoveAside(volume) && PutInPlace(volume);
+    }
+    if (placed)
+        placed = PutInPlace(pending[0]);
     if (!placed) {
         PutBack(pending);
         ShowMessageBoxOwnedByMain(LoadString(IDS_WRITE_ERROR), MB_OK | MB_ICONEXCLAMATION);

@@ -262,8 +262,9 @@ def older_set_faults(cli, checks, work, clean):
                                             "FAULTSHIM_READ_AFTER": offset})
         expect_older("over an older set, read fails at %d" % offset, status, text,
                      "Disk Error - File Read Error")
-    # Each volume but 0 is moved aside, then replaced; volume 0 last.
-    for n in range(1, 2 * (count - 1) + 2):
+    # Volume 0 is moved aside first, then each other volume is moved aside and replaced, then
+    # volume 0 is put in place.
+    for n in range(1, 2 * count + 1):
         status, text = cli.run(args, work, {"FAULTSHIM_RENAME_NTH": n})
         expect_older("over an older set, rename %d" % n, status, text, "Disk Error - File Write Error")
     # (A No to a later volume, after the split has begun, is the engine tests'.)
