@@ -38,6 +38,9 @@ struct FindVolumeRequest {
     // Which volume is missing (0 = the first) of how many, for front ends that say so.
     int nVolume = -1;
     int nVolumes = 0;
+    // The volumes found so far, volume 0 first: what a chooser hands to CheckChosenVolume
+    // (join.h) to refuse a file before it answers. The job checks the answer with it anyway.
+    const std::vector<std::string>* pFound = nullptr;
 };
 
 // Job context. Written on the main thread before a worker starts; read by the worker.

@@ -186,6 +186,7 @@ bool BuildVolumeList(const std::string& packedPath, int count, std::vector<std::
             request.pszName = parts.name.c_str();
             request.nVolume = index;
             request.nVolumes = count;
+            request.pFound = &volumes;
             // A file that cannot be this volume is refused with the reason, and the user
             // chooses again, until a fitting one or none.
             std::string accepted;
