@@ -189,7 +189,9 @@ int StartPackJob(const std::string& projectPath, int splitFile, int volumeSize)
             MB_OK | MB_ICONEXCLAMATION);
         return 0;
     }
-    if (!CheckExistingFile(g_strPackedPath))
+    // The old packed file (or an older set's volume 0) is only asked about, never removed
+    // here: the new one replaces it by a rename once it is complete.
+    if (!AskBeforeReplacing(g_strPackedPath))
         return 0;
     g_strProjectPath = MakePath(parts);
     g_bPackSucceeded = 0;
@@ -202,7 +204,7 @@ void PackWorker()
     PostMessageToMainWindow(WM_JOBSTATE, JOB_COMPRESSING, 0);
     AppendStatusId(IDS_PACK_START);
 
-    if (!CheckExistingFile(g_strPackedPath)) {
+    if (!AskBeforeReplacing(g_strPackedPath)) {
         AppendStatusId(IDS_ABORTED_BY_USER);
     } else {
         std::string streamPath;

@@ -287,6 +287,14 @@ TEST_F(Split, APackOverAnOlderSetKeepsItWholeUntilTheNewSetIsComplete)
                   std::string::npos) << row.label << host.LogText();
     }
 
+    // After an unpack the questions used to remove the older volume 0 at once.
+    g_strProjectExt = ".KMX";
+    host.ClearEvents();
+    host.AnswerNextBoxes({IDOK, IDOK, IDCANCEL});
+    ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 2000), 1);
+    EXPECT_EQ(g_bPackSucceeded, 0);
+    EXPECT_EQ(Snapshot(dir.Path()), before) << "after an unpack: " << ListFolder(dir.Path());
+
     // The same pack without a fault replaces the older set whole.
     host.ClearEvents();
     host.AnswerNextBoxes({IDOK, IDOK, IDOK, IDOK, IDOK});
