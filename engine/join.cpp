@@ -88,6 +88,13 @@ struct JoinProgress {
     }
 };
 
+// An existing output that is neither a regular file nor a folder: a device, a FIFO, a socket.
+bool IsSpecialFile(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
 std::int64_t SizeOf(const std::string& path)
 {
     struct stat info {};
@@ -239,10 +246,13 @@ SetShape MeasureSet(const std::vector<std::string>& volumes)
 
 namespace {
 
-// The join itself: into a temporary file created in folder. approve, when set, sees the
-// volumes actually found before anything is written and may end the join (it reports why).
+// The join itself: into a temporary file created in folder, or, when straightInto names an
+// output that is not a regular file (a device, a FIFO), straight into it. approve, when set,
+// sees the volumes actually found before anything is written and may end the join (it reports
+// why).
 bool JoinSet(const std::string& packedPath, const std::string& folder, std::string& tempName,
-             const std::function<bool(const std::vector<std::string>&)>& approve)
+             const std::function<bool(const std::vector<std::string>&)>& approve,
+             const std::string& straightInto = std::string())
 {
     tempName.clear();
     unsigned char header[PACKED_HEADER_SIZE] = {};
@@ -277,9 +287,15 @@ bool JoinSet(const std::string& packedPath, const std::string& folder, std::stri
 
     // The joined file is created exclusively, so that no other file can be taken for it or
     // written through it.
-    std::FILE* joined = CreateExclusiveStream(folder, kJoinTempPrefix, "wb", tempName);
+    const bool straight = !straightInto.empty();
+    std::FILE* joined = straight ? std::fopen(straightInto.c_str(), "wb")
+                                 : CreateExclusiveStream(folder, kJoinTempPrefix, "wb", tempName);
     bool failed = false;
-    if (!joined) {
+    if (!joined && straight) {
+        ShowBox(IDS_CANNOT_OPEN_FOR_WRITING, straightInto);
+        AppendStatus("\r\n");
+        failed = true;
+    } else if (!joined) {
         ShowBox(IDS_CANNOT_OPEN_FOR_WRITING, MakePath("", folder, std::string(kJoinTempPrefix) + "XXXXXX", ""));
         AppendStatus("\r\n");
         tempName.clear();
@@ -309,7 +325,9 @@ bool JoinSet(const std::string& packedPath, const std::string& folder, std::stri
     if (joined) {
         // Buffered data reaches the disk only here: a full disk may show here first.
         const bool flushed = std::fflush(joined) == 0 && !StreamFailed(joined);
-        if (CloseWrittenStream(joined) != 0 || !flushed) {
+        // A device or a FIFO cannot be forced to a disk; its close still reports its errors.
+        const int closed = straight ? CloseStream(joined) : CloseWrittenStream(joined);
+        if (closed != 0 || !flushed) {
             if (!failed)
                 ShowMessageBoxOwnedByMain(LoadString(IDS_WRITE_ERROR), MB_OK | MB_ICONEXCLAMATION);
             failed = true;
@@ -429,12 +447,16 @@ void JoinWorker(const JoinRequest& request)
     };
 
     // The joined stream is written beside the output, so that the rename cannot cross file
-    // systems and the set's own folder may be read-only.
+    // systems and the set's own folder may be read-only. An output that is no regular file
+    // (a device, a FIFO) is written straight and never replaced.
     const std::string outFolder = SplitPath(request.strOutPath).dir;
+    const bool straight = IsSpecialFile(request.strOutPath);
     std::string tempName;
-    if (JoinSet(request.strPackedPath, outFolder.empty() ? CurrentDirectory() : outFolder, tempName,
-                approve) &&
-        !tempName.empty()) {
+    const bool joined = JoinSet(request.strPackedPath, outFolder.empty() ? CurrentDirectory() : outFolder,
+                                tempName, approve, straight ? request.strOutPath : std::string());
+    if (joined && straight) {
+        g_joinOutcome.bJoined = 1;
+    } else if (joined && !tempName.empty()) {
         if (std::rename(tempName.c_str(), request.strOutPath.c_str()) == 0) {
             g_joinOutcome.bJoined = 1;
         } else {
@@ -448,7 +470,7 @@ void JoinWorker(const JoinRequest& request)
     // name is the set's manifest or is not ours.
     const ManifestEntry* project = manifest.Project();
     const std::string outManifest = ManifestPath(request.strOutPath);
-    if (g_joinOutcome.bJoined && project && outManifest != manifest.strPath &&
+    if (g_joinOutcome.bJoined && !straight && project && outManifest != manifest.strPath &&
         !IsSameFile(outManifest, manifest.strPath)) {
         const ManifestCheck existing = ExamineManifest(request.strOutPath);
         const std::string digest = DigestOfFile(request.strOutPath);
@@ -470,7 +492,8 @@ void JoinWorker(const JoinRequest& request)
 int StartJoinJob(const JoinRequest& request)
 {
     g_joinOutcome = JoinOutcome{};
-    if (!AskBeforeReplacing(request.strOutPath)) {
+    // A device or a FIFO is written to, not replaced: nothing to ask.
+    if (!IsSpecialFile(request.strOutPath) && !AskBeforeReplacing(request.strOutPath)) {
         AppendStatusId(IDS_ABORTED_BY_USER);
         return 0;
     }

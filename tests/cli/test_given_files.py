@@ -9,6 +9,7 @@ import os
 import random
 import re
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
@@ -144,6 +145,25 @@ class JoinOutput(Folder):
             self.assertEqual(read(self.path("disk", "p.3KX")), kept)
             self.assertEqual((sorted(os.listdir(self.dir)), sorted(os.listdir(self.path("disk")))), before)
         self.run_ok(["join", "--volume-dir", "disk", "p.0KX", "joined.0KX"])
+
+    def test_an_output_that_is_a_fifo_is_written_straight_not_replaced(self):
+        self.run_ok(["pack", "p.kmx"])
+        single = read(self.path("p.0KX"))
+        self.run_ok(["split", "8K", "p.0KX"])
+        os.mkfifo(self.path("fifo"))
+        reader = subprocess.Popen(["cat", self.path("fifo")], stdout=subprocess.PIPE)
+        result = run(["join", "p.0KX", "fifo"], self.dir)
+        try:
+            received, _ = reader.communicate(timeout=30)
+        except subprocess.TimeoutExpired:
+            reader.kill()
+            reader.communicate()
+            self.fail("nothing reached the reader of the FIFO: %s" % result.stderr.decode())
+        self.assertEqual(result.returncode, 0, result.stderr.decode())
+        self.assertNotIn(b"already exists", result.stderr)
+        self.assertEqual(received, single)
+        self.assertTrue(stat.S_ISFIFO(os.stat(self.path("fifo")).st_mode))
+        self.assertFalse([n for n in os.listdir(self.dir) if n.startswith(("zunj", "tmp_"))])
 
 
 class KeepBroken(Folder):
