@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <functional>
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 
 #include "engine/format.h"
@@ -32,6 +34,14 @@ constexpr const char* kJoinTempPrefix = "zunj";
 void ShowBox(unsigned id, const std::string& path)
 {
     ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()),
+                              MB_OK | MB_ICONEXCLAMATION);
+}
+
+// The same box with the system's reason for the failure that errno holds.
+void ShowBoxWithReason(unsigned id, const std::string& path, int error)
+{
+    ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()) + " (" +
+                                  std::strerror(error) + ")",
                               MB_OK | MB_ICONEXCLAMATION);
 }
 
@@ -292,11 +302,12 @@ bool JoinSet(const std::string& packedPath, const std::string& folder, std::stri
                                  : CreateExclusiveStream(folder, kJoinTempPrefix, "wb", tempName);
     bool failed = false;
     if (!joined && straight) {
-        ShowBox(IDS_CANNOT_OPEN_FOR_WRITING, straightInto);
+        ShowBoxWithReason(IDS_CANNOT_OPEN_FOR_WRITING, straightInto, errno);
         AppendStatus("\r\n");
         failed = true;
     } else if (!joined) {
-        ShowBox(IDS_CANNOT_OPEN_FOR_WRITING, MakePath("", folder, std::string(kJoinTempPrefix) + "XXXXXX", ""));
+        ShowBoxWithReason(IDS_CANNOT_OPEN_FOR_WRITING,
+                          MakePath("", folder, std::string(kJoinTempPrefix) + "XXXXXX", ""), errno);
         AppendStatus("\r\n");
         tempName.clear();
         failed = true;
@@ -494,7 +505,9 @@ int StartJoinJob(const JoinRequest& request)
     g_joinOutcome = JoinOutcome{};
     // A device or a FIFO is written to, not replaced: nothing to ask.
     if (!IsSpecialFile(request.strOutPath) && !AskBeforeReplacing(request.strOutPath)) {
-        AppendStatusId(IDS_ABORTED_BY_USER);
+        // Only an answer is the user's abort; an invalid name was refused with its box.
+        if (LookUpFile(request.strOutPath) == FileLookup::Exists)
+            AppendStatusId(IDS_ABORTED_BY_USER);
         return 0;
     }
     return StartWorkerThread([request] { JoinWorker(request); }) ? 1 : 0;

@@ -1,5 +1,7 @@
 #include "engine/split.h"
 
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +27,14 @@ constexpr const char* kTempPrefix = "tmp_";
 void ShowBox(unsigned id, const std::string& path)
 {
     ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()),
+                              MB_OK | MB_ICONEXCLAMATION);
+}
+
+// The same box with the system's reason for the failure that errno holds.
+void ShowBoxWithReason(unsigned id, const std::string& path, int error)
+{
+    ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()) + " (" +
+                                  std::strerror(error) + ")",
                               MB_OK | MB_ICONEXCLAMATION);
 }
 
@@ -203,8 +213,11 @@ int RunSplitJob(const SplitRequest& request)
         if (index == 0)
             continue;
         if (!AskBeforeReplacing(volume.strPath)) {
-            g_splitOutcome.bDeclined = 1;
-            AppendStatusId(IDS_ABORTED_BY_USER);
+            // Only an answer is the user's abort; an invalid name was refused with its box.
+            if (LookUpFile(volume.strPath) == FileLookup::Exists) {
+                g_splitOutcome.bDeclined = 1;
+                AppendStatusId(IDS_ABORTED_BY_USER);
+            }
             return endEarly(stream);
         }
         if (IsDirectory(volume.strPath)) {
@@ -223,7 +236,7 @@ int RunSplitJob(const SplitRequest& request)
         std::FILE* out = CreateExclusiveStream(SplitPath(volume.strPath).dir, kTempPrefix, "wb",
                                                volume.strTemp);
         if (!out) {
-            ShowBox(IDS_CANNOT_OPEN_FOR_WRITING, volume.strPath);
+            ShowBoxWithReason(IDS_CANNOT_OPEN_FOR_WRITING, volume.strPath, errno);
             return endEarly(stream);
         }
         g_fileNames.push_back(volume.strTemp);
