@@ -1,5 +1,6 @@
-// packtool-cli join: writes the single packed file of a set, through the unpack job's joining
-// (the same volume names, header and count checks, questions and log), without decompressing.
+// packtool-cli join: writes the single packed file of a set through the engine's join job (the
+// unpack job's joining: the same volume names, header and count checks, questions and log),
+// without decompressing.
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,11 +12,9 @@
 #include "engine/jobcontext.h"
 #include "engine/join.h"
 #include "engine/manifest.h"
-#include "engine/unpackjob.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
-#include "platform/thread.h"
 #include "resources/textids.h"
 
 namespace {
@@ -29,9 +28,8 @@ struct JoinOptions {
     AnswerOptions answers;
     std::string lang;
     std::vector<std::string> volumeDirs;
+    std::string progress;
 };
-
-int g_bJoinSucceeded = 0;
 
 std::string Absolute(const std::string& path)
 {
@@ -41,105 +39,52 @@ std::string Absolute(const std::string& path)
     return current.empty() ? path : current + "/" + path;
 }
 
-std::string FileNameOf(const std::string& path)
-{
-    const PathParts parts = SplitPath(path);
-    return parts.name + parts.ext;
-}
-
-// The joining of the unpack job, on a worker; the joined stream becomes the output file.
-void JoinWorker(const std::string& packed, const std::string& out)
-{
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_JOINING, 0);
-    std::string tempName;
-    if (JoinVolumes(packed, tempName) && !tempName.empty()) {
-        if (std::rename(tempName.c_str(), out.c_str()) == 0) {
-            g_bJoinSucceeded = 1;
-        } else {
-            std::remove(tempName.c_str());
-            ShowMessageBoxOwnedByMain(LoadString(IDS_WRITE_ERROR), MB_OK | MB_ICONEXCLAMATION);
-        }
-    }
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
-}
-
 int RunJoin(const JoinOptions& options)
 {
     UseLanguage(options.lang);
     ConsoleHost host(options.answers.Answer());
+    host.SetPlainProgress(options.progress == "plain");
 
-    const std::string packed = Absolute(options.packed);
-    const std::string out = Absolute(options.out);
+    JoinRequest request;
+    request.strPackedPath = Absolute(options.packed);
+    request.strOutPath = Absolute(options.out);
     unsigned char header[16] = {};
-    if (LookUpFile(packed) != FileLookup::Exists) {
+    if (LookUpFile(request.strPackedPath) != FileLookup::Exists) {
         host.PrintLine(FormatText(LoadString(IDS_CANNOT_OPEN_FILE).c_str(), options.packed.c_str()));
         return EXIT_FAILED;
     }
-    if (!CheckPackedHeader(packed, header)) {
+    if (!CheckPackedHeader(request.strPackedPath, header)) {
         host.PrintLine(FormatText(LoadString(IDS_CLI_NOT_A_SET).c_str(), options.packed.c_str()));
         return EXIT_FAILED;
     }
-    // The output must not be a file of the set it is made from.
-    const std::vector<std::string> setFiles = SetFiles(packed);
-    for (const std::string& file : setFiles) {
-        if (IsSameFile(file, out)) {
+    // The volumes beside volume 0: refused before anyone is asked about the output. Volumes
+    // found elsewhere are checked by the job itself.
+    for (const std::string& file : SetFiles(request.strPackedPath)) {
+        if (IsSameFile(file, request.strOutPath)) {
             host.PrintLine(FormatText(LoadString(IDS_CLI_JOIN_INTO_SET).c_str(), options.out.c_str()));
             return EXIT_FAILED;
         }
     }
 
-    // A manifest beside the set must vouch for every volume found beside it.
-    const std::string manifestPath = ManifestPath(packed);
-    std::vector<ManifestEntry> manifest;
-    const bool hasManifest = LookUpFile(manifestPath) == FileLookup::Exists;
-    if (hasManifest) {
-        if (!ReadManifest(manifestPath, manifest)) {
-            host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_DAMAGED).c_str(), manifestPath.c_str()));
-            return EXIT_FAILED;
-        }
-        for (const std::string& file : setFiles) {
-            if (LookUpFile(file) == FileLookup::Exists &&
-                CheckFileAgainstManifest(manifest, file) != ManifestMatch::Matches) {
-                host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_MISMATCH).c_str(), file.c_str(),
-                                          manifestPath.c_str()));
-                return EXIT_FAILED;
-            }
-        }
-    }
-
-    if (!CheckExistingFile(out)) {
-        host.PrintLine(LoadString(IDS_CLI_JOIN_FAILED));
-        return EXIT_FAILED;
-    }
     g_volumeSearchDirs.clear();
     for (const std::string& folder : options.volumeDirs)
         g_volumeSearchDirs.push_back(Absolute(folder));
-    // The joined stream is written beside the output, so that the rename cannot cross file
-    // systems and the set's own folder may be read-only.
-    const std::string outFolder = SplitPath(out).dir;
-    g_strUnpackFolder = outFolder.empty() ? CurrentDirectory() : outFolder;
-    g_bJoinSucceeded = 0;
-    const bool started = StartWorkerThread([packed, out] { JoinWorker(packed, out); });
+    const bool started = StartJoinJob(request) != 0;
     if (started)
         host.RunUntilJobEnds();
-    g_strUnpackFolder.clear();
-    if (!started || !g_bJoinSucceeded) {
+    const JoinOutcome& outcome = g_joinOutcome;
+    if (!started || !outcome.bJoined) {
         host.PrintLine(LoadString(IDS_CLI_JOIN_FAILED));
         return EXIT_FAILED;
     }
-
-    // The output gets a manifest of its own when the set had one, unless it would replace it.
-    const std::string outManifest = ManifestPath(out);
-    const ManifestEntry* project = hasManifest ? FindProjectEntry(manifest, setFiles) : nullptr;
-    if (project && !IsSameFile(outManifest, manifestPath) && outManifest != manifestPath) {
-        const std::string digest = DigestOfFile(out);
-        if (digest.empty() ||
-            !WriteManifest(outManifest, {*project, {digest, FileNameOf(out)}})) {
-            host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_FAILED).c_str(), outManifest.c_str()));
-            return EXIT_FAILED;
-        }
-        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_WRITTEN).c_str(), outManifest.c_str()));
+    host.FinishPlainProgress();
+    if (outcome.bManifestFailed) {
+        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_FAILED).c_str(),
+                                  ManifestPath(request.strOutPath).c_str()));
+        return EXIT_FAILED;
     }
+    if (!outcome.strManifest.empty())
+        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_WRITTEN).c_str(), outcome.strManifest.c_str()));
     return EXIT_OK;
 }
 
@@ -153,6 +98,9 @@ void AddJoinCommand(CLI::App& app, int& exitStatus)
                      "Answer OK to every question (overwrite OUT, look for a missing volume)");
     AddVolumeDirOption(*cmd, options->volumeDirs);
     AddLanguageOption(*cmd, options->lang);
+    cmd->add_option("--progress", options->progress,
+                    "plain: one line 'join PERCENT' on standard error per whole percent")
+        ->check(CLI::IsMember({"plain"}));
     cmd->add_option("PACKED", options->packed, "The first volume of the set (.0KX)")->required();
     cmd->add_option("OUT", options->out, "The single packed file to write")->required();
     cmd->callback([options, &exitStatus] { exitStatus = RunJoin(*options); });

@@ -162,8 +162,9 @@ int RunPack(const PackOptions& options)
         const std::string manifestPath = ManifestPath(packedPath);
         if (options.manifest) {
             if (!WriteSetManifest(packedPath, FileNameOf(options.file), projectDigest.FinalHex())) {
-                // An old manifest would describe the set this pack replaced.
-                std::remove(manifestPath.c_str());
+                // An old manifest of ours would describe the set this pack replaced; a file
+                // of that name we did not write stays.
+                RemoveStaleManifest(packedPath);
                 host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_FAILED).c_str(),
                                           manifestPath.c_str()));
                 return EXIT_FAILED;

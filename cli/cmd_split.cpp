@@ -1,5 +1,6 @@
-// packtool-cli split: turns a single packed file into a set of volumes, through the pack job's
-// own split step (the same names, header, count, checks and log), without packing again.
+// packtool-cli split: turns a single packed file into a set of volumes through the engine's split
+// job (the same names, header, count, checks and log as a pack's split step), without packing
+// again. The packed file is the user's: it stays as it was unless the whole set replaces it.
 #include <climits>
 #include <memory>
 
@@ -11,12 +12,10 @@
 #include "engine/jobcontext.h"
 #include "engine/manifest.h"
 #include "engine/packedformat.h"
-#include "engine/packjob.h"
-#include "engine/volumeplan.h"
+#include "engine/split.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
-#include "platform/thread.h"
 #include "resources/textids.h"
 
 namespace {
@@ -30,9 +29,8 @@ struct SplitOptions {
     std::string packed;
     AnswerOptions answers;
     std::string lang;
+    std::string progress;
 };
-
-int g_bSplitSucceeded = 0;
 
 bool HasPackedExtension(const std::string& path)
 {
@@ -57,6 +55,7 @@ int RunSplit(const SplitOptions& options)
 {
     UseLanguage(options.lang);
     ConsoleHost host(options.answers.Answer());
+    host.SetPlainProgress(options.progress == "plain");
 
     const auto size = ParseVolumeSize(options.size);
     if (!size || *size < kSmallestVolumeSize || *size > INT_MAX) {
@@ -78,48 +77,30 @@ int RunSplit(const SplitOptions& options)
         return EXIT_FAILED;
     }
 
-    // A manifest beside the packed file must vouch for it before the set inherits its lines.
-    const std::string manifestPath = ManifestPath(options.packed);
-    std::vector<ManifestEntry> manifest;
-    const bool hasManifest = LookUpFile(manifestPath) == FileLookup::Exists;
-    if (hasManifest) {
-        if (!ReadManifest(manifestPath, manifest)) {
-            host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_DAMAGED).c_str(), manifestPath.c_str()));
-            return EXIT_FAILED;
-        }
-        if (CheckFileAgainstManifest(manifest, options.packed) != ManifestMatch::Matches) {
-            host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_MISMATCH).c_str(),
-                                      options.packed.c_str(), manifestPath.c_str()));
-            return EXIT_FAILED;
-        }
-    }
-    const ManifestEntry* projectEntry =
-        hasManifest ? FindProjectEntry(manifest, {options.packed}) : nullptr;
-    const ManifestEntry project = projectEntry ? *projectEntry : ManifestEntry{};
-
-    // The pack job's split step, on a worker, as after a pack.
-    g_strPackedPath = options.packed;
-    g_nVolumeSize = static_cast<int>(*size);
-    g_bSplitSucceeded = 0;
-    const bool started = StartWorkerThread([] {
-        g_bSplitSucceeded = RunSplitStep();
-        PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
-    });
+    // The user's own packed file: the split only reads it, and only a complete set replaces it.
+    SplitRequest request;
+    request.strPackedPath = options.packed;
+    request.strStreamPath = options.packed;
+    request.nVolumeSize = static_cast<int>(*size);
+    request.owner = SplitRequest::UsersPackedFile;
+    const bool started = StartSplitJob(request) != 0;
     if (started)
         host.RunUntilJobEnds();
-    if (!started || !g_bSplitSucceeded) {
+    const SplitOutcome& outcome = g_splitOutcome;
+    if (!started || !outcome.bComplete) {
         host.PrintLine(LoadString(IDS_CLI_SPLIT_FAILED));
         return EXIT_FAILED;
     }
-    if (hasManifest) {
-        if (!projectEntry || !WriteSetManifest(options.packed, project.strName, project.strDigest)) {
-            // Its line for the single packed file no longer describes anything: better none.
-            std::remove(manifestPath.c_str());
-            host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_FAILED).c_str(), manifestPath.c_str()));
-            return EXIT_FAILED;
-        }
-        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_WRITTEN).c_str(), manifestPath.c_str()));
+    host.FinishPlainProgress();
+    host.PrintLine(FormatText(LoadString(IDS_CLI_SPLIT_DONE).c_str(), static_cast<long>(outcome.nVolumes),
+                              options.packed.c_str()));
+    if (outcome.bManifestFailed) {
+        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_FAILED).c_str(),
+                                  ManifestPath(options.packed).c_str()));
+        return EXIT_FAILED;
     }
+    if (!outcome.strManifest.empty())
+        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_WRITTEN).c_str(), outcome.strManifest.c_str()));
     return EXIT_OK;
 }
 
@@ -132,6 +113,9 @@ void AddSplitCommand(CLI::App& app, int& exitStatus)
     AddAnswerOptions(*cmd, options->answers,
                      "Answer OK to every question (overwrite existing volumes)");
     AddLanguageOption(*cmd, options->lang);
+    cmd->add_option("--progress", options->progress,
+                    "plain: one line 'split PERCENT' on standard error per whole percent")
+        ->check(CLI::IsMember({"plain"}));
     cmd->add_option("SIZE", options->size,
                     "Volume size: 1.44M, 1.2M, 720K, 360K, or a number of bytes with an optional K "
                     "or M (decimal), at least 1000")

@@ -26,6 +26,7 @@ constexpr int EXIT_FAILED = 1;
 
 struct TestOptions {
     std::string file;
+    AnswerOptions answers;
     std::string lang;
     std::vector<std::string> volumeDirs;
     std::string progress;
@@ -79,7 +80,7 @@ std::string Verdict(const PackedFileReport& report, const char* file)
         return FormatText(text(IDS_CLI_TEST_BAD_COUNT).c_str(), file, static_cast<long>(report.nVolumes));
     case PackedFileReport::VolumeMissing:
         return FormatText(text(IDS_CLI_TEST_VOLUME_MISSING).c_str(), file,
-                          static_cast<long>(report.nMissingVolume + 1), static_cast<long>(report.nVolumes),
+                          static_cast<long>(report.nMissingVolume), static_cast<long>(report.nVolumes - 1),
                           report.strMissingName.c_str());
     case PackedFileReport::ReadError:
         return FormatText(text(IDS_CLI_TEST_READ_ERROR).c_str(), file);
@@ -98,18 +99,14 @@ std::string Verdict(const PackedFileReport& report, const char* file)
 int RunTest(const TestOptions& options)
 {
     UseLanguage(options.lang);
-    ConsoleHost host(ConsoleHost::Answer::Ask);
+    ConsoleHost host(options.answers.Answer());
     host.SetPlainProgress(options.progress == "plain");
     g_volumeSearchDirs = options.volumeDirs;
 
-    // A manifest beside the packed file: its checksums are checked too.
-    const std::string manifestPath = ManifestPath(options.file);
-    std::vector<ManifestEntry> manifest;
-    const bool hasManifest = LookUpFile(manifestPath) == FileLookup::Exists;
-    if (hasManifest && !ReadManifest(manifestPath, manifest)) {
-        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_DAMAGED).c_str(), manifestPath.c_str()));
-        return EXIT_FAILED;
-    }
+    // A manifest of ours beside the packed file: its checksums are checked too. Any other file
+    // of that name is left alone, with a warning.
+    const ManifestCheck manifest = ExamineManifest(options.file);
+    const bool hasManifest = manifest.kind == ManifestCheck::Ours;
     Sha256 restored;
     g_pProjectDigest = hasManifest ? &restored : nullptr;
     SendMessageToMainWindow(WM_JOBSTATE, JOB_DECOMPRESSING, 0);
@@ -118,12 +115,14 @@ int RunTest(const TestOptions& options)
     g_pProjectDigest = nullptr;
     if (report.verdict == PackedFileReport::Sound)
         host.FinishPlainProgress();
-    host.PrintLine(""); // end a line the job's log may have left open
+    // Warnings go to standard error with the job's log; the verdict to standard output.
+    if (!manifest.strWarning.empty())
+        host.PrintLine(FormatText(LoadString(IDS_CLI_WARNING).c_str(), manifest.strWarning.c_str()));
     for (const std::string& warning : report.warnings)
-        std::printf("%s\n", FormatText(LoadString(IDS_CLI_WARNING).c_str(), warning.c_str()).c_str());
+        host.PrintLine(FormatText(LoadString(IDS_CLI_WARNING).c_str(), warning.c_str()));
     std::printf("%s\n", Verdict(report, options.file.c_str()).c_str());
     const bool manifestMatches =
-        !hasManifest || ReportManifest(report, manifest, manifestPath, restored.FinalHex());
+        !hasManifest || ReportManifest(report, manifest.entries, manifest.strPath, restored.FinalHex());
     std::fflush(stdout);
     return report.verdict == PackedFileReport::Sound && manifestMatches ? EXIT_OK : EXIT_FAILED;
 }
@@ -134,6 +133,7 @@ void AddTestCommand(CLI::App& app, int& exitStatus)
     CLI::App* cmd = app.add_subcommand(
         "test", "Say whether a packed file or a set of volumes is sound, without restoring it: "
                 "exit 0 when its stream is complete up to its end code.");
+    AddAnswerOptions(*cmd, options->answers, "Answer OK to every question (look for a missing volume)");
     AddVolumeDirOption(*cmd, options->volumeDirs);
     AddLanguageOption(*cmd, options->lang);
     cmd->add_option("--progress", options->progress,

@@ -57,20 +57,15 @@ int RunUnpack(const UnpackOptions& options)
 
     // A manifest beside the packed file: the restored bytes must have its project checksum
     // before they replace the project file.
-    const std::string manifestPath = ManifestPath(options.file);
-    std::vector<ManifestEntry> manifest;
+    // Only a manifest of ours counts; any other file of that name is left alone, with a warning.
+    const ManifestCheck manifest = ExamineManifest(options.file);
     Sha256 restored;
-    if (LookUpFile(manifestPath) == FileLookup::Exists) {
-        if (!ReadManifest(manifestPath, manifest)) {
-            host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_DAMAGED).c_str(), manifestPath.c_str()));
-            host.PrintLine(LoadString(IDS_CLI_UNPACK_FAILED));
-            return EXIT_FAILED;
-        }
-        if (const ManifestEntry* project = FindProjectEntry(manifest, SetFiles(options.file))) {
-            g_pProjectDigest = &restored;
-            g_strExpectedProjectDigest = project->strDigest;
-            g_strExpectedManifest = manifestPath;
-        }
+    if (!manifest.strWarning.empty())
+        host.PrintLine(FormatText(LoadString(IDS_CLI_WARNING).c_str(), manifest.strWarning.c_str()));
+    if (const ManifestEntry* project = manifest.Project()) {
+        g_pProjectDigest = &restored;
+        g_strExpectedProjectDigest = project->strDigest;
+        g_strExpectedManifest = manifest.strPath;
     }
 
     StartUnpackJob(options.file);
@@ -87,8 +82,8 @@ int RunUnpack(const UnpackOptions& options)
     }
     if (outcome.bStarted && g_lastJoin.nMissingVolume >= 0)
         host.PrintLine(FormatText(LoadString(IDS_CLI_VOLUME_MISSING).c_str(),
-                                  static_cast<long>(g_lastJoin.nMissingVolume + 1),
-                                  static_cast<long>(g_lastJoin.nVolumes), g_lastJoin.strMissingName.c_str()));
+                                  static_cast<long>(g_lastJoin.nMissingVolume),
+                                  static_cast<long>(g_lastJoin.nVolumes - 1), g_lastJoin.strMissingName.c_str()));
     if (!outcome.strBrokenPath.empty())
         host.PrintLine(FormatText(LoadString(IDS_CLI_BROKEN_KEPT).c_str(),
                                   static_cast<long>(outcome.nRestoredBytes), outcome.strBrokenPath.c_str()));

@@ -88,8 +88,8 @@ LRESULT ConsoleHost::HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam)
 LRESULT ConsoleHost::AskForVolume(const FindVolumeRequest& request)
 {
     const std::string name = std::string(request.pszName) + "." + request.pszExt;
-    const long volume = request.nVolume + 1;
-    const long volumes = request.nVolumes;
+    const long volume = request.nVolume;     // counted from 0, as the volumes' names count
+    const long volumes = request.nVolumes - 1; // the last volume's number
     ClearStatusLine();
     if (!m_atLineStart)
         WriteText("\n");

@@ -98,3 +98,19 @@ int CheckExistingFile(const std::string& path)
                               MB_OK | MB_ICONEXCLAMATION);
     return 0;
 }
+
+int AskBeforeReplacing(const std::string& path)
+{
+    switch (LookUpFile(path)) {
+    case FileLookup::Missing:
+        return 1;
+    case FileLookup::InvalidName:
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_INVALID_FILE_NAME).c_str(), path.c_str()),
+                                  MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    case FileLookup::Exists:
+        break;
+    }
+    return ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_OVERWRITE_QUESTION).c_str(), path.c_str()),
+                                     MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK;
+}

@@ -38,6 +38,9 @@ struct FindVolumeRequest {
     // Which volume is missing (0 = the first) of how many, for front ends that say so.
     int nVolume = -1;
     int nVolumes = 0;
+    // The volumes found so far, volume 0 first: what a chooser hands to CheckChosenVolume
+    // (join.h) to refuse a file before it answers. The job checks the answer with it anyway.
+    const std::vector<std::string>* pFound = nullptr;
 };
 
 // Job context. Written on the main thread before a worker starts; read by the worker.
@@ -59,3 +62,7 @@ void SetJobState(int state);              // main thread only
 void EnableWhenIdle(CommandUpdate& cmd);
 int CheckStream(std::FILE* stream, int messageId);
 int CheckExistingFile(const std::string& path);
+// The question of CheckExistingFile (message 1213, or 1212 for an invalid name) for a file that
+// a job replaces only by a rename once its new content is complete: the file is never removed
+// here. 1 = the file is not there, or the user agreed; 0 = leave it.
+int AskBeforeReplacing(const std::string& path);

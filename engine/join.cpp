@@ -1,21 +1,28 @@
 #include "engine/join.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <dirent.h>
+#include <functional>
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 
 #include "engine/format.h"
 #include "engine/jobcontext.h"
+#include "engine/manifest.h"
 #include "engine/packedformat.h"
 #include "engine/unpackjob.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
+#include "platform/thread.h"
 #include "resources/textids.h"
 
 std::vector<std::string> g_volumeSearchDirs;
 JoinInfo g_lastJoin;
+JoinOutcome g_joinOutcome;
 
 namespace {
 
@@ -27,6 +34,14 @@ constexpr const char* kJoinTempPrefix = "zunj";
 void ShowBox(unsigned id, const std::string& path)
 {
     ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()),
+                              MB_OK | MB_ICONEXCLAMATION);
+}
+
+// The same box with the system's reason for the failure that errno holds.
+void ShowBoxWithReason(unsigned id, const std::string& path, int error)
+{
+    ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()) + " (" +
+                                  std::strerror(error) + ")",
                               MB_OK | MB_ICONEXCLAMATION);
 }
 
@@ -64,9 +79,41 @@ void LogMissingVolume()
     AppendStatusId(IDS_UNPACK_FAILED);
 }
 
+// The join's progress: bytes copied of the whole set, shown by whole percent.
+struct JoinProgress {
+    std::int64_t total = 0;
+    std::int64_t copied = 0;
+    int percent = -1;
+
+    void Add(std::size_t bytes)
+    {
+        copied += static_cast<std::int64_t>(bytes);
+        if (total <= 0)
+            return;
+        const int now = static_cast<int>(std::min<std::int64_t>(100, copied * 100 / total));
+        if (now != percent) {
+            percent = now;
+            SetProgress(now);
+        }
+    }
+};
+
+// An existing output that is neither a regular file nor a folder: a device, a FIFO, a socket.
+bool IsSpecialFile(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
+std::int64_t SizeOf(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+}
+
 // Copies one volume to the end of the joined file. A read or write error is shown (boxes 1220
 // and 1221) and ends this volume's copy; it returns false then.
-bool AppendVolume(std::FILE* volume, bool skipHeader, std::FILE* joined)
+bool AppendVolume(std::FILE* volume, bool skipHeader, std::FILE* joined, JoinProgress& progress)
 {
     unsigned char buffer[JOIN_CHUNK_SIZE];
     if (skipHeader) {
@@ -81,6 +128,7 @@ bool AppendVolume(std::FILE* volume, bool skipHeader, std::FILE* joined)
             WriteBytes(buffer, got, joined);
         if (!CheckStream(joined, IDS_WRITE_ERROR))
             return false;
+        progress.Add(got);
         if (got < sizeof buffer)
             return true; // the end of the volume: a short read without an error
     }
@@ -155,11 +203,26 @@ bool BuildVolumeList(const std::string& packedPath, int count, std::vector<std::
             request.pszName = parts.name.c_str();
             request.nVolume = index;
             request.nVolumes = count;
-            char* chosen = reinterpret_cast<char*>(
-                SendMessageToMainWindow(WM_FINDFILE, 0, reinterpret_cast<LPARAM>(&request)));
-            if (chosen) {
-                volumes.emplace_back(chosen);
+            request.pFound = &volumes;
+            // A file that cannot be this volume is refused with the reason, and the user
+            // chooses again, until a fitting one or none.
+            std::string accepted;
+            for (;;) {
+                char* chosen = reinterpret_cast<char*>(
+                    SendMessageToMainWindow(WM_FINDFILE, 0, reinterpret_cast<LPARAM>(&request)));
+                if (!chosen)
+                    break;
+                const std::string choice(chosen);
                 std::free(chosen);
+                const std::string problem = CheckChosenVolume(volumes, index, count, choice);
+                if (problem.empty()) {
+                    accepted = choice;
+                    break;
+                }
+                ShowMessageBoxOwnedByMain(problem, MB_OK | MB_ICONEXCLAMATION);
+            }
+            if (!accepted.empty()) {
+                volumes.push_back(accepted);
                 continue;
             }
         }
@@ -191,7 +254,15 @@ SetShape MeasureSet(const std::vector<std::string>& volumes)
     return shape;
 }
 
-bool JoinVolumes(const std::string& packedPath, std::string& tempName)
+namespace {
+
+// The join itself: into a temporary file created in folder, or, when straightInto names an
+// output that is not a regular file (a device, a FIFO), straight into it. approve, when set,
+// sees the volumes actually found before anything is written and may end the join (it reports
+// why).
+bool JoinSet(const std::string& packedPath, const std::string& folder, std::string& tempName,
+             const std::function<bool(const std::vector<std::string>&)>& approve,
+             const std::string& straightInto = std::string())
 {
     tempName.clear();
     unsigned char header[PACKED_HEADER_SIZE] = {};
@@ -214,14 +285,29 @@ bool JoinVolumes(const std::string& packedPath, std::string& tempName)
     std::vector<std::string> volumes;
     if (!BuildVolumeList(packedPath, count, volumes))
         return false;
+    if (approve && !approve(volumes)) {
+        AppendStatusId(IDS_UNPACK_FAILED);
+        return false;
+    }
 
-    // The joined file is created exclusively beside the packed file, so that no other file can
-    // be taken for it or written through it.
-    const std::string folder = g_strUnpackFolder.empty() ? SplitPath(packedPath).dir : g_strUnpackFolder;
-    std::FILE* joined = CreateExclusiveStream(folder, kJoinTempPrefix, "wb", tempName);
+    JoinProgress progress;
+    for (const std::string& volume : volumes)
+        progress.total += std::max<std::int64_t>(SizeOf(volume), 0);
+    progress.total -= static_cast<std::int64_t>(PACKED_HEADER_SIZE);
+
+    // The joined file is created exclusively, so that no other file can be taken for it or
+    // written through it.
+    const bool straight = !straightInto.empty();
+    std::FILE* joined = straight ? std::fopen(straightInto.c_str(), "wb")
+                                 : CreateExclusiveStream(folder, kJoinTempPrefix, "wb", tempName);
     bool failed = false;
-    if (!joined) {
-        ShowBox(IDS_CANNOT_OPEN_FOR_WRITING, MakePath("", folder, std::string(kJoinTempPrefix) + "XXXXXX", ""));
+    if (!joined && straight) {
+        ShowBoxWithReason(IDS_CANNOT_OPEN_FOR_WRITING, straightInto, errno);
+        AppendStatus("\r\n");
+        failed = true;
+    } else if (!joined) {
+        ShowBoxWithReason(IDS_CANNOT_OPEN_FOR_WRITING,
+                          MakePath("", folder, std::string(kJoinTempPrefix) + "XXXXXX", ""), errno);
         AppendStatus("\r\n");
         tempName.clear();
         failed = true;
@@ -240,7 +326,7 @@ bool JoinVolumes(const std::string& packedPath, std::string& tempName)
         AppendStatus(FormatText(LoadString(IDS_APPENDING_FILE).c_str(), name.c_str()));
         // A read or write error ends this volume's copy, but the later volumes are still
         // appended, each with its own line, before the failure is logged.
-        if (!AppendVolume(volume, index == 0, joined))
+        if (!AppendVolume(volume, index == 0, joined, progress))
             failed = true;
         CloseStream(volume);
         AppendStatusId(IDS_DONE);
@@ -250,7 +336,9 @@ bool JoinVolumes(const std::string& packedPath, std::string& tempName)
     if (joined) {
         // Buffered data reaches the disk only here: a full disk may show here first.
         const bool flushed = std::fflush(joined) == 0 && !StreamFailed(joined);
-        if (CloseWrittenStream(joined) != 0 || !flushed) {
+        // A device or a FIFO cannot be forced to a disk; its close still reports its errors.
+        const int closed = straight ? CloseStream(joined) : CloseWrittenStream(joined);
+        if (closed != 0 || !flushed) {
             if (!failed)
                 ShowMessageBoxOwnedByMain(LoadString(IDS_WRITE_ERROR), MB_OK | MB_ICONEXCLAMATION);
             failed = true;
@@ -264,4 +352,163 @@ bool JoinVolumes(const std::string& packedPath, std::string& tempName)
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool JoinVolumes(const std::string& packedPath, std::string& tempName)
+{
+    // Beside the packed file, or in the unpack job's folder.
+    const std::string folder = g_strUnpackFolder.empty() ? SplitPath(packedPath).dir : g_strUnpackFolder;
+    return JoinSet(packedPath, folder, tempName, nullptr);
+}
+
+std::string CheckChosenVolume(const std::vector<std::string>& volumesSoFar, int index, int count,
+                              const std::string& chosen)
+{
+    auto same = [&](const std::string& a, const std::string& b) {
+        return a == b || IsSameFile(a, b);
+    };
+    for (std::size_t j = 0; j < volumesSoFar.size(); ++j)
+        if (same(chosen, volumesSoFar[j]))
+            return FormatText(LoadString(IDS_VOLUME_ALREADY_IN_SET).c_str(), chosen.c_str(),
+                              static_cast<long>(j), volumesSoFar[j].c_str());
+    if (!volumesSoFar.empty()) {
+        const PathParts parts = SplitPath(volumesSoFar.front());
+        std::vector<std::string> folders{parts.drive + parts.dir};
+        folders.insert(folders.end(), g_volumeSearchDirs.begin(), g_volumeSearchDirs.end());
+        for (int j = index + 1; j < count; ++j) {
+            const std::string name = parts.name + "." + JoinedVolumeExtension(j);
+            for (const std::string& folder : folders) {
+                const std::string later = MakePath("", folder, name, "");
+                if (IsSameFile(chosen, later))
+                    return FormatText(LoadString(IDS_VOLUME_ALREADY_IN_SET).c_str(), chosen.c_str(),
+                                      static_cast<long>(j), later.c_str());
+            }
+        }
+    }
+
+    struct stat info {};
+    if (stat(chosen.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || !CanOpenForReading(chosen))
+        return FormatText(LoadString(IDS_VOLUME_NOT_A_FILE).c_str(), chosen.c_str());
+    const std::int64_t size = static_cast<std::int64_t>(info.st_size);
+    const std::int64_t first = volumesSoFar.empty() ? -1 : SizeOf(volumesSoFar.front());
+    if (first < 0 || count < 2)
+        return {};
+    const std::int64_t volumeSize = first - static_cast<std::int64_t>(PACKED_HEADER_SIZE);
+    if (index < count - 1 && size != volumeSize)
+        return FormatText(LoadString(IDS_VOLUME_WRONG_SIZE).c_str(), chosen.c_str(),
+                          static_cast<long long>(size), static_cast<long>(index),
+                          static_cast<long long>(volumeSize));
+    if (index == count - 1 && size > volumeSize)
+        return FormatText(LoadString(IDS_VOLUME_TOO_LONG).c_str(), chosen.c_str(),
+                          static_cast<long long>(size), static_cast<long>(index),
+                          static_cast<long long>(volumeSize));
+    return {};
+}
+
+namespace {
+
+std::string FileNameOf(const std::string& path)
+{
+    const PathParts parts = SplitPath(path);
+    return parts.name + parts.ext;
+}
+
+// A manifest of ours beside the set vouches for every volume joined; another file of that
+// name is left alone, with a line that says so.
+bool VolumesMatchManifest(const ManifestCheck& manifest, const std::vector<std::string>& volumes)
+{
+    if (manifest.kind == ManifestCheck::Foreign || manifest.kind == ManifestCheck::Unreadable) {
+        AppendStatus(manifest.strWarning);
+        AppendStatus("\r\n");
+        return true;
+    }
+    if (manifest.kind != ManifestCheck::Ours)
+        return true;
+    for (const std::string& volume : volumes) {
+        if (CheckFileAgainstManifest(manifest.entries, volume) != ManifestMatch::Matches) {
+            const std::string text = FormatText(LoadString(IDS_CLI_MANIFEST_MISMATCH).c_str(),
+                                                volume.c_str(), manifest.strPath.c_str());
+            ShowMessageBoxOwnedByMain(text, MB_OK | MB_ICONEXCLAMATION);
+            return false;
+        }
+    }
+    return true;
+}
+
+void JoinWorker(const JoinRequest& request)
+{
+    g_joinOutcome.bStarted = 1;
+    PostMessageToMainWindow(WM_JOBSTATE, JOB_JOINING, 0);
+    const ManifestCheck manifest = ExamineManifest(request.strPackedPath);
+    auto approve = [&](const std::vector<std::string>& volumes) {
+        // The output must not be a file of the set, however that file was found.
+        for (std::size_t i = 0; i < volumes.size(); ++i) {
+            if (volumes[i] == request.strOutPath || IsSameFile(volumes[i], request.strOutPath)) {
+                g_joinOutcome.bIntoSet = 1;
+                ShowMessageBoxOwnedByMain(
+                    FormatText(LoadString(IDS_JOIN_INTO_VOLUME).c_str(), request.strOutPath.c_str(),
+                               static_cast<long>(i)),
+                    MB_OK | MB_ICONEXCLAMATION);
+                return false;
+            }
+        }
+        return VolumesMatchManifest(manifest, volumes);
+    };
+
+    // The joined stream is written beside the output, so that the rename cannot cross file
+    // systems and the set's own folder may be read-only. An output that is no regular file
+    // (a device, a FIFO) is written straight and never replaced.
+    const std::string outFolder = SplitPath(request.strOutPath).dir;
+    const bool straight = IsSpecialFile(request.strOutPath);
+    std::string tempName;
+    const bool joined = JoinSet(request.strPackedPath, outFolder.empty() ? CurrentDirectory() : outFolder,
+                                tempName, approve, straight ? request.strOutPath : std::string());
+    if (joined && straight) {
+        g_joinOutcome.bJoined = 1;
+    } else if (joined && !tempName.empty()) {
+        if (std::rename(tempName.c_str(), request.strOutPath.c_str()) == 0) {
+            g_joinOutcome.bJoined = 1;
+        } else {
+            std::remove(tempName.c_str());
+            ShowMessageBoxOwnedByMain(LoadString(IDS_WRITE_ERROR), MB_OK | MB_ICONEXCLAMATION);
+            AppendStatusId(IDS_UNPACK_FAILED);
+        }
+    }
+
+    // The output gets a manifest of its own when the set had one of ours, unless a file of that
+    // name is the set's manifest or is not ours.
+    const ManifestEntry* project = manifest.Project();
+    const std::string outManifest = ManifestPath(request.strOutPath);
+    if (g_joinOutcome.bJoined && !straight && project && outManifest != manifest.strPath &&
+        !IsSameFile(outManifest, manifest.strPath)) {
+        const ManifestCheck existing = ExamineManifest(request.strOutPath);
+        const std::string digest = DigestOfFile(request.strOutPath);
+        if (existing.kind != ManifestCheck::None && existing.kind != ManifestCheck::Ours) {
+            AppendStatus(existing.strWarning);
+            AppendStatus("\r\n");
+        } else if (digest.empty() ||
+                   !WriteManifest(outManifest, {*project, {digest, FileNameOf(request.strOutPath)}})) {
+            g_joinOutcome.bManifestFailed = 1;
+        } else {
+            g_joinOutcome.strManifest = outManifest;
+        }
+    }
+    PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+}
+
+} // namespace
+
+int StartJoinJob(const JoinRequest& request)
+{
+    g_joinOutcome = JoinOutcome{};
+    // A device or a FIFO is written to, not replaced: nothing to ask.
+    if (!IsSpecialFile(request.strOutPath) && !AskBeforeReplacing(request.strOutPath)) {
+        // Only an answer is the user's abort; an invalid name was refused with its box.
+        if (LookUpFile(request.strOutPath) == FileLookup::Exists)
+            AppendStatusId(IDS_ABORTED_BY_USER);
+        return 0;
+    }
+    return StartWorkerThread([request] { JoinWorker(request); }) ? 1 : 0;
 }

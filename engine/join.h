@@ -30,7 +30,41 @@ bool BuildVolumeList(const std::string& packedPath, int count, std::vector<std::
 // header (it is the stream itself), or true with tempName naming a complete joined file in the
 // packed file's folder, which the caller removes when done. Returns false after reporting the
 // failure; nothing it created is left. A header whose count is 0 or negative is damaged.
+// Progress moves by the bytes copied.
 bool JoinVolumes(const std::string& packedPath, std::string& tempName);
+
+// Whether the file the user chose for a missing volume can be volume index of a set of count
+// volumes, of which volumesSoFar (volume 0 first) have been found: empty when it can, else why
+// not, in the current language. It cannot when it is already a file of the set (the same path,
+// or the same file through a link: one of volumesSoFar, or a later volume beside volume 0 or
+// in g_volumeSearchDirs), when it is no readable regular file, or when its size cannot be that
+// volume's: volume 0 is V + 16 bytes, so every middle volume is V and the last at most V.
+// BuildVolumeList asks again after showing the reason; the desktop program's chooser may call
+// it before it answers.
+std::string CheckChosenVolume(const std::vector<std::string>& volumesSoFar, int index, int count,
+                              const std::string& chosen);
+
+// A join of a set into one packed file of its own (the console's join command), as a job.
+struct JoinRequest {
+    std::string strPackedPath; // volume 0 of the set, absolute
+    std::string strOutPath;    // the single packed file to write, absolute
+};
+struct JoinOutcome {
+    int bStarted = 0;      // the worker ran
+    int bJoined = 0;       // the output holds the joined stream
+    int bIntoSet = 0;      // the output is one of the set's volumes: refused, nothing written
+    std::string strManifest; // the output's manifest, when one was written
+    int bManifestFailed = 0; // the set had a manifest of ours, the output's could not be written
+};
+extern JoinOutcome g_joinOutcome;
+
+// Main thread. Asks before an existing output is replaced, then starts the worker: it joins
+// the set (volumes found as the unpack job finds them), refuses an output that is one of the
+// volumes actually joined, checks a manifest of ours beside the set against those volumes,
+// writes the joined stream beside the output under a temporary name and renames it into
+// place. Nothing it was given is changed; an early end leaves no file of its own. Returns 1
+// when the worker was started.
+int StartJoinJob(const JoinRequest& request);
 
 // The volume's extension without its dot: 0KX for volume 0, 10X for 10, 100 for 100.
 std::string JoinedVolumeExtension(int index);

@@ -25,8 +25,8 @@ bool RestoredBytesMatchManifest()
         return true;
     const std::string text =
         FormatText(LoadString(IDS_MANIFEST_RESTORED_MISMATCH).c_str(), g_strExpectedManifest.c_str());
+    // Shown once: the console prints a box as a line of its own.
     ShowMessageBoxOwnedByMain(text, MB_OK | MB_ICONEXCLAMATION);
-    AppendStatus(text);
     return false;
 }
 
@@ -229,6 +229,9 @@ std::vector<std::string> SetFiles(const std::string& packedPath)
 bool WriteSetManifest(const std::string& packedPath, const std::string& projectName,
                       const std::string& projectDigest)
 {
+    const ManifestCheck existing = ExamineManifest(packedPath);
+    if (existing.kind != ManifestCheck::None && existing.kind != ManifestCheck::Ours)
+        return false;
     std::vector<ManifestEntry> entries{{projectDigest, projectName}};
     for (const std::string& file : SetFiles(packedPath)) {
         const std::string digest = DigestOfFile(file);
@@ -241,11 +244,59 @@ bool WriteSetManifest(const std::string& packedPath, const std::string& projectN
 
 void RemoveStaleManifest(const std::string& packedPath)
 {
-    const std::string path = ManifestPath(packedPath);
-    if (std::remove(path.c_str()) == 0) {
-        AppendStatus(FormatText(LoadString(IDS_MANIFEST_STALE_REMOVED).c_str(), path.c_str()));
+    const ManifestCheck manifest = ExamineManifest(packedPath);
+    if (manifest.kind == ManifestCheck::None)
+        return;
+    if (manifest.kind != ManifestCheck::Ours) {
+        AppendStatus(manifest.strWarning);
+        AppendStatus("\r\n");
+        return;
+    }
+    if (std::remove(manifest.strPath.c_str()) == 0) {
+        AppendStatus(FormatText(LoadString(IDS_MANIFEST_STALE_REMOVED).c_str(), manifest.strPath.c_str()));
         AppendStatus("\r\n");
     }
+}
+
+bool IsOurManifest(const std::vector<ManifestEntry>& entries, const std::string& packedPath)
+{
+    if (entries.size() < 2)
+        return false;
+    std::vector<std::string> setNames{FileNameOf(packedPath)};
+    for (std::size_t i = 1; i + 1 < entries.size(); ++i)
+        setNames.push_back(FileNameOf(VolumePath(packedPath, static_cast<int>(i))));
+    for (std::size_t i = 0; i < setNames.size(); ++i)
+        if (entries[i + 1].strName != setNames[i])
+            return false;
+    const std::string& project = entries.front().strName;
+    if (project.find('/') != std::string::npos)
+        return false;
+    for (const std::string& name : setNames)
+        if (name == project)
+            return false;
+    return true;
+}
+
+ManifestCheck ExamineManifest(const std::string& packedPath)
+{
+    ManifestCheck check;
+    check.strPath = ManifestPath(packedPath);
+    if (LookUpFile(check.strPath) != FileLookup::Exists)
+        return check;
+    std::vector<ManifestEntry> entries;
+    if (!ReadManifest(check.strPath, entries)) {
+        check.kind = ManifestCheck::Unreadable;
+        check.strWarning = FormatText(LoadString(IDS_MANIFEST_UNREADABLE_IGNORED).c_str(),
+                                      check.strPath.c_str());
+    } else if (!IsOurManifest(entries, packedPath)) {
+        check.kind = ManifestCheck::Foreign;
+        check.strWarning = FormatText(LoadString(IDS_MANIFEST_FOREIGN_IGNORED).c_str(),
+                                      check.strPath.c_str());
+    } else {
+        check.kind = ManifestCheck::Ours;
+        check.entries = std::move(entries);
+    }
+    return check;
 }
 
 const ManifestEntry* FindEntry(const std::vector<ManifestEntry>& entries, const std::string& name)

@@ -73,13 +73,40 @@ std::vector<std::string> SetFiles(const std::string& packedPath);
 
 // The manifest of a set that was just written: the project file's line (its name and the
 // checksum of its packed bytes), then one line per file of the set, read back from disk.
-// Returns false when a file cannot be read or the manifest cannot be written.
+// Returns false when a file cannot be read or the manifest cannot be written, and when a file
+// of the manifest's name is there that is not ours (it is never replaced).
 bool WriteSetManifest(const std::string& packedPath, const std::string& projectName,
                       const std::string& projectDigest);
 
-// After a pack that wrote no manifest: removes the manifest of the packed file's name, which
-// described the set this pack replaced, and logs that it did.
+// After a pack that wrote no manifest: removes the manifest of the packed file's name when it
+// is ours (it described the set this pack replaced) and logs that it did. Any other file of
+// that name is left alone, with a line that says so.
 void RemoveStaleManifest(const std::string& packedPath);
+
+// True when the entries are a manifest this program writes for the packed file packedPath:
+// first the project file's line (a bare file name that is none of the set's), then one line
+// for each volume of a set of that name, volume 0 first (packedPath's own name), and nothing
+// else. A checksum file made by hand, a note, or lines for other files are not ours.
+bool IsOurManifest(const std::vector<ManifestEntry>& entries, const std::string& packedPath);
+
+// The manifest beside a packed file, as every command that checks one sees it: `test`,
+// `unpack`, `split` and `join` decide by this one function whether its checksums count.
+struct ManifestCheck {
+    enum Kind {
+        None,       // there is no file of the manifest's name
+        Ours,       // ours: its checksums are checked
+        Foreign,    // not written by this program: left alone, not checked
+        Unreadable, // cannot be read, or a line is not in sha256sum's format: left alone
+    };
+    Kind kind = None;
+    std::string strPath;
+    std::vector<ManifestEntry> entries; // when Ours
+    // For Foreign and Unreadable: why the manifest is not used, in the current language.
+    std::string strWarning;
+    // The project file's line of a manifest of ours (its first), or null.
+    const ManifestEntry* Project() const { return kind == Ours ? &entries.front() : nullptr; }
+};
+ManifestCheck ExamineManifest(const std::string& packedPath);
 
 // The entry for a file name in a manifest, or null. Names compare exactly.
 const ManifestEntry* FindEntry(const std::vector<ManifestEntry>& entries, const std::string& name);

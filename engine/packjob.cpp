@@ -44,8 +44,10 @@ int ProgressPercent(std::uint64_t read, std::int64_t total)
     return percent >= 100.0 ? 100 : static_cast<int>(percent);
 }
 
-// The worker's own steps after the banner; returns 1 when the packed file was written.
-int CompressProjectFile()
+// The worker's own steps after the banner; returns 1 when the packed file was written. With a
+// split to follow, the stream stays under its temporary name, streamPath, for the split to cut
+// into volumes: an older packed file or set keeps its names until the new set is complete.
+int CompressProjectFile(std::string& streamPath)
 {
     // An old packed file that may not be written stays as it is, as a failed open would.
     const bool oldFileWritable = LookUpFile(g_strPackedPath) != FileLookup::Exists ||
@@ -75,7 +77,7 @@ int CompressProjectFile()
         context.bWriteFailed = 1;
     AppendStatus("\r\n");
 
-    if (!context.bWriteFailed && !context.bReadFailed &&
+    if (!context.bWriteFailed && !context.bReadFailed && !g_bSplitFile &&
         std::rename(tempPath.c_str(), g_strPackedPath.c_str()) != 0)
         context.bWriteFailed = 1;
     if (context.bWriteFailed || context.bReadFailed) {
@@ -86,6 +88,8 @@ int CompressProjectFile()
 
     AppendStatus(FormatSizeReport(context.nInTotal, context.nCounter));
     AppendStatus("\r\n");
+    if (g_bSplitFile)
+        streamPath = tempPath;
     return 1;
 }
 
@@ -185,7 +189,9 @@ int StartPackJob(const std::string& projectPath, int splitFile, int volumeSize)
             MB_OK | MB_ICONEXCLAMATION);
         return 0;
     }
-    if (!CheckExistingFile(g_strPackedPath))
+    // The old packed file (or an older set's volume 0) is only asked about, never removed
+    // here: the new one replaces it by a rename once it is complete.
+    if (!AskBeforeReplacing(g_strPackedPath))
         return 0;
     g_strProjectPath = MakePath(parts);
     g_bPackSucceeded = 0;
@@ -198,12 +204,13 @@ void PackWorker()
     PostMessageToMainWindow(WM_JOBSTATE, JOB_COMPRESSING, 0);
     AppendStatusId(IDS_PACK_START);
 
-    if (!CheckExistingFile(g_strPackedPath)) {
+    if (!AskBeforeReplacing(g_strPackedPath)) {
         AppendStatusId(IDS_ABORTED_BY_USER);
     } else {
-        int succeeded = CompressProjectFile();
+        std::string streamPath;
+        int succeeded = CompressProjectFile(streamPath);
         if (succeeded && g_bSplitFile)
-            succeeded = RunSplitStep();
+            succeeded = RunSplitStep(streamPath);
         // Checksums of the set this pack replaced would fail every later check of the new one.
         if (succeeded && !g_pProjectDigest)
             RemoveStaleManifest(g_strPackedPath);

@@ -59,7 +59,7 @@ void PackWorker();
 // 0 otherwise. Written by the worker, to be read once its thread has ended.
 extern int g_bPackSucceeded;
 
-// The split step of the pack job (split.cpp): posts JOB_SPLITTING, logs its banner and
-// splits g_strPackedPath into volumes of g_nVolumeSize bytes. Returns 1 when the set is
-// complete.
-int RunSplitStep();
+// The split step of the pack job (split.cpp): posts JOB_SPLITTING, logs its banner and cuts
+// the job's own stream in streamPath into the volumes of g_strPackedPath, of g_nVolumeSize
+// bytes; the stream is removed whatever happens. Returns 1 when the set is complete.
+int RunSplitStep(const std::string& streamPath);

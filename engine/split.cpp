@@ -1,18 +1,28 @@
 #include "engine/split.h"
 
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine/format.h"
 #include "engine/jobcontext.h"
+#include "engine/manifest.h"
+#include "engine/packedformat.h"
 #include "engine/packjob.h"
 #include "engine/volumeplan.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
+#include "platform/thread.h"
 #include "resources/textids.h"
 
+SplitOutcome g_splitOutcome;
+
 namespace {
+
+// Prefix of the files a split writes or keeps aside before they take their final names.
+constexpr const char* kTempPrefix = "tmp_";
 
 void ShowBox(unsigned id, const std::string& path)
 {
@@ -20,194 +30,343 @@ void ShowBox(unsigned id, const std::string& path)
                               MB_OK | MB_ICONEXCLAMATION);
 }
 
-std::int64_t FileSize(const std::string& path)
+// The same box with the system's reason for the failure that errno holds.
+void ShowBoxWithReason(unsigned id, const std::string& path, int error)
 {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+    ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()) + " (" +
+                                  std::strerror(error) + ")",
+                              MB_OK | MB_ICONEXCLAMATION);
 }
 
-void RemoveFiles(const std::vector<std::string>& names)
+void LogIoError()
 {
-    for (const std::string& name : names)
-        std::remove(name.c_str());
+    AppendStatus("\r\n");
+    AppendStatusId(IDS_IO_ERROR);
+    AppendStatus("\r\n");
+}
+
+bool IsDirectory(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The count of the set whose volume 0 is path, or 0 when path is no set's first volume.
+int SetCountAt(const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return 0;
+    unsigned char header[PACKED_HEADER_SIZE] = {};
+    const std::size_t got = ReadBytes(header, sizeof header, file);
+    CloseStream(file);
+    int count = 0;
+    return got == sizeof header && ReadPackedFileHeader(header, count) && count > 0 ? count : 0;
+}
+
+// One volume on its way to its final name.
+struct PendingVolume {
+    std::string strPath;    // the final name
+    std::string strTemp;    // where it is written
+    std::string strBackup;  // where the file that held the name waits, or empty
+    bool bInPlace = false;  // renamed to its final name
+};
+
+// Moves the file that holds the volume's name aside, to a temporary name of its own.
+bool MoveAside(PendingVolume& volume)
+{
+    if (LookUpFile(volume.strPath) != FileLookup::Exists)
+        return true;
+    const int fd = CreateExclusiveFile(SplitPath(volume.strPath).dir, kTempPrefix, volume.strBackup);
+    if (fd < 0) {
+        volume.strBackup.clear();
+        return false;
+    }
+    close(fd);
+    if (std::rename(volume.strPath.c_str(), volume.strBackup.c_str()) != 0) {
+        std::remove(volume.strBackup.c_str());
+        volume.strBackup.clear();
+        return false;
+    }
+    return true;
+}
+
+// Puts the volume under its final name, replacing whatever is still there.
+bool PutInPlace(PendingVolume& volume)
+{
+    if (std::rename(volume.strTemp.c_str(), volume.strPath.c_str()) != 0)
+        return false;
+    volume.bInPlace = true;
+    return true;
+}
+
+// Undoes MoveAside and PutInPlace for every volume: the files that held the names get them back.
+void PutBack(std::vector<PendingVolume>& volumes)
+{
+    for (auto it = volumes.rbegin(); it != volumes.rend(); ++it) {
+        if (it->bInPlace)
+            std::remove(it->strPath.c_str());
+        if (!it->strBackup.empty())
+            std::rename(it->strBackup.c_str(), it->strPath.c_str());
+        std::remove(it->strTemp.c_str());
+    }
+}
+
+// Writes one volume (the header first for volume 0) from the stream; false after a read or
+// write error, which has been shown and logged.
+bool WriteVolume(std::FILE* stream, std::FILE* volume, bool first, int count, std::int64_t bytes,
+                 std::int64_t& copied, std::int64_t total, int& percent)
+{
+    bool written = true;
+    if (first) {
+        const auto header = MakePackedFileHeader(count);
+        written = WriteBytes(header.data(), header.size(), volume) == header.size();
+    }
+    unsigned char buffer[SPLIT_CHUNK_SIZE];
+    bool shortRead = false;
+    while (written && bytes > 0) {
+        const std::size_t want = bytes < static_cast<std::int64_t>(sizeof buffer)
+            ? static_cast<std::size_t>(bytes) : sizeof buffer;
+        const std::size_t got = ReadBytes(buffer, want, stream);
+        if (got > 0 && WriteBytes(buffer, got, volume) < got)
+            written = false;
+        bytes -= static_cast<std::int64_t>(got);
+        copied += static_cast<std::int64_t>(got);
+        if (total > 0 && copied * 100 / total != percent) {
+            percent = static_cast<int>(copied * 100 / total);
+            SetProgress(percent);
+        }
+        if (got < want) {
+            shortRead = true; // an error, or a stream that became shorter than it was
+            break;
+        }
+    }
+    // Buffered data reaches the disk at the flush: a full disk shows there at the latest.
+    const bool flushed = std::fflush(volume) == 0;
+    const int readOk = CheckStream(stream, IDS_READ_ERROR);
+    if (readOk && shortRead)
+        ShowMessageBoxOwnedByMain(LoadString(IDS_READ_ERROR), MB_OK | MB_ICONEXCLAMATION);
+    const int writeOk = written && flushed ? CheckStream(volume, IDS_WRITE_ERROR) : 0;
+    if (!written || !flushed)
+        ShowMessageBoxOwnedByMain(LoadString(IDS_WRITE_ERROR), MB_OK | MB_ICONEXCLAMATION);
+    const bool closed = CloseWrittenStream(volume) == 0;
+    if (writeOk && !closed)
+        ShowMessageBoxOwnedByMain(LoadString(IDS_WRITE_ERROR), MB_OK | MB_ICONEXCLAMATION);
+    return readOk && !shortRead && writeOk && closed;
 }
 
 } // namespace
 
-int RunSplitStep()
+int RunSplitJob(const SplitRequest& request)
 {
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_SPLITTING, 0);
-    AppendStatus("\r\n");
-    AppendStatusId(IDS_SPLIT_START);
-    // A folder without room for the volumes is refused before any is written.
-    if (!ReportRoom(RoomForSplit(g_strPackedPath, g_nVolumeSize)))
-        return 0;
-    return SplitPackedFile(std::string(g_strPackedPath), g_nVolumeSize);
-}
+    g_splitOutcome = SplitOutcome{};
+    g_fileNames.clear();
+    const bool usersFile = request.owner == SplitRequest::UsersPackedFile;
+    const std::string& packedPath = request.strPackedPath;
+    const int volumeSize = request.nVolumeSize;
 
-std::FILE* MoveToTempFile(const std::string& path)
-{
-    // The temporary name is taken by creating the file exclusively in the packed file's own
-    // folder; the rename then replaces that empty file, and cannot cross file systems.
-    std::string tempPath;
-    const int fd = CreateExclusiveFile(SplitPath(path).dir, "tmp_", tempPath);
-    if (fd < 0)
-        return nullptr;
-    close(fd);
-    if (std::rename(path.c_str(), tempPath.c_str()) != 0) {
-        std::remove(tempPath.c_str());
-        return nullptr;
-    }
-    std::FILE* stream = std::fopen(tempPath.c_str(), "rb");
+    // What a split that ends early leaves, said last.
+    auto endEarly = [&](std::FILE* stream) {
+        if (stream)
+            CloseStream(stream);
+        for (const std::string& name : g_fileNames)
+            std::remove(name.c_str());
+        if (!usersFile)
+            std::remove(request.strStreamPath.c_str());
+        AppendStatus(usersFile
+                         ? FormatText(LoadString(IDS_SPLIT_LEFT_AS_IT_WAS).c_str(), packedPath.c_str())
+                         : LoadString(IDS_SPLIT_OLD_FILES_KEPT));
+        AppendStatus("\r\n");
+        return 0;
+    };
+
+    std::FILE* stream = volumeSize > 0 ? std::fopen(request.strStreamPath.c_str(), "rb") : nullptr;
     if (!stream) {
-        // Put the packed file back under its own name rather than leave it under a temporary one.
-        std::rename(tempPath.c_str(), path.c_str());
-        return nullptr;
+        ShowBox(IDS_CANNOT_OPEN_FOR_READING, packedPath);
+        return endEarly(nullptr);
     }
-    g_fileNames.push_back(tempPath);
-    return stream;
-}
+    struct stat source {};
+    const std::int64_t streamLength = StreamLength(stream);
+    if (streamLength < 0 || fstat(fileno(stream), &source) != 0) {
+        ShowBox(IDS_CANNOT_OPEN_FOR_READING, packedPath);
+        return endEarly(stream);
+    }
 
-int WriteVolumeHeader(const std::string& path,
-                      const std::array<unsigned char, PACKED_HEADER_SIZE>& header)
-{
-    std::FILE* volume = std::fopen(path.c_str(), "wb");
-    if (!CheckStream(volume, IDS_WRITE_ERROR))
-        return 0;
-    WriteBytes(header.data(), header.size(), volume);
-    const bool flushed = std::fflush(volume) == 0;
-    const int ok = CheckStream(volume, IDS_WRITE_ERROR);
-    const bool closed = CloseStream(volume) == 0;
-    if (ok && !(flushed && closed)) {
+    // Refuse a set the 16-bit count cannot describe before anything is asked or written.
+    const std::int64_t volumes = VolumeCountFor(streamLength, volumeSize);
+    g_splitOutcome.nVolumes = volumes;
+    if (volumes > MAX_VOLUMES) {
+        ShowMessageBoxOwnedByMain(
+            FormatText(LoadString(IDS_SPLIT_TOO_MANY_VOLUMES).c_str(), packedPath.c_str(),
+                       static_cast<long>(volumeSize), static_cast<long>(volumes)),
+            MB_OK | MB_ICONEXCLAMATION);
+        return endEarly(stream);
+    }
+    const int count = static_cast<int>(volumes);
+
+    // Every question first. Volume 0 takes the packed file's own name, which the caller has
+    // settled (the user's file, or the name the pack was allowed to write).
+    std::vector<PendingVolume> pending(static_cast<std::size_t>(count));
+    for (int index = 0; index < count; ++index) {
+        PendingVolume& volume = pending[static_cast<std::size_t>(index)];
+        volume.strPath = VolumePath(packedPath, index);
+        if (index == 0)
+            continue;
+        if (!AskBeforeReplacing(volume.strPath)) {
+            // Only an answer is the user's abort; an invalid name was refused with its box.
+            if (LookUpFile(volume.strPath) == FileLookup::Exists) {
+                g_splitOutcome.bDeclined = 1;
+                AppendStatusId(IDS_ABORTED_BY_USER);
+            }
+            return endEarly(stream);
+        }
+        if (IsDirectory(volume.strPath)) {
+            ShowBox(IDS_CANNOT_OPEN_FOR_WRITING, volume.strPath);
+            return endEarly(stream);
+        }
+    }
+    // An older set under the same name: its volumes beyond the new count go with it.
+    const int oldCount = usersFile ? 0 : SetCountAt(packedPath);
+
+    AppendStatus("\r\n");
+    std::int64_t copied = 0;
+    int percent = -1; // shown by whole percent of the stream's bytes
+    for (int index = 0; index < count; ++index) {
+        PendingVolume& volume = pending[static_cast<std::size_t>(index)];
+        std::FILE* out = CreateExclusiveStream(SplitPath(volume.strPath).dir, kTempPrefix, "wb",
+                                               volume.strTemp);
+        if (!out) {
+            ShowBoxWithReason(IDS_CANNOT_OPEN_FOR_WRITING, volume.strPath, errno);
+            return endEarly(stream);
+        }
+        g_fileNames.push_back(volume.strTemp);
+        // A volume keeps the privacy of the stream it is cut from.
+        fchmod(fileno(out), source.st_mode & 0777);
+        AppendStatusId(IDS_CREATING_SPLIT_FILE);
+        AppendStatus(FormatText(" %s...", volume.strPath.c_str()));
+        const std::int64_t bytes = std::min<std::int64_t>(
+            volumeSize, streamLength - static_cast<std::int64_t>(index) * volumeSize);
+        if (!WriteVolume(stream, out, index == 0, count, bytes, copied, streamLength, percent)) {
+            LogIoError();
+            return endEarly(stream);
+        }
+        AppendStatusId(IDS_DONE);
+        AppendStatus("\r\n");
+    }
+    CloseStream(stream);
+    stream = nullptr;
+
+    // The set takes its names, volume 0 last. The user's single packed file keeps its name
+    // until volume 0 replaces it; it heads no set, so no volume beside it can pass for one. An
+    // older set's volume 0 goes aside first: while the other names change hands, no header
+    // makes a mixture of the two sets pass for a set.
+    bool placed = usersFile || MoveAside(pending[0]);
+    for (int index = 1; placed && index < count; ++index) {
+        PendingVolume& volume = pending[static_cast<std::size_t>(index)];
+        placed = MoveAside(volume) && PutInPlace(volume);
+    }
+    if (placed)
+        placed = PutInPlace(pending[0]);
+    if (!placed) {
+        PutBack(pending);
         ShowMessageBoxOwnedByMain(LoadString(IDS_WRITE_ERROR), MB_OK | MB_ICONEXCLAMATION);
-        return 0;
+        LogIoError();
+        g_fileNames.clear();
+        return endEarly(nullptr);
     }
-    return ok;
-}
-
-std::size_t ReadChunk(std::size_t count, unsigned char* buffer, std::FILE* source)
-{
-    return ReadBytes(buffer, count, source);
-}
-
-void CopyVolumeData(std::int64_t wanted, unsigned char* buffer, std::size_t bufferSize,
-                    std::FILE* source, std::FILE* dest)
-{
-    std::int64_t remaining = wanted;
-    while (remaining > 0) {
-        const std::size_t want = remaining < static_cast<std::int64_t>(bufferSize)
-            ? static_cast<std::size_t>(remaining) : bufferSize;
-        const std::size_t got = ReadChunk(want, buffer, source);
-        if (got > 0 && WriteBytes(buffer, got, dest) < got)
-            return;
-        remaining -= static_cast<std::int64_t>(got);
-        // A short read is the end of the file or a read error; either ends this volume.
-        if (got < want)
-            return;
+    for (const PendingVolume& volume : pending)
+        if (!volume.strBackup.empty())
+            std::remove(volume.strBackup.c_str());
+    for (int index = count; index < oldCount; ++index) {
+        const std::string orphan = VolumePath(packedPath, index);
+        if (std::remove(orphan.c_str()) == 0) {
+            g_splitOutcome.removedOrphans.push_back(orphan);
+            AppendStatus(FormatText(LoadString(IDS_SPLIT_ORPHAN_REMOVED).c_str(), orphan.c_str()));
+            AppendStatus("\r\n");
+        }
     }
+    if (!usersFile)
+        std::remove(request.strStreamPath.c_str());
+    g_splitOutcome.bComplete = 1;
+    return 1;
 }
 
 int SplitPackedFile(const std::string& packedPath, int volumeSize)
 {
-    g_fileNames.clear();
+    SplitRequest request;
+    request.strPackedPath = packedPath;
+    request.strStreamPath = packedPath;
+    request.nVolumeSize = volumeSize;
+    request.owner = SplitRequest::UsersPackedFile;
+    return RunSplitJob(request);
+}
 
-    // Refuse a set the 16-bit count cannot describe before anything is moved.
-    const std::int64_t streamLength = FileSize(packedPath);
-    if (volumeSize > 0 && streamLength >= 0) {
-        const std::int64_t volumes = VolumeCountFor(streamLength, volumeSize);
-        if (volumes > MAX_VOLUMES) {
-            ShowMessageBoxOwnedByMain(
-                FormatText(LoadString(IDS_SPLIT_TOO_MANY_VOLUMES).c_str(), packedPath.c_str(),
-                           static_cast<long>(volumeSize), static_cast<long>(volumes)),
-                MB_OK | MB_ICONEXCLAMATION);
-            return 0;
-        }
-    }
-
-    std::FILE* temp = volumeSize > 0 ? MoveToTempFile(packedPath) : nullptr;
-    if (!temp) {
-        ShowBox(IDS_CANNOT_OPEN_FOR_READING, packedPath);
-        return 0;
-    }
-
+int RunSplitStep(const std::string& streamPath)
+{
+    PostMessageToMainWindow(WM_JOBSTATE, JOB_SPLITTING, 0);
     AppendStatus("\r\n");
-    bool failed = false;
-    bool stop = false;
-    unsigned char buffer[SPLIT_CHUNK_SIZE];
-    // Volume 0 carries the header that makes the volumes a set. It is written under a
-    // temporary name and takes its own name only when every volume is complete: a split that
-    // is cut off (killed, power lost) then never leaves volumes that pass for a whole set,
-    // such as the first volumes of this set followed by the rest of an older one.
-    std::string firstVolumeTemp;
-    for (int index = 0; !stop; ++index) {
-        const std::string volumePath = VolumePath(packedPath, index);
-        if (!CheckExistingFile(volumePath)) {
-            AppendStatusId(IDS_ABORTED_BY_USER);
-            failed = true;
-            break;
-        }
-
-        std::FILE* volume = nullptr;
-        if (index == 0) {
-            // Volume 0 counts as this split's as soon as it is created (its name was free since
-            // the move), so that a failed header write removes it too.
-            g_fileNames.push_back(volumePath);
-            const std::int64_t count = VolumeCountFor(FileSize(g_fileNames.front()), volumeSize);
-            const int fd = CreateExclusiveFile(SplitPath(volumePath).dir, "tmp_", firstVolumeTemp);
-            if (fd >= 0) {
-                close(fd);
-                if (WriteVolumeHeader(firstVolumeTemp, MakePackedFileHeader(static_cast<int>(count))))
-                    volume = std::fopen(firstVolumeTemp.c_str(), "ab");
-            }
-        } else {
-            volume = std::fopen(volumePath.c_str(), "wb");
-            if (volume)
-                g_fileNames.push_back(volumePath);
-        }
-        if (!volume) {
-            ShowBox(IDS_CANNOT_OPEN_FOR_WRITING, volumePath);
-            failed = true;
-            break;
-        }
-
-        AppendStatusId(IDS_CREATING_SPLIT_FILE);
-        AppendStatus(FormatText(" %s...", volumePath.c_str()));
-        CopyVolumeData(volumeSize, buffer, sizeof(buffer), temp, volume);
-
-        // Buffered data reaches the disk at the flush: a full disk shows there at the latest.
-        const bool flushed = std::fflush(volume) == 0;
-        const int readOk = CheckStream(temp, IDS_READ_ERROR);
-        const int writeOk = flushed ? CheckStream(volume, IDS_WRITE_ERROR) : 0;
-        if (!flushed)
-            ShowMessageBoxOwnedByMain(LoadString(IDS_WRITE_ERROR), MB_OK | MB_ICONEXCLAMATION);
-        const bool closed = CloseWrittenStream(volume) == 0;
-        if (!readOk || !writeOk || !closed) {
-            failed = true;
-            AppendStatus("\r\n");
-            AppendStatusId(IDS_IO_ERROR);
-            AppendStatus("\r\n");
-            break;
-        }
-        AppendStatusId(IDS_DONE);
+    AppendStatusId(IDS_SPLIT_START);
+    SplitRequest request;
+    request.strPackedPath = g_strPackedPath;
+    request.strStreamPath = streamPath;
+    request.nVolumeSize = g_nVolumeSize;
+    request.owner = SplitRequest::JobsOwnStream;
+    // A folder without room for the volumes is refused before any is written.
+    if (!ReportRoom(RoomForSplit(streamPath, g_strPackedPath, g_nVolumeSize))) {
+        std::remove(streamPath.c_str());
+        AppendStatusId(IDS_SPLIT_OLD_FILES_KEPT);
         AppendStatus("\r\n");
-        if (std::feof(temp))
-            stop = true;
-    }
-    CloseStream(temp);
-
-    if (!failed && std::rename(firstVolumeTemp.c_str(), g_fileNames[1].c_str()) != 0) {
-        failed = true;
-        ShowMessageBoxOwnedByMain(LoadString(IDS_WRITE_ERROR), MB_OK | MB_ICONEXCLAMATION);
-        AppendStatus("\r\n");
-        AppendStatusId(IDS_IO_ERROR);
-        AppendStatus("\r\n");
-    }
-    if (failed) {
-        if (!firstVolumeTemp.empty())
-            std::remove(firstVolumeTemp.c_str());
-        RemoveFiles(g_fileNames);
         return 0;
     }
-    std::remove(g_fileNames.front().c_str());
-    return 1;
+    return RunSplitJob(request);
+}
+
+namespace {
+
+void SplitWorker(const SplitRequest& request)
+{
+    PostMessageToMainWindow(WM_JOBSTATE, JOB_SPLITTING, 0);
+    AppendStatus("\r\n");
+    AppendStatusId(IDS_SPLIT_START);
+    const std::string& packedPath = request.strPackedPath;
+
+    const ManifestCheck manifest = ExamineManifest(packedPath);
+    if (manifest.kind == ManifestCheck::Foreign || manifest.kind == ManifestCheck::Unreadable) {
+        AppendStatus(manifest.strWarning);
+        AppendStatus("\r\n");
+    }
+    bool ready = true;
+    if (manifest.kind == ManifestCheck::Ours &&
+        CheckFileAgainstManifest(manifest.entries, packedPath) != ManifestMatch::Matches) {
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CLI_MANIFEST_MISMATCH).c_str(),
+                                             packedPath.c_str(), manifest.strPath.c_str()),
+                                  MB_OK | MB_ICONEXCLAMATION);
+        ready = false;
+    }
+    if (ready && !ReportRoom(RoomForSplit(request.strStreamPath, packedPath, request.nVolumeSize)))
+        ready = false;
+    if (!ready) {
+        g_splitOutcome = SplitOutcome{};
+        g_splitOutcome.bManifestMismatch = manifest.kind == ManifestCheck::Ours;
+        AppendStatus(FormatText(LoadString(IDS_SPLIT_LEFT_AS_IT_WAS).c_str(), packedPath.c_str()));
+        AppendStatus("\r\n");
+    } else if (RunSplitJob(request) && manifest.kind == ManifestCheck::Ours) {
+        const ManifestEntry project = *manifest.Project();
+        if (WriteSetManifest(packedPath, project.strName, project.strDigest)) {
+            g_splitOutcome.strManifest = manifest.strPath;
+        } else {
+            // Its line for the single packed file no longer describes anything: better none.
+            std::remove(manifest.strPath.c_str());
+            g_splitOutcome.bManifestFailed = 1;
+        }
+    }
+    PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+}
+
+} // namespace
+
+int StartSplitJob(const SplitRequest& request)
+{
+    g_splitOutcome = SplitOutcome{};
+    return StartWorkerThread([request] { SplitWorker(request); }) ? 1 : 0;
 }

@@ -1,41 +1,67 @@
-// Splitting a packed file into a set of volumes that each fit on one disk (format in
-// packedformat.h). The split runs on the pack job's worker after the compression.
+// Splitting a packed stream into a set of volumes that each fit on one disk (format in
+// packedformat.h). Runs on a worker: the pack job's split step, and the split of a packed file
+// that already exists (the console's split command).
 //
-// The packed file is first moved aside to a temporary file in its own folder, then copied into
-// the volumes in chunks of 10000 bytes, and the temporary file is removed. A split that fails
-// part-way removes everything it created, so no set that looks complete is left behind.
+// A split never destroys what it was given or what it replaces before the new set is whole:
+// - every question (may an existing volume be replaced?) is asked before anything is written;
+// - each volume is written under a temporary name beside its final name;
+// - only when every volume is complete do they take their names, volume 0 last; the files they
+//   replace are kept aside until then and put back if a rename fails;
+// - the stream is read where it lies. A packed file the user gave is never moved, changed or
+//   removed by a split that ends early; a complete set replaces it (volume 0 takes its name).
+//   A stream the pack job wrote for this split is the job's own and goes whatever happens.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
-
-#include "engine/packedformat.h"
+#include <vector>
 
 // Chunk size of every read and write of the split: the only data it holds in memory.
 constexpr std::size_t SPLIT_CHUNK_SIZE = 10000;
 
-// Splits the packed file into volumes of volumeSize bytes (plus the header in volume 0).
-// Reports through message boxes and the log; returns 1 when the whole set was written.
-// A set that would need more than MAX_VOLUMES volumes is refused before anything is moved.
+struct SplitRequest {
+    // Who owns the stream file, and so what may become of it.
+    enum Owner {
+        UsersPackedFile, // the packed file itself (strStreamPath is strPackedPath): only read;
+                         // it stays byte for byte on every early end
+        JobsOwnStream,   // a temporary file the pack job wrote: removed whatever happens
+    };
+    std::string strPackedPath; // the name volume 0 takes; volume i is named after it
+    std::string strStreamPath; // the single packed stream to cut into volumes
+    int nVolumeSize = 0;       // V: the stream bytes of each volume
+    Owner owner = UsersPackedFile;
+};
+
+// How the last split went, for the front ends.
+struct SplitOutcome {
+    int bComplete = 0;            // the whole set took its names
+    int bDeclined = 0;            // a question was answered No or Cancel
+    std::int64_t nVolumes = 0;    // the volumes the stream needs (may exceed MAX_VOLUMES)
+    std::vector<std::string> removedOrphans; // volumes of the replaced set beyond the new count
+    // StartSplitJob only: the manifest of ours that was rewritten for the set, or that could
+    // not be (and is gone, since it described the single packed file).
+    std::string strManifest;
+    int bManifestFailed = 0;
+    int bManifestMismatch = 0;    // it did not vouch for the packed file: nothing was written
+};
+extern SplitOutcome g_splitOutcome;
+
+// Splits the stream of the request into volumes of nVolumeSize bytes (plus the header in
+// volume 0). Logs each volume and reports failures by message box and log, ending with a line
+// that says what was left as it was. Returns 1 when the whole set is in place.
+//
+// A set of more than MAX_VOLUMES volumes is refused before anything is written. After a
+// complete set, the volumes of an older set of the same name beyond the new count are removed
+// (they belonged to the set just replaced), each with a line in the log.
+int RunSplitJob(const SplitRequest& request);
+
+// The split of the user's packed file packedPath into volumes of volumeSize bytes.
 int SplitPackedFile(const std::string& packedPath, int volumeSize);
 
-// Renames the file to a new temporary file beside it (created exclusively, prefix "tmp_"),
-// adds that name to g_fileNames, and returns it opened for binary reading. On failure returns
-// null and the file stays under its own name.
-std::FILE* MoveToTempFile(const std::string& path);
-
-// Creates the volume (or truncates it) and writes the 16 header bytes; 1 on success, 0 after a
-// failed open or write (message box 1221).
-int WriteVolumeHeader(const std::string& path,
-                      const std::array<unsigned char, PACKED_HEADER_SIZE>& header);
-
-// Copies up to wanted bytes from source to dest in chunks of the buffer's size; stops early at
-// the end of the source, on a read error or on a failed write.
-void CopyVolumeData(std::int64_t wanted, unsigned char* buffer, std::size_t bufferSize,
-                    std::FILE* source, std::FILE* dest);
-
-// Reads up to count bytes; fewer at the end of the file or on a read error.
-std::size_t ReadChunk(std::size_t count, unsigned char* buffer, std::FILE* source);
+// The split as a job of its own, for a packed file that already exists: on a worker, with the
+// splitting state, the banner, the folder's room check and RunSplitJob. A manifest of ours
+// beside the packed file (manifest.h) must vouch for it first, and is rewritten for the set;
+// any other file of that name is left alone, with a line that says so. Returns 1 when the
+// worker was started; g_splitOutcome tells how it went once the job has ended.
+int StartSplitJob(const SplitRequest& request);

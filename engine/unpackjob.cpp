@@ -275,11 +275,14 @@ void DecompressFile(const std::string& source, const std::string& outputName,
         g_unpackOutcome.bDamaged = 1;
         g_unpackOutcome.nRestoredBytes = restoredLength;
         const std::string broken = outputName + ".broken";
-        if (g_bKeepBroken && (result == CODEC_STREAM_ENDED || result == CODEC_OK) &&
-            std::rename(tempPath.c_str(), broken.c_str()) == 0) {
+        // An older file of that name is replaced only when the user agrees, like any other.
+        const bool keep = g_bKeepBroken && (result == CODEC_STREAM_ENDED || result == CODEC_OK);
+        if (keep && AskBeforeReplacing(broken) && std::rename(tempPath.c_str(), broken.c_str()) == 0) {
             g_unpackOutcome.strBrokenPath = broken;
         } else {
             std::remove(tempPath.c_str());
+            if (keep && LookUpFile(broken) == FileLookup::Exists)
+                AppendStatus(FormatText(LoadString(IDS_BROKEN_NOT_KEPT).c_str(), broken.c_str()) + "\r\n");
         }
         ShowBox(IDS_INVALID_FILE_NAME, packedPath);
         AppendStatus(FormatText(LoadString(IDS_INVALID_FILE_NAME).c_str(), packedPath.c_str()));

@@ -18,14 +18,6 @@
 
 namespace {
 
-std::int64_t SizeOnDiskOf(const std::string& path)
-{
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return 0;
-    return static_cast<std::int64_t>(info.st_blocks) * 512;
-}
-
 std::int64_t LengthOf(const std::string& path)
 {
     struct stat info {};
@@ -93,44 +85,31 @@ RoomCheck RoomForPack(const std::string& packedPath, std::int64_t streamLength, 
     const FolderSpace space = FreeSpaceInFolder(check.strFolder);
     check.nAvailable = space.nAvailable;
 
-    // The stream is first written whole under a temporary name; the old packed file of that
-    // name is removed before (the user agreed to replace it).
-    const std::int64_t stream = BytesOnDisk(streamLength, space.nBlockSize);
-    const std::int64_t oldPacked = SizeOnDiskOf(packedPath);
-    std::int64_t needed = stream - oldPacked;
-    if (volumeSize > 0) {
-        // At the split's end the stream still exists beside every volume; each old volume of
-        // the same name has been replaced by then.
-        std::int64_t volumes = 0;
-        std::int64_t replaced = 0;
-        for (const PlannedVolume& volume : PlanVolumes(packedPath, streamLength, volumeSize)) {
-            volumes += BytesOnDisk(volume.nSize, space.nBlockSize);
-            replaced += SizeOnDiskOf(volume.strPath);
-        }
-        needed = std::max(needed, stream + volumes - replaced);
-    }
-    check.nNeeded = std::max<std::int64_t>(needed, 0);
+    // The stream is written whole under a temporary name; the old packed file of that name
+    // stays until the new one takes its place. A split then copies the stream into volumes,
+    // all of them under temporary names, while the stream and the old set still exist.
+    std::int64_t needed = BytesOnDisk(streamLength, space.nBlockSize);
+    if (volumeSize > 0)
+        for (const PlannedVolume& volume : PlanVolumes(packedPath, streamLength, volumeSize))
+            needed += BytesOnDisk(volume.nSize, space.nBlockSize);
+    check.nNeeded = needed;
     return check;
 }
 
-RoomCheck RoomForSplit(const std::string& packedPath, int volumeSize)
+RoomCheck RoomForSplit(const std::string& streamPath, const std::string& packedPath, int volumeSize)
 {
     RoomCheck check;
     check.strFolder = FolderOf(packedPath);
     const FolderSpace space = FreeSpaceInFolder(check.strFolder);
     check.nAvailable = space.nAvailable;
 
-    // The packed file is moved aside and stays until the last volume is written: the volumes
-    // are all new bytes, less the old volumes 1 and on that they replace.
-    const std::int64_t streamLength = std::max<std::int64_t>(LengthOf(packedPath), 0);
+    // Every volume is new bytes: the stream and the files the volumes replace stay until the
+    // set is complete.
+    const std::int64_t streamLength = std::max<std::int64_t>(LengthOf(streamPath), 0);
     std::int64_t needed = 0;
-    const std::vector<PlannedVolume> plan = PlanVolumes(packedPath, streamLength, volumeSize);
-    for (std::size_t i = 0; i < plan.size(); ++i) {
-        needed += BytesOnDisk(plan[i].nSize, space.nBlockSize);
-        if (i > 0)
-            needed -= SizeOnDiskOf(plan[i].strPath);
-    }
-    check.nNeeded = std::max<std::int64_t>(needed, 0);
+    for (const PlannedVolume& volume : PlanVolumes(packedPath, streamLength, volumeSize))
+        needed += BytesOnDisk(volume.nSize, space.nBlockSize);
+    check.nNeeded = needed;
     return check;
 }
 

@@ -44,10 +44,11 @@ struct RoomCheck {
 // A pack (and, when volumeSize is not 0, its split) of a stream of streamLength bytes. The
 // pack writes the stream beside the packed file first; the split then copies it into the
 // volumes while it still exists, so a split needs the stream's size twice. Files of the same
-// names that the job replaces count as room.
+// names that the job replaces stay until the new ones are complete, so they free no room.
 RoomCheck RoomForPack(const std::string& packedPath, std::int64_t streamLength, int volumeSize);
-// A split of the existing single packed file into volumes of volumeSize bytes.
-RoomCheck RoomForSplit(const std::string& packedPath, int volumeSize);
+// A split of the stream in streamPath into the volumes of packedPath, of volumeSize bytes: the
+// stream and every file it replaces stay until the last volume is complete.
+RoomCheck RoomForSplit(const std::string& streamPath, const std::string& packedPath, int volumeSize);
 
 // Shows the "not enough room" message when the check fails; 1 when there is room.
 int ReportRoom(const RoomCheck& check);

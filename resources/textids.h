@@ -107,10 +107,10 @@ enum : unsigned {
     IDS_CHECK_TRAILING_DATA = 41015,
 
     // The console's unpack and test commands.
-    IDS_CLI_FIND_VOLUME_PROMPT = 42010,      // "%ld" volume, "%ld" of, "%s" name
-    IDS_CLI_FIND_VOLUME_NO_TERMINAL = 42011, // "%ld" volume, "%ld" of, "%s" name
+    IDS_CLI_FIND_VOLUME_PROMPT = 42010,      // "%ld" volume (from 0), "%ld" the last volume, "%s" name
+    IDS_CLI_FIND_VOLUME_NO_TERMINAL = 42011, // "%ld" volume (from 0), "%ld" the last volume, "%s" name
     IDS_CLI_UNPACK_FAILED = 42012,
-    IDS_CLI_VOLUME_MISSING = 42013,          // "%ld" volume, "%ld" of, "%s" name
+    IDS_CLI_VOLUME_MISSING = 42013,          // "%ld" volume (from 0), "%ld" the last volume, "%s" name
     IDS_CLI_BROKEN_KEPT = 42014,             // "%ld" bytes, "%s" path
     IDS_CLI_RESTORED = 42015,                // "%s" project file
     IDS_CLI_WARNING = 42020,                 // "%s" the warning
@@ -118,7 +118,7 @@ enum : unsigned {
     IDS_CLI_TEST_SOUND_SET = 42022,          // "%s" file, "%ld" volumes, "%ld" bytes
     IDS_CLI_TEST_CANNOT_OPEN = 42023,        // "%s"
     IDS_CLI_TEST_BAD_COUNT = 42024,          // "%s", "%ld" count
-    IDS_CLI_TEST_VOLUME_MISSING = 42025,     // "%s", "%ld" volume, "%ld" of, "%s" name
+    IDS_CLI_TEST_VOLUME_MISSING = 42025,     // "%s", "%ld" volume (from 0), "%ld" the last volume, "%s" name
     IDS_CLI_TEST_READ_ERROR = 42026,         // "%s"
     IDS_CLI_TEST_TOO_SHORT = 42027,          // "%s", "%ld" bytes
     IDS_CLI_TEST_NOT_A_STREAM = 42028,       // "%s"
@@ -145,4 +145,18 @@ enum : unsigned {
     IDS_CLI_MANIFEST_NOT_LISTED = 42116, // "%s" the file, "%s" the manifest
     IDS_CLI_TEST_RESTORED_MISMATCH = 42117, // "%s": the manifest
     IDS_CLI_MANIFEST_SET_MATCHES = 42118, // "%ld" files, "%s" the manifest
+
+    // What a split, a join or a check of a chosen volume says (41200 on).
+    IDS_SPLIT_LEFT_AS_IT_WAS = 41200,      // "%s": the packed file
+    IDS_SPLIT_OLD_FILES_KEPT = 41201,
+    IDS_SPLIT_ORPHAN_REMOVED = 41202,      // "%s": the old volume
+    IDS_MANIFEST_FOREIGN_IGNORED = 41203,  // "%s": the manifest
+    IDS_MANIFEST_UNREADABLE_IGNORED = 41204, // "%s": the manifest
+    IDS_VOLUME_ALREADY_IN_SET = 41205,     // "%s" chosen, "%ld" volume, "%s" its path
+    IDS_VOLUME_WRONG_SIZE = 41206,         // "%s" chosen, "%lld" size, "%ld" volume, "%lld" size
+    IDS_VOLUME_TOO_LONG = 41207,           // "%s" chosen, "%lld" size, "%ld" volume, "%lld" most
+    IDS_VOLUME_NOT_A_FILE = 41208,         // "%s" chosen
+    IDS_JOIN_INTO_VOLUME = 41209,          // "%s" output, "%ld" volume
+    IDS_BROKEN_NOT_KEPT = 41210,           // "%s": the .broken file
+    IDS_CLI_SPLIT_DONE = 42200,            // "%ld" volumes, "%s" packed file
 };

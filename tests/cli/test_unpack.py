@@ -127,11 +127,12 @@ class UnpackCommand(unittest.TestCase):
             err = result.stderr.decode()
             self.assertIn("Unable to open file '%s'. Try to find it yourself?" % self.path("p.1KX"), err)
             self.assertIn(MISSING + "\n" + ABORTED + END, err)
-            self.assertIn("Volume 2 of 3 ('%s') is missing. Use --volume-dir DIR" % self.path("p.1KX"), err)
+            self.assertIn("Volume 1 of volumes 0 to 2 ('%s') is missing. Use --volume-dir DIR"
+                          % self.path("p.1KX"), err)
             self.assertTrue(err.endswith("The project file was not restored.\n"), err)
             self.assertEqual(sorted(os.listdir(self.dir)), ["disk2", "p.0KX", "p.2KX", "p.kmx"])
         # With --yes the question is answered, and only then nobody can type the path.
-        self.assertIn("Volume 2 of 3 ('p.1KX') is missing. No terminal to ask at", err)
+        self.assertIn("Volume 1 of volumes 0 to 2 ('p.1KX') is missing. No terminal to ask at", err)
 
         result = run(["unpack", "--volume-dir", "disk2", "p.0KX"], self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -147,7 +148,8 @@ class UnpackCommand(unittest.TestCase):
         # Cancel by typing nothing: nothing is restored.
         code, output = run_in_terminal(["unpack", "p.0KX"], self.dir, [("[y/n]", "y"), ("cancel:", "")])
         self.assertEqual(code, 1, output)
-        self.assertIn("Volume 3 of 3 ('p.2KX') is missing. Type its path, or nothing to cancel:", output)
+        self.assertIn("Volume 2 of volumes 0 to 2 ('p.2KX') is missing. Type its path, or nothing "
+                      "to cancel:", output)
         self.assertFalse(os.path.exists(self.path("p.KMX")))
         # A path relative to where the command started, with blanks around it.
         code, output = run_in_terminal(["unpack", "p.0KX"], self.dir,
@@ -155,6 +157,32 @@ class UnpackCommand(unittest.TestCase):
         self.assertEqual(code, 0, output)
         self.assertIn("Appending file '%s'...Done" % self.path("moved/third"), output)
         self.assertIn("100%", output)
+        self.assertEqual(read(self.path("p.KMX")), self.data)
+
+    def test_at_a_terminal_a_file_that_cannot_be_the_volume_is_refused_and_asked_for_again(self):
+        self.pack("25000")
+        os.mkdir(self.path("moved"))
+        os.rename(self.path("p.1KX"), self.path("moved/second"))
+        old = b"the project file before"
+        write(self.path("p.KMX"), old)
+        # Volume 0 again, volume 2 through a link, a file of the wrong size: each is refused
+        # with the reason, and the prompt comes back until the right file is typed.
+        os.symlink(self.path("p.2KX"), self.path("link"))
+        write(self.path("short"), b"too short")
+        prompt = "cancel:"
+        code, output = run_in_terminal(["unpack", "--yes", "p.0KX"], self.dir,
+                                       [(prompt, "p.0KX"), (prompt, "link"), (prompt, "short"),
+                                        (prompt, "moved/second")])
+        self.assertEqual(code, 0, output)
+        text = output.replace("\r\n", "\n")
+        self.assertIn("'%s' is already volume 0 of this set ('%s'). Choose another file."
+                      % (self.path("p.0KX"), self.path("p.0KX")), text)
+        self.assertIn("'%s' is already volume 2 of this set ('%s'). Choose another file."
+                      % (self.path("link"), self.path("p.2KX")), text)
+        self.assertIn("'%s' is 9 bytes; volume 1 of this set is 25000 bytes. Choose another file."
+                      % self.path("short"), text)
+        self.assertEqual(text.count("Type its path, or nothing to cancel:"), 4, text)
+        self.assertIn("Appending file '%s'...Done" % self.path("moved/second"), text)
         self.assertEqual(read(self.path("p.KMX")), self.data)
 
     def test_existing_project_file_and_damaged_streams(self):
@@ -215,9 +243,10 @@ class TestCommand(unittest.TestCase):
         self.assertEqual(run(["pack", "--yes", "--split", "1.44M", "p.kmx"], self.dir).returncode, 0)
         result = run(["test", "p.0KX"], self.dir)
         self.assertEqual((result.returncode, result.stdout.decode()),
-                         (0, "Warning: A volume beyond the header's count is there: 'p.1KX'.\n"
-                             "p.0KX: sound. A set of one volume; the stream is complete and restores "
+                         (0, "p.0KX: sound. A set of one volume; the stream is complete and restores "
                              "50000 bytes.\n"))
+        self.assertEqual(result.stderr.decode(),
+                         "Warning: A volume beyond the header's count is there: 'p.1KX'.\n")
 
     def test_sound_set_and_nothing_written(self):
         before = sorted(os.listdir(self.dir))
@@ -239,17 +268,27 @@ class TestCommand(unittest.TestCase):
         write(self.path("p.3KX"), b"stray")
         result = run(["test", "p.0KX"], self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
+        # The warnings go to standard error, the verdict alone to standard output.
         self.assertEqual(result.stdout.decode(),
-                         "Warning: A volume beyond the header's count is there: 'p.3KX'.\n"
-                         "Warning: There is data behind the stream's end code.\n"
                          "p.0KX: sound. A set of 3 volumes; the stream is complete and restores "
                          "50000 bytes.\n")
+        self.assertEqual(result.stderr.decode(),
+                         "Warning: A volume beyond the header's count is there: 'p.3KX'.\n"
+                         "Warning: There is data behind the stream's end code.\n")
 
         os.remove(self.path("p.1KX"))
         result = run(["test", "p.0KX"], self.dir)
         self.assertEqual(result.returncode, 1)
-        self.assertIn("p.0KX: incomplete. Volume 2 of 3 ('%s') is missing." % "p.1KX",
+        self.assertIn("p.0KX: incomplete. Volume 1 of volumes 0 to 2 ('%s') is missing." % "p.1KX",
                       result.stdout.decode())
+        # It asks as unpack does, and takes the --yes it suggests.
+        self.assertIn("Use --yes to answer OK", result.stderr.decode())
+        result = run(["test", "--yes", "p.0KX"], self.dir)
+        self.assertEqual(result.returncode, 1)
+        # Every message counts the volumes from 0, as their names do (.1KX is volume 1).
+        self.assertIn("Volume 1 of volumes 0 to 2 ('p.1KX') is missing. No terminal to ask at",
+                      result.stderr.decode())
+        self.assertIn("Volume 1 of volumes 0 to 2", result.stdout.decode())
 
 
 if __name__ == "__main__":

@@ -148,15 +148,24 @@ TEST_F(PackJob, DecliningTheSecondQuestionEndsTheJobCleanly)
     EXPECT_EQ(g_bPackSucceeded, 0);
 }
 
-TEST_F(PackJob, AfterAnUnpackTheOldPackedFileIsDeletedAfterOneQuestion)
+TEST_F(PackJob, AfterAnUnpackTheOldPackedFileStaysUntilTheNewOneReplacesIt)
 {
+    // After an unpack, an agreed overwrite used to delete the old packed file (or an older
+    // set's volume 0) at the question, before anything new was written.
     g_strProjectExt = ".KMX";
     const std::string data = MakeTestData(3000, true);
     WriteFileBytes(dir / "p.kmx", data);
     WriteFileBytes(dir / "p.0KX", "old");
-    host.AnswerNextBoxes({IDOK});
+    host.AnswerNextBoxes({IDOK, IDCANCEL});
     ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
-    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{OverwriteQuestion(dir / "p.0KX")});
+    EXPECT_EQ(host.BoxTexts(), (std::vector<std::string>{OverwriteQuestion(dir / "p.0KX"),
+                                                         OverwriteQuestion(dir / "p.0KX")}));
+    EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), "old");
+    EXPECT_EQ(g_bPackSucceeded, 0);
+
+    host.ClearEvents();
+    host.AnswerNextBoxes({IDOK, IDOK});
+    ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), ImplodeBytes(data));
 
     host.ClearEvents();
@@ -267,7 +276,7 @@ TEST_F(PackJob, TheSameFilePacksToTheSameBytesWhateverTheWorkAreaHeld)
     const std::string first = ReadFileBytes(dir / "p.0KX");
     std::memset(SharedCodecWorkArea().bytes, 0x5A, CODEC_WORK_SIZE);
     g_strProjectExt = ".KMX";
-    host.AnswerNextBoxes({IDOK});
+    host.AnswerNextBoxes({IDOK, IDOK});
     ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), first);
     EXPECT_EQ(first, ImplodeBytes(data));

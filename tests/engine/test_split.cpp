@@ -1,4 +1,6 @@
 // Splitting a packed file into volumes, on real files.
+#include <map>
+#include <sstream>
 #include <sys/stat.h>
 
 #include "engine/packedformat.h"
@@ -107,7 +109,7 @@ TEST_F(Split, VolumesTenAndOneHundredAreNamedByTheRule)
     EXPECT_FALSE(FileExists(dir / "P.101"));
 }
 
-TEST_F(Split, TheTemporaryFileLiesInThePackedFilesFolder)
+TEST_F(Split, VolumesAreWrittenInThePackedFilesFolder)
 {
     TempDir elsewhere;
     setenv("TMPDIR", elsewhere.Path().c_str(), 1);
@@ -116,10 +118,11 @@ TEST_F(Split, TheTemporaryFileLiesInThePackedFilesFolder)
     ASSERT_EQ(SplitPackedFile(dir / "P.0KX", 1000), 1);
     unsetenv("TMPDIR");
     unsetenv("TMP");
-    ASSERT_EQ(g_fileNames.size(), 2u);
+    ASSERT_EQ(g_fileNames.size(), 1u);
     EXPECT_EQ(g_fileNames[0].rfind(dir / "tmp_", 0), 0u) << g_fileNames[0];
-    EXPECT_EQ(g_fileNames[1], dir / "P.0KX");
     EXPECT_FALSE(FileExists(g_fileNames[0]));
+    EXPECT_EQ(ListFolder(elsewhere.Path()), "");
+    EXPECT_EQ(ReadFileBytes(dir / "P.0KX"), Header(1) + "stream");
 }
 
 TEST_F(Split, APackJobWithSplitLogsEveryVolumeAndKeepsTheStream)
@@ -146,7 +149,7 @@ TEST_F(Split, APackJobWithSplitLogsEveryVolumeAndKeepsTheStream)
     EXPECT_EQ(g_bPackSucceeded, 1);
 }
 
-TEST_F(Split, DecliningAnExistingVolumeRemovesEverythingOfThisSplit)
+TEST_F(Split, DecliningAnExistingVolumeIsAskedBeforeAnythingIsWritten)
 {
     const std::string data = MakeTestData(3000, false, 11);
     WriteFileBytes(dir / "p.kmx", data);
@@ -156,26 +159,31 @@ TEST_F(Split, DecliningAnExistingVolumeRemovesEverythingOfThisSplit)
     EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"File '" + (dir / "p.1KX") +
                                                         "' already exists. Okay to overwrite this file?"});
     const std::string log = host.LogText();
-    EXPECT_NE(log.find("p.0KX...Done\r\n" + std::string(kAborted) + kPackEnd), std::string::npos) << log;
+    EXPECT_EQ(log.find("Creating split file"), std::string::npos) << log;
+    EXPECT_NE(log.find(std::string(kAborted) +
+                       "No volume of the new set was kept; the files that held the set's names are "
+                       "as they were.\r\n" + kPackEnd),
+              std::string::npos) << log;
     EXPECT_EQ(ListFolder(dir.Path()), "p.1KX p.kmx");
     EXPECT_EQ(ReadFileBytes(dir / "p.kmx"), data);
     EXPECT_EQ(ReadFileBytes(dir / "p.1KX"), "from an earlier split");
     EXPECT_EQ(g_bPackSucceeded, 0);
 }
 
-TEST_F(Split, AVolumeThatCannotBeCreatedLeavesNoSet)
+TEST_F(Split, AVolumeNameHeldByAFolderIsRefusedBeforeAnythingIsWritten)
 {
-    // A folder holds the name of volume 1: the user agrees, but it cannot be opened as a file.
-    WriteFileBytes(dir / "P.0KX", MakeTestData(2500, false));
+    const std::string stream = MakeTestData(2500, false);
+    WriteFileBytes(dir / "P.0KX", stream);
     ASSERT_EQ(mkdir((dir / "P.1KX").c_str(), 0755), 0);
     host.AnswerNextBoxes({IDOK});
     EXPECT_EQ(SplitPackedFile(dir / "P.0KX", 1000), 0);
     ASSERT_EQ(host.BoxTexts().size(), 2u);
     EXPECT_EQ(host.BoxTexts()[1], "Unable to open file '" + (dir / "P.1KX") + "' for writing, aborting...");
-    EXPECT_EQ(ListFolder(dir.Path()), "P.1KX"); // volume 0 and the temporary file removed
+    EXPECT_EQ(ListFolder(dir.Path()), "P.0KX P.1KX");
+    EXPECT_EQ(ReadFileBytes(dir / "P.0KX"), stream);
 }
 
-TEST_F(Split, AnIOErrorRemovesEveryFileOfTheSplit)
+TEST_F(Split, AnIOErrorLeavesThePackedFileAsItWas)
 {
     struct Row { const char* label; void (*arm)(); const char* box; };
     const Row rows[] = {
@@ -185,16 +193,19 @@ TEST_F(Split, AnIOErrorRemovesEveryFileOfTheSplit)
     for (const Row& row : rows) {
         TempDir folder;
         host.ClearEvents();
-        WriteFileBytes(folder / "P.0KX", MakeTestData(2500, false));
+        const std::string stream = MakeTestData(2500, false);
+        WriteFileBytes(folder / "P.0KX", stream);
         row.arm();
         EXPECT_EQ(SplitPackedFile(folder / "P.0KX", 1000), 0) << row.label;
         DisarmFileFaults();
         EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{row.box}) << row.label;
         EXPECT_EQ(host.LogText(), "\r\nCreating split file  " + (folder / "P.0KX") + "...Done\r\n" +
                                       "Creating split file  " + (folder / "P.1KX") + "..." +
-                                      "\r\nFile I/O error...aborting operation\r\n")
+                                      "\r\nFile I/O error...aborting operation\r\n'" + (folder / "P.0KX") +
+                                      "' was left as it was; no volume of a new set was kept.\r\n")
             << row.label;
-        EXPECT_EQ(ListFolder(folder.Path()), "") << row.label;
+        EXPECT_EQ(ListFolder(folder.Path()), "P.0KX") << row.label;
+        EXPECT_EQ(ReadFileBytes(folder / "P.0KX"), stream) << row.label;
     }
 }
 
@@ -213,11 +224,115 @@ TEST_F(Split, MoreThan32767VolumesAreRefusedBeforeAnythingMoves)
     EXPECT_EQ(VolumeCountFor(32767, 1), 32768);
 }
 
-TEST_F(Split, APackedFileThatCannotBeMovedStaysAndIsReported)
+TEST_F(Split, APackedFileThatCannotBeOpenedIsReported)
 {
     EXPECT_EQ(SplitPackedFile(dir / "P.0KX", 1000), 0);
     EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{
                                    "Unable to open file '" + (dir / "P.0KX") + "' for reading, aborting..."});
-    EXPECT_EQ(host.LogText(), "");
     EXPECT_EQ(ListFolder(dir.Path()), "");
+}
+
+namespace {
+
+// Every file of the folder with its bytes.
+std::map<std::string, std::string> Snapshot(const std::string& folder)
+{
+    std::map<std::string, std::string> files;
+    std::istringstream names(ListFolder(folder));
+    for (std::string name; names >> name;)
+        files[name] = ReadFileBytes(folder + "/" + name);
+    return files;
+}
+
+} // namespace
+
+TEST_F(Split, APackOverAnOlderSetKeepsItWholeUntilTheNewSetIsComplete)
+{
+    // An older set of four volumes; the new pack also needs four (incompressible data).
+    WriteFileBytes(dir / "p.kmx", MakeTestData(7000, false, 5));
+    host.AnswerNextBoxes({});
+    ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 2000), 1);
+    ASSERT_EQ(g_bPackSucceeded, 1);
+    const std::map<std::string, std::string> older = Snapshot(dir.Path());
+    ASSERT_EQ(older.size(), 5u) << ListFolder(dir.Path());
+    const std::string data = MakeTestData(7000, false, 6);
+    WriteFileBytes(dir / "p.kmx", data);
+    std::map<std::string, std::string> before = older;
+    before["p.kmx"] = data;
+    const std::int64_t stream = static_cast<std::int64_t>(ImplodeBytes(data).size());
+
+    struct Row {
+        const char* label;
+        std::initializer_list<int> answers; // p.0KX twice, then p.1KX to p.3KX
+        void (*arm)(std::int64_t stream);
+    };
+    const Row rows[] = {
+        {"No to volume 1", {IDOK, IDOK, IDCANCEL}, [](std::int64_t) {}},
+        {"No to volume 3", {IDOK, IDOK, IDOK, IDOK, IDCANCEL}, [](std::int64_t) {}},
+        {"disk full in volume 2", {IDOK, IDOK, IDOK, IDOK, IDOK},
+         [](std::int64_t s) { FailWritesAfterBytes(static_cast<std::uint64_t>(s + 16 + 4000 + 700)); }},
+        {"read error in volume 1", {IDOK, IDOK, IDOK, IDOK, IDOK},
+         [](std::int64_t s) { FailReadsAfterBytes(static_cast<std::uint64_t>(7000 + 2500 + 0 * s)); }},
+    };
+    for (const Row& row : rows) {
+        host.ClearEvents();
+        host.AnswerNextBoxes(row.answers);
+        row.arm(stream);
+        ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 2000), 1) << row.label;
+        DisarmFileFaults();
+        EXPECT_EQ(g_bPackSucceeded, 0) << row.label;
+        EXPECT_EQ(Snapshot(dir.Path()), before) << row.label << ": " << ListFolder(dir.Path());
+        EXPECT_NE(host.LogText().find("No volume of the new set was kept; the files that held the "
+                                      "set's names are as they were.\r\n"),
+                  std::string::npos) << row.label << host.LogText();
+    }
+
+    // After an unpack the questions used to remove the older volume 0 at once.
+    g_strProjectExt = ".KMX";
+    host.ClearEvents();
+    host.AnswerNextBoxes({IDOK, IDOK, IDCANCEL});
+    ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 2000), 1);
+    EXPECT_EQ(g_bPackSucceeded, 0);
+    EXPECT_EQ(Snapshot(dir.Path()), before) << "after an unpack: " << ListFolder(dir.Path());
+
+    // The same pack without a fault replaces the older set whole.
+    host.ClearEvents();
+    host.AnswerNextBoxes({IDOK, IDOK, IDOK, IDOK, IDOK});
+    ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 2000), 1);
+    EXPECT_EQ(g_bPackSucceeded, 1);
+    EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.1KX p.2KX p.3KX p.kmx");
+    EXPECT_EQ(JoinSet(dir / "p.0KX", 4), ImplodeBytes(data));
+}
+
+TEST_F(Split, TheVolumesOfTheReplacedSetBeyondTheNewCountAreRemoved)
+{
+    WriteFileBytes(dir / "p.kmx", MakeTestData(7000, false, 5));
+    ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 2000), 1);
+    ASSERT_EQ(ListFolder(dir.Path()), "p.0KX p.1KX p.2KX p.3KX p.kmx");
+    const std::string data = MakeTestData(3000, false, 6);
+    WriteFileBytes(dir / "p.kmx", data);
+    WriteFileBytes(dir / "p.7KX", "not of the older set: its header counts four volumes");
+
+    host.ClearEvents();
+    host.AnswerNextBoxes({IDOK, IDOK, IDOK});
+    ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 2000), 1);
+    EXPECT_EQ(g_bPackSucceeded, 1);
+    EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.1KX p.7KX p.kmx");
+    EXPECT_EQ(JoinSet(dir / "p.0KX", 2), ImplodeBytes(data));
+    for (const char* gone : {"p.2KX", "p.3KX"})
+        EXPECT_NE(host.LogText().find("Removed '" + (dir / gone) + "': a volume of the set this one replaced.\r\n"),
+                  std::string::npos) << gone << host.LogText();
+}
+
+TEST_F(Split, APackThatWouldNeedTooManyVolumesLeavesNoPackedFile)
+{
+    WriteFileBytes(dir / "p.kmx", MakeTestData(40000, false));
+    WriteFileBytes(dir / "p.0KX", "an older packed file");
+    host.AnswerNextBoxes({IDOK, IDOK});
+    ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 1), 1);
+    EXPECT_EQ(g_bPackSucceeded, 0);
+    ASSERT_EQ(host.BoxTexts().size(), 3u);
+    EXPECT_NE(host.BoxTexts()[2].find("a set holds at most 32767"), std::string::npos) << host.BoxTexts()[2];
+    EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.kmx");
+    EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), "an older packed file");
 }

@@ -111,7 +111,8 @@ TEST_F(UnpackExtras, RestoredBytesAreCheckedAgainstTheManifestBeforeTheRename)
                 dir / "src/p.sha256" + "'";
             ASSERT_EQ(host.BoxTexts().size(), 2u);
             EXPECT_EQ(host.BoxTexts()[1].find(message), 0u) << host.BoxTexts()[1];
-            EXPECT_NE(host.LogText().find(message), std::string::npos) << host.LogText();
+            // Once: the console prints the box as a line of its own, beside the log.
+            EXPECT_EQ(host.LogText().find(message), std::string::npos) << host.LogText();
         }
     }
 }

@@ -312,22 +312,70 @@ TEST_F(UnpackJob, MissingVolumeNotLocatedEndsTheJobWithNothingLeft)
     }
 }
 
-TEST_F(UnpackJob, ALocatedVolumeThatFailsToOpenLaterStopsTheJoin)
+TEST_F(UnpackJob, AChosenFileThatCannotBeTheMissingVolumeIsRefusedAndAskedForAgain)
+{
+    // A set of four volumes of 3000 bytes: p.0KX (3016), p.1KX, p.2KX (3000), p.3KX (less).
+    const std::string data = MakeTestData(9000, false);
+    WriteFileBytes(dir / "p.kmx", data);
+    ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 3000), 1);
+    ASSERT_EQ(ListFolder(dir.Path()), "p.0KX p.1KX p.2KX p.3KX p.kmx");
+    ASSERT_EQ(symlink((dir / "p.0KX").c_str(), (dir / "link.0KX").c_str()), 0);
+    WriteFileBytes(dir / "short.bin", "100 bytes would not do");
+    WriteFileBytes(dir / "long.bin", std::string(3001, 'x'));
+
+    struct Row {
+        int missing;              // the volume moved away to elsewhere.NKX
+        std::string chosen;       // the first answer of the chooser
+        std::string why;          // the box that refuses it
+    };
+    const std::vector<Row> rows = {
+        {1, dir / "p.0KX", "'" + (dir / "p.0KX") + "' is already volume 0 of this set ('" + (dir / "p.0KX") + "')."},
+        {1, dir / "link.0KX", "'" + (dir / "link.0KX") + "' is already volume 0 of this set ('" + (dir / "p.0KX") + "')."},
+        {1, dir / "p.2KX", "'" + (dir / "p.2KX") + "' is already volume 2 of this set ('" + (dir / "p.2KX") + "')."},
+        {2, dir / "p.1KX", "'" + (dir / "p.1KX") + "' is already volume 1 of this set ('" + (dir / "p.1KX") + "')."},
+        {1, dir / "short.bin", "'" + (dir / "short.bin") + "' is 22 bytes; volume 1 of this set is 3000 bytes."},
+        {3, dir / "long.bin", "'" + (dir / "long.bin") + "' is 3001 bytes; volume 3, the last of this set, is at most 3000 bytes."},
+        {1, dir / "gone.1KX", "'" + (dir / "gone.1KX") + "' cannot be opened as a file."},
+        {1, dir.Path(), "'" + dir.Path() + "' cannot be opened as a file."},
+    };
+    for (const Row& row : rows) {
+        const std::string name = "p." + JoinedVolumeExtension(row.missing);
+        const std::string moved = dir / ("elsewhere." + JoinedVolumeExtension(row.missing));
+        ASSERT_EQ(std::rename((dir / name).c_str(), moved.c_str()), 0);
+        WriteFileBytes(dir / "p.KMX", "old project");
+        host.ClearEvents();
+        host.AnswerNextBoxes({IDOK, IDOK});
+        host.AnswerNextFindFile(row.chosen);
+        host.AnswerNextFindFile(moved);
+        Unpack(dir / "p.0KX");
+
+        const std::vector<std::string> boxes = host.BoxTexts();
+        ASSERT_EQ(boxes.size(), 3u) << row.chosen; // the project file, the missing volume, why not
+        EXPECT_EQ(boxes[2], row.why + " Choose another file.") << row.chosen;
+        EXPECT_EQ(host.Count(HostEvent::FindFile), 2) << row.chosen;
+        EXPECT_EQ(g_unpackOutcome.bRestored, 1) << row.chosen << host.LogText();
+        EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), data) << row.chosen;
+        ASSERT_EQ(std::rename(moved.c_str(), (dir / name).c_str()), 0);
+    }
+}
+
+TEST_F(UnpackJob, AChooserThatKeepsChoosingAVolumeOfTheSetEndsWithTheVolumeMissing)
 {
     WriteFileBytes(dir / "p.kmx", MakeTestData(9000, false));
     ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 3000), 1);
     ASSERT_EQ(std::remove((dir / "p.1KX").c_str()), 0);
+    WriteFileBytes(dir / "p.KMX", "old project");
 
     host.ClearEvents();
-    host.AnswerNextBoxes({IDOK});
-    host.AnswerNextFindFile(dir / "gone.1KX");
+    host.AnswerNextBoxes({IDOK, IDOK});
+    host.AnswerNextFindFile(dir / "p.2KX");
+    host.AnswerNextFindFile(""); // then the user gives up
     Unpack(dir / "p.0KX");
-    EXPECT_EQ(host.BoxTexts(), (std::vector<std::string>{
-                                   "Unable to open file '" + (dir / "p.1KX") + "'. Try to find it yourself?",
-                                   "Unable to open the file '" + (dir / "gone.1KX") + "'."}));
-    EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + Appending(dir / "p.0KX") + kMissing + "\r\n" +
-                                  kExpansionError + kUnpackEnd);
-    EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.2KX p.3KX p.kmx"); // the joined file is gone
+    EXPECT_EQ(host.Count(HostEvent::FindFile), 2);
+    EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + kMissing + "\r\n" + kExpansionError + kUnpackEnd);
+    EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.2KX p.3KX p.KMX p.kmx");
+    EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), "old project");
+    EXPECT_EQ(g_lastJoin.nMissingVolume, 1);
 }
 
 TEST_F(UnpackJob, AReadErrorInVolumeTwoOfFourStillAppendsTheRestThenFails)

@@ -84,14 +84,12 @@ TEST_F(VolumePlan, SplitStepRefusesAFolderWithoutRoomBeforeAnyVolume)
     EXPECT_NE(host.BoxTexts()[0].find(std::to_string(streamLength + 16) + " bytes are needed, " +
                                       std::to_string(streamLength + 15) + " bytes are free"),
               std::string::npos) << host.BoxTexts()[0];
-    // The single packed file is still whole; no volume, no temporary file.
-    EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.kmx");
-    EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), ImplodeBytes(data));
+    // A failed pack leaves no packed file: no volume, no stream, no temporary file.
+    EXPECT_EQ(ListFolder(dir.Path()), "p.kmx");
     EXPECT_EQ(host.LogText().find("Creating split file"), std::string::npos);
 
     // With exactly the room it needs, the same split goes through.
     OverrideFreeSpace(streamLength + 16);
-    host.AnswerNextBoxes({IDOK, IDOK}); // the old packed file, asked about twice
     ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 10000), 1);
     EXPECT_EQ(g_bPackSucceeded, 1);
 }
@@ -108,9 +106,10 @@ TEST_F(VolumePlan, RoomForPackCountsTheStreamTwiceAndFullBlocks)
     OverrideFreeSpace(28672 + 12288 + 12288 + 8192 - 1, 4096);
     EXPECT_FALSE(RoomForPack(dir / "p.0KX", 25000, 10000).Enough());
 
-    // An old set of the same names is replaced, so its room counts.
+    // An old set of the same names stays until the new one is complete: it frees no room.
+    WriteFileBytes(dir / "p.0KX", std::string(20000, 'x'));
     WriteFileBytes(dir / "p.1KX", std::string(20000, 'x'));
-    EXPECT_LT(RoomForPack(dir / "p.0KX", 25000, 10000).nNeeded, split.nNeeded);
+    EXPECT_EQ(RoomForPack(dir / "p.0KX", 25000, 10000).nNeeded, split.nNeeded);
 }
 
 TEST(Manifest, Sha256OfKnownTexts)
@@ -162,7 +161,9 @@ TEST_F(VolumePlan, ManifestRoundTripAndDamagedLinesRefused)
 TEST_F(VolumePlan, PackWithoutDigestRemovesTheOldManifestOnlyWhenItSucceeds)
 {
     WriteFileBytes(dir / "p.kmx", MakeTestData(5000, true, 1));
-    WriteFileBytes(dir / "p.sha256", "checksums of an earlier set\n");
+    // What an earlier pack --manifest of a set of two wrote.
+    const std::string digest(64, 'a');
+    WriteFileBytes(dir / "p.sha256", digest + "  p.kmx\n" + digest + "  p.0KX\n" + digest + "  p.1KX\n");
     // A pack that fails (a full disk) leaves it.
     FailWritesAfterBytes(0);
     ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
@@ -176,4 +177,33 @@ TEST_F(VolumePlan, PackWithoutDigestRemovesTheOldManifestOnlyWhenItSucceeds)
     EXPECT_NE(host.LogText().find("Removed '" + dir / "p.sha256" +
                                   "': its checksums described an earlier pack.\r\n"),
               std::string::npos) << host.LogText();
+}
+
+TEST_F(VolumePlan, APackLeavesAChecksumFileItDidNotWriteAlone)
+{
+    WriteFileBytes(dir / "p.kmx", MakeTestData(5000, true, 1));
+    const std::string digest(64, 'b');
+    struct Row { const char* label; std::string text; const char* why; };
+    const Row rows[] = {
+        {"a note", "remember to copy the disks\n", "cannot be read or is not in the format of sha256sum"},
+        {"sha256sum of the volumes by hand", digest + "  p.0KX\n" + digest + "  p.1KX\n", "was not written by this program"},
+        {"lines for other files", digest + "  p.kmx\n" + digest + "  other.0KX\n", "was not written by this program"},
+        {"a set with an extra line", digest + "  p.kmx\n" + digest + "  p.0KX\n" + digest + "  notes.txt\n",
+         "was not written by this program"},
+        {"empty", "", "was not written by this program"},
+    };
+    for (const Row& row : rows) {
+        WriteFileBytes(dir / "p.sha256", row.text);
+        std::remove((dir / "p.0KX").c_str());
+        host.ClearEvents();
+        ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1) << row.label;
+        EXPECT_EQ(g_bPackSucceeded, 1) << row.label;
+        EXPECT_EQ(ReadFileBytes(dir / "p.sha256"), row.text) << row.label;
+        const std::string log = host.LogText();
+        EXPECT_EQ(log.find("Removed"), std::string::npos) << row.label << log;
+        EXPECT_NE(log.find("'" + (dir / "p.sha256") + "'"), std::string::npos) << row.label << log;
+        EXPECT_NE(log.find(row.why), std::string::npos) << row.label << log;
+        EXPECT_NE(log.find("it was left alone, and its checksums were not checked."), std::string::npos)
+            << row.label << log;
+    }
 }

@@ -79,25 +79,14 @@ def main():
             expect_failed("split read fails at %d" % offset, status, text,
                           "Disk Error - File Read Error")
 
-        # The finished packed file cannot be renamed to its name; in a split, the renames are
-        # the pack's, the move of the packed file aside, and volume 0 into its name at the end.
+        # The finished packed file cannot be renamed to its name; in a split pack, the renames
+        # are the volumes' into their names at the end, volume 0 last (the stream is not moved).
         status, text = cli.run(["pack", "work.kmx"], work, {"FAULTSHIM_RENAME_FAIL": 1})
         expect_failed("pack rename", status, text, "Disk Error - File Write Error")
-        for n, message in ((1, "Disk Error - File Write Error"),
-                           (2, "for reading, aborting..."),
-                           (3, "Disk Error - File Write Error")):
+        for n in range(1, len(volumes) + 1):
             status, text = cli.run(["pack", "--split", SPLIT, "work.kmx"], work,
                                    {"FAULTSHIM_RENAME_NTH": n})
-            case = "split rename %d" % n
-            if n == 2:
-                # The packed file could not be moved aside: it stays whole and unsplit.
-                checks.expect(status == 1 and message in text, case, "exit %d\n%s" % (status, text))
-                checks.expect(folder(work) == ["work.0KX", "work.kmx"] and
-                              read(os.path.join(work, "work.0KX")) == packed, case,
-                              "left: %s" % folder(work))
-                clean()
-            else:
-                expect_failed(case, status, text, message)
+            expect_failed("split rename %d" % n, status, text, "Disk Error - File Write Error")
 
         # Nothing failed: the fault library itself changes nothing.
         status, _ = cli.run(["pack", "work.kmx"], work, {"FAULTSHIM_WRITE_NTH": len(pack_writes) + 1})
@@ -107,7 +96,13 @@ def main():
 
         runs_before = cli.runs
         unpack_faults(cli, checks, work, clean)
-        print("packtool-cli runs: %d for pack and split, %d for unpack" % (runs_before, cli.runs - runs_before))
+        runs_unpack = cli.runs
+        split_faults(cli, checks, work, clean)
+        runs_split = cli.runs
+        older_set_faults(cli, checks, work, clean)
+        print("packtool-cli runs: %d for pack and split, %d for unpack, %d for split of a packed "
+              "file, %d for a split pack over an older set"
+              % (runs_before, runs_unpack - runs_before, runs_split - runs_unpack, cli.runs - runs_split))
 
     checks.finish("cli faults")
 
@@ -165,6 +160,116 @@ def unpack_faults(cli, checks, work, clean):
 
         status, text = cli.run(args, work, {"FAULTSHIM_RENAME_FAIL": 1})
         expect_kept("%s unpack rename" % what, status, text, write_errors)
+
+
+def snapshot(work):
+    return {name: read(os.path.join(work, name)) for name in folder(work)}
+
+
+def restore(work, files):
+    for name in folder(work):
+        if name not in files:
+            os.unlink(os.path.join(work, name))
+    for name, data in files.items():
+        write(os.path.join(work, name), data)
+
+
+def split_faults(cli, checks, work, clean):
+    """`split SIZE work.0KX` of the user's only packed file: every write, reads of the packed
+    file, every rename, and every question answered No or Cancel leave work.0KX byte for byte
+    and nothing else; the message says it was left as it was."""
+    clean()
+    cli.run(["pack", "work.kmx"], work)
+    before = snapshot(work)
+    args = ["split", SPLIT, "work.0KX"]
+    io = cli.io_log(args, work)
+    count = len(folder(work)) - 1
+    checks.expect(count >= 3, "split reference", "volumes: %s" % folder(work))
+    restore(work, before)
+    left = "'work.0KX' was left as it was; no volume of a new set was kept."
+
+    def expect_kept(case, status, text, message, extra=None):
+        checks.expect(status == 1, case, "exit status %d, not 1" % status)
+        checks.expect(message in text and left in text, case, "no %r in the output:\n%s" % (message, text))
+        expected = dict(before, **(extra or {}))
+        checks.expect(snapshot(work) == expected, case, "folder: %s" % folder(work))
+        restore(work, before)
+
+    writes = [e for e in io if e[0] == "w"]
+    for n in range(1, len(writes) + 1):
+        status, text = cli.run(args, work, {"FAULTSHIM_WRITE_NTH": n})
+        expect_kept("split write %d" % n, status, text, "Disk Error - File Write Error")
+    total = sum(e[1] for e in writes)
+    for budget in (0, total // 2, total - 1):
+        status, text = cli.run(args, work, {"FAULTSHIM_WRITE_AFTER": budget})
+        expect_kept("split, disk full after %d" % budget, status, text, "Disk Error - File Write Error")
+    size = len(before["work.0KX"])
+    for offset in (0, 10000, size // 2, size - 1):
+        status, text = cli.run(args, work, {"FAULTSHIM_READ_MATCH": "/work.0KX",
+                                            "FAULTSHIM_READ_AFTER": offset})
+        expect_kept("split, read fails at %d" % offset, status, text, "Disk Error - File Read Error")
+    for n in range(1, count + 1):
+        status, text = cli.run(args, work, {"FAULTSHIM_RENAME_NTH": n})
+        expect_kept("split rename %d" % n, status, text, "Disk Error - File Write Error")
+    # A file with a later volume's name: No, Cancel for want of a terminal; asked before any
+    # volume is written.
+    other = {"work.2KX": b"not a volume"}
+    for flags in (["--no"], []):
+        write(os.path.join(work, "work.2KX"), other["work.2KX"])
+        status, text = cli.run(["split"] + flags + [SPLIT, "work.0KX"], work)
+        case = "split, question answered %s" % (flags or "without a terminal")
+        checks.expect("Creating split file" not in text, case, "volumes written first:\n%s" % text)
+        expect_kept(case, status, text, "Operation Aborted by User", other)
+    status, text = cli.run(args, work)
+    checks.expect(status == 0 and len(folder(work)) == count + 1, "split without a fault",
+                  "status %d, folder %s\n%s" % (status, folder(work), text))
+
+
+def older_set_faults(cli, checks, work, clean):
+    """`pack --split` over the set of an older version of the project: a failing write, read or
+    rename of the split, or a No, leaves the older set byte for byte (and the new project file);
+    nothing of the new set is left beside it."""
+    clean()
+    project = os.path.join(work, "work.kmx")
+    older = PROJECT[:10000] + b"an older version of this project " * 4 + PROJECT[10132:]
+    write(project, older)
+    cli.run(["pack", "--split", SPLIT, "work.kmx"], work)
+    write(project, PROJECT)
+    before = snapshot(work)
+    count = len(before) - 1
+    args = ["pack", "--yes", "--split", SPLIT, "work.kmx"]
+    io = cli.io_log(args, work)
+    after = snapshot(work)
+    checks.expect(set(after) == set(before) and after != before, "older set reference",
+                  "folder: %s" % sorted(after))
+    restore(work, before)
+
+    def expect_older(case, status, text, message):
+        checks.expect(status == 1, case, "exit status %d, not 1" % status)
+        checks.expect(message in text, case, "no %r in the output:\n%s" % (message, text))
+        checks.expect(snapshot(work) == before, case, "folder: %s" % folder(work))
+        restore(work, before)
+
+    writes = [e for e in io if e[0] == "w"]
+    first_volume_write = next(i for i, e in enumerate(writes) if e[2].startswith("tmp_") and
+                              i > 0 and writes[i - 1][2] != e[2]) + 1
+    for n in range(first_volume_write, len(writes) + 1):
+        status, text = cli.run(args, work, {"FAULTSHIM_WRITE_NTH": n})
+        expect_older("over an older set, write %d" % n, status, text, "Disk Error - File Write Error")
+    stream = sum(e[1] for e in writes[:first_volume_write - 1])
+    for offset in (0, stream // 2, stream - 1):
+        status, text = cli.run(args, work, {"FAULTSHIM_READ_MATCH": "/tmp_",
+                                            "FAULTSHIM_READ_AFTER": offset})
+        expect_older("over an older set, read fails at %d" % offset, status, text,
+                     "Disk Error - File Read Error")
+    # Volume 0 is moved aside first, then each other volume is moved aside and replaced, then
+    # volume 0 is put in place.
+    for n in range(1, 2 * count + 1):
+        status, text = cli.run(args, work, {"FAULTSHIM_RENAME_NTH": n})
+        expect_older("over an older set, rename %d" % n, status, text, "Disk Error - File Write Error")
+    # (A No to a later volume, after the split has begun, is the engine tests'.)
+    status, text = cli.run(["pack", "--no", "--split", SPLIT, "work.kmx"], work)
+    expect_older("over an older set, No", status, text, "The packed file was not written.")
 
 
 if __name__ == "__main__":

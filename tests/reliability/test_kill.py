@@ -135,7 +135,7 @@ def main():
               (damaged_sets, headless_sets))
 
         # A killed split over the set of an older version of the project (edited near its
-        # start), with the same volume size: the new volumes replace the old ones one by one.
+        # start), with the same volume size: the new volumes replace the old ones.
         # Whatever is left must never pass for a set that restores other bytes than one of the
         # two versions.
         older = PROJECT[:10000] + b"an older version of this project " * 4 + PROJECT[10132:]
@@ -149,19 +149,16 @@ def main():
             write(project_path, PROJECT)
             for name, data in older_set.items():
                 write(os.path.join(work, name), data)
-            trigger = rng.choice(["work.1KX", "work.5KX", "work.10X", "work.20X"])
             proc = subprocess.Popen([cli.binary, "pack", "--yes", "--split", SPLIT, "work.kmx"],
                                     cwd=work, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL)
-            # From the moment the trigger volume is being written anew.
-            trigger_path = os.path.join(work, trigger)
+            # From the moment the split writes its first volume (a second temporary file beside
+            # the stream's) to a little after the split's usual end: while volumes are written,
+            # and while they take the older set's names.
             while proc.poll() is None:
-                try:
-                    if os.path.getsize(trigger_path) < len(older_set[trigger]):
-                        break
-                except OSError:
-                    pass
-            time.sleep(rng.uniform(0, 0.002))
+                if len([n for n in os.listdir(work) if n.startswith("tmp_")]) >= 2:
+                    break
+            time.sleep(rng.uniform(0, max(split_time - pack_time, 0.01) * 1.2))
             if proc.poll() is None:
                 proc.send_signal(signal.SIGKILL)
             proc.wait()
