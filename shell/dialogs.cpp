@@ -18,6 +18,7 @@
 #include "shell/ids.h"
 #include "shell/images.h"
 #include "shell/modal.h"
+#include "shell/settings.h"
 #include "shell/texts.h"
 #include "shell/view.h"
 
@@ -83,16 +84,24 @@ QString CannotOpenMessage(const QString& name)
     return message;
 }
 
-// The chooser of Browse: starts in the folder "database" in the program's folder (the current
-// folder when there is none), shows the filter's first entry first.
+// The chooser of Browse: starts in the folder last chosen or worked in, else in the folder
+// "database" in the program's folder (the current folder when there is neither), and shows
+// the filter's first entry first. The folder of a chosen file is remembered.
 QString BrowseForFile(QWidget* owner, unsigned filterId)
 {
-    QString start = GetModuleDirectory() + QStringLiteral("database");
+    QString start = Settings::LastFolder();
+    if (start.isEmpty() || !QFileInfo(start).isDir()) {
+        start = GetModuleDirectory() + QStringLiteral("database");
+    }
     if (!QFileInfo(start).isDir()) {
         start.clear();
     }
-    return Modal::OpenFileName(owner, start, QString(), FilterFromCatalogue(filterId),
-                               Modal::Folder::Change);
+    const QString chosen =
+        Modal::OpenFileName(owner, start, QString(), FilterFromCatalogue(filterId));
+    if (!chosen.isEmpty()) {
+        Settings::SetLastFolder(QFileInfo(chosen).absolutePath());
+    }
+    return chosen;
 }
 
 } // namespace
@@ -187,6 +196,10 @@ void CProjectFileDlg::OnDialogHelp()
 
 CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
 {
+    const Settings::SplitChoice split = Settings::LastSplit();
+    m_bSeparateFile = split.separate ? 1 : 0;
+    m_nDiskSizeIndex = split.diskSizeIndex;
+
     setObjectName(QStringLiteral("packDialog"));
     PrepareDialog(this, IDS_PACK_CAPTION);
     const Placer place(this);
@@ -236,7 +249,8 @@ void CPackProjectDlg::OnInitDialog()
     for (unsigned id : {IDS_DISK_SIZE_144, IDS_DISK_SIZE_120, IDS_DISK_SIZE_360, IDS_DISK_SIZE_720}) {
         m_diskSize->addItem(Text(id));
     }
-    m_diskSize->setCurrentIndex(0);
+    // The split choice of the last OK, or the first size.
+    m_diskSize->setCurrentIndex(m_nDiskSizeIndex >= 0 ? m_nDiskSizeIndex : 0);
     OnSeparateFile();
     OnChangeFileName();
     m_fileName->setFocus();
@@ -253,7 +267,11 @@ bool CPackProjectDlg::DoDataExchange(bool save)
     m_bSeparateFile = m_separateFile->isChecked() ? 1 : 0;
     m_nDiskSizeIndex = m_diskSize->currentIndex();
     m_strFileName = m_fileName->text();
-    return FileNameOpens();
+    if (!FileNameOpens()) {
+        return false;
+    }
+    Settings::SetLastSplit({m_bSeparateFile != 0, m_nDiskSizeIndex});
+    return true;
 }
 
 void CPackProjectDlg::OnSeparateFile()

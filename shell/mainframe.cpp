@@ -19,8 +19,10 @@
 
 #include "engine/jobcontext.h"
 #include "engine/packjob.h"
-#include "platform/paths.h"
 #include "engine/unpackjob.h"
+#include "platform/paths.h"
+#include "platform/strings.h"
+#include "platform/thread.h"
 #include "resources/textids.h"
 #include "shell/dialogs.h"
 #include "shell/help.h"
@@ -28,6 +30,7 @@
 #include "shell/images.h"
 #include "shell/lockkeys.h"
 #include "shell/modal.h"
+#include "shell/settings.h"
 #include "shell/texts.h"
 #include "shell/view.h"
 
@@ -58,6 +61,7 @@ private:
 };
 
 const int kLockKeyPollMs = 250;
+const int kJobEndPollMs = 20;
 
 } // namespace
 
@@ -80,6 +84,10 @@ CMainFrame::CMainFrame(CZUNPackDoc* document, QWidget* parent)
     createToolBar();
     createStatusBar();
     UpdateCommandStates();
+
+    m_jobEndTimer = new QTimer(this);
+    m_jobEndTimer->setInterval(kJobEndPollMs);
+    connect(m_jobEndTimer, &QTimer::timeout, this, &CMainFrame::CheckJobEnded);
 }
 
 CMainFrame::~CMainFrame()
@@ -267,7 +275,21 @@ LRESULT CMainFrame::OnJobState(WPARAM wParam, LPARAM)
     SetJobState(static_cast<int>(wParam));
     // Qt has no idle-time command updates: the commands follow the state right here.
     UpdateCommandStates();
+    if (wParam == JOB_IDLE && m_jobKind != JobKind::None) {
+        // A job that ends without its banner is closed once its worker has gone.
+        m_jobEndTimer->start();
+    }
     return 0;
+}
+
+void CMainFrame::CheckJobEnded()
+{
+    if (m_jobKind == JobKind::None) {
+        m_jobEndTimer->stop();
+    } else if (RunningWorkerThreads() == 0 && g_nJobState == JOB_IDLE) {
+        m_jobEndTimer->stop();
+        EndJob(JobSucceeded());
+    }
 }
 
 LRESULT CMainFrame::OnFindFile(WPARAM, LPARAM lParam)
@@ -278,10 +300,9 @@ LRESULT CMainFrame::OnFindFile(WPARAM, LPARAM lParam)
     }
     const QString ext = QFile::decodeName(request->pszExt);
     const QString initialName = QFile::decodeName(request->pszName) + QLatin1Char('.') + ext;
-    // No folder named: the chooser opens in the current folder, the packed file's.
-    const QString chosen = Modal::OpenFileName(this, QString(), initialName,
-                                               FilterFromCatalogue(IDS_FINDFILE_FILTER),
-                                               Modal::Folder::Keep, ext);
+    // The chooser opens in the folder of the packed file being unpacked.
+    const QString chosen = Modal::OpenFileName(this, m_strJobFolder, initialName,
+                                               FilterFromCatalogue(IDS_FINDFILE_FILTER), ext);
     if (chosen.isEmpty()) {
         return 0;
     }
@@ -312,6 +333,12 @@ LRESULT CMainFrame::OnJobDone(WPARAM, LPARAM)
 
 bool CMainFrame::AppendToStatusLog(const std::string& text)
 {
+    // The job's closing banner is its last line: the job's outcome decides what closes the log.
+    if (m_jobKind != JobKind::None &&
+        text == LoadString(m_jobKind == JobKind::Pack ? IDS_PACK_END : IDS_UNPACK_END)) {
+        EndJob(JobSucceeded(), QString::fromStdString(text));
+        return true;
+    }
     m_view->AppendToLog(QString::fromStdString(text));
     return true;
 }
@@ -373,9 +400,10 @@ void CMainFrame::OnFileOpen()
     // name, ready for Pack or Unpack. No file is read or written.
     QString filter = FilterFromCatalogue(IDS_PACK_FILTER) + QStringLiteral(";;") +
                      FilterFromCatalogue(IDS_UNPACK_FILTER);
-    const QString chosen = Modal::OpenFileName(this, QString(), QString(), filter, Modal::Folder::Change);
+    const QString chosen = Modal::OpenFileName(this, Settings::LastFolder(), QString(), filter);
     if (!chosen.isEmpty()) {
         m_view->FileNameField()->setText(chosen);
+        Settings::SetLastFolder(QFileInfo(chosen).absolutePath());
     }
 }
 
@@ -394,43 +422,125 @@ PathParts FieldParts(const QString& text, bool* empty)
     return SplitPath(QFile::encodeName(trimmed).toStdString());
 }
 
+bool SameExtension(const std::string& ext, const char* other)
+{
+    return QString::fromStdString(ext).compare(QLatin1String(other), Qt::CaseInsensitive) == 0;
+}
+
+// The name a dialog confirmed, as the job gets it: trimmed and absolute, so that no job and no
+// later proposal depends on the folder the program happens to be in. A relative name is taken
+// in the current folder, where the dialog's check has just opened it.
+QString FullName(const QString& confirmed)
+{
+    const QString trimmed = confirmed.trimmed();
+    return trimmed.isEmpty() ? trimmed : QFileInfo(trimmed).absoluteFilePath();
+}
+
 } // namespace
+
+QString CMainFrame::PackProposal(const QString& field)
+{
+    // The field's file with the project extension.
+    bool empty = false;
+    const PathParts parts = FieldParts(field, &empty);
+    return empty ? QString()
+                 : QFile::decodeName(MakePath(parts.drive, parts.dir, parts.name, ".kmx").c_str());
+}
+
+QString CMainFrame::UnpackProposal(const QString& field)
+{
+    // The field's file in its own folder; a project file's name (the one just packed, or just
+    // restored) becomes the name of its packed file.
+    bool empty = false;
+    PathParts parts = FieldParts(field, &empty);
+    if (empty) {
+        return QString();
+    }
+    if (SameExtension(parts.ext, ".kmx")) {
+        parts.ext = ".0KX";
+    } else if (SameExtension(parts.ext, ".rvn")) {
+        parts.ext = ".0RV";
+    }
+    return QFile::decodeName(MakePath(parts).c_str());
+}
 
 void CMainFrame::OnPackProject()
 {
-    // Proposal: the field's file with the project extension.
-    bool empty = false;
-    const PathParts parts = FieldParts(m_view->FileNameField()->text(), &empty);
-    const QString proposal =
-        empty ? QString() : QFile::decodeName(MakePath(parts.drive, parts.dir, parts.name, ".kmx").c_str());
-
     CPackProjectDlg dialog(this);
-    dialog.SetFileName(proposal);
+    dialog.SetFileName(PackProposal(m_view->FileNameField()->text()));
     if (Modal::RunDialog(dialog) != QDialog::Accepted) {
         return;
     }
-    m_view->FileNameField()->setText(dialog.GetFileName());
-    m_view->ClearLog();
-    StartPackJob(QFile::encodeName(dialog.GetFileName()).toStdString(), dialog.IsSeparateFile(),
-                 dialog.GetVolumeSize());
+    const QString project = FullName(dialog.GetFileName());
+    BeginJob(JobKind::Pack, project);
+    const int started = StartPackJob(QFile::encodeName(project).toStdString(),
+                                     dialog.IsSeparateFile(), dialog.GetVolumeSize());
+    if (started == 0) {
+        EndJob(false);
+    }
 }
 
 void CMainFrame::OnUnpackProject()
 {
-    // Proposal: the field's file name and extension, without its folder: a file of the current
-    // folder.
-    bool empty = false;
-    const PathParts parts = FieldParts(m_view->FileNameField()->text(), &empty);
-    const QString proposal = empty ? QString() : QFile::decodeName((parts.name + parts.ext).c_str());
-
     CUnpackProjectDlg dialog(this);
-    dialog.SetFileName(proposal);
+    dialog.SetFileName(UnpackProposal(m_view->FileNameField()->text()));
     if (Modal::RunDialog(dialog) != QDialog::Accepted) {
         return;
     }
-    m_view->FileNameField()->setText(dialog.GetFileName());
+    const QString packed = FullName(dialog.GetFileName());
+    BeginJob(JobKind::Unpack, packed);
+    StartUnpackJob(QFile::encodeName(packed).toStdString());
+    // Refused before its worker ran (a question answered Cancel): the job has ended already.
+    if (RunningWorkerThreads() == 0) {
+        EndJob(JobSucceeded());
+    }
+}
+
+void CMainFrame::BeginJob(JobKind kind, const QString& path)
+{
+    m_view->FileNameField()->setText(path);
     m_view->ClearLog();
-    StartUnpackJob(QFile::encodeName(dialog.GetFileName()).toStdString());
+    // Every job starts its bar from nothing, also before the questions it may ask.
+    m_view->Progress()->setValue(0);
+    m_jobKind = kind;
+    m_strJobFolder = QFileInfo(path).absolutePath();
+    Settings::SetLastFile(path);
+    Settings::SetLastFolder(m_strJobFolder);
+}
+
+bool CMainFrame::JobSucceeded() const
+{
+    switch (m_jobKind) {
+    case JobKind::Pack:
+        return g_bPackSucceeded != 0;
+    case JobKind::Unpack:
+        return g_unpackOutcome.bRestored != 0;
+    case JobKind::None:
+        break;
+    }
+    return false;
+}
+
+void CMainFrame::EndJob(bool succeeded, const QString& banner)
+{
+    if (m_jobKind == JobKind::None) {
+        return;
+    }
+    // The closing banner says the job is complete, so it stands only under a job that is.
+    if (succeeded) {
+        if (!banner.isEmpty()) {
+            m_view->AppendToLog(banner);
+        }
+    } else {
+        m_view->AppendToLog(Text(m_jobKind == JobKind::Pack ? IDS_PACK_NOT_COMPLETE
+                                                            : IDS_UNPACK_NOT_COMPLETE));
+    }
+    m_jobKind = JobKind::None;
+}
+
+bool CMainFrame::IsJobRunning() const
+{
+    return m_jobKind != JobKind::None;
 }
 
 void CMainFrame::OnHelpTopics()

@@ -56,6 +56,14 @@ public:
     void OnFileOpen();
     void OnFileSave();
 
+    // The names the commands propose from the form's field: Pack the project file of the
+    // field's file; Unpack the field's file in its folder, a project file's name given its
+    // packed extension (.kmx: .0KX, .rvn: .0RV). Empty for an empty field.
+    static QString PackProposal(const QString& field);
+    static QString UnpackProposal(const QString& field);
+    // True from a command's OK until the job's last line is in the log.
+    bool IsJobRunning() const;
+
     // Enables the job commands and Exit exactly when no job runs.
     void UpdateCommandStates();
     // TRUE when no job runs; otherwise tells the user to wait (1219).
@@ -74,10 +82,23 @@ private:
     void createStatusBar();
     void updateLockIndicators();
 
+    enum class JobKind { None, Pack, Unpack };
+    // A job is asked for: the form gets its full path, an empty log and an empty bar.
+    void BeginJob(JobKind kind, const QString& path);
+    // Closes the job's log: its banner when it succeeded, else the program's own line that
+    // the job did not complete.
+    void EndJob(bool succeeded, const QString& banner = QString());
+    bool JobSucceeded() const;
+    void CheckJobEnded();
+
     CZUNPackDoc* m_document;
     CZUNPackView* m_view = nullptr;
     QHash<int, QAction*> m_actions;
     QLabel* m_paneMessage = nullptr;
     QHash<int, QLabel*> m_indicators;
     QTimer* m_lockKeyTimer = nullptr;
+    QTimer* m_jobEndTimer = nullptr;
+    JobKind m_jobKind = JobKind::None;
+    // The folder of the file the last job worked on.
+    QString m_strJobFolder;
 };

@@ -4,12 +4,16 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTextBlock>
 #include <QTemporaryDir>
 #include <QTextBrowser>
@@ -19,6 +23,7 @@
 
 #include "engine/jobcontext.h"
 #include "engine/packjob.h"
+#include "engine/unpackjob.h"
 #include "platform/strings.h"
 #include "platform/thread.h"
 #include "resources/textids.h"
@@ -70,6 +75,13 @@ QString LogText(CMainFrame& frame)
     return frame.View()->StatusLog()->toPlainText();
 }
 
+void ClearSettings()
+{
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("packtool"),
+              QStringLiteral("packtool"))
+        .clear();
+}
+
 QString Catalogue(unsigned id)
 {
     return QString::fromStdString(LoadString(id)).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -85,12 +97,14 @@ private slots:
     {
         SetLanguage(Language::English);
         Modal::SetScriptedOnly(true);
+        QStandardPaths::setTestModeEnabled(true);
         QVERIFY(m_folder.isValid());
         m_startFolder = QDir::currentPath();
     }
 
     void init()
     {
+        ClearSettings();
         Modal::Reset();
         m_lastResults.clear();
         SetLanguage(Language::English);
@@ -135,11 +149,16 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("proposal");
         QTest::newRow("empty") << "" << "";
-        QTest::newRow("full path of a packed file") << "/data/set/deck.0KX" << "deck.0KX";
-        QTest::newRow("blanks around") << "  /data/set/deck.0KX " << "deck.0KX";
-        QTest::newRow("project file after a pack") << "/data/deck.kmx" << "deck.kmx";
-        QTest::newRow("no extension") << "/data/deck" << "deck";
-        QTest::newRow("folder only") << "/data/set/" << "";
+        QTest::newRow("full path of a packed file") << "/data/set/deck.0KX" << "/data/set/deck.0KX";
+        QTest::newRow("blanks around") << "  /data/set/deck.0KX " << "/data/set/deck.0KX";
+        QTest::newRow("second kind of packed file") << "/data/deck.0rv" << "/data/deck.0rv";
+        QTest::newRow("project file after a pack") << "/data/deck.kmx" << "/data/deck.0KX";
+        QTest::newRow("project file after an unpack") << "/data/deck.KMX" << "/data/deck.0KX";
+        QTest::newRow("second kind of project file") << "/data/deck.RVN" << "/data/deck.0RV";
+        QTest::newRow("other extension kept") << "/data/deck.1KX" << "/data/deck.1KX";
+        QTest::newRow("no extension") << "/data/deck" << "/data/deck";
+        QTest::newRow("name without a folder") << "deck.0KX" << "deck.0KX";
+        QTest::newRow("folder only") << "/data/set/" << "/data/set/";
     }
 
     void unpackProposal()
@@ -359,12 +378,13 @@ private slots:
         });
         QCOMPARE(fields, (QStringList{chosen, chosen}));
         QVERIFY(okEnabled);
-        // A confirmed choice moves the current folder there, as the choosers always have.
-        QCOMPARE(QDir::currentPath(), QDir(m_folder.path()).canonicalPath());
         const Modal::Record& chooser = Modal::Shown().at(1);
         QCOMPARE(chooser.kind, Modal::Record::Chooser);
         QCOMPARE(chooser.text, database + QLatin1Char('|'));
         QCOMPARE(chooser.filter, filter);
+        // The second Browse opens where the first choice was; the current folder stays.
+        QCOMPARE(Modal::Shown().at(2).text, m_folder.path() + QLatin1Char('|'));
+        QCOMPARE(QDir::currentPath(), m_startFolder);
         QDir(database).removeRecursively();
     }
 
@@ -519,6 +539,150 @@ private slots:
         QCOMPARE(m_lastResults, (QList<int>{QDialog::Accepted, QDialog::Rejected}));
     }
 
+    // Two folders with a project of the same name: the file named in the field is the one
+    // restored, from wherever the program runs, and the other folder is never touched.
+    void unpackRestoresTheFieldsFile()
+    {
+        QTemporaryDir a, b, elsewhere;
+        const QByteArray bytesA = ProjectBytes(30000), bytesB = ProjectBytes(50000);
+        WriteFile(a.filePath(QStringLiteral("proj.kmx")), bytesA);
+        WriteFile(b.filePath(QStringLiteral("proj.kmx")), bytesB);
+        QDir::setCurrent(elsewhere.path());
+
+        // Pack B through the window: Unpack then proposes B's packed file.
+        m_frame->View()->FileNameField()->setText(b.filePath(QStringLiteral("proj.kmx")));
+        runCommand(ID_PACK_PROJECT, [&](QDialog& dialog) {
+            QTest::mouseClick(static_cast<CPackProjectDlg&>(dialog).OkButton(), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd());
+        QVERIFY(QFile::remove(b.filePath(QStringLiteral("proj.kmx"))));
+        m_frame->View()->FileNameField()->setText(a.filePath(QStringLiteral("proj.kmx")));
+        runCommand(ID_PACK_PROJECT, [&](QDialog& dialog) {
+            QTest::mouseClick(static_cast<CPackProjectDlg&>(dialog).OkButton(), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd());
+
+        // Unpack A first (over its project file, asked and confirmed), then B.
+        QString proposed;
+        auto acceptProposal = [&](QDialog& dialog) {
+            proposed = dialog.findChild<QLineEdit*>(QStringLiteral("fileName"))->text();
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+            return dialog.result();
+        };
+        Modal::Reset();
+        Modal::SetNextAnswer(IDOK);
+        runCommand(ID_UNPACK_PROJECT, acceptProposal);
+        QVERIFY(WaitForJobEnd());
+        QCOMPARE(proposed, a.filePath(QStringLiteral("proj.0KX")));
+        QCOMPARE(ReadFile(a.filePath(QStringLiteral("proj.KMX"))), bytesA);
+        const QDateTime aWritten = QFileInfo(a.filePath(QStringLiteral("proj.KMX"))).lastModified();
+
+        Modal::Reset();
+        QDir::setCurrent(elsewhere.path());
+        m_frame->View()->FileNameField()->setText(b.filePath(QStringLiteral("proj.0KX")));
+        runCommand(ID_UNPACK_PROJECT, acceptProposal);
+        QVERIFY(WaitForJobEnd());
+        QCOMPARE(proposed, b.filePath(QStringLiteral("proj.0KX")));
+        // No question: B has no project file to overwrite.
+        QCOMPARE(Modal::Shown().size(), size_t(1));
+        QCOMPARE(ReadFile(b.filePath(QStringLiteral("proj.KMX"))), bytesB);
+        QCOMPARE(QFileInfo(a.filePath(QStringLiteral("proj.KMX"))).lastModified(), aWritten);
+        QCOMPARE(ReadFile(a.filePath(QStringLiteral("proj.KMX"))), bytesA);
+        QVERIFY(LogText(*m_frame).endsWith(Catalogue(IDS_UNPACK_END)));
+        QCOMPARE(m_frame->View()->FileNameField()->text(), b.filePath(QStringLiteral("proj.0KX")));
+    }
+
+    // A job that does not complete ends its log with the program's own line instead of the
+    // closing banner, and its bar starts from nothing.
+    void failedJobSaysSo_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QByteArray>("packedBytes");
+        QTest::addColumn<bool>("projectExists");
+        QTest::addColumn<unsigned>("lastLine");
+        QTest::newRow("Pack, old packed file kept") << int(ID_PACK_PROJECT) << QByteArray("old") << true
+                                                    << unsigned(IDS_PACK_NOT_COMPLETE);
+        QTest::newRow("Unpack, old project file kept") << int(ID_UNPACK_PROJECT) << QByteArray() << true
+                                                       << unsigned(IDS_UNPACK_NOT_COMPLETE);
+        QTest::newRow("Unpack, damaged packed file")
+            << int(ID_UNPACK_PROJECT) << QByteArray(3000, '\x5a') << false
+            << unsigned(IDS_UNPACK_NOT_COMPLETE);
+    }
+
+    void failedJobSaysSo()
+    {
+        QFETCH(int, command);
+        QFETCH(QByteArray, packedBytes);
+        QFETCH(bool, projectExists);
+        QFETCH(unsigned, lastLine);
+        QTemporaryDir folder;
+        const QString project = folder.filePath(QStringLiteral("deck.kmx"));
+        const QString packed = folder.filePath(QStringLiteral("deck.0KX"));
+        WriteFile(project, ProjectBytes(20000));
+        if (packedBytes.isEmpty()) {
+            QVERIFY(StartPackJob(project.toStdString(), 0, 1440000) == 1);
+            QVERIFY(WaitForJobEnd());
+        } else {
+            WriteFile(packed, packedBytes);
+        }
+        const QString restored = folder.filePath(QStringLiteral("deck.KMX"));
+        if (projectExists && command == ID_UNPACK_PROJECT) {
+            WriteFile(restored, "old project");
+        }
+        m_frame->View()->FileNameField()->setText(command == ID_PACK_PROJECT ? project : packed);
+        m_frame->View()->Progress()->setValue(100);
+        Modal::Reset();
+        Modal::SetNextAnswer(IDCANCEL); // overwrite? No
+        runCommand(command, [&](QDialog& dialog) {
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd());
+        QTRY_VERIFY(!m_frame->IsJobRunning());
+        const QString log = LogText(*m_frame);
+        QVERIFY2(log.endsWith(Catalogue(lastLine)), qPrintable(log));
+        QVERIFY(!log.contains(QStringLiteral("Complete *")));
+        if (projectExists) {
+            // Refused at its question: nothing was read, and the bar shows it.
+            QCOMPARE(m_frame->View()->Progress()->value(), 0);
+            QCOMPARE(ReadFile(command == ID_PACK_PROJECT ? packed : restored),
+                     command == ID_PACK_PROJECT ? packedBytes : QByteArray("old project"));
+        }
+    }
+
+    // The split choice of the last OK is where the next Pack dialog starts.
+    void packDialogRemembersTheSplit()
+    {
+        QTemporaryDir folder;
+        const QString project = folder.filePath(QStringLiteral("deck.kmx"));
+        WriteFile(project, ProjectBytes(5000));
+        m_frame->View()->FileNameField()->setText(project);
+        runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
+            auto& dialog = static_cast<CPackProjectDlg&>(d);
+            QTest::mouseClick(dialog.SeparateFileBox(), Qt::LeftButton);
+            dialog.DiskSizeList()->setCurrentIndex(3);
+            QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd());
+        bool separate = false;
+        int index = -1;
+        bool listEnabled = false;
+        runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
+            auto& dialog = static_cast<CPackProjectDlg&>(d);
+            separate = dialog.SeparateFileBox()->isChecked();
+            index = dialog.DiskSizeList()->currentIndex();
+            listEnabled = dialog.DiskSizeList()->isEnabled();
+            dialog.reject();
+            return dialog.result();
+        });
+        QVERIFY(separate);
+        QCOMPARE(index, 3);
+        QVERIFY(listEnabled);
+    }
+
     // Pack with Separate File into several volumes, move one volume away, unpack and find it
     // through the chooser that the job's WM_FINDFILE opens: the restored file is the original.
     void packSplitThenUnpackWithMovedVolume()
@@ -553,7 +717,8 @@ private slots:
         const auto chooser = std::find_if(Modal::Shown().begin(), Modal::Shown().end(),
                                           [](const Modal::Record& r) { return r.kind == Modal::Record::Chooser; });
         QVERIFY(chooser != Modal::Shown().end());
-        QCOMPARE(chooser->text, QStringLiteral("|bridge.1KX"));
+        // It opens in the packed file's folder, whatever the current folder is.
+        QCOMPARE(chooser->text, folder.path() + QStringLiteral("|bridge.1KX"));
         QCOMPARE(chooser->owner, m_frame.get());
         // The question before it, asked by the worker through the main window.
         const Modal::Record& question = *(chooser - 1);
