@@ -69,6 +69,15 @@ void PrepareDialog(QDialog* dialog, unsigned captionId)
     }
 }
 
+// The dialogs' File Name field, named for assistive technology like its label.
+QLineEdit* MakeFileNameField(QDialog* dialog)
+{
+    auto* field = new QLineEdit(dialog);
+    field->setObjectName(QStringLiteral("fileName"));
+    field->setAccessibleName(WithoutMnemonic(Text(IDS_DLG_FILE_NAME)));
+    return field;
+}
+
 QPushButton* MakeButton(QDialog* dialog, unsigned textId, const char* name)
 {
     auto* button = new QPushButton(Text(textId), dialog);
@@ -204,8 +213,7 @@ CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     PrepareDialog(this, IDS_PACK_CAPTION);
     const Placer place(this);
 
-    m_fileName = new QLineEdit(this);
-    m_fileName->setObjectName(QStringLiteral("fileName"));
+    m_fileName = MakeFileNameField(this);
     place.Place(m_fileName, {{43, 10, 132, 13}, {43, 10, 132, 13}});
     auto* label = new QLabel(Text(IDS_DLG_FILE_NAME), this);
     label->setObjectName(QStringLiteral("fileNameLabel"));
@@ -220,6 +228,7 @@ CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     m_diskSize = new QComboBox(this);
     m_diskSize->setObjectName(QStringLiteral("diskSize"));
     m_diskSize->setEditable(false);
+    m_diskSize->setAccessibleName(Text(IDS_ACC_DISK_SIZE));
     // The template's height includes the dropped list; the closed box is one line high.
     place.Place(m_diskSize, {{81, 37, 56, 60}, {76, 37, 56, 60}});
     m_diskSize->resize(m_diskSize->width(), place.Units().Y(12));
@@ -227,7 +236,8 @@ CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     m_ok->setDefault(true);
     place.Place(m_ok, {{53, 74, 50, 14}, {52, 74, 50, 14}});
     m_cancel = MakeButton(this, IDS_DLG_CANCEL, "cancel");
-    place.Place(m_cancel, {{129, 73, 50, 14}, {128, 73, 50, 14}});
+    // On OK's row: the template puts Cancel one unit higher, which shows as a step.
+    place.Place(m_cancel, {{129, 74, 50, 14}, {128, 74, 50, 14}});
     setFixedSize(place.Size(229, 98, 224, 99));
 
     setTabOrder(m_fileName, m_browse);
@@ -294,8 +304,7 @@ CUnpackProjectDlg::CUnpackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     PrepareDialog(this, IDS_UNPACK_CAPTION);
     const Placer place(this);
 
-    m_fileName = new QLineEdit(this);
-    m_fileName->setObjectName(QStringLiteral("fileName"));
+    m_fileName = MakeFileNameField(this);
     place.Place(m_fileName, {{43, 19, 132, 15}, {43, 19, 132, 15}});
     auto* label = new QLabel(Text(IDS_DLG_FILE_NAME), this);
     label->setObjectName(QStringLiteral("fileNameLabel"));
@@ -310,7 +319,7 @@ CUnpackProjectDlg::CUnpackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     m_ok->setDefault(true);
     place.Place(m_ok, {{52, 74, 50, 14}, {52, 74, 50, 14}});
     m_cancel = MakeButton(this, IDS_DLG_CANCEL, "cancel");
-    place.Place(m_cancel, {{128, 73, 50, 14}, {128, 73, 50, 14}});
+    place.Place(m_cancel, {{128, 74, 50, 14}, {128, 74, 50, 14}});
     setFixedSize(place.Size(224, 99, 224, 99));
 
     setTabOrder(m_fileName, m_browse);
@@ -357,7 +366,8 @@ CAboutDlg::CAboutDlg(QWidget* owner) : QDialog(owner)
 
     auto* icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("icon"));
-    icon->setPixmap(DrawAppIcon(32));
+    icon->setPixmap(AppIcon().pixmap(32, 32));
+    icon->setAccessibleName(Text(IDS_ACC_ICON));
     icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     place.Place(icon, {{9, 11, 20, 20}, {11, 11, 20, 20}});
     icon->resize(icon->size().expandedTo(QSize(32, 32)));

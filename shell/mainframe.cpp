@@ -3,6 +3,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -69,10 +73,13 @@ CMainFrame::CMainFrame(CZUNPackDoc* document, QWidget* parent)
     : QMainWindow(parent), m_document(document)
 {
     setObjectName(QStringLiteral("mainFrame"));
-    // Caption, system menu and minimize box: no sizing border, no maximize box.
+    // Caption, system menu, minimize and maximize boxes; the window resizes, the form's log
+    // and field growing with it.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    // A project or packed file dropped anywhere on the window fills the File Name field.
+    setAcceptDrops(true);
     setWindowIcon(AppIcon());
     setWindowTitle(Text(IDS_APP_TITLE));
     setFocusPolicy(Qt::StrongFocus);
@@ -113,20 +120,25 @@ void CMainFrame::createActions()
 {
     QAction* pack = createAction(ID_PACK_PROJECT, Text(IDS_MENU_PACK_PROJECT), ID_PACK_PROJECT,
                                  "actionPackProject");
-    pack->setIcon(QIcon(DrawToolbarImage(ToolbarImage::Pack)));
+    pack->setIcon(ToolbarIcon(ToolbarImage::Pack));
+    pack->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     connect(pack, &QAction::triggered, this, &CMainFrame::OnPackProject);
 
     QAction* unpack = createAction(ID_UNPACK_PROJECT, Text(IDS_MENU_UNPACK_PROJECT),
                                    ID_UNPACK_PROJECT, "actionUnpackProject");
-    unpack->setIcon(QIcon(DrawToolbarImage(ToolbarImage::Unpack)));
+    unpack->setIcon(ToolbarIcon(ToolbarImage::Unpack));
+    unpack->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
     connect(unpack, &QAction::triggered, this, &CMainFrame::OnUnpackProject);
 
     QAction* exit = createAction(ID_APP_EXIT, Text(IDS_MENU_EXIT), ID_APP_EXIT, "actionExit");
-    exit->setIcon(QIcon(DrawToolbarImage(ToolbarImage::Exit)));
+    exit->setIcon(ToolbarIcon(ToolbarImage::Exit));
+    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(exit, &QAction::triggered, this, &CMainFrame::OnAppExit);
 
     QAction* help = createAction(ID_HELP_TOPICS, Text(IDS_MENU_HELP_TOPICS), ID_HELP_TOPICS,
                                  "actionHelpTopics");
+    // F1 asks for help wherever the focus is in the main window; the menu shows the key.
+    help->setShortcut(QKeySequence(Qt::Key_F1));
     connect(help, &QAction::triggered, this, &CMainFrame::OnHelpTopics);
 
     QAction* about = createAction(ID_APP_ABOUT, Text(IDS_MENU_ABOUT), ID_APP_ABOUT,
@@ -143,12 +155,7 @@ void CMainFrame::createActions()
     QAction* fileSave = createAction(ID_FILE_SAVE, QString(), 0, "actionFileSave");
     fileSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     connect(fileSave, &QAction::triggered, this, &CMainFrame::OnFileSave);
-    // F1 asks for help wherever the focus is in the main window.
-    auto* helpKey = new QAction(this);
-    helpKey->setObjectName(QStringLiteral("actionHelpKey"));
-    helpKey->setShortcut(QKeySequence(Qt::Key_F1));
-    connect(helpKey, &QAction::triggered, this, &CMainFrame::OnHelpTopics);
-    for (QAction* action : {fileNew, fileOpen, fileSave, helpKey}) {
+    for (QAction* action : {fileNew, fileOpen, fileSave}) {
         action->setShortcutContext(Qt::WindowShortcut);
         addAction(action);
     }
@@ -177,7 +184,8 @@ void CMainFrame::createToolBar()
     // Never docked elsewhere, never floated.
     toolBar->setMovable(false);
     toolBar->setFloatable(false);
-    toolBar->setIconSize(QSize(16, 15));
+    toolBar->setIconSize(QSize(16, 16));
+    toolBar->setAccessibleName(Text(IDS_ACC_TOOLBAR));
     toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
     toolBar->addAction(Action(ID_PACK_PROJECT));
     toolBar->addAction(Action(ID_UNPACK_PROJECT));
@@ -188,7 +196,8 @@ void CMainFrame::createStatusBar()
 {
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("statusBar"));
-    bar->setSizeGripEnabled(false);
+    bar->setAccessibleName(Text(IDS_ACC_STATUS_BAR));
+    bar->setSizeGripEnabled(true);
     m_paneMessage = new QLabel(Text(IDS_READY), bar);
     m_paneMessage->setObjectName(QStringLiteral("paneMessage"));
     bar->addWidget(m_paneMessage, 1);
@@ -217,10 +226,13 @@ void CMainFrame::updateLockIndicators()
                                             {ID_INDICATOR_SCRL, LockKey::Scroll}};
     for (const auto& [id, key] : keys) {
         QLabel* indicator = m_indicators.value(id);
-        const QString text = IsLockKeyOn(key) ? Text(unsigned(id)) : QString();
+        // A box shows only while its key is on: an empty box would say nothing.
+        const bool on = IsLockKeyOn(key);
+        const QString text = on ? Text(unsigned(id)) : QString();
         if (indicator->text() != text) {
             indicator->setText(text);
         }
+        indicator->setVisible(on);
     }
 }
 
@@ -375,9 +387,82 @@ bool CMainFrame::CanCloseNow()
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
     if (CanCloseNow()) {
+        Settings::SetWindowGeometry(normalGeometry());
         event->accept();
     } else {
         event->ignore();
+    }
+}
+
+void CMainFrame::RestoreGeometry()
+{
+    const QRect saved = Settings::WindowGeometry();
+    if (saved.isValid() && !saved.isEmpty()) {
+        setGeometry(FitOnScreen(*this, saved));
+    }
+}
+
+QString CMainFrame::DroppedFile(const QMimeData* data)
+{
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) {
+        return QString();
+    }
+    const QUrl url = data->urls().constFirst();
+    if (!url.isLocalFile()) {
+        return QString();
+    }
+    const QString path = url.toLocalFile();
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix != QLatin1String("kmx") && suffix != QLatin1String("0kx") &&
+        suffix != QLatin1String("0rv")) {
+        return QString();
+    }
+    return path;
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!DroppedFile(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void CMainFrame::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (!DroppedFile(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void CMainFrame::dropEvent(QDropEvent* event)
+{
+    const QString path = DroppedFile(event->mimeData());
+    if (path.isEmpty()) {
+        return;
+    }
+    // The file is named, nothing more: the user starts Pack or Unpack.
+    m_view->FileNameField()->setText(path);
+    event->acceptProposedAction();
+    activateWindow();
+}
+
+void CMainFrame::OpenFromAnotherStart(char command, const QString& file)
+{
+    if (!file.isNull()) {
+        m_view->FileNameField()->setText(file);
+    }
+    if (isMinimized()) {
+        showNormal();
+    }
+    show();
+    raise();
+    activateWindow();
+    // Pack or Unpack asked for from a file manager: the command's dialog, as if chosen from
+    // the menu, when no job runs and no other box is open.
+    if ((command == 'P' || command == 'U') && g_nJobState == JOB_IDLE &&
+        QApplication::activeModalWidget() == nullptr) {
+        QAction* action = Action(command == 'P' ? ID_PACK_PROJECT : ID_UNPACK_PROJECT);
+        QMetaObject::invokeMethod(action, &QAction::trigger, Qt::QueuedConnection);
     }
 }
 

@@ -12,6 +12,7 @@
 #include "platform/mainwindow.h"
 
 class QAction;
+class QMimeData;
 class QLabel;
 class QTimer;
 class CZUNPackDoc;
@@ -64,6 +65,16 @@ public:
     // True from a command's OK until the job's last line is in the log.
     bool IsJobRunning() const;
 
+    // Places the window where it was when it last closed, kept on the screen.
+    void RestoreGeometry();
+    // A second start of the program hands over its command ('G' names the file, 'P' and 'U'
+    // also run Pack or Unpack) and its file (null: none): the file fills the field, and the
+    // window comes to the front.
+    void OpenFromAnotherStart(char command, const QString& file);
+    // The file a drop carries when it is one project or packed file (.kmx, .0KX, .0RV), else
+    // an empty text.
+    static QString DroppedFile(const QMimeData* data);
+
     // Enables the job commands and Exit exactly when no job runs.
     void UpdateCommandStates();
     // TRUE when no job runs; otherwise tells the user to wait (1219).
@@ -71,6 +82,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     QMenu* createPopupMenu() override;
 
 private:
