@@ -18,6 +18,8 @@
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QtTest>
+#include <QAccessible>
+#include <QScrollBar>
 #include <functional>
 #include <memory>
 
@@ -480,6 +482,119 @@ private slots:
                          qPrintable(where + QStringLiteral(" clips \"") + text + QLatin1Char('"')));
                 QVERIFY2(child->fontMetrics().height() <= child->height(), qPrintable(where));
             }
+        }
+    }
+
+    // The viewer goes Back and Forward through the topics read, back to its Contents, and
+    // closes with Close and with Escape.
+    void helpViewerNavigatesAndCloses()
+    {
+        QApplication::setActiveWindow(m_frame.get());
+        m_frame->Action(ID_HELP_TOPICS)->trigger();
+        CHelpViewer* viewer = CHelpViewer::Of(m_frame.get());
+        QVERIFY(viewer != nullptr && viewer->HasDocument());
+        QTextBrowser* browser = viewer->Browser();
+        auto button = [&](const char* name) {
+            return viewer->findChild<QPushButton*>(QLatin1String(name));
+        };
+        auto topLine = [&] { return browser->cursorForPosition(QPoint(4, 4)).block().text(); };
+        QVERIFY(!button("helpBack")->isEnabled());
+        QVERIFY(!button("helpForward")->isEnabled());
+        const QString contentsLine = topLine();
+
+        QUrl topic = browser->source();
+        topic.setFragment(QStringLiteral("unpack"));
+        browser->setSource(topic); // as a click on the contents' link does
+        QCoreApplication::processEvents();
+        const QString topicLine = topLine();
+        QVERIFY(topicLine != contentsLine);
+        QVERIFY(button("helpBack")->isEnabled());
+        QTest::mouseClick(button("helpBack"), Qt::LeftButton);
+        QCOMPARE(topLine(), contentsLine);
+        QVERIFY(button("helpForward")->isEnabled());
+        QTest::mouseClick(button("helpForward"), Qt::LeftButton);
+        QCOMPARE(topLine(), topicLine);
+        QTest::mouseClick(button("helpContents"), Qt::LeftButton);
+        QCOMPARE(topLine(), contentsLine);
+
+        QTest::mouseClick(button("helpClose"), Qt::LeftButton);
+        QVERIFY(!viewer->isVisible());
+        m_frame->Action(ID_HELP_TOPICS)->trigger();
+        QVERIFY(viewer->isVisible());
+        QApplication::setActiveWindow(viewer);
+        QVERIFY(QTest::qWaitForWindowActive(viewer));
+        QTest::keyClick(browser, Qt::Key_Escape);
+        QVERIFY(!viewer->isVisible());
+        // The menu shows F1 beside Help Topics.
+        QCOMPARE(m_frame->Action(ID_HELP_TOPICS)->shortcut(), QKeySequence(Qt::Key_F1));
+    }
+
+    // The Japanese help reads without blanks where its source lines break: no line break of
+    // the document stands between Japanese text and more of it.
+    void japaneseHelpHasNoBlanksAtLineBreaks()
+    {
+        QFile file(QCoreApplication::applicationDirPath() + QStringLiteral("/jpzunpak.hlp"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+        bool inPre = false;
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const QString& before = lines[i - 1];
+            const QString& after = lines[i];
+            inPre = (inPre || before.contains(QStringLiteral("<pre"))) &&
+                    !before.contains(QStringLiteral("</pre>"));
+            if (inPre || before.isEmpty() || after.isEmpty()) {
+                continue;
+            }
+            const bool japaneseBefore = before.back().unicode() >= 0x3000;
+            const bool textAfter = after.front().unicode() >= 0x3000 ||
+                                   after.startsWith(QStringLiteral("<b>")) ||
+                                   after.startsWith(QStringLiteral("<code>"));
+            const bool inlineBefore = before.endsWith(QStringLiteral("</b>")) ||
+                                      before.endsWith(QStringLiteral("</code>")) ||
+                                      before.endsWith(QLatin1Char(')'));
+            QVERIFY2(!((japaneseBefore && textAfter) || (inlineBefore && after.front().unicode() >= 0x3000)),
+                     qPrintable(QStringLiteral("line %1: ").arg(i) + before.right(20) + QStringLiteral(" | ") + after.left(20)));
+        }
+    }
+
+    // OK and Cancel on one row, the same height, in both dialogs and both languages; every
+    // control of the dialogs and the help viewer has an accessible name.
+    void dialogButtonsAlignedAndNamed_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::newRow("English") << int(Language::English);
+        QTest::newRow("Japanese") << int(Language::Japanese);
+    }
+
+    void dialogButtonsAlignedAndNamed()
+    {
+        QFETCH(int, language);
+        SetLanguage(static_cast<Language>(language));
+        CPackProjectDlg pack(m_frame.get());
+        CUnpackProjectDlg unpack(m_frame.get());
+        CAboutDlg about(m_frame.get());
+        CHelpViewer viewer(m_frame.get());
+        for (CProjectFileDlg* dialog : {static_cast<CProjectFileDlg*>(&pack), static_cast<CProjectFileDlg*>(&unpack)}) {
+            QCOMPARE(dialog->OkButton()->geometry().top(), dialog->CancelButton()->geometry().top());
+            QCOMPARE(dialog->OkButton()->height(), dialog->CancelButton()->height());
+        }
+        for (QWidget* window : {static_cast<QWidget*>(&pack), static_cast<QWidget*>(&unpack),
+                                static_cast<QWidget*>(&about), static_cast<QWidget*>(&viewer)}) {
+            for (QWidget* child : window->findChildren<QWidget*>()) {
+                if (child->focusPolicy() == Qt::NoFocus || qobject_cast<QScrollBar*>(child) ||
+                    child->parentWidget() != window) {
+                    continue;
+                }
+                QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(child);
+                const QString name = accessible->text(QAccessible::Name);
+                QVERIFY2(!name.isEmpty() && !name.contains(QLatin1Char('&')),
+                         qPrintable(window->objectName() + QLatin1Char('/') + child->objectName()));
+            }
+        }
+        if (static_cast<Language>(language) == Language::Japanese) {
+            QCOMPARE(pack.FileNameField()->accessibleName(), QString::fromUtf8("ﾌｧｲﾙ名"));
+            // The chooser for a missing volume speaks the language too.
+            QCOMPARE(FilterFromCatalogue(IDS_FINDFILE_FILTER), QString::fromUtf8("圧縮ﾌｧｲﾙ (*.?kx)"));
         }
     }
 
