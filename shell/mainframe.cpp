@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -32,6 +33,7 @@
 #include "shell/help.h"
 #include "shell/ids.h"
 #include "shell/images.h"
+#include "shell/jobcancel.h"
 #include "shell/lockkeys.h"
 #include "shell/modal.h"
 #include "shell/settings.h"
@@ -144,6 +146,14 @@ void CMainFrame::createActions()
     QAction* about = createAction(ID_APP_ABOUT, Text(IDS_MENU_ABOUT), ID_APP_ABOUT,
                                   "actionAbout");
     connect(about, &QAction::triggered, this, &CMainFrame::OnAppAbout);
+
+    // Cancel beside the progress bar, and Escape: ask the running job to stop.
+    QAction* cancel = createAction(ID_CANCEL_JOB, Text(IDS_DLG_CANCEL), 0, "actionCancelJob");
+    cancel->setShortcut(QKeySequence(Qt::Key_Escape));
+    cancel->setShortcutContext(Qt::WindowShortcut);
+    addAction(cancel);
+    connect(cancel, &QAction::triggered, this, &CMainFrame::OnCancelJob);
+    connect(m_view->CancelButton(), &QPushButton::clicked, cancel, &QAction::trigger);
 
     // The accelerators of the frame that are no menu items.
     QAction* fileNew = createAction(ID_FILE_NEW, QString(), 0, "actionFileNew");
@@ -264,6 +274,21 @@ void CMainFrame::UpdateCommandStates()
         ActionUpdate update(Action(id));
         EnableWhenIdle(update);
     }
+    const bool running = g_nJobState != JOB_IDLE;
+    Action(ID_CANCEL_JOB)->setEnabled(running);
+    m_view->CancelButton()->setEnabled(running);
+}
+
+void CMainFrame::OnCancelJob()
+{
+    if (g_nJobState != JOB_IDLE) {
+        m_cancelRequest();
+    }
+}
+
+void CMainFrame::SetCancelRequest(std::function<void()> request)
+{
+    m_cancelRequest = std::move(request);
 }
 
 LRESULT CMainFrame::HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam)
@@ -585,8 +610,10 @@ void CMainFrame::BeginJob(JobKind kind, const QString& path)
 {
     m_view->FileNameField()->setText(path);
     m_view->ClearLog();
-    // Every job starts its bar from nothing, also before the questions it may ask.
+    // Every job starts its bar from nothing, also before the questions it may ask, and with
+    // no cancel request left from the job before.
     m_view->Progress()->setValue(0);
+    ClearCancelRequest();
     m_jobKind = kind;
     m_strJobFolder = QFileInfo(path).absolutePath();
     Settings::SetLastFile(path);

@@ -10,6 +10,9 @@
 #include <string>
 
 #include "platform/mainwindow.h"
+#include "shell/jobcancel.h"
+
+#include <functional>
 
 class QAction;
 class QMimeData;
@@ -56,6 +59,10 @@ public:
     void OnFileNew();
     void OnFileOpen();
     void OnFileSave();
+    // Cancel (the button beside the bar, Escape): asks the running job to stop.
+    void OnCancelJob();
+    // What Cancel calls; RequestCancel unless a test puts its own here.
+    void SetCancelRequest(std::function<void()> request);
 
     // The names the commands propose from the form's field: Pack the project file of the
     // field's file; Unpack the field's file in its folder, a project file's name given its
@@ -115,4 +122,5 @@ private:
     JobKind m_jobKind = JobKind::None;
     // The folder of the file the last job worked on.
     QString m_strJobFolder;
+    std::function<void()> m_cancelRequest = [] { RequestCancel(); };
 };

@@ -16,6 +16,7 @@
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextCursor>
@@ -153,7 +154,15 @@ CZUNPackView::CZUNPackView(QWidget* parent) : QFrame(parent)
     m_progress->setValue(0);
     m_progress->setTextVisible(false);
     m_progress->setAccessibleName(Text(IDS_FORM_PROGRESS));
-    place(m_progress, {{45, 134, 207, 14}, {39, 134, 207, 14}});
+    // The bar leaves room at its right for Cancel, which stops the running job.
+    place(m_progress, {{45, 134, 157, 14}, {39, 134, 163, 14}});
+
+    m_cancel = new QPushButton(Text(IDS_DLG_CANCEL), m_form);
+    m_cancel->setObjectName(QStringLiteral("cancelJob"));
+    m_cancel->setAccessibleName(Text(IDS_DLG_CANCEL));
+    m_cancel->setEnabled(false);
+    m_cancel->setFocusPolicy(Qt::NoFocus);
+    place(m_cancel, {{206, 134, 46, 14}, {206, 134, 40, 14}});
 
     auto* progressLabel = new QLabel(Text(IDS_FORM_PROGRESS), m_form);
     progressLabel->setObjectName(QStringLiteral("progressLabel"));
@@ -200,6 +209,8 @@ void CZUNPackView::resizeEvent(QResizeEvent* event)
             r.setWidth(r.width() + dx);
         } else if (control->objectName() == QLatin1String("progressLabel")) {
             r.translate(0, dy);
+        } else if (control == m_cancel) {
+            r.translate(dx, dy);
         }
         control->setGeometry(r);
     }

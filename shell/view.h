@@ -13,6 +13,7 @@ class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
+class QPushButton;
 
 // Dialog units as dialogs define them: a horizontal unit is a quarter of the font's average
 // character width, a vertical unit an eighth of its height.
@@ -56,6 +57,8 @@ public:
     QLineEdit* FileNameField() const { return m_fileName; }
     QPlainTextEdit* StatusLog() const { return m_statusLog; }
     QProgressBar* Progress() const { return m_progress; }
+    // Cancel, beside the bar: enabled while a job runs.
+    QPushButton* CancelButton() const { return m_cancel; }
 
     // Appends to the Status log at its end and scrolls there; no line break is added.
     void AppendToLog(const QString& text);
@@ -79,6 +82,7 @@ private:
     QLineEdit* m_fileName = nullptr;
     QPlainTextEdit* m_statusLog = nullptr;
     QProgressBar* m_progress = nullptr;
+    QPushButton* m_cancel = nullptr;
     QSize m_formSize;
     QSize m_minimumGrowth;
     // Every control's place in the classic form; resizing starts from there.

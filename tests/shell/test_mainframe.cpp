@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -236,6 +237,41 @@ private slots:
         QCOMPARE(chooser.text, QStringLiteral("|SET.1KX")); // current folder, initial name
         QCOMPARE(chooser.filter, QStringLiteral("Packed Files (*.?kx)"));
         QCOMPARE(chooser.owner, m_frame.get());
+    }
+
+    // Cancel beside the bar and Escape ask the running job to stop, and only while one runs;
+    // the button shows its whole text in both languages.
+    void cancelAsksTheRunningJobToStop()
+    {
+        int requests = 0;
+        m_frame->SetCancelRequest([&] { ++requests; });
+        QPushButton* cancel = m_frame->View()->CancelButton();
+        QApplication::setActiveWindow(m_frame.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+        QVERIFY(!cancel->isEnabled());
+        QTest::keyClick(m_frame.get(), Qt::Key_Escape);
+        QCOMPARE(requests, 0);
+
+        m_frame->OnJobState(JOB_COMPRESSING, 0);
+        QVERIFY(cancel->isEnabled());
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QCOMPARE(requests, 1);
+        QTest::keyClick(m_frame->View()->FileNameField(), Qt::Key_Escape);
+        QCOMPARE(requests, 2);
+
+        m_frame->OnJobState(JOB_IDLE, 0);
+        QVERIFY(!cancel->isEnabled());
+        QCOMPARE(cancel->geometry().top(), m_frame->View()->Progress()->geometry().top());
+        QVERIFY(cancel->geometry().left() > m_frame->View()->Progress()->geometry().right());
+        for (Language language : {Language::English, Language::Japanese}) {
+            SetLanguage(language);
+            CZUNPackDoc document;
+            CMainFrame frame(&document);
+            QPushButton* button = frame.View()->CancelButton();
+            QVERIFY(button->fontMetrics().horizontalAdvance(button->text()) + 6 <= button->width());
+            QVERIFY(button->parentWidget()->rect().contains(button->geometry()));
+        }
+        SetLanguage(Language::English);
     }
 
     void statusLogHandsFocusBack()
