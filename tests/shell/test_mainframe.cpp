@@ -513,17 +513,22 @@ private slots:
             urls << QUrl::fromLocalFile(file);
         QMimeData data;
         data.setUrls(urls);
-        // Delivered to the window as the desktop delivers it, at the field's middle.
+        // Delivered to the window as the desktop delivers it: on the field, and on the log.
         QWindow* window = m_frame->windowHandle();
-        const QPoint at = field->mapTo(m_frame.get(), field->rect().center());
-        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(window, &enter);
-        QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(window, &move);
-        QCOMPARE(move.isAccepted(), taken);
-        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(window, &drop);
-        QCOMPARE(field->text(), taken ? files.first() : QStringLiteral("/before.kmx"));
+        for (QWidget* target : {static_cast<QWidget*>(field),
+                                static_cast<QWidget*>(m_frame->View()->StatusLog())}) {
+            field->setText(QStringLiteral("/before.kmx"));
+            const QPoint at = target->mapTo(m_frame.get(), target->rect().center());
+            QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(window, &enter);
+            QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(window, &move);
+            QCOMPARE(move.isAccepted(), taken);
+            QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(window, &drop);
+            QCOMPARE(field->text(), taken ? files.first() : QStringLiteral("/before.kmx"));
+            QVERIFY(m_frame->View()->StatusLog()->toPlainText().isEmpty());
+        }
         QVERIFY(Modal::Shown().empty());
         QCOMPARE(g_nJobState, int(JOB_IDLE));
     }
