@@ -109,8 +109,12 @@ void HandOverToRunningInstance(int& argc, char** argv, const std::string& tail)
     request.command = options.command;
     if (options.file) {
         // Named from where this start runs; the running program may be elsewhere.
+        // An empty "/G" (a desktop entry's "/G %f" started without a file) names nothing: the
+        // running window keeps what its field holds.
         const QString file = QFile::decodeName(options.file->c_str()).trimmed();
-        request.file = file.isEmpty() ? file : QFileInfo(file).absoluteFilePath();
+        if (!file.isEmpty()) {
+            request.file = QFileInfo(file).absoluteFilePath();
+        }
     }
     if (!InstanceChannel::SendToRunning(InstanceChannel::SocketPath(kInstanceLockName), request,
                                         kHandOverWaitMs)) {

@@ -253,6 +253,7 @@ private slots:
         QTest::newRow("/P") << "/P" << "Pack Project File";
         QTest::newRow("/U") << "/U" << "UnPack Packed File";
         QTest::newRow("nothing") << "" << "";
+        QTest::newRow("/G without a file") << "/G-alone" << "";
     }
 
     void secondStartHandsOverItsFile()
@@ -272,14 +273,17 @@ private slots:
 
         const std::string file = "/data/my folder/deck.0KX";
         std::vector<std::string> args;
-        if (!option.isEmpty()) {
+        if (option == QStringLiteral("/G-alone")) {
+            args = {"/G"};
+        } else if (!option.isEmpty()) {
             args = {option.toStdString(), file};
         }
         Child second({"QT_QPA_PLATFORM=offscreen", "PACKTOOL_LANG=en",
                       "XDG_RUNTIME_DIR=" + m_runtime.path().toStdString()},
                      args);
-        const QString expected = option.isEmpty() ? QStringLiteral("/before.kmx")
-                                                  : QString::fromStdString(file);
+        const QString expected = option.isEmpty() || option == QStringLiteral("/G-alone")
+                                     ? QStringLiteral("/before.kmx")
+                                     : QString::fromStdString(file);
         QTRY_VERIFY_WITH_TIMEOUT(!app.MainFrame()->isMinimized(), 20000);
         QCOMPARE(field->text(), expected);
         QCOMPARE(second.WaitForExit(20s), std::optional<int>(0));
