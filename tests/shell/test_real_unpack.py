@@ -35,26 +35,28 @@ def main():
     xvfb = None
     program = None
     try:
-        # A display of our own; started again should another server take the number first.
-        for attempt in range(5):
-            read_fd, write_fd = os.pipe()
-            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0",
-                                     "1024x768x24", "-nolisten", "tcp"], pass_fds=[write_fd],
-                                    stderr=subprocess.DEVNULL)
-            os.close(write_fd)
-            display = ":" + os.read(read_fd, 64).decode().strip()
-            os.close(read_fd)
+        # A display of our own, at a number no other server holds; the next number should
+        # another server take it first.
+        number = 90 + os.getpid() % 400
+        for attempt in range(10):
+            while (os.path.exists("/tmp/.X11-unix/X%d" % number) or
+                   os.path.exists("/tmp/.X%d-lock" % number)):
+                number += 1
+            display = ":%d" % number
+            xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24",
+                                     "-nolisten", "tcp"], stderr=subprocess.DEVNULL)
 
             def reachable():
                 return xvfb.poll() is None and subprocess.run(
                     ["xdotool", "getdisplaygeometry"], env=dict(os.environ, DISPLAY=display),
                     capture_output=True).returncode == 0
 
-            if display != ":" and wait_for(reachable, 10) and (time.sleep(0.5) or reachable()):
+            if wait_for(reachable, 10):
                 break
             xvfb.kill()
             xvfb.wait()
             xvfb = None
+            number += 1
         assert xvfb is not None, "no X server"
         runtime = os.path.join(work, "runtime")
         os.mkdir(runtime, 0o700)
@@ -80,8 +82,9 @@ def main():
             subprocess.run(["xdotool", "key", "--delay", "80"] + list(keys), env=env, check=True)
             time.sleep(0.4)
 
+        program_log = open(os.path.join(work, "program.log"), "w+")
         program = subprocess.Popen([packtool, "/G", os.path.join(a, "proj.0KX")], cwd=elsewhere,
-                                   env=env)
+                                   env=env, stderr=program_log)
         window = []
 
         def find_window():
@@ -90,7 +93,9 @@ def main():
             window[:] = found
             return bool(found)
 
-        assert wait_for(find_window), "no main window"
+        if not wait_for(find_window):
+            program_log.seek(0)
+            raise AssertionError("no main window: " + program_log.read())
         time.sleep(1.0)
         subprocess.run(["xdotool", "windowfocus", "--sync", window[0]], env=env, check=True)
         time.sleep(0.5)
