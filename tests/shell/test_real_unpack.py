@@ -4,7 +4,8 @@
 Two folders A and B hold a project of the same name. The program, started in a third
 folder, unpacks A's packed file, then the one typed into the File Name field: B's. B's
 project file is restored and A's is left alone; nothing depends on the folder the program
-runs in. A second start with "/G" hands its file to the running window.
+runs in. A second start with "/G" hands its file to the running window. At a scale of 2
+the window lies wholly on a 1024 x 768 screen.
 
 Usage: test_real_unpack.py PACKTOOL PACKTOOL_CLI. Skipped (77) without Xvfb or xdotool."""
 import os
@@ -133,6 +134,21 @@ def main():
         subprocess.run(["xdotool", "windowfocus", "--sync", window[0]], env=env, check=True)
         key("ctrl+q")
         assert wait_for(lambda: program.poll() is not None, 20), "Ctrl+Q did not end the program"
+
+        # At a scale of 2 the window is larger than a quarter of the screen leaves room for:
+        # it is moved in so that all of it, status bar included, is on the screen.
+        program = subprocess.Popen([packtool], cwd=elsewhere, env=dict(env, QT_SCALE_FACTOR="2"),
+                                   stderr=program_log)
+        assert wait_for(find_window), "no main window at scale 2"
+        time.sleep(1.0)
+        geometry = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window[0]], env=env,
+                                  capture_output=True, text=True, check=True).stdout
+        values = dict(line.split("=") for line in geometry.split())
+        x, y, w, h = (int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+        assert h > 768 // 2 and x >= 0 and y >= 0 and x + w <= 1024 and y + h <= 768, \
+            "off the 1024x768 screen at scale 2: %s" % values
+        program.terminate()
+        program.wait()
         print("unpacked the file named in the field, from another folder")
         return 0
     finally:
