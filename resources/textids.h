@@ -94,6 +94,7 @@ enum : unsigned {
     IDS_ACC_DISK_SIZE = 40522,
     IDS_ACC_HELP_TEXT = 40523,
     IDS_ACC_ICON = 40524,
+    IDS_DLG_WRITE_CHECKSUMS = 40530,   // the Pack dialog's check box
 
     // Messages of the engine that the original catalogue lacks.
     IDS_PACK_SAME_FILE = 41000,        // "%s": the project file

@@ -208,6 +208,7 @@ CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     const Settings::SplitChoice split = Settings::LastSplit();
     m_bSeparateFile = split.separate ? 1 : 0;
     m_nDiskSizeIndex = split.diskSizeIndex;
+    m_bWriteChecksums = Settings::WriteChecksums() ? 1 : 0;
 
     setObjectName(QStringLiteral("packDialog"));
     PrepareDialog(this, IDS_PACK_CAPTION);
@@ -232,6 +233,9 @@ CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     // The template's height includes the dropped list; the closed box is one line high.
     place.Place(m_diskSize, {{81, 37, 56, 60}, {76, 37, 56, 60}});
     m_diskSize->resize(m_diskSize->width(), place.Units().Y(12));
+    m_writeChecksums = new QCheckBox(Text(IDS_DLG_WRITE_CHECKSUMS), this);
+    m_writeChecksums->setObjectName(QStringLiteral("writeChecksums"));
+    place.Place(m_writeChecksums, {{8, 54, 130, 13}, {11, 54, 130, 13}});
     m_ok = MakeButton(this, IDS_DLG_OK, "ok");
     m_ok->setDefault(true);
     place.Place(m_ok, {{53, 74, 50, 14}, {52, 74, 50, 14}});
@@ -243,7 +247,8 @@ CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     setTabOrder(m_fileName, m_browse);
     setTabOrder(m_browse, m_separateFile);
     setTabOrder(m_separateFile, m_diskSize);
-    setTabOrder(m_diskSize, m_ok);
+    setTabOrder(m_diskSize, m_writeChecksums);
+    setTabOrder(m_writeChecksums, m_ok);
     setTabOrder(m_ok, m_cancel);
 
     connect(m_browse, &QPushButton::clicked, this, [this] { OnBrowse(IDS_PACK_FILTER); });
@@ -271,16 +276,19 @@ bool CPackProjectDlg::DoDataExchange(bool save)
     if (!save) {
         m_separateFile->setChecked(m_bSeparateFile != 0);
         m_diskSize->setCurrentIndex(m_nDiskSizeIndex);
+        m_writeChecksums->setChecked(m_bWriteChecksums != 0);
         m_fileName->setText(m_strFileName);
         return true;
     }
     m_bSeparateFile = m_separateFile->isChecked() ? 1 : 0;
     m_nDiskSizeIndex = m_diskSize->currentIndex();
+    m_bWriteChecksums = m_writeChecksums->isChecked() ? 1 : 0;
     m_strFileName = m_fileName->text();
     if (!FileNameOpens()) {
         return false;
     }
     Settings::SetLastSplit({m_bSeparateFile != 0, m_nDiskSizeIndex});
+    Settings::SetWriteChecksums(m_bWriteChecksums != 0);
     return true;
 }
 

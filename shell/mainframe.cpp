@@ -18,11 +18,14 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "engine/jobcontext.h"
+#include "engine/format.h"
+#include "engine/manifest.h"
 #include "engine/packjob.h"
 #include "engine/unpackjob.h"
 #include "platform/paths.h"
@@ -583,6 +586,12 @@ void CMainFrame::OnPackProject()
     }
     const QString project = FullName(dialog.GetFileName());
     BeginJob(JobKind::Pack, project);
+    // With Write checksums the codec feeds the project file's bytes into the digest as it
+    // reads them; the manifest is written once the set is complete.
+    if (dialog.IsWriteChecksums() != 0) {
+        m_projectDigest = std::make_unique<Sha256>();
+    }
+    g_pProjectDigest = m_projectDigest.get();
     const int started = StartPackJob(QFile::encodeName(project).toStdString(),
                                      dialog.IsSeparateFile(), dialog.GetVolumeSize());
     if (started == 0) {
@@ -638,6 +647,13 @@ void CMainFrame::EndJob(bool succeeded, const QString& banner)
     if (m_jobKind == JobKind::None) {
         return;
     }
+    g_pProjectDigest = nullptr;
+    if (m_projectDigest) {
+        if (succeeded) {
+            succeeded = WriteChecksums();
+        }
+        m_projectDigest.reset();
+    }
     // The closing banner says the job is complete, so it stands only under a job that is.
     if (succeeded) {
         if (!banner.isEmpty()) {
@@ -648,6 +664,24 @@ void CMainFrame::EndJob(bool succeeded, const QString& banner)
                                                             : IDS_UNPACK_NOT_COMPLETE));
     }
     m_jobKind = JobKind::None;
+}
+
+bool CMainFrame::WriteChecksums()
+{
+    // As the console's --manifest: the project file's line, then one per file of the set.
+    const std::string manifest = ManifestPath(g_strPackedPath);
+    const bool written = WriteSetManifest(g_strPackedPath, SplitPath(g_strProjectPath).name +
+                                                               SplitPath(g_strProjectPath).ext,
+                                          m_projectDigest->FinalHex());
+    if (!written) {
+        // An old manifest would describe the set this pack replaced.
+        std::remove(manifest.c_str());
+    }
+    const unsigned id = written ? IDS_CLI_MANIFEST_WRITTEN : IDS_CLI_MANIFEST_FAILED;
+    m_view->AppendToLog(QStringLiteral("\n") +
+                        QString::fromStdString(FormatText(LoadString(id).c_str(), manifest.c_str())) +
+                        QStringLiteral("\n"));
+    return written;
 }
 
 bool CMainFrame::IsJobRunning() const

@@ -13,6 +13,7 @@
 #include "shell/jobcancel.h"
 
 #include <functional>
+#include <memory>
 
 class QAction;
 class QMimeData;
@@ -20,6 +21,7 @@ class QLabel;
 class QTimer;
 class CZUNPackDoc;
 class CZUNPackView;
+class Sha256;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
@@ -110,6 +112,9 @@ private:
     // the job did not complete.
     void EndJob(bool succeeded, const QString& banner = QString());
     bool JobSucceeded() const;
+    // After a pack with Write checksums: NAME.sha256 beside the set; false when it could not
+    // be written (the log says which).
+    bool WriteChecksums();
     void CheckJobEnded();
 
     CZUNPackDoc* m_document;
@@ -123,4 +128,6 @@ private:
     // The folder of the file the last job worked on.
     QString m_strJobFolder;
     std::function<void()> m_cancelRequest = [] { RequestCancel(); };
+    // The project file's checksum while a pack with Write checksums runs.
+    std::unique_ptr<Sha256> m_projectDigest;
 };

@@ -51,6 +51,16 @@ void SetLastSplit(const SplitChoice& choice)
     store.setValue(QStringLiteral("pack/diskSizeIndex"), choice.diskSizeIndex);
 }
 
+bool WriteChecksums()
+{
+    return Store().value(QStringLiteral("pack/writeChecksums"), false).toBool();
+}
+
+void SetWriteChecksums(bool on)
+{
+    Store().setValue(QStringLiteral("pack/writeChecksums"), on);
+}
+
 QRect WindowGeometry()
 {
     return Store().value(QStringLiteral("window/geometry")).toRect();

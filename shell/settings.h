@@ -24,6 +24,10 @@ struct SplitChoice {
 SplitChoice LastSplit();
 void SetLastSplit(const SplitChoice& choice);
 
+// The Pack dialog's Write checksums box as it was at its last OK.
+bool WriteChecksums();
+void SetWriteChecksums(bool on);
+
 // The main window's normal geometry (without the frame the desktop draws), or an empty
 // rectangle when none was saved.
 QRect WindowGeometry();

@@ -154,6 +154,9 @@ int main(int argc, char** argv)
             pack.SeparateFileBox()->click();
         }
         pack.DiskSizeList()->setCurrentIndex(3);
+        if (!pack.WriteChecksumsBox()->isChecked()) {
+            pack.WriteChecksumsBox()->click();
+        }
         ok &= Save(pack, folder + QStringLiteral("/pack-dialog-%1.png").arg(suffix));
     }
     {

@@ -18,12 +18,14 @@
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QtTest>
+#include <QCryptographicHash>
 #include <QAccessible>
 #include <QScrollBar>
 #include <functional>
 #include <memory>
 
 #include "engine/jobcontext.h"
+#include "engine/manifest.h"
 #include "engine/packjob.h"
 #include "engine/unpackjob.h"
 #include "platform/strings.h"
@@ -796,6 +798,59 @@ private slots:
         QVERIFY(separate);
         QCOMPARE(index, 3);
         QVERIFY(listEnabled);
+    }
+
+    // Write checksums puts NAME.sha256 beside the set, in sha256sum's format: the project
+    // file's line, then one per volume. The box is remembered; a pack without it leaves none.
+    void writeChecksumsBesideTheSet()
+    {
+        QTemporaryDir folder;
+        const QString project = folder.filePath(QStringLiteral("deck.kmx"));
+        const QByteArray bytes = ProjectBytes(1500000);
+        WriteFile(project, bytes);
+        m_frame->View()->FileNameField()->setText(project);
+        QList<bool> boxShown;
+        runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
+            auto& dialog = static_cast<CPackProjectDlg&>(d);
+            boxShown << dialog.WriteChecksumsBox()->isChecked();
+            QTest::mouseClick(dialog.SeparateFileBox(), Qt::LeftButton);
+            dialog.DiskSizeList()->setCurrentIndex(2); // 360K
+            QTest::mouseClick(dialog.WriteChecksumsBox(), Qt::LeftButton);
+            QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd());
+        const QString manifest = folder.filePath(QStringLiteral("deck.sha256"));
+        QStringList expected{QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()) +
+                             QStringLiteral("  deck.kmx")};
+        const QStringList volumes = QDir(folder.path()).entryList({QStringLiteral("deck.?KX")}, QDir::Files, QDir::Name);
+        QVERIFY(volumes.size() >= 2);
+        for (const QString& volume : volumes) {
+            const QByteArray data = ReadFile(folder.filePath(volume));
+            expected << QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex()) +
+                            QStringLiteral("  ") + volume;
+        }
+        const QStringList lines = QString::fromLatin1(ReadFile(manifest)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines, expected);
+        QVERIFY(LogText(*m_frame).contains(QStringLiteral("Checksums written to '%1'.").arg(manifest)));
+        QVERIFY(LogText(*m_frame).endsWith(Catalogue(IDS_PACK_END)));
+        QVERIFY(g_pProjectDigest == nullptr);
+
+        // Remembered; cleared, the next pack writes none and removes the old one.
+        runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
+            auto& dialog = static_cast<CPackProjectDlg&>(d);
+            boxShown << dialog.WriteChecksumsBox()->isChecked();
+            QTest::mouseClick(dialog.WriteChecksumsBox(), Qt::LeftButton);
+            for (int question = 0; question < 4; ++question)
+                Modal::SetNextAnswer(IDOK); // overwrite the packed file and the set
+            QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd());
+        QCOMPARE(boxShown, (QList<bool>{false, true}));
+        QVERIFY2(LogText(*m_frame).endsWith(Catalogue(IDS_PACK_END)), qPrintable(LogText(*m_frame)));
+        QVERIFY(!QFile::exists(manifest));
+        QVERIFY(!LogText(*m_frame).contains(QStringLiteral("Checksums written")));
     }
 
     // Pack with Separate File into several volumes, move one volume away, unpack and find it
