@@ -77,14 +77,14 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libc6 libstdc++6 libssl3; do
     echo "$depends" | grep -q "$lib" || fail "Depends lacks $lib: $depends"
 done
+dpkg -x "$deb" "$T/root"
+round_trip "$T/root/usr/bin/packtool-cli" deb
+check_man "$T/root/usr"
 description=$(dpkg-deb -f "$deb" Description)
 case "$description" in *";"*) fail "description shows a list: $description" ;; esac
 # Errors fail the package; warnings and notes are for the maintainer to weigh.
 lintian --no-tag-display-limit "$deb" > "$T/lintian.log" 2>&1 || true
 if grep -q '^E:' "$T/lintian.log"; then fail "lintian: $(grep '^E:' "$T/lintian.log")"; fi
-dpkg -x "$deb" "$T/root"
-round_trip "$T/root/usr/bin/packtool-cli" deb
-check_man "$T/root/usr"
 if [ -x "$T/root/usr/bin/packtool" ]; then
     # Every library the desktop program needs is one the package depends on or the system has.
     if ldd "$T/root/usr/bin/packtool" | grep -q "not found"; then fail "packtool: $(ldd "$T/root/usr/bin/packtool")"; fi
