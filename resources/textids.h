@@ -82,6 +82,20 @@ enum : unsigned {
     IDS_LOG_SAVE_NAME = 40403,
     IDS_LOG_SAVE_FAILED = 40404,       // "%s": the file chosen
 
+    // The desktop program's own texts beyond the classic windows (40500 on).
+    IDS_PACK_NOT_COMPLETE = 40500,     // the log's last line after a pack that failed
+    IDS_UNPACK_NOT_COMPLETE = 40501,   // the log's last line after an unpack that failed
+    IDS_HELP_BACK = 40510,
+    IDS_HELP_FORWARD = 40511,
+    IDS_HELP_CONTENTS = 40512,
+    IDS_HELP_CLOSE = 40513,
+    IDS_ACC_TOOLBAR = 40520,           // accessible names of controls without a label
+    IDS_ACC_STATUS_BAR = 40521,
+    IDS_ACC_DISK_SIZE = 40522,
+    IDS_ACC_HELP_TEXT = 40523,
+    IDS_ACC_ICON = 40524,
+    IDS_DLG_WRITE_CHECKSUMS = 40530,   // the Pack dialog's check box
+
     // Messages of the engine that the original catalogue lacks.
     IDS_PACK_SAME_FILE = 41000,        // "%s": the project file
     IDS_SPLIT_TOO_MANY_VOLUMES = 41001, // "%s" packed file, "%ld" volume size, "%ld" volumes

@@ -5,6 +5,10 @@ set -eu
 cd "$(dirname "$0")/.."
 cmake --preset default >/dev/null
 cmake --build build --target packtool-screenshots -j2
+# Settings of a fresh user, so the dialogs show their defaults and not the last choices here.
+config=$(mktemp -d)
+trap 'rm -rf "$config"' EXIT
 for lang in en ja; do
-    QT_QPA_PLATFORM=offscreen PACKTOOL_LANG=$lang build/shell/packtool-screenshots docs/screenshots
+    XDG_CONFIG_HOME=$config QT_QPA_PLATFORM=offscreen PACKTOOL_LANG=$lang \
+        build/shell/packtool-screenshots docs/screenshots
 done

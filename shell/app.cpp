@@ -1,7 +1,9 @@
 #include "shell/app.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <cstdio>
 
@@ -9,12 +11,19 @@
 #include "platform/strings.h"
 #include "resources/textids.h"
 #include "shell/images.h"
+#include "shell/instancechannel.h"
 #include "shell/mainframe.h"
 #include "shell/qthost.h"
+#include "shell/settings.h"
 #include "shell/texts.h"
 #include "shell/view.h"
 
 const char kInstanceLockName[] = "KESTAV_ZUNPACK_TOOL";
+
+namespace {
+// How long a second start tries to reach the first, which may itself be starting.
+const int kHandOverWaitMs = 5000;
+} // namespace
 
 CZUNPackApp::CZUNPackApp(int& argc, char** argv)
     : m_argc(argc), m_argv(argv), m_strCommandTail(CommandTail(argc, argv))
@@ -23,6 +32,7 @@ CZUNPackApp::CZUNPackApp(int& argc, char** argv)
 
 CZUNPackApp::~CZUNPackApp()
 {
+    m_pChannel.reset();
     QtMainWindowHost::Instance().Attach(nullptr);
     m_pMainWnd.reset();
     m_pDocument.reset();
@@ -43,13 +53,21 @@ std::string CZUNPackApp::CommandTail(int argc, char** argv)
 
 std::optional<std::string> CZUNPackApp::ScanGOption(const std::string& tail)
 {
-    std::optional<std::string> value;
+    return ScanOptions(tail).file;
+}
+
+CZUNPackApp::Options CZUNPackApp::ScanOptions(const std::string& tail)
+{
+    Options options;
+    std::optional<std::string>& value = options.file;
     size_t pos = 0;
     while (pos + 1 < tail.size()) {
-        if (tail[pos] != '/' || tail[pos + 1] != 'G') {
+        const char letter = tail[pos + 1];
+        if (tail[pos] != '/' || (letter != 'G' && letter != 'P' && letter != 'U')) {
             ++pos;
             continue;
         }
+        options.command = letter;
         size_t start = pos + 2;
         // Blanks between "/G" and its value only separate the two. (A Linux path begins with
         // "/", and "/G /home/..." must not read as an empty value followed by another option.)
@@ -68,17 +86,43 @@ std::optional<std::string> CZUNPackApp::ScanGOption(const std::string& tail)
         value = tail.substr(start, end - start);
         pos = end;
     }
-    return value;
+    return options;
 }
 
 void CZUNPackApp::ScanCommandLine()
 {
-    const std::optional<std::string> fileName = ScanGOption(m_strCommandTail);
-    if (fileName && m_pMainWnd) {
+    const Options options = ScanOptions(m_strCommandTail);
+    if (options.file && m_pMainWnd) {
         // Paths are bytes: taken as the file system encodes names.
-        m_pMainWnd->View()->FileNameField()->setText(QFile::decodeName(fileName->c_str()));
+        m_pMainWnd->OpenFromAnotherStart(options.command, QFile::decodeName(options.file->c_str()));
     }
 }
+
+namespace {
+
+// A second start hands its command and file to the running program and ends without a window.
+void HandOverToRunningInstance(int& argc, char** argv, const std::string& tail)
+{
+    QCoreApplication app(argc, argv);
+    const CZUNPackApp::Options options = CZUNPackApp::ScanOptions(tail);
+    InstanceChannel::Request request;
+    request.command = options.command;
+    if (options.file) {
+        // Named from where this start runs; the running program may be elsewhere.
+        // An empty "/G" (a desktop entry's "/G %f" started without a file) names nothing: the
+        // running window keeps what its field holds.
+        const QString file = QFile::decodeName(options.file->c_str()).trimmed();
+        if (!file.isEmpty()) {
+            request.file = QFileInfo(file).absoluteFilePath();
+        }
+    }
+    if (!InstanceChannel::SendToRunning(InstanceChannel::SocketPath(kInstanceLockName), request,
+                                        kHandOverWaitMs)) {
+        std::fprintf(stderr, "packtool: the running Pack Tool could not be reached\n");
+    }
+}
+
+} // namespace
 
 bool CZUNPackApp::InitInstance()
 {
@@ -87,6 +131,7 @@ bool CZUNPackApp::InitInstance()
     m_hMutex = std::make_unique<InstanceLock>(kInstanceLockName);
     const InstanceLock::Result lock = m_hMutex->TryAcquire();
     if (lock == InstanceLock::HeldElsewhere) {
+        HandOverToRunningInstance(m_argc, m_argv, m_strCommandTail);
         return false;
     }
     if (lock == InstanceLock::Unavailable) {
@@ -107,7 +152,15 @@ bool CZUNPackApp::InitInstance()
     QtMainWindowHost::Instance().Attach(m_pMainWnd.get());
     m_pDocument->OnNewDocument();
     m_pMainWnd->View()->OnInitialUpdate();
+    m_pMainWnd->RestoreGeometry();
+    m_pMainWnd->View()->FileNameField()->setText(Settings::LastFile());
     m_pMainWnd->show();
+    CMainFrame* frame = m_pMainWnd.get();
+    m_pChannel = std::make_unique<InstanceChannel::Server>(
+        InstanceChannel::SocketPath(kInstanceLockName),
+        [frame](const InstanceChannel::Request& request) {
+            frame->OpenFromAnotherStart(request.command, request.file);
+        });
 
     if (!m_strCommandTail.empty()) {
         ScanCommandLine();

@@ -2,6 +2,7 @@
 // frame with its form, applies the "/G" option and sets the caption.
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <memory>
 #include <optional>
@@ -36,6 +37,13 @@ public:
     static std::string CommandTail(int argc, char** argv);
     // The File Name that "/G" sets in the tail, or nothing when the tail has no "/G".
     static std::optional<std::string> ScanGOption(const std::string& tail);
+    // What the tail asks for: "/G FILE" names the file; "/P FILE" and "/U FILE" name it and
+    // open Pack or Unpack on it (a file manager's Pack and Unpack). The last option wins.
+    struct Options {
+        char command = 'G';
+        std::optional<std::string> file;
+    };
+    static Options ScanOptions(const std::string& tail);
 
 private:
     void ScanCommandLine();
@@ -47,4 +55,5 @@ private:
     std::unique_ptr<QApplication> m_pQtApp;
     std::unique_ptr<CZUNPackDoc> m_pDocument;
     std::unique_ptr<CMainFrame> m_pMainWnd;
+    std::unique_ptr<QObject> m_pChannel;
 };

@@ -18,6 +18,7 @@
 #include "shell/ids.h"
 #include "shell/images.h"
 #include "shell/modal.h"
+#include "shell/settings.h"
 #include "shell/texts.h"
 #include "shell/view.h"
 
@@ -68,6 +69,15 @@ void PrepareDialog(QDialog* dialog, unsigned captionId)
     }
 }
 
+// The dialogs' File Name field, named for assistive technology like its label.
+QLineEdit* MakeFileNameField(QDialog* dialog)
+{
+    auto* field = new QLineEdit(dialog);
+    field->setObjectName(QStringLiteral("fileName"));
+    field->setAccessibleName(WithoutMnemonic(Text(IDS_DLG_FILE_NAME)));
+    return field;
+}
+
 QPushButton* MakeButton(QDialog* dialog, unsigned textId, const char* name)
 {
     auto* button = new QPushButton(Text(textId), dialog);
@@ -83,16 +93,24 @@ QString CannotOpenMessage(const QString& name)
     return message;
 }
 
-// The chooser of Browse: starts in the folder "database" in the program's folder (the current
-// folder when there is none), shows the filter's first entry first.
+// The chooser of Browse: starts in the folder last chosen or worked in, else in the folder
+// "database" in the program's folder (the current folder when there is neither), and shows
+// the filter's first entry first. The folder of a chosen file is remembered.
 QString BrowseForFile(QWidget* owner, unsigned filterId)
 {
-    QString start = GetModuleDirectory() + QStringLiteral("database");
+    QString start = Settings::LastFolder();
+    if (start.isEmpty() || !QFileInfo(start).isDir()) {
+        start = GetModuleDirectory() + QStringLiteral("database");
+    }
     if (!QFileInfo(start).isDir()) {
         start.clear();
     }
-    return Modal::OpenFileName(owner, start, QString(), FilterFromCatalogue(filterId),
-                               Modal::Folder::Change);
+    const QString chosen =
+        Modal::OpenFileName(owner, start, QString(), FilterFromCatalogue(filterId));
+    if (!chosen.isEmpty()) {
+        Settings::SetLastFolder(QFileInfo(chosen).absolutePath());
+    }
+    return chosen;
 }
 
 } // namespace
@@ -187,12 +205,16 @@ void CProjectFileDlg::OnDialogHelp()
 
 CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
 {
+    const Settings::SplitChoice split = Settings::LastSplit();
+    m_bSeparateFile = split.separate ? 1 : 0;
+    m_nDiskSizeIndex = split.diskSizeIndex;
+    m_bWriteChecksums = Settings::WriteChecksums() ? 1 : 0;
+
     setObjectName(QStringLiteral("packDialog"));
     PrepareDialog(this, IDS_PACK_CAPTION);
     const Placer place(this);
 
-    m_fileName = new QLineEdit(this);
-    m_fileName->setObjectName(QStringLiteral("fileName"));
+    m_fileName = MakeFileNameField(this);
     place.Place(m_fileName, {{43, 10, 132, 13}, {43, 10, 132, 13}});
     auto* label = new QLabel(Text(IDS_DLG_FILE_NAME), this);
     label->setObjectName(QStringLiteral("fileNameLabel"));
@@ -207,20 +229,26 @@ CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     m_diskSize = new QComboBox(this);
     m_diskSize->setObjectName(QStringLiteral("diskSize"));
     m_diskSize->setEditable(false);
+    m_diskSize->setAccessibleName(Text(IDS_ACC_DISK_SIZE));
     // The template's height includes the dropped list; the closed box is one line high.
     place.Place(m_diskSize, {{81, 37, 56, 60}, {76, 37, 56, 60}});
     m_diskSize->resize(m_diskSize->width(), place.Units().Y(12));
+    m_writeChecksums = new QCheckBox(Text(IDS_DLG_WRITE_CHECKSUMS), this);
+    m_writeChecksums->setObjectName(QStringLiteral("writeChecksums"));
+    place.Place(m_writeChecksums, {{8, 54, 130, 13}, {11, 54, 130, 13}});
     m_ok = MakeButton(this, IDS_DLG_OK, "ok");
     m_ok->setDefault(true);
     place.Place(m_ok, {{53, 74, 50, 14}, {52, 74, 50, 14}});
     m_cancel = MakeButton(this, IDS_DLG_CANCEL, "cancel");
-    place.Place(m_cancel, {{129, 73, 50, 14}, {128, 73, 50, 14}});
+    // On OK's row: the template puts Cancel one unit higher, which shows as a step.
+    place.Place(m_cancel, {{129, 74, 50, 14}, {128, 74, 50, 14}});
     setFixedSize(place.Size(229, 98, 224, 99));
 
     setTabOrder(m_fileName, m_browse);
     setTabOrder(m_browse, m_separateFile);
     setTabOrder(m_separateFile, m_diskSize);
-    setTabOrder(m_diskSize, m_ok);
+    setTabOrder(m_diskSize, m_writeChecksums);
+    setTabOrder(m_writeChecksums, m_ok);
     setTabOrder(m_ok, m_cancel);
 
     connect(m_browse, &QPushButton::clicked, this, [this] { OnBrowse(IDS_PACK_FILTER); });
@@ -236,7 +264,8 @@ void CPackProjectDlg::OnInitDialog()
     for (unsigned id : {IDS_DISK_SIZE_144, IDS_DISK_SIZE_120, IDS_DISK_SIZE_360, IDS_DISK_SIZE_720}) {
         m_diskSize->addItem(Text(id));
     }
-    m_diskSize->setCurrentIndex(0);
+    // The split choice of the last OK, or the first size.
+    m_diskSize->setCurrentIndex(m_nDiskSizeIndex >= 0 ? m_nDiskSizeIndex : 0);
     OnSeparateFile();
     OnChangeFileName();
     m_fileName->setFocus();
@@ -247,13 +276,20 @@ bool CPackProjectDlg::DoDataExchange(bool save)
     if (!save) {
         m_separateFile->setChecked(m_bSeparateFile != 0);
         m_diskSize->setCurrentIndex(m_nDiskSizeIndex);
+        m_writeChecksums->setChecked(m_bWriteChecksums != 0);
         m_fileName->setText(m_strFileName);
         return true;
     }
     m_bSeparateFile = m_separateFile->isChecked() ? 1 : 0;
     m_nDiskSizeIndex = m_diskSize->currentIndex();
+    m_bWriteChecksums = m_writeChecksums->isChecked() ? 1 : 0;
     m_strFileName = m_fileName->text();
-    return FileNameOpens();
+    if (!FileNameOpens()) {
+        return false;
+    }
+    Settings::SetLastSplit({m_bSeparateFile != 0, m_nDiskSizeIndex});
+    Settings::SetWriteChecksums(m_bWriteChecksums != 0);
+    return true;
 }
 
 void CPackProjectDlg::OnSeparateFile()
@@ -276,8 +312,7 @@ CUnpackProjectDlg::CUnpackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     PrepareDialog(this, IDS_UNPACK_CAPTION);
     const Placer place(this);
 
-    m_fileName = new QLineEdit(this);
-    m_fileName->setObjectName(QStringLiteral("fileName"));
+    m_fileName = MakeFileNameField(this);
     place.Place(m_fileName, {{43, 19, 132, 15}, {43, 19, 132, 15}});
     auto* label = new QLabel(Text(IDS_DLG_FILE_NAME), this);
     label->setObjectName(QStringLiteral("fileNameLabel"));
@@ -292,7 +327,7 @@ CUnpackProjectDlg::CUnpackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     m_ok->setDefault(true);
     place.Place(m_ok, {{52, 74, 50, 14}, {52, 74, 50, 14}});
     m_cancel = MakeButton(this, IDS_DLG_CANCEL, "cancel");
-    place.Place(m_cancel, {{128, 73, 50, 14}, {128, 73, 50, 14}});
+    place.Place(m_cancel, {{128, 74, 50, 14}, {128, 74, 50, 14}});
     setFixedSize(place.Size(224, 99, 224, 99));
 
     setTabOrder(m_fileName, m_browse);
@@ -339,7 +374,8 @@ CAboutDlg::CAboutDlg(QWidget* owner) : QDialog(owner)
 
     auto* icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("icon"));
-    icon->setPixmap(DrawAppIcon(32));
+    icon->setPixmap(AppIcon().pixmap(32, 32));
+    icon->setAccessibleName(Text(IDS_ACC_ICON));
     icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     place.Place(icon, {{9, 11, 20, 20}, {11, 11, 20, 20}});
     icon->resize(icon->size().expandedTo(QSize(32, 32)));

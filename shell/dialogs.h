@@ -68,10 +68,13 @@ public:
     explicit CPackProjectDlg(QWidget* owner);
 
     int IsSeparateFile() const { return m_bSeparateFile; }
+    // Write checksums: NAME.sha256 beside the packed file or set, as the console's --manifest.
+    int IsWriteChecksums() const { return m_bWriteChecksums; }
     int GetVolumeSize() const { return VolumeSizeForIndex(m_nDiskSizeIndex); }
 
     QCheckBox* SeparateFileBox() const { return m_separateFile; }
     QComboBox* DiskSizeList() const { return m_diskSize; }
+    QCheckBox* WriteChecksumsBox() const { return m_writeChecksums; }
 
 private:
     void OnInitDialog() override;
@@ -81,8 +84,10 @@ private:
 
     int m_bSeparateFile = 0;
     int m_nDiskSizeIndex = -1;
+    int m_bWriteChecksums = 0;
 
     QCheckBox* m_separateFile;
+    QCheckBox* m_writeChecksums;
     QComboBox* m_diskSize;
 };
 

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QWidget>
 
+class QPushButton;
 class QTextBrowser;
 
 // The program's folder, ending in "/": the folder of the executable when it runs from its
@@ -32,12 +33,18 @@ public:
     QTextBrowser* Browser() const { return m_browser; }
     // True when the document was found and shown.
     bool HasDocument() const { return m_hasDocument; }
+    // Back to the document's contents, as a step the Back button can undo.
+    void ShowContents();
 
     // The viewer that owner has open, or null.
     static CHelpViewer* Of(QWidget* owner);
 
 private:
     QTextBrowser* m_browser;
+    QPushButton* m_back;
+    QPushButton* m_forward;
+    QPushButton* m_contents;
+    QPushButton* m_close;
     QString m_path;
     bool m_hasDocument = false;
 };

@@ -3,6 +3,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -10,24 +14,32 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "engine/jobcontext.h"
+#include "engine/format.h"
+#include "engine/manifest.h"
 #include "engine/packjob.h"
-#include "platform/paths.h"
 #include "engine/unpackjob.h"
+#include "platform/paths.h"
+#include "platform/strings.h"
+#include "platform/thread.h"
 #include "resources/textids.h"
 #include "shell/dialogs.h"
 #include "shell/help.h"
 #include "shell/ids.h"
 #include "shell/images.h"
+#include "shell/jobcancel.h"
 #include "shell/lockkeys.h"
 #include "shell/modal.h"
+#include "shell/settings.h"
 #include "shell/texts.h"
 #include "shell/view.h"
 
@@ -58,6 +70,7 @@ private:
 };
 
 const int kLockKeyPollMs = 250;
+const int kJobEndPollMs = 20;
 
 } // namespace
 
@@ -65,10 +78,13 @@ CMainFrame::CMainFrame(CZUNPackDoc* document, QWidget* parent)
     : QMainWindow(parent), m_document(document)
 {
     setObjectName(QStringLiteral("mainFrame"));
-    // Caption, system menu and minimize box: no sizing border, no maximize box.
+    // Caption, system menu, minimize and maximize boxes; the window resizes, the form's log
+    // and field growing with it.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    // A project or packed file dropped anywhere on the window fills the File Name field.
+    setAcceptDrops(true);
     setWindowIcon(AppIcon());
     setWindowTitle(Text(IDS_APP_TITLE));
     setFocusPolicy(Qt::StrongFocus);
@@ -80,6 +96,10 @@ CMainFrame::CMainFrame(CZUNPackDoc* document, QWidget* parent)
     createToolBar();
     createStatusBar();
     UpdateCommandStates();
+
+    m_jobEndTimer = new QTimer(this);
+    m_jobEndTimer->setInterval(kJobEndPollMs);
+    connect(m_jobEndTimer, &QTimer::timeout, this, &CMainFrame::CheckJobEnded);
 }
 
 CMainFrame::~CMainFrame()
@@ -105,25 +125,38 @@ void CMainFrame::createActions()
 {
     QAction* pack = createAction(ID_PACK_PROJECT, Text(IDS_MENU_PACK_PROJECT), ID_PACK_PROJECT,
                                  "actionPackProject");
-    pack->setIcon(QIcon(DrawToolbarImage(ToolbarImage::Pack)));
+    pack->setIcon(ToolbarIcon(ToolbarImage::Pack));
+    pack->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     connect(pack, &QAction::triggered, this, &CMainFrame::OnPackProject);
 
     QAction* unpack = createAction(ID_UNPACK_PROJECT, Text(IDS_MENU_UNPACK_PROJECT),
                                    ID_UNPACK_PROJECT, "actionUnpackProject");
-    unpack->setIcon(QIcon(DrawToolbarImage(ToolbarImage::Unpack)));
+    unpack->setIcon(ToolbarIcon(ToolbarImage::Unpack));
+    unpack->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
     connect(unpack, &QAction::triggered, this, &CMainFrame::OnUnpackProject);
 
     QAction* exit = createAction(ID_APP_EXIT, Text(IDS_MENU_EXIT), ID_APP_EXIT, "actionExit");
-    exit->setIcon(QIcon(DrawToolbarImage(ToolbarImage::Exit)));
+    exit->setIcon(ToolbarIcon(ToolbarImage::Exit));
+    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(exit, &QAction::triggered, this, &CMainFrame::OnAppExit);
 
     QAction* help = createAction(ID_HELP_TOPICS, Text(IDS_MENU_HELP_TOPICS), ID_HELP_TOPICS,
                                  "actionHelpTopics");
+    // F1 asks for help wherever the focus is in the main window; the menu shows the key.
+    help->setShortcut(QKeySequence(Qt::Key_F1));
     connect(help, &QAction::triggered, this, &CMainFrame::OnHelpTopics);
 
     QAction* about = createAction(ID_APP_ABOUT, Text(IDS_MENU_ABOUT), ID_APP_ABOUT,
                                   "actionAbout");
     connect(about, &QAction::triggered, this, &CMainFrame::OnAppAbout);
+
+    // Cancel beside the progress bar, and Escape: ask the running job to stop.
+    QAction* cancel = createAction(ID_CANCEL_JOB, Text(IDS_DLG_CANCEL), 0, "actionCancelJob");
+    cancel->setShortcut(QKeySequence(Qt::Key_Escape));
+    cancel->setShortcutContext(Qt::WindowShortcut);
+    addAction(cancel);
+    connect(cancel, &QAction::triggered, this, &CMainFrame::OnCancelJob);
+    connect(m_view->CancelButton(), &QPushButton::clicked, cancel, &QAction::trigger);
 
     // The accelerators of the frame that are no menu items.
     QAction* fileNew = createAction(ID_FILE_NEW, QString(), 0, "actionFileNew");
@@ -135,12 +168,7 @@ void CMainFrame::createActions()
     QAction* fileSave = createAction(ID_FILE_SAVE, QString(), 0, "actionFileSave");
     fileSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     connect(fileSave, &QAction::triggered, this, &CMainFrame::OnFileSave);
-    // F1 asks for help wherever the focus is in the main window.
-    auto* helpKey = new QAction(this);
-    helpKey->setObjectName(QStringLiteral("actionHelpKey"));
-    helpKey->setShortcut(QKeySequence(Qt::Key_F1));
-    connect(helpKey, &QAction::triggered, this, &CMainFrame::OnHelpTopics);
-    for (QAction* action : {fileNew, fileOpen, fileSave, helpKey}) {
+    for (QAction* action : {fileNew, fileOpen, fileSave}) {
         action->setShortcutContext(Qt::WindowShortcut);
         addAction(action);
     }
@@ -169,7 +197,8 @@ void CMainFrame::createToolBar()
     // Never docked elsewhere, never floated.
     toolBar->setMovable(false);
     toolBar->setFloatable(false);
-    toolBar->setIconSize(QSize(16, 15));
+    toolBar->setIconSize(QSize(16, 16));
+    toolBar->setAccessibleName(Text(IDS_ACC_TOOLBAR));
     toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
     toolBar->addAction(Action(ID_PACK_PROJECT));
     toolBar->addAction(Action(ID_UNPACK_PROJECT));
@@ -180,7 +209,8 @@ void CMainFrame::createStatusBar()
 {
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("statusBar"));
-    bar->setSizeGripEnabled(false);
+    bar->setAccessibleName(Text(IDS_ACC_STATUS_BAR));
+    bar->setSizeGripEnabled(true);
     m_paneMessage = new QLabel(Text(IDS_READY), bar);
     m_paneMessage->setObjectName(QStringLiteral("paneMessage"));
     bar->addWidget(m_paneMessage, 1);
@@ -209,10 +239,13 @@ void CMainFrame::updateLockIndicators()
                                             {ID_INDICATOR_SCRL, LockKey::Scroll}};
     for (const auto& [id, key] : keys) {
         QLabel* indicator = m_indicators.value(id);
-        const QString text = IsLockKeyOn(key) ? Text(unsigned(id)) : QString();
+        // A box shows only while its key is on: an empty box would say nothing.
+        const bool on = IsLockKeyOn(key);
+        const QString text = on ? Text(unsigned(id)) : QString();
         if (indicator->text() != text) {
             indicator->setText(text);
         }
+        indicator->setVisible(on);
     }
 }
 
@@ -244,6 +277,21 @@ void CMainFrame::UpdateCommandStates()
         ActionUpdate update(Action(id));
         EnableWhenIdle(update);
     }
+    const bool running = g_nJobState != JOB_IDLE;
+    Action(ID_CANCEL_JOB)->setEnabled(running);
+    m_view->CancelButton()->setEnabled(running);
+}
+
+void CMainFrame::OnCancelJob()
+{
+    if (g_nJobState != JOB_IDLE) {
+        m_cancelRequest();
+    }
+}
+
+void CMainFrame::SetCancelRequest(std::function<void()> request)
+{
+    m_cancelRequest = std::move(request);
 }
 
 LRESULT CMainFrame::HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam)
@@ -267,7 +315,21 @@ LRESULT CMainFrame::OnJobState(WPARAM wParam, LPARAM)
     SetJobState(static_cast<int>(wParam));
     // Qt has no idle-time command updates: the commands follow the state right here.
     UpdateCommandStates();
+    if (wParam == JOB_IDLE && m_jobKind != JobKind::None) {
+        // A job that ends without its banner is closed once its worker has gone.
+        m_jobEndTimer->start();
+    }
     return 0;
+}
+
+void CMainFrame::CheckJobEnded()
+{
+    if (m_jobKind == JobKind::None) {
+        m_jobEndTimer->stop();
+    } else if (RunningWorkerThreads() == 0 && g_nJobState == JOB_IDLE) {
+        m_jobEndTimer->stop();
+        EndJob(JobSucceeded());
+    }
 }
 
 LRESULT CMainFrame::OnFindFile(WPARAM, LPARAM lParam)
@@ -278,10 +340,9 @@ LRESULT CMainFrame::OnFindFile(WPARAM, LPARAM lParam)
     }
     const QString ext = QFile::decodeName(request->pszExt);
     const QString initialName = QFile::decodeName(request->pszName) + QLatin1Char('.') + ext;
-    // No folder named: the chooser opens in the current folder, the packed file's.
-    const QString chosen = Modal::OpenFileName(this, QString(), initialName,
-                                               FilterFromCatalogue(IDS_FINDFILE_FILTER),
-                                               Modal::Folder::Keep, ext);
+    // The chooser opens in the folder of the packed file being unpacked.
+    const QString chosen = Modal::OpenFileName(this, m_strJobFolder, initialName,
+                                               FilterFromCatalogue(IDS_FINDFILE_FILTER), ext);
     if (chosen.isEmpty()) {
         return 0;
     }
@@ -312,6 +373,12 @@ LRESULT CMainFrame::OnJobDone(WPARAM, LPARAM)
 
 bool CMainFrame::AppendToStatusLog(const std::string& text)
 {
+    // The job's closing banner is its last line: the job's outcome decides what closes the log.
+    if (m_jobKind != JobKind::None &&
+        text == LoadString(m_jobKind == JobKind::Pack ? IDS_PACK_END : IDS_UNPACK_END)) {
+        EndJob(JobSucceeded(), QString::fromStdString(text));
+        return true;
+    }
     m_view->AppendToLog(QString::fromStdString(text));
     return true;
 }
@@ -348,9 +415,82 @@ bool CMainFrame::CanCloseNow()
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
     if (CanCloseNow()) {
+        Settings::SetWindowGeometry(normalGeometry());
         event->accept();
     } else {
         event->ignore();
+    }
+}
+
+void CMainFrame::RestoreGeometry()
+{
+    const QRect saved = Settings::WindowGeometry();
+    if (saved.isValid() && !saved.isEmpty()) {
+        setGeometry(FitOnScreen(*this, saved));
+    }
+}
+
+QString CMainFrame::DroppedFile(const QMimeData* data)
+{
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) {
+        return QString();
+    }
+    const QUrl url = data->urls().constFirst();
+    if (!url.isLocalFile()) {
+        return QString();
+    }
+    const QString path = url.toLocalFile();
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix != QLatin1String("kmx") && suffix != QLatin1String("0kx") &&
+        suffix != QLatin1String("0rv")) {
+        return QString();
+    }
+    return path;
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!DroppedFile(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void CMainFrame::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (!DroppedFile(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void CMainFrame::dropEvent(QDropEvent* event)
+{
+    const QString path = DroppedFile(event->mimeData());
+    if (path.isEmpty()) {
+        return;
+    }
+    // The file is named, nothing more: the user starts Pack or Unpack.
+    m_view->FileNameField()->setText(path);
+    event->acceptProposedAction();
+    activateWindow();
+}
+
+void CMainFrame::OpenFromAnotherStart(char command, const QString& file)
+{
+    if (!file.isNull()) {
+        m_view->FileNameField()->setText(file);
+    }
+    if (isMinimized()) {
+        showNormal();
+    }
+    show();
+    raise();
+    activateWindow();
+    // Pack or Unpack asked for from a file manager: the command's dialog, as if chosen from
+    // the menu, when no job runs and no other box is open.
+    if ((command == 'P' || command == 'U') && g_nJobState == JOB_IDLE &&
+        QApplication::activeModalWidget() == nullptr) {
+        QAction* action = Action(command == 'P' ? ID_PACK_PROJECT : ID_UNPACK_PROJECT);
+        QMetaObject::invokeMethod(action, &QAction::trigger, Qt::QueuedConnection);
     }
 }
 
@@ -373,9 +513,10 @@ void CMainFrame::OnFileOpen()
     // name, ready for Pack or Unpack. No file is read or written.
     QString filter = FilterFromCatalogue(IDS_PACK_FILTER) + QStringLiteral(";;") +
                      FilterFromCatalogue(IDS_UNPACK_FILTER);
-    const QString chosen = Modal::OpenFileName(this, QString(), QString(), filter, Modal::Folder::Change);
+    const QString chosen = Modal::OpenFileName(this, Settings::LastFolder(), QString(), filter);
     if (!chosen.isEmpty()) {
         m_view->FileNameField()->setText(chosen);
+        Settings::SetLastFolder(QFileInfo(chosen).absolutePath());
     }
 }
 
@@ -394,43 +535,158 @@ PathParts FieldParts(const QString& text, bool* empty)
     return SplitPath(QFile::encodeName(trimmed).toStdString());
 }
 
+bool SameExtension(const std::string& ext, const char* other)
+{
+    return QString::fromStdString(ext).compare(QLatin1String(other), Qt::CaseInsensitive) == 0;
+}
+
+// The name a dialog confirmed, as the job gets it: trimmed and absolute, so that no job and no
+// later proposal depends on the folder the program happens to be in. A relative name is taken
+// in the current folder, where the dialog's check has just opened it.
+QString FullName(const QString& confirmed)
+{
+    const QString trimmed = confirmed.trimmed();
+    return trimmed.isEmpty() ? trimmed : QFileInfo(trimmed).absoluteFilePath();
+}
+
 } // namespace
+
+QString CMainFrame::PackProposal(const QString& field)
+{
+    // The field's file with the project extension.
+    bool empty = false;
+    const PathParts parts = FieldParts(field, &empty);
+    return empty ? QString()
+                 : QFile::decodeName(MakePath(parts.drive, parts.dir, parts.name, ".kmx").c_str());
+}
+
+QString CMainFrame::UnpackProposal(const QString& field)
+{
+    // The field's file in its own folder; a project file's name (the one just packed, or just
+    // restored) becomes the name of its packed file.
+    bool empty = false;
+    PathParts parts = FieldParts(field, &empty);
+    if (empty) {
+        return QString();
+    }
+    if (SameExtension(parts.ext, ".kmx")) {
+        parts.ext = ".0KX";
+    } else if (SameExtension(parts.ext, ".rvn")) {
+        parts.ext = ".0RV";
+    }
+    return QFile::decodeName(MakePath(parts).c_str());
+}
 
 void CMainFrame::OnPackProject()
 {
-    // Proposal: the field's file with the project extension.
-    bool empty = false;
-    const PathParts parts = FieldParts(m_view->FileNameField()->text(), &empty);
-    const QString proposal =
-        empty ? QString() : QFile::decodeName(MakePath(parts.drive, parts.dir, parts.name, ".kmx").c_str());
-
     CPackProjectDlg dialog(this);
-    dialog.SetFileName(proposal);
+    dialog.SetFileName(PackProposal(m_view->FileNameField()->text()));
     if (Modal::RunDialog(dialog) != QDialog::Accepted) {
         return;
     }
-    m_view->FileNameField()->setText(dialog.GetFileName());
-    m_view->ClearLog();
-    StartPackJob(QFile::encodeName(dialog.GetFileName()).toStdString(), dialog.IsSeparateFile(),
-                 dialog.GetVolumeSize());
+    const QString project = FullName(dialog.GetFileName());
+    BeginJob(JobKind::Pack, project);
+    // With Write checksums the codec feeds the project file's bytes into the digest as it
+    // reads them; the manifest is written once the set is complete.
+    if (dialog.IsWriteChecksums() != 0) {
+        m_projectDigest = std::make_unique<Sha256>();
+    }
+    g_pProjectDigest = m_projectDigest.get();
+    const int started = StartPackJob(QFile::encodeName(project).toStdString(),
+                                     dialog.IsSeparateFile(), dialog.GetVolumeSize());
+    if (started == 0) {
+        EndJob(false);
+    }
 }
 
 void CMainFrame::OnUnpackProject()
 {
-    // Proposal: the field's file name and extension, without its folder: a file of the current
-    // folder.
-    bool empty = false;
-    const PathParts parts = FieldParts(m_view->FileNameField()->text(), &empty);
-    const QString proposal = empty ? QString() : QFile::decodeName((parts.name + parts.ext).c_str());
-
     CUnpackProjectDlg dialog(this);
-    dialog.SetFileName(proposal);
+    dialog.SetFileName(UnpackProposal(m_view->FileNameField()->text()));
     if (Modal::RunDialog(dialog) != QDialog::Accepted) {
         return;
     }
-    m_view->FileNameField()->setText(dialog.GetFileName());
+    const QString packed = FullName(dialog.GetFileName());
+    BeginJob(JobKind::Unpack, packed);
+    StartUnpackJob(QFile::encodeName(packed).toStdString());
+    // Refused before its worker ran (a question answered Cancel): the job has ended already.
+    if (RunningWorkerThreads() == 0) {
+        EndJob(JobSucceeded());
+    }
+}
+
+void CMainFrame::BeginJob(JobKind kind, const QString& path)
+{
+    m_view->FileNameField()->setText(path);
     m_view->ClearLog();
-    StartUnpackJob(QFile::encodeName(dialog.GetFileName()).toStdString());
+    // Every job starts its bar from nothing, also before the questions it may ask, and with
+    // no cancel request left from the job before.
+    m_view->Progress()->setValue(0);
+    ClearCancelRequest();
+    m_jobKind = kind;
+    m_strJobFolder = QFileInfo(path).absolutePath();
+    Settings::SetLastFile(path);
+    Settings::SetLastFolder(m_strJobFolder);
+}
+
+bool CMainFrame::JobSucceeded() const
+{
+    switch (m_jobKind) {
+    case JobKind::Pack:
+        return g_bPackSucceeded != 0;
+    case JobKind::Unpack:
+        return g_unpackOutcome.bRestored != 0;
+    case JobKind::None:
+        break;
+    }
+    return false;
+}
+
+void CMainFrame::EndJob(bool succeeded, const QString& banner)
+{
+    if (m_jobKind == JobKind::None) {
+        return;
+    }
+    g_pProjectDigest = nullptr;
+    if (m_projectDigest) {
+        if (succeeded) {
+            succeeded = WriteChecksums();
+        }
+        m_projectDigest.reset();
+    }
+    // The closing banner says the job is complete, so it stands only under a job that is.
+    if (succeeded) {
+        if (!banner.isEmpty()) {
+            m_view->AppendToLog(banner);
+        }
+    } else {
+        m_view->AppendToLog(Text(m_jobKind == JobKind::Pack ? IDS_PACK_NOT_COMPLETE
+                                                            : IDS_UNPACK_NOT_COMPLETE));
+    }
+    m_jobKind = JobKind::None;
+}
+
+bool CMainFrame::WriteChecksums()
+{
+    // As the console's --manifest: the project file's line, then one per file of the set.
+    const std::string manifest = ManifestPath(g_strPackedPath);
+    const bool written = WriteSetManifest(g_strPackedPath, SplitPath(g_strProjectPath).name +
+                                                               SplitPath(g_strProjectPath).ext,
+                                          m_projectDigest->FinalHex());
+    if (!written) {
+        // An old manifest would describe the set this pack replaced.
+        std::remove(manifest.c_str());
+    }
+    const unsigned id = written ? IDS_CLI_MANIFEST_WRITTEN : IDS_CLI_MANIFEST_FAILED;
+    m_view->AppendToLog(QStringLiteral("\n") +
+                        QString::fromStdString(FormatText(LoadString(id).c_str(), manifest.c_str())) +
+                        QStringLiteral("\n"));
+    return written;
+}
+
+bool CMainFrame::IsJobRunning() const
+{
+    return m_jobKind != JobKind::None;
 }
 
 void CMainFrame::OnHelpTopics()

@@ -10,12 +10,18 @@
 #include <string>
 
 #include "platform/mainwindow.h"
+#include "shell/jobcancel.h"
+
+#include <functional>
+#include <memory>
 
 class QAction;
+class QMimeData;
 class QLabel;
 class QTimer;
 class CZUNPackDoc;
 class CZUNPackView;
+class Sha256;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
@@ -55,6 +61,28 @@ public:
     void OnFileNew();
     void OnFileOpen();
     void OnFileSave();
+    // Cancel (the button beside the bar, Escape): asks the running job to stop.
+    void OnCancelJob();
+    // What Cancel calls; RequestCancel unless a test puts its own here.
+    void SetCancelRequest(std::function<void()> request);
+
+    // The names the commands propose from the form's field: Pack the project file of the
+    // field's file; Unpack the field's file in its folder, a project file's name given its
+    // packed extension (.kmx: .0KX, .rvn: .0RV). Empty for an empty field.
+    static QString PackProposal(const QString& field);
+    static QString UnpackProposal(const QString& field);
+    // True from a command's OK until the job's last line is in the log.
+    bool IsJobRunning() const;
+
+    // Places the window where it was when it last closed, kept on the screen.
+    void RestoreGeometry();
+    // A second start of the program hands over its command ('G' names the file, 'P' and 'U'
+    // also run Pack or Unpack) and its file (null: none): the file fills the field, and the
+    // window comes to the front.
+    void OpenFromAnotherStart(char command, const QString& file);
+    // The file a drop carries when it is one project or packed file (.kmx, .0KX, .0RV), else
+    // an empty text.
+    static QString DroppedFile(const QMimeData* data);
 
     // Enables the job commands and Exit exactly when no job runs.
     void UpdateCommandStates();
@@ -63,6 +91,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     QMenu* createPopupMenu() override;
 
 private:
@@ -74,10 +105,29 @@ private:
     void createStatusBar();
     void updateLockIndicators();
 
+    enum class JobKind { None, Pack, Unpack };
+    // A job is asked for: the form gets its full path, an empty log and an empty bar.
+    void BeginJob(JobKind kind, const QString& path);
+    // Closes the job's log: its banner when it succeeded, else the program's own line that
+    // the job did not complete.
+    void EndJob(bool succeeded, const QString& banner = QString());
+    bool JobSucceeded() const;
+    // After a pack with Write checksums: NAME.sha256 beside the set; false when it could not
+    // be written (the log says which).
+    bool WriteChecksums();
+    void CheckJobEnded();
+
     CZUNPackDoc* m_document;
     CZUNPackView* m_view = nullptr;
     QHash<int, QAction*> m_actions;
     QLabel* m_paneMessage = nullptr;
     QHash<int, QLabel*> m_indicators;
     QTimer* m_lockKeyTimer = nullptr;
+    QTimer* m_jobEndTimer = nullptr;
+    JobKind m_jobKind = JobKind::None;
+    // The folder of the file the last job worked on.
+    QString m_strJobFolder;
+    std::function<void()> m_cancelRequest = [] { RequestCancel(); };
+    // The project file's checksum while a pack with Write checksums runs.
+    std::unique_ptr<Sha256> m_projectDigest;
 };

@@ -124,14 +124,9 @@ QString ChooseFile(QWidget* owner, const QString& folder, const QString& initial
 } // namespace
 
 QString OpenFileName(QWidget* owner, const QString& folder, const QString& initialName,
-                     const QString& filter, Folder afterChoice, const QString& defaultSuffix)
+                     const QString& filter, const QString& defaultSuffix)
 {
-    const QString chosen =
-        ChooseFile(owner, folder, initialName, filter, QFileDialog::AcceptOpen, defaultSuffix);
-    if (!chosen.isEmpty() && afterChoice == Folder::Change) {
-        QDir::setCurrent(QFileInfo(chosen).absolutePath());
-    }
-    return chosen;
+    return ChooseFile(owner, folder, initialName, filter, QFileDialog::AcceptOpen, defaultSuffix);
 }
 
 QString SaveFileName(QWidget* owner, const QString& folder, const QString& initialName,

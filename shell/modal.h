@@ -22,13 +22,10 @@ int MessageBox(QWidget* owner, const QString& text, unsigned type);
 
 // A modal open-file chooser starting in folder (the current folder when empty) with the
 // initial file name and the Qt name filter. Answers the chosen full path, or an empty text
-// when cancelled. With ChangeFolder, a confirmed choice makes the chosen file's folder the
-// current folder, as the choosers of the commands always have; a chooser that a running job
-// asks for keeps the folder, since the job's relative names depend on it.
-enum class Folder { Change, Keep };
+// when cancelled. The current folder is not changed: the program names every file by its
+// full path.
 QString OpenFileName(QWidget* owner, const QString& folder, const QString& initialName,
-                     const QString& filter, Folder afterChoice,
-                     const QString& defaultSuffix = QString());
+                     const QString& filter, const QString& defaultSuffix = QString());
 
 // A modal save-file chooser starting in folder (the current folder when empty) with the
 // initial file name; it asks before replacing an existing file. Answers the chosen full path,

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTranslator>
 
@@ -12,6 +13,14 @@ QString Text(unsigned id)
     QString text = QString::fromStdString(LoadString(id));
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     return text;
+}
+
+QString WithoutMnemonic(const QString& text)
+{
+    QString plain = text;
+    plain.remove(QRegularExpression(QStringLiteral("\\(&.\\)")));
+    plain.remove(QLatin1Char('&'));
+    return plain;
 }
 
 QString PromptOf(unsigned id)

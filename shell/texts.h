@@ -6,6 +6,9 @@
 
 // The catalogue's text with that id in the current language, its "\r\n" turned into "\n".
 QString Text(unsigned id);
+// A menu or label text without its mnemonic: "&File Name" gives "File Name", and a Japanese
+// "ﾌｧｲﾙ名(&F)" gives "ﾌｧｲﾙ名". For accessible names, which have no keys of their own.
+QString WithoutMnemonic(const QString& text);
 // A command's string holds "prompt\ntooltip": the prompt for the status bar, the tooltip for
 // the toolbar. A string without "\n" is the prompt alone and serves as the tooltip too.
 QString PromptOf(unsigned id);

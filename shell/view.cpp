@@ -1,5 +1,6 @@
 #include "shell/view.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -15,9 +16,12 @@
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QResizeEvent>
+#include <algorithm>
 
 #include "platform/mainwindow.h"
 #include "platform/strings.h"
@@ -113,6 +117,9 @@ CZUNPackView::CZUNPackView(QWidget* parent) : QFrame(parent)
     m_fileName->setObjectName(QStringLiteral("fileName"));
     m_fileName->setProperty("controlId", int(IDC_FILE_NAME));
     m_fileName->installEventFilter(this);
+    m_fileName->setAccessibleName(Text(IDS_FORM_FILE_NAME));
+    // A file dropped here names the file (the frame takes the drop), never adds to the text.
+    m_fileName->setAcceptDrops(false);
     place(m_fileName, {{44, 4, 207, 15}, {38, 4, 207, 15}});
 
     auto* statusLabel = new QLabel(Text(IDS_FORM_STATUS), m_form);
@@ -130,6 +137,8 @@ CZUNPackView::CZUNPackView(QWidget* parent) : QFrame(parent)
     m_statusLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_statusLog->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_statusLog->installEventFilter(this);
+    m_statusLog->setAccessibleName(Text(IDS_FORM_STATUS));
+    m_statusLog->setAcceptDrops(false);
     m_statusLog->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_statusLog, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         QMenu* menu = CreateLogMenu(this);
@@ -144,19 +153,67 @@ CZUNPackView::CZUNPackView(QWidget* parent) : QFrame(parent)
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
     m_progress->setTextVisible(false);
-    place(m_progress, {{45, 134, 207, 14}, {39, 134, 207, 14}});
+    m_progress->setAccessibleName(Text(IDS_FORM_PROGRESS));
+    // The bar leaves room at its right for Cancel, which stops the running job.
+    place(m_progress, {{45, 134, 157, 14}, {39, 134, 163, 14}});
+
+    m_cancel = new QPushButton(Text(IDS_DLG_CANCEL), m_form);
+    m_cancel->setObjectName(QStringLiteral("cancelJob"));
+    m_cancel->setAccessibleName(Text(IDS_DLG_CANCEL));
+    m_cancel->setEnabled(false);
+    m_cancel->setFocusPolicy(Qt::NoFocus);
+    place(m_cancel, {{206, 134, 46, 14}, {206, 134, 40, 14}});
 
     auto* progressLabel = new QLabel(Text(IDS_FORM_PROGRESS), m_form);
     progressLabel->setObjectName(QStringLiteral("progressLabel"));
     progressLabel->setAlignment((japanese ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignTop);
     place(progressLabel, {{3, 137, 40, 11}, {13, 137, 21, 11}});
 
-    // Dialog 101 is 258 x 155 units in both languages.
+    // Dialog 101 is 258 x 155 units in both languages: the form's size by default. The form
+    // may grow (the field, the log and the bar with it) and shrink down to a log of a few
+    // lines and a field of a third of its width.
     m_formSize = QSize(du.X(258), du.Y(155));
-    m_form->setFixedSize(m_formSize);
+    m_minimumGrowth = QSize(-du.X(120), -du.Y(70));
+    for (QWidget* control : m_form->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        m_classicGeometry.insert(control, control->geometry());
+    }
     const int border = frameWidth();
-    m_form->move(border, border);
-    setFixedSize(m_formSize.width() + 2 * border, m_formSize.height() + 2 * border);
+    m_form->setGeometry(border, border, m_formSize.width(), m_formSize.height());
+    setMinimumSize(m_formSize + m_minimumGrowth + QSize(2 * border, 2 * border));
+}
+
+QSize CZUNPackView::sizeHint() const
+{
+    const int border = frameWidth();
+    return m_formSize + QSize(2 * border, 2 * border);
+}
+
+void CZUNPackView::resizeEvent(QResizeEvent* event)
+{
+    QFrame::resizeEvent(event);
+    const int border = frameWidth();
+    m_form->setGeometry(border, border, width() - 2 * border, height() - 2 * border);
+    // The classic layout, with what the form has gained: the field and the bar grow to the
+    // right, the log grows both ways, and the bar and its label move down under it.
+    const int dx = m_form->width() - m_formSize.width();
+    const int dy = m_form->height() - m_formSize.height();
+    for (auto it = m_classicGeometry.cbegin(); it != m_classicGeometry.cend(); ++it) {
+        QWidget* control = it.key();
+        QRect r = it.value();
+        if (control == m_fileName) {
+            r.setWidth(r.width() + dx);
+        } else if (control == m_statusLog) {
+            r.setSize(r.size() + QSize(dx, dy));
+        } else if (control == m_progress) {
+            r.translate(0, dy);
+            r.setWidth(r.width() + dx);
+        } else if (control->objectName() == QLatin1String("progressLabel")) {
+            r.translate(0, dy);
+        } else if (control == m_cancel) {
+            r.translate(dx, dy);
+        }
+        control->setGeometry(r);
+    }
 }
 
 QWidget* CZUNPackView::Control(int id) const
@@ -177,18 +234,57 @@ void CZUNPackView::OnInitialUpdate()
 {
     auto* frame = qobject_cast<QMainWindow*>(window());
     if (frame != nullptr) {
-        // Fixed size: exactly the menu, toolbar, form and status bar, nothing to resize.
-        frame->setMinimumSize(0, 0);
-        frame->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-        frame->adjustSize();
-        frame->setFixedSize(frame->sizeHint());
+        // The classic size: exactly the menu, toolbar, form and status bar, at a quarter of
+        // the screen from its top-left corner; moved and shrunk where that would leave part
+        // of the window off the screen (a small screen, a large scale).
+        if (frame->isMaximized() || frame->isFullScreen()) {
+            frame->showNormal();
+        }
         QScreen* screen = frame->screen() != nullptr ? frame->screen() : QApplication::primaryScreen();
+        QRect placed(QPoint(0, 0), frame->sizeHint());
         if (screen != nullptr) {
+            // The quarter point is where the window's frame begins; the client area is inside.
             const QRect desktop = screen->geometry();
-            frame->move(desktop.x() + (desktop.right() + 1 - desktop.x()) / 4,
-                        desktop.y() + (desktop.bottom() + 1 - desktop.y()) / 4);
+            const QPoint frameOffset = frame->geometry().topLeft() - frame->frameGeometry().topLeft();
+            placed.moveTopLeft(QPoint(desktop.x() + (desktop.right() + 1 - desktop.x()) / 4,
+                                      desktop.y() + (desktop.bottom() + 1 - desktop.y()) / 4) +
+                               frameOffset);
+        }
+        frame->setGeometry(FitOnScreen(*frame, placed));
+    }
+}
+
+QRect FitOnScreen(const QWidget& window, const QRect& geometry)
+{
+    // The screen the rectangle mostly lies on, else the window's own, else the primary one.
+    QScreen* best = nullptr;
+    qint64 bestArea = 0;
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const QRect common = screen->availableGeometry().intersected(geometry);
+        const qint64 area = qint64(common.width()) * common.height();
+        if (area > bestArea) {
+            best = screen;
+            bestArea = area;
         }
     }
+    if (best == nullptr) {
+        best = window.screen() != nullptr ? window.screen() : QGuiApplication::primaryScreen();
+    }
+    if (best == nullptr) {
+        return geometry;
+    }
+    // The frame the desktop draws around the window counts, so the title bar stays reachable.
+    const QRect frame = window.frameGeometry();
+    const QRect inner = window.geometry();
+    const QMargins margins(inner.left() - frame.left(), inner.top() - frame.top(),
+                           frame.right() - inner.right(), frame.bottom() - inner.bottom());
+    const QRect room = best->availableGeometry().marginsRemoved(margins);
+    QRect fitted = geometry;
+    fitted.setWidth(std::max(std::min(fitted.width(), room.width()), window.minimumWidth()));
+    fitted.setHeight(std::max(std::min(fitted.height(), room.height()), window.minimumHeight()));
+    fitted.moveLeft(std::max(room.left(), std::min(fitted.left(), room.right() + 1 - fitted.width())));
+    fitted.moveTop(std::max(room.top(), std::min(fitted.top(), room.bottom() + 1 - fitted.height())));
+    return fitted;
 }
 
 void CZUNPackView::AppendToLog(const QString& text)
@@ -268,6 +364,17 @@ bool CZUNPackView::eventFilter(QObject* watched, QEvent* event)
         IsFrameOnlyKey(static_cast<QKeyEvent*>(event))) {
         event->accept();
         return true;
+    }
+    // The keys of the window's commands (Ctrl+U among them, which a line edit would take to
+    // delete its line) reach the commands, also from the field.
+    if (watched == m_fileName && event->type() == QEvent::ShortcutOverride) {
+        const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+        for (QAction* action : window()->findChildren<QAction*>()) {
+            if (!action->shortcut().isEmpty() && action->shortcut() == pressed) {
+                event->ignore();
+                return true;
+            }
+        }
     }
     return QFrame::eventFilter(watched, event);
 }

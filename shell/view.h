@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QFrame>
+#include <QHash>
 #include <QRect>
 
 class QFontMetrics;
@@ -12,6 +13,7 @@ class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
+class QPushButton;
 
 // Dialog units as dialogs define them: a horizontal unit is a quarter of the font's average
 // character width, a vertical unit an eighth of its height.
@@ -24,6 +26,10 @@ struct DialogUnits {
     int Y(int units) const;
     QRect Rect(int x, int y, int width, int height) const;
 };
+
+// The window's geometry moved and, where needed, shrunk (not below the window's minimum) so
+// that the whole window, with the frame the desktop draws, lies on the screen it is mostly on.
+QRect FitOnScreen(const QWidget& window, const QRect& geometry);
 
 class CZUNPackDoc {
 public:
@@ -39,17 +45,20 @@ public:
     explicit CZUNPackView(QWidget* parent = nullptr);
 
     // Places and sizes the main frame around the form: at a quarter of the screen's width and
-    // height from its top-left corner, just large enough for the whole form. Runs at start-up
-    // and again after New.
+    // height from its top-left corner, just large enough for the whole form, and never off the
+    // screen. Runs at start-up and again after New.
     void OnInitialUpdate();
 
-    // The form's size in pixels (the area inside the sunken border).
+    // The form's classic size in pixels (the area inside the sunken border), its default.
     QSize FormSize() const { return m_formSize; }
+    QSize sizeHint() const override;
     // The form's controls by their ids (IDC_FILE_NAME, IDC_STATUS_LOG, IDC_PROGRESS).
     QWidget* Control(int id) const;
     QLineEdit* FileNameField() const { return m_fileName; }
     QPlainTextEdit* StatusLog() const { return m_statusLog; }
     QProgressBar* Progress() const { return m_progress; }
+    // Cancel, beside the bar: enabled while a job runs.
+    QPushButton* CancelButton() const { return m_cancel; }
 
     // Appends to the Status log at its end and scrolls there; no line break is added.
     void AppendToLog(const QString& text);
@@ -64,6 +73,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void OnStatusLogFocus();
@@ -72,5 +82,9 @@ private:
     QLineEdit* m_fileName = nullptr;
     QPlainTextEdit* m_statusLog = nullptr;
     QProgressBar* m_progress = nullptr;
+    QPushButton* m_cancel = nullptr;
     QSize m_formSize;
+    QSize m_minimumGrowth;
+    // Every control's place in the classic form; resizing starts from there.
+    QHash<QWidget*, QRect> m_classicGeometry;
 };

@@ -121,6 +121,16 @@ int main(int argc, char** argv)
     QCoreApplication::processEvents();
     ok &= Save(frame, folder + QStringLiteral("/main-window-%1.png").arg(suffix));
 
+    // The same window made larger: the log and the field grow with it.
+    {
+        const QSize classic = frame.size();
+        frame.resize(classic + QSize(260, 170));
+        QCoreApplication::processEvents();
+        ok &= Save(frame, folder + QStringLiteral("/main-window-resized-%1.png").arg(suffix));
+        frame.resize(classic);
+        QCoreApplication::processEvents();
+    }
+
     // The Status log's context menu, opened over the log.
     {
         QMenu* menu = frame.View()->CreateLogMenu(&frame);
@@ -140,13 +150,18 @@ int main(int argc, char** argv)
         CPackProjectDlg pack(&frame);
         pack.SetFileName(project);
         pack.show();
-        pack.SeparateFileBox()->click();
+        if (!pack.SeparateFileBox()->isChecked()) {
+            pack.SeparateFileBox()->click();
+        }
         pack.DiskSizeList()->setCurrentIndex(3);
+        if (!pack.WriteChecksumsBox()->isChecked()) {
+            pack.WriteChecksumsBox()->click();
+        }
         ok &= Save(pack, folder + QStringLiteral("/pack-dialog-%1.png").arg(suffix));
     }
     {
         CUnpackProjectDlg unpack(&frame);
-        unpack.SetFileName(QStringLiteral("bridge.0KX"));
+        unpack.SetFileName(CMainFrame::UnpackProposal(project));
         unpack.show();
         ok &= Save(unpack, folder + QStringLiteral("/unpack-dialog-%1.png").arg(suffix));
     }
@@ -161,6 +176,30 @@ int main(int argc, char** argv)
         ok &= Save(*viewer, folder + QStringLiteral("/help-%1.png").arg(suffix));
     }
     demo.removeRecursively();
+
+    // The toolbar pictures and the icon at the sizes they are drawn for, side by side.
+    {
+        const int sizes[] = {16, 24, 32, 48, 64};
+        QImage sheet(4 * (64 + 8) + 8 + 136, 5 * (64 + 8) + 8, QImage::Format_ARGB32);
+        sheet.fill(QColor(192, 192, 192));
+        QPainter painter(&sheet);
+        int y = 8;
+        for (int size : sizes) {
+            int x = 8;
+            for (ToolbarImage image : {ToolbarImage::Pack, ToolbarImage::Unpack, ToolbarImage::Exit}) {
+                painter.drawPixmap(x, y, DrawToolbarImage(image, size));
+                x += 72;
+            }
+            painter.drawPixmap(x, y, DrawAppIcon(size));
+            y += 72;
+        }
+        painter.drawPixmap(4 * 72 + 8, 8, DrawAppIcon(128));
+        painter.end();
+        const QString path = folder + QStringLiteral("/icons.png");
+        const bool saved = sheet.save(path);
+        std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
+        ok &= saved;
+    }
 
     QtMainWindowHost::Instance().Attach(nullptr);
     frame.OnJobState(JOB_IDLE, 0);

@@ -2,7 +2,10 @@
 # The package installs into a fresh folder prefix, twice: by cmake --install, and from the
 # Debian package that cpack -G DEB builds (unpacked with dpkg -x). Each time the installed
 # packtool-cli packs a file into a set and restores it byte for byte, and the man pages are
-# there. The AppStream metadata passes appstreamcli validate.
+# there, compressed. The package passes lintian without errors and its description reads as
+# prose. The desktop entry opens files of the MIME types the package installs, and the MIME
+# database built from them knows packed and project files. The AppStream metadata passes
+# appstreamcli validate.
 #
 # Usage: test_package.sh BUILD-DIR SOURCE-DIR CMAKE CPACK
 set -eu
@@ -29,17 +32,42 @@ round_trip() {
 
 check_man() {
     root=$1
-    [ -f "$root/share/man/man1/packtool-cli.1" ] || fail "no packtool-cli.1 under $root"
-    if command -v man > /dev/null; then
-        warnings=$(man --warnings -l "$root/share/man/man1/packtool-cli.1" 2>&1 > /dev/null)
-        [ -z "$warnings" ] || fail "man page warnings: $warnings"
-    fi
+    pages=packtool-cli.1
+    [ ! -x "$root/bin/packtool" ] || pages="$pages packtool.1"
+    for page in $pages; do
+        [ -f "$root/share/man/man1/$page.gz" ] || fail "no $page.gz under $root"
+        [ ! -e "$root/share/man/man1/$page" ] || fail "$page installed uncompressed"
+        if command -v man > /dev/null; then
+            warnings=$(man --warnings -l "$root/share/man/man1/$page.gz" 2>&1 > /dev/null)
+            [ -z "$warnings" ] || fail "man page warnings in $page: $warnings"
+        fi
+    done
+}
+
+# The desktop entry takes a file and names the types; the MIME database built from the
+# installed package knows both types by name, and a set's first volume by its signature.
+check_desktop() {
+    root=$1
+    entry="$root/share/applications/packtool.desktop"
+    desktop-file-validate "$entry" || fail "desktop entry does not validate"
+    grep -qx 'Exec=packtool /G %f' "$entry" || fail "desktop entry opens no file"
+    grep -q '^MimeType=.*application/x-packtool-packed;' "$entry" || fail "desktop entry lists no packed type"
+    [ -x "$root/share/kio/servicemenus/packtool.desktop" ] || fail "no executable service menu"
+    mkdir -p "$T/mime"
+    cp -r "$root/share/mime" "$T/mime/"
+    update-mime-database "$T/mime/mime" || fail "update-mime-database"
+    grep -q 'application/x-packtool-packed:\*\.0kx' "$T/mime/mime/globs2" || fail "no glob for .0KX"
+    grep -q 'application/x-packtool-packed:\*\.0rv' "$T/mime/mime/globs2" || fail "no glob for .0RV"
+    grep -q 'application/x-packtool-project:\*\.kmx' "$T/mime/mime/globs2" || fail "no glob for .kmx"
+    grep -aq '#ZunPack1.0a#' "$T/mime/mime/magic" || fail "no magic for a set"
+    rm -rf "$T/mime"
 }
 
 # 1. cmake --install into a fresh prefix.
 "$CMAKE" --install "$BUILD" --prefix "$T/prefix" > /dev/null
 round_trip "$T/prefix/bin/packtool-cli" install
 check_man "$T/prefix"
+[ ! -x "$T/prefix/bin/packtool" ] || check_desktop "$T/prefix"
 
 # 2. The Debian package.
 "$CPACK" -G DEB --config "$BUILD/CPackConfig.cmake" -B "$T/pkg" > "$T/cpack.log" 2>&1 ||
@@ -52,12 +80,17 @@ done
 dpkg -x "$deb" "$T/root"
 round_trip "$T/root/usr/bin/packtool-cli" deb
 check_man "$T/root/usr"
+description=$(dpkg-deb -f "$deb" Description)
+case "$description" in *";"*) fail "description shows a list: $description" ;; esac
+# Errors fail the package; warnings and notes are for the maintainer to weigh.
+lintian --no-tag-display-limit "$deb" > "$T/lintian.log" 2>&1 || true
+if grep -q '^E:' "$T/lintian.log"; then fail "lintian: $(grep '^E:' "$T/lintian.log")"; fi
 if [ -x "$T/root/usr/bin/packtool" ]; then
     # Every library the desktop program needs is one the package depends on or the system has.
     if ldd "$T/root/usr/bin/packtool" | grep -q "not found"; then fail "packtool: $(ldd "$T/root/usr/bin/packtool")"; fi
     echo "$depends" | grep -q libqt6widgets6 || fail "Depends lacks Qt: $depends"
     [ -f "$T/root/usr/share/metainfo/org.packtool.PackTool.metainfo.xml" ] || fail "no metainfo"
-    [ -f "$T/root/usr/share/man/man1/packtool.1" ] || fail "no packtool.1"
+    check_desktop "$T/root/usr"
 fi
 
 # 3. The AppStream metadata.

@@ -4,21 +4,30 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTextBlock>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QtTest>
+#include <QCryptographicHash>
+#include <QAccessible>
+#include <QScrollBar>
 #include <functional>
 #include <memory>
 
 #include "engine/jobcontext.h"
+#include "engine/manifest.h"
 #include "engine/packjob.h"
+#include "engine/unpackjob.h"
 #include "platform/strings.h"
 #include "platform/thread.h"
 #include "resources/textids.h"
@@ -70,6 +79,13 @@ QString LogText(CMainFrame& frame)
     return frame.View()->StatusLog()->toPlainText();
 }
 
+void ClearSettings()
+{
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("packtool"),
+              QStringLiteral("packtool"))
+        .clear();
+}
+
 QString Catalogue(unsigned id)
 {
     return QString::fromStdString(LoadString(id)).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -85,12 +101,14 @@ private slots:
     {
         SetLanguage(Language::English);
         Modal::SetScriptedOnly(true);
+        QStandardPaths::setTestModeEnabled(true);
         QVERIFY(m_folder.isValid());
         m_startFolder = QDir::currentPath();
     }
 
     void init()
     {
+        ClearSettings();
         Modal::Reset();
         m_lastResults.clear();
         SetLanguage(Language::English);
@@ -135,11 +153,16 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("proposal");
         QTest::newRow("empty") << "" << "";
-        QTest::newRow("full path of a packed file") << "/data/set/deck.0KX" << "deck.0KX";
-        QTest::newRow("blanks around") << "  /data/set/deck.0KX " << "deck.0KX";
-        QTest::newRow("project file after a pack") << "/data/deck.kmx" << "deck.kmx";
-        QTest::newRow("no extension") << "/data/deck" << "deck";
-        QTest::newRow("folder only") << "/data/set/" << "";
+        QTest::newRow("full path of a packed file") << "/data/set/deck.0KX" << "/data/set/deck.0KX";
+        QTest::newRow("blanks around") << "  /data/set/deck.0KX " << "/data/set/deck.0KX";
+        QTest::newRow("second kind of packed file") << "/data/deck.0rv" << "/data/deck.0rv";
+        QTest::newRow("project file after a pack") << "/data/deck.kmx" << "/data/deck.0KX";
+        QTest::newRow("project file after an unpack") << "/data/deck.KMX" << "/data/deck.0KX";
+        QTest::newRow("second kind of project file") << "/data/deck.RVN" << "/data/deck.0RV";
+        QTest::newRow("other extension kept") << "/data/deck.1KX" << "/data/deck.1KX";
+        QTest::newRow("no extension") << "/data/deck" << "/data/deck";
+        QTest::newRow("name without a folder") << "deck.0KX" << "deck.0KX";
+        QTest::newRow("folder only") << "/data/set/" << "/data/set/";
     }
 
     void unpackProposal()
@@ -359,12 +382,13 @@ private slots:
         });
         QCOMPARE(fields, (QStringList{chosen, chosen}));
         QVERIFY(okEnabled);
-        // A confirmed choice moves the current folder there, as the choosers always have.
-        QCOMPARE(QDir::currentPath(), QDir(m_folder.path()).canonicalPath());
         const Modal::Record& chooser = Modal::Shown().at(1);
         QCOMPARE(chooser.kind, Modal::Record::Chooser);
         QCOMPARE(chooser.text, database + QLatin1Char('|'));
         QCOMPARE(chooser.filter, filter);
+        // The second Browse opens where the first choice was; the current folder stays.
+        QCOMPARE(Modal::Shown().at(2).text, m_folder.path() + QLatin1Char('|'));
+        QCOMPARE(QDir::currentPath(), m_startFolder);
         QDir(database).removeRecursively();
     }
 
@@ -463,6 +487,119 @@ private slots:
         }
     }
 
+    // The viewer goes Back and Forward through the topics read, back to its Contents, and
+    // closes with Close and with Escape.
+    void helpViewerNavigatesAndCloses()
+    {
+        QApplication::setActiveWindow(m_frame.get());
+        m_frame->Action(ID_HELP_TOPICS)->trigger();
+        CHelpViewer* viewer = CHelpViewer::Of(m_frame.get());
+        QVERIFY(viewer != nullptr && viewer->HasDocument());
+        QTextBrowser* browser = viewer->Browser();
+        auto button = [&](const char* name) {
+            return viewer->findChild<QPushButton*>(QLatin1String(name));
+        };
+        auto topLine = [&] { return browser->cursorForPosition(QPoint(4, 4)).block().text(); };
+        QVERIFY(!button("helpBack")->isEnabled());
+        QVERIFY(!button("helpForward")->isEnabled());
+        const QString contentsLine = topLine();
+
+        QUrl topic = browser->source();
+        topic.setFragment(QStringLiteral("unpack"));
+        browser->setSource(topic); // as a click on the contents' link does
+        QCoreApplication::processEvents();
+        const QString topicLine = topLine();
+        QVERIFY(topicLine != contentsLine);
+        QVERIFY(button("helpBack")->isEnabled());
+        QTest::mouseClick(button("helpBack"), Qt::LeftButton);
+        QCOMPARE(topLine(), contentsLine);
+        QVERIFY(button("helpForward")->isEnabled());
+        QTest::mouseClick(button("helpForward"), Qt::LeftButton);
+        QCOMPARE(topLine(), topicLine);
+        QTest::mouseClick(button("helpContents"), Qt::LeftButton);
+        QCOMPARE(topLine(), contentsLine);
+
+        QTest::mouseClick(button("helpClose"), Qt::LeftButton);
+        QVERIFY(!viewer->isVisible());
+        m_frame->Action(ID_HELP_TOPICS)->trigger();
+        QVERIFY(viewer->isVisible());
+        QApplication::setActiveWindow(viewer);
+        QVERIFY(QTest::qWaitForWindowActive(viewer));
+        QTest::keyClick(browser, Qt::Key_Escape);
+        QVERIFY(!viewer->isVisible());
+        // The menu shows F1 beside Help Topics.
+        QCOMPARE(m_frame->Action(ID_HELP_TOPICS)->shortcut(), QKeySequence(Qt::Key_F1));
+    }
+
+    // The Japanese help reads without blanks where its source lines break: no line break of
+    // the document stands between Japanese text and more of it.
+    void japaneseHelpHasNoBlanksAtLineBreaks()
+    {
+        QFile file(QCoreApplication::applicationDirPath() + QStringLiteral("/jpzunpak.hlp"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+        bool inPre = false;
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const QString& before = lines[i - 1];
+            const QString& after = lines[i];
+            inPre = (inPre || before.contains(QStringLiteral("<pre"))) &&
+                    !before.contains(QStringLiteral("</pre>"));
+            if (inPre || before.isEmpty() || after.isEmpty()) {
+                continue;
+            }
+            const bool japaneseBefore = before.back().unicode() >= 0x3000;
+            const bool textAfter = after.front().unicode() >= 0x3000 ||
+                                   after.startsWith(QStringLiteral("<b>")) ||
+                                   after.startsWith(QStringLiteral("<code>"));
+            const bool inlineBefore = before.endsWith(QStringLiteral("</b>")) ||
+                                      before.endsWith(QStringLiteral("</code>")) ||
+                                      before.endsWith(QLatin1Char(')'));
+            QVERIFY2(!((japaneseBefore && textAfter) || (inlineBefore && after.front().unicode() >= 0x3000)),
+                     qPrintable(QStringLiteral("line %1: ").arg(i) + before.right(20) + QStringLiteral(" | ") + after.left(20)));
+        }
+    }
+
+    // OK and Cancel on one row, the same height, in both dialogs and both languages; every
+    // control of the dialogs and the help viewer has an accessible name.
+    void dialogButtonsAlignedAndNamed_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::newRow("English") << int(Language::English);
+        QTest::newRow("Japanese") << int(Language::Japanese);
+    }
+
+    void dialogButtonsAlignedAndNamed()
+    {
+        QFETCH(int, language);
+        SetLanguage(static_cast<Language>(language));
+        CPackProjectDlg pack(m_frame.get());
+        CUnpackProjectDlg unpack(m_frame.get());
+        CAboutDlg about(m_frame.get());
+        CHelpViewer viewer(m_frame.get());
+        for (CProjectFileDlg* dialog : {static_cast<CProjectFileDlg*>(&pack), static_cast<CProjectFileDlg*>(&unpack)}) {
+            QCOMPARE(dialog->OkButton()->geometry().top(), dialog->CancelButton()->geometry().top());
+            QCOMPARE(dialog->OkButton()->height(), dialog->CancelButton()->height());
+        }
+        for (QWidget* window : {static_cast<QWidget*>(&pack), static_cast<QWidget*>(&unpack),
+                                static_cast<QWidget*>(&about), static_cast<QWidget*>(&viewer)}) {
+            for (QWidget* child : window->findChildren<QWidget*>()) {
+                if (child->focusPolicy() == Qt::NoFocus || qobject_cast<QScrollBar*>(child) ||
+                    child->parentWidget() != window) {
+                    continue;
+                }
+                QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(child);
+                const QString name = accessible->text(QAccessible::Name);
+                QVERIFY2(!name.isEmpty() && !name.contains(QLatin1Char('&')),
+                         qPrintable(window->objectName() + QLatin1Char('/') + child->objectName()));
+            }
+        }
+        if (static_cast<Language>(language) == Language::Japanese) {
+            QCOMPARE(pack.FileNameField()->accessibleName(), QString::fromUtf8("ﾌｧｲﾙ名"));
+            // The chooser for a missing volume speaks the language too.
+            QCOMPARE(FilterFromCatalogue(IDS_FINDFILE_FILTER), QString::fromUtf8("圧縮ﾌｧｲﾙ (*.?kx)"));
+        }
+    }
+
     // Installed, the documents are in share/packtool; in a build folder, beside the program.
     void programFolderFollowsTheLayout()
     {
@@ -519,6 +656,203 @@ private slots:
         QCOMPARE(m_lastResults, (QList<int>{QDialog::Accepted, QDialog::Rejected}));
     }
 
+    // Two folders with a project of the same name: the file named in the field is the one
+    // restored, from wherever the program runs, and the other folder is never touched.
+    void unpackRestoresTheFieldsFile()
+    {
+        QTemporaryDir a, b, elsewhere;
+        const QByteArray bytesA = ProjectBytes(30000), bytesB = ProjectBytes(50000);
+        WriteFile(a.filePath(QStringLiteral("proj.kmx")), bytesA);
+        WriteFile(b.filePath(QStringLiteral("proj.kmx")), bytesB);
+        QDir::setCurrent(elsewhere.path());
+
+        // Pack B through the window: Unpack then proposes B's packed file.
+        m_frame->View()->FileNameField()->setText(b.filePath(QStringLiteral("proj.kmx")));
+        runCommand(ID_PACK_PROJECT, [&](QDialog& dialog) {
+            QTest::mouseClick(static_cast<CPackProjectDlg&>(dialog).OkButton(), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd());
+        QVERIFY(QFile::remove(b.filePath(QStringLiteral("proj.kmx"))));
+        m_frame->View()->FileNameField()->setText(a.filePath(QStringLiteral("proj.kmx")));
+        runCommand(ID_PACK_PROJECT, [&](QDialog& dialog) {
+            QTest::mouseClick(static_cast<CPackProjectDlg&>(dialog).OkButton(), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd());
+
+        // Unpack A first (over its project file, asked and confirmed), then B.
+        QString proposed;
+        auto acceptProposal = [&](QDialog& dialog) {
+            proposed = dialog.findChild<QLineEdit*>(QStringLiteral("fileName"))->text();
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+            return dialog.result();
+        };
+        Modal::Reset();
+        Modal::SetNextAnswer(IDOK);
+        runCommand(ID_UNPACK_PROJECT, acceptProposal);
+        QVERIFY(WaitForJobEnd());
+        QCOMPARE(proposed, a.filePath(QStringLiteral("proj.0KX")));
+        QCOMPARE(ReadFile(a.filePath(QStringLiteral("proj.KMX"))), bytesA);
+        const QDateTime aWritten = QFileInfo(a.filePath(QStringLiteral("proj.KMX"))).lastModified();
+
+        Modal::Reset();
+        QDir::setCurrent(elsewhere.path());
+        m_frame->View()->FileNameField()->setText(b.filePath(QStringLiteral("proj.0KX")));
+        runCommand(ID_UNPACK_PROJECT, acceptProposal);
+        QVERIFY(WaitForJobEnd());
+        QCOMPARE(proposed, b.filePath(QStringLiteral("proj.0KX")));
+        // No question: B has no project file to overwrite.
+        QCOMPARE(Modal::Shown().size(), size_t(1));
+        QCOMPARE(ReadFile(b.filePath(QStringLiteral("proj.KMX"))), bytesB);
+        QCOMPARE(QFileInfo(a.filePath(QStringLiteral("proj.KMX"))).lastModified(), aWritten);
+        QCOMPARE(ReadFile(a.filePath(QStringLiteral("proj.KMX"))), bytesA);
+        QVERIFY(LogText(*m_frame).endsWith(Catalogue(IDS_UNPACK_END)));
+        QCOMPARE(m_frame->View()->FileNameField()->text(), b.filePath(QStringLiteral("proj.0KX")));
+    }
+
+    // A job that does not complete ends its log with the program's own line instead of the
+    // closing banner, and its bar starts from nothing.
+    void failedJobSaysSo_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QByteArray>("packedBytes");
+        QTest::addColumn<bool>("projectExists");
+        QTest::addColumn<unsigned>("lastLine");
+        QTest::newRow("Pack, old packed file kept") << int(ID_PACK_PROJECT) << QByteArray("old") << true
+                                                    << unsigned(IDS_PACK_NOT_COMPLETE);
+        QTest::newRow("Unpack, old project file kept") << int(ID_UNPACK_PROJECT) << QByteArray() << true
+                                                       << unsigned(IDS_UNPACK_NOT_COMPLETE);
+        QTest::newRow("Unpack, damaged packed file")
+            << int(ID_UNPACK_PROJECT) << QByteArray(3000, '\x5a') << false
+            << unsigned(IDS_UNPACK_NOT_COMPLETE);
+    }
+
+    void failedJobSaysSo()
+    {
+        QFETCH(int, command);
+        QFETCH(QByteArray, packedBytes);
+        QFETCH(bool, projectExists);
+        QFETCH(unsigned, lastLine);
+        QTemporaryDir folder;
+        const QString project = folder.filePath(QStringLiteral("deck.kmx"));
+        const QString packed = folder.filePath(QStringLiteral("deck.0KX"));
+        WriteFile(project, ProjectBytes(20000));
+        if (packedBytes.isEmpty()) {
+            QVERIFY(StartPackJob(project.toStdString(), 0, 1440000) == 1);
+            QVERIFY(WaitForJobEnd());
+        } else {
+            WriteFile(packed, packedBytes);
+        }
+        const QString restored = folder.filePath(QStringLiteral("deck.KMX"));
+        if (projectExists && command == ID_UNPACK_PROJECT) {
+            WriteFile(restored, "old project");
+        }
+        m_frame->View()->FileNameField()->setText(command == ID_PACK_PROJECT ? project : packed);
+        m_frame->View()->Progress()->setValue(100);
+        Modal::Reset();
+        Modal::SetNextAnswer(IDCANCEL); // overwrite? No
+        runCommand(command, [&](QDialog& dialog) {
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd());
+        QTRY_VERIFY(!m_frame->IsJobRunning());
+        const QString log = LogText(*m_frame);
+        QVERIFY2(log.endsWith(Catalogue(lastLine)), qPrintable(log));
+        QVERIFY(!log.contains(QStringLiteral("Complete *")));
+        if (projectExists) {
+            // Refused at its question: nothing was read, and the bar shows it.
+            QCOMPARE(m_frame->View()->Progress()->value(), 0);
+            QCOMPARE(ReadFile(command == ID_PACK_PROJECT ? packed : restored),
+                     command == ID_PACK_PROJECT ? packedBytes : QByteArray("old project"));
+        }
+    }
+
+    // The split choice of the last OK is where the next Pack dialog starts.
+    void packDialogRemembersTheSplit()
+    {
+        QTemporaryDir folder;
+        const QString project = folder.filePath(QStringLiteral("deck.kmx"));
+        WriteFile(project, ProjectBytes(5000));
+        m_frame->View()->FileNameField()->setText(project);
+        runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
+            auto& dialog = static_cast<CPackProjectDlg&>(d);
+            QTest::mouseClick(dialog.SeparateFileBox(), Qt::LeftButton);
+            dialog.DiskSizeList()->setCurrentIndex(3);
+            QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd());
+        bool separate = false;
+        int index = -1;
+        bool listEnabled = false;
+        runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
+            auto& dialog = static_cast<CPackProjectDlg&>(d);
+            separate = dialog.SeparateFileBox()->isChecked();
+            index = dialog.DiskSizeList()->currentIndex();
+            listEnabled = dialog.DiskSizeList()->isEnabled();
+            dialog.reject();
+            return dialog.result();
+        });
+        QVERIFY(separate);
+        QCOMPARE(index, 3);
+        QVERIFY(listEnabled);
+    }
+
+    // Write checksums puts NAME.sha256 beside the set, in sha256sum's format: the project
+    // file's line, then one per volume. The box is remembered; a pack without it leaves none.
+    void writeChecksumsBesideTheSet()
+    {
+        QTemporaryDir folder;
+        const QString project = folder.filePath(QStringLiteral("deck.kmx"));
+        const QByteArray bytes = ProjectBytes(1500000);
+        WriteFile(project, bytes);
+        m_frame->View()->FileNameField()->setText(project);
+        QList<bool> boxShown;
+        runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
+            auto& dialog = static_cast<CPackProjectDlg&>(d);
+            boxShown << dialog.WriteChecksumsBox()->isChecked();
+            QTest::mouseClick(dialog.SeparateFileBox(), Qt::LeftButton);
+            dialog.DiskSizeList()->setCurrentIndex(2); // 360K
+            QTest::mouseClick(dialog.WriteChecksumsBox(), Qt::LeftButton);
+            QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd());
+        const QString manifest = folder.filePath(QStringLiteral("deck.sha256"));
+        QStringList expected{QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()) +
+                             QStringLiteral("  deck.kmx")};
+        const QStringList volumes = QDir(folder.path()).entryList({QStringLiteral("deck.?KX")}, QDir::Files, QDir::Name);
+        QVERIFY(volumes.size() >= 2);
+        for (const QString& volume : volumes) {
+            const QByteArray data = ReadFile(folder.filePath(volume));
+            expected << QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex()) +
+                            QStringLiteral("  ") + volume;
+        }
+        const QStringList lines = QString::fromLatin1(ReadFile(manifest)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines, expected);
+        QVERIFY(LogText(*m_frame).contains(QStringLiteral("Checksums written to '%1'.").arg(manifest)));
+        QVERIFY(LogText(*m_frame).endsWith(Catalogue(IDS_PACK_END)));
+        QVERIFY(g_pProjectDigest == nullptr);
+
+        // Remembered; cleared, the next pack writes none and removes the old one.
+        runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
+            auto& dialog = static_cast<CPackProjectDlg&>(d);
+            boxShown << dialog.WriteChecksumsBox()->isChecked();
+            QTest::mouseClick(dialog.WriteChecksumsBox(), Qt::LeftButton);
+            for (int question = 0; question < 4; ++question)
+                Modal::SetNextAnswer(IDOK); // overwrite the packed file and the set
+            QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd());
+        QCOMPARE(boxShown, (QList<bool>{false, true}));
+        QVERIFY2(LogText(*m_frame).endsWith(Catalogue(IDS_PACK_END)), qPrintable(LogText(*m_frame)));
+        QVERIFY(!QFile::exists(manifest));
+        QVERIFY(!LogText(*m_frame).contains(QStringLiteral("Checksums written")));
+    }
+
     // Pack with Separate File into several volumes, move one volume away, unpack and find it
     // through the chooser that the job's WM_FINDFILE opens: the restored file is the original.
     void packSplitThenUnpackWithMovedVolume()
@@ -553,7 +887,8 @@ private slots:
         const auto chooser = std::find_if(Modal::Shown().begin(), Modal::Shown().end(),
                                           [](const Modal::Record& r) { return r.kind == Modal::Record::Chooser; });
         QVERIFY(chooser != Modal::Shown().end());
-        QCOMPARE(chooser->text, QStringLiteral("|bridge.1KX"));
+        // It opens in the packed file's folder, whatever the current folder is.
+        QCOMPARE(chooser->text, folder.path() + QStringLiteral("|bridge.1KX"));
         QCOMPARE(chooser->owner, m_frame.get());
         // The question before it, asked by the worker through the main window.
         const Modal::Record& question = *(chooser - 1);

@@ -9,12 +9,19 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
 #include <QtTest>
+#include <QAccessible>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QWindow>
 #include <cstdlib>
 #include <memory>
 #include <thread>
@@ -22,6 +29,7 @@
 #include "engine/jobcontext.h"
 #include "platform/strings.h"
 #include "shell/ids.h"
+#include "shell/images.h"
 #include "shell/mainframe.h"
 #include "shell/modal.h"
 #include "shell/qthost.h"
@@ -51,10 +59,14 @@ private slots:
     {
         SetLanguage(Language::English);
         Modal::SetScriptedOnly(true);
+        QStandardPaths::setTestModeEnabled(true);
     }
 
     void init()
     {
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("packtool"),
+                  QStringLiteral("packtool"))
+            .clear();
         Modal::Reset();
         m_document = std::make_unique<CZUNPackDoc>();
         m_frame = std::make_unique<CMainFrame>(m_document.get());
@@ -227,6 +239,41 @@ private slots:
         QCOMPARE(chooser.owner, m_frame.get());
     }
 
+    // Cancel beside the bar and Escape ask the running job to stop, and only while one runs;
+    // the button shows its whole text in both languages.
+    void cancelAsksTheRunningJobToStop()
+    {
+        int requests = 0;
+        m_frame->SetCancelRequest([&] { ++requests; });
+        QPushButton* cancel = m_frame->View()->CancelButton();
+        QApplication::setActiveWindow(m_frame.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+        QVERIFY(!cancel->isEnabled());
+        QTest::keyClick(m_frame.get(), Qt::Key_Escape);
+        QCOMPARE(requests, 0);
+
+        m_frame->OnJobState(JOB_COMPRESSING, 0);
+        QVERIFY(cancel->isEnabled());
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QCOMPARE(requests, 1);
+        QTest::keyClick(m_frame->View()->FileNameField(), Qt::Key_Escape);
+        QCOMPARE(requests, 2);
+
+        m_frame->OnJobState(JOB_IDLE, 0);
+        QVERIFY(!cancel->isEnabled());
+        QCOMPARE(cancel->geometry().top(), m_frame->View()->Progress()->geometry().top());
+        QVERIFY(cancel->geometry().left() > m_frame->View()->Progress()->geometry().right());
+        for (Language language : {Language::English, Language::Japanese}) {
+            SetLanguage(language);
+            CZUNPackDoc document;
+            CMainFrame frame(&document);
+            QPushButton* button = frame.View()->CancelButton();
+            QVERIFY(button->fontMetrics().horizontalAdvance(button->text()) + 6 <= button->width());
+            QVERIFY(button->parentWidget()->rect().contains(button->geometry()));
+        }
+        SetLanguage(Language::English);
+    }
+
     void statusLogHandsFocusBack()
     {
         QApplication::setActiveWindow(m_frame.get());
@@ -308,7 +355,9 @@ private slots:
         QTRY_COMPARE(m_frame->statusBar()->currentMessage(), prompt);
     }
 
-    void toolbarHasThreeDrawnButtons()
+    // Three pictures that differ at every size, drawn for each size rather than scaled, so a
+    // scale of 2 shows the 32-pixel drawing; the window icon has pictures up to 256 pixels.
+    void toolbarAndIconsAreDrawnForEverySize()
     {
         auto* toolBar = m_frame->findChild<QToolBar*>(QStringLiteral("toolBar"));
         const QList<QAction*> actions = toolBar->actions();
@@ -316,30 +365,226 @@ private slots:
         QCOMPARE(actions[0], m_frame->Action(ID_PACK_PROJECT));
         QCOMPARE(actions[1], m_frame->Action(ID_UNPACK_PROJECT));
         QCOMPARE(actions[2], m_frame->Action(ID_APP_EXIT));
-        QImage previous;
-        for (QAction* action : actions) {
-            const QImage image = action->icon().pixmap(QSize(16, 15)).toImage();
-            QCOMPARE(image.size(), QSize(16, 15));
-            QVERIFY(image != previous);
-            previous = image;
+        const ToolbarImage images[] = {ToolbarImage::Pack, ToolbarImage::Unpack, ToolbarImage::Exit};
+        for (int size : {16, 32}) {
+            QList<QImage> seen;
+            for (int i = 0; i < 3; ++i) {
+                const QImage image = actions[i]->icon().pixmap(QSize(size, size)).toImage();
+                QCOMPARE(image.size(), QSize(size, size));
+                QCOMPARE(image, DrawToolbarImage(images[i], size).toImage());
+                QVERIFY(!seen.contains(image));
+                // Not alike: more than a quarter of the pixels differ from each other picture.
+                for (const QImage& other : seen) {
+                    int different = 0;
+                    for (int y = 0; y < size; ++y)
+                        for (int x = 0; x < size; ++x)
+                            different += image.pixel(x, y) != other.pixel(x, y) ? 1 : 0;
+                    QVERIFY2(different * 4 > size * size, qPrintable(QString::number(different)));
+                }
+                seen << image;
+            }
+        }
+        const QPixmap doubled = actions[0]->icon().pixmap(QSize(16, 16), 2.0);
+        QCOMPARE(doubled.size(), QSize(32, 32));
+        QImage doubledImage = doubled.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        doubledImage.setDevicePixelRatio(1.0);
+        QCOMPARE(doubledImage, DrawToolbarImage(ToolbarImage::Pack, 32).toImage().convertToFormat(
+                                   QImage::Format_ARGB32_Premultiplied));
+        const QList<QSize> iconSizes = m_frame->windowIcon().availableSizes();
+        for (int size : {16, 32, 48, 64, 128, 256}) {
+            QVERIFY2(iconSizes.contains(QSize(size, size)), qPrintable(QString::number(size)));
         }
         QVERIFY(!toolBar->isMovable());
         QVERIFY(!toolBar->isFloatable());
     }
 
+    // New puts the window back at the classic size and place (a quarter of the screen from
+    // its corner, moved in as far as the screen needs), which it can leave: it resizes.
     void newPlacesFrameAgain()
     {
         const QRect screen = m_frame->screen()->geometry();
-        const QSize size = m_frame->size();
-        m_frame->move(screen.topLeft() + QPoint(3, 5));
+        const QRect room = m_frame->screen()->availableGeometry();
+        const QSize classic = m_frame->size();
+        m_frame->setGeometry(QRect(screen.topLeft() + QPoint(3, 5), classic + QSize(40, 30)));
+        QCOMPARE(m_frame->size(), classic + QSize(40, 30));
         QTest::keyClick(m_frame.get(), Qt::Key_N, Qt::ControlModifier);
-        QCOMPARE(m_frame->pos(), screen.topLeft() + QPoint(screen.width() / 4, screen.height() / 4));
-        QCOMPARE(m_frame->size(), size);
-        // Fixed in size, and large enough to show the whole form.
-        QCOMPARE(m_frame->minimumSize(), m_frame->maximumSize());
+        const QPoint quarter = screen.topLeft() + QPoint(screen.width() / 4, screen.height() / 4);
+        const QSize outer = m_frame->frameGeometry().size();
+        QCOMPARE(m_frame->pos(), QPoint(std::min(quarter.x(), room.right() + 1 - outer.width()),
+                                        std::min(quarter.y(), room.bottom() + 1 - outer.height())));
+        QVERIFY(room.contains(m_frame->frameGeometry()));
+        QCOMPARE(m_frame->size(), classic);
         CZUNPackView* view = m_frame->View();
         QVERIFY(m_frame->rect().contains(QRect(view->mapTo(m_frame.get(), QPoint(0, 0)), view->size())));
         QCOMPARE(view->FormSize(), QSize(view->Control(IDC_FILE_NAME)->parentWidget()->size()));
+        QVERIFY(m_frame->minimumSize().width() < classic.width());
+        QCOMPARE(m_frame->maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+    }
+
+    // Growing the window grows the field and the log; the bar keeps to the bottom; the labels
+    // and the field keep their places. Shrunk, it keeps a log of a few lines.
+    void resizingGrowsLogAndField()
+    {
+        CZUNPackView* view = m_frame->View();
+        QWidget* form = view->Control(IDC_FILE_NAME)->parentWidget();
+        auto geometryOf = [&](const char* name) {
+            return form->findChild<QWidget*>(QLatin1String(name))->geometry();
+        };
+        const char* names[] = {"fileNameLabel", "fileName", "statusLabel", "statusLog", "progress",
+                               "progressLabel"};
+        QHash<QString, QRect> before;
+        for (const char* name : names)
+            before.insert(QLatin1String(name), geometryOf(name));
+        m_frame->resize(m_frame->size() + QSize(200, 120));
+        QCoreApplication::processEvents();
+        QCOMPARE(geometryOf("fileNameLabel"), before["fileNameLabel"]);
+        QCOMPARE(geometryOf("statusLabel"), before["statusLabel"]);
+        QCOMPARE(geometryOf("fileName"), before["fileName"].adjusted(0, 0, 200, 0));
+        QCOMPARE(geometryOf("statusLog"), before["statusLog"].adjusted(0, 0, 200, 120));
+        QCOMPARE(geometryOf("progress"), before["progress"].translated(0, 120).adjusted(0, 0, 200, 0));
+        QCOMPARE(geometryOf("progressLabel"), before["progressLabel"].translated(0, 120));
+
+        m_frame->resize(m_frame->minimumSize());
+        QCoreApplication::processEvents();
+        const QRect log = geometryOf("statusLog");
+        QVERIFY(log.height() >= 3 * view->StatusLog()->fontMetrics().lineSpacing());
+        QVERIFY(geometryOf("progress").top() > log.bottom());
+        QVERIFY(form->rect().contains(geometryOf("progress")));
+    }
+
+    // Closed, the window's place is kept; the next window opens there, or on the screen when
+    // the place is off it (another monitor gone) or larger than it.
+    void placeIsRememberedAndKeptOnScreen_data()
+    {
+        QTest::addColumn<QPoint>("offset");
+        QTest::addColumn<QSize>("growth");
+        QTest::addColumn<bool>("same");
+        QTest::newRow("on the screen") << QPoint(30, 40) << QSize(60, 50) << true;
+        QTest::newRow("beyond the right edge") << QPoint(5000, 40) << QSize(0, 0) << false;
+        QTest::newRow("above the top") << QPoint(30, -3000) << QSize(0, 0) << false;
+        QTest::newRow("larger than the screen") << QPoint(0, 0) << QSize(4000, 3000) << false;
+    }
+
+    void placeIsRememberedAndKeptOnScreen()
+    {
+        QFETCH(QPoint, offset);
+        QFETCH(QSize, growth);
+        QFETCH(bool, same);
+        const QRect screen = m_frame->screen()->availableGeometry();
+        const QRect saved(screen.topLeft() + offset, m_frame->size() + growth);
+        m_frame->setGeometry(saved);
+        QVERIFY(m_frame->close());
+
+        CZUNPackDoc document;
+        CMainFrame next(&document);
+        next.View()->OnInitialUpdate();
+        next.RestoreGeometry();
+        if (same) {
+            QCOMPARE(next.geometry(), saved);
+        } else {
+            QVERIFY(next.geometry() != saved);
+        }
+        QVERIFY2(screen.contains(next.frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                     .arg(next.x()).arg(next.y()).arg(next.width()).arg(next.height())));
+    }
+
+    // A project or packed file dropped on the field (or anywhere on the window) names it;
+    // nothing starts. Other drops are refused and change nothing.
+    void droppedFileFillsTheField_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("project file") << QStringList{"/data/my deck.kmx"} << true;
+        QTest::newRow("packed file") << QStringList{"/data/deck.0KX"} << true;
+        QTest::newRow("second kind") << QStringList{"/data/deck.0rv"} << true;
+        QTest::newRow("a volume") << QStringList{"/data/deck.1KX"} << false;
+        QTest::newRow("other file") << QStringList{"/data/notes.txt"} << false;
+        QTest::newRow("two files") << QStringList{"/data/a.kmx", "/data/b.kmx"} << false;
+    }
+
+    void droppedFileFillsTheField()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(bool, taken);
+        QLineEdit* field = m_frame->View()->FileNameField();
+        field->setText(QStringLiteral("/before.kmx"));
+        QList<QUrl> urls;
+        for (const QString& file : files)
+            urls << QUrl::fromLocalFile(file);
+        QMimeData data;
+        data.setUrls(urls);
+        // Delivered to the window as the desktop delivers it: on the field, and on the log.
+        QWindow* window = m_frame->windowHandle();
+        for (QWidget* target : {static_cast<QWidget*>(field),
+                                static_cast<QWidget*>(m_frame->View()->StatusLog())}) {
+            field->setText(QStringLiteral("/before.kmx"));
+            const QPoint at = target->mapTo(m_frame.get(), target->rect().center());
+            QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(window, &enter);
+            QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(window, &move);
+            QCOMPARE(move.isAccepted(), taken);
+            QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(window, &drop);
+            QCOMPARE(field->text(), taken ? files.first() : QStringLiteral("/before.kmx"));
+            QVERIFY(m_frame->View()->StatusLog()->toPlainText().isEmpty());
+        }
+        QVERIFY(Modal::Shown().empty());
+        QCOMPARE(g_nJobState, int(JOB_IDLE));
+    }
+
+    // The menu shows the keys; Ctrl+U reaches Unpack also from the field, which would take it
+    // to delete its line.
+    void commandKeysShownAndWorking()
+    {
+        QCOMPARE(m_frame->Action(ID_PACK_PROJECT)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_P));
+        QCOMPARE(m_frame->Action(ID_UNPACK_PROJECT)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_U));
+        QCOMPARE(m_frame->Action(ID_APP_EXIT)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+        QCOMPARE(m_frame->Action(ID_HELP_TOPICS)->shortcut(), QKeySequence(Qt::Key_F1));
+        auto* menu = m_frame->findChild<QMenu*>(QStringLiteral("menuAction"));
+        QVERIFY(menu->actions().contains(m_frame->Action(ID_UNPACK_PROJECT)));
+
+        QApplication::setActiveWindow(m_frame.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+        QLineEdit* field = m_frame->View()->FileNameField();
+        field->setFocus();
+        field->setText(QStringLiteral("/data/deck.0KX"));
+        QTest::keyClick(field, Qt::Key_U, Qt::ControlModifier);
+        QCOMPARE(field->text(), QStringLiteral("/data/deck.0KX"));
+        QCOMPARE(Modal::Shown().size(), size_t(1));
+        QCOMPARE(Modal::Shown()[0].kind, Modal::Record::Dialog);
+        QCOMPARE(Modal::Shown()[0].text, QStringLiteral("UnPack Packed File"));
+        QTest::keyClick(field, Qt::Key_P, Qt::ControlModifier);
+        QCOMPARE(Modal::Shown().back().text, QStringLiteral("Pack Project File"));
+    }
+
+    // Every control of the window has a name for assistive technology, and the status bar
+    // shows no empty box.
+    void controlsHaveNamesAndNoEmptyBoxes()
+    {
+        for (QWidget* widget : m_frame->findChildren<QWidget*>()) {
+            if (!widget->isVisible() || !(widget->focusPolicy() != Qt::NoFocus ||
+                                          qobject_cast<QAbstractButton*>(widget) ||
+                                          qobject_cast<QProgressBar*>(widget) ||
+                                          qobject_cast<QToolBar*>(widget) ||
+                                          qobject_cast<QStatusBar*>(widget) ||
+                                          qobject_cast<QAbstractScrollArea*>(widget))) {
+                continue;
+            }
+            if (qobject_cast<QScrollBar*>(widget) || widget->inherits("QToolBarExtension")) {
+                continue;
+            }
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+            QVERIFY(accessible != nullptr);
+            QVERIFY2(!accessible->text(QAccessible::Name).isEmpty(),
+                     qPrintable(QStringLiteral("%1 (%2) has no name").arg(widget->objectName(),
+                                                                          widget->metaObject()->className())));
+        }
+        for (int id : {int(ID_INDICATOR_CAPS), int(ID_INDICATOR_NUM), int(ID_INDICATOR_SCRL)}) {
+            auto* box = m_frame->findChild<QLabel*>(QStringLiteral("indicator%1").arg(id));
+            QVERIFY(box != nullptr);
+            QCOMPARE(box->isVisible(), !box->text().isEmpty());
+        }
     }
 
     void frameKeysDoNothingInTheField()

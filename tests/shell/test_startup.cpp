@@ -19,6 +19,8 @@
 #include "platform/strings.h"
 #include "shell/app.h"
 #include "shell/mainframe.h"
+#include "shell/modal.h"
+#include "shell/settings.h"
 #include "shell/view.h"
 
 Q_DECLARE_METATYPE(std::optional<std::string>)
@@ -30,7 +32,7 @@ using namespace std::chrono_literals;
 // A program started with its own environment.
 class Child {
 public:
-    explicit Child(const std::vector<std::string>& env)
+    explicit Child(const std::vector<std::string>& env, std::vector<std::string> args = {})
     {
         // The environment is built before fork: the child only calls execve.
         std::vector<std::string> entries = env;
@@ -51,10 +53,14 @@ public:
         }
         envp.push_back(nullptr);
         char program[] = PACKTOOL_EXE;
-        char* argv[] = {program, nullptr};
+        std::vector<char*> argv = {program};
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
         m_pid = fork();
         if (m_pid == 0) {
-            execve(program, argv, envp.data());
+            execve(program, argv.data(), envp.data());
             _exit(127);
         }
     }
@@ -234,6 +240,79 @@ private slots:
         QVERIFY(WaitUntilHolding(third.Pid(), m_lockFile));
         QVERIFY(!third.WaitForExit(300ms));
         third.Kill(SIGTERM);
+    }
+
+    // A second start hands its file to the running window, which takes it and comes back from
+    // the task bar, and ends with status 0. "/P" and "/U" (a file manager's Pack and Unpack)
+    // open that command's dialog on the file. A start without a file raises the window only.
+    void secondStartHandsOverItsFile_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("dialog");
+        QTest::newRow("/G") << "/G" << "";
+        QTest::newRow("/P") << "/P" << "Pack Project File";
+        QTest::newRow("/U") << "/U" << "UnPack Packed File";
+        QTest::newRow("nothing") << "" << "";
+        QTest::newRow("/G without a file") << "/G-alone" << "";
+    }
+
+    void secondStartHandsOverItsFile()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, dialog);
+        char a0[] = "packtool";
+        char* argv[] = {a0, nullptr};
+        int argc = 1;
+        CZUNPackApp app(argc, argv);
+        QVERIFY(app.InitInstance());
+        Modal::SetScriptedOnly(true);
+        Modal::Reset();
+        QLineEdit* field = app.MainFrame()->View()->FileNameField();
+        field->setText(QStringLiteral("/before.kmx"));
+        app.MainFrame()->showMinimized();
+
+        const std::string file = "/data/my folder/deck.0KX";
+        std::vector<std::string> args;
+        if (option == QStringLiteral("/G-alone")) {
+            args = {"/G"};
+        } else if (!option.isEmpty()) {
+            args = {option.toStdString(), file};
+        }
+        Child second({"QT_QPA_PLATFORM=offscreen", "PACKTOOL_LANG=en",
+                      "XDG_RUNTIME_DIR=" + m_runtime.path().toStdString()},
+                     args);
+        const QString expected = option.isEmpty() || option == QStringLiteral("/G-alone")
+                                     ? QStringLiteral("/before.kmx")
+                                     : QString::fromStdString(file);
+        QTRY_VERIFY_WITH_TIMEOUT(!app.MainFrame()->isMinimized(), 20000);
+        QCOMPARE(field->text(), expected);
+        QCOMPARE(second.WaitForExit(20s), std::optional<int>(0));
+        if (dialog.isEmpty()) {
+            QTest::qWait(50);
+            QVERIFY(Modal::Shown().empty());
+        } else {
+            QTRY_COMPARE(Modal::Shown().size(), size_t(1));
+            QCOMPARE(Modal::Shown()[0].kind, Modal::Record::Dialog);
+            QCOMPARE(Modal::Shown()[0].text, dialog);
+        }
+        QCOMPARE(app.ExitInstance(), 0);
+    }
+
+    // Without "/G" the window starts with the file of the last job.
+    void lastFileComesBack()
+    {
+        Settings::SetLastFile(QStringLiteral("/data/last job/deck.kmx"));
+        char a0[] = "packtool";
+        char* argv[] = {a0, nullptr};
+        int argc = 1;
+        {
+            CZUNPackApp app(argc, argv);
+            QVERIFY(app.InitInstance());
+            QCOMPARE(app.MainFrame()->View()->FileNameField()->text(),
+                     QStringLiteral("/data/last job/deck.kmx"));
+            app.ExitInstance();
+        }
+        Settings::SetLastFile(QString());
     }
 
     void lockRefusesForeignFolder()

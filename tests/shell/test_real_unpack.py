@@ -1,0 +1,165 @@
+#!/usr/bin/env python3
+"""The real desktop program on an X server (Xvfb), driven by key presses (xdotool).
+
+Two folders A and B hold a project of the same name. The program, started in a third
+folder, unpacks A's packed file, then the one typed into the File Name field: B's. B's
+project file is restored and A's is left alone; nothing depends on the folder the program
+runs in. A second start with "/G" hands its file to the running window. At a scale of 2
+the window lies wholly on a 1024 x 768 screen.
+
+Usage: test_real_unpack.py PACKTOOL PACKTOOL_CLI. Skipped (77) without Xvfb or xdotool."""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+
+
+def wait_for(predicate, seconds=30.0):
+    end = time.time() + seconds
+    while time.time() < end:
+        if predicate():
+            return True
+        time.sleep(0.1)
+    return False
+
+
+def main():
+    packtool, cli = sys.argv[1], sys.argv[2]
+    if not shutil.which("Xvfb") or not shutil.which("xdotool"):
+        print("Xvfb or xdotool missing: scripts/install-deps.sh installs them")
+        return SKIP
+    work = tempfile.mkdtemp(prefix="packtool-real-")
+    xvfb = None
+    program = None
+    try:
+        # A display of our own, at a number no other server holds; the next number should
+        # another server take it first.
+        number = 90 + os.getpid() % 400
+        for attempt in range(10):
+            while (os.path.exists("/tmp/.X11-unix/X%d" % number) or
+                   os.path.exists("/tmp/.X%d-lock" % number)):
+                number += 1
+            display = ":%d" % number
+            xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24",
+                                     "-nolisten", "tcp"], stderr=subprocess.DEVNULL)
+
+            def reachable():
+                return xvfb.poll() is None and subprocess.run(
+                    ["xdotool", "getdisplaygeometry"], env=dict(os.environ, DISPLAY=display),
+                    capture_output=True).returncode == 0
+
+            if wait_for(reachable, 10):
+                break
+            xvfb.kill()
+            xvfb.wait()
+            xvfb = None
+            number += 1
+        assert xvfb is not None, "no X server"
+        runtime = os.path.join(work, "runtime")
+        os.mkdir(runtime, 0o700)
+        env = dict(os.environ, DISPLAY=display, XDG_RUNTIME_DIR=runtime,
+                   XDG_CONFIG_HOME=os.path.join(work, "config"), PACKTOOL_LANG="en",
+                   LANG="C.UTF-8", QT_QPA_PLATFORM="xcb")
+        env.pop("WAYLAND_DISPLAY", None)
+        a, b, elsewhere = (os.path.join(work, name) for name in ("A", "B", "elsewhere"))
+        for folder in (a, b, elsewhere):
+            os.mkdir(folder)
+        contents = {}
+        for folder, seed in ((a, 3), (b, 7)):
+            data = b"".join(b"beam %d span %d load %d\n" % (i, i * seed % 977, i * 31 % 65536)
+                            for i in range(4000 * seed))
+            contents[folder] = data
+            with open(os.path.join(folder, "proj.kmx"), "wb") as f:
+                f.write(data)
+            subprocess.run([cli, "pack", "proj.kmx"], cwd=folder, check=True,
+                           stderr=subprocess.DEVNULL)
+            os.remove(os.path.join(folder, "proj.kmx"))
+
+        def key(*keys):
+            subprocess.run(["xdotool", "key", "--delay", "80"] + list(keys), env=env, check=True)
+            time.sleep(0.4)
+
+        program_log = open(os.path.join(work, "program.log"), "w+")
+        program = subprocess.Popen([packtool, "/G", os.path.join(a, "proj.0KX")], cwd=elsewhere,
+                                   env=env, stderr=program_log)
+        window = []
+
+        def find_window():
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Pack Tool$"], env=env,
+                                   capture_output=True, text=True).stdout.split()
+            window[:] = found
+            return bool(found)
+
+        if not wait_for(find_window):
+            program_log.seek(0)
+            raise AssertionError("no main window: " + program_log.read())
+        time.sleep(1.0)
+        subprocess.run(["xdotool", "windowfocus", "--sync", window[0]], env=env, check=True)
+        time.sleep(0.5)
+
+        # Unpack A: Ctrl+U opens the dialog with A's packed file; Enter is OK.
+        key("ctrl+u")
+        key("Return")
+        restored_a = os.path.join(a, "proj.KMX")
+        assert wait_for(lambda: os.path.exists(restored_a)), "A was not restored"
+        assert wait_for(lambda: open(restored_a, "rb").read() == contents[a]), "A restored wrong"
+        a_stat = os.stat(restored_a)
+        time.sleep(1.0)
+
+        # B's packed file typed into the field, then Unpack, OK.
+        subprocess.run(["xdotool", "windowfocus", "--sync", window[0]], env=env, check=True)
+        key("ctrl+a")
+        subprocess.run(["xdotool", "type", "--delay", "20", os.path.join(b, "proj.0KX")], env=env,
+                       check=True)
+        key("ctrl+u")
+        key("Return")
+        restored_b = os.path.join(b, "proj.KMX")
+        assert wait_for(lambda: os.path.exists(restored_b)), "B was not restored"
+        assert wait_for(lambda: open(restored_b, "rb").read() == contents[b]), "B restored wrong"
+        after = os.stat(restored_a)
+        assert (after.st_mtime_ns, after.st_size) == (a_stat.st_mtime_ns, a_stat.st_size), \
+            "A's project file was written again"
+        assert not os.path.exists(os.path.join(elsewhere, "proj.KMX")), "a file in the start folder"
+
+        # A second start passes its file on and ends; the first runs on.
+        second = subprocess.run([packtool, "/G", os.path.join(a, "proj.0KX")], cwd=elsewhere,
+                                env=env, timeout=30)
+        assert second.returncode == 0, "second start: %d" % second.returncode
+        assert program.poll() is None, "the first program ended"
+
+        subprocess.run(["xdotool", "windowfocus", "--sync", window[0]], env=env, check=True)
+        key("ctrl+q")
+        assert wait_for(lambda: program.poll() is not None, 20), "Ctrl+Q did not end the program"
+
+        # At a scale of 2 the window is larger than a quarter of the screen leaves room for:
+        # it is moved in so that all of it, status bar included, is on the screen.
+        program = subprocess.Popen([packtool], cwd=elsewhere, env=dict(env, QT_SCALE_FACTOR="2"),
+                                   stderr=program_log)
+        assert wait_for(find_window), "no main window at scale 2"
+        time.sleep(1.0)
+        geometry = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window[0]], env=env,
+                                  capture_output=True, text=True, check=True).stdout
+        values = dict(line.split("=") for line in geometry.split())
+        x, y, w, h = (int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+        assert h > 768 // 2 and x >= 0 and y >= 0 and x + w <= 1024 and y + h <= 768, \
+            "off the 1024x768 screen at scale 2: %s" % values
+        program.terminate()
+        program.wait()
+        print("unpacked the file named in the field, from another folder")
+        return 0
+    finally:
+        if program is not None and program.poll() is None:
+            program.kill()
+            program.wait()
+        if xvfb is not None:
+            xvfb.terminate()
+            xvfb.wait()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
