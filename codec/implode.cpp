@@ -7,10 +7,11 @@
 // at the end of the input is everything coded, and matches are cut back to the input there.
 //
 // Per block the window positions are sorted into buckets (implode_match.h), then tokens are
-// chosen greedily with one byte of look-ahead: a match shorter than 8 bytes is held back for
-// a literal when the match one byte later is clearly better (two bytes longer, or one byte
-// longer while the current match is farther back than 129 bytes). Every choice here fixes
-// the output bytes, which must equal those of the Windows program.
+// chosen greedily with one byte of look-ahead (implode_coder.h): a match shorter than 8 bytes
+// is held back for a literal when the match one byte later is clearly better (two bytes
+// longer, or one byte longer while the current match is farther back than 129 bytes). Every
+// choice fixes the output bytes, which must equal those of the Windows program; the parallel
+// driver (implode_parallel.cpp) makes them with the same code.
 #include "codec/implode.h"
 
 #include <cstring>
