@@ -74,30 +74,10 @@ struct TokenMark {
 
 // The bits of a segment's tokens, gathered like ImplodeBitWriter does (the low 32 bits of the
 // accumulator stored each time, the position moved on when they are complete), into a buffer
-// large enough for the whole segment; and, while marks are asked for, the token starts.
+// large enough for the whole segment.
 class SegmentBits {
 public:
     explicit SegmentBits(std::uint8_t* buffer) : m_pBuf(buffer) {}
-
-    // Marks the tokens from now on in marks (room for one per position of a block), until
-    // StopMarks(); returns how many were marked.
-    void StartMarks(TokenMark* marks)
-    {
-        m_pMarks = marks;
-        m_nMarks = 0;
-        m_nMarkBase = Count();
-    }
-    std::size_t StopMarks()
-    {
-        m_pMarks = nullptr;
-        return m_nMarks;
-    }
-
-    void Mark(unsigned pos)
-    {
-        if (m_pMarks != nullptr)
-            m_pMarks[m_nMarks++] = TokenMark{pos, static_cast<std::uint32_t>(Count() - m_nMarkBase)};
-    }
 
     void Put(std::uint32_t value, unsigned bits)
     {
@@ -121,9 +101,24 @@ private:
     std::size_t m_nPos = 0;
     std::uint64_t m_nAcc = 0;
     unsigned m_nBits = 0;
-    TokenMark* m_pMarks = nullptr;
+};
+
+// The sink of a segment's first block: the bits go to the segment's, and each token's start
+// and first bit (counted from the block's first) into marks, which has room for one token per
+// position of a block.
+class MarkedSegmentBits {
+public:
+    MarkedSegmentBits(SegmentBits& bits, TokenMark* marks) : m_bits(bits), m_pMarks(marks), m_nBase(bits.Count()) {}
+
+    void Mark(unsigned pos) { m_pMarks[m_nMarks++] = TokenMark{pos, static_cast<std::uint32_t>(m_bits.Count() - m_nBase)}; }
+    void Put(std::uint32_t value, unsigned bits) { m_bits.Put(value, bits); }
+    std::size_t Marks() const { return m_nMarks; }
+
+private:
+    SegmentBits& m_bits;
+    TokenMark* m_pMarks;
+    std::uint64_t m_nBase;
     std::size_t m_nMarks = 0;
-    std::uint64_t m_nMarkBase = 0;
 };
 
 // One segment: its input, and what a worker made of it.
@@ -157,6 +152,9 @@ void ParseSegment(Segment& s, ImplodeWork& work)
 {
     const unsigned dictSize = work.nDictSize;
     SegmentBits sink(s.bits.get());
+    MarkedSegmentBits marked(sink, s.marks.get());
+    // Each block is sorted anew, so the two coders may take turns on the one work area.
+    ImplodeTokenCoder<MarkedSegmentBits> firstCoder(work, marked);
     ImplodeTokenCoder<SegmentBits> coder(work, sink);
     std::uint64_t cursor = s.firstBlock == 0 ? 0 : s.firstBlock * IMPLODE_BLOCK_SIZE - IMPLODE_LOOKAHEAD;
     const unsigned limit = dictSize + IMPLODE_BLOCK_SIZE;
@@ -165,14 +163,18 @@ void ParseSegment(Segment& s, ImplodeWork& work)
         const std::int64_t origin = WindowOrigin(block, dictSize);
         LoadWindow(work, s, block, dictSize, (block + 1) * IMPLODE_BLOCK_SIZE);
         const auto p = static_cast<unsigned>(static_cast<std::int64_t>(cursor) - origin);
-        coder.Sort(ImplodeSortFirst(block, p, dictSize), limit, false);
         s.cursor[j] = cursor;
         s.bitStart[j] = sink.Count();
-        if (j == 0)
-            sink.StartMarks(s.marks.get());
-        cursor = static_cast<std::uint64_t>(origin + coder.Code(p, limit, false));
-        if (j == 0)
-            s.markCount = sink.StopMarks();
+        unsigned end;
+        if (j == 0) {
+            firstCoder.Sort(ImplodeSortFirst(block, p, dictSize), limit, false);
+            end = firstCoder.Code(p, limit, false);
+            s.markCount = marked.Marks();
+        } else {
+            coder.Sort(ImplodeSortFirst(block, p, dictSize), limit, false);
+            end = coder.Code(p, limit, false);
+        }
+        cursor = static_cast<std::uint64_t>(origin + end);
     }
     s.cursor[s.blocks] = cursor;
     s.bitStart[s.blocks] = sink.Count();
