@@ -16,6 +16,7 @@
 
 #include "cli/commands.h"
 #include "codec/codec.h"
+#include "codec/implode_parallel.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ struct ImplodeOptions {
     unsigned dictSize = 4096;
     std::string input = "-";
     std::string output = "-";
+    unsigned threads = ImplodeMachineThreads();
 };
 
 // What the codec's callbacks work on; the codec cannot stop on an error, so the first one is
@@ -120,7 +122,8 @@ int RunImplode(const ImplodeOptions& opt)
 
     auto work = std::make_unique<CodecWorkArea>(); // zeroed: the same input gives the same bytes
     const unsigned type = opt.ascii ? CODEC_ASCII : CODEC_BINARY;
-    const unsigned result = implode(ReadInput, WriteOutput, work->bytes, &io, &type, &opt.dictSize);
+    const unsigned result =
+        implode_parallel(ReadInput, WriteOutput, work->bytes, &io, &type, &opt.dictSize, opt.threads);
 
     if (io.writeError == 0 && std::fflush(io.out) != 0)
         io.writeError = errno;
@@ -162,6 +165,7 @@ void AddImplodeCommand(CLI::App& app, int& exitStatus)
     cmd->add_option("--dict", opt->dictSize, "Dictionary size in bytes")
         ->check(CLI::IsMember({1024u, 2048u, 4096u}))
         ->capture_default_str();
+    AddThreadsOption(*cmd, opt->threads);
     cmd->add_option("INPUT", opt->input, "File to compress; standard input when absent or \"-\"");
     cmd->add_option("OUTPUT", opt->output, "Stream to write; standard output when absent or \"-\"");
     cmd->callback([opt, &exitStatus] { exitStatus = RunImplode(*opt); });

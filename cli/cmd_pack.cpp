@@ -15,6 +15,8 @@
 #include "cli/options.h"
 #include "cli/consolehost.h"
 #include "cli/volumesize.h"
+#include "codec/implode_parallel.h"
+#include "engine/codecwork.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/manifest.h"
@@ -42,6 +44,7 @@ struct PackOptions {
     bool dryRun = false;
     bool manifest = false;
     std::string progress;
+    unsigned threads = ImplodeMachineThreads();
 };
 
 std::string FileNameOf(const std::string& path)
@@ -141,6 +144,7 @@ int RunPack(const PackOptions& options)
         return EXIT_FAILED;
     }
 
+    g_nCompressThreads = options.threads;
     const int split = options.split.empty() ? 0 : 1;
     const PathParts parts = SplitPath(options.file);
     const std::string packedPath = MakePath(parts.drive, parts.dir, parts.name, ".0KX");
@@ -200,6 +204,7 @@ void AddPackCommand(CLI::App& app, int& exitStatus)
     cmd->add_option("--progress", options->progress,
                     "plain: one line 'STEP PERCENT' on standard error per change (compress, split)")
         ->check(CLI::IsMember({"plain"}));
+    AddThreadsOption(*cmd, options->threads);
     cmd->add_option("FILE", options->file, "The project file (.kmx)")->required();
     cmd->callback([options, &exitStatus] { exitStatus = RunPack(*options); });
 }

@@ -16,3 +16,14 @@ struct CommandRegistration {
 
 // Calls every registered AddCommandFn in order.
 void AddRegisteredCommands(CLI::App& app, int& exitStatus);
+
+// --threads N, for the commands that compress (pack, implode): threads keeps its value (the
+// machine's cores) when the option is absent.
+inline void AddThreadsOption(CLI::App& cmd, unsigned& threads)
+{
+    cmd.add_option("--threads", threads,
+                   "Threads to compress on (default: the machine's cores); the output is the same "
+                   "for every N")
+        ->type_name("N")
+        ->check(CLI::Range(1u, 1024u));
+}

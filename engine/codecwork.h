@@ -5,3 +5,7 @@
 #include "codec/codec.h"
 
 CodecWorkArea& SharedCodecWorkArea();
+
+// Threads the pack job compresses on: the machine's cores unless a front end sets it before
+// the job starts; 1 runs the single-threaded compressor. The stream is the same either way.
+extern unsigned g_nCompressThreads;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "codec/codec.h"
+#include "codec/implode_parallel.h"
 #include "engine/codecwork.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
@@ -151,7 +152,7 @@ CodecContext CompressLikeThePackJob(std::FILE* project, std::FILE* out)
     std::memset(work.bytes, 0, sizeof(work.bytes));
     const unsigned type = CODEC_BINARY;
     const unsigned dictSize = 4096;
-    implode(CodecRead, CodecWrite, work.bytes, &context, &type, &dictSize);
+    implode_parallel(CodecRead, CodecWrite, work.bytes, &context, &type, &dictSize, g_nCompressThreads);
     return context;
 }
 

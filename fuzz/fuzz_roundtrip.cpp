@@ -1,9 +1,12 @@
 // Property: for every input, literal coding and dictionary size, explode(implode(input))
 // gives back the input, with CODEC_OK; and the compressor's fast search (three-byte buckets
-// for all but the last block) writes the very same bytes as the plain pair-bucket search.
+// for all but the last block) and the compressor on several threads write the very same
+// bytes as the plain pair-bucket search.
 //
-// Input: one byte that chooses the coding (bit 0) and the dictionary size (1024, 2048, 4096
-// by the rest modulo 3), then the bytes to compress.
+// Input: one byte that chooses the coding (bit 0) and, from the rest v: the dictionary size
+// (1024, 2048, 4096 by v modulo 3), the threads (2 + v / 3 modulo 3) and the blocks per
+// segment (2 + v / 9 modulo 4: small, so that inputs of a few blocks have several seams);
+// then the bytes to compress.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +17,7 @@
 
 #include "codec/codec.h"
 #include "codec/implode.h"
+#include "codec/implode_parallel.h"
 
 namespace {
 
@@ -58,7 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1)
         return 0;
     const unsigned type = data[0] & 1u;
-    const unsigned dictSize = 1024u << ((data[0] >> 1) % 3);
+    const unsigned v = data[0] >> 1;
+    const unsigned dictSize = 1024u << (v % 3);
+    const unsigned threads = 2 + v / 3 % 3;
+    const unsigned segmentBlocks = 2 + v / 9 % 4;
     auto work = std::make_unique<CodecWorkArea>();
 
     Buffer input(data + 1, size - 1);
@@ -69,6 +76,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(codec::ImplodeWithPairBucketsOnly(Read, Write, plainWork.get(), &plainInput, &type, &dictSize) == CODEC_OK,
           "pair-bucket implode failed");
     Check(plainInput.out == input.out, "the fast search wrote other bytes than the pair-bucket search");
+
+    Buffer parallelInput(data + 1, size - 1);
+    auto parallelWork = std::make_unique<CodecWorkArea>();
+    Check(implode_parallel(Read, Write, parallelWork.get(), &parallelInput, &type, &dictSize, threads, segmentBlocks)
+              == CODEC_OK,
+          "parallel implode failed");
+    Check(parallelInput.out == input.out, "the threads wrote other bytes than one thread");
 
     Buffer stream(input.out.data(), input.out.size());
     const unsigned result = explode(Read, Write, work.get(), &stream);

@@ -59,10 +59,23 @@ if [ -w /dev/full ]; then
         sh -c "'$cli' implode '$dir/a.txt' >/dev/full"
 fi
 
+# Threads: the same stream from every count, the default (the machine's cores) included, on an
+# input of many blocks and several segments.
+seq 1 200000 >"$dir/numbers.txt"
+"$cli" implode --ascii --dict 1024 --threads 1 "$dir/numbers.txt" "$dir/one.imp" || fail "--threads 1: exit status $?"
+for threads in 2 5 default; do
+    option="--threads $threads"
+    [ "$threads" = default ] && option=""
+    # shellcheck disable=SC2086
+    "$cli" implode --ascii --dict 1024 $option "$dir/numbers.txt" "$dir/many.imp" || fail "$option: exit status $?"
+    cmp -s "$dir/one.imp" "$dir/many.imp" || fail "threads $threads: other bytes than one thread"
+done
+
 # Usage errors.
 expect_failure "dictionary size not allowed" 2 "--dict" "$cli" implode --dict 3000 "$dir/a.txt"
 expect_failure "too many arguments" 2 "" "$cli" implode "$dir/a.txt" "$dir/b" "$dir/c"
 expect_failure "unknown option" 2 "--fast" "$cli" implode --fast "$dir/a.txt"
+expect_failure "no threads" 2 "--threads" "$cli" implode --threads 0 "$dir/a.txt"
 
 [ "$failures" = 0 ] && echo "all passed"
 exit "$failures"

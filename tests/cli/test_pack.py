@@ -1,5 +1,6 @@
 """packtool-cli pack, run as a user runs it: without a terminal, at a terminal (a pty), with
---yes and --no, in Japanese, on a missing file, and split into volumes of every disk size.
+--yes and --no, in Japanese, on a missing file, and split into volumes of every disk size, on
+any number of threads.
 
 Usage: test_pack.py PATH-TO-packtool-cli
 """
@@ -190,6 +191,22 @@ class PackSplit(unittest.TestCase):
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertIn("Splitting File", result.stderr.decode())
                 self.check_set(size)
+
+    def test_every_thread_count_packs_the_same_stream(self):
+        # setUp packed on the default threads (the machine's cores).
+        for threads in ["1", "3"]:
+            with self.subTest(threads=threads):
+                result = run(["pack", "--threads", threads, "p.kmx"], self.dir)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                with open(os.path.join(self.dir, "p.0KX"), "rb") as f:
+                    self.assertEqual(f.read(), self.stream)
+                os.remove(os.path.join(self.dir, "p.0KX"))
+        result = run(["pack", "--split", "720K", "--threads", "1", "p.kmx"], self.dir)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.check_set(720000)
+        result = run(["pack", "--threads", "0", "p.kmx"], self.dir)
+        self.assertEqual(result.returncode, 2)
+        self.assertEqual(os.listdir(self.dir), ["p.kmx"])
 
     def test_sizes_too_small_or_malformed_are_refused(self):
         for text in ["999", "0", "0.9K", "abc", "1.5", "-5K", "1.0001K"]:

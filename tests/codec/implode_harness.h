@@ -12,6 +12,7 @@
 
 #include "codec/codec.h"
 #include "codec/implode.h"
+#include "codec/implode_parallel.h"
 
 namespace harness {
 
@@ -76,6 +77,23 @@ inline Result Implode(const Bytes& data, unsigned type, unsigned dictSize, std::
     r.code = pairBucketsOnly
         ? codec::ImplodeWithPairBucketsOnly(Read, Write, area->bytes, &r.io, &type, &dictSize)
         : implode(Read, Write, area->bytes, &r.io, &type, &dictSize);
+    return r;
+}
+
+// Compresses data with implode_parallel in a fresh, zeroed work area; `prepare` may alter the
+// area first.
+inline Result ImplodeParallel(const Bytes& data, unsigned type, unsigned dictSize, unsigned threads,
+                              unsigned segmentBlocks, std::size_t piece = 0,
+                              const std::function<void(codec::ImplodeWork&)>& prepare = {})
+{
+    auto area = std::make_unique<CodecWorkArea>();
+    auto* work = reinterpret_cast<codec::ImplodeWork*>(area->bytes);
+    if (prepare)
+        prepare(*work);
+    Result r;
+    r.io.data = &data;
+    r.io.piece = piece;
+    r.code = implode_parallel(Read, Write, area->bytes, &r.io, &type, &dictSize, threads, segmentBlocks);
     return r;
 }
 
