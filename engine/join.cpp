@@ -221,7 +221,9 @@ bool JoinVolumes(const std::string& packedPath, std::string& tempName)
     std::FILE* joined = CreateExclusiveStream(folder, kJoinTempPrefix, "wb", tempName);
     bool failed = false;
     if (!joined) {
-        ShowBox(IDS_CANNOT_OPEN_FOR_WRITING, MakePath("", folder, std::string(kJoinTempPrefix) + "XXXXXX", ""));
+        // The folder is named with the system's reason (a read-only folder, say), not the
+        // pattern of a temporary name that the user never chose.
+        ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, folder.empty() ? "." : folder, errno);
         AppendStatus("\r\n");
         tempName.clear();
         failed = true;

@@ -6,7 +6,9 @@
 // file behind (an old packed file that the user agreed to overwrite stays as it was).
 #include "engine/packjob.h"
 
+#include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "codec/codec.h"
@@ -30,6 +32,11 @@ constexpr const char* kTempPrefix = "tmp_";
 void LogFailure(unsigned diskErrorId)
 {
     AppendStatus("\r\n");
+    // A cancel request fails the next read or write on purpose: that is no disk error.
+    if (CancelRequested()) {
+        AppendStatusId(IDS_JOB_CANCELLED);
+        return;
+    }
     AppendStatusId(diskErrorId);
     AppendStatus("\r\n");
     AppendStatusId(IDS_IO_ERROR);
@@ -47,39 +54,56 @@ int ProgressPercent(std::uint64_t read, std::int64_t total)
 // The worker's own steps after the banner; returns 1 when the packed file was written.
 int CompressProjectFile()
 {
-    // An old packed file that may not be written stays as it is, as a failed open would.
-    const bool oldFileWritable = LookUpFile(g_strPackedPath) != FileLookup::Exists ||
-                                 access(g_strPackedPath.c_str(), W_OK) == 0;
-    std::string tempPath;
-    std::FILE* packed = oldFileWritable
-        ? CreateExclusiveStream(SplitPath(g_strPackedPath).dir, kTempPrefix, "wb+", tempPath)
-        : nullptr;
-    if (!CheckStream(packed, IDS_WRITE_ERROR))
-        return 0;
-
     std::FILE* project = std::fopen(g_strProjectPath.c_str(), "rb");
-    if (!CheckStream(project, IDS_READ_ERROR)) {
-        if (project)
-            CloseStream(project);
-        CloseStream(packed);
-        std::remove(tempPath.c_str());
+    if (!project) {
+        ShowDiskErrorBox(IDS_READ_ERROR, IDS_CANNOT_READ_FILE, g_strProjectPath, errno);
         return 0;
     }
 
-    CodecContext context = CompressLikeThePackJob(project, packed);
+    // The packed file is written beside its name and renamed at the end (or written straight
+    // into a device), and a new one takes the project file's permission bits.
+    OutputFile packed;
+    if (!packed.Open(g_strPackedPath, kTempPrefix, g_strProjectPath)) {
+        ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, g_strPackedPath, errno);
+        CloseStream(project);
+        return 0;
+    }
+    // The split moves the packed file aside and removes it: a device is never moved.
+    if (packed.WritesStraight() && g_bSplitFile) {
+        ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, g_strPackedPath, ENOTSUP);
+        packed.Abandon();
+        CloseStream(project);
+        return 0;
+    }
+
+    CodecContext context = CompressLikeThePackJob(project, packed.Stream());
+    // A project file that another program changes while it is packed gives a stream of
+    // neither version: its size when the pack began, the bytes read and its size now agree.
+    struct stat now {};
+    const bool changed = !context.bReadFailed &&
+        (static_cast<std::int64_t>(context.nInRead) != context.nInTotal ||
+         fstat(fileno(project), &now) != 0 || now.st_size != context.nInTotal);
+    const std::int64_t sizeNow = changed ? static_cast<std::int64_t>(now.st_size) : context.nInTotal;
     CloseStream(project);
-    // Buffered data reaches the disk only now: a full disk may show here first.
-    if (std::fflush(packed) != 0 || StreamFailed(packed))
+    if (StreamFailed(packed.Stream()))
         context.bWriteFailed = 1;
-    if (CloseWrittenStream(packed) != 0)
+    if (context.bWriteFailed || context.bReadFailed || changed) {
+        packed.Abandon();
+    } else if (!packed.Commit()) {
         context.bWriteFailed = 1;
+    }
     AppendStatus("\r\n");
 
-    if (!context.bWriteFailed && !context.bReadFailed &&
-        std::rename(tempPath.c_str(), g_strPackedPath.c_str()) != 0)
-        context.bWriteFailed = 1;
-    if (context.bWriteFailed || context.bReadFailed) {
-        std::remove(tempPath.c_str());
+    if (changed && !CancelRequested()) {
+        const std::string text = FormatText(LoadString(IDS_FILE_CHANGED).c_str(), g_strProjectPath.c_str(),
+                                            static_cast<long long>(context.nInTotal),
+                                            static_cast<long long>(context.nInRead),
+                                            static_cast<long long>(sizeNow));
+        ShowMessageBoxOwnedByMain(text, MB_OK | MB_ICONEXCLAMATION);
+        AppendStatus("\r\n" + text + "\r\n");
+        return 0;
+    }
+    if (context.bWriteFailed || context.bReadFailed || changed) {
         LogFailure(context.bWriteFailed ? IDS_WRITE_ERROR : IDS_READ_ERROR);
         return 0;
     }
@@ -129,8 +153,13 @@ void CodecWrite(unsigned char* buf, unsigned* size, void* param)
         g_pProjectDigest->Update(buf, *size); // the restored project file's bytes
     if (context.bWriteFailed)
         return;
-    if (WriteBytes(buf, *size, context.pOut) != *size || StreamFailed(context.pOut))
+    errno = 0;
+    const std::size_t put = WriteBytes(buf, *size, context.pOut);
+    context.nWritten += put;
+    if (put != *size || StreamFailed(context.pOut)) {
         context.bWriteFailed = 1;
+        context.nWriteError = errno != 0 ? errno : EIO;
+    }
 }
 
 CodecContext CompressLikeThePackJob(std::FILE* project, std::FILE* out)
@@ -185,6 +214,16 @@ int StartPackJob(const std::string& projectPath, int splitFile, int volumeSize)
             MB_OK | MB_ICONEXCLAMATION);
         return 0;
     }
+    // A folder, a device or a FIFO has no size to pack from, and reading /dev/zero or a FIFO
+    // would never end: refused before anything is asked or created. A name that is not there
+    // is reported by the worker when it opens it.
+    const int notRegular = CheckRegularInput(projectPath);
+    if (notRegular == EISDIR || notRegular == ESPIPE || notRegular == ENODEV) {
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), projectPath.c_str(),
+                                             SystemErrorText(notRegular).c_str()),
+                                  MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
     if (!CheckExistingFile(g_strPackedPath))
         return 0;
     g_strProjectPath = MakePath(parts);
@@ -199,7 +238,7 @@ void PackWorker()
     AppendStatusId(IDS_PACK_START);
 
     if (!CheckExistingFile(g_strPackedPath)) {
-        AppendStatusId(IDS_ABORTED_BY_USER);
+        LogCheckRefusal();
     } else {
         int succeeded = CompressProjectFile();
         if (succeeded && g_bSplitFile)
