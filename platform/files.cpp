@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <set>
@@ -28,6 +30,8 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the cancel flag is set fr
 // cannot be set from outside, so the failures we cause or see are remembered here.
 std::mutex g_failedMutex;
 std::set<std::FILE*> g_failedStreams;
+// The buffers given by UseLargeOutputBuffer, freed when their stream is closed by CloseStream.
+std::map<std::FILE*, std::unique_ptr<char[]>> g_outputBuffers;
 
 void MarkFailed(std::FILE* stream)
 {
@@ -230,7 +234,10 @@ int CloseStream(std::FILE* stream)
     if (!stream)
         return 0;
     ForgetStream(stream);
-    return std::fclose(stream);
+    const int result = std::fclose(stream); // flushes from the buffer: free it only afterwards
+    std::lock_guard<std::mutex> lock(g_failedMutex);
+    g_outputBuffers.erase(stream);
+    return result;
 }
 
 int CloseWrittenStream(std::FILE* stream, bool replacesFile)
@@ -248,8 +255,21 @@ int CloseWrittenStream(std::FILE* stream, bool replacesFile)
 
 void UseLargeOutputBuffer(std::FILE* stream)
 {
-    if (stream)
-        std::setvbuf(stream, nullptr, _IOFBF, OUTPUT_BUFFER_SIZE);
+    if (!stream)
+        return;
+    // The C library takes the size only with a buffer of the caller's: given none, it keeps
+    // its own 4 KB.
+    auto buffer = std::make_unique<char[]>(OUTPUT_BUFFER_SIZE);
+    if (std::setvbuf(stream, buffer.get(), _IOFBF, OUTPUT_BUFFER_SIZE) != 0)
+        return;
+    // The standard streams are flushed by exit after every static object is gone: their
+    // buffer lives as long as the process.
+    if (stream == stdout || stream == stderr) {
+        buffer.release();
+        return;
+    }
+    std::lock_guard<std::mutex> lock(g_failedMutex);
+    g_outputBuffers[stream] = std::move(buffer);
 }
 
 std::string SystemErrorText(int error) { return std::strerror(error); }

@@ -65,7 +65,8 @@ int CloseWrittenStream(std::FILE* stream, bool replacesFile = true);
 // Size of the buffer given to every output stream (setvbuf): the data goes out in writes of
 // this size, not in the C library's 4 KB.
 constexpr std::size_t OUTPUT_BUFFER_SIZE = 256 * 1024;
-// Gives the stream a buffer of OUTPUT_BUFFER_SIZE; call before the first write.
+// Gives the stream a buffer of OUTPUT_BUFFER_SIZE; call before the first write. The buffer is
+// freed by CloseStream (a stream closed otherwise, such as stdout at exit, keeps it).
 void UseLargeOutputBuffer(std::FILE* stream);
 
 // The system's text for an error number (strerror), shown beside the program's own messages.
