@@ -140,6 +140,8 @@ class OddFiles(unittest.TestCase):
         for change in ("grows", "shrinks"):
             with self.subTest(change=change):
                 write(self.path("big.kmx"), big)
+                if os.path.exists(self.path("big.0KX")):
+                    os.unlink(self.path("big.0KX"))
                 proc = subprocess.Popen([CLI, "pack", "big.kmx"], cwd=self.dir, env=ENV,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.PIPE)
