@@ -125,8 +125,7 @@ int RunExplode(const std::string& inputPath, const std::string& outputPath, bool
         UseLargeOutputBuffer(stdout);
     } else {
         if (!output.Open(outputPath, "tmp_", inputPath == "-" ? std::string() : inputPath)) {
-            Complain((output.FolderFailed() ? "cannot create a file in the folder of '" : "cannot create '") +
-                     outputPath + "': " + std::strerror(errno));
+            Complain("cannot create '" + outputPath + "': " + std::strerror(errno));
             return EXIT_FAILED;
         }
         files.out = output.Stream();

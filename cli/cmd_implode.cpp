@@ -101,7 +101,7 @@ int RunImplode(const ImplodeOptions& opt)
         UseLargeOutputBuffer(stdout);
     } else {
         if (!output.Open(opt.output, "tmp_", opt.input == "-" ? std::string() : opt.input)) {
-            Complain("write", output.FolderFailed() ? "the folder of " + outName : outName, errno);
+            Complain("write", outName, errno);
             return EXIT_FAILED;
         }
         io.out = output.Stream();
