@@ -223,7 +223,11 @@ bool JoinVolumes(const std::string& packedPath, std::string& tempName)
     if (!joined) {
         // The folder is named with the system's reason (a read-only folder, say), not the
         // pattern of a temporary name that the user never chose.
-        ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, folder.empty() ? "." : folder, errno);
+        const int error = errno;
+        std::string shown = folder.empty() ? std::string(".") : folder;
+        if (shown.size() > 1 && shown.back() == '/')
+            shown.pop_back();
+        ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, shown, error);
         AppendStatus("\r\n");
         tempName.clear();
         failed = true;

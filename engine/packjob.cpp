@@ -64,7 +64,11 @@ int CompressProjectFile()
     // into a device), and a new one takes the project file's permission bits.
     OutputFile packed;
     if (!packed.Open(g_strPackedPath, kTempPrefix, g_strProjectPath)) {
-        ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, g_strPackedPath, errno);
+        const int error = errno;
+        if (packed.FolderFailed())
+            ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, packed.Folder(), error);
+        else
+            ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, g_strPackedPath, error);
         CloseStream(project);
         return 0;
     }
