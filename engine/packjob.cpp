@@ -29,7 +29,9 @@ namespace {
 // Prefix of the temporary files that the pack job and the split create beside the packed file.
 constexpr const char* kTempPrefix = "tmp_";
 
-void LogFailure(unsigned diskErrorId)
+// Logs a failed read or write: the program's disk error, the file and the system's reason
+// (when known), then "File I/O error...aborting operation".
+void LogFailure(unsigned diskErrorId, const std::string& path, int error)
 {
     AppendStatus("\r\n");
     // A cancel request fails the next read or write on purpose: that is no disk error.
@@ -39,6 +41,11 @@ void LogFailure(unsigned diskErrorId)
     }
     AppendStatusId(diskErrorId);
     AppendStatus("\r\n");
+    if (error != 0) {
+        const unsigned detailId = diskErrorId == IDS_READ_ERROR ? IDS_CANNOT_READ_FILE : IDS_CANNOT_WRITE_FILE;
+        AppendStatus(FormatText(LoadString(detailId).c_str(), path.c_str(), SystemErrorText(error).c_str()));
+        AppendStatus("\r\n");
+    }
     AppendStatusId(IDS_IO_ERROR);
     AppendStatus("\r\n");
 }
@@ -95,6 +102,7 @@ int CompressProjectFile()
         packed.Abandon();
     } else if (!packed.Commit()) {
         context.bWriteFailed = 1;
+        context.nWriteError = errno;
     }
     AppendStatus("\r\n");
 
@@ -108,7 +116,10 @@ int CompressProjectFile()
         return 0;
     }
     if (context.bWriteFailed || context.bReadFailed || changed) {
-        LogFailure(context.bWriteFailed ? IDS_WRITE_ERROR : IDS_READ_ERROR);
+        if (context.bWriteFailed)
+            LogFailure(IDS_WRITE_ERROR, g_strPackedPath, context.nWriteError);
+        else
+            LogFailure(IDS_READ_ERROR, g_strProjectPath, context.nReadError);
         return 0;
     }
 
@@ -129,9 +140,12 @@ unsigned CodecRead(unsigned char* buf, unsigned* size, void* param)
     }
     std::size_t got = 0;
     if (!context.bReadFailed) {
+        errno = 0;
         got = ReadBytes(buf, *size, context.pIn);
-        if (got < *size && StreamFailed(context.pIn))
+        if (got < *size && StreamFailed(context.pIn)) {
             context.bReadFailed = 1;
+            context.nReadError = errno != 0 ? errno : EIO;
+        }
     }
     context.nInRead += got;
     if (g_pProjectDigest && context.nMode == 1)

@@ -25,6 +25,7 @@ struct CodecContext {
     int nLastProgress = -1;     // the percentage last shown, -1 before the first read
     std::uint64_t nWritten = 0; // bytes written to pOut
     int nWriteError = 0;        // errno of the first failed write, 0 when none
+    int nReadError = 0;         // errno of the failed read, 0 when none
 };
 
 // Read callback: reads up to *size bytes of pIn (in mode 0 at most nCounter), then, on the

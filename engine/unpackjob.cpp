@@ -268,6 +268,9 @@ void DecompressFile(const std::string& source, const std::string& outputName,
     } else if (context.bWriteFailed) {
         out.Abandon();
         AppendStatusId(IDS_WRITE_ERROR);
+        if (context.nWriteError != 0)
+            AppendStatus("\r\n" + FormatText(LoadString(IDS_CANNOT_WRITE_FILE).c_str(), outputName.c_str(),
+                                              SystemErrorText(context.nWriteError).c_str()));
     } else if (!complete) {
         g_unpackOutcome.bDamaged = 1;
         g_unpackOutcome.nRestoredBytes = restoredLength;
@@ -286,10 +289,14 @@ void DecompressFile(const std::string& source, const std::string& outputName,
         g_unpackOutcome.bDamaged = 1;
         out.Abandon();
     } else if (!out.Commit()) {
-        if (CancelRequested())
+        const int error = errno;
+        if (CancelRequested()) {
             AppendStatusId(IDS_JOB_CANCELLED);
-        else
+        } else {
             AppendStatusId(IDS_WRITE_ERROR);
+            AppendStatus("\r\n" + FormatText(LoadString(IDS_CANNOT_WRITE_FILE).c_str(), outputName.c_str(),
+                                              SystemErrorText(error).c_str()));
+        }
     } else {
         g_unpackOutcome.bRestored = 1;
         g_unpackOutcome.nRestoredBytes = restoredLength;

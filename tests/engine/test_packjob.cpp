@@ -180,7 +180,8 @@ TEST_F(PackJob, AWriteFailureRemovesThePackedFileAndLogsIt)
         ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1) << row.label;
         DisarmFileFaults();
         EXPECT_EQ(host.LogText(), std::string(kPackStart) + "\r\n" + "\r\n" +
-                                      "Disk Error - File Write Error" + "\r\n" +
+                                      "Disk Error - File Write Error" + "\r\n" + "Cannot write '" +
+                                      (dir / "p.0KX") + "': No space left on device\r\n" +
                                       "File I/O error...aborting operation" + "\r\n" + kPackEnd)
             << row.label;
         EXPECT_TRUE(host.BoxTexts().empty()) << row.label;
@@ -194,7 +195,8 @@ TEST_F(PackJob, AReadErrorDuringCompressionIsReportedNotPackedAsSuccess)
 {
     WriteFileBytes(dir / "p.kmx", MakeTestData(100000, true));
     const std::string failedLog = std::string(kPackStart) + "\r\n" + "\r\n" +
-                                  "Disk Error - File Read Error" + "\r\n" +
+                                  "Disk Error - File Read Error" + "\r\n" + "Cannot read '" +
+                                  (dir / "p.kmx") + "': Input/output error\r\n" +
                                   "File I/O error...aborting operation" + "\r\n" + kPackEnd;
 
     FailReadsAfterBytes(10000);

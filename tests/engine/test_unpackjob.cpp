@@ -476,7 +476,8 @@ TEST_F(UnpackJob, AWriteErrorWhileDecompressingLeavesNoOutput)
     Unpack(dir / "p.0KX");
     DisarmFileFaults();
     EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + "\r\n" + "Disk Error - File Write Error" + "\r\n" +
-                                  kUnpackEnd);
+                                  "Cannot write '" + (dir / "p.KMX") + "': No space left on device" +
+                                  "\r\n" + kUnpackEnd);
     EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), "old project");
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.KMX");
 }

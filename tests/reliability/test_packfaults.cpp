@@ -18,10 +18,9 @@ namespace {
 constexpr std::size_t kProjectSize = 1000 * 1000;
 constexpr int kVolumeSize = 60000;
 
-const char* kWriteErrorLines =
-    "\r\n\r\nDisk Error - File Write Error\r\nFile I/O error...aborting operation\r\n";
-const char* kReadErrorLines =
-    "\r\n\r\nDisk Error - File Read Error\r\nFile I/O error...aborting operation\r\n";
+// The program's lines around the line that names the file and the system's reason.
+const char* kWriteErrorLines = "\r\n\r\nDisk Error - File Write Error\r\nCannot write '";
+const char* kReadErrorLines = "\r\n\r\nDisk Error - File Read Error\r\nCannot read '";
 const char* kSplitFailedLines = "\r\nFile I/O error...aborting operation\r\n";
 
 // The sizes of the codec's writes for some input: the pack job hands each to the disk as one
