@@ -199,7 +199,10 @@ void UnpackWorker(const std::string& packedPath)
             AppendStatusId(IDS_JOB_CANCELLED);
         }
     } else {
-        ShowBox(IDS_CANNOT_OPEN_FILE, packedPath);
+        const int error = errno;
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_OPEN_FILE).c_str(), packedPath.c_str()) + "\n" +
+                                      FormatText(LoadString(IDS_SYSTEM_REASON).c_str(), SystemErrorText(error).c_str()),
+                                  MB_OK | MB_ICONEXCLAMATION);
     }
 
     AppendStatusId(IDS_UNPACK_END);

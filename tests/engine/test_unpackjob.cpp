@@ -255,7 +255,8 @@ TEST_F(UnpackJob, APackedFileNamedLikeItsProjectFileIsRefused)
 TEST_F(UnpackJob, APackedFileThatCannotBeOpenedEndsWithTheBanner)
 {
     Unpack(dir / "missing.0KX");
-    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"Unable to open the file '" + (dir / "missing.0KX") + "'."});
+    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"Unable to open the file '" + (dir / "missing.0KX") +
+                                                        "'.\nReason: No such file or directory"});
     EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + kUnpackEnd);
     EXPECT_EQ(host.States(), (std::vector<long>{JOB_IDLE}));
     EXPECT_EQ(ListFolder(dir.Path()), "");
