@@ -90,8 +90,9 @@ TEST_F(Cancel, ACancelFromAnotherThreadAtAnyMomentLeavesTheWholeResultOrNothing)
         if (started && g_bPackSucceeded) {
             EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), stream) << delayMs;
         } else {
-            if (started)
+            if (started) {
                 EXPECT_TRUE(Contains(host.LogText(), kCancelled)) << delayMs;
+            }
             EXPECT_TRUE(host.BoxTexts().empty()) << delayMs;
             EXPECT_EQ(ListFolder(dir.Path()), "p.kmx") << delayMs;
         }
