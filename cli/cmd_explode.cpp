@@ -1,8 +1,11 @@
 // packtool-cli explode [INPUT [OUTPUT]]: decodes one implode stream, from a file or standard
 // input to a file or standard output.
 //
-// A named output file is written beside its final name and renamed into place when the
-// decoder is done, so the name never holds half a file. When the stream ends before its end
+// A named output that is a regular file (or not there yet) is written beside its final name
+// and renamed into place when the decoder is done, so the name never holds half a file; a new
+// one takes the input's permission bits, a replaced one keeps its own. A device, a FIFO or a
+// socket is written straight and never replaced. Binary data is not written to a terminal
+// unless forced. When the stream ends before its end
 // code, what was decoded is still kept (a damaged packed file often holds most of a project),
 // and the exit status says that the stream was incomplete. Header errors leave no output.
 // The compressor writes an empty input as a 4-byte stream that the decoder refuses as too
@@ -19,7 +22,12 @@
 #include <unistd.h>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "codec/codec.h"
+#include "engine/format.h"
+#include "platform/files.h"
+#include "platform/strings.h"
+#include "resources/textids.h"
 
 namespace {
 
@@ -39,8 +47,11 @@ struct ExplodeFiles {
 unsigned ReadInput(unsigned char* buf, unsigned* size, void* param)
 {
     auto& files = *static_cast<ExplodeFiles*>(param);
-    const std::size_t n = std::fread(buf, 1, *size, files.in);
-    if (n < *size && std::ferror(files.in) && files.readErrno == 0)
+    if (files.writeErrno != 0 || files.readErrno != 0)
+        return 0; // a failed write ends the decoding: nothing more can reach the output
+    errno = 0;
+    const std::size_t n = ReadBytes(buf, *size, files.in);
+    if (n < *size && StreamFailed(files.in) && files.readErrno == 0)
         files.readErrno = errno != 0 ? errno : EIO;
     for (std::size_t i = 0; i < n && files.bytesRead + i < sizeof files.head; ++i)
         files.head[files.bytesRead + i] = buf[i];
@@ -54,7 +65,8 @@ void WriteOutput(unsigned char* buf, unsigned* size, void* param)
     files.wrote = true;
     if (files.writeErrno != 0 || *size == 0)
         return;
-    if (std::fwrite(buf, 1, *size, files.out) != *size)
+    errno = 0;
+    if (WriteBytes(buf, *size, files.out) != *size)
         files.writeErrno = errno != 0 ? errno : EIO;
     files.bytesWritten += *size;
 }
@@ -92,65 +104,7 @@ void Complain(const std::string& text)
     std::fprintf(stderr, "packtool-cli explode: %s\n", text.c_str());
 }
 
-// An output file created under a temporary name beside `path`, with the permissions a
-// newly created file gets, renamed to `path` by Commit().
-class PendingOutput {
-public:
-    explicit PendingOutput(std::string path) : path_(std::move(path)), temp_(path_ + ".XXXXXX") {}
-    ~PendingOutput()
-    {
-        if (file_ != nullptr)
-            std::fclose(file_);
-        if (!committed_ && created_)
-            std::remove(temp_.c_str());
-    }
-    PendingOutput(const PendingOutput&) = delete;
-    PendingOutput& operator=(const PendingOutput&) = delete;
-
-    // Returns the open stream, or nullptr with errno set.
-    std::FILE* Open()
-    {
-        const int fd = ::mkstemp(temp_.data());
-        if (fd < 0)
-            return nullptr;
-        created_ = true;
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
-        file_ = ::fdopen(fd, "wb");
-        if (file_ == nullptr)
-            ::close(fd);
-        return file_;
-    }
-
-    // Closes and renames into place. Returns 0 or the errno of the failure.
-    int Commit()
-    {
-        // Forced to the disk before the rename, so the name never holds an empty file after
-        // a power failure.
-        const bool synced = std::fflush(file_) == 0 && ::fsync(::fileno(file_)) == 0;
-        const int syncError = synced ? 0 : (errno != 0 ? errno : EIO);
-        const int closed = std::fclose(file_);
-        file_ = nullptr;
-        if (syncError != 0)
-            return syncError;
-        if (closed != 0)
-            return errno != 0 ? errno : EIO;
-        if (std::rename(temp_.c_str(), path_.c_str()) != 0)
-            return errno;
-        committed_ = true;
-        return 0;
-    }
-
-private:
-    std::string path_;
-    std::string temp_;
-    std::FILE* file_ = nullptr;
-    bool created_ = false;
-    bool committed_ = false;
-};
-
-int RunExplode(const std::string& inputPath, const std::string& outputPath)
+int RunExplode(const std::string& inputPath, const std::string& outputPath, bool force)
 {
     ExplodeFiles files;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> inputFile(nullptr, std::fclose);
@@ -165,16 +119,20 @@ int RunExplode(const std::string& inputPath, const std::string& outputPath)
         files.in = inputFile.get();
     }
 
-    std::unique_ptr<PendingOutput> pending;
+    OutputFile output;
     if (outputPath == "-") {
         files.out = stdout;
+        UseLargeOutputBuffer(stdout);
     } else {
-        pending = std::make_unique<PendingOutput>(outputPath);
-        files.out = pending->Open();
-        if (files.out == nullptr) {
+        if (!output.Open(outputPath, "tmp_", inputPath == "-" ? std::string() : inputPath)) {
             Complain("cannot create '" + outputPath + "': " + std::strerror(errno));
             return EXIT_FAILED;
         }
+        files.out = output.Stream();
+    }
+    if (!force && isatty(fileno(files.out))) {
+        std::fprintf(stderr, "%s\n", FormatText(LoadString(IDS_CLI_BINARY_TO_TERMINAL).c_str(), "explode").c_str());
+        return EXIT_FAILED;
     }
 
     auto work = std::make_unique<CodecWorkArea>();
@@ -183,17 +141,21 @@ int RunExplode(const std::string& inputPath, const std::string& outputPath)
         result = CODEC_OK;
         files.wrote = true; // an empty output is the decoded result
     }
+    if (files.readErrno == ECANCELED || files.writeErrno == ECANCELED || CancelRequested())
+        return EXIT_FAILED; // a signal stopped it (the output is abandoned); main says so
 
-    if (files.writeErrno == 0 && std::fflush(files.out) != 0)
+    if (outputPath == "-" && files.writeErrno == 0 && std::fflush(files.out) != 0)
         files.writeErrno = errno != 0 ? errno : EIO;
     if (files.writeErrno != 0) {
         Complain("cannot write '" + outputPath + "': " + std::strerror(files.writeErrno));
         return EXIT_FAILED; // the pending output is removed
     }
     // Keep what was decoded whenever decoding ran; a header error decoded nothing.
-    if (pending && files.wrote) {
-        const int error = pending->Commit();
-        if (error != 0) {
+    if (outputPath != "-" && files.wrote) {
+        if (!output.Commit()) {
+            const int error = errno;
+            if (error == ECANCELED)
+                return EXIT_FAILED;
             Complain("cannot write '" + outputPath + "': " + std::strerror(error));
             return EXIT_FAILED;
         }
@@ -216,9 +178,14 @@ void AddExplodeCommand(CLI::App& app, int& exitStatus)
     auto* cmd = app.add_subcommand("explode", "Decompress one implode stream (a whole packed file is one)");
     auto input = std::make_shared<std::string>("-");
     auto output = std::make_shared<std::string>("-");
+    auto force = std::make_shared<bool>(false);
+    cmd->add_flag("-f,--force", *force, "Write the decoded data even to a terminal");
     cmd->add_option("INPUT", *input, "Compressed stream to read; - or absent: standard input");
     cmd->add_option("OUTPUT", *output, "File to write the decoded bytes to; - or absent: standard output");
-    cmd->callback([input, output, &exitStatus] { exitStatus = RunExplode(*input, *output); });
+    cmd->callback([input, output, force, &exitStatus] {
+        UseLanguage("");
+        exitStatus = RunExplode(*input, *output, *force);
+    });
 }
 
 static CommandRegistration reg(90, AddExplodeCommand);

@@ -1,9 +1,11 @@
 // packtool-cli implode: compresses a file, or standard input, into one bare implode stream
 // (no packed-file header), the way the pack job does but with every coding and dictionary.
 //
-// A named output file is written beside its final name under a temporary one and renamed
-// only when everything was read and written, so a failed run never leaves a truncated
-// stream under the name asked for.
+// A named output that is a regular file (or not there yet) is written beside its final name
+// under a temporary one and renamed only when everything was read and written, so a failed run
+// never leaves a truncated stream under the name asked for; a new one takes the input's
+// permission bits, a replaced one keeps its own. A device, a FIFO or a socket is written
+// straight and never replaced. Binary data is not written to a terminal unless forced.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,8 +17,13 @@
 #include <unistd.h>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "codec/codec.h"
 #include "codec/implode_parallel.h"
+#include "engine/format.h"
+#include "platform/files.h"
+#include "platform/strings.h"
+#include "resources/textids.h"
 
 namespace {
 
@@ -28,6 +35,7 @@ struct ImplodeOptions {
     std::string input = "-";
     std::string output = "-";
     unsigned threads = ImplodeMachineThreads();
+    bool force = false;
 };
 
 // What the codec's callbacks work on; the codec cannot stop on an error, so the first one is
@@ -45,8 +53,8 @@ unsigned ReadInput(unsigned char* buf, unsigned* size, void* param)
     if (io.readError != 0 || io.writeError != 0)
         return 0; // ends the input; the run is reported as failed
     errno = 0;
-    const std::size_t got = std::fread(buf, 1, *size, io.in);
-    if (got < *size && std::ferror(io.in))
+    const std::size_t got = ReadBytes(buf, *size, io.in);
+    if (got < *size && StreamFailed(io.in))
         io.readError = errno != 0 ? errno : EIO;
     return static_cast<unsigned>(got);
 }
@@ -57,7 +65,7 @@ void WriteOutput(unsigned char* buf, unsigned* size, void* param)
     if (io.writeError != 0 || *size == 0)
         return;
     errno = 0;
-    if (std::fwrite(buf, 1, *size, io.out) != *size)
+    if (WriteBytes(buf, *size, io.out) != *size)
         io.writeError = errno != 0 ? errno : EIO;
 }
 
@@ -69,26 +77,6 @@ std::string DisplayName(const std::string& path, const char* stdName)
 void Complain(const char* what, const std::string& name, int error)
 {
     std::fprintf(stderr, "packtool-cli implode: cannot %s %s: %s\n", what, name.c_str(), std::strerror(error));
-}
-
-// Creates a temporary file beside `path`, with the permissions a new file would get.
-std::FILE* CreateBeside(const std::string& path, std::string& tempPath)
-{
-    tempPath = path + ".tmpXXXXXX";
-    const int fd = ::mkstemp(tempPath.data());
-    if (fd < 0)
-        return nullptr;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    std::FILE* f = ::fdopen(fd, "wb");
-    if (f == nullptr) {
-        const int error = errno;
-        ::close(fd);
-        ::unlink(tempPath.c_str());
-        errno = error;
-    }
-    return f;
 }
 
 int RunImplode(const ImplodeOptions& opt)
@@ -109,15 +97,20 @@ int RunImplode(const ImplodeOptions& opt)
         io.in = inFile.get();
     }
 
-    std::string tempPath;
+    OutputFile output;
     if (opt.output == "-") {
         io.out = stdout;
+        UseLargeOutputBuffer(stdout);
     } else {
-        io.out = CreateBeside(opt.output, tempPath);
-        if (io.out == nullptr) {
+        if (!output.Open(opt.output, "tmp_", opt.input == "-" ? std::string() : opt.input)) {
             Complain("write", outName, errno);
             return EXIT_FAILED;
         }
+        io.out = output.Stream();
+    }
+    if (!opt.force && isatty(fileno(io.out))) {
+        std::fprintf(stderr, "%s\n", FormatText(LoadString(IDS_CLI_BINARY_TO_TERMINAL).c_str(), "implode").c_str());
+        return EXIT_FAILED;
     }
 
     auto work = std::make_unique<CodecWorkArea>(); // zeroed: the same input gives the same bytes
@@ -125,21 +118,16 @@ int RunImplode(const ImplodeOptions& opt)
     const unsigned result =
         implode_parallel(ReadInput, WriteOutput, work->bytes, &io, &type, &opt.dictSize, opt.threads);
 
-    if (io.writeError == 0 && std::fflush(io.out) != 0)
+    if (opt.output == "-") {
+        if (io.writeError == 0 && std::fflush(io.out) != 0)
+            io.writeError = errno;
+    } else if (io.readError != 0 || io.writeError != 0 || result != CODEC_OK) {
+        output.Abandon();
+    } else if (!output.Commit()) {
         io.writeError = errno;
-    if (!tempPath.empty()) {
-        // Forced to the disk before the rename, so the name never holds an empty file after
-        // a power failure.
-        if (io.writeError == 0 && ::fsync(::fileno(io.out)) != 0)
-            io.writeError = errno;
-        if (std::fclose(io.out) != 0 && io.writeError == 0)
-            io.writeError = errno;
-        if (io.readError == 0 && io.writeError == 0 && result == CODEC_OK
-            && std::rename(tempPath.c_str(), opt.output.c_str()) != 0)
-            io.writeError = errno;
-        if (io.readError != 0 || io.writeError != 0 || result != CODEC_OK)
-            ::unlink(tempPath.c_str());
     }
+    if (io.readError == ECANCELED || io.writeError == ECANCELED)
+        return EXIT_FAILED; // a signal stopped it; main says so
 
     if (io.readError != 0) {
         Complain("read", inName, io.readError);
@@ -166,9 +154,13 @@ void AddImplodeCommand(CLI::App& app, int& exitStatus)
         ->check(CLI::IsMember({1024u, 2048u, 4096u}))
         ->capture_default_str();
     AddThreadsOption(*cmd, opt->threads);
+    cmd->add_flag("-f,--force", opt->force, "Write the compressed data even to a terminal");
     cmd->add_option("INPUT", opt->input, "File to compress; standard input when absent or \"-\"");
     cmd->add_option("OUTPUT", opt->output, "Stream to write; standard output when absent or \"-\"");
-    cmd->callback([opt, &exitStatus] { exitStatus = RunImplode(*opt); });
+    cmd->callback([opt, &exitStatus] {
+        UseLanguage("");
+        exitStatus = RunImplode(*opt);
+    });
 }
 
 } // namespace

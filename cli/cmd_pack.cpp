@@ -23,6 +23,7 @@
 #include "engine/packedformat.h"
 #include "engine/packjob.h"
 #include "engine/volumeplan.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
 #include "resources/textids.h"
@@ -134,6 +135,14 @@ int RunPack(const PackOptions& options)
         volumeSize = static_cast<int>(*size);
     }
 
+    // A folder, a device or a FIFO is no project file: opening a FIFO would wait for a writer
+    // and reading /dev/zero would never end.
+    const int notRegular = CheckRegularInput(options.file);
+    if (notRegular == EISDIR || notRegular == ESPIPE || notRegular == ENODEV) {
+        host.PrintLine(FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), options.file.c_str(),
+                                  SystemErrorText(notRegular).c_str()));
+        return EXIT_FAILED;
+    }
     // As the Pack dialog does: a project file that cannot be opened is not packed.
     if (std::FILE* probe = std::fopen(options.file.c_str(), "rb")) {
         std::fclose(probe);

@@ -1,7 +1,9 @@
 // packtool-cli unpack: the unpack job of the desktop program, run on its worker thread with the
 // console as its main window. A missing volume is looked for in the --volume-dir folders
 // first, then asked for at the terminal.
+#include <cerrno>
 #include <memory>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,12 @@ std::string Absolute(const std::string& path)
         return path;
     const std::string current = CurrentDirectory();
     return current.empty() ? path : current + "/" + path;
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
 int RunUnpack(const UnpackOptions& options)
@@ -87,6 +95,16 @@ int RunUnpack(const UnpackOptions& options)
     if (!outcome.strBrokenPath.empty())
         host.PrintLine(FormatText(LoadString(IDS_CLI_BROKEN_KEPT).c_str(),
                                   static_cast<long>(outcome.nRestoredBytes), outcome.strBrokenPath.c_str()));
+    // The job writes its temporary files beside the packed file: on read-only media it
+    // cannot, and --into is the way out.
+    if (outcome.bStarted && options.into.empty() && !CancelRequested()) {
+        const std::string folder = FolderOf(Absolute(options.file));
+        if (access(folder.c_str(), W_OK) != 0) {
+            const int error = errno;
+            host.PrintLine(FormatText(LoadString(IDS_CLI_FOLDER_NOT_WRITABLE).c_str(), folder.c_str(),
+                                      SystemErrorText(error).c_str()));
+        }
+    }
     host.PrintLine(LoadString(IDS_CLI_UNPACK_FAILED));
     return EXIT_FAILED;
 }

@@ -28,6 +28,14 @@ std::string ConsoleLineEnds(const std::string& text)
     return out;
 }
 
+std::string Trimmed(const std::string& text)
+{
+    const std::size_t first = text.find_first_not_of(" \n");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \n") - first + 1);
+}
+
 } // namespace
 
 ConsoleHost::ConsoleHost(Answer answer)
@@ -128,6 +136,16 @@ LRESULT ConsoleHost::AskForVolume(const FindVolumeRequest& request)
 
 bool ConsoleHost::AppendToStatusLog(const std::string& text)
 {
+    const std::string shown = Trimmed(ConsoleLineEnds(text));
+    // The line break that ends the log's copy of a notice goes with it; so does one between.
+    if (shown.empty() && (!m_lastNotice.empty() || m_skippedNotice)) {
+        m_skippedNotice = false;
+        return true;
+    }
+    m_skippedNotice = !m_lastNotice.empty() && shown == m_lastNotice;
+    m_lastNotice.clear();
+    if (m_skippedNotice)
+        return true;
     ClearStatusLine();
     WriteText(text);
     DrawStatusLine();
@@ -213,6 +231,7 @@ int ConsoleHost::ShowMessageBox(const std::string& text, unsigned type)
     int answer = IDOK;
     if (!question) {
         WriteText(text + "\n");
+        m_lastNotice = Trimmed(ConsoleLineEnds(text));
     } else if (m_answer == Answer::Yes) {
         WriteText(text + LoadString(IDS_CLI_ANSWER_YES_NO) + "y\n");
     } else if (m_answer == Answer::No) {

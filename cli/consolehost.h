@@ -68,4 +68,8 @@ private:
     bool m_plainActive = false; // a step runs
     std::string m_plainStep;    // the running step, or the last one
     int m_plainPercent = -1;    // the percent last printed for it
+    // The text of the notice box printed last, until the log goes on: a job that shows a
+    // notice and logs the same text (the desktop program has a box and a log) prints it once.
+    std::string m_lastNotice;
+    bool m_skippedNotice = false; // the last log text was such a copy
 };

@@ -5,6 +5,7 @@
 // posted, and message boxes are shown by the main thread while the worker waits.
 #include "engine/jobcontext.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "engine/format.h"
@@ -21,6 +22,7 @@ std::string g_strProjectExt;
 int g_nJobState = JOB_IDLE;
 std::int64_t g_nLogLength = 0;
 std::vector<std::string> g_fileNames;
+thread_local CheckRefusal g_lastCheckRefusal = CheckRefusal::None;
 
 void AppendStatus(const std::string& text)
 {
@@ -72,10 +74,52 @@ int CheckStream(std::FILE* stream, int messageId)
     return 0;
 }
 
-int CheckExistingFile(const std::string& path)
+int CheckExistingFile(const std::string& path) { return CheckExistingFile(path, path); }
+
+int CheckExistingFile(const std::string& path, const std::string& shownName)
 {
+    g_lastCheckRefusal = CheckRefusal::ByProgram;
+    if (CancelRequested())
+        return 0;
     switch (LookUpFile(path)) {
     case FileLookup::Missing:
+        g_lastCheckRefusal = CheckRefusal::None;
+        return 1;
+    case FileLookup::InvalidName:
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_INVALID_FILE_NAME).c_str(), shownName.c_str()),
+                                  MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    case FileLookup::Exists:
+        break;
+    }
+    if (ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_OVERWRITE_QUESTION).c_str(), shownName.c_str()),
+                                  MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK) {
+        // A box that a cancel request answered was no answer of the user's.
+        g_lastCheckRefusal = CancelRequested() ? CheckRefusal::ByProgram : CheckRefusal::ByUser;
+        return 0;
+    }
+    // Before the first unpack of the run g_strProjectExt is empty and so found in every path:
+    // the file is then left in place for the caller to write over. After an unpack, packed
+    // and volume names do not contain the project extension and the old file is removed.
+    if (path.find(g_strProjectExt) != std::string::npos || std::remove(path.c_str()) == 0) {
+        g_lastCheckRefusal = CheckRefusal::None;
+        return 1;
+    }
+    const int error = errno;
+    ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_REMOVE).c_str(), shownName.c_str()) + "\n" +
+                                  FormatText(LoadString(IDS_SYSTEM_REASON).c_str(), SystemErrorText(error).c_str()),
+                              MB_OK | MB_ICONEXCLAMATION);
+    return 0;
+}
+
+int AskBeforeReplacing(const std::string& path)
+{
+    g_lastCheckRefusal = CheckRefusal::ByProgram;
+    if (CancelRequested())
+        return 0;
+    switch (LookUpFile(path)) {
+    case FileLookup::Missing:
+        g_lastCheckRefusal = CheckRefusal::None;
         return 1;
     case FileLookup::InvalidName:
         ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_INVALID_FILE_NAME).c_str(), path.c_str()),
@@ -85,32 +129,28 @@ int CheckExistingFile(const std::string& path)
         break;
     }
     if (ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_OVERWRITE_QUESTION).c_str(), path.c_str()),
-                                  MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK)
+                                  MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK) {
+        g_lastCheckRefusal = CancelRequested() ? CheckRefusal::ByProgram : CheckRefusal::ByUser;
         return 0;
-    // Before the first unpack of the run g_strProjectExt is empty and so found in every path:
-    // the file is then left in place for the caller to write over. After an unpack, packed
-    // and volume names do not contain the project extension and the old file is removed.
-    if (path.find(g_strProjectExt) != std::string::npos)
-        return 1;
-    if (std::remove(path.c_str()) == 0)
-        return 1;
-    ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_REMOVE).c_str(), path.c_str()),
-                              MB_OK | MB_ICONEXCLAMATION);
-    return 0;
+    }
+    g_lastCheckRefusal = CheckRefusal::None;
+    return 1;
 }
 
-int AskBeforeReplacing(const std::string& path)
+void LogCheckRefusal()
 {
-    switch (LookUpFile(path)) {
-    case FileLookup::Missing:
-        return 1;
-    case FileLookup::InvalidName:
-        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_INVALID_FILE_NAME).c_str(), path.c_str()),
-                                  MB_OK | MB_ICONEXCLAMATION);
-        return 0;
-    case FileLookup::Exists:
-        break;
-    }
-    return ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_OVERWRITE_QUESTION).c_str(), path.c_str()),
-                                     MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK;
+    if (CancelRequested())
+        AppendStatusId(IDS_JOB_CANCELLED);
+    else if (g_lastCheckRefusal == CheckRefusal::ByUser)
+        AppendStatusId(IDS_ABORTED_BY_USER);
+    else
+        AppendStatusId(IDS_STOPPED_BY_PROGRAM);
+}
+
+void ShowDiskErrorBox(unsigned diskErrorId, unsigned detailId, const std::string& path, int error)
+{
+    ShowMessageBoxOwnedByMain(LoadString(diskErrorId) + "\n" +
+                                  FormatText(LoadString(detailId).c_str(), path.c_str(),
+                                             SystemErrorText(error).c_str()),
+                              MB_OK | MB_ICONEXCLAMATION);
 }

@@ -66,3 +66,21 @@ int CheckExistingFile(const std::string& path);
 // a job replaces only by a rename once its new content is complete: the file is never removed
 // here. 1 = the file is not there, or the user agreed; 0 = leave it.
 int AskBeforeReplacing(const std::string& path);
+// The same, with the question naming the file as shownName (the name the user knows it by)
+// while path is what is looked up and removed.
+int CheckExistingFile(const std::string& path, const std::string& shownName);
+
+// Why the last CheckExistingFile returned 0: the user said Cancel, or the program itself
+// refused (a name that cannot name a file, an old file that cannot be removed, a cancel
+// request). Read by the caller right after the call, on the same thread.
+enum class CheckRefusal { None, ByUser, ByProgram };
+extern thread_local CheckRefusal g_lastCheckRefusal;
+// Logs why the last CheckExistingFile stopped the job: message 1224 "Operation Aborted by
+// User..." when the user said Cancel, else that the program stopped it (the box before it
+// says why), or that it was cancelled.
+void LogCheckRefusal();
+
+// A box for a file that cannot be opened, created or renamed: the program's disk error
+// (1220 or 1221), then a line naming the file (detailId: "%s" the path, "%s" the reason)
+// with the system's reason for error.
+void ShowDiskErrorBox(unsigned diskErrorId, unsigned detailId, const std::string& path, int error);

@@ -306,8 +306,13 @@ bool JoinSet(const std::string& packedPath, const std::string& folder, std::stri
         AppendStatus("\r\n");
         failed = true;
     } else if (!joined) {
-        ShowBoxWithReason(IDS_CANNOT_OPEN_FOR_WRITING,
-                          MakePath("", folder, std::string(kJoinTempPrefix) + "XXXXXX", ""), errno);
+        // The folder is named with the system's reason (a read-only folder, say), not the
+        // pattern of a temporary name that the user never chose.
+        const int error = errno;
+        std::string shown = folder.empty() ? std::string(".") : folder;
+        if (shown.size() > 1 && shown.back() == '/')
+            shown.pop_back();
+        ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, shown, error);
         AppendStatus("\r\n");
         tempName.clear();
         failed = true;

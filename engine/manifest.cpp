@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <openssl/evp.h>
 
 #include "engine/format.h"
 #include "engine/jobcontext.h"
@@ -28,43 +27,6 @@ bool RestoredBytesMatchManifest()
     // Shown once: the console prints a box as a line of its own.
     ShowMessageBoxOwnedByMain(text, MB_OK | MB_ICONEXCLAMATION);
     return false;
-}
-
-struct Sha256::Impl {
-    EVP_MD_CTX* context = nullptr;
-};
-
-Sha256::Sha256() : m_impl(std::make_unique<Impl>())
-{
-    m_impl->context = EVP_MD_CTX_new();
-    if (m_impl->context)
-        EVP_DigestInit_ex(m_impl->context, EVP_sha256(), nullptr);
-}
-
-Sha256::~Sha256()
-{
-    EVP_MD_CTX_free(m_impl->context);
-}
-
-void Sha256::Update(const unsigned char* bytes, std::size_t count)
-{
-    if (m_impl->context && count > 0)
-        EVP_DigestUpdate(m_impl->context, bytes, count);
-}
-
-std::string Sha256::FinalHex()
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (!m_impl->context || EVP_DigestFinal_ex(m_impl->context, digest, &length) != 1)
-        return {};
-    static const char hex[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text += hex[digest[i] >> 4];
-        text += hex[digest[i] & 0x0F];
-    }
-    return text;
 }
 
 std::string DigestOfFile(const std::string& path)

@@ -17,22 +17,7 @@
 #include <string>
 #include <vector>
 
-// An incremental SHA-256 (OpenSSL's libcrypto).
-class Sha256 {
-public:
-    Sha256();
-    ~Sha256();
-    Sha256(const Sha256&) = delete;
-    Sha256& operator=(const Sha256&) = delete;
-
-    void Update(const unsigned char* bytes, std::size_t count);
-    // The checksum in lower-case hexadecimal (64 characters); ends the digest.
-    std::string FinalHex();
-
-private:
-    struct Impl;
-    std::unique_ptr<Impl> m_impl;
-};
+#include "engine/sha256.h"
 
 // When not null, the codec callbacks feed it the project file's bytes: those read while
 // packing, those written while restoring. Set on the main thread before a job starts.

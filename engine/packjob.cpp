@@ -6,7 +6,9 @@
 // file behind (an old packed file that the user agreed to overwrite stays as it was).
 #include "engine/packjob.h"
 
+#include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "codec/codec.h"
@@ -28,11 +30,23 @@ namespace {
 // Prefix of the temporary files that the pack job and the split create beside the packed file.
 constexpr const char* kTempPrefix = "tmp_";
 
-void LogFailure(unsigned diskErrorId)
+// Logs a failed read or write: the program's disk error, the file and the system's reason
+// (when known), then "File I/O error...aborting operation".
+void LogFailure(unsigned diskErrorId, const std::string& path, int error)
 {
     AppendStatus("\r\n");
+    // A cancel request fails the next read or write on purpose: that is no disk error.
+    if (CancelRequested()) {
+        AppendStatusId(IDS_JOB_CANCELLED);
+        return;
+    }
     AppendStatusId(diskErrorId);
     AppendStatus("\r\n");
+    if (error != 0) {
+        const unsigned detailId = diskErrorId == IDS_READ_ERROR ? IDS_CANNOT_READ_FILE : IDS_CANNOT_WRITE_FILE;
+        AppendStatus(FormatText(LoadString(detailId).c_str(), path.c_str(), SystemErrorText(error).c_str()));
+        AppendStatus("\r\n");
+    }
     AppendStatusId(IDS_IO_ERROR);
     AppendStatus("\r\n");
 }
@@ -50,40 +64,89 @@ int ProgressPercent(std::uint64_t read, std::int64_t total)
 // into volumes: an older packed file or set keeps its names until the new set is complete.
 int CompressProjectFile(std::string& streamPath)
 {
-    // An old packed file that may not be written stays as it is, as a failed open would.
-    const bool oldFileWritable = LookUpFile(g_strPackedPath) != FileLookup::Exists ||
-                                 access(g_strPackedPath.c_str(), W_OK) == 0;
-    std::string tempPath;
-    std::FILE* packed = oldFileWritable
-        ? CreateExclusiveStream(SplitPath(g_strPackedPath).dir, kTempPrefix, "wb+", tempPath)
-        : nullptr;
-    if (!CheckStream(packed, IDS_WRITE_ERROR))
-        return 0;
-
     std::FILE* project = std::fopen(g_strProjectPath.c_str(), "rb");
-    if (!CheckStream(project, IDS_READ_ERROR)) {
-        if (project)
-            CloseStream(project);
-        CloseStream(packed);
-        std::remove(tempPath.c_str());
+    if (!project) {
+        ShowDiskErrorBox(IDS_READ_ERROR, IDS_CANNOT_READ_FILE, g_strProjectPath, errno);
         return 0;
     }
 
-    CodecContext context = CompressLikeThePackJob(project, packed);
+    // Without a split, the packed file is written beside its name and renamed at the end (or
+    // written straight into a device), and a new one takes the project file's permission bits.
+    // With a split, the stream is only the split's input: a temporary file of the job's own.
+    OutputFile packed;
+    std::FILE* out = nullptr;
+    std::string tempPath;
+    if (g_bSplitFile) {
+        // The volumes are renamed into place: a device under the packed name is never replaced.
+        if (ExamineOutput(g_strPackedPath).kind == OutputKind::Straight) {
+            ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, g_strPackedPath, ENOTSUP);
+            CloseStream(project);
+            return 0;
+        }
+        const std::string folder = SplitPath(g_strPackedPath).dir;
+        out = CreateExclusiveStream(folder, kTempPrefix, "wb+", tempPath);
+        if (!out) {
+            ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, folder.empty() ? "." : folder,
+                             errno);
+            CloseStream(project);
+            return 0;
+        }
+        UseLargeOutputBuffer(out);
+    } else {
+        if (!packed.Open(g_strPackedPath, kTempPrefix, g_strProjectPath)) {
+            const int error = errno;
+            if (packed.FolderFailed())
+                ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, packed.Folder(), error);
+            else
+                ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, g_strPackedPath, error);
+            CloseStream(project);
+            return 0;
+        }
+        out = packed.Stream();
+    }
+
+    CodecContext context = CompressLikeThePackJob(project, out);
+    // A project file that another program changes while it is packed gives a stream of
+    // neither version: its size when the pack began, the bytes read and its size now agree.
+    struct stat now {};
+    const bool changed = !context.bReadFailed &&
+        (static_cast<std::int64_t>(context.nInRead) != context.nInTotal ||
+         fstat(fileno(project), &now) != 0 || now.st_size != context.nInTotal);
+    const std::int64_t sizeNow = changed ? static_cast<std::int64_t>(now.st_size) : context.nInTotal;
     CloseStream(project);
-    // Buffered data reaches the disk only now: a full disk may show here first.
-    if (std::fflush(packed) != 0 || StreamFailed(packed))
+    if (StreamFailed(out))
         context.bWriteFailed = 1;
-    if (CloseWrittenStream(packed) != 0)
+    const bool failed = context.bWriteFailed || context.bReadFailed || changed;
+    if (g_bSplitFile) {
+        // Read back by the split at once: nothing to force to the disk.
+        if (CloseWrittenStream(out, false) != 0 && !failed) {
+            context.bWriteFailed = 1;
+            context.nWriteError = errno;
+        }
+        if (failed || context.bWriteFailed)
+            std::remove(tempPath.c_str());
+    } else if (failed) {
+        packed.Abandon();
+    } else if (!packed.Commit()) {
         context.bWriteFailed = 1;
+        context.nWriteError = errno;
+    }
     AppendStatus("\r\n");
 
-    if (!context.bWriteFailed && !context.bReadFailed && !g_bSplitFile &&
-        std::rename(tempPath.c_str(), g_strPackedPath.c_str()) != 0)
-        context.bWriteFailed = 1;
-    if (context.bWriteFailed || context.bReadFailed) {
-        std::remove(tempPath.c_str());
-        LogFailure(context.bWriteFailed ? IDS_WRITE_ERROR : IDS_READ_ERROR);
+    if (changed && !CancelRequested()) {
+        const std::string text = FormatText(LoadString(IDS_FILE_CHANGED).c_str(), g_strProjectPath.c_str(),
+                                            static_cast<long long>(context.nInTotal),
+                                            static_cast<long long>(context.nInRead),
+                                            static_cast<long long>(sizeNow));
+        ShowMessageBoxOwnedByMain(text, MB_OK | MB_ICONEXCLAMATION);
+        AppendStatus("\r\n" + text + "\r\n");
+        return 0;
+    }
+    if (context.bWriteFailed || context.bReadFailed || changed) {
+        if (context.bWriteFailed)
+            LogFailure(IDS_WRITE_ERROR, g_strPackedPath, context.nWriteError);
+        else
+            LogFailure(IDS_READ_ERROR, g_strProjectPath, context.nReadError);
         return 0;
     }
 
@@ -106,9 +169,12 @@ unsigned CodecRead(unsigned char* buf, unsigned* size, void* param)
     }
     std::size_t got = 0;
     if (!context.bReadFailed) {
+        errno = 0;
         got = ReadBytes(buf, *size, context.pIn);
-        if (got < *size && StreamFailed(context.pIn))
+        if (got < *size && StreamFailed(context.pIn)) {
             context.bReadFailed = 1;
+            context.nReadError = errno != 0 ? errno : EIO;
+        }
     }
     context.nInRead += got;
     if (g_pProjectDigest && context.nMode == 1)
@@ -134,8 +200,13 @@ void CodecWrite(unsigned char* buf, unsigned* size, void* param)
         g_pProjectDigest->Update(buf, *size); // the restored project file's bytes
     if (context.bWriteFailed)
         return;
-    if (WriteBytes(buf, *size, context.pOut) != *size || StreamFailed(context.pOut))
+    errno = 0;
+    const std::size_t put = WriteBytes(buf, *size, context.pOut);
+    context.nWritten += put;
+    if (put != *size || StreamFailed(context.pOut)) {
         context.bWriteFailed = 1;
+        context.nWriteError = errno != 0 ? errno : EIO;
+    }
 }
 
 CodecContext CompressLikeThePackJob(std::FILE* project, std::FILE* out)
@@ -190,6 +261,16 @@ int StartPackJob(const std::string& projectPath, int splitFile, int volumeSize)
             MB_OK | MB_ICONEXCLAMATION);
         return 0;
     }
+    // A folder, a device or a FIFO has no size to pack from, and reading /dev/zero or a FIFO
+    // would never end: refused before anything is asked or created. A name that is not there
+    // is reported by the worker when it opens it.
+    const int notRegular = CheckRegularInput(projectPath);
+    if (notRegular == EISDIR || notRegular == ESPIPE || notRegular == ENODEV) {
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), projectPath.c_str(),
+                                             SystemErrorText(notRegular).c_str()),
+                                  MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
     // The old packed file (or an older set's volume 0) is only asked about, never removed
     // here: the new one replaces it by a rename once it is complete.
     if (!AskBeforeReplacing(g_strPackedPath))
@@ -206,7 +287,7 @@ void PackWorker()
     AppendStatusId(IDS_PACK_START);
 
     if (!AskBeforeReplacing(g_strPackedPath)) {
-        AppendStatusId(IDS_ABORTED_BY_USER);
+        LogCheckRefusal();
     } else {
         std::string streamPath;
         int succeeded = CompressProjectFile(streamPath);

@@ -23,6 +23,9 @@ struct CodecContext {
     int bWriteFailed = 0;       // a write to pOut failed; never cleared during the job
     int bReadFailed = 0;        // a read of pIn failed (not its end); never cleared either
     int nLastProgress = -1;     // the percentage last shown, -1 before the first read
+    std::uint64_t nWritten = 0; // bytes written to pOut
+    int nWriteError = 0;        // errno of the first failed write, 0 when none
+    int nReadError = 0;         // errno of the failed read, 0 when none
 };
 
 // Read callback: reads up to *size bytes of pIn (in mode 0 at most nCounter), then, on the

@@ -8,6 +8,7 @@
 #include "engine/unpackjob.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -128,15 +129,15 @@ int StartUnpackJob(const std::string& packedPath)
 {
     g_unpackOutcome = UnpackOutcome{};
 
-    // The trimmed path, made absolute against the folder we start from, names the packed file
-    // wherever the current directory goes afterwards.
+    // The trimmed path, made absolute against the current directory, names the packed file and
+    // everything the job writes: the job never changes the current directory, so two unpacks
+    // in one process each restore their own file, whatever ran between them.
     std::string path = Trim(packedPath);
     if (!path.empty() && path.front() != '/') {
         const std::string current = CurrentDirectory();
         if (!current.empty())
             path = MakePath("", current, path, "");
     }
-    const bool changed = ChangeDirectory(GetDirectory(path));
 
     AppendStatusId(IDS_UNPACK_START);
 
@@ -149,15 +150,15 @@ int StartUnpackJob(const std::string& packedPath)
     // A packed file named like its own project file would be replaced by what it holds.
     if (IsSameFile(path, projectPath)) {
         ShowBox(IDS_UNPACK_SAME_FILE, path);
-        AppendStatusId(IDS_ABORTED_BY_USER);
+        AppendStatusId(IDS_STOPPED_BY_PROGRAM);
         return 1;
     }
     // The question names the file as the user knows it: by its name in the packed file's
-    // folder, which is now the current directory.
-    const std::string asked =
-        changed && g_strUnpackFolder.empty() ? GetBaseName(path) + g_strProjectExt : projectPath;
-    if (!CheckExistingFile(asked)) {
-        AppendStatusId(IDS_ABORTED_BY_USER);
+    // folder, or by its path in the folder it is restored into.
+    const std::string shown =
+        g_strUnpackFolder.empty() ? GetBaseName(path) + g_strProjectExt : projectPath;
+    if (!CheckExistingFile(projectPath, shown)) {
+        LogCheckRefusal();
         return 1;
     }
 
@@ -171,7 +172,14 @@ int StartUnpackJob(const std::string& packedPath)
 void UnpackWorker(const std::string& packedPath)
 {
     g_unpackOutcome.bStarted = 1;
-    if (std::FILE* probe = std::fopen(packedPath.c_str(), "rb")) {
+    // The job measures the packed file and each volume: a folder, a device or a FIFO is no
+    // packed file (and reading one might never end).
+    const int notRegular = CheckRegularInput(packedPath);
+    if (notRegular == EISDIR || notRegular == ESPIPE || notRegular == ENODEV) {
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), packedPath.c_str(),
+                                             SystemErrorText(notRegular).c_str()),
+                                  MB_OK | MB_ICONEXCLAMATION);
+    } else if (std::FILE* probe = std::fopen(packedPath.c_str(), "rb")) {
         std::fclose(probe);
         PostMessageToMainWindow(WM_JOBSTATE, JOB_JOINING, 0);
         std::string tempName;
@@ -187,9 +195,14 @@ void UnpackWorker(const std::string& packedPath)
             DecompressFile(source, ProjectPathFor(packedPath), packedPath, setDamaged);
             if (!tempName.empty())
                 std::remove(tempName.c_str());
+        } else if (CancelRequested()) {
+            AppendStatusId(IDS_JOB_CANCELLED);
         }
     } else {
-        ShowBox(IDS_CANNOT_OPEN_FILE, packedPath);
+        const int error = errno;
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_OPEN_FILE).c_str(), packedPath.c_str()) + "\n" +
+                                      FormatText(LoadString(IDS_SYSTEM_REASON).c_str(), SystemErrorText(error).c_str()),
+                                  MB_OK | MB_ICONEXCLAMATION);
     }
 
     AppendStatusId(IDS_UNPACK_END);
@@ -203,41 +216,28 @@ void DecompressFile(const std::string& source, const std::string& outputName,
     PostMessageToMainWindow(WM_JOBSTATE, JOB_DECOMPRESSING, 0);
     AppendStatus("\r\n");
 
-    // An existing project file reached through a link is replaced where it lies, as writing
-    // through the link would have, and the new file keeps the old one's permissions.
-    std::string output = outputName;
-    struct stat existing {};
-    const bool exists = stat(outputName.c_str(), &existing) == 0;
-    if (exists) {
-        if (char* target = realpath(outputName.c_str(), nullptr)) {
-            output = target;
-            std::free(target);
-        }
-    }
-
-    // A project file that may not be written stays as it is, as a failed open would leave it.
-    const bool outputWritable = LookUpFile(output) != FileLookup::Exists ||
-                                access(output.c_str(), W_OK) == 0;
-    std::string tempPath;
-    std::FILE* out = outputWritable
-        ? CreateExclusiveStream(GetDirectory(output), kOutputTempPrefix, "wb+", tempPath)
-        : nullptr;
-    if (out && exists)
-        fchmod(fileno(out), existing.st_mode & 07777);
+    // The restored file is written beside the project file and renamed over it at the end
+    // (through a link, where the file lies), or written straight into a device. A new one
+    // takes the packed file's permission bits, a replaced one keeps its own.
     std::FILE* in = std::fopen(source.c_str(), "rb");
-    if (!CheckStream(out, IDS_WRITE_ERROR) || !CheckStream(in, IDS_READ_ERROR)) {
-        if (in)
-            CloseStream(in);
-        if (out) {
-            CloseStream(out);
-            std::remove(tempPath.c_str());
-        }
+    if (!in) {
+        ShowDiskErrorBox(IDS_READ_ERROR, IDS_CANNOT_READ_FILE, source, errno);
+        return;
+    }
+    OutputFile out;
+    if (!out.Open(outputName, kOutputTempPrefix, packedPath)) {
+        const int error = errno;
+        if (out.FolderFailed())
+            ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, out.Folder(), error);
+        else
+            ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, outputName, error);
+        CloseStream(in);
         return;
     }
 
     CodecContext context;
     context.pIn = in;
-    context.pOut = out;
+    context.pOut = out.Stream();
     context.nMode = 0;
     context.nInTotal = GetFileLength(in);
     context.nCounter = static_cast<std::uint64_t>(context.nInTotal);
@@ -248,12 +248,9 @@ void DecompressFile(const std::string& source, const std::string& outputName,
     g_unpackOutcome.nCodecResult = result;
 
     const std::int64_t compressedLength = GetFileLength(in);
-    // Buffered data reaches the disk only now: a full disk may show here first.
-    if (std::fflush(out) != 0 || StreamFailed(out))
-        context.bWriteFailed = 1;
-    const std::int64_t restoredLength = GetFileLength(out);
+    const std::int64_t restoredLength = static_cast<std::int64_t>(context.nWritten);
     CloseStream(in);
-    if (CloseWrittenStream(out) != 0)
+    if (StreamFailed(out.Stream()))
         context.bWriteFailed = 1;
 
     // An end code with much of the input still unread is no end the compressor wrote: the
@@ -264,23 +261,30 @@ void DecompressFile(const std::string& source, const std::string& outputName,
                           ((result == CODEC_OK && unread < UNPACK_TRAILING_LIMIT) ||
                            (result == CODEC_TOO_SHORT && compressedLength == 4 &&
                             IsEmptyFileStream(source)));
-    if (context.bReadFailed) {
-        std::remove(tempPath.c_str());
+    if (CancelRequested()) {
+        out.Abandon();
+        AppendStatusId(IDS_JOB_CANCELLED);
+    } else if (context.bReadFailed) {
+        out.Abandon();
         ShowMessageBoxOwnedByMain(LoadString(IDS_READ_ERROR), MB_OK | MB_ICONEXCLAMATION);
         AppendStatusId(IDS_READ_ERROR);
     } else if (context.bWriteFailed) {
-        std::remove(tempPath.c_str());
+        out.Abandon();
         AppendStatusId(IDS_WRITE_ERROR);
+        if (context.nWriteError != 0)
+            AppendStatus("\r\n" + FormatText(LoadString(IDS_CANNOT_WRITE_FILE).c_str(), outputName.c_str(),
+                                              SystemErrorText(context.nWriteError).c_str()));
     } else if (!complete) {
         g_unpackOutcome.bDamaged = 1;
         g_unpackOutcome.nRestoredBytes = restoredLength;
         const std::string broken = outputName + ".broken";
         // An older file of that name is replaced only when the user agrees, like any other.
-        const bool keep = g_bKeepBroken && (result == CODEC_STREAM_ENDED || result == CODEC_OK);
-        if (keep && AskBeforeReplacing(broken) && std::rename(tempPath.c_str(), broken.c_str()) == 0) {
+        const bool keep = g_bKeepBroken && (result == CODEC_STREAM_ENDED || result == CODEC_OK) &&
+                          !out.WritesStraight();
+        if (keep && AskBeforeReplacing(broken) && out.Commit(broken)) {
             g_unpackOutcome.strBrokenPath = broken;
         } else {
-            std::remove(tempPath.c_str());
+            out.Abandon();
             if (keep && LookUpFile(broken) == FileLookup::Exists)
                 AppendStatus(FormatText(LoadString(IDS_BROKEN_NOT_KEPT).c_str(), broken.c_str()) + "\r\n");
         }
@@ -290,10 +294,16 @@ void DecompressFile(const std::string& source, const std::string& outputName,
         // Decoded to its end code, yet not the bytes that were packed: the project file
         // that was there stays.
         g_unpackOutcome.bDamaged = 1;
-        std::remove(tempPath.c_str());
-    } else if (std::rename(tempPath.c_str(), output.c_str()) != 0) {
-        std::remove(tempPath.c_str());
-        AppendStatusId(IDS_WRITE_ERROR);
+        out.Abandon();
+    } else if (!out.Commit()) {
+        const int error = errno;
+        if (CancelRequested()) {
+            AppendStatusId(IDS_JOB_CANCELLED);
+        } else {
+            AppendStatusId(IDS_WRITE_ERROR);
+            AppendStatus("\r\n" + FormatText(LoadString(IDS_CANNOT_WRITE_FILE).c_str(), outputName.c_str(),
+                                              SystemErrorText(error).c_str()));
+        }
     } else {
         g_unpackOutcome.bRestored = 1;
         g_unpackOutcome.nRestoredBytes = restoredLength;

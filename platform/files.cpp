@@ -3,7 +3,11 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <set>
@@ -18,10 +22,16 @@ std::atomic<std::uint64_t> g_writeBudget{kUnarmed}; // bytes that may still be w
 std::atomic<unsigned> g_writesUntilFault{0};         // 0: off; 1: the next write fails
 std::atomic<std::uint64_t> g_readBudget{kUnarmed};
 
+// The cancel request. A lock-free atomic is safe to set from a signal handler.
+std::atomic<bool> g_cancel{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the cancel flag is set from signal handlers");
+
 // Streams on which a seam fault or a short write happened. stdio's own error indicator
 // cannot be set from outside, so the failures we cause or see are remembered here.
 std::mutex g_failedMutex;
 std::set<std::FILE*> g_failedStreams;
+// The buffers given by UseLargeOutputBuffer, freed when their stream is closed by CloseStream.
+std::map<std::FILE*, std::unique_ptr<char[]>> g_outputBuffers;
 
 void MarkFailed(std::FILE* stream)
 {
@@ -46,6 +56,13 @@ void ReturnToBudget(std::atomic<std::uint64_t>& budget, std::size_t unused)
     std::uint64_t left = budget.load();
     while (left != kUnarmed && !budget.compare_exchange_weak(left, left + unused)) {
     }
+}
+
+// The folder part of a path with its trailing '/', or empty (the current folder).
+std::string SplitDir(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 std::string RandomSuffix()
@@ -153,6 +170,11 @@ std::int64_t StreamLength(std::FILE* stream)
 
 std::size_t ReadBytes(void* buffer, std::size_t count, std::FILE* stream)
 {
+    if (CancelRequested()) {
+        MarkFailed(stream);
+        errno = ECANCELED;
+        return 0;
+    }
     const std::size_t allowed = TakeFromBudget(g_readBudget, count);
     const std::size_t got = std::fread(buffer, 1, allowed, stream);
     // The budget counts the bytes read, not the bytes asked for: a read that meets the end of
@@ -168,6 +190,11 @@ std::size_t ReadBytes(void* buffer, std::size_t count, std::FILE* stream)
 
 std::size_t WriteBytes(const void* buffer, std::size_t count, std::FILE* stream)
 {
+    if (CancelRequested()) {
+        MarkFailed(stream);
+        errno = ECANCELED;
+        return 0;
+    }
     unsigned nth = g_writesUntilFault.load();
     while (nth != 0 && !g_writesUntilFault.compare_exchange_weak(nth, nth - 1)) {
     }
@@ -207,18 +234,208 @@ int CloseStream(std::FILE* stream)
     if (!stream)
         return 0;
     ForgetStream(stream);
+    // The buffer is taken out of the table before the close and freed only after it, since the
+    // close flushes from it; the closed stream's address is not looked at again.
+    std::unique_ptr<char[]> buffer;
+    {
+        std::lock_guard<std::mutex> lock(g_failedMutex);
+        const auto found = g_outputBuffers.find(stream);
+        if (found != g_outputBuffers.end()) {
+            buffer = std::move(found->second);
+            g_outputBuffers.erase(found);
+        }
+    }
     return std::fclose(stream);
 }
 
-int CloseWrittenStream(std::FILE* stream)
+int CloseWrittenStream(std::FILE* stream, bool replacesFile)
 {
     if (!stream)
         return 0;
     const bool flushed = std::fflush(stream) == 0;
-    const bool synced = flushed && fsync(fileno(stream)) == 0;
+    const bool synced = flushed && (!replacesFile || fsync(fileno(stream)) == 0);
+    const int error = errno;
     const bool closed = CloseStream(stream) == 0;
+    if (!(flushed && synced))
+        errno = error;
     return flushed && synced && closed ? 0 : -1;
 }
+
+void UseLargeOutputBuffer(std::FILE* stream)
+{
+    if (!stream)
+        return;
+    // The C library takes the size only with a buffer of the caller's: given none, it keeps
+    // its own 4 KB.
+    auto buffer = std::make_unique<char[]>(OUTPUT_BUFFER_SIZE);
+    if (std::setvbuf(stream, buffer.get(), _IOFBF, OUTPUT_BUFFER_SIZE) != 0)
+        return;
+    // The standard streams are flushed by exit after every static object is gone: their
+    // buffer lives as long as the process.
+    if (stream == stdout || stream == stderr) {
+        buffer.release();
+        return;
+    }
+    std::lock_guard<std::mutex> lock(g_failedMutex);
+    g_outputBuffers[stream] = std::move(buffer);
+}
+
+std::string SystemErrorText(int error) { return std::strerror(error); }
+
+OutputTarget ExamineOutput(const std::string& path)
+{
+    OutputTarget target;
+    target.path = path;
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        target.kind = OutputKind::NewFile; // nothing there, or a link that points nowhere
+        return target;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        target.kind = OutputKind::Folder;
+    } else if (S_ISREG(info.st_mode)) {
+        target.kind = OutputKind::ReplaceFile;
+        target.mode = info.st_mode & 07777;
+        // A file reached through a link is replaced where it lies, as writing through the
+        // link would have done; the link stays a link.
+        if (char* real = realpath(path.c_str(), nullptr)) {
+            target.path = real;
+            std::free(real);
+        }
+    } else {
+        target.kind = OutputKind::Straight;
+    }
+    return target;
+}
+
+void CopyPermissionBits(int fd, const std::string& source)
+{
+    struct stat info {};
+    if (source.empty() || stat(source.c_str(), &info) != 0)
+        return;
+    fchmod(fd, info.st_mode & 0777);
+}
+
+int CheckRegularInput(const std::string& path)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0)
+        return errno;
+    if (S_ISREG(info.st_mode))
+        return 0;
+    if (S_ISDIR(info.st_mode))
+        return EISDIR;
+    if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode))
+        return ESPIPE;
+    return ENODEV;
+}
+
+OutputFile::~OutputFile() { Abandon(); }
+
+bool OutputFile::Open(const std::string& path, const std::string& tempPrefix,
+                      const std::string& modeSource)
+{
+    Abandon();
+    m_folderFailed = false;
+    m_target = ExamineOutput(path);
+    switch (m_target.kind) {
+    case OutputKind::Folder:
+        errno = EISDIR;
+        return false;
+    case OutputKind::Straight: {
+        // No O_TRUNC and no O_CREAT: the thing is there and is written as it is.
+        const int fd = open(m_target.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        m_stream = fdopen(fd, "wb");
+        if (!m_stream) {
+            const int error = errno;
+            close(fd);
+            errno = error;
+            return false;
+        }
+        UseLargeOutputBuffer(m_stream);
+        return true;
+    }
+    case OutputKind::ReplaceFile:
+        // A file that may not be written stays as it is, as a failed open would leave it.
+        if (access(m_target.path.c_str(), W_OK) != 0)
+            return false;
+        break;
+    case OutputKind::NewFile:
+        break;
+    }
+    const int fd = CreateExclusiveFile(SplitDir(m_target.path), tempPrefix, m_tempPath);
+    if (fd < 0) {
+        m_tempPath.clear();
+        m_folderFailed = true;
+        return false;
+    }
+    if (m_target.kind == OutputKind::ReplaceFile)
+        fchmod(fd, m_target.mode);
+    else
+        CopyPermissionBits(fd, modeSource);
+    m_stream = fdopen(fd, "wb+");
+    if (!m_stream) {
+        const int error = errno;
+        close(fd);
+        unlink(m_tempPath.c_str());
+        m_tempPath.clear();
+        errno = error;
+        return false;
+    }
+    UseLargeOutputBuffer(m_stream);
+    return true;
+}
+
+std::string OutputFile::Folder() const
+{
+    const std::string dir = SplitDir(m_target.path);
+    return dir.empty() ? std::string(".") : dir.substr(0, dir.size() > 1 ? dir.size() - 1 : 1);
+}
+
+bool OutputFile::Commit(const std::string& otherName)
+{
+    if (!m_stream) {
+        errno = EBADF;
+        return false;
+    }
+    // A write that failed before has told its caller its reason; here it is only a failure.
+    int error = StreamFailed(m_stream) ? EIO : 0;
+    std::FILE* stream = m_stream;
+    m_stream = nullptr;
+    if (CloseWrittenStream(stream, m_target.kind == OutputKind::ReplaceFile) != 0 && error == 0)
+        error = errno != 0 ? errno : EIO;
+    if (error == 0 && CancelRequested())
+        error = ECANCELED;
+    if (error == 0 && !m_tempPath.empty() && std::rename(m_tempPath.c_str(), (otherName.empty() ? m_target.path : otherName).c_str()) != 0)
+        error = errno;
+    if (error != 0) {
+        if (!m_tempPath.empty())
+            unlink(m_tempPath.c_str());
+        m_tempPath.clear();
+        errno = error;
+        return false;
+    }
+    m_tempPath.clear();
+    return true;
+}
+
+void OutputFile::Abandon()
+{
+    if (m_stream) {
+        CloseStream(m_stream);
+        m_stream = nullptr;
+    }
+    if (!m_tempPath.empty()) {
+        unlink(m_tempPath.c_str());
+        m_tempPath.clear();
+    }
+}
+
+void RequestCancel() { g_cancel.store(true); }
+bool CancelRequested() { return g_cancel.load(); }
+void ClearCancelRequest() { g_cancel.store(false); }
 
 void FailWritesAfterBytes(std::uint64_t bytes) { g_writeBudget.store(bytes); }
 void FailNthWrite(unsigned n) { g_writesUntilFault.store(n); }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <sys/types.h>
 
 enum class FileLookup {
     Missing,     // no entry of that name (ENOENT)
@@ -55,9 +56,111 @@ void ForgetStream(std::FILE* stream);
 // fclose that also forgets the stream's recorded failures; returns fclose's result.
 int CloseStream(std::FILE* stream);
 // Closes a stream that was written and is about to be renamed to a final name: its data is
-// flushed and forced to the disk first, so that after a power failure the final name holds
-// the whole file, not an empty one. Returns 0, or non-zero when any step failed.
-int CloseWrittenStream(std::FILE* stream);
+// flushed and, when the rename replaces an existing file, forced to the disk first, so that
+// after a power failure that name holds the old file or the whole new one, never an empty
+// one. A brand-new name has nothing to lose and skips the wait. Returns 0, or non-zero when
+// any step failed.
+int CloseWrittenStream(std::FILE* stream, bool replacesFile = true);
+
+// Size of the buffer given to every output stream (setvbuf): the data goes out in writes of
+// this size, not in the C library's 4 KB.
+constexpr std::size_t OUTPUT_BUFFER_SIZE = 256 * 1024;
+// Gives the stream a buffer of OUTPUT_BUFFER_SIZE; call before the first write. The buffer is
+// freed by CloseStream (a stream closed otherwise, such as stdout at exit, keeps it).
+void UseLargeOutputBuffer(std::FILE* stream);
+
+// The system's text for an error number (strerror), shown beside the program's own messages.
+std::string SystemErrorText(int error);
+
+// ---- Outputs -------------------------------------------------------------------------------
+//
+// How an output is written depends on what its name holds now. A regular file, or a name that
+// does not exist yet, is written under a temporary name beside it and renamed into place at
+// the end, so the name never holds an incomplete file. Anything else that exists (a character
+// device such as /dev/null or a terminal, a FIFO, a socket, or a link to one) cannot be
+// replaced: it is opened and written straight, and its write errors are reported. A folder
+// cannot be written at all.
+enum class OutputKind {
+    NewFile,     // nothing there yet: temporary file, then rename
+    ReplaceFile, // a regular file (maybe through links): temporary file beside it, then rename
+    Straight,    // a device, FIFO or socket: written straight, never replaced
+    Folder,      // a folder: refused (EISDIR)
+};
+struct OutputTarget {
+    OutputKind kind = OutputKind::NewFile;
+    std::string path;     // what is written or renamed over: a link is followed to its file
+    mode_t mode = 0;      // ReplaceFile: the permission bits the replacement keeps
+};
+// Examines an output's name. The one place that decides "temporary file and rename" against
+// "write straight": every command that writes a file the user named goes through it.
+OutputTarget ExamineOutput(const std::string& path);
+
+// An output written the safe way for its kind (ExamineOutput). A new file takes the permission
+// bits of the file it is made from (modeSource), as a packed file keeps its project file's
+// privacy; a replaced file keeps its own bits.
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile(); // abandons an output that was not committed
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Opens the output. tempPrefix names the temporary file in the output's folder. Returns
+    // false with errno set: EISDIR for a folder, EACCES for a regular file that may not be
+    // written (it stays as it is), or the error of the creation or the open.
+    bool Open(const std::string& path, const std::string& tempPrefix,
+              const std::string& modeSource = std::string());
+    std::FILE* Stream() const { return m_stream; }
+    bool WritesStraight() const { return m_target.kind == OutputKind::Straight; }
+    bool ReplacesFile() const { return m_target.kind == OutputKind::ReplaceFile; }
+    // The temporary file being written, empty for a straight output.
+    const std::string& TempPath() const { return m_tempPath; }
+    // The name that receives the data (a link followed to its file).
+    const std::string& FinalPath() const { return m_target.path; }
+
+    // After a failed Open: true when the temporary file could not be created in the output's
+    // folder (a read-only folder, say), false when the output itself was refused.
+    bool FolderFailed() const { return m_folderFailed; }
+    // The output's folder, as the temporary file is created in it.
+    std::string Folder() const;
+
+    // Flushes and closes the stream, then renames the temporary file into place (or to
+    // otherName when given: what a damaged stream decoded is kept beside the output). Returns
+    // false with errno set when any write, the flush, the close or the rename failed (the
+    // temporary file is then removed). A cancel request makes it fail with ECANCELED before
+    // the rename.
+    bool Commit(const std::string& otherName = std::string());
+    // Closes the stream and removes the temporary file; a straight output is only closed.
+    void Abandon();
+
+private:
+    OutputTarget m_target;
+    std::string m_tempPath;
+    std::FILE* m_stream = nullptr;
+    bool m_folderFailed = false;
+};
+
+// The permission bits a new output takes from the file it is made from (gzip's rule), applied
+// to an open descriptor; nothing happens when source is empty or cannot be looked at. Used for
+// packed files, restored project files and volumes.
+void CopyPermissionBits(int fd, const std::string& source);
+
+// An input that a job needs whole and measured (a project file, a packed file, a volume):
+// 0 when it is a regular file (through links), else the error that describes it: EISDIR for
+// a folder, ESPIPE for a FIFO or socket, ENODEV for a device, or the error of stat.
+int CheckRegularInput(const std::string& path);
+
+// ---- Cancel request ------------------------------------------------------------------------
+//
+// A process-wide request to stop the running job: the desktop program's Cancel, or a signal
+// in the console. Once set, every read and write through ReadBytes and WriteBytes fails with
+// ECANCELED, so every job runs its own failure path at its next read or write: temporary files
+// removed, old files kept. No question is asked after it (ShowMessageBoxOwnedByMain answers
+// Cancel at once). RequestCancel is async-signal-safe.
+void RequestCancel();
+bool CancelRequested();
+// Forgets the request, before a new job starts (the desktop program, the tests).
+void ClearCancelRequest();
 
 // The fault seam, for tests. Once armed, every write through WriteBytes after the given total
 // of bytes (counted from the arming) fails with ENOSPC: the part that still fits is written,

@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+#include "platform/files.h"
+
 namespace {
 
 std::atomic<MainWindowHost*> g_host{nullptr};
@@ -35,7 +37,9 @@ void PostMessageToMainWindow(unsigned msg, WPARAM wParam, LPARAM lParam)
 int ShowMessageBoxOwnedByMain(const std::string& text, unsigned type)
 {
     MainWindowHost* host = GetMainWindowHost();
-    if (!host)
+    // After a cancel request nobody is asked anything, nor kept waiting on a box: the job ends
+    // the way a Cancel ends it, and says so in its log.
+    if (!host || CancelRequested())
         return (type & 0x0Fu) == MB_OKCANCEL ? IDCANCEL : IDOK;
     int answer = IDCANCEL;
     host->RunOnMainAndWait([&] { answer = host->ShowMessageBox(text, type); });

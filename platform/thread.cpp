@@ -1,6 +1,8 @@
 #include "platform/thread.h"
 
 #include <atomic>
+#include <csignal>
+#include <pthread.h>
 #include <system_error>
 #include <thread>
 
@@ -15,6 +17,16 @@ std::atomic<int> g_running{0};
 bool StartWorkerThread(std::function<void()> fn)
 {
     g_running.fetch_add(1);
+    // The signals that ask a job to stop go to the main thread, never to a worker: there they
+    // interrupt a question waiting at the terminal, and the worker sees the cancel request at
+    // its next read or write. A new thread inherits the mask of the thread that creates it.
+    sigset_t stopSignals, previous;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+    bool started = true;
     try {
         std::thread([work = std::move(fn)] {
             work();
@@ -23,9 +35,10 @@ bool StartWorkerThread(std::function<void()> fn)
         }).detach();
     } catch (const std::system_error&) {
         g_running.fetch_sub(1);
-        return false;
+        started = false;
     }
-    return true;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return started;
 }
 
 int RunningWorkerThreads() { return g_running.load(); }

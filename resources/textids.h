@@ -173,4 +173,20 @@ enum : unsigned {
     IDS_JOIN_INTO_VOLUME = 41209,          // "%s" output, "%ld" volume
     IDS_BROKEN_NOT_KEPT = 41210,           // "%s": the .broken file
     IDS_CLI_SPLIT_DONE = 42200,            // "%ld" volumes, "%s" packed file
+    // Stopping a job, and files that cannot be used (43000 on).
+    IDS_JOB_CANCELLED = 43000,         // log: the job was cancelled
+    IDS_CANNOT_WRITE_FILE = 43001,     // "%s" the file, "%s" the system's reason
+    IDS_CANNOT_READ_FILE = 43002,      // "%s" the file, "%s" the system's reason
+    IDS_CANNOT_CREATE_IN_FOLDER = 43003, // "%s" the folder, "%s" the system's reason
+    IDS_NOT_REGULAR_INPUT = 43004,     // "%s" the file, "%s" the system's reason
+    IDS_FILE_CHANGED = 43005,          // "%s" file, "%lld" size at the start, "%lld" read, "%lld" size now
+    IDS_STOPPED_BY_PROGRAM = 43006,    // log: the program stopped the job (a box said why)
+    IDS_SYSTEM_REASON = 43007,         // "%s" the system's reason
+
+    // The console: signals, command lines, terminals (43100 on).
+    IDS_CLI_CANCELLED = 43100,         // "%s" the signal's name
+    IDS_CLI_UNKNOWN_COMMAND = 43101,   // "%s" the word given, "%s" the commands
+    IDS_CLI_OPTION_LIKE_FILE = 43102,  // "%s" the argument, "%s" the argument
+    IDS_CLI_BINARY_TO_TERMINAL = 43103, // "%s" the command
+    IDS_CLI_FOLDER_NOT_WRITABLE = 43104, // "%s" the folder, "%s" the system's reason
 };

@@ -4,7 +4,7 @@ set -eu
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES="build-essential cmake clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev zlib1g-dev libssl-dev qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
+  libcli11-dev zlib1g-dev qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
   xvfb xauth fonts-noto-cjk qt6-translations-l10n desktop-file-utils python3 appstream dpkg-dev
   man-db pigz"
 missing=""

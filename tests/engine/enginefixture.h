@@ -20,8 +20,13 @@ protected:
         g_nJobState = JOB_IDLE;
         g_fileNames.clear();
         DisarmFileFaults();
+        ClearCancelRequest();
     }
-    ~EngineTest() override { DisarmFileFaults(); }
+    ~EngineTest() override
+    {
+        DisarmFileFaults();
+        ClearCancelRequest();
+    }
 
     TempDir dir;
     TestHost host;

@@ -119,7 +119,9 @@ TEST_F(JobContext, CheckExistingFileRefusesInvalidNamesAndUndeletableFiles)
     host.AnswerNextBoxes({IDOK});
     EXPECT_EQ(CheckExistingFile(dir / "d.0KX"), 0);
     ASSERT_EQ(host.BoxTexts().size(), 2u);
-    EXPECT_EQ(host.BoxTexts()[1], "Error removing file '" + (dir / "d.0KX") + "', aborting...");
+    EXPECT_EQ(host.BoxTexts()[1], "Error removing file '" + (dir / "d.0KX") +
+                                      "', aborting...\nReason: Directory not empty");
+    EXPECT_EQ(g_lastCheckRefusal, CheckRefusal::ByProgram);
     EXPECT_TRUE(FileExists(dir / "d.0KX/inside"));
 }
 

@@ -189,7 +189,8 @@ TEST_F(PackJob, AWriteFailureRemovesThePackedFileAndLogsIt)
         ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1) << row.label;
         DisarmFileFaults();
         EXPECT_EQ(host.LogText(), std::string(kPackStart) + "\r\n" + "\r\n" +
-                                      "Disk Error - File Write Error" + "\r\n" +
+                                      "Disk Error - File Write Error" + "\r\n" + "Cannot write '" +
+                                      (dir / "p.0KX") + "': No space left on device\r\n" +
                                       "File I/O error...aborting operation" + "\r\n" + kPackEnd)
             << row.label;
         EXPECT_TRUE(host.BoxTexts().empty()) << row.label;
@@ -201,11 +202,10 @@ TEST_F(PackJob, AWriteFailureRemovesThePackedFileAndLogsIt)
 
 TEST_F(PackJob, AReadErrorDuringCompressionIsReportedNotPackedAsSuccess)
 {
-    // A seam fault part-way through the file, and a "file" whose every read fails (a folder).
     WriteFileBytes(dir / "p.kmx", MakeTestData(100000, true));
-    ASSERT_EQ(mkdir((dir / "d.kmx").c_str(), 0755), 0);
     const std::string failedLog = std::string(kPackStart) + "\r\n" + "\r\n" +
-                                  "Disk Error - File Read Error" + "\r\n" +
+                                  "Disk Error - File Read Error" + "\r\n" + "Cannot read '" +
+                                  (dir / "p.kmx") + "': Input/output error\r\n" +
                                   "File I/O error...aborting operation" + "\r\n" + kPackEnd;
 
     FailReadsAfterBytes(10000);
@@ -213,18 +213,37 @@ TEST_F(PackJob, AReadErrorDuringCompressionIsReportedNotPackedAsSuccess)
     DisarmFileFaults();
     EXPECT_EQ(host.LogText(), failedLog);
     EXPECT_FALSE(FileExists(dir / "p.0KX"));
-
-    host.ClearEvents();
-    ASSERT_EQ(PackAndWait(host, dir / "d.kmx"), 1);
-    EXPECT_EQ(host.LogText(), failedLog);
-    EXPECT_FALSE(FileExists(dir / "d.0KX"));
     EXPECT_EQ(g_bPackSucceeded, 0);
+}
+
+TEST_F(PackJob, AProjectFileThatIsNoRegularFileIsRefusedBeforeAnythingIsAsked)
+{
+    // A folder, a FIFO (whose open would wait for a writer) and a device (endless data).
+    ASSERT_EQ(mkdir((dir / "d.kmx").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo((dir / "f.kmx").c_str(), 0644), 0);
+    ASSERT_EQ(symlink("/dev/zero", (dir / "z.kmx").c_str()), 0);
+    WriteFileBytes(dir / "d.0KX", "old");
+    const struct { const char* name; const char* reason; } rows[] = {
+        {"d.kmx", "Is a directory"}, {"f.kmx", "Illegal seek"}, {"z.kmx", "No such device"}};
+    for (const auto& row : rows) {
+        host.ClearEvents();
+        EXPECT_EQ(PackAndWait(host, dir / row.name), 0) << row.name;
+        EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{
+                                       "'" + (dir / row.name) + "' is not a regular file (" + row.reason +
+                                       "): project files and packed files must be regular files."})
+            << row.name;
+        EXPECT_EQ(host.LogText(), "") << row.name;
+    }
+    EXPECT_EQ(ListFolder(dir.Path()), "d.0KX d.kmx f.kmx z.kmx");
+    EXPECT_EQ(ReadFileBytes(dir / "d.0KX"), "old");
 }
 
 TEST_F(PackJob, AProjectFileThatCannotBeOpenedLeavesNoPackedFile)
 {
     ASSERT_EQ(PackAndWait(host, dir / "missing.kmx"), 1);
-    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"Disk Error - File Read Error"});
+    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{
+                                   "Disk Error - File Read Error\nCannot read '" + (dir / "missing.kmx") +
+                                   "': No such file or directory"});
     EXPECT_EQ(host.LogText(), std::string(kPackStart) + kPackEnd);
     EXPECT_EQ(host.States(), (std::vector<long>{JOB_COMPRESSING, JOB_IDLE}));
     EXPECT_EQ(ListFolder(dir.Path()), "");
@@ -232,16 +251,17 @@ TEST_F(PackJob, AProjectFileThatCannotBeOpenedLeavesNoPackedFile)
 
 TEST_F(PackJob, APackedNameThatCannotBeReplacedFailsAndKeepsWhatWasThere)
 {
-    // A folder under the packed name, left in place by the question before any unpack: the
-    // finished stream cannot take its name.
+    // A folder under the packed name, left in place by the question before any unpack: it is
+    // named with the system's reason before anything is compressed.
     WriteFileBytes(dir / "p.kmx", "data");
     ASSERT_EQ(mkdir((dir / "p.0KX").c_str(), 0755), 0);
     WriteFileBytes(dir / "p.0KX/inside", "kept");
     host.AnswerNextBoxes({IDOK, IDOK});
     ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
-    EXPECT_EQ(host.LogText(), std::string(kPackStart) + "\r\n" + "\r\n" +
-                                  "Disk Error - File Write Error" + "\r\n" +
-                                  "File I/O error...aborting operation" + "\r\n" + kPackEnd);
+    ASSERT_EQ(host.BoxTexts().size(), 3u);
+    EXPECT_EQ(host.BoxTexts()[2], "Disk Error - File Write Error\nCannot write '" + (dir / "p.0KX") +
+                                      "': Is a directory");
+    EXPECT_EQ(host.LogText(), std::string(kPackStart) + kPackEnd);
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.kmx");
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX/inside"), "kept");
     EXPECT_EQ(g_bPackSucceeded, 0);

@@ -148,7 +148,6 @@ TEST_F(UnpackJob, TwoVolumeUnpackLogsEachVolumeThenTheSizes)
     EXPECT_EQ(panes, (std::vector<std::string>{"Joining file...", "Decompressing file...", "Ready"}));
     EXPECT_EQ(host.Count(HostEvent::Done), 1);
     EXPECT_EQ(g_nJobState, JOB_IDLE);
-    EXPECT_EQ(CurrentDirectory(), dir.Path()); // left in the packed file's folder
 }
 
 TEST_F(UnpackJob, SingleFileAndCountOneSetBothRestoreWithoutLeftovers)
@@ -194,12 +193,33 @@ TEST_F(UnpackJob, BlanksAroundTheNameAndARelativeNameAreAccepted)
     EXPECT_EQ(ReadFileBytes(folder + "/p.KMX"), "typed by hand");
     EXPECT_TRUE(host.BoxTexts().empty());
 
-    // Relative to the folder the command starts in, not to the one the job moves to.
+    // Relative to the current directory, which the job leaves where it was.
     ASSERT_TRUE(ChangeDirectory(dir.Path()));
     WriteFileBytes(folder + "/q.0KX", stream);
     Unpack(" sub dir/q.0KX ");
     EXPECT_EQ(ReadFileBytes(folder + "/q.KMX"), "typed by hand");
-    EXPECT_EQ(CurrentDirectory(), folder);
+    EXPECT_EQ(CurrentDirectory(), dir.Path());
+}
+
+TEST_F(UnpackJob, TwoUnpacksFromTwoFoldersInOneProcessEachRestoreTheirOwnFile)
+{
+    // Two packed files of one name in two folders, named relative to the current directory,
+    // unpacked one after the other as the desktop program does: the first must not move the
+    // current directory under the second, which would restore the wrong file.
+    const std::string a = Sub("a");
+    const std::string b = Sub("b");
+    WriteFileBytes(a + "/p.0KX", ImplodeBytes("the project of folder a"));
+    WriteFileBytes(b + "/p.0KX", ImplodeBytes("the project of folder b"));
+    WriteFileBytes(dir / "p.0KX", ImplodeBytes("the project of the start folder"));
+    ASSERT_TRUE(ChangeDirectory(dir.Path()));
+    for (const char* name : {"a/p.0KX", "b/p.0KX", "p.0KX"}) {
+        Unpack(name);
+        EXPECT_EQ(CurrentDirectory(), dir.Path()) << name;
+    }
+    EXPECT_EQ(ReadFileBytes(a + "/p.KMX"), "the project of folder a");
+    EXPECT_EQ(ReadFileBytes(b + "/p.KMX"), "the project of folder b");
+    EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), "the project of the start folder");
+    EXPECT_EQ(host.UnscriptedBoxes(), 0);
 }
 
 TEST_F(UnpackJob, AnExistingProjectFileIsAskedAboutAndReplacedOnlyWhenAllowed)
@@ -235,7 +255,8 @@ TEST_F(UnpackJob, APackedFileNamedLikeItsProjectFileIsRefused)
 TEST_F(UnpackJob, APackedFileThatCannotBeOpenedEndsWithTheBanner)
 {
     Unpack(dir / "missing.0KX");
-    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"Unable to open the file '" + (dir / "missing.0KX") + "'."});
+    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"Unable to open the file '" + (dir / "missing.0KX") +
+                                                        "'.\nReason: No such file or directory"});
     EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + kUnpackEnd);
     EXPECT_EQ(host.States(), (std::vector<long>{JOB_IDLE}));
     EXPECT_EQ(ListFolder(dir.Path()), "");
@@ -504,7 +525,8 @@ TEST_F(UnpackJob, AWriteErrorWhileDecompressingLeavesNoOutput)
     Unpack(dir / "p.0KX");
     DisarmFileFaults();
     EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + "\r\n" + "Disk Error - File Write Error" + "\r\n" +
-                                  kUnpackEnd);
+                                  "Cannot write '" + (dir / "p.KMX") + "': No space left on device" +
+                                  "\r\n" + kUnpackEnd);
     EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), "old project");
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.KMX");
 }

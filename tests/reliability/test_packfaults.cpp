@@ -18,10 +18,9 @@ namespace {
 constexpr std::size_t kProjectSize = 1000 * 1000;
 constexpr int kVolumeSize = 60000;
 
-const char* kWriteErrorLines =
-    "\r\n\r\nDisk Error - File Write Error\r\nFile I/O error...aborting operation\r\n";
-const char* kReadErrorLines =
-    "\r\n\r\nDisk Error - File Read Error\r\nFile I/O error...aborting operation\r\n";
+// The program's lines around the line that names the file and the system's reason.
+const char* kWriteErrorLines = "\r\n\r\nDisk Error - File Write Error\r\nCannot write '";
+const char* kReadErrorLines = "\r\n\r\nDisk Error - File Read Error\r\nCannot read '";
 const char* kSplitFailedLines = "\r\nFile I/O error...aborting operation\r\n";
 
 // The sizes of the codec's writes for some input: the pack job hands each to the disk as one
@@ -203,16 +202,18 @@ TEST_F(PackFaults, AFailedPackKeepsTheOldPackedFile)
     }
 }
 
-TEST_F(PackFaults, TheFinalRenameFails)
+TEST_F(PackFaults, AFolderUnderTheFinalNameIsRefusedBeforeTheCompression)
 {
-    // A folder under the packed file's name (not empty, so that nothing can replace it): the
-    // rename of the finished stream to that name fails for real.
+    // A folder under the packed file's name (not empty, so that nothing can replace it) is
+    // found before anything is written and named with the system's reason. A rename that
+    // fails for real is the preloaded fault library's (test_cli_faults.py).
     ASSERT_EQ(mkdir((dir / "work.0KX").c_str(), 0755), 0);
     WriteFileBytes(dir / "work.0KX/inside", "x");
     host.AnswerNextBoxes({IDOK, IDOK});
     EXPECT_FALSE(PackWithFault([] {}, 0));
     ExpectJobEnded(host, kPackEnd);
-    EXPECT_TRUE(Contains(host.LogText(), kWriteErrorLines));
+    EXPECT_TRUE(AnyBoxSays(host, "Disk Error - File Write Error\nCannot write '" + (dir / "work.0KX") +
+                                     "': Is a directory"));
     EXPECT_EQ(ListFolder(dir.Path()), "work.0KX work.kmx");
     EXPECT_EQ(ReadFileBytes(dir / "work.0KX/inside"), "x");
     EXPECT_TRUE(ReadFileBytes(ProjectPath()) == *project);
