@@ -26,6 +26,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <tmmintrin.h>
 #endif
 
 #include "codec/codec.h"
@@ -415,6 +416,60 @@ inline unsigned UnpackRunSteps(const unsigned char* in, unsigned offset, unsigne
 
 // Bits of UnpackRunSteps' mask per literal.
 constexpr unsigned RUN_MASK_BITS = 2;
+
+#if defined(__GNUC__)
+// Processors with SSSE3 (checked when explode starts) take each lane's two bytes with one
+// byte shuffle instead of two unpacks and a blend: half the instructions per step.
+#define EXPLODE_RUN_SSSE3 1
+
+// Per bit offset: the byte shuffle that puts bytes b, b + 1 into lane i, b = i or i + 1.
+struct RunShuffle {
+    alignas(16) std::uint8_t bytes[16];
+};
+
+constexpr std::array<RunShuffle, 8> MakeRunShuffles()
+{
+    std::array<RunShuffle, 8> table{};
+    for (unsigned offset = 0; offset < 8; ++offset) {
+        for (unsigned i = 0; i < RUN_LITERALS; ++i) {
+            const unsigned first = i + (i + offset >= 8 ? 1 : 0);
+            table[offset].bytes[2 * i] = static_cast<std::uint8_t>(first);
+            table[offset].bytes[2 * i + 1] = static_cast<std::uint8_t>(first + 1);
+        }
+    }
+    return table;
+}
+
+constexpr std::array<RunShuffle, 8> kRunShuffles = MakeRunShuffles();
+
+bool CpuHasSsse3()
+{
+    return __builtin_cpu_supports("ssse3") != 0;
+}
+
+// UnpackRunPairs with SSSE3.
+[[gnu::target("ssse3")]] unsigned UnpackRunPairsSsse3(const unsigned char* in, unsigned offset, unsigned char* window,
+                                                      unsigned& byte, unsigned& out, unsigned pairs)
+{
+    const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(kRunShuffles[offset].bytes));
+    const __m128i scale = _mm_load_si128(reinterpret_cast<const __m128i*>(kRunLanes[offset].scale));
+    do {
+        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + byte));
+        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + byte + RUN_STEP_BYTES));
+        const __m128i lanes0 = _mm_mullo_epi16(_mm_shuffle_epi8(v0, shuffle), scale);
+        const __m128i lanes1 = _mm_mullo_epi16(_mm_shuffle_epi8(v1, shuffle), scale);
+        const unsigned flags = (static_cast<unsigned>(_mm_movemask_epi8(lanes0)) |
+                                static_cast<unsigned>(_mm_movemask_epi8(lanes1)) << 16) & 0x55555555u;
+        const __m128i literals = _mm_packus_epi16(_mm_srli_epi16(lanes0, 8), _mm_srli_epi16(lanes1, 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(window + out), literals);
+        if (flags != 0)
+            return flags;
+        out += 2 * RUN_LITERALS;
+        byte += 2 * RUN_STEP_BYTES;
+    } while (--pairs != 0);
+    return 0;
+}
+#endif
 #else
 constexpr std::uint64_t RUN_FLAGS = 0x8040201008040201; // bits 0, 9, ..., 63
 
@@ -472,11 +527,29 @@ inline unsigned UnpackRunSteps(const unsigned char* in, unsigned offset, unsigne
 constexpr unsigned RUN_MASK_BITS = 1;
 #endif
 
+// Unpacks `pairs` (1 or more) pairs of steps from in + byte into window + out, each pair's
+// first flag at bit `offset` of its first byte, until a pair shows a match flag. Returns
+// that pair's mask (as UnpackRunSteps), 0 when all were literals; byte and out are left at
+// the first pair not wholly taken.
+inline unsigned UnpackRunPairs(const unsigned char* in, unsigned offset, unsigned char* window, unsigned& byte,
+                               unsigned& out, unsigned pairs)
+{
+    do {
+        const unsigned flags = UnpackRunSteps<2>(in + byte, offset, window + out);
+        if (flags != 0)
+            return flags;
+        out += 2 * RUN_LITERALS;
+        byte += 2 * RUN_STEP_BYTES;
+    } while (--pairs != 0);
+    return 0;
+}
+
 // Decodes steps of eight binary literals while the input buffer holds them and their
 // lookahead and the production area has room. A step whose flags show a match takes the literals
 // before it and ends the run there. Leaves the reader at the first bit not decoded; returns
 // false when not one literal was taken.
-inline bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned char* window, unsigned& outPos)
+inline bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned char* window, unsigned& outPos,
+                             [[maybe_unused]] bool ssse3)
 {
     if (r.inPos * 8 < r.count)
         return false; // some bits in the buffer came from the previous read
@@ -490,15 +563,14 @@ inline bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned char* window
     unsigned flags = 0;
     // Pairs of steps while both fit in the input and the window, then single steps.
     if (byte + RUN_STEP_BYTES + RUN_LOAD_BYTES <= r.inBytes && out + 2 * RUN_LITERALS <= outEnd) {
-        unsigned pairs = std::min((r.inBytes - byte - RUN_STEP_BYTES - RUN_LOAD_BYTES) / (2 * RUN_STEP_BYTES),
+        const unsigned pairs = std::min((r.inBytes - byte - RUN_STEP_BYTES - RUN_LOAD_BYTES) / (2 * RUN_STEP_BYTES),
                                   (outEnd - out - 2 * RUN_LITERALS) / (2 * RUN_LITERALS)) + 1;
-        do {
-            flags = UnpackRunSteps<2>(in + byte, offset, window + out);
-            if (flags != 0)
-                break;
-            out += 2 * RUN_LITERALS;
-            byte += 2 * RUN_STEP_BYTES;
-        } while (--pairs != 0);
+#if defined(EXPLODE_RUN_SSSE3)
+        flags = ssse3 ? UnpackRunPairsSsse3(in, offset, window, byte, out, pairs)
+                      : UnpackRunPairs(in, offset, window, byte, out, pairs);
+#else
+        flags = UnpackRunPairs(in, offset, window, byte, out, pairs);
+#endif
     }
     while (flags == 0 && byte + RUN_LOAD_BYTES <= r.inBytes && out + RUN_LITERALS <= outEnd) {
         flags = UnpackRunSteps<1>(in + byte, offset, window + out);
@@ -537,6 +609,11 @@ unsigned DecodeStream(ExplodeWork& w)
     unsigned outPos = EXPLODE_HISTORY;
     unsigned pieceStart = EXPLODE_HISTORY; // the first byte not yet written
     unsigned result = CODEC_OK;
+#if defined(EXPLODE_RUN_SSSE3)
+    const bool ssse3 = !kAscii && CpuHasSsse3();
+#else
+    const bool ssse3 = false;
+#endif
 
     for (;;) {
         if (r.count < BATCH_BITS && r.inBytes - r.inPos >= 8)
@@ -546,7 +623,7 @@ unsigned DecodeStream(ExplodeWork& w)
             // Binary literals: a run of eights from the input buffer, or five at once from the
             // bit buffer when their flags say so, else one; the bits behind them are there.
             const std::uint64_t bits = r.buf;
-            if ((bits & BATCH_FLAGS) == 0 && DecodeLiteralRun(w, r, window, outPos)) {
+            if ((bits & BATCH_FLAGS) == 0 && DecodeLiteralRun(w, r, window, outPos, ssse3)) {
                 // What follows the run is decoded afresh.
             } else if ((bits & BATCH_FLAGS) == 0) {
                 for (unsigned i = 0; i < BATCH_LITERALS; ++i)
