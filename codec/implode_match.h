@@ -469,12 +469,18 @@ private:
     // position from p - 256 up to p - 1 (and maybe a few older ones): see AddRecentPairs. If
     // neither has p's bit, no position there holds p's pair; otherwise those bytes are
     // searched, nearest first.
-    unsigned NearestPair(unsigned p, unsigned lowest)
+    //
+    // On incompressible data this is asked at nearly every position and the filter nearly
+    // always answers: that part is inlined into the search, with the common case of nothing
+    // to enter (the previous search was at p - 1) and no span to change; the rest is not.
+    __attribute__((always_inline)) unsigned NearestPair(unsigned p, unsigned lowest)
     {
         const std::uint8_t* const win = m_pWindow;
         std::uint8_t* const bitmaps = m_pRecentPair;
         constexpr unsigned half = IMPLODE_RECENT_PAIR_SLOTS / 8;
-        std::uint8_t* const current = AddRecentPairs(p);
+        std::uint8_t* const current = m_nRecentUpTo == p && p - m_nRecentSpan < IMPLODE_RECENT_PAIR_SPAN
+            ? bitmaps + m_nRecentHalf
+            : AddRecentPairs(p);
 
         const unsigned slot = RecentPairSlot(win, p);
         const unsigned byte = slot >> 3;
@@ -485,7 +491,13 @@ private:
         m_nRecentUpTo = p + 1;
         if (!maybe)
             return 0;
+        return ScanForPair(p, lowest);
+    }
 
+    // The search of NearestPair behind its filter.
+    __attribute__((noinline)) unsigned ScanForPair(unsigned p, unsigned lowest) const
+    {
+        const std::uint8_t* const win = m_pWindow;
         unsigned floor = p - IMPLODE_MAX_DIST1_LEN2 - 1;
         if (floor < lowest)
             floor = lowest;
@@ -533,7 +545,7 @@ private:
     // sooner than 256 searches after it was entered, when it is out of reach for length 2.
     // After a gap of two spans without a search both are cleared, and the 256 positions
     // before p are entered afresh.
-    std::uint8_t* AddRecentPairs(unsigned p)
+    __attribute__((noinline)) std::uint8_t* AddRecentPairs(unsigned p)
     {
         // Locals: the bitmap stores could otherwise alias the members and force reloads.
         const std::uint8_t* const win = m_pWindow;
