@@ -306,11 +306,42 @@ private:
                       "a masked position's bytes lie within the window's array");
         const std::uint8_t* const win = m_pWindow;
         const std::uint32_t head = Load32(at) & 0xFFFFFFu;
+        // Entries behind the bucket's end are read too and masked out by k < n (lane k < n).
+        // They may hold anything the work area held before, so the position is masked to keep
+        // its bytes within the window's array; real positions are not changed by the mask.
+#if defined(__SSE2__)
+        // The four tests side by side in 32-bit lanes; only the window loads stay scalar.
+        const __m128i heads = _mm_set1_epi32(static_cast<int>(head));
+        const __m128i low24 = _mm_set1_epi32(0xFFFFFF);
+        const __m128i posMask = _mm_set1_epi32(SORTED_POS_MASK);
+        const __m128i lowests = _mm_set1_epi32(static_cast<int>(lowest));
+        // c - lowest < span, unsigned, as a signed comparison with both sides biased.
+        const __m128i bias = _mm_set1_epi32(static_cast<int>(0x80000000u));
+        const __m128i spans = _mm_set1_epi32(static_cast<int>(span ^ 0x80000000u));
+        const __m128i lanes = _mm_setr_epi32(0, 1, 2, 3);
         for (;; index += 4) {
             const unsigned n = end - index;
-            // Entries behind the bucket's end are read too and masked out by k < n. They may
-            // hold anything the work area held before, so the position is masked to keep its
-            // bytes within the window's array; real positions are not changed by the mask.
+            std::uint64_t four;
+            std::memcpy(&four, win + IMPLODE_WINDOW_SIZE + 2 * index, 8);
+            const __m128i cs = _mm_and_si128(
+                _mm_unpacklo_epi16(_mm_cvtsi64_si128(static_cast<long long>(four)), _mm_setzero_si128()), posMask);
+            const unsigned c3 = static_cast<unsigned>(four >> 48) & SORTED_POS_MASK;
+            const __m128i words = _mm_setr_epi32(
+                static_cast<int>(Load32(win + (static_cast<unsigned>(four) & SORTED_POS_MASK))),
+                static_cast<int>(Load32(win + (static_cast<unsigned>(four >> 16) & SORTED_POS_MASK))),
+                static_cast<int>(Load32(win + (static_cast<unsigned>(four >> 32) & SORTED_POS_MASK))),
+                static_cast<int>(Load32(win + c3)));
+            const __m128i equal = _mm_cmpeq_epi32(_mm_and_si128(words, low24), heads);
+            const __m128i inReach = _mm_cmplt_epi32(_mm_xor_si128(_mm_sub_epi32(cs, lowests), bias), spans);
+            const __m128i inBucket = _mm_cmpgt_epi32(_mm_set1_epi32(static_cast<int>(n)), lanes);
+            if (_mm_movemask_ps(_mm_castsi128_ps(_mm_and_si128(_mm_and_si128(equal, inReach), inBucket))) != 0)
+                return false;
+            if (!(n > 4 && c3 - lowest < span))
+                return true;
+        }
+#else
+        for (;; index += 4) {
+            const unsigned n = end - index;
             unsigned hits = 0;
             unsigned inReach = 0;
             for (unsigned k = 0; k < 4; ++k) {
@@ -325,6 +356,7 @@ private:
             if ((static_cast<unsigned>(n > 4) & inReach) == 0)
                 return true;
         }
+#endif
     }
 
     // The scan of a bucket from index on; best holds the shortest length that counts (2 or
