@@ -449,25 +449,31 @@ bool CpuHasSsse3()
 
 // UnpackRunPairs with SSSE3.
 [[gnu::target("ssse3")]] unsigned UnpackRunPairsSsse3(const unsigned char* in, unsigned offset, unsigned char* window,
-                                                      unsigned& byte, unsigned& out, unsigned pairs)
+                                                      unsigned& byteRef, unsigned& outRef, unsigned pairs)
 {
     const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(kRunShuffles[offset].bytes));
     const __m128i scale = _mm_load_si128(reinterpret_cast<const __m128i*>(kRunLanes[offset].scale));
+    // Locals, which the stores into the window cannot alias.
+    unsigned byte = byteRef;
+    unsigned out = outRef;
+    unsigned flags = 0;
     do {
         const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + byte));
         const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + byte + RUN_STEP_BYTES));
         const __m128i lanes0 = _mm_mullo_epi16(_mm_shuffle_epi8(v0, shuffle), scale);
         const __m128i lanes1 = _mm_mullo_epi16(_mm_shuffle_epi8(v1, shuffle), scale);
-        const unsigned flags = (static_cast<unsigned>(_mm_movemask_epi8(lanes0)) |
-                                static_cast<unsigned>(_mm_movemask_epi8(lanes1)) << 16) & 0x55555555u;
+        flags = (static_cast<unsigned>(_mm_movemask_epi8(lanes0)) |
+                 static_cast<unsigned>(_mm_movemask_epi8(lanes1)) << 16) & 0x55555555u;
         const __m128i literals = _mm_packus_epi16(_mm_srli_epi16(lanes0, 8), _mm_srli_epi16(lanes1, 8));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(window + out), literals);
         if (flags != 0)
-            return flags;
+            break;
         out += 2 * RUN_LITERALS;
         byte += 2 * RUN_STEP_BYTES;
     } while (--pairs != 0);
-    return 0;
+    byteRef = byte;
+    outRef = out;
+    return flags;
 }
 #endif
 #else
@@ -531,17 +537,23 @@ constexpr unsigned RUN_MASK_BITS = 1;
 // first flag at bit `offset` of its first byte, until a pair shows a match flag. Returns
 // that pair's mask (as UnpackRunSteps), 0 when all were literals; byte and out are left at
 // the first pair not wholly taken.
-inline unsigned UnpackRunPairs(const unsigned char* in, unsigned offset, unsigned char* window, unsigned& byte,
-                               unsigned& out, unsigned pairs)
+inline unsigned UnpackRunPairs(const unsigned char* in, unsigned offset, unsigned char* window, unsigned& byteRef,
+                               unsigned& outRef, unsigned pairs)
 {
+    // Locals, which the stores into the window cannot alias.
+    unsigned byte = byteRef;
+    unsigned out = outRef;
+    unsigned flags = 0;
     do {
-        const unsigned flags = UnpackRunSteps<2>(in + byte, offset, window + out);
+        flags = UnpackRunSteps<2>(in + byte, offset, window + out);
         if (flags != 0)
-            return flags;
+            break;
         out += 2 * RUN_LITERALS;
         byte += 2 * RUN_STEP_BYTES;
     } while (--pairs != 0);
-    return 0;
+    byteRef = byte;
+    outRef = out;
+    return flags;
 }
 
 // Decodes steps of eight binary literals while the input buffer holds them and their
@@ -589,12 +601,19 @@ inline bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned char* window
         return false;
     outPos = out;
     const unsigned nextBit = byte * 8 + offset + tailBits;
-    r.buf = 0;
-    r.count = 0;
     r.inPos = nextBit >> 3;
-    while (r.inPos < r.inBytes && r.count < REFILL_BITS) {
-        r.buf |= std::uint64_t{in[r.inPos++]} << r.count;
-        r.count += 8;
+    if (r.inBytes - r.inPos >= 8) {
+        // Seven bytes, as a refill would load them.
+        r.buf = LoadLittleEndian64(in + r.inPos) & (~std::uint64_t{0} >> 8);
+        r.count = REFILL_BITS;
+        r.inPos += REFILL_BITS / 8;
+    } else {
+        r.buf = 0;
+        r.count = 0;
+        while (r.inPos < r.inBytes && r.count < REFILL_BITS) {
+            r.buf |= std::uint64_t{in[r.inPos++]} << r.count;
+            r.count += 8;
+        }
     }
     Drop(r, nextBit & 7);
     return true;
