@@ -342,11 +342,13 @@ inline void CopyMatch(unsigned char* dst, unsigned distance, unsigned length)
 //
 // With SSE2 a step works on eight 16-bit lanes, one per literal: lane i holds the two input
 // bytes that contain literal i's flag and its 8 bits (from byte i, or byte i + 1 once the
-// flag has moved into the next byte), one multiply by a power of two per lane moves the
-// flag to the lane's top bit and another takes the 8 bits down to the bottom. Which lanes
-// start one byte later and by how much each lane shifts depend only on the run's bit
-// offset, so they come from a table of eight entries. Without SSE2 the eight bytes are
-// gathered in one 64-bit word, byte i moved down by i bits in three rounds (by 1, 2, 4).
+// flag has moved into the next byte), and one multiply by a power of two per lane moves the
+// flag to bit 7 and the literal into the high byte. Which lanes start one byte later and by
+// how much each lane shifts depend only on the run's bit offset, so they come from a table
+// of eight entries. Steps go in pairs: sixteen literals, one store, one test of the flags.
+// With SSSE3 (checked once per stream) one byte shuffle gives every lane its two bytes.
+// Without SSE2 the eight bytes are gathered in one 64-bit word, byte i moved down by i bits
+// in three rounds (by 1, 2 and 4).
 constexpr unsigned RUN_LITERALS = 8;
 constexpr unsigned RUN_STEP_BYTES = RUN_LITERALS * BINARY_LITERAL_BITS / 8;
 // A step reads this many bytes from its first one: the literals' 9 or 10 bytes, whole words.
