@@ -559,50 +559,72 @@ inline unsigned UnpackRunPairs(const unsigned char* in, unsigned offset, unsigne
 }
 
 // Decodes steps of eight binary literals while the input buffer holds them and their
-// lookahead and the production area has room. A step whose flags show a match takes the literals
-// before it and ends the run there. Leaves the reader at the first bit not decoded; returns
-// false when not one literal was taken.
-inline bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned char* window, unsigned& outPos,
-                             [[maybe_unused]] bool ssse3)
+// lookahead and the production area has room. A step whose flags show a match takes the
+// literals before it; a match followed by more literals is decoded here too and the run goes
+// on behind it, anything else ends the run. Nothing here calls the read callback. Leaves the
+// reader at the first bit not decoded; returns false when not one token was taken.
+inline bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned dictBits, unsigned char* window,
+                             unsigned& outPos, [[maybe_unused]] bool ssse3)
 {
     if (r.inPos * 8 < r.count)
         return false; // some bits in the buffer came from the previous read
     const unsigned firstBit = r.inPos * 8 - r.count;
-    const unsigned offset = firstBit & 7; // the same in every step: a step is 9 whole bytes
-    unsigned byte = firstBit >> 3;
-    unsigned tailBits = 0; // bits of a partial last step
+    unsigned nextBit = firstBit;
     unsigned out = outPos;
     const unsigned char* const in = w.abInBuf;
     const unsigned outEnd = EXPLODE_HISTORY + EXPLODE_PRODUCTION;
-    unsigned flags = 0;
-    // Pairs of steps while both fit in the input and the window, then single steps.
-    if (byte + RUN_STEP_BYTES + RUN_LOAD_BYTES <= r.inBytes && out + 2 * RUN_LITERALS <= outEnd) {
-        const unsigned pairs = std::min((r.inBytes - byte - RUN_STEP_BYTES - RUN_LOAD_BYTES) / (2 * RUN_STEP_BYTES),
-                                  (outEnd - out - 2 * RUN_LITERALS) / (2 * RUN_LITERALS)) + 1;
+    for (;;) {
+        const unsigned offset = nextBit & 7; // the same in every step: a step is 9 whole bytes
+        unsigned byte = nextBit >> 3;
+        unsigned flags = 0;
+        // Pairs of steps while both fit in the input and the window, then single steps.
+        if (byte + RUN_STEP_BYTES + RUN_LOAD_BYTES <= r.inBytes && out + 2 * RUN_LITERALS <= outEnd) {
+            const unsigned pairs = std::min((r.inBytes - byte - RUN_STEP_BYTES - RUN_LOAD_BYTES) / (2 * RUN_STEP_BYTES),
+                                            (outEnd - out - 2 * RUN_LITERALS) / (2 * RUN_LITERALS)) + 1;
 #if defined(EXPLODE_RUN_SSSE3)
-        flags = ssse3 ? UnpackRunPairsSsse3(in, offset, window, byte, out, pairs)
-                      : UnpackRunPairs(in, offset, window, byte, out, pairs);
+            flags = ssse3 ? UnpackRunPairsSsse3(in, offset, window, byte, out, pairs)
+                          : UnpackRunPairs(in, offset, window, byte, out, pairs);
 #else
-        flags = UnpackRunPairs(in, offset, window, byte, out, pairs);
+            flags = UnpackRunPairs(in, offset, window, byte, out, pairs);
 #endif
-    }
-    while (flags == 0 && byte + RUN_LOAD_BYTES <= r.inBytes && out + RUN_LITERALS <= outEnd) {
-        flags = UnpackRunSteps<1>(in + byte, offset, window + out);
-        if (flags != 0)
+        }
+        while (flags == 0 && byte + RUN_LOAD_BYTES <= r.inBytes && out + RUN_LITERALS <= outEnd) {
+            flags = UnpackRunSteps<1>(in + byte, offset, window + out);
+            if (flags != 0)
+                break;
+            out += RUN_LITERALS;
+            byte += RUN_STEP_BYTES;
+        }
+        if (flags == 0) {
+            nextBit = byte * 8 + offset;
             break;
-        out += RUN_LITERALS;
-        byte += RUN_STEP_BYTES;
-    }
-    if (flags != 0) {
-        // The literals before the first match flag count; the match is decoded afresh.
+        }
+        // The literals before the first match flag count.
         const unsigned literals = static_cast<unsigned>(__builtin_ctz(flags)) / RUN_MASK_BITS;
         out += literals;
-        tailBits = literals * BINARY_LITERAL_BITS;
+        nextBit = byte * 8 + offset + literals * BINARY_LITERAL_BITS;
+        // The match is decoded here when it, its lookahead and the next five flags lie in the
+        // buffer's next 8 bytes, it is no end code and five literals follow it (as on
+        // incompressible data, where matches are few); otherwise the token decoder takes it.
+        if ((nextBit >> 3) + 8 > r.inBytes)
+            break;
+        const unsigned available = 64 - (nextBit & 7);
+        BitReader token{LoadLittleEndian64(in + (nextBit >> 3)) >> (nextBit & 7), available, 0, 0};
+        unsigned length = 0;
+        unsigned distance = 0;
+        if (DecodeToken<false, false>(w, token, dictBits, length, distance) != Token::Match)
+            break;
+        const unsigned afterMatch = nextBit + available - token.count;
+        if ((afterMatch >> 3) + 8 > r.inBytes ||
+            ((LoadLittleEndian64(in + (afterMatch >> 3)) >> (afterMatch & 7)) & BATCH_FLAGS) != 0)
+            break;
+        CopyMatch(window + out, distance, length);
+        out += length;
+        nextBit = afterMatch;
     }
-    if (out == outPos)
+    if (nextBit == firstBit)
         return false;
     outPos = out;
-    const unsigned nextBit = byte * 8 + offset + tailBits;
     r.inPos = nextBit >> 3;
     if (r.inBytes - r.inPos >= 8) {
         // Seven bytes, as a refill would load them.
@@ -644,7 +666,7 @@ unsigned DecodeStream(ExplodeWork& w)
             // Binary literals: a run of eights from the input buffer, or five at once from the
             // bit buffer when their flags say so, else one; the bits behind them are there.
             const std::uint64_t bits = r.buf;
-            if ((bits & BATCH_FLAGS) == 0 && DecodeLiteralRun(w, r, window, outPos, ssse3)) {
+            if ((bits & BATCH_FLAGS) == 0 && DecodeLiteralRun(w, r, dictBits, window, outPos, ssse3)) {
                 // What follows the run is decoded afresh.
             } else if ((bits & BATCH_FLAGS) == 0) {
                 for (unsigned i = 0; i < BATCH_LITERALS; ++i)
