@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the benchmark corpus from files on this machine, one file per kind of data, each
-# about 4 MB: text, C/C++ source, native binaries, a database-like file of fixed records, and
-# incompressible bytes. Usage: bench/make_corpus.sh [DIR] (default bench/corpus).
+# about 4 MB: text, C/C++ source, native binaries, a database-like file of fixed records,
+# incompressible bytes, and a tar archive of mixed files. Usage: bench/make_corpus.sh [DIR]
+# (default bench/corpus).
 set -eu
 dir=${1:-"$(dirname "$0")/corpus"}
 size=$((4 * 1024 * 1024))
@@ -32,4 +33,9 @@ open(sys.argv[1], "wb").write(bytes(out[: int(sys.argv[2])]))
 PY
 # Incompressible: pseudo-random bytes from a fixed seed.
 python3 -c "import random,sys; random.seed(7); sys.stdout.buffer.write(random.randbytes($size))" > "$dir/random"
+# Mixed: a tar archive of documentation, headers, scripts and small binaries, as a project
+# folder packed whole would hold them.
+find /usr/share/doc/dpkg /usr/share/doc/python3* /usr/include/linux /usr/share/perl5 /usr/lib/x86_64-linux-gnu/perl-base \
+    -type f -size -300k 2>/dev/null | sort \
+    | tar -c --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner -T - -f - 2>/dev/null | take "$dir/mixed"
 ls -l "$dir"

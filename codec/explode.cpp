@@ -12,14 +12,22 @@
 // exception is the end code, whose last bits may be the last bits of the stream; a stream
 // that ends anywhere else returns CODEC_STREAM_ENDED, with everything before that written.
 //
-// Output goes into a window of 4096 bytes of history followed by the 4096-byte piece being
-// produced. Matches are copied in 8-byte words: directly when source and destination are 8
-// or more bytes apart, otherwise after widening the repeating pattern to 8 bytes or more.
-// A full piece is written and moved down to become the history.
+// Output goes into a window of 4096 bytes of history followed by a production area of four
+// 4096-byte pieces. Matches are copied in 8-byte words: directly when source and destination
+// are 8 or more bytes apart, otherwise after widening the repeating pattern to 8 bytes or
+// more. A piece is written as soon as it is full; once the whole area is written, its last
+// piece is moved down to become the history.
 #include "codec/explode.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#include <tmmintrin.h>
+#endif
 
 #include "codec/codec.h"
 #include "codec/tables.h"
@@ -330,10 +338,147 @@ inline void CopyMatch(unsigned char* dst, unsigned distance, unsigned length)
 
 // Long runs of binary literals (incompressible data) are unpacked straight from the input
 // buffer, eight per step: 8 x 9 bits are 9 whole bytes, so the bit offset stays put and no
-// step waits for the one before. After dropping the flags, the eight bytes are gathered
-// into one word by moving byte i down by i bits in three rounds (by 1, 2 and 4 bits).
+// step waits for the one before.
+//
+// With SSE2 a step works on eight 16-bit lanes, one per literal: lane i holds the two input
+// bytes that contain literal i's flag and its 8 bits (from byte i, or byte i + 1 once the
+// flag has moved into the next byte), and one multiply by a power of two per lane moves the
+// flag to bit 7 and the literal into the high byte. Which lanes start one byte later and by
+// how much each lane shifts depend only on the run's bit offset, so they come from a table
+// of eight entries. Steps go in pairs: sixteen literals, one store, one test of the flags.
+// With SSSE3 (checked once per stream) one byte shuffle gives every lane its two bytes.
+// Without SSE2 the eight bytes are gathered in one 64-bit word, byte i moved down by i bits
+// in three rounds (by 1, 2 and 4).
 constexpr unsigned RUN_LITERALS = 8;
 constexpr unsigned RUN_STEP_BYTES = RUN_LITERALS * BINARY_LITERAL_BITS / 8;
+// A step reads this many bytes from its first one: the literals' 9 or 10 bytes, whole words.
+constexpr unsigned RUN_LOAD_BYTES = 16;
+
+#if defined(__SSE2__)
+// Lane constants of a step for one bit offset of the run.
+struct RunLanes {
+    alignas(16) std::uint16_t nextByte[RUN_LITERALS]; // 0xFFFF: the lane takes bytes i + 1, i + 2
+    alignas(16) std::uint16_t scale[RUN_LITERALS];    // 2^(7 - f), f the flag's bit in the lane
+};
+
+constexpr std::array<RunLanes, 8> MakeRunLanes()
+{
+    std::array<RunLanes, 8> table{};
+    for (unsigned offset = 0; offset < 8; ++offset) {
+        for (unsigned i = 0; i < RUN_LITERALS; ++i) {
+            // Literal i's flag is bit 9i + offset of the step; counted from byte i that is
+            // bit i + offset, which lies in byte i + 1 from i + offset = 8 on.
+            const unsigned flagBit = (i + offset) % 8;
+            table[offset].nextByte[i] = i + offset >= 8 ? 0xFFFF : 0;
+            table[offset].scale[i] = static_cast<std::uint16_t>(1u << (7 - flagBit));
+        }
+    }
+    return table;
+}
+
+constexpr std::array<RunLanes, 8> kRunLanes = MakeRunLanes();
+
+// Lane i of the result holds literal i of the step at `in` in its high byte and the
+// literal's flag in bit 7.
+inline __m128i UnpackRunLanes(const unsigned char* in, const RunLanes& lanes)
+{
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i v1 = _mm_srli_si128(v, 1);
+    const __m128i here = _mm_unpacklo_epi8(v, v1);                    // bytes i, i + 1
+    const __m128i next = _mm_unpacklo_epi8(v1, _mm_srli_si128(v, 2)); // bytes i + 1, i + 2
+    const __m128i useNext = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes.nextByte));
+    const __m128i scale = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes.scale));
+    const __m128i word = _mm_or_si128(_mm_andnot_si128(useNext, here), _mm_and_si128(useNext, next));
+    return _mm_mullo_epi16(word, scale); // the flag from bit f to bit 7, the literal above it
+}
+
+// Unpacks the literals of kSteps (1 or 2) steps from `in`, whose first flag is bit `offset`
+// of its first byte, into dst (8 bytes per step). Returns 0 when all are literals, else a
+// mask whose lowest set bit is the first match's (bit 2i for literal i); bytes stored for a
+// match and behind it are scratch, the match overwrites them.
+template <unsigned kSteps>
+inline unsigned UnpackRunSteps(const unsigned char* in, unsigned offset, unsigned char* dst)
+{
+    static_assert(kSteps == 1 || kSteps == 2, "a step is eight 16-bit lanes; two fill one store");
+    const RunLanes& lanes = kRunLanes[offset];
+    const __m128i lanes0 = UnpackRunLanes(in, lanes);
+    // The byte mask's even bits are the lanes' bits 7: the flags.
+    unsigned flags = static_cast<unsigned>(_mm_movemask_epi8(lanes0));
+    if (kSteps == 1) {
+        const __m128i literals = _mm_srli_epi16(lanes0, 8);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(literals, literals));
+    } else {
+        const __m128i lanes1 = UnpackRunLanes(in + RUN_STEP_BYTES, lanes);
+        flags |= static_cast<unsigned>(_mm_movemask_epi8(lanes1)) << 16;
+        const __m128i literals = _mm_packus_epi16(_mm_srli_epi16(lanes0, 8), _mm_srli_epi16(lanes1, 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), literals);
+    }
+    return flags & 0x55555555u;
+}
+
+// Bits of UnpackRunSteps' mask per literal.
+constexpr unsigned RUN_MASK_BITS = 2;
+
+#if defined(__GNUC__)
+// Processors with SSSE3 (checked when explode starts) take each lane's two bytes with one
+// byte shuffle instead of two unpacks and a blend: half the instructions per step.
+#define EXPLODE_RUN_SSSE3 1
+
+// Per bit offset: the byte shuffle that puts bytes b, b + 1 into lane i, b = i or i + 1.
+struct RunShuffle {
+    alignas(16) std::uint8_t bytes[16];
+};
+
+constexpr std::array<RunShuffle, 8> MakeRunShuffles()
+{
+    std::array<RunShuffle, 8> table{};
+    for (unsigned offset = 0; offset < 8; ++offset) {
+        for (unsigned i = 0; i < RUN_LITERALS; ++i) {
+            const unsigned first = i + (i + offset >= 8 ? 1 : 0);
+            table[offset].bytes[2 * i] = static_cast<std::uint8_t>(first);
+            table[offset].bytes[2 * i + 1] = static_cast<std::uint8_t>(first + 1);
+        }
+    }
+    return table;
+}
+
+constexpr std::array<RunShuffle, 8> kRunShuffles = MakeRunShuffles();
+
+bool CpuHasSsse3()
+{
+    return __builtin_cpu_supports("ssse3") != 0;
+}
+
+// UnpackRunPairs with SSSE3.
+[[gnu::target("ssse3")]] unsigned UnpackRunPairsSsse3(const unsigned char* in, unsigned offset, unsigned char* window,
+                                                      unsigned& byteRef, unsigned& outRef, unsigned pairs)
+{
+    const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(kRunShuffles[offset].bytes));
+    const __m128i scale = _mm_load_si128(reinterpret_cast<const __m128i*>(kRunLanes[offset].scale));
+    // Locals, which the stores into the window cannot alias.
+    unsigned byte = byteRef;
+    unsigned out = outRef;
+    unsigned flags = 0;
+    do {
+        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + byte));
+        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + byte + RUN_STEP_BYTES));
+        const __m128i lanes0 = _mm_mullo_epi16(_mm_shuffle_epi8(v0, shuffle), scale);
+        const __m128i lanes1 = _mm_mullo_epi16(_mm_shuffle_epi8(v1, shuffle), scale);
+        flags = (static_cast<unsigned>(_mm_movemask_epi8(lanes0)) |
+                 static_cast<unsigned>(_mm_movemask_epi8(lanes1)) << 16) & 0x55555555u;
+        const __m128i literals = _mm_packus_epi16(_mm_srli_epi16(lanes0, 8), _mm_srli_epi16(lanes1, 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(window + out), literals);
+        if (flags != 0)
+            break;
+        out += 2 * RUN_LITERALS;
+        byte += 2 * RUN_STEP_BYTES;
+    } while (--pairs != 0);
+    byteRef = byte;
+    outRef = out;
+    return flags;
+}
+#endif
+#else
 constexpr std::uint64_t RUN_FLAGS = 0x8040201008040201; // bits 0, 9, ..., 63
 
 // Bits of the fields that move by `shift` in the gathering round of that shift.
@@ -356,23 +501,17 @@ inline std::uint64_t GatherRound(std::uint64_t v, unsigned shift, std::uint64_t 
     return (v & ~mask) | ((v & mask) >> shift);
 }
 
-// Decodes steps of eight binary literals while the input buffer holds them and their
-// lookahead and the piece has room. A step whose flags show a match takes the literals
-// before it and ends the run there. Leaves the reader at the first bit not decoded; returns
-// false when not one literal was taken.
-inline bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned char* window, unsigned& outPos)
+// Unpacks the literals of kSteps steps from `in`, whose first flag is bit `offset` of its
+// first byte, into dst (8 bytes per step). Returns 0 when all are literals, else a mask
+// whose lowest set bit is the first match's (bit i for literal i); bytes stored for a match
+// and behind it are scratch, the match overwrites them.
+template <unsigned kSteps>
+inline unsigned UnpackRunSteps(const unsigned char* in, unsigned offset, unsigned char* dst)
 {
-    if (r.inPos * 8 < r.count)
-        return false; // some bits in the buffer came from the previous read
-    const unsigned firstBit = r.inPos * 8 - r.count;
-    const unsigned offset = firstBit & 7; // the same in every step: a step is 9 whole bytes
-    unsigned byte = firstBit >> 3;
-    unsigned tailBits = 0; // bits of a partial last step
-    unsigned out = outPos;
-    const unsigned char* const in = w.abInBuf;
-    while (byte + 16 <= r.inBytes && out + RUN_LITERALS <= EXPLODE_HISTORY + EXPLODE_PIECE) {
-        const std::uint64_t lo = LoadLittleEndian64(in + byte);
-        const std::uint64_t hi = LoadLittleEndian64(in + byte + 8);
+    for (unsigned step = 0; step < kSteps; ++step) {
+        const unsigned char* const at = in + step * RUN_STEP_BYTES;
+        const std::uint64_t lo = LoadLittleEndian64(at);
+        const std::uint64_t hi = LoadLittleEndian64(at + 8);
         const std::uint64_t bits = offset == 0 ? lo : (lo >> offset) | (hi << (64 - offset));
         std::uint64_t v = bits >> 1; // byte i of the first seven at bit 9i
         v = GatherRound(v, 1, GatherMask(1));
@@ -382,28 +521,123 @@ inline bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned char* window
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
         v = __builtin_bswap64(v);
 #endif
-        // Bytes stored behind a match's flag are scratch: the match overwrites them.
-        std::memcpy(window + out, &v, sizeof v);
-        const std::uint64_t flags = bits & RUN_FLAGS;
-        if (flags != 0) {
-            const unsigned literals = static_cast<unsigned>(__builtin_ctzll(flags)) / BINARY_LITERAL_BITS;
-            out += literals;
-            tailBits = literals * BINARY_LITERAL_BITS;
+        std::memcpy(dst + step * RUN_LITERALS, &v, sizeof v);
+        const std::uint64_t matchFlags = bits & RUN_FLAGS;
+        if (matchFlags != 0) {
+            const unsigned literals = static_cast<unsigned>(__builtin_ctzll(matchFlags)) / BINARY_LITERAL_BITS;
+            return 1u << (step * RUN_LITERALS + literals);
+        }
+    }
+    return 0;
+}
+
+// Bits of UnpackRunSteps' mask per literal.
+constexpr unsigned RUN_MASK_BITS = 1;
+#endif
+
+// Unpacks `pairs` (1 or more) pairs of steps from in + byte into window + out, each pair's
+// first flag at bit `offset` of its first byte, until a pair shows a match flag. Returns
+// that pair's mask (as UnpackRunSteps), 0 when all were literals; byte and out are left at
+// the first pair not wholly taken.
+inline unsigned UnpackRunPairs(const unsigned char* in, unsigned offset, unsigned char* window, unsigned& byteRef,
+                               unsigned& outRef, unsigned pairs)
+{
+    // Locals, which the stores into the window cannot alias.
+    unsigned byte = byteRef;
+    unsigned out = outRef;
+    unsigned flags = 0;
+    do {
+        flags = UnpackRunSteps<2>(in + byte, offset, window + out);
+        if (flags != 0)
+            break;
+        out += 2 * RUN_LITERALS;
+        byte += 2 * RUN_STEP_BYTES;
+    } while (--pairs != 0);
+    byteRef = byte;
+    outRef = out;
+    return flags;
+}
+
+// Decodes steps of eight binary literals while the input buffer holds them and their
+// lookahead and the production area has room. A step whose flags show a match takes the
+// literals before it; a match followed by more literals is decoded here too and the run goes
+// on behind it, anything else ends the run. Nothing here calls the read callback. Leaves the
+// reader at the first bit not decoded; returns false when not one token was taken.
+inline bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned dictBits, unsigned char* window,
+                             unsigned& outPos, [[maybe_unused]] bool ssse3)
+{
+    if (r.inPos * 8 < r.count)
+        return false; // some bits in the buffer came from the previous read
+    const unsigned firstBit = r.inPos * 8 - r.count;
+    unsigned nextBit = firstBit;
+    unsigned out = outPos;
+    const unsigned char* const in = w.abInBuf;
+    const unsigned outEnd = EXPLODE_HISTORY + EXPLODE_PRODUCTION;
+    for (;;) {
+        const unsigned offset = nextBit & 7; // the same in every step: a step is 9 whole bytes
+        unsigned byte = nextBit >> 3;
+        unsigned flags = 0;
+        // Pairs of steps while both fit in the input and the window, then single steps.
+        if (byte + RUN_STEP_BYTES + RUN_LOAD_BYTES <= r.inBytes && out + 2 * RUN_LITERALS <= outEnd) {
+            const unsigned pairs = std::min((r.inBytes - byte - RUN_STEP_BYTES - RUN_LOAD_BYTES) / (2 * RUN_STEP_BYTES),
+                                            (outEnd - out - 2 * RUN_LITERALS) / (2 * RUN_LITERALS)) + 1;
+#if defined(EXPLODE_RUN_SSSE3)
+            flags = ssse3 ? UnpackRunPairsSsse3(in, offset, window, byte, out, pairs)
+                          : UnpackRunPairs(in, offset, window, byte, out, pairs);
+#else
+            flags = UnpackRunPairs(in, offset, window, byte, out, pairs);
+#endif
+        }
+        while (flags == 0 && byte + RUN_LOAD_BYTES <= r.inBytes && out + RUN_LITERALS <= outEnd) {
+            flags = UnpackRunSteps<1>(in + byte, offset, window + out);
+            if (flags != 0)
+                break;
+            out += RUN_LITERALS;
+            byte += RUN_STEP_BYTES;
+        }
+        if (flags == 0) {
+            nextBit = byte * 8 + offset;
             break;
         }
-        out += RUN_LITERALS;
-        byte += RUN_STEP_BYTES;
+        // The literals before the first match flag count.
+        const unsigned literals = static_cast<unsigned>(__builtin_ctz(flags)) / RUN_MASK_BITS;
+        out += literals;
+        nextBit = byte * 8 + offset + literals * BINARY_LITERAL_BITS;
+        // The match is decoded here when it, its lookahead and the next five flags lie in the
+        // buffer's next 8 bytes, it is no end code and five literals follow it (as on
+        // incompressible data, where matches are few); otherwise the token decoder takes it.
+        if ((nextBit >> 3) + 8 > r.inBytes)
+            break;
+        const unsigned available = 64 - (nextBit & 7);
+        BitReader token{LoadLittleEndian64(in + (nextBit >> 3)) >> (nextBit & 7), available, 0, 0};
+        unsigned length = 0;
+        unsigned distance = 0;
+        if (DecodeToken<false, false>(w, token, dictBits, length, distance) != Token::Match)
+            break;
+        const unsigned afterMatch = nextBit + available - token.count;
+        if ((afterMatch >> 3) + 8 > r.inBytes ||
+            ((LoadLittleEndian64(in + (afterMatch >> 3)) >> (afterMatch & 7)) & BATCH_FLAGS) != 0)
+            break;
+        CopyMatch(window + out, distance, length);
+        out += length;
+        nextBit = afterMatch;
     }
-    if (out == outPos)
+    if (nextBit == firstBit)
         return false;
     outPos = out;
-    const unsigned nextBit = byte * 8 + offset + tailBits;
-    r.buf = 0;
-    r.count = 0;
     r.inPos = nextBit >> 3;
-    while (r.inPos < r.inBytes && r.count < REFILL_BITS) {
-        r.buf |= std::uint64_t{in[r.inPos++]} << r.count;
-        r.count += 8;
+    if (r.inBytes - r.inPos >= 8) {
+        // Seven bytes, as a refill would load them.
+        r.buf = LoadLittleEndian64(in + r.inPos) & (~std::uint64_t{0} >> 8);
+        r.count = REFILL_BITS;
+        r.inPos += REFILL_BITS / 8;
+    } else {
+        r.buf = 0;
+        r.count = 0;
+        while (r.inPos < r.inBytes && r.count < REFILL_BITS) {
+            r.buf |= std::uint64_t{in[r.inPos++]} << r.count;
+            r.count += 8;
+        }
     }
     Drop(r, nextBit & 7);
     return true;
@@ -416,7 +650,13 @@ unsigned DecodeStream(ExplodeWork& w)
     unsigned char* const window = w.abWindow;
     const unsigned dictBits = w.nDictBits;
     unsigned outPos = EXPLODE_HISTORY;
+    unsigned pieceStart = EXPLODE_HISTORY; // the first byte not yet written
     unsigned result = CODEC_OK;
+#if defined(EXPLODE_RUN_SSSE3)
+    const bool ssse3 = !kAscii && CpuHasSsse3();
+#else
+    const bool ssse3 = false;
+#endif
 
     for (;;) {
         if (r.count < BATCH_BITS && r.inBytes - r.inPos >= 8)
@@ -426,7 +666,7 @@ unsigned DecodeStream(ExplodeWork& w)
             // Binary literals: a run of eights from the input buffer, or five at once from the
             // bit buffer when their flags say so, else one; the bits behind them are there.
             const std::uint64_t bits = r.buf;
-            if ((bits & BATCH_FLAGS) == 0 && DecodeLiteralRun(w, r, window, outPos)) {
+            if ((bits & BATCH_FLAGS) == 0 && DecodeLiteralRun(w, r, dictBits, window, outPos, ssse3)) {
                 // What follows the run is decoded afresh.
             } else if ((bits & BATCH_FLAGS) == 0) {
                 for (unsigned i = 0; i < BATCH_LITERALS; ++i)
@@ -456,17 +696,22 @@ unsigned DecodeStream(ExplodeWork& w)
             }
         }
 
-        if (outPos >= EXPLODE_HISTORY + EXPLODE_PIECE) {
+        // A token or run adds less than a piece, so at most one piece is full.
+        if (outPos >= pieceStart + EXPLODE_PIECE) {
             unsigned size = EXPLODE_PIECE;
-            w.pfnWrite(window + EXPLODE_HISTORY, &size, w.pParam);
-            // The piece becomes the history; a match's overrun moves along with it.
-            std::memmove(window, window + EXPLODE_PIECE, outPos - EXPLODE_PIECE);
-            outPos -= EXPLODE_PIECE;
+            w.pfnWrite(window + pieceStart, &size, w.pParam);
+            pieceStart += EXPLODE_PIECE;
+            if (pieceStart == EXPLODE_HISTORY + EXPLODE_PRODUCTION) {
+                // The last piece becomes the history; a match's overrun moves along with it.
+                std::memmove(window, window + EXPLODE_PRODUCTION, outPos - EXPLODE_PRODUCTION);
+                outPos -= EXPLODE_PRODUCTION;
+                pieceStart = EXPLODE_HISTORY;
+            }
         }
     }
 
-    unsigned size = outPos - EXPLODE_HISTORY;
-    w.pfnWrite(window + EXPLODE_HISTORY, &size, w.pParam);
+    unsigned size = outPos - pieceStart;
+    w.pfnWrite(window + pieceStart, &size, w.pParam);
     w.nOutPos = outPos;
     w.nBitBuf = r.buf;
     w.nBitCount = r.count;

@@ -1,11 +1,13 @@
 // The decompressor's work area. explode() (declared in codec.h) keeps its whole state here;
 // the caller owns the memory and hands it in as pWork, uninitialised.
 //
-// Output window: positions 0 to 4095 hold the last 4096 bytes already written (the
-// history a match may reach into), 4096 to 8191 the piece being produced. When the
-// production part is full it is written in one call and moved down to become the new
-// history. A match that starts at 8191 may run 518 bytes, so the window has room behind
-// position 8191 for the longest match plus the slack of the word-wise match copy.
+// Output window: positions 0 to 4095 hold the 4096 bytes written before the production area
+// (the history a match may reach into), the production area behind them takes the pieces
+// being produced. Each piece is written in one call as soon as it is full; when the whole
+// production area is full, its last 4096 bytes are moved down to become the new history.
+// Producing several pieces between two moves keeps the cost of the move small. A match
+// that starts at the production area's last byte may run 518 bytes, so the window has room
+// behind it for the longest match plus the slack of the word-wise match copy.
 #pragma once
 
 #include <cstddef>
@@ -15,23 +17,25 @@
 
 // Bytes of history a match may reach back: the largest dictionary.
 constexpr unsigned EXPLODE_HISTORY = 4096;
-// Bytes produced between two writes; also where production starts in the window.
+// Bytes of output per write call.
 constexpr unsigned EXPLODE_PIECE = 4096;
+// Bytes produced between two moves of the history: a whole number of pieces.
+constexpr unsigned EXPLODE_PRODUCTION = 4 * EXPLODE_PIECE;
 // Longest match the format can carry (class 15, extra value 254).
 constexpr unsigned EXPLODE_MAX_MATCH = 518;
 // A match copied in 8-byte words may store up to 7 bytes past its end; 16 keeps the room
 // a whole number of words.
 constexpr unsigned EXPLODE_COPY_SLACK = 16;
-// Window: history, the piece, the overrun of a match that starts at the piece's last byte.
-// (A match starting at 8191 ends before 8191 + 518 = 8709.)
+// Window: history, the production area, the overrun of a match that starts at the area's
+// last byte.
 constexpr unsigned EXPLODE_WINDOW_SIZE =
-    EXPLODE_HISTORY + EXPLODE_PIECE - 1 + EXPLODE_MAX_MATCH + EXPLODE_COPY_SLACK;
+    EXPLODE_HISTORY + EXPLODE_PRODUCTION - 1 + EXPLODE_MAX_MATCH + EXPLODE_COPY_SLACK;
 // Bytes asked of the read callback per call.
 constexpr unsigned EXPLODE_READ_SIZE = 2048;
 
 struct ExplodeWork {
     std::uint32_t nType;      // literal coding from header byte 0
-    std::uint32_t nOutPos;    // next write position in abWindow (4096 to 8191 between tokens)
+    std::uint32_t nOutPos;    // next write position in abWindow (in the production area between tokens)
     std::uint32_t nDictBits;  // k from header byte 1
     std::uint32_t nDictMask;  // 2^k - 1
     std::uint64_t nBitBuf;    // unread stream bits, the next one in bit 0

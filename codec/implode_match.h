@@ -306,11 +306,42 @@ private:
                       "a masked position's bytes lie within the window's array");
         const std::uint8_t* const win = m_pWindow;
         const std::uint32_t head = Load32(at) & 0xFFFFFFu;
+        // Entries behind the bucket's end are read too and masked out by k < n (lane k < n).
+        // They may hold anything the work area held before, so the position is masked to keep
+        // its bytes within the window's array; real positions are not changed by the mask.
+#if defined(__SSE2__)
+        // The four tests side by side in 32-bit lanes; only the window loads stay scalar.
+        const __m128i heads = _mm_set1_epi32(static_cast<int>(head));
+        const __m128i low24 = _mm_set1_epi32(0xFFFFFF);
+        const __m128i posMask = _mm_set1_epi32(SORTED_POS_MASK);
+        const __m128i lowests = _mm_set1_epi32(static_cast<int>(lowest));
+        // c - lowest < span, unsigned, as a signed comparison with both sides biased.
+        const __m128i bias = _mm_set1_epi32(static_cast<int>(0x80000000u));
+        const __m128i spans = _mm_set1_epi32(static_cast<int>(span ^ 0x80000000u));
+        const __m128i lanes = _mm_setr_epi32(0, 1, 2, 3);
         for (;; index += 4) {
             const unsigned n = end - index;
-            // Entries behind the bucket's end are read too and masked out by k < n. They may
-            // hold anything the work area held before, so the position is masked to keep its
-            // bytes within the window's array; real positions are not changed by the mask.
+            std::uint64_t four;
+            std::memcpy(&four, win + IMPLODE_WINDOW_SIZE + 2 * index, 8);
+            const __m128i cs = _mm_and_si128(
+                _mm_unpacklo_epi16(_mm_cvtsi64_si128(static_cast<long long>(four)), _mm_setzero_si128()), posMask);
+            const unsigned c3 = static_cast<unsigned>(four >> 48) & SORTED_POS_MASK;
+            const __m128i words = _mm_setr_epi32(
+                static_cast<int>(Load32(win + (static_cast<unsigned>(four) & SORTED_POS_MASK))),
+                static_cast<int>(Load32(win + (static_cast<unsigned>(four >> 16) & SORTED_POS_MASK))),
+                static_cast<int>(Load32(win + (static_cast<unsigned>(four >> 32) & SORTED_POS_MASK))),
+                static_cast<int>(Load32(win + c3)));
+            const __m128i equal = _mm_cmpeq_epi32(_mm_and_si128(words, low24), heads);
+            const __m128i inReach = _mm_cmplt_epi32(_mm_xor_si128(_mm_sub_epi32(cs, lowests), bias), spans);
+            const __m128i inBucket = _mm_cmpgt_epi32(_mm_set1_epi32(static_cast<int>(n)), lanes);
+            if (_mm_movemask_ps(_mm_castsi128_ps(_mm_and_si128(_mm_and_si128(equal, inReach), inBucket))) != 0)
+                return false;
+            if (!(n > 4 && c3 - lowest < span))
+                return true;
+        }
+#else
+        for (;; index += 4) {
+            const unsigned n = end - index;
             unsigned hits = 0;
             unsigned inReach = 0;
             for (unsigned k = 0; k < 4; ++k) {
@@ -325,6 +356,7 @@ private:
             if ((static_cast<unsigned>(n > 4) & inReach) == 0)
                 return true;
         }
+#endif
     }
 
     // The scan of a bucket from index on; best holds the shortest length that counts (2 or
@@ -469,12 +501,18 @@ private:
     // position from p - 256 up to p - 1 (and maybe a few older ones): see AddRecentPairs. If
     // neither has p's bit, no position there holds p's pair; otherwise those bytes are
     // searched, nearest first.
-    unsigned NearestPair(unsigned p, unsigned lowest)
+    //
+    // On incompressible data this is asked at nearly every position and the filter nearly
+    // always answers: that part is inlined into the search, with the common case of nothing
+    // to enter (the previous search was at p - 1) and no span to change; the rest is not.
+    __attribute__((always_inline)) unsigned NearestPair(unsigned p, unsigned lowest)
     {
         const std::uint8_t* const win = m_pWindow;
         std::uint8_t* const bitmaps = m_pRecentPair;
         constexpr unsigned half = IMPLODE_RECENT_PAIR_SLOTS / 8;
-        std::uint8_t* const current = AddRecentPairs(p);
+        std::uint8_t* const current = m_nRecentUpTo == p && p - m_nRecentSpan < IMPLODE_RECENT_PAIR_SPAN
+            ? bitmaps + m_nRecentHalf
+            : AddRecentPairs(p);
 
         const unsigned slot = RecentPairSlot(win, p);
         const unsigned byte = slot >> 3;
@@ -485,7 +523,13 @@ private:
         m_nRecentUpTo = p + 1;
         if (!maybe)
             return 0;
+        return ScanForPair(p, lowest);
+    }
 
+    // The search of NearestPair behind its filter.
+    __attribute__((noinline)) unsigned ScanForPair(unsigned p, unsigned lowest) const
+    {
+        const std::uint8_t* const win = m_pWindow;
         unsigned floor = p - IMPLODE_MAX_DIST1_LEN2 - 1;
         if (floor < lowest)
             floor = lowest;
@@ -533,7 +577,7 @@ private:
     // sooner than 256 searches after it was entered, when it is out of reach for length 2.
     // After a gap of two spans without a search both are cleared, and the 256 positions
     // before p are entered afresh.
-    std::uint8_t* AddRecentPairs(unsigned p)
+    __attribute__((noinline)) std::uint8_t* AddRecentPairs(unsigned p)
     {
         // Locals: the bitmap stores could otherwise alias the members and force reloads.
         const std::uint8_t* const win = m_pWindow;

@@ -6,7 +6,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES="build-essential cmake clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev zlib1g-dev qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
   xvfb xauth fonts-noto-cjk qt6-translations-l10n desktop-file-utils python3 appstream dpkg-dev
-  man-db pigz"
+  man-db pigz zstd bc"
 missing=""
 # lintian checks the Debian package; xdotool presses keys in the real-program test.
 PACKAGES="$PACKAGES lintian xdotool"

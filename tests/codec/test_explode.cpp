@@ -474,6 +474,64 @@ TEST(ExplodeTokens, RandomTokenStreamsInRandomPieces)
     }
 }
 
+// Binary literals are taken sixteen at a time (two groups of eight) straight from the input
+// buffer; a match flag or the end code may come at any literal of a group, and a group may
+// start at any bit of a byte. L1 literals before the first match set the bit offset of the
+// run behind it (9 bits a literal); the L2 literals of that run put the next match at every
+// place of a pair of groups, and L2 more literals put the end code there.
+TEST(ExplodeTokens, MatchFlagsAndTheEndCodeAtEveryPlaceOfALiteralGroup)
+{
+    Rng rng(16);
+    for (const unsigned dictSize : {1024u, 4096u}) {
+        for (unsigned l1 = 0; l1 < 8; ++l1) {
+            for (unsigned l2 = 0; l2 <= 34; ++l2) {
+                TokenWriter w(CODEC_BINARY, dictSize);
+                for (unsigned i = 0; i < 40 + l1; ++i)
+                    w.Literal(static_cast<unsigned char>(rng()));
+                w.Match(3 + rng() % 30, 1 + rng() % 40);
+                for (unsigned i = 0; i < l2; ++i)
+                    w.Literal(static_cast<unsigned char>(rng()));
+                w.Match(l2 % 2 == 0 ? 2 : 300, 1 + rng() % 40);
+                for (unsigned i = 0; i < l2; ++i)
+                    w.Literal(static_cast<unsigned char>(rng()));
+                w.End();
+                SCOPED_TRACE(::testing::Message() << dictSize << " " << l1 << " " << l2);
+                const ExplodeRun whole = Explode(w.Stream());
+                ASSERT_EQ(whole.result, CODEC_OK);
+                ASSERT_EQ(whole.output, w.Expected());
+                // With the stream's last byte missing, everything before the end code is there.
+                const Bytes stream = w.Stream();
+                const ExplodeRun cut = Explode(Bytes(stream.begin(), stream.end() - 1));
+                ASSERT_EQ(cut.result, CODEC_STREAM_ENDED);
+                ASSERT_EQ(cut.output, w.Expected());
+            }
+        }
+    }
+}
+
+// A run of literals fills several pieces between two moves of the history: each is still
+// written whole as soon as it is full, and matches reach back over the move.
+TEST(ExplodeOutput, LongLiteralRunsAreWrittenInWholePieces)
+{
+    TokenWriter w(CODEC_BINARY, 4096);
+    Rng rng(4096);
+    while (w.Expected().size() < 50000) {
+        for (unsigned i = 0; i < 3000; ++i)
+            w.Literal(static_cast<unsigned char>(rng()));
+        w.Match(518, 4096);
+    }
+    w.End();
+    const std::size_t size = w.Expected().size();
+    std::vector<unsigned> writes(size / 4096, 4096);
+    writes.push_back(static_cast<unsigned>(size % 4096));
+    for (const std::vector<std::size_t>& pieces : {std::vector<std::size_t>{}, {100, 37}}) {
+        const ExplodeRun run = Explode(w.Stream(), pieces);
+        EXPECT_EQ(run.result, CODEC_OK);
+        EXPECT_EQ(run.output, w.Expected());
+        EXPECT_EQ(run.writeSizes, writes);
+    }
+}
+
 // ---------------------------------------------------------------------------------------
 // Round trips through the compressor
 
