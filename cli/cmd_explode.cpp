@@ -6,8 +6,9 @@
 // one takes the input's permission bits, a replaced one keeps its own. A device, a FIFO or a
 // socket is written straight and never replaced. Binary data is not written to a terminal
 // unless forced. When the stream ends before its end
-// code, what was decoded is still kept (a damaged packed file often holds most of a project),
-// and the exit status says that the stream was incomplete. Header errors leave no output.
+// code, what was decoded is still kept in a new file (a damaged packed file often holds most of
+// a project), and the exit status says that the stream was incomplete; an older file is only
+// ever replaced by a complete result, and a failed read keeps nothing. Header errors leave no output.
 // The compressor writes an empty input as a 4-byte stream that the decoder refuses as too
 // short; the command turns it back into an empty output, so that every file round-trips.
 #include <cerrno>
@@ -150,8 +151,17 @@ int RunExplode(const std::string& inputPath, const std::string& outputPath, bool
         Complain("cannot write '" + outputPath + "': " + std::strerror(files.writeErrno));
         return EXIT_FAILED; // the pending output is removed
     }
-    // Keep what was decoded whenever decoding ran; a header error decoded nothing.
-    if (outputPath != "-" && files.wrote) {
+    // Keep what a damaged stream decoded when decoding ran (a header error decoded nothing), but
+    // only under a name that held nothing: an older file is replaced by a complete result only,
+    // and a failed read is no damaged stream, so its part is not kept at all.
+    const bool complete = files.readErrno == 0 && result == CODEC_OK;
+    const bool keepPart = files.readErrno == 0 && !output.ReplacesFile();
+    if (outputPath != "-" && files.wrote && !complete && !keepPart) {
+        output.Abandon();
+        files.wrote = false;
+        if (output.ReplacesFile())
+            Complain("'" + outputPath + "' was left as it was");
+    } else if (outputPath != "-" && files.wrote) {
         if (!output.Commit()) {
             const int error = errno;
             if (error == ECANCELED)

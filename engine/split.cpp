@@ -51,7 +51,8 @@ bool IsDirectory(const std::string& path)
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// The count of the set whose volume 0 is path, or 0 when path is no set's first volume.
+// The count of the set whose volume 0 is path, 0 when path is no set's first volume, or -1 with
+// errno set when it exists but cannot be read.
 int SetCountAt(const std::string& path)
 {
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -59,7 +60,13 @@ int SetCountAt(const std::string& path)
         return 0;
     unsigned char header[PACKED_HEADER_SIZE] = {};
     const std::size_t got = ReadBytes(header, sizeof header, file);
+    const bool failed = got < sizeof header && StreamFailed(file);
+    const int error = errno;
     CloseStream(file);
+    if (failed) {
+        errno = error;
+        return -1;
+    }
     int count = 0;
     return got == sizeof header && ReadPackedFileHeader(header, count) && count > 0 ? count : 0;
 }
@@ -226,7 +233,14 @@ int RunSplitJob(const SplitRequest& request)
         }
     }
     // An older set under the same name: its volumes beyond the new count go with it.
+    // When that file cannot be read, which volumes are the older set's is unknown: nothing is
+    // replaced rather than leaving some of them beside the new set.
     const int oldCount = usersFile ? 0 : SetCountAt(packedPath);
+    if (oldCount < 0) {
+        ShowBoxWithReason(IDS_CANNOT_OPEN_FOR_READING, packedPath, errno);
+        LogIoError();
+        return endEarly(stream);
+    }
 
     AppendStatus("\r\n");
     std::int64_t copied = 0;
