@@ -41,7 +41,8 @@ void ShowBoxWithReason(unsigned id, const std::string& path, int error)
 void LogIoError()
 {
     AppendStatus("\r\n");
-    AppendStatusId(IDS_IO_ERROR);
+    // A cancel request fails the next read or write on purpose: that is no disk error.
+    AppendStatusId(CancelRequested() ? IDS_JOB_CANCELLED : IDS_IO_ERROR);
     AppendStatus("\r\n");
 }
 

@@ -21,6 +21,8 @@ constexpr std::uint64_t kUnarmed = UINT64_MAX;
 std::atomic<std::uint64_t> g_writeBudget{kUnarmed}; // bytes that may still be written
 std::atomic<unsigned> g_writesUntilFault{0};         // 0: off; 1: the next write fails
 std::atomic<std::uint64_t> g_readBudget{kUnarmed};
+std::atomic<std::uint64_t> g_writesSeen{0};          // writes since the seam was disarmed
+std::atomic<std::uint64_t> g_cancelAtWrite{0};       // 0: off; n: the n-th write cancels
 
 // The cancel request. A lock-free atomic is safe to set from a signal handler.
 std::atomic<bool> g_cancel{false};
@@ -191,6 +193,13 @@ std::size_t ReadBytes(void* buffer, std::size_t count, std::FILE* stream)
 std::size_t WriteBytes(const void* buffer, std::size_t count, std::FILE* stream)
 {
     if (CancelRequested()) {
+        MarkFailed(stream);
+        errno = ECANCELED;
+        return 0;
+    }
+    const std::uint64_t seen = ++g_writesSeen;
+    if (seen == g_cancelAtWrite.load()) {
+        RequestCancel();
         MarkFailed(stream);
         errno = ECANCELED;
         return 0;
@@ -441,8 +450,13 @@ void FailWritesAfterBytes(std::uint64_t bytes) { g_writeBudget.store(bytes); }
 void FailNthWrite(unsigned n) { g_writesUntilFault.store(n); }
 void FailReadsAfterBytes(std::uint64_t bytes) { g_readBudget.store(bytes); }
 
+void CancelAtNthWrite(std::uint64_t n) { g_cancelAtWrite.store(n); }
+std::uint64_t WritesSinceDisarm() { return g_writesSeen.load(); }
+
 void DisarmFileFaults()
 {
+    g_writesSeen.store(0);
+    g_cancelAtWrite.store(0);
     g_writeBudget.store(kUnarmed);
     g_writesUntilFault.store(0);
     g_readBudget.store(kUnarmed);

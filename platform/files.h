@@ -169,4 +169,8 @@ void ClearCancelRequest();
 void FailWritesAfterBytes(std::uint64_t bytes);
 void FailNthWrite(unsigned n);
 void FailReadsAfterBytes(std::uint64_t bytes);
+// The n-th write from the disarming (1 = the next) asks for a cancel and fails with it, as the
+// window's Cancel or a signal does at that moment; WritesSinceDisarm counts the writes.
+void CancelAtNthWrite(std::uint64_t n);
+std::uint64_t WritesSinceDisarm();
 void DisarmFileFaults();

@@ -37,6 +37,12 @@ public:
     void AnswerNextBoxes(std::initializer_list<int> answers);
     // The answer of the next WM_FINDFILE: a path, or empty for "the user chose none".
     void AnswerNextFindFile(const std::string& path);
+    // Drops the scripted answers that no box or WM_FINDFILE has taken yet.
+    void ForgetAnswers()
+    {
+        m_boxAnswers.clear();
+        m_findFileAnswers.clear();
+    }
     // Without a log control, AppendToStatusLog reports that there is no log.
     void SetHasStatusLog(bool hasLog) { m_hasLog = hasLog; }
 
