@@ -74,10 +74,13 @@ int CheckStream(std::FILE* stream, int messageId)
     return 0;
 }
 
-int CheckExistingFile(const std::string& path) { return CheckExistingFile(path, path); }
+namespace {
 
-int CheckExistingFile(const std::string& path, const std::string& shownName)
+// The question both checks ask: 1 when nothing is under the name or the user agreed to replace
+// it (exists then says which), 0 when the job must leave it; g_lastCheckRefusal says why.
+int AskAboutExistingFile(const std::string& path, const std::string& shownName, bool& exists)
 {
+    exists = false;
     g_lastCheckRefusal = CheckRefusal::ByProgram;
     if (CancelRequested())
         return 0;
@@ -98,14 +101,27 @@ int CheckExistingFile(const std::string& path, const std::string& shownName)
         g_lastCheckRefusal = CancelRequested() ? CheckRefusal::ByProgram : CheckRefusal::ByUser;
         return 0;
     }
+    exists = true;
+    g_lastCheckRefusal = CheckRefusal::None;
+    return 1;
+}
+
+} // namespace
+
+int CheckExistingFile(const std::string& path) { return CheckExistingFile(path, path); }
+
+int CheckExistingFile(const std::string& path, const std::string& shownName)
+{
+    bool exists = false;
+    if (!AskAboutExistingFile(path, shownName, exists))
+        return 0;
     // Before the first unpack of the run g_strProjectExt is empty and so found in every path:
     // the file is then left in place for the caller to write over. After an unpack, packed
     // and volume names do not contain the project extension and the old file is removed.
-    if (path.find(g_strProjectExt) != std::string::npos || std::remove(path.c_str()) == 0) {
-        g_lastCheckRefusal = CheckRefusal::None;
+    if (!exists || path.find(g_strProjectExt) != std::string::npos || std::remove(path.c_str()) == 0)
         return 1;
-    }
     const int error = errno;
+    g_lastCheckRefusal = CheckRefusal::ByProgram;
     ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_REMOVE).c_str(), shownName.c_str()) + "\n" +
                                   FormatText(LoadString(IDS_SYSTEM_REASON).c_str(), SystemErrorText(error).c_str()),
                               MB_OK | MB_ICONEXCLAMATION);
@@ -114,27 +130,8 @@ int CheckExistingFile(const std::string& path, const std::string& shownName)
 
 int AskBeforeReplacing(const std::string& path)
 {
-    g_lastCheckRefusal = CheckRefusal::ByProgram;
-    if (CancelRequested())
-        return 0;
-    switch (LookUpFile(path)) {
-    case FileLookup::Missing:
-        g_lastCheckRefusal = CheckRefusal::None;
-        return 1;
-    case FileLookup::InvalidName:
-        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_INVALID_FILE_NAME).c_str(), path.c_str()),
-                                  MB_OK | MB_ICONEXCLAMATION);
-        return 0;
-    case FileLookup::Exists:
-        break;
-    }
-    if (ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_OVERWRITE_QUESTION).c_str(), path.c_str()),
-                                  MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK) {
-        g_lastCheckRefusal = CancelRequested() ? CheckRefusal::ByProgram : CheckRefusal::ByUser;
-        return 0;
-    }
-    g_lastCheckRefusal = CheckRefusal::None;
-    return 1;
+    bool exists = false;
+    return AskAboutExistingFile(path, path, exists);
 }
 
 void LogCheckRefusal()

@@ -24,7 +24,6 @@ Usage: test_matrix.py PACKTOOL_CLI FAULTSHIM_LIBRARY"""
 import os
 import shutil
 import signal
-import subprocess
 import sys
 import tempfile
 
@@ -107,9 +106,10 @@ def project_and_old_set(cli, work):
     put(work, "p.kmx", PROJECT)
 
 
-def packed(cli, work):
+def packed(cli, work, split=False):
+    """A packed file (or a set) without the project file it was packed from."""
     project(cli, work)
-    make(cli, work, ["pack", "p.kmx"])
+    make(cli, work, ["pack"] + (["--split", VOLUME] if split else []) + ["p.kmx"])
     os.unlink(os.path.join(work, "p.kmx"))
 
 
@@ -119,9 +119,7 @@ def packed_and_stale_volume(cli, work):
 
 
 def a_set(cli, work):
-    project(cli, work)
-    make(cli, work, ["pack", "--split", VOLUME, "p.kmx"])
-    os.unlink(os.path.join(work, "p.kmx"))
+    packed(cli, work, split=True)
 
 
 def set_and_old_output(cli, work):
@@ -192,28 +190,18 @@ def with_answer(args, answer):
 
 
 def io_counts(cli, args, work):
-    """The writes, the reads by file and the renames of a fault-free run."""
-    fd, log = tempfile.mkstemp(prefix="faultshim-", suffix=".log")
-    os.close(fd)
-    try:
-        status, text = cli.run(args, work, {"FAULTSHIM_LOG": log})
-        if status != 0:
-            raise RuntimeError("fault-free run of %s failed: %s" % (args, text))
-        writes, renames, reads = 0, 0, {}
-        with open(log) as f:
-            for line in f:
-                kind, size, path = line.rstrip("\n").split(" ", 2)
-                if kind == "w":
-                    writes += 1
-                elif kind == "n":
-                    renames += 1
-                elif kind == "r":
-                    name = os.path.basename(path)
-                    key = next((p for p in TEMP_PREFIXES if name.startswith(p)), name)
-                    reads[key] = reads.get(key, 0) + int(size)
-        return writes, reads, renames
-    finally:
-        os.unlink(log)
+    """The writes, the reads by file (temporary files by their prefix) and the renames of a
+    fault-free run."""
+    writes, renames, reads = 0, 0, {}
+    for kind, size, name in cli.io_log(args, work):
+        if kind == "w":
+            writes += 1
+        elif kind == "n":
+            renames += 1
+        elif kind == "r":
+            key = next((p for p in TEMP_PREFIXES if name.startswith(p)), name)
+            reads[key] = reads.get(key, 0) + size
+    return writes, reads, renames
 
 
 def spread(count, most=12):
