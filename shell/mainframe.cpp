@@ -25,7 +25,6 @@
 
 #include "engine/jobcontext.h"
 #include "engine/format.h"
-#include "engine/join.h"
 #include "engine/manifest.h"
 #include "engine/packjob.h"
 #include "engine/unpackjob.h"
@@ -348,27 +347,15 @@ LRESULT CMainFrame::OnFindFile(WPARAM, LPARAM lParam)
     }
     const QString ext = QFile::decodeName(request->pszExt);
     const QString initialName = QFile::decodeName(request->pszName) + QLatin1Char('.') + ext;
-    // The chooser opens in the folder of the packed file being unpacked. A file that cannot be
-    // the missing volume (one of the set already, or of the wrong size) is refused with the
-    // reason, and the chooser opens again.
-    QByteArray path;
-    for (;;) {
-        const QString chosen = Modal::OpenFileName(this, m_strJobFolder, initialName,
-                                                   FilterFromCatalogue(IDS_FINDFILE_FILTER), ext);
-        if (chosen.isEmpty()) {
-            return 0;
-        }
-        path = QFile::encodeName(chosen);
-        if (request->pFound == nullptr || request->nVolume < 0) {
-            break;
-        }
-        const std::string reason = CheckChosenVolume(*request->pFound, request->nVolume,
-                                                     request->nVolumes, path.toStdString());
-        if (reason.empty()) {
-            break;
-        }
-        ShowMessageBox(reason, MB_OK | MB_ICONEXCLAMATION);
+    // The chooser opens in the folder of the packed file being unpacked. The job checks the
+    // file chosen (CheckChosenVolume): one that cannot be the missing volume is refused with
+    // the reason, and the chooser opens again.
+    const QString chosen = Modal::OpenFileName(this, m_strJobFolder, initialName,
+                                               FilterFromCatalogue(IDS_FINDFILE_FILTER), ext);
+    if (chosen.isEmpty()) {
+        return 0;
     }
+    const QByteArray path = QFile::encodeName(chosen);
     // The sender owns the copy and releases it with free.
     auto* copy = static_cast<char*>(std::calloc(static_cast<size_t>(path.size()) + 1, 1));
     if (copy == nullptr) {
