@@ -189,4 +189,12 @@ enum : unsigned {
     IDS_CLI_OPTION_LIKE_FILE = 43102,  // "%s" the argument, "%s" the argument
     IDS_CLI_BINARY_TO_TERMINAL = 43103, // "%s" the command
     IDS_CLI_FOLDER_NOT_WRITABLE = 43104, // "%s" the folder, "%s" the system's reason
+
+    // The desktop program's Test command (44000 on).
+    IDS_MENU_TEST_PACKED = 44000,
+    IDS_TEST_PROMPT = 44001,           // status-bar prompt, "\n", tooltip
+    IDS_TEST_CAPTION = 44002,          // the dialog that names the packed file
+    IDS_TEST_START = 44003,            // log: the test's first line
+    IDS_TEST_SOUND_END = 44004,        // log: the last line of a test that found the file sound
+    IDS_TEST_NOT_SOUND_END = 44005,    // log: the last line of any other test
 };

@@ -36,10 +36,10 @@
 #include "shell/help.h"
 #include "shell/ids.h"
 #include "shell/images.h"
-#include "shell/jobcancel.h"
 #include "shell/lockkeys.h"
 #include "shell/modal.h"
 #include "shell/settings.h"
+#include "shell/testjob.h"
 #include "shell/texts.h"
 #include "shell/view.h"
 
@@ -135,6 +135,11 @@ void CMainFrame::createActions()
     unpack->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
     connect(unpack, &QAction::triggered, this, &CMainFrame::OnUnpackProject);
 
+    QAction* test = createAction(ID_TEST_PACKED, Text(IDS_MENU_TEST_PACKED), IDS_TEST_PROMPT,
+                                 "actionTestPacked");
+    test->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    connect(test, &QAction::triggered, this, &CMainFrame::OnTestPacked);
+
     QAction* exit = createAction(ID_APP_EXIT, Text(IDS_MENU_EXIT), ID_APP_EXIT, "actionExit");
     exit->setIcon(ToolbarIcon(ToolbarImage::Exit));
     exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -180,6 +185,7 @@ void CMainFrame::createMenus()
     actionMenu->setObjectName(QStringLiteral("menuAction"));
     actionMenu->addAction(Action(ID_PACK_PROJECT));
     actionMenu->addAction(Action(ID_UNPACK_PROJECT));
+    actionMenu->addAction(Action(ID_TEST_PACKED));
     actionMenu->addSeparator();
     actionMenu->addAction(Action(ID_APP_EXIT));
     connect(actionMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
@@ -273,7 +279,8 @@ bool CMainFrame::IsWaitCursorShown() const
 
 void CMainFrame::UpdateCommandStates()
 {
-    for (int id : {int(ID_PACK_PROJECT), int(ID_UNPACK_PROJECT), int(ID_APP_EXIT)}) {
+    for (int id : {int(ID_PACK_PROJECT), int(ID_UNPACK_PROJECT), int(ID_TEST_PACKED),
+                   int(ID_APP_EXIT)}) {
         ActionUpdate update(Action(id));
         EnableWhenIdle(update);
     }
@@ -340,7 +347,9 @@ LRESULT CMainFrame::OnFindFile(WPARAM, LPARAM lParam)
     }
     const QString ext = QFile::decodeName(request->pszExt);
     const QString initialName = QFile::decodeName(request->pszName) + QLatin1Char('.') + ext;
-    // The chooser opens in the folder of the packed file being unpacked.
+    // The chooser opens in the folder of the packed file being unpacked. The job checks the
+    // file chosen (CheckChosenVolume): one that cannot be the missing volume is refused with
+    // the reason, and the chooser opens again.
     const QString chosen = Modal::OpenFileName(this, m_strJobFolder, initialName,
                                                FilterFromCatalogue(IDS_FINDFILE_FILTER), ext);
     if (chosen.isEmpty()) {
@@ -607,11 +616,44 @@ void CMainFrame::OnUnpackProject()
         return;
     }
     const QString packed = FullName(dialog.GetFileName());
+    const std::string packedPath = QFile::encodeName(packed).toStdString();
     BeginJob(JobKind::Unpack, packed);
-    StartUnpackJob(QFile::encodeName(packed).toStdString());
+    // A manifest of ours beside the packed file: the restored bytes must have its project
+    // checksum before they replace the project file. Any other file of that name is left
+    // alone, with a warning.
+    const ManifestCheck manifest = ExamineManifest(packedPath);
+    if (!manifest.strWarning.empty()) {
+        m_view->AppendToLog(QString::fromStdString(FormatText(LoadString(IDS_CLI_WARNING).c_str(),
+                                                              manifest.strWarning.c_str())) +
+                            QStringLiteral("\n"));
+    }
+    if (const ManifestEntry* project = manifest.Project()) {
+        m_restoredDigest = std::make_unique<Sha256>();
+        g_pProjectDigest = m_restoredDigest.get();
+        g_strExpectedProjectDigest = project->strDigest;
+        g_strExpectedManifest = manifest.strPath;
+    }
+    StartUnpackJob(packedPath);
     // Refused before its worker ran (a question answered Cancel): the job has ended already.
     if (RunningWorkerThreads() == 0) {
         EndJob(JobSucceeded());
+    }
+}
+
+void CMainFrame::OnTestPacked()
+{
+    // The packed file is named as for Unpack.
+    CUnpackProjectDlg dialog(this);
+    dialog.setWindowTitle(Text(IDS_TEST_CAPTION));
+    dialog.SetFileName(UnpackProposal(m_view->FileNameField()->text()));
+    if (Modal::RunDialog(dialog) != QDialog::Accepted) {
+        return;
+    }
+    const QString packed = FullName(dialog.GetFileName());
+    BeginJob(JobKind::Test, packed);
+    m_testOutcome = std::make_shared<TestOutcome>();
+    if (!StartTestJob(QFile::encodeName(packed).toStdString(), m_testOutcome)) {
+        EndJob(false);
     }
 }
 
@@ -636,6 +678,8 @@ bool CMainFrame::JobSucceeded() const
         return g_bPackSucceeded != 0;
     case JobKind::Unpack:
         return g_unpackOutcome.bRestored != 0;
+    case JobKind::Test:
+        return m_testOutcome && m_testOutcome->bSound;
     case JobKind::None:
         break;
     }
@@ -648,6 +692,9 @@ void CMainFrame::EndJob(bool succeeded, const QString& banner)
         return;
     }
     g_pProjectDigest = nullptr;
+    g_strExpectedProjectDigest.clear();
+    g_strExpectedManifest.clear();
+    m_restoredDigest.reset();
     if (m_projectDigest) {
         if (succeeded) {
             succeeded = WriteChecksums();
@@ -655,7 +702,9 @@ void CMainFrame::EndJob(bool succeeded, const QString& banner)
         m_projectDigest.reset();
     }
     // The closing banner says the job is complete, so it stands only under a job that is.
-    if (succeeded) {
+    if (m_jobKind == JobKind::Test) {
+        m_view->AppendToLog(Text(succeeded ? IDS_TEST_SOUND_END : IDS_TEST_NOT_SOUND_END));
+    } else if (succeeded) {
         if (!banner.isEmpty()) {
             m_view->AppendToLog(banner);
         }

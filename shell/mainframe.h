@@ -9,8 +9,8 @@
 #include <QMainWindow>
 #include <string>
 
+#include "platform/files.h"
 #include "platform/mainwindow.h"
-#include "shell/jobcancel.h"
 
 #include <functional>
 #include <memory>
@@ -22,6 +22,7 @@ class QTimer;
 class CZUNPackDoc;
 class CZUNPackView;
 class Sha256;
+struct TestOutcome;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
@@ -31,7 +32,7 @@ public:
 
     CZUNPackView* View() const { return m_view; }
     // The command's action: ID_PACK_PROJECT, ID_UNPACK_PROJECT, ID_APP_EXIT, ID_HELP_TOPICS,
-    // ID_APP_ABOUT, ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE.
+    // ID_TEST_PACKED, ID_APP_ABOUT, ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE.
     QAction* Action(int commandId) const { return m_actions.value(commandId); }
     // The text of the status bar's message pane (pane 0).
     QString PaneText() const;
@@ -55,6 +56,9 @@ public:
     // Commands.
     void OnPackProject();
     void OnUnpackProject();
+    // Test: says in the log whether the field's packed file (or set) is sound, restoring
+    // nothing.
+    void OnTestPacked();
     void OnAppExit();
     void OnHelpTopics();
     void OnAppAbout();
@@ -63,7 +67,7 @@ public:
     void OnFileSave();
     // Cancel (the button beside the bar, Escape): asks the running job to stop.
     void OnCancelJob();
-    // What Cancel calls; RequestCancel unless a test puts its own here.
+    // What Cancel calls: the platform's cancel request, unless a test puts its own here.
     void SetCancelRequest(std::function<void()> request);
 
     // The names the commands propose from the form's field: Pack the project file of the
@@ -105,7 +109,7 @@ private:
     void createStatusBar();
     void updateLockIndicators();
 
-    enum class JobKind { None, Pack, Unpack };
+    enum class JobKind { None, Pack, Unpack, Test };
     // A job is asked for: the form gets its full path, an empty log and an empty bar.
     void BeginJob(JobKind kind, const QString& path);
     // Closes the job's log: its banner when it succeeded, else the program's own line that
@@ -130,4 +134,8 @@ private:
     std::function<void()> m_cancelRequest = [] { RequestCancel(); };
     // The project file's checksum while a pack with Write checksums runs.
     std::unique_ptr<Sha256> m_projectDigest;
+    // The restored bytes' checksum while an unpack or a test checks them against a manifest.
+    std::unique_ptr<Sha256> m_restoredDigest;
+    // What the test's worker found; read once the worker has ended.
+    std::shared_ptr<TestOutcome> m_testOutcome;
 };

@@ -12,6 +12,8 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QAction>
 #include <QTimer>
 #include <cstdio>
 
@@ -22,7 +24,9 @@
 #include "resources/textids.h"
 #include "shell/dialogs.h"
 #include "shell/help.h"
+#include "shell/ids.h"
 #include "shell/images.h"
+#include "shell/modal.h"
 #include "shell/mainframe.h"
 #include "shell/qthost.h"
 #include "shell/texts.h"
@@ -143,6 +147,41 @@ int main(int argc, char** argv)
         ok &= saved;
         menu->close();
         delete menu;
+    }
+
+    // No box waits for a user here: one that nobody expected is answered Cancel.
+    Modal::SetScriptedOnly(true);
+    // Test on the set just written: the log says whether it is sound.
+    auto runCommand = [&frame](int command) {
+        Modal::SetNextModal([](QDialog& dialog) {
+            dialog.findChild<QPushButton*>(QStringLiteral("ok"))->click();
+            return dialog.result();
+        });
+        frame.Action(command)->trigger();
+        while (frame.IsJobRunning()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+        QCoreApplication::processEvents();
+    };
+    runCommand(ID_TEST_PACKED);
+    ok &= Save(frame, folder + QStringLiteral("/main-window-test-%1.png").arg(suffix));
+
+    // An unpack of the set, grabbed while it decodes with Cancel available, then cancelled
+    // there: the job waits on the bar while the window is drawn and Cancel pressed.
+    {
+        bool grabbed = false;
+        QProgressBar* progress = frame.View()->Progress();
+        const auto connection = QObject::connect(progress, &QProgressBar::valueChanged, [&](int value) {
+            if (!grabbed && g_nJobState == JOB_DECOMPRESSING && value >= 40) {
+                grabbed = true;
+                ok &= Save(frame, folder + QStringLiteral("/main-window-cancel-%1.png").arg(suffix));
+                frame.View()->CancelButton()->click();
+            }
+        });
+        runCommand(ID_UNPACK_PROJECT);
+        QObject::disconnect(connection);
+        ok &= grabbed;
+        ok &= Save(frame, folder + QStringLiteral("/main-window-cancelled-%1.png").arg(suffix));
     }
 
     // The dialogs as the commands open them after that pack.

@@ -5,7 +5,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QDir>
+#include <QDirIterator>
+#include <QMap>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -68,10 +72,35 @@ QByteArray ProjectBytes(int size)
     return bytes;
 }
 
-bool WaitForJobEnd()
+// Until the worker has ended and the window has gone back to idle (and, given the window, its
+// log is closed). The events are handled as they come: a job's worker waits on the window at
+// every log line and move of the bar, so a wait that sleeps between looks slows it down.
+bool WaitForJobEnd(const CMainFrame* frame = nullptr)
 {
-    return QTest::qWaitFor([] { return RunningWorkerThreads() == 0 && g_nJobState == JOB_IDLE; },
-                           60000);
+    QElapsedTimer clock;
+    clock.start();
+    QTimer tick; // wakes the loop when the end shows in no event of its own
+    tick.start(5);
+    while (RunningWorkerThreads() != 0 || g_nJobState != JOB_IDLE ||
+           (frame != nullptr && frame->IsJobRunning())) {
+        if (clock.elapsed() > 60000) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// Every file under folder by its relative path, with its bytes.
+QMap<QString, QByteArray> FolderContents(const QString& folder)
+{
+    QMap<QString, QByteArray> contents;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        contents.insert(QDir(folder).relativeFilePath(path), ReadFile(path));
+    }
+    return contents;
 }
 
 QString LogText(CMainFrame& frame)
@@ -169,7 +198,9 @@ private slots:
     {
         QFETCH(QString, field);
         QFETCH(QString, proposal);
+        // Test names its packed file as Unpack does.
         checkProposal(ID_UNPACK_PROJECT, field, proposal);
+        checkProposal(ID_TEST_PACKED, field, proposal);
     }
 
     // OK is available exactly while the field holds some text, blanks included.
@@ -756,8 +787,7 @@ private slots:
             QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
             return dialog.result();
         });
-        QVERIFY(WaitForJobEnd());
-        QTRY_VERIFY(!m_frame->IsJobRunning());
+        QVERIFY(WaitForJobEnd(m_frame.get()));
         const QString log = LogText(*m_frame);
         QVERIFY2(log.endsWith(Catalogue(lastLine)), qPrintable(log));
         QVERIFY(!log.contains(QStringLiteral("Complete *")));
@@ -900,6 +930,269 @@ private slots:
         QVERIFY(LogText(*m_frame).startsWith(Catalogue(IDS_UNPACK_START)));
         QVERIFY(LogText(*m_frame).endsWith(Catalogue(IDS_UNPACK_END)));
         QCOMPARE(ReadFile(folder.filePath(QStringLiteral("bridge.KMX"))), original);
+    }
+
+    // Cancel (the button, or Escape) while a job reads and writes ends it as a failure does:
+    // every file in the folder as it was, byte for byte, and nothing of the job's left; the
+    // log says it was cancelled; the commands come back. The next job starts its bar from
+    // nothing, runs to its end and is not cancelled by the old request.
+    void cancelEndsTheJobAsAFailureDoes_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("volumeSize"); // the set the folder holds; 0: a single packed file
+        QTest::addColumn<bool>("escape");
+        QTest::addColumn<unsigned>("lastLine");
+        QTest::newRow("Pack over an older packed file, Cancel")
+            << int(ID_PACK_PROJECT) << 0 << false << unsigned(IDS_PACK_NOT_COMPLETE);
+        QTest::newRow("Pack into a set, Escape") << int(ID_PACK_PROJECT) << 360000 << true
+                                                 << unsigned(IDS_PACK_NOT_COMPLETE);
+        QTest::newRow("Unpack over an older project file, Escape")
+            << int(ID_UNPACK_PROJECT) << 0 << true << unsigned(IDS_UNPACK_NOT_COMPLETE);
+        QTest::newRow("Unpack of a set while joining, Cancel")
+            << int(ID_UNPACK_PROJECT) << 360000 << false << unsigned(IDS_UNPACK_NOT_COMPLETE);
+        QTest::newRow("Test, Cancel") << int(ID_TEST_PACKED) << 0 << false
+                                      << unsigned(IDS_TEST_NOT_SOUND_END);
+    }
+
+    void cancelEndsTheJobAsAFailureDoes()
+    {
+        QFETCH(int, command);
+        QFETCH(int, volumeSize);
+        QFETCH(bool, escape);
+        QFETCH(unsigned, lastLine);
+        QTemporaryDir folder;
+        const QString project = folder.filePath(QStringLiteral("deck.kmx"));
+        const QByteArray bytes = ProjectBytes(3000000);
+        WriteFile(project, bytes);
+        QVERIFY(StartPackJob(project.toStdString(), volumeSize > 0, volumeSize) == 1);
+        QVERIFY(WaitForJobEnd());
+        WriteFile(folder.filePath(QStringLiteral("deck.KMX")), "old project");
+        const QMap<QString, QByteArray> before = FolderContents(folder.path());
+        QVERIFY(before.contains(QStringLiteral("deck.0KX")));
+
+        // Stopped at a tenth of the way: the job waits on the bar while Cancel is pressed.
+        QPushButton* cancel = m_frame->View()->CancelButton();
+        QProgressBar* progress = m_frame->View()->Progress();
+        QApplication::setActiveWindow(m_frame.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+        int pressedAt = -1;
+        auto connection = connect(progress, &QProgressBar::valueChanged, this, [&](int value) {
+            if (pressedAt < 0 && value >= 10) {
+                pressedAt = value;
+                QVERIFY(cancel->isEnabled());
+                if (escape) {
+                    // The job's dialog has just closed: the window is the active one again.
+                    QApplication::setActiveWindow(m_frame.get());
+                    QTest::keyClick(m_frame.get(), Qt::Key_Escape);
+                } else {
+                    QTest::mouseClick(cancel, Qt::LeftButton);
+                }
+            }
+        });
+        m_frame->View()->FileNameField()->setText(command == ID_PACK_PROJECT ? project
+                                                                            : folder.filePath(QStringLiteral("deck.0KX")));
+        Modal::Reset();
+        for (int question = 0; question < 8; ++question) {
+            Modal::SetNextAnswer(IDOK); // replace the older files
+        }
+        auto clickOk = [volumeSize](QDialog& dialog) {
+            auto* pack = dynamic_cast<CPackProjectDlg*>(&dialog);
+            if (pack != nullptr && volumeSize > 0) {
+                if (!pack->SeparateFileBox()->isChecked()) {
+                    QTest::mouseClick(pack->SeparateFileBox(), Qt::LeftButton);
+                }
+                pack->DiskSizeList()->setCurrentIndex(2); // 360K
+            }
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+            return dialog.result();
+        };
+        runCommand(command, clickOk);
+        QVERIFY(WaitForJobEnd(m_frame.get()));
+        disconnect(connection);
+
+        QVERIFY(pressedAt >= 10);
+        const QString log = LogText(*m_frame);
+        QVERIFY2(log.contains(Catalogue(IDS_JOB_CANCELLED)), qPrintable(log));
+        QVERIFY2(log.endsWith(Catalogue(lastLine)), qPrintable(log));
+        QVERIFY(!log.contains(QStringLiteral("Complete *")));
+        QCOMPARE(FolderContents(folder.path()), before);
+        QVERIFY(!cancel->isEnabled());
+        for (int id : {int(ID_PACK_PROJECT), int(ID_UNPACK_PROJECT), int(ID_TEST_PACKED), int(ID_APP_EXIT)}) {
+            QVERIFY(m_frame->Action(id)->isEnabled());
+        }
+        QVERIFY(!m_frame->IsWaitCursorShown());
+
+        // The same command again: from an empty bar to its end.
+        QList<int> percents;
+        connection = connect(progress, &QProgressBar::valueChanged, this, [&](int value) { percents << value; });
+        runCommand(command, clickOk);
+        QVERIFY(WaitForJobEnd(m_frame.get()));
+        disconnect(connection);
+        QVERIFY(!percents.isEmpty());
+        QCOMPARE(percents.first(), 0);
+        QCOMPARE(percents.last(), 100);
+        QVERIFY2(!LogText(*m_frame).contains(Catalogue(IDS_JOB_CANCELLED)), qPrintable(LogText(*m_frame)));
+        if (command == ID_UNPACK_PROJECT) {
+            QCOMPARE(ReadFile(folder.filePath(QStringLiteral("deck.KMX"))), bytes);
+        }
+    }
+
+    // A manifest of ours beside the packed file is checked at Unpack: restored bytes that
+    // differ from its project line are refused and the older project file stays. A manifest
+    // the program did not write is left alone, with a warning.
+    void unpackChecksTheManifest_data()
+    {
+        QTest::addColumn<QString>("manifest");
+        QTest::addColumn<bool>("restored");
+        QTest::newRow("ours, matching") << "ours" << true;
+        QTest::newRow("ours, another project file's checksum") << "ours, other project" << false;
+        QTest::newRow("foreign") << "foreign" << true;
+    }
+
+    void unpackChecksTheManifest()
+    {
+        QFETCH(QString, manifest);
+        QFETCH(bool, restored);
+        QTemporaryDir folder;
+        const QString project = folder.filePath(QStringLiteral("deck.kmx"));
+        const QString packed = folder.filePath(QStringLiteral("deck.0KX"));
+        const QString manifestPath = folder.filePath(QStringLiteral("deck.sha256"));
+        const QByteArray bytes = ProjectBytes(60000);
+        WriteFile(project, bytes);
+        QVERIFY(StartPackJob(project.toStdString(), 0, 0) == 1);
+        QVERIFY(WaitForJobEnd());
+        const QByteArray packedSum = QCryptographicHash::hash(ReadFile(packed), QCryptographicHash::Sha256).toHex();
+        QByteArray projectSum = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+        if (manifest == QStringLiteral("ours, other project")) {
+            projectSum = QCryptographicHash::hash("another project", QCryptographicHash::Sha256).toHex();
+        }
+        const QByteArray text = manifest == QStringLiteral("foreign")
+                                    ? packedSum + "  deck.0KX\n" + projectSum + "  notes.txt\n"
+                                    : projectSum + "  deck.kmx\n" + packedSum + "  deck.0KX\n";
+        WriteFile(manifestPath, text);
+        const ManifestCheck examined = ExamineManifest(packed.toStdString());
+        QCOMPARE(examined.kind, manifest == QStringLiteral("foreign") ? ManifestCheck::Foreign : ManifestCheck::Ours);
+        const QString restoredPath = folder.filePath(QStringLiteral("deck.KMX"));
+        WriteFile(restoredPath, "old project");
+
+        m_frame->View()->FileNameField()->setText(packed);
+        Modal::Reset();
+        Modal::SetNextAnswer(IDOK); // replace the older project file
+        runCommand(ID_UNPACK_PROJECT, [](QDialog& dialog) {
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd(m_frame.get()));
+        const QString log = LogText(*m_frame);
+        QCOMPARE(ReadFile(restoredPath), restored ? bytes : QByteArray("old project"));
+        QVERIFY2(log.endsWith(Catalogue(restored ? IDS_UNPACK_END : IDS_UNPACK_NOT_COMPLETE)), qPrintable(log));
+        const QString mismatch = Catalogue(IDS_MANIFEST_RESTORED_MISMATCH).replace(QStringLiteral("%s"), manifestPath);
+        const bool boxShown = std::any_of(Modal::Shown().begin(), Modal::Shown().end(),
+                                          [&](const Modal::Record& r) {
+                                              return r.text == mismatch && r.owner == m_frame.get();
+                                          });
+        QCOMPARE(boxShown, !restored);
+        const QString warning = QStringLiteral("Warning: ") + QString::fromStdString(examined.strWarning);
+        QCOMPARE(log.contains(warning), manifest == QStringLiteral("foreign"));
+        // The manifest is the user's: never changed.
+        QCOMPARE(ReadFile(manifestPath), text);
+        QVERIFY(g_pProjectDigest == nullptr);
+        QVERIFY(g_strExpectedProjectDigest.empty());
+    }
+
+    // Test says whether a packed file or set is sound, as the console's test does, and writes
+    // nothing; a missing volume is asked for, and a chosen file that is already one of the set
+    // is refused with the reason before the right one is taken.
+    void testSaysWhetherSound_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("sound");
+        QTest::addColumn<QString>("verdict");
+        QTest::newRow("single packed file") << "" << true << "%1: sound. The stream is complete";
+        QTest::newRow("set with its manifest") << "manifest" << true << "%1: sound. A set of %2 volumes";
+        QTest::newRow("set, a volume moved away") << "move" << true << "%1: sound. A set of %2 volumes";
+        QTest::newRow("set, a volume changed behind its manifest")
+            << "changed" << false << "' does not match its checksum in '";
+        QTest::newRow("cut short") << "cut" << false << "%1: damaged. The stream ends before its end code";
+        QTest::newRow("no packed file") << "garbage" << false << "%1: damaged or no packed file";
+    }
+
+    void testSaysWhetherSound()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, sound);
+        QFETCH(QString, verdict);
+        QTemporaryDir folder;
+        const QString project = folder.filePath(QStringLiteral("deck.kmx"));
+        const QString packed = folder.filePath(QStringLiteral("deck.0KX"));
+        const bool set = change == QStringLiteral("manifest") || change == QStringLiteral("move") ||
+                         change == QStringLiteral("changed");
+        const QByteArray bytes = ProjectBytes(300000);
+        WriteFile(project, bytes);
+        QVERIFY(StartPackJob(project.toStdString(), set, 25000) == 1);
+        QVERIFY(WaitForJobEnd());
+        if (change == QStringLiteral("manifest") || change == QStringLiteral("changed")) {
+            QVERIFY(WriteSetManifest(packed.toStdString(), "deck.kmx",
+                                     QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString()));
+        }
+        const QString moved = folder.filePath(QStringLiteral("moved/deck.2KX"));
+        if (change == QStringLiteral("move")) {
+            QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("moved")));
+            QVERIFY(QFile::rename(folder.filePath(QStringLiteral("deck.2KX")), moved));
+            Modal::Reset();
+            Modal::SetNextAnswer(IDOK);                                   // find it yourself?
+            Modal::SetNextFileName(folder.filePath(QStringLiteral("deck.1KX"))); // one of the set
+            Modal::SetNextAnswer(IDOK);                                   // the reason, read
+            Modal::SetNextFileName(moved);
+        } else {
+            Modal::Reset();
+        }
+        if (change == QStringLiteral("changed")) {
+            QByteArray volume = ReadFile(folder.filePath(QStringLiteral("deck.1KX")));
+            volume[volume.size() / 2] = char(volume[volume.size() / 2] ^ 0x01);
+            WriteFile(folder.filePath(QStringLiteral("deck.1KX")), volume);
+        } else if (change == QStringLiteral("cut")) {
+            WriteFile(packed, ReadFile(packed).left(20000));
+        } else if (change == QStringLiteral("garbage")) {
+            WriteFile(packed, QByteArray(3000, '\x5a'));
+        }
+        const QMap<QString, QByteArray> before = FolderContents(folder.path());
+
+        m_frame->View()->FileNameField()->setText(project);
+        runCommand(ID_TEST_PACKED, [](QDialog& dialog) {
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd(m_frame.get()));
+        const QString log = LogText(*m_frame);
+        QVERIFY2(log.startsWith(Catalogue(IDS_TEST_START)), qPrintable(log));
+        const qsizetype volumes =
+            QDir(folder.path()).entryList({QStringLiteral("deck.?KX")}, QDir::Files).size() +
+            (change == QStringLiteral("move") ? 1 : 0);
+        QVERIFY(!set || volumes >= 4);
+        QString expected = verdict;
+        expected.replace(QStringLiteral("%1"), packed).replace(QStringLiteral("%2"), QString::number(volumes));
+        QVERIFY2(log.contains(expected), qPrintable(log));
+        QVERIFY2(log.endsWith(Catalogue(sound ? IDS_TEST_SOUND_END : IDS_TEST_NOT_SOUND_END)), qPrintable(log));
+        QCOMPARE(FolderContents(folder.path()), before);
+        QCOMPARE(m_frame->View()->FileNameField()->text(), packed);
+        if (change == QStringLiteral("manifest")) {
+            QVERIFY2(log.contains(QStringLiteral("files of the set and the restored project file match")), qPrintable(log));
+        }
+        if (change == QStringLiteral("move")) {
+            // Two choosers, the refusal between them, in the window's folder of the set.
+            std::vector<Modal::Record> choosers;
+            for (const Modal::Record& record : Modal::Shown()) {
+                if (record.kind == Modal::Record::Chooser) {
+                    choosers.push_back(record);
+                }
+            }
+            QCOMPARE(choosers.size(), size_t(2));
+            QCOMPARE(choosers[0].text, folder.path() + QStringLiteral("|deck.2KX"));
+            const Modal::Record& refusal = Modal::Shown()[Modal::Shown().size() - 2];
+            QCOMPARE(refusal.kind, Modal::Record::Box);
+            QVERIFY2(refusal.text.contains(folder.filePath(QStringLiteral("deck.1KX"))), qPrintable(refusal.text));
+        }
     }
 
 private:

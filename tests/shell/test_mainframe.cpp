@@ -109,7 +109,7 @@ private slots:
         PostMessageToMainWindow(WM_JOBSTATE, WPARAM(state), 0);
         QTRY_COMPARE(g_nJobState, state);
         QCOMPARE(m_frame->PaneText(), pane);
-        for (int id : {int(ID_PACK_PROJECT), int(ID_UNPACK_PROJECT), int(ID_APP_EXIT)}) {
+        for (int id : {int(ID_PACK_PROJECT), int(ID_UNPACK_PROJECT), int(ID_TEST_PACKED), int(ID_APP_EXIT)}) {
             QCOMPARE(IsEnabledEverywhere(*m_frame, id), enabled);
         }
         // Help and About stay available during a job.
@@ -539,10 +539,12 @@ private slots:
     {
         QCOMPARE(m_frame->Action(ID_PACK_PROJECT)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_P));
         QCOMPARE(m_frame->Action(ID_UNPACK_PROJECT)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_U));
+        QCOMPARE(m_frame->Action(ID_TEST_PACKED)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_T));
         QCOMPARE(m_frame->Action(ID_APP_EXIT)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
         QCOMPARE(m_frame->Action(ID_HELP_TOPICS)->shortcut(), QKeySequence(Qt::Key_F1));
         auto* menu = m_frame->findChild<QMenu*>(QStringLiteral("menuAction"));
         QVERIFY(menu->actions().contains(m_frame->Action(ID_UNPACK_PROJECT)));
+        QVERIFY(menu->actions().contains(m_frame->Action(ID_TEST_PACKED)));
 
         QApplication::setActiveWindow(m_frame.get());
         QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
@@ -556,6 +558,8 @@ private slots:
         QCOMPARE(Modal::Shown()[0].text, QStringLiteral("UnPack Packed File"));
         QTest::keyClick(field, Qt::Key_P, Qt::ControlModifier);
         QCOMPARE(Modal::Shown().back().text, QStringLiteral("Pack Project File"));
+        QTest::keyClick(field, Qt::Key_T, Qt::ControlModifier);
+        QCOMPARE(Modal::Shown().back().text, QStringLiteral("Test Packed File"));
     }
 
     // Every control of the window has a name for assistive technology, and the status bar
