@@ -131,6 +131,10 @@ private slots:
         SetLanguage(Language::English);
         Modal::SetScriptedOnly(true);
         QStandardPaths::setTestModeEnabled(true);
+        // Settings of this test alone: other shell tests run beside it, and a user's own
+        // settings must stay out of it.
+        QVERIFY(m_settings.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
         QVERIFY(m_folder.isValid());
         m_startFolder = QDir::currentPath();
     }
@@ -1233,6 +1237,7 @@ private:
     CZUNPackDoc m_document;
     std::unique_ptr<CMainFrame> m_frame;
     QTemporaryDir m_folder;
+    QTemporaryDir m_settings;
     QString m_startFolder;
     QList<int> m_lastResults;
 };

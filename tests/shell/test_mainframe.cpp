@@ -60,6 +60,10 @@ private slots:
         SetLanguage(Language::English);
         Modal::SetScriptedOnly(true);
         QStandardPaths::setTestModeEnabled(true);
+        // Settings of this test alone: other shell tests run beside it, and a user's own
+        // settings must stay out of it.
+        QVERIFY(m_settings.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
     }
 
     void init()
@@ -678,6 +682,7 @@ private slots:
     }
 
 private:
+    QTemporaryDir m_settings;
     std::unique_ptr<CZUNPackDoc> m_document;
     std::unique_ptr<CMainFrame> m_frame;
 };

@@ -2,6 +2,7 @@
 // started as separate processes for the instance rules.
 #include <QApplication>
 #include <QLineEdit>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <chrono>
@@ -143,6 +144,10 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_runtime.isValid());
+        // Settings of this test alone: other shell tests run beside it, and a user's own
+        // settings must stay out of it.
+        QVERIFY(m_settings.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
         QVERIFY(chmod(m_runtime.path().toLocal8Bit().constData(), 0700) == 0);
         // Every lock of this test lives in its own folder, away from a real session's.
         qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
@@ -334,6 +339,7 @@ private slots:
 
 private:
     QTemporaryDir m_runtime;
+    QTemporaryDir m_settings;
     std::string m_lockFile;
 };
 
