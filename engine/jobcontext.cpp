@@ -15,7 +15,7 @@
 
 std::string g_strProjectPath;
 std::string g_strPackedPath;
-int g_bSplitFile = 0;
+bool g_bSplitFile = false;
 int g_nVolumeSize = 500000;
 std::string g_strPackedExt;
 std::string g_strProjectExt;
@@ -86,7 +86,7 @@ int CheckExistingFile(const std::string& path, const std::string& shownName)
         g_lastCheckRefusal = CheckRefusal::None;
         return 1;
     case FileLookup::InvalidName:
-        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_INVALID_FILE_NAME).c_str(), shownName.c_str()),
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_INVALID_FILE_FORMAT).c_str(), shownName.c_str()),
                                   MB_OK | MB_ICONEXCLAMATION);
         return 0;
     case FileLookup::Exists:
@@ -122,7 +122,7 @@ int AskBeforeReplacing(const std::string& path)
         g_lastCheckRefusal = CheckRefusal::None;
         return 1;
     case FileLookup::InvalidName:
-        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_INVALID_FILE_NAME).c_str(), path.c_str()),
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_INVALID_FILE_FORMAT).c_str(), path.c_str()),
                                   MB_OK | MB_ICONEXCLAMATION);
         return 0;
     case FileLookup::Exists:

@@ -46,7 +46,7 @@ struct FindVolumeRequest {
 // Job context. Written on the main thread before a worker starts; read by the worker.
 extern std::string g_strProjectPath;
 extern std::string g_strPackedPath;
-extern int g_bSplitFile;
+extern bool g_bSplitFile;
 extern int g_nVolumeSize;
 extern std::string g_strPackedExt;
 extern std::string g_strProjectExt;

@@ -275,8 +275,8 @@ bool JoinSet(const std::string& packedPath, const std::string& folder, std::stri
         // pass an empty stream off as an empty project file.
         g_lastJoin = JoinInfo{};
         g_lastJoin.nVolumes = count;
-        ShowBox(IDS_INVALID_FILE_NAME, packedPath);
-        AppendStatus(FormatText(LoadString(IDS_INVALID_FILE_NAME).c_str(), packedPath.c_str()));
+        ShowBox(IDS_INVALID_FILE_FORMAT, packedPath);
+        AppendStatus(FormatText(LoadString(IDS_INVALID_FILE_FORMAT).c_str(), packedPath.c_str()));
         AppendStatus("\r\n");
         AppendStatusId(IDS_UNPACK_FAILED);
         return false;

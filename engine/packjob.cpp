@@ -115,12 +115,12 @@ int CompressProjectFile(std::string& streamPath)
     const std::int64_t sizeNow = changed ? static_cast<std::int64_t>(now.st_size) : context.nInTotal;
     CloseStream(project);
     if (StreamFailed(out))
-        context.bWriteFailed = 1;
+        context.bWriteFailed = true;
     const bool failed = context.bWriteFailed || context.bReadFailed || changed;
     if (g_bSplitFile) {
         // Read back by the split at once: nothing to force to the disk.
         if (CloseWrittenStream(out, false) != 0 && !failed) {
-            context.bWriteFailed = 1;
+            context.bWriteFailed = true;
             context.nWriteError = errno;
         }
         if (failed || context.bWriteFailed)
@@ -128,7 +128,7 @@ int CompressProjectFile(std::string& streamPath)
     } else if (failed) {
         packed.Abandon();
     } else if (!packed.Commit()) {
-        context.bWriteFailed = 1;
+        context.bWriteFailed = true;
         context.nWriteError = errno;
     }
     AppendStatus("\r\n");
@@ -172,7 +172,7 @@ unsigned CodecRead(unsigned char* buf, unsigned* size, void* param)
         errno = 0;
         got = ReadBytes(buf, *size, context.pIn);
         if (got < *size && StreamFailed(context.pIn)) {
-            context.bReadFailed = 1;
+            context.bReadFailed = true;
             context.nReadError = errno != 0 ? errno : EIO;
         }
     }
@@ -204,7 +204,7 @@ void CodecWrite(unsigned char* buf, unsigned* size, void* param)
     const std::size_t put = WriteBytes(buf, *size, context.pOut);
     context.nWritten += put;
     if (put != *size || StreamFailed(context.pOut)) {
-        context.bWriteFailed = 1;
+        context.bWriteFailed = true;
         context.nWriteError = errno != 0 ? errno : EIO;
     }
 }
@@ -249,7 +249,7 @@ std::string FormatSizeReport(std::int64_t originalSize, std::uint64_t compressed
 int StartPackJob(const std::string& projectPath, int splitFile, int volumeSize)
 {
     g_nVolumeSize = volumeSize;
-    g_bSplitFile = splitFile;
+    g_bSplitFile = splitFile != 0;
     const PathParts parts = SplitPath(projectPath);
     g_strPackedPath = MakePath(parts.drive, parts.dir, parts.name, ".0KX");
 

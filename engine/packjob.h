@@ -20,8 +20,8 @@ struct CodecContext {
     std::uint64_t nCounter = 0;
     std::int64_t nInTotal = 0;  // length of the input, the base of the progress percentage
     std::uint64_t nInRead = 0;  // input bytes read so far
-    int bWriteFailed = 0;       // a write to pOut failed; never cleared during the job
-    int bReadFailed = 0;        // a read of pIn failed (not its end); never cleared either
+    bool bWriteFailed = false;  // a write to pOut failed; never cleared during the job
+    bool bReadFailed = false;   // a read of pIn failed (not its end); never cleared either
     int nLastProgress = -1;     // the percentage last shown, -1 before the first read
     std::uint64_t nWritten = 0; // bytes written to pOut
     int nWriteError = 0;        // errno of the first failed write, 0 when none

@@ -251,7 +251,7 @@ void DecompressFile(const std::string& source, const std::string& outputName,
     const std::int64_t restoredLength = static_cast<std::int64_t>(context.nWritten);
     CloseStream(in);
     if (StreamFailed(out.Stream()))
-        context.bWriteFailed = 1;
+        context.bWriteFailed = true;
 
     // An end code with much of the input still unread is no end the compressor wrote: the
     // decoder ran into damaged data (a gap in a set, say), where the bits of an end code turn
@@ -288,8 +288,8 @@ void DecompressFile(const std::string& source, const std::string& outputName,
             if (keep && LookUpFile(broken) == FileLookup::Exists)
                 AppendStatus(FormatText(LoadString(IDS_BROKEN_NOT_KEPT).c_str(), broken.c_str()) + "\r\n");
         }
-        ShowBox(IDS_INVALID_FILE_NAME, packedPath);
-        AppendStatus(FormatText(LoadString(IDS_INVALID_FILE_NAME).c_str(), packedPath.c_str()));
+        ShowBox(IDS_INVALID_FILE_FORMAT, packedPath);
+        AppendStatus(FormatText(LoadString(IDS_INVALID_FILE_FORMAT).c_str(), packedPath.c_str()));
     } else if (!RestoredBytesMatchManifest()) {
         // Decoded to its end code, yet not the bytes that were packed: the project file
         // that was there stays.

@@ -252,7 +252,7 @@ private slots:
         m_frame->View()->FileNameField()->setText(QStringLiteral("  ") + project);
         m_frame->View()->AppendToLog(QStringLiteral("the previous job's lines\n"));
         g_nVolumeSize = 0;
-        g_bSplitFile = -1;
+        g_bSplitFile = split == 0; // the opposite of the choice, so that only the dialog sets it
 
         runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
             auto& dialog = static_cast<CPackProjectDlg&>(d);
@@ -267,7 +267,7 @@ private slots:
             return dialog.result();
         });
         QVERIFY(WaitForJobEnd());
-        QCOMPARE(g_bSplitFile, split);
+        QCOMPARE(g_bSplitFile, split != 0);
         QCOMPARE(g_nVolumeSize, volumeSize);
         QCOMPARE(m_frame->View()->FileNameField()->text(), project);
         QVERIFY(LogText(*m_frame).startsWith(Catalogue(IDS_PACK_START)));
