@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/format.h"
 #include "platform/files.h"
@@ -152,5 +153,18 @@ void ShowDiskErrorBox(unsigned diskErrorId, unsigned detailId, const std::string
     ShowMessageBoxOwnedByMain(LoadString(diskErrorId) + "\n" +
                                   FormatText(LoadString(detailId).c_str(), path.c_str(),
                                              SystemErrorText(error).c_str()),
+                              MB_OK | MB_ICONEXCLAMATION);
+}
+
+void ShowBox(unsigned id, const std::string& path)
+{
+    ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()),
+                              MB_OK | MB_ICONEXCLAMATION);
+}
+
+void ShowBoxWithReason(unsigned id, const std::string& path, int error)
+{
+    ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()) + " (" +
+                                  std::strerror(error) + ")",
                               MB_OK | MB_ICONEXCLAMATION);
 }

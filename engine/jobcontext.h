@@ -80,6 +80,11 @@ extern thread_local CheckRefusal g_lastCheckRefusal;
 // says why), or that it was cancelled.
 void LogCheckRefusal();
 
+// A warning box with the text id formatted with path ("%s").
+void ShowBox(unsigned id, const std::string& path);
+// The same box followed by the system's reason for error, in parentheses.
+void ShowBoxWithReason(unsigned id, const std::string& path, int error);
+
 // A box for a file that cannot be opened, created or renamed: the program's disk error
 // (1220 or 1221), then a line naming the file (detailId: "%s" the path, "%s" the reason)
 // with the system's reason for error.

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/manifest.h"
@@ -31,37 +32,12 @@ constexpr std::size_t JOIN_CHUNK_SIZE = 2000;
 // Prefix of the joined temporary file.
 constexpr const char* kJoinTempPrefix = "zunj";
 
-void ShowBox(unsigned id, const std::string& path)
-{
-    ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()),
-                              MB_OK | MB_ICONEXCLAMATION);
-}
-
-// The same box with the system's reason for the failure that errno holds.
-void ShowBoxWithReason(unsigned id, const std::string& path, int error)
-{
-    ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()) + " (" +
-                                  std::strerror(error) + ")",
-                              MB_OK | MB_ICONEXCLAMATION);
-}
-
 bool CanOpenForReading(const std::string& path)
 {
     std::FILE* probe = std::fopen(path.c_str(), "rb");
     if (!probe)
         return false;
     std::fclose(probe);
-    return true;
-}
-
-bool EqualIgnoringCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
     return true;
 }
 
@@ -103,12 +79,6 @@ bool IsSpecialFile(const std::string& path)
 {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
-}
-
-std::int64_t SizeOf(const std::string& path)
-{
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
 }
 
 // Copies one volume to the end of the joined file. A read or write error is shown (boxes 1220
@@ -160,16 +130,11 @@ std::string FindFileIgnoringCase(const std::string& dir, const std::string& name
     return found;
 }
 
-bool CheckPackedHeader(const std::string& path, unsigned char header[16])
+bool CheckPackedHeader(const std::string& path, unsigned char header[PACKED_HEADER_SIZE])
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return false;
-    const std::size_t got = ReadBytes(header, PACKED_HEADER_SIZE, file);
-    const bool readWhole = got == PACKED_HEADER_SIZE && !StreamFailed(file);
-    CloseStream(file);
-    int count = 0;
-    return readWhole && ReadPackedFileHeader(header, count);
+    const PackedHeaderRead read = ReadPackedHeaderOf(path);
+    std::memcpy(header, read.bytes.data(), PACKED_HEADER_SIZE);
+    return read.bHeader;
 }
 
 bool BuildVolumeList(const std::string& packedPath, int count, std::vector<std::string>& volumes)
@@ -292,7 +257,7 @@ bool JoinSet(const std::string& packedPath, const std::string& folder, std::stri
 
     JoinProgress progress;
     for (const std::string& volume : volumes)
-        progress.total += std::max<std::int64_t>(SizeOf(volume), 0);
+        progress.total += std::max<std::int64_t>(FileLength(volume), 0);
     progress.total -= static_cast<std::int64_t>(PACKED_HEADER_SIZE);
 
     // The joined file is created exclusively, so that no other file can be taken for it or
@@ -397,7 +362,7 @@ std::string CheckChosenVolume(const std::vector<std::string>& volumesSoFar, int 
     if (stat(chosen.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || !CanOpenForReading(chosen))
         return FormatText(LoadString(IDS_VOLUME_NOT_A_FILE).c_str(), chosen.c_str());
     const std::int64_t size = static_cast<std::int64_t>(info.st_size);
-    const std::int64_t first = volumesSoFar.empty() ? -1 : SizeOf(volumesSoFar.front());
+    const std::int64_t first = volumesSoFar.empty() ? -1 : FileLength(volumesSoFar.front());
     if (first < 0 || count < 2)
         return {};
     const std::int64_t volumeSize = first - static_cast<std::int64_t>(PACKED_HEADER_SIZE);
@@ -413,34 +378,6 @@ std::string CheckChosenVolume(const std::vector<std::string>& volumesSoFar, int 
 }
 
 namespace {
-
-std::string FileNameOf(const std::string& path)
-{
-    const PathParts parts = SplitPath(path);
-    return parts.name + parts.ext;
-}
-
-// A manifest of ours beside the set vouches for every volume joined; another file of that
-// name is left alone, with a line that says so.
-bool VolumesMatchManifest(const ManifestCheck& manifest, const std::vector<std::string>& volumes)
-{
-    if (manifest.kind == ManifestCheck::Foreign || manifest.kind == ManifestCheck::Unreadable) {
-        AppendStatus(manifest.strWarning);
-        AppendStatus("\r\n");
-        return true;
-    }
-    if (manifest.kind != ManifestCheck::Ours)
-        return true;
-    for (const std::string& volume : volumes) {
-        if (CheckFileAgainstManifest(manifest.entries, volume) != ManifestMatch::Matches) {
-            const std::string text = FormatText(LoadString(IDS_CLI_MANIFEST_MISMATCH).c_str(),
-                                                volume.c_str(), manifest.strPath.c_str());
-            ShowMessageBoxOwnedByMain(text, MB_OK | MB_ICONEXCLAMATION);
-            return false;
-        }
-    }
-    return true;
-}
 
 void JoinWorker(const JoinRequest& request)
 {
@@ -459,7 +396,8 @@ void JoinWorker(const JoinRequest& request)
                 return false;
             }
         }
-        return VolumesMatchManifest(manifest, volumes);
+        // A manifest of ours beside the set vouches for every volume joined.
+        return ManifestVouchesFor(manifest, volumes);
     };
 
     // The joined stream is written beside the output, so that the rename cannot cross file

@@ -14,6 +14,7 @@
 #include "codec/codec.h"
 #include "codec/implode_parallel.h"
 #include "engine/codecwork.h"
+#include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/manifest.h"
@@ -26,9 +27,6 @@
 int g_bPackSucceeded = 0;
 
 namespace {
-
-// Prefix of the temporary files that the pack job and the split create beside the packed file.
-constexpr const char* kTempPrefix = "tmp_";
 
 // Logs a failed read or write: the program's disk error, the file and the system's reason
 // (when known), then "File I/O error...aborting operation".
@@ -84,7 +82,7 @@ int CompressProjectFile(std::string& streamPath)
             return 0;
         }
         const std::string folder = SplitPath(g_strPackedPath).dir;
-        out = CreateExclusiveStream(folder, kTempPrefix, "wb+", tempPath);
+        out = CreateExclusiveStream(folder, TEMP_FILE_PREFIX, "wb+", tempPath);
         if (!out) {
             ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, folder.empty() ? "." : folder,
                              errno);
@@ -93,7 +91,7 @@ int CompressProjectFile(std::string& streamPath)
         }
         UseLargeOutputBuffer(out);
     } else {
-        if (!packed.Open(g_strPackedPath, kTempPrefix, g_strProjectPath)) {
+        if (!packed.Open(g_strPackedPath, TEMP_FILE_PREFIX, g_strProjectPath)) {
             const int error = errno;
             if (packed.FolderFailed())
                 ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, packed.Folder(), error);

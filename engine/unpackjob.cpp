@@ -16,6 +16,7 @@
 
 #include "codec/codec.h"
 #include "engine/codecwork.h"
+#include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/join.h"
@@ -33,9 +34,6 @@ UnpackOutcome g_unpackOutcome;
 
 namespace {
 
-// Prefix of the file the decoder writes before it becomes the project file.
-constexpr const char* kOutputTempPrefix = "tmp_";
-
 std::string Trim(const std::string& text)
 {
     const char* blanks = " \t\r\n\v\f";
@@ -44,23 +42,6 @@ std::string Trim(const std::string& text)
         return {};
     const std::size_t last = text.find_last_not_of(blanks);
     return text.substr(first, last - first + 1);
-}
-
-bool EqualsIgnoringCase(const std::string& a, const char* b)
-{
-    const std::size_t n = std::strlen(b);
-    if (a.size() != n)
-        return false;
-    for (std::size_t i = 0; i < n; ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-void ShowBox(unsigned id, const std::string& path)
-{
-    ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()),
-                              MB_OK | MB_ICONEXCLAMATION);
 }
 
 // The project file of a packed file: its folder and base name with the project extension.
@@ -142,7 +123,7 @@ int StartUnpackJob(const std::string& packedPath)
     AppendStatusId(IDS_UNPACK_START);
 
     g_strPackedExt = SplitPath(path).ext;
-    g_strProjectExt = EqualsIgnoringCase(g_strPackedExt, ".0RV") ? ".RVN" : ".KMX";
+    g_strProjectExt = EqualIgnoringCase(g_strPackedExt, ".0RV") ? ".RVN" : ".KMX";
 
     const std::string projectPath = ProjectPathFor(path);
     g_unpackOutcome.strProjectPath = projectPath;
@@ -225,7 +206,7 @@ void DecompressFile(const std::string& source, const std::string& outputName,
         return;
     }
     OutputFile out;
-    if (!out.Open(outputName, kOutputTempPrefix, packedPath)) {
+    if (!out.Open(outputName, TEMP_FILE_PREFIX, packedPath)) {
         const int error = errno;
         if (out.FolderFailed())
             ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, out.Folder(), error);
