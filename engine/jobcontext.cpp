@@ -21,6 +21,7 @@ int g_nVolumeSize = 500000;
 std::string g_strPackedExt;
 std::string g_strProjectExt;
 int g_nJobState = JOB_IDLE;
+std::string g_strUnpackFolder;
 std::int64_t g_nLogLength = 0;
 std::vector<std::string> g_fileNames;
 thread_local CheckRefusal g_lastCheckRefusal = CheckRefusal::None;

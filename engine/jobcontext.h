@@ -54,6 +54,12 @@ extern int g_nJobState;                   // main thread only
 extern std::int64_t g_nLogLength;
 extern std::vector<std::string> g_fileNames;
 
+// The folder where the unpack job writes the project file and its temporary files (the joined
+// stream, the file being decoded), as an absolute path; empty for the packed file's own
+// folder. A set then restores straight from read-only media (the console's --into). The
+// joining of packtool-cli join writes its stream there too. Set before a job starts.
+extern std::string g_strUnpackFolder;
+
 // Reporting.
 void AppendStatus(const std::string& text);
 void AppendStatusId(unsigned id);

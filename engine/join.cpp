@@ -14,7 +14,6 @@
 #include "engine/jobcontext.h"
 #include "engine/manifest.h"
 #include "engine/packedformat.h"
-#include "engine/unpackjob.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strings.h"

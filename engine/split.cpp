@@ -10,7 +10,6 @@
 #include "engine/jobcontext.h"
 #include "engine/manifest.h"
 #include "engine/packedformat.h"
-#include "engine/packjob.h"
 #include "engine/volumeplan.h"
 #include "platform/files.h"
 #include "platform/paths.h"

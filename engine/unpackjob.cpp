@@ -29,7 +29,6 @@
 #include "resources/textids.h"
 
 int g_bKeepBroken = 0;
-std::string g_strUnpackFolder;
 UnpackOutcome g_unpackOutcome;
 
 namespace {

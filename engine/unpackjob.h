@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/jobcontext.h" // g_strUnpackFolder
+
 // Input that may still be unread when the decoder meets the end code: what one read of the
 // decoder asks for. More is a stream that ended early, by chance, in damaged data.
 constexpr std::int64_t UNPACK_TRAILING_LIMIT = 2048;
@@ -49,11 +51,6 @@ bool IsEmptyStream(const unsigned char* bytes, std::size_t size);
 // instead of removing it (the console's --keep-broken). Set before a job starts.
 extern int g_bKeepBroken;
 
-// The folder where the unpack job writes the project file and its temporary files (the joined
-// stream, the file being decoded), as an absolute path; empty for the packed file's own
-// folder. A set then restores straight from read-only media (the console's --into). The
-// joining of packtool-cli join writes its stream there too. Set before a job starts.
-extern std::string g_strUnpackFolder;
 
 // How the last unpack job went, for the front ends. Reset when a job is asked for, written by
 // the worker; read once the job has ended.

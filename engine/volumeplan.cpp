@@ -10,7 +10,6 @@
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/packedformat.h"
-#include "engine/packjob.h"
 #include "platform/diskspace.h"
 #include "platform/files.h"
 #include "platform/paths.h"

@@ -15,12 +15,12 @@
 #include "platform/strings.h"
 #include "resources/textids.h"
 #include "shell/help.h"
+#include "shell/dialogunits.h"
 #include "shell/ids.h"
 #include "shell/images.h"
 #include "shell/modal.h"
 #include "shell/settings.h"
 #include "shell/texts.h"
-#include "shell/view.h"
 
 namespace {
 
