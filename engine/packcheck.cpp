@@ -226,16 +226,13 @@ PackedFileReport CheckPackedFile(const std::string& path)
     if (report.nVolumes > 0)
         CheckSetShape(report);
 
-    // The unpack job's own rules: a set whose volumes lost or gained data inside the stream,
-    // or an end code with more than a read's worth of input behind it, is no sound file even
-    // when the decoder meets an end code.
-    if (report.verdict == PackedFileReport::Sound && !report.bEmptyStream) {
-        bool damaged = report.nStreamBytes - run.reader.delivered >= UNPACK_TRAILING_LIMIT;
-        if (report.nVolumes >= 2) {
-            const SetShape shape = MeasureSet(report.volumes);
-            damaged = damaged || !shape.oddVolumes.empty() || shape.bFirstWrong;
-        }
-        if (damaged)
+    // The unpack job's own rule: what it would not restore is no sound file, even when the
+    // decoder meets an end code.
+    if (report.verdict == PackedFileReport::Sound) {
+        const SetShape shape = report.nVolumes > 0 ? MeasureSet(report.volumes) : SetShape{};
+        const std::uint64_t left = report.nStreamBytes - run.reader.delivered;
+        const auto unread = static_cast<std::int64_t>(std::min<std::uint64_t>(left, INT64_MAX));
+        if (!StreamRestores(result, unread, report.bEmptyStream, report.nVolumes > 0 ? &shape : nullptr))
             report.verdict = PackedFileReport::Damaged;
     }
 

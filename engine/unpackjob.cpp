@@ -105,6 +105,16 @@ bool IsEmptyStream(const unsigned char* bytes, std::size_t length)
     return result == CODEC_OK && stream.written == 0;
 }
 
+bool StreamRestores(unsigned codecResult, std::int64_t unread, bool emptyStream, const SetShape* setShape)
+{
+    if (setShape && (!setShape->oddVolumes.empty() || setShape->bFirstWrong))
+        return false;
+    // An end code with much of the input still unread is no end the compressor wrote: the
+    // decoder ran into damaged data, where the bits of an end code turn up by chance. A
+    // little data behind the end code (the padding of a transfer) is allowed.
+    return emptyStream || (codecResult == CODEC_OK && unread < UNPACK_TRAILING_LIMIT);
+}
+
 int StartUnpackJob(const std::string& packedPath)
 {
     g_unpackOutcome = UnpackOutcome{};
@@ -167,12 +177,8 @@ void UnpackWorker(const std::string& packedPath)
             const std::string& source = tempName.empty() ? packedPath : tempName;
             // A volume of the wrong size leaves a gap in the stream (or adds to it), and a
             // decoder running through it may still meet an end code by chance.
-            bool setDamaged = false;
-            if (!tempName.empty()) {
-                const SetShape shape = MeasureSet(g_lastJoin.volumes);
-                setDamaged = !shape.oddVolumes.empty() || shape.bFirstWrong;
-            }
-            DecompressFile(source, ProjectPathFor(packedPath), packedPath, setDamaged);
+            const SetShape shape = tempName.empty() ? SetShape{} : MeasureSet(g_lastJoin.volumes);
+            DecompressFile(source, ProjectPathFor(packedPath), packedPath, tempName.empty() ? nullptr : &shape);
             if (!tempName.empty())
                 std::remove(tempName.c_str());
         } else if (CancelRequested()) {
@@ -191,7 +197,7 @@ void UnpackWorker(const std::string& packedPath)
 }
 
 void DecompressFile(const std::string& source, const std::string& outputName,
-                    const std::string& packedPath, bool setDamaged)
+                    const std::string& packedPath, const SetShape* setShape)
 {
     PostMessageToMainWindow(WM_JOBSTATE, JOB_DECOMPRESSING, 0);
     AppendStatus("\r\n");
@@ -233,14 +239,10 @@ void DecompressFile(const std::string& source, const std::string& outputName,
     if (StreamFailed(out.Stream()))
         context.bWriteFailed = true;
 
-    // An end code with much of the input still unread is no end the compressor wrote: the
-    // decoder ran into damaged data (a gap in a set, say), where the bits of an end code turn
-    // up by chance. A little data behind the end code (the padding of a transfer) is allowed.
     const std::int64_t unread = context.nInTotal - static_cast<std::int64_t>(context.nInRead);
-    const bool complete = !setDamaged &&
-                          ((result == CODEC_OK && unread < UNPACK_TRAILING_LIMIT) ||
-                           (result == CODEC_TOO_SHORT && compressedLength == 4 &&
-                            IsEmptyFileStream(source)));
+    const bool complete = StreamRestores(
+        result, unread, result == CODEC_TOO_SHORT && compressedLength == 4 && IsEmptyFileStream(source),
+        setShape);
     if (CancelRequested()) {
         out.Abandon();
         AppendStatusId(IDS_JOB_CANCELLED);
