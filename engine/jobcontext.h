@@ -24,23 +24,8 @@ enum JobState : int {
 enum : unsigned {
     WM_USER = 0x400,
     WM_JOBSTATE = WM_USER + 1, // posted; wParam = JobState
-    WM_FINDFILE = WM_USER + 2, // sent; lParam = FindVolumeRequest*; answers a malloc'ed path or 0
     WM_JOBBUSY = WM_USER + 3,  // sent; begins or restores the wait cursor
     WM_JOBDONE = WM_USER + 4,  // sent; ends the wait cursor
-};
-
-// What WM_FINDFILE carries when a volume of a set is missing. Both texts belong to the
-// sending worker and are valid only during the call. The answer is a path allocated with
-// malloc/calloc, which the sender releases with free, or 0 when the user chose none.
-struct FindVolumeRequest {
-    const char* pszExt = nullptr;  // the volume's extension without its dot, e.g. "1KX"
-    const char* pszName = nullptr; // the base name, without folder or extension
-    // Which volume is missing (0 = the first) of how many, for front ends that say so.
-    int nVolume = -1;
-    int nVolumes = 0;
-    // The volumes found so far, volume 0 first: what a chooser hands to CheckChosenVolume
-    // (join.h) to refuse a file before it answers. The job checks the answer with it anyway.
-    const std::vector<std::string>* pFound = nullptr;
 };
 
 // Job context. Written on the main thread before a worker starts; read by the worker.

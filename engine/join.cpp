@@ -163,8 +163,8 @@ bool BuildVolumeList(const std::string& packedPath, int count, std::vector<std::
                 FormatText(LoadString(IDS_FIND_VOLUME_QUESTION).c_str(), expected.c_str()),
                 MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK) {
             FindVolumeRequest request;
-            request.pszExt = ext.c_str();
-            request.pszName = parts.name.c_str();
+            request.strExt = ext;
+            request.strName = parts.name;
             request.nVolume = index;
             request.nVolumes = count;
             request.pFound = &volumes;
@@ -172,12 +172,10 @@ bool BuildVolumeList(const std::string& packedPath, int count, std::vector<std::
             // chooses again, until a fitting one or none.
             std::string accepted;
             for (;;) {
-                char* chosen = reinterpret_cast<char*>(
-                    SendMessageToMainWindow(WM_FINDFILE, 0, reinterpret_cast<LPARAM>(&request)));
+                const std::optional<std::string> chosen = FindVolumeThroughMain(request);
                 if (!chosen)
                     break;
-                const std::string choice(chosen);
-                std::free(chosen);
+                const std::string& choice = *chosen;
                 const std::string problem = CheckChosenVolume(volumes, index, count, choice);
                 if (problem.empty()) {
                     accepted = choice;

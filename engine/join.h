@@ -24,7 +24,7 @@ bool CheckPackedHeader(const std::string& path, unsigned char header[PACKED_HEAD
 
 // Fills volumes with one path per volume, in order: volume 0 is the packed file itself, every
 // other one is looked for beside it, then in g_volumeSearchDirs, and otherwise the user is
-// asked (message 1231, then WM_FINDFILE). Returns false, after logging 1228 and 1229, when a
+// asked (message 1231, then FindVolumeThroughMain). Returns false, after logging 1228 and 1229, when a
 // volume stays missing; g_lastJoin then names it. A count of 0 or less gives an empty list.
 bool BuildVolumeList(const std::string& packedPath, int count, std::vector<std::string>& volumes);
 

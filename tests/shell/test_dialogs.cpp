@@ -854,7 +854,7 @@ private slots:
     }
 
     // Pack with Separate File into several volumes, move one volume away, unpack and find it
-    // through the chooser that the job's WM_FINDFILE opens: the restored file is the original.
+    // through the chooser that the job's FindVolume opens: the restored file is the original.
     void packSplitThenUnpackWithMovedVolume()
     {
         QTemporaryDir folder;
@@ -877,7 +877,7 @@ private slots:
         QVERIFY(QFile::rename(folder.filePath(QStringLiteral("bridge.1KX")), moved));
         Modal::Reset();
         Modal::SetNextAnswer(IDOK);      // "Try to find it yourself?"
-        Modal::SetNextFileName(moved);   // the chooser of WM_FINDFILE
+        Modal::SetNextFileName(moved);   // the chooser of FindVolume
         runCommand(ID_UNPACK_PROJECT, [&](QDialog& dialog) {
             dialog.findChild<QLineEdit*>(QStringLiteral("fileName"))->setText(folder.filePath(QStringLiteral("bridge.0KX")));
             QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
