@@ -25,14 +25,13 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "codec/codec.h"
+#include "engine/fileutil.h"
 #include "engine/format.h"
 #include "platform/files.h"
 #include "platform/strings.h"
 #include "resources/textids.h"
 
 namespace {
-
-constexpr int EXIT_FAILED = 1;
 
 struct ExplodeFiles {
     std::FILE* in = nullptr;
@@ -125,7 +124,7 @@ int RunExplode(const std::string& inputPath, const std::string& outputPath, bool
         files.out = stdout;
         UseLargeOutputBuffer(stdout);
     } else {
-        if (!output.Open(outputPath, "tmp_", inputPath == "-" ? std::string() : inputPath)) {
+        if (!output.Open(outputPath, TEMP_FILE_PREFIX, inputPath == "-" ? std::string() : inputPath)) {
             Complain("cannot create '" + outputPath + "': " + std::strerror(errno));
             return EXIT_FAILED;
         }

@@ -20,14 +20,13 @@
 #include "cli/options.h"
 #include "codec/codec.h"
 #include "codec/implode_parallel.h"
+#include "engine/fileutil.h"
 #include "engine/format.h"
 #include "platform/files.h"
 #include "platform/strings.h"
 #include "resources/textids.h"
 
 namespace {
-
-constexpr int EXIT_FAILED = 1;
 
 struct ImplodeOptions {
     bool ascii = false;
@@ -102,7 +101,7 @@ int RunImplode(const ImplodeOptions& opt)
         io.out = stdout;
         UseLargeOutputBuffer(stdout);
     } else {
-        if (!output.Open(opt.output, "tmp_", opt.input == "-" ? std::string() : opt.input)) {
+        if (!output.Open(opt.output, TEMP_FILE_PREFIX, opt.input == "-" ? std::string() : opt.input)) {
             Complain("write", outName, errno);
             return EXIT_FAILED;
         }

@@ -19,9 +19,6 @@
 
 namespace {
 
-constexpr int EXIT_OK = 0;
-constexpr int EXIT_FAILED = 1;
-
 struct JoinOptions {
     std::string packed;
     std::string out;
@@ -48,12 +45,11 @@ int RunJoin(const JoinOptions& options)
     JoinRequest request;
     request.strPackedPath = Absolute(options.packed);
     request.strOutPath = Absolute(options.out);
-    unsigned char header[16] = {};
     if (LookUpFile(request.strPackedPath) != FileLookup::Exists) {
         host.PrintLine(FormatText(LoadString(IDS_CANNOT_OPEN_FILE).c_str(), options.packed.c_str()));
         return EXIT_FAILED;
     }
-    if (!CheckPackedHeader(request.strPackedPath, header)) {
+    if (!ReadPackedHeaderOf(request.strPackedPath).bHeader) {
         host.PrintLine(FormatText(LoadString(IDS_CLI_NOT_A_SET).c_str(), options.packed.c_str()));
         return EXIT_FAILED;
     }

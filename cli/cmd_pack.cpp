@@ -17,6 +17,7 @@
 #include "cli/volumesize.h"
 #include "codec/implode_parallel.h"
 #include "engine/codecwork.h"
+#include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/manifest.h"
@@ -29,10 +30,6 @@
 #include "resources/textids.h"
 
 namespace {
-
-constexpr int EXIT_OK = 0;
-constexpr int EXIT_FAILED = 1;
-constexpr int EXIT_USAGE = 2;
 
 // The volume size when no split is asked for: what the Pack dialog selects first.
 constexpr int kDefaultVolumeSize = 1440000;
@@ -47,12 +44,6 @@ struct PackOptions {
     std::string progress;
     unsigned threads = ImplodeMachineThreads();
 };
-
-std::string FileNameOf(const std::string& path)
-{
-    const PathParts parts = SplitPath(path);
-    return parts.name + parts.ext;
-}
 
 // Compresses to nowhere and prints the files the pack would write, then the room check.
 int RunDryRun(ConsoleHost& host, const std::string& projectPath, const std::string& packedPath,

@@ -20,10 +20,6 @@
 
 namespace {
 
-constexpr int EXIT_OK = 0;
-constexpr int EXIT_FAILED = 1;
-constexpr int EXIT_USAGE = 2;
-
 struct SplitOptions {
     std::string size;
     std::string packed;
@@ -41,14 +37,7 @@ bool HasPackedExtension(const std::string& path)
 
 bool StartsWithHeader(const std::string& path)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return false;
-    unsigned char header[PACKED_HEADER_SIZE] = {};
-    const std::size_t got = ReadBytes(header, sizeof(header), file);
-    CloseStream(file);
-    int count = 0;
-    return got == sizeof(header) && ReadPackedFileHeader(header, count);
+    return ReadPackedHeaderOf(path).bHeader;
 }
 
 int RunSplit(const SplitOptions& options)

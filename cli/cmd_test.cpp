@@ -21,9 +21,6 @@
 
 namespace {
 
-constexpr int EXIT_OK = 0;
-constexpr int EXIT_FAILED = 1;
-
 struct TestOptions {
     std::string file;
     AnswerOptions answers;

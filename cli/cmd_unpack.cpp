@@ -20,9 +20,6 @@
 
 namespace {
 
-constexpr int EXIT_OK = 0;
-constexpr int EXIT_FAILED = 1;
-
 struct UnpackOptions {
     std::string file;
     AnswerOptions answers;

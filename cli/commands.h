@@ -6,6 +6,11 @@
 
 #include <CLI/CLI.hpp>
 
+// The exit statuses of every command.
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+
 using AddCommandFn = void (*)(CLI::App& app, int& exitStatus);
 
 struct CommandRegistration {

@@ -76,7 +76,7 @@ void ConsoleHost::RunOnMainAndWait(const std::function<void()>& fn) { m_loop.Sen
 
 void ConsoleHost::RunOnMainLater(std::function<void()> fn) { m_loop.Post(std::move(fn)); }
 
-LRESULT ConsoleHost::HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam)
+LRESULT ConsoleHost::HandleMessage(unsigned msg, WPARAM wParam, LPARAM)
 {
     switch (msg) {
     case WM_JOBSTATE:
@@ -86,16 +86,14 @@ LRESULT ConsoleHost::HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam)
     case WM_JOBBUSY:
     case WM_JOBDONE:
         return 1; // there is no wait cursor on a console
-    case WM_FINDFILE:
-        return lParam ? AskForVolume(*reinterpret_cast<const FindVolumeRequest*>(lParam)) : 0;
     default:
         return 0;
     }
 }
 
-LRESULT ConsoleHost::AskForVolume(const FindVolumeRequest& request)
+std::optional<std::string> ConsoleHost::FindVolume(const FindVolumeRequest& request)
 {
-    const std::string name = std::string(request.pszName) + "." + request.pszExt;
+    const std::string name = request.strName + "." + request.strExt;
     const long volume = request.nVolume;     // counted from 0, as the volumes' names count
     const long volumes = request.nVolumes - 1; // the last volume's number
     ClearStatusLine();
@@ -105,7 +103,7 @@ LRESULT ConsoleHost::AskForVolume(const FindVolumeRequest& request)
         WriteText(FormatText(LoadString(IDS_CLI_FIND_VOLUME_NO_TERMINAL).c_str(), volume, volumes,
                              name.c_str()) + "\n");
         DrawStatusLine();
-        return 0;
+        return std::nullopt;
     }
     WriteText(FormatText(LoadString(IDS_CLI_FIND_VOLUME_PROMPT).c_str(), volume, volumes, name.c_str()));
     std::fflush(stderr);
@@ -123,15 +121,10 @@ LRESULT ConsoleHost::AskForVolume(const FindVolumeRequest& request)
         line = line.substr(1, line.size() - 2);
     DrawStatusLine();
     if (line.empty())
-        return 0;
+        return std::nullopt;
     if (line.front() != '/' && !m_startFolder.empty())
         line = m_startFolder + "/" + line;
-    // The job owns the copy and releases it with free.
-    char* copy = static_cast<char*>(std::calloc(line.size() + 1, 1));
-    if (!copy)
-        return 0;
-    std::memcpy(copy, line.data(), line.size());
-    return reinterpret_cast<LRESULT>(copy);
+    return line;
 }
 
 bool ConsoleHost::AppendToStatusLog(const std::string& text)

@@ -2,7 +2,7 @@
 // here. The Status log goes to standard error; on a terminal a progress bar and the state line
 // are drawn below it; a question (an OK/Cancel box) is asked at the terminal as y/n, answered
 // by --yes or --no, or, with neither a terminal nor a flag, answered Cancel with a note that
-// says which flag to use. A missing volume (WM_FINDFILE) is asked for at the terminal, where
+// says which flag to use. A missing volume (FindVolume) is asked for at the terminal, where
 // the user types its path; without a terminal nobody can, and the answer is Cancel.
 #pragma once
 
@@ -50,7 +50,7 @@ private:
     void DrawStatusLine();
     void WriteText(const std::string& text); // with "\r\n" turned into "\n"
     int AskAtTerminal(const std::string& text);
-    LRESULT AskForVolume(const FindVolumeRequest& request);
+    std::optional<std::string> FindVolume(const FindVolumeRequest& request) override;
     void PlainStepChanged(int state);
     void PrintPlainProgress(int percent);
 

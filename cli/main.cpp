@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr int EXIT_USAGE = 2;
-
 std::vector<std::pair<int, AddCommandFn>>& Registry()
 {
     static std::vector<std::pair<int, AddCommandFn>> registry;

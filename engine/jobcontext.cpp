@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/format.h"
 #include "platform/files.h"
@@ -15,11 +16,12 @@
 
 std::string g_strProjectPath;
 std::string g_strPackedPath;
-int g_bSplitFile = 0;
+bool g_bSplitFile = false;
 int g_nVolumeSize = 500000;
 std::string g_strPackedExt;
 std::string g_strProjectExt;
 int g_nJobState = JOB_IDLE;
+std::string g_strUnpackFolder;
 std::int64_t g_nLogLength = 0;
 std::vector<std::string> g_fileNames;
 thread_local CheckRefusal g_lastCheckRefusal = CheckRefusal::None;
@@ -89,7 +91,7 @@ int AskAboutExistingFile(const std::string& path, const std::string& shownName, 
         g_lastCheckRefusal = CheckRefusal::None;
         return 1;
     case FileLookup::InvalidName:
-        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_INVALID_FILE_NAME).c_str(), shownName.c_str()),
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_INVALID_FILE_FORMAT).c_str(), shownName.c_str()),
                                   MB_OK | MB_ICONEXCLAMATION);
         return 0;
     case FileLookup::Exists:
@@ -149,5 +151,18 @@ void ShowDiskErrorBox(unsigned diskErrorId, unsigned detailId, const std::string
     ShowMessageBoxOwnedByMain(LoadString(diskErrorId) + "\n" +
                                   FormatText(LoadString(detailId).c_str(), path.c_str(),
                                              SystemErrorText(error).c_str()),
+                              MB_OK | MB_ICONEXCLAMATION);
+}
+
+void ShowBox(unsigned id, const std::string& path)
+{
+    ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()),
+                              MB_OK | MB_ICONEXCLAMATION);
+}
+
+void ShowBoxWithReason(unsigned id, const std::string& path, int error)
+{
+    ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()) + " (" +
+                                  std::strerror(error) + ")",
                               MB_OK | MB_ICONEXCLAMATION);
 }

@@ -24,35 +24,26 @@ enum JobState : int {
 enum : unsigned {
     WM_USER = 0x400,
     WM_JOBSTATE = WM_USER + 1, // posted; wParam = JobState
-    WM_FINDFILE = WM_USER + 2, // sent; lParam = FindVolumeRequest*; answers a malloc'ed path or 0
     WM_JOBBUSY = WM_USER + 3,  // sent; begins or restores the wait cursor
     WM_JOBDONE = WM_USER + 4,  // sent; ends the wait cursor
-};
-
-// What WM_FINDFILE carries when a volume of a set is missing. Both texts belong to the
-// sending worker and are valid only during the call. The answer is a path allocated with
-// malloc/calloc, which the sender releases with free, or 0 when the user chose none.
-struct FindVolumeRequest {
-    const char* pszExt = nullptr;  // the volume's extension without its dot, e.g. "1KX"
-    const char* pszName = nullptr; // the base name, without folder or extension
-    // Which volume is missing (0 = the first) of how many, for front ends that say so.
-    int nVolume = -1;
-    int nVolumes = 0;
-    // The volumes found so far, volume 0 first: what a chooser hands to CheckChosenVolume
-    // (join.h) to refuse a file before it answers. The job checks the answer with it anyway.
-    const std::vector<std::string>* pFound = nullptr;
 };
 
 // Job context. Written on the main thread before a worker starts; read by the worker.
 extern std::string g_strProjectPath;
 extern std::string g_strPackedPath;
-extern int g_bSplitFile;
+extern bool g_bSplitFile;
 extern int g_nVolumeSize;
 extern std::string g_strPackedExt;
 extern std::string g_strProjectExt;
 extern int g_nJobState;                   // main thread only
 extern std::int64_t g_nLogLength;
 extern std::vector<std::string> g_fileNames;
+
+// The folder where the unpack job writes the project file and its temporary files (the joined
+// stream, the file being decoded), as an absolute path; empty for the packed file's own
+// folder. A set then restores straight from read-only media (the console's --into). The
+// joining of packtool-cli join writes its stream there too. Set before a job starts.
+extern std::string g_strUnpackFolder;
 
 // Reporting.
 void AppendStatus(const std::string& text);
@@ -79,6 +70,11 @@ extern thread_local CheckRefusal g_lastCheckRefusal;
 // User..." when the user said Cancel, else that the program stopped it (the box before it
 // says why), or that it was cancelled.
 void LogCheckRefusal();
+
+// A warning box with the text id formatted with path ("%s").
+void ShowBox(unsigned id, const std::string& path);
+// The same box followed by the system's reason for error, in parentheses.
+void ShowBoxWithReason(unsigned id, const std::string& path, int error);
 
 // A box for a file that cannot be opened, created or renamed: the program's disk error
 // (1220 or 1221), then a line naming the file (detailId: "%s" the path, "%s" the reason)

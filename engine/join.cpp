@@ -9,11 +9,11 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/manifest.h"
 #include "engine/packedformat.h"
-#include "engine/unpackjob.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
@@ -31,37 +31,12 @@ constexpr std::size_t JOIN_CHUNK_SIZE = 2000;
 // Prefix of the joined temporary file.
 constexpr const char* kJoinTempPrefix = "zunj";
 
-void ShowBox(unsigned id, const std::string& path)
-{
-    ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()),
-                              MB_OK | MB_ICONEXCLAMATION);
-}
-
-// The same box with the system's reason for the failure that errno holds.
-void ShowBoxWithReason(unsigned id, const std::string& path, int error)
-{
-    ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()) + " (" +
-                                  std::strerror(error) + ")",
-                              MB_OK | MB_ICONEXCLAMATION);
-}
-
 bool CanOpenForReading(const std::string& path)
 {
     std::FILE* probe = std::fopen(path.c_str(), "rb");
     if (!probe)
         return false;
     std::fclose(probe);
-    return true;
-}
-
-bool EqualIgnoringCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
     return true;
 }
 
@@ -103,12 +78,6 @@ bool IsSpecialFile(const std::string& path)
 {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
-}
-
-std::int64_t SizeOf(const std::string& path)
-{
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
 }
 
 // Copies one volume to the end of the joined file. A read or write error is shown (boxes 1220
@@ -160,16 +129,11 @@ std::string FindFileIgnoringCase(const std::string& dir, const std::string& name
     return found;
 }
 
-bool CheckPackedHeader(const std::string& path, unsigned char header[16])
+bool CheckPackedHeader(const std::string& path, unsigned char header[PACKED_HEADER_SIZE])
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return false;
-    const std::size_t got = ReadBytes(header, PACKED_HEADER_SIZE, file);
-    const bool readWhole = got == PACKED_HEADER_SIZE && !StreamFailed(file);
-    CloseStream(file);
-    int count = 0;
-    return readWhole && ReadPackedFileHeader(header, count);
+    const PackedHeaderRead read = ReadPackedHeaderOf(path);
+    std::memcpy(header, read.bytes.data(), PACKED_HEADER_SIZE);
+    return read.bHeader;
 }
 
 bool BuildVolumeList(const std::string& packedPath, int count, std::vector<std::string>& volumes)
@@ -199,8 +163,8 @@ bool BuildVolumeList(const std::string& packedPath, int count, std::vector<std::
                 FormatText(LoadString(IDS_FIND_VOLUME_QUESTION).c_str(), expected.c_str()),
                 MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK) {
             FindVolumeRequest request;
-            request.pszExt = ext.c_str();
-            request.pszName = parts.name.c_str();
+            request.strExt = ext;
+            request.strName = parts.name;
             request.nVolume = index;
             request.nVolumes = count;
             request.pFound = &volumes;
@@ -208,12 +172,10 @@ bool BuildVolumeList(const std::string& packedPath, int count, std::vector<std::
             // chooses again, until a fitting one or none.
             std::string accepted;
             for (;;) {
-                char* chosen = reinterpret_cast<char*>(
-                    SendMessageToMainWindow(WM_FINDFILE, 0, reinterpret_cast<LPARAM>(&request)));
+                const std::optional<std::string> chosen = FindVolumeThroughMain(request);
                 if (!chosen)
                     break;
-                const std::string choice(chosen);
-                std::free(chosen);
+                const std::string& choice = *chosen;
                 const std::string problem = CheckChosenVolume(volumes, index, count, choice);
                 if (problem.empty()) {
                     accepted = choice;
@@ -275,8 +237,8 @@ bool JoinSet(const std::string& packedPath, const std::string& folder, std::stri
         // pass an empty stream off as an empty project file.
         g_lastJoin = JoinInfo{};
         g_lastJoin.nVolumes = count;
-        ShowBox(IDS_INVALID_FILE_NAME, packedPath);
-        AppendStatus(FormatText(LoadString(IDS_INVALID_FILE_NAME).c_str(), packedPath.c_str()));
+        ShowBox(IDS_INVALID_FILE_FORMAT, packedPath);
+        AppendStatus(FormatText(LoadString(IDS_INVALID_FILE_FORMAT).c_str(), packedPath.c_str()));
         AppendStatus("\r\n");
         AppendStatusId(IDS_UNPACK_FAILED);
         return false;
@@ -292,7 +254,7 @@ bool JoinSet(const std::string& packedPath, const std::string& folder, std::stri
 
     JoinProgress progress;
     for (const std::string& volume : volumes)
-        progress.total += std::max<std::int64_t>(SizeOf(volume), 0);
+        progress.total += std::max<std::int64_t>(FileLength(volume), 0);
     progress.total -= static_cast<std::int64_t>(PACKED_HEADER_SIZE);
 
     // The joined file is created exclusively, so that no other file can be taken for it or
@@ -397,7 +359,7 @@ std::string CheckChosenVolume(const std::vector<std::string>& volumesSoFar, int 
     if (stat(chosen.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || !CanOpenForReading(chosen))
         return FormatText(LoadString(IDS_VOLUME_NOT_A_FILE).c_str(), chosen.c_str());
     const std::int64_t size = static_cast<std::int64_t>(info.st_size);
-    const std::int64_t first = volumesSoFar.empty() ? -1 : SizeOf(volumesSoFar.front());
+    const std::int64_t first = volumesSoFar.empty() ? -1 : FileLength(volumesSoFar.front());
     if (first < 0 || count < 2)
         return {};
     const std::int64_t volumeSize = first - static_cast<std::int64_t>(PACKED_HEADER_SIZE);
@@ -413,34 +375,6 @@ std::string CheckChosenVolume(const std::vector<std::string>& volumesSoFar, int 
 }
 
 namespace {
-
-std::string FileNameOf(const std::string& path)
-{
-    const PathParts parts = SplitPath(path);
-    return parts.name + parts.ext;
-}
-
-// A manifest of ours beside the set vouches for every volume joined; another file of that
-// name is left alone, with a line that says so.
-bool VolumesMatchManifest(const ManifestCheck& manifest, const std::vector<std::string>& volumes)
-{
-    if (manifest.kind == ManifestCheck::Foreign || manifest.kind == ManifestCheck::Unreadable) {
-        AppendStatus(manifest.strWarning);
-        AppendStatus("\r\n");
-        return true;
-    }
-    if (manifest.kind != ManifestCheck::Ours)
-        return true;
-    for (const std::string& volume : volumes) {
-        if (CheckFileAgainstManifest(manifest.entries, volume) != ManifestMatch::Matches) {
-            const std::string text = FormatText(LoadString(IDS_CLI_MANIFEST_MISMATCH).c_str(),
-                                                volume.c_str(), manifest.strPath.c_str());
-            ShowMessageBoxOwnedByMain(text, MB_OK | MB_ICONEXCLAMATION);
-            return false;
-        }
-    }
-    return true;
-}
 
 void JoinWorker(const JoinRequest& request)
 {
@@ -459,7 +393,8 @@ void JoinWorker(const JoinRequest& request)
                 return false;
             }
         }
-        return VolumesMatchManifest(manifest, volumes);
+        // A manifest of ours beside the set vouches for every volume joined.
+        return ManifestVouchesFor(manifest, volumes);
     };
 
     // The joined stream is written beside the output, so that the rename cannot cross file

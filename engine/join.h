@@ -15,14 +15,16 @@
 #include <string>
 #include <vector>
 
-// Reads the first 16 bytes of the file into header and tests them: true when the whole 16
-// bytes were read and they begin with the signature and its zero byte (the count in bytes 14
+#include "engine/packedformat.h"
+
+// Reads the first PACKED_HEADER_SIZE bytes of the file into header and tests them
+// (ReadPackedHeaderOf): true when the whole header was read and they begin with the signature and its zero byte (the count in bytes 14
 // and 15 is not tested). False for a file that cannot be opened, is shorter, or differs.
-bool CheckPackedHeader(const std::string& path, unsigned char header[16]);
+bool CheckPackedHeader(const std::string& path, unsigned char header[PACKED_HEADER_SIZE]);
 
 // Fills volumes with one path per volume, in order: volume 0 is the packed file itself, every
 // other one is looked for beside it, then in g_volumeSearchDirs, and otherwise the user is
-// asked (message 1231, then WM_FINDFILE). Returns false, after logging 1228 and 1229, when a
+// asked (message 1231, then FindVolumeThroughMain). Returns false, after logging 1228 and 1229, when a
 // volume stays missing; g_lastJoin then names it. A count of 0 or less gives an empty list.
 bool BuildVolumeList(const std::string& packedPath, int count, std::vector<std::string>& volumes);
 

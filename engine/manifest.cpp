@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/packedformat.h"
@@ -105,12 +106,6 @@ bool IsHexDigest(const std::string& text)
     return true;
 }
 
-std::string FileNameOf(const std::string& path)
-{
-    const PathParts parts = SplitPath(path);
-    return parts.name + parts.ext;
-}
-
 } // namespace
 
 bool ReadManifest(const std::string& path, std::vector<ManifestEntry>& entries)
@@ -159,7 +154,7 @@ bool WriteManifest(const std::string& path, const std::vector<ManifestEntry>& en
         text += (escaped ? "\\" : "") + entry.strDigest + "  " + name + "\n";
     }
     std::string tempPath;
-    std::FILE* out = CreateExclusiveStream(SplitPath(path).dir, "tmp_", "wb", tempPath);
+    std::FILE* out = CreateExclusiveStream(SplitPath(path).dir, TEMP_FILE_PREFIX, "wb", tempPath);
     if (!out)
         return false;
     const bool written = WriteBytes(text.data(), text.size(), out) == text.size() &&
@@ -175,15 +170,9 @@ bool WriteManifest(const std::string& path, const std::vector<ManifestEntry>& en
 std::vector<std::string> SetFiles(const std::string& packedPath)
 {
     std::vector<std::string> files{packedPath};
-    std::FILE* file = std::fopen(packedPath.c_str(), "rb");
-    if (!file)
-        return files;
-    unsigned char header[PACKED_HEADER_SIZE] = {};
-    const std::size_t got = ReadBytes(header, sizeof(header), file);
-    CloseStream(file);
-    int count = 0;
-    if (got == sizeof(header) && ReadPackedFileHeader(header, count))
-        for (int i = 1; i < count; ++i)
+    const PackedHeaderRead read = ReadPackedHeaderOf(packedPath);
+    if (read.bHeader)
+        for (int i = 1; i < read.nCount; ++i)
             files.push_back(VolumePath(packedPath, i));
     return files;
 }
@@ -202,6 +191,26 @@ bool WriteSetManifest(const std::string& packedPath, const std::string& projectN
         entries.push_back({digest, FileNameOf(file)});
     }
     return WriteManifest(ManifestPath(packedPath), entries);
+}
+
+bool ManifestVouchesFor(const ManifestCheck& manifest, const std::vector<std::string>& files)
+{
+    if (manifest.kind == ManifestCheck::Foreign || manifest.kind == ManifestCheck::Unreadable) {
+        AppendStatus(manifest.strWarning);
+        AppendStatus("\r\n");
+        return true;
+    }
+    if (manifest.kind != ManifestCheck::Ours)
+        return true;
+    for (const std::string& file : files) {
+        if (CheckFileAgainstManifest(manifest.entries, file) != ManifestMatch::Matches) {
+            ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CLI_MANIFEST_MISMATCH).c_str(),
+                                                 file.c_str(), manifest.strPath.c_str()),
+                                      MB_OK | MB_ICONEXCLAMATION);
+            return false;
+        }
+    }
+    return true;
 }
 
 void RemoveStaleManifest(const std::string& packedPath)

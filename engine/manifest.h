@@ -98,6 +98,12 @@ const ManifestEntry* FindEntry(const std::vector<ManifestEntry>& entries, const 
 
 // How a file on disk compares with its line in a manifest.
 enum class ManifestMatch { Matches, Differs, NotListed, Unreadable };
+// Whether the manifest beside a packed file lets a job go on with these files of its set. A
+// manifest of ours must list each with its checksum: the first that differs is named in a box
+// (message IDS_CLI_MANIFEST_MISMATCH) and the answer is false. Another file of that name, or
+// one that cannot be read, is left alone with its warning in the log; no manifest vouches too.
+bool ManifestVouchesFor(const ManifestCheck& manifest, const std::vector<std::string>& files);
+
 ManifestMatch CheckFileAgainstManifest(const std::vector<ManifestEntry>& entries,
                                        const std::string& path);
 

@@ -5,6 +5,7 @@
 
 #include "codec/codec.h"
 #include "engine/codecwork.h"
+#include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/join.h"
@@ -103,12 +104,6 @@ unsigned Decode(DecodeRun& run)
         SharedCodecWorkArea().bytes, &run);
 }
 
-std::int64_t SizeOf(const std::string& path)
-{
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
-}
-
 // The volume's path beside volume 0 or in a search folder, or empty.
 std::string FindVolume(const PathParts& parts, int index)
 {
@@ -145,7 +140,7 @@ void CheckSetShape(PackedFileReport& report)
     if (shape.bFirstWrong)
         report.warnings.push_back(FormatText(LoadString(IDS_CHECK_FIRST_SIZE).c_str(),
                                              report.volumes[0].c_str(), static_cast<long>(shape.sizes[0]),
-                                             static_cast<long>(shape.nVolumeSize + 16)));
+                                             static_cast<long>(shape.nVolumeSize + static_cast<std::int64_t>(PACKED_HEADER_SIZE))));
     if (shape.bLastTooLong)
         report.warnings.push_back(FormatText(LoadString(IDS_CHECK_LAST_SIZE).c_str(),
                                              report.volumes.back().c_str(),
@@ -183,12 +178,12 @@ PackedFileReport CheckPackedFile(const std::string& path)
     }
 
     for (std::size_t i = 0; i < report.volumes.size(); ++i) {
-        const std::int64_t size = SizeOf(report.volumes[i]);
+        const std::int64_t size = FileLength(report.volumes[i]);
         if (size > 0)
             report.nStreamBytes += static_cast<std::uint64_t>(size);
     }
     if (report.nVolumes > 0)
-        report.nStreamBytes = report.nStreamBytes >= 16 ? report.nStreamBytes - 16 : 0;
+        report.nStreamBytes = report.nStreamBytes >= PACKED_HEADER_SIZE ? report.nStreamBytes - PACKED_HEADER_SIZE : 0;
 
     DecodeRun run;
     run.reader.volumes = &report.volumes;
@@ -231,16 +226,13 @@ PackedFileReport CheckPackedFile(const std::string& path)
     if (report.nVolumes > 0)
         CheckSetShape(report);
 
-    // The unpack job's own rules: a set whose volumes lost or gained data inside the stream,
-    // or an end code with more than a read's worth of input behind it, is no sound file even
-    // when the decoder meets an end code.
-    if (report.verdict == PackedFileReport::Sound && !report.bEmptyStream) {
-        bool damaged = report.nStreamBytes - run.reader.delivered >= UNPACK_TRAILING_LIMIT;
-        if (report.nVolumes >= 2) {
-            const SetShape shape = MeasureSet(report.volumes);
-            damaged = damaged || !shape.oddVolumes.empty() || shape.bFirstWrong;
-        }
-        if (damaged)
+    // The unpack job's own rule: what it would not restore is no sound file, even when the
+    // decoder meets an end code.
+    if (report.verdict == PackedFileReport::Sound) {
+        const SetShape shape = report.nVolumes > 0 ? MeasureSet(report.volumes) : SetShape{};
+        const std::uint64_t left = report.nStreamBytes - run.reader.delivered;
+        const auto unread = static_cast<std::int64_t>(std::min<std::uint64_t>(left, INT64_MAX));
+        if (!StreamRestores(result, unread, report.bEmptyStream, report.nVolumes > 0 ? &shape : nullptr))
             report.verdict = PackedFileReport::Damaged;
     }
 

@@ -1,7 +1,10 @@
 #include "engine/packedformat.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
+#include "platform/files.h"
 #include "platform/paths.h"
 
 std::array<unsigned char, PACKED_HEADER_SIZE> MakePackedFileHeader(int count)
@@ -21,6 +24,21 @@ bool ReadPackedFileHeader(const unsigned char* bytes, int& count)
     const auto value = static_cast<std::uint16_t>(bytes[14] | (bytes[15] << 8));
     count = static_cast<std::int16_t>(value);
     return true;
+}
+
+PackedHeaderRead ReadPackedHeaderOf(const std::string& path)
+{
+    PackedHeaderRead read;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return read;
+    read.bOpened = true;
+    const std::size_t got = ReadBytes(read.bytes.data(), read.bytes.size(), file);
+    read.bReadFailed = got < read.bytes.size() && StreamFailed(file);
+    read.nError = read.bReadFailed ? errno : 0;
+    CloseStream(file);
+    read.bHeader = got == read.bytes.size() && ReadPackedFileHeader(read.bytes.data(), read.nCount);
+    return read;
 }
 
 std::int64_t VolumeCountFor(std::int64_t streamLength, std::int64_t volumeSize)

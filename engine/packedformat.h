@@ -35,6 +35,17 @@ std::array<unsigned char, PACKED_HEADER_SIZE> MakePackedFileHeader(int count);
 // and 15 as a signed 16-bit little-endian number.
 bool ReadPackedFileHeader(const unsigned char* bytes, int& count);
 
+// What the first PACKED_HEADER_SIZE bytes of the file at path say.
+struct PackedHeaderRead {
+    bool bOpened = false;     // the file could be opened for reading
+    bool bReadFailed = false; // a read failed (not the file's end) before the header was whole
+    int nError = 0;           // errno of that failure
+    bool bHeader = false;     // the whole header was read and begins with the signature
+    int nCount = 0;           // the header's volume count when bHeader, else 0
+    std::array<unsigned char, PACKED_HEADER_SIZE> bytes{}; // the bytes read, zeros after them
+};
+PackedHeaderRead ReadPackedHeaderOf(const std::string& path);
+
 // The number of volumes that splitting a stream of streamLength bytes into volumes of
 // volumeSize bytes writes: floor(S / V) + 1, counting the empty last volume of a stream whose
 // length is a multiple of V.

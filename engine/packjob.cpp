@@ -14,9 +14,11 @@
 #include "codec/codec.h"
 #include "codec/implode_parallel.h"
 #include "engine/codecwork.h"
+#include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/manifest.h"
+#include "engine/split.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
@@ -26,9 +28,6 @@
 int g_bPackSucceeded = 0;
 
 namespace {
-
-// Prefix of the temporary files that the pack job and the split create beside the packed file.
-constexpr const char* kTempPrefix = "tmp_";
 
 // Logs a failed read or write: the program's disk error, the file and the system's reason
 // (when known), then "File I/O error...aborting operation".
@@ -49,14 +48,6 @@ void LogFailure(unsigned diskErrorId, const std::string& path, int error)
     }
     AppendStatusId(IDS_IO_ERROR);
     AppendStatus("\r\n");
-}
-
-int ProgressPercent(std::uint64_t read, std::int64_t total)
-{
-    if (total <= 0)
-        return 0;
-    const double percent = static_cast<double>(read) * 100.0 / static_cast<double>(total);
-    return percent >= 100.0 ? 100 : static_cast<int>(percent);
 }
 
 // The worker's own steps after the banner; returns 1 when the packed file was written. With a
@@ -84,7 +75,7 @@ int CompressProjectFile(std::string& streamPath)
             return 0;
         }
         const std::string folder = SplitPath(g_strPackedPath).dir;
-        out = CreateExclusiveStream(folder, kTempPrefix, "wb+", tempPath);
+        out = CreateExclusiveStream(folder, TEMP_FILE_PREFIX, "wb+", tempPath);
         if (!out) {
             ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, folder.empty() ? "." : folder,
                              errno);
@@ -93,7 +84,7 @@ int CompressProjectFile(std::string& streamPath)
         }
         UseLargeOutputBuffer(out);
     } else {
-        if (!packed.Open(g_strPackedPath, kTempPrefix, g_strProjectPath)) {
+        if (!packed.Open(g_strPackedPath, TEMP_FILE_PREFIX, g_strProjectPath)) {
             const int error = errno;
             if (packed.FolderFailed())
                 ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, packed.Folder(), error);
@@ -115,12 +106,12 @@ int CompressProjectFile(std::string& streamPath)
     const std::int64_t sizeNow = changed ? static_cast<std::int64_t>(now.st_size) : context.nInTotal;
     CloseStream(project);
     if (StreamFailed(out))
-        context.bWriteFailed = 1;
+        context.bWriteFailed = true;
     const bool failed = context.bWriteFailed || context.bReadFailed || changed;
     if (g_bSplitFile) {
         // Read back by the split at once: nothing to force to the disk.
         if (CloseWrittenStream(out, false) != 0 && !failed) {
-            context.bWriteFailed = 1;
+            context.bWriteFailed = true;
             context.nWriteError = errno;
         }
         if (failed || context.bWriteFailed)
@@ -128,7 +119,7 @@ int CompressProjectFile(std::string& streamPath)
     } else if (failed) {
         packed.Abandon();
     } else if (!packed.Commit()) {
-        context.bWriteFailed = 1;
+        context.bWriteFailed = true;
         context.nWriteError = errno;
     }
     AppendStatus("\r\n");
@@ -159,84 +150,6 @@ int CompressProjectFile(std::string& streamPath)
 
 } // namespace
 
-unsigned CodecRead(unsigned char* buf, unsigned* size, void* param)
-{
-    auto& context = *static_cast<CodecContext*>(param);
-    if (context.nMode == 0) {
-        if (*size > context.nCounter)
-            *size = static_cast<unsigned>(context.nCounter);
-        context.nCounter -= *size;
-    }
-    std::size_t got = 0;
-    if (!context.bReadFailed) {
-        errno = 0;
-        got = ReadBytes(buf, *size, context.pIn);
-        if (got < *size && StreamFailed(context.pIn)) {
-            context.bReadFailed = 1;
-            context.nReadError = errno != 0 ? errno : EIO;
-        }
-    }
-    context.nInRead += got;
-    if (g_pProjectDigest && context.nMode == 1)
-        g_pProjectDigest->Update(buf, got);
-    // Each send waits for the main thread. Sending only when the bar moves shows the user the
-    // same thing (the wait cursor is on, the bar at the same place) for at most 101 waits a
-    // job instead of one or two per block, which on a busy machine costs real time.
-    const int percent = ProgressPercent(context.nInRead, context.nInTotal);
-    if (percent != context.nLastProgress) {
-        context.nLastProgress = percent;
-        SendMessageToMainWindow(WM_JOBBUSY, 0, 0);
-        SetProgress(percent);
-    }
-    return static_cast<unsigned>(got);
-}
-
-void CodecWrite(unsigned char* buf, unsigned* size, void* param)
-{
-    auto& context = *static_cast<CodecContext*>(param);
-    if (context.nMode == 1)
-        context.nCounter += *size;
-    else if (g_pProjectDigest)
-        g_pProjectDigest->Update(buf, *size); // the restored project file's bytes
-    if (context.bWriteFailed)
-        return;
-    errno = 0;
-    const std::size_t put = WriteBytes(buf, *size, context.pOut);
-    context.nWritten += put;
-    if (put != *size || StreamFailed(context.pOut)) {
-        context.bWriteFailed = 1;
-        context.nWriteError = errno != 0 ? errno : EIO;
-    }
-}
-
-CodecContext CompressLikeThePackJob(std::FILE* project, std::FILE* out)
-{
-    CodecContext context;
-    context.pIn = project;
-    context.pOut = out;
-    context.nMode = 1;
-    context.nInTotal = GetFileLength(project);
-
-    // The compressor's choice between equal candidates at the end of the input depends on
-    // what the work area held before: a zeroed area makes a file always pack to the same bytes.
-    CodecWorkArea& work = SharedCodecWorkArea();
-    std::memset(work.bytes, 0, sizeof(work.bytes));
-    const unsigned type = CODEC_BINARY;
-    const unsigned dictSize = 4096;
-    implode_parallel(CodecRead, CodecWrite, work.bytes, &context, &type, &dictSize, g_nCompressThreads);
-    return context;
-}
-
-std::int64_t GetFileLength(std::FILE* stream)
-{
-    const std::int64_t length = StreamLength(stream);
-    if (length < 0) {
-        std::fputs("Unable to determine input file size.\n", stdout);
-        return 0;
-    }
-    return length;
-}
-
 std::string FormatSizeReport(std::int64_t originalSize, std::uint64_t compressedSize)
 {
     const double ratio = originalSize > 0
@@ -249,7 +162,7 @@ std::string FormatSizeReport(std::int64_t originalSize, std::uint64_t compressed
 int StartPackJob(const std::string& projectPath, int splitFile, int volumeSize)
 {
     g_nVolumeSize = volumeSize;
-    g_bSplitFile = splitFile;
+    g_bSplitFile = splitFile != 0;
     const PathParts parts = SplitPath(projectPath);
     g_strPackedPath = MakePath(parts.drive, parts.dir, parts.name, ".0KX");
 

@@ -5,11 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/manifest.h"
 #include "engine/packedformat.h"
-#include "engine/packjob.h"
 #include "engine/volumeplan.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -20,23 +20,6 @@
 SplitOutcome g_splitOutcome;
 
 namespace {
-
-// Prefix of the files a split writes or keeps aside before they take their final names.
-constexpr const char* kTempPrefix = "tmp_";
-
-void ShowBox(unsigned id, const std::string& path)
-{
-    ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()),
-                              MB_OK | MB_ICONEXCLAMATION);
-}
-
-// The same box with the system's reason for the failure that errno holds.
-void ShowBoxWithReason(unsigned id, const std::string& path, int error)
-{
-    ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()) + " (" +
-                                  std::strerror(error) + ")",
-                              MB_OK | MB_ICONEXCLAMATION);
-}
 
 void LogIoError()
 {
@@ -56,20 +39,12 @@ bool IsDirectory(const std::string& path)
 // errno set when it exists but cannot be read.
 int SetCountAt(const std::string& path)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return 0;
-    unsigned char header[PACKED_HEADER_SIZE] = {};
-    const std::size_t got = ReadBytes(header, sizeof header, file);
-    const bool failed = got < sizeof header && StreamFailed(file);
-    const int error = errno;
-    CloseStream(file);
-    if (failed) {
-        errno = error;
+    const PackedHeaderRead read = ReadPackedHeaderOf(path);
+    if (read.bReadFailed) {
+        errno = read.nError;
         return -1;
     }
-    int count = 0;
-    return got == sizeof header && ReadPackedFileHeader(header, count) && count > 0 ? count : 0;
+    return read.bHeader && read.nCount > 0 ? read.nCount : 0;
 }
 
 // One volume on its way to its final name.
@@ -85,7 +60,7 @@ bool MoveAside(PendingVolume& volume)
 {
     if (LookUpFile(volume.strPath) != FileLookup::Exists)
         return true;
-    const int fd = CreateExclusiveFile(SplitPath(volume.strPath).dir, kTempPrefix, volume.strBackup);
+    const int fd = CreateExclusiveFile(SplitPath(volume.strPath).dir, TEMP_FILE_PREFIX, volume.strBackup);
     if (fd < 0) {
         volume.strBackup.clear();
         return false;
@@ -248,7 +223,7 @@ int RunSplitJob(const SplitRequest& request)
     int percent = -1; // shown by whole percent of the stream's bytes
     for (int index = 0; index < count; ++index) {
         PendingVolume& volume = pending[static_cast<std::size_t>(index)];
-        std::FILE* out = CreateExclusiveStream(SplitPath(volume.strPath).dir, kTempPrefix, "wb",
+        std::FILE* out = CreateExclusiveStream(SplitPath(volume.strPath).dir, TEMP_FILE_PREFIX, "wb",
                                                volume.strTemp);
         if (!out) {
             ShowBoxWithReason(IDS_CANNOT_OPEN_FOR_WRITING, volume.strPath, errno);
@@ -346,18 +321,7 @@ void SplitWorker(const SplitRequest& request)
     const std::string& packedPath = request.strPackedPath;
 
     const ManifestCheck manifest = ExamineManifest(packedPath);
-    if (manifest.kind == ManifestCheck::Foreign || manifest.kind == ManifestCheck::Unreadable) {
-        AppendStatus(manifest.strWarning);
-        AppendStatus("\r\n");
-    }
-    bool ready = true;
-    if (manifest.kind == ManifestCheck::Ours &&
-        CheckFileAgainstManifest(manifest.entries, packedPath) != ManifestMatch::Matches) {
-        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CLI_MANIFEST_MISMATCH).c_str(),
-                                             packedPath.c_str(), manifest.strPath.c_str()),
-                                  MB_OK | MB_ICONEXCLAMATION);
-        ready = false;
-    }
+    bool ready = ManifestVouchesFor(manifest, {packedPath});
     if (ready && !ReportRoom(RoomForSplit(request.strStreamPath, packedPath, request.nVolumeSize)))
         ready = false;
     if (!ready) {

@@ -65,3 +65,8 @@ int SplitPackedFile(const std::string& packedPath, int volumeSize);
 // any other file of that name is left alone, with a line that says so. Returns 1 when the
 // worker was started; g_splitOutcome tells how it went once the job has ended.
 int StartSplitJob(const SplitRequest& request);
+
+// The split step of the pack job: posts JOB_SPLITTING, logs its banner and cuts
+// the job's own stream in streamPath into the volumes of g_strPackedPath, of g_nVolumeSize
+// bytes; the stream is removed whatever happens. Returns 1 when the set is complete.
+int RunSplitStep(const std::string& streamPath);

@@ -16,6 +16,7 @@
 
 #include "codec/codec.h"
 #include "engine/codecwork.h"
+#include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/join.h"
@@ -28,13 +29,9 @@
 #include "resources/textids.h"
 
 int g_bKeepBroken = 0;
-std::string g_strUnpackFolder;
 UnpackOutcome g_unpackOutcome;
 
 namespace {
-
-// Prefix of the file the decoder writes before it becomes the project file.
-constexpr const char* kOutputTempPrefix = "tmp_";
 
 std::string Trim(const std::string& text)
 {
@@ -44,23 +41,6 @@ std::string Trim(const std::string& text)
         return {};
     const std::size_t last = text.find_last_not_of(blanks);
     return text.substr(first, last - first + 1);
-}
-
-bool EqualsIgnoringCase(const std::string& a, const char* b)
-{
-    const std::size_t n = std::strlen(b);
-    if (a.size() != n)
-        return false;
-    for (std::size_t i = 0; i < n; ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-void ShowBox(unsigned id, const std::string& path)
-{
-    ShowMessageBoxOwnedByMain(FormatText(LoadString(id).c_str(), path.c_str()),
-                              MB_OK | MB_ICONEXCLAMATION);
 }
 
 // The project file of a packed file: its folder and base name with the project extension.
@@ -125,6 +105,16 @@ bool IsEmptyStream(const unsigned char* bytes, std::size_t length)
     return result == CODEC_OK && stream.written == 0;
 }
 
+bool StreamRestores(unsigned codecResult, std::int64_t unread, bool emptyStream, const SetShape* setShape)
+{
+    if (setShape && (!setShape->oddVolumes.empty() || setShape->bFirstWrong))
+        return false;
+    // An end code with much of the input still unread is no end the compressor wrote: the
+    // decoder ran into damaged data, where the bits of an end code turn up by chance. A
+    // little data behind the end code (the padding of a transfer) is allowed.
+    return emptyStream || (codecResult == CODEC_OK && unread < UNPACK_TRAILING_LIMIT);
+}
+
 int StartUnpackJob(const std::string& packedPath)
 {
     g_unpackOutcome = UnpackOutcome{};
@@ -142,7 +132,7 @@ int StartUnpackJob(const std::string& packedPath)
     AppendStatusId(IDS_UNPACK_START);
 
     g_strPackedExt = SplitPath(path).ext;
-    g_strProjectExt = EqualsIgnoringCase(g_strPackedExt, ".0RV") ? ".RVN" : ".KMX";
+    g_strProjectExt = EqualIgnoringCase(g_strPackedExt, ".0RV") ? ".RVN" : ".KMX";
 
     const std::string projectPath = ProjectPathFor(path);
     g_unpackOutcome.strProjectPath = projectPath;
@@ -187,12 +177,8 @@ void UnpackWorker(const std::string& packedPath)
             const std::string& source = tempName.empty() ? packedPath : tempName;
             // A volume of the wrong size leaves a gap in the stream (or adds to it), and a
             // decoder running through it may still meet an end code by chance.
-            bool setDamaged = false;
-            if (!tempName.empty()) {
-                const SetShape shape = MeasureSet(g_lastJoin.volumes);
-                setDamaged = !shape.oddVolumes.empty() || shape.bFirstWrong;
-            }
-            DecompressFile(source, ProjectPathFor(packedPath), packedPath, setDamaged);
+            const SetShape shape = tempName.empty() ? SetShape{} : MeasureSet(g_lastJoin.volumes);
+            DecompressFile(source, ProjectPathFor(packedPath), packedPath, tempName.empty() ? nullptr : &shape);
             if (!tempName.empty())
                 std::remove(tempName.c_str());
         } else if (CancelRequested()) {
@@ -211,7 +197,7 @@ void UnpackWorker(const std::string& packedPath)
 }
 
 void DecompressFile(const std::string& source, const std::string& outputName,
-                    const std::string& packedPath, bool setDamaged)
+                    const std::string& packedPath, const SetShape* setShape)
 {
     PostMessageToMainWindow(WM_JOBSTATE, JOB_DECOMPRESSING, 0);
     AppendStatus("\r\n");
@@ -225,7 +211,7 @@ void DecompressFile(const std::string& source, const std::string& outputName,
         return;
     }
     OutputFile out;
-    if (!out.Open(outputName, kOutputTempPrefix, packedPath)) {
+    if (!out.Open(outputName, TEMP_FILE_PREFIX, packedPath)) {
         const int error = errno;
         if (out.FolderFailed())
             ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, out.Folder(), error);
@@ -251,16 +237,12 @@ void DecompressFile(const std::string& source, const std::string& outputName,
     const std::int64_t restoredLength = static_cast<std::int64_t>(context.nWritten);
     CloseStream(in);
     if (StreamFailed(out.Stream()))
-        context.bWriteFailed = 1;
+        context.bWriteFailed = true;
 
-    // An end code with much of the input still unread is no end the compressor wrote: the
-    // decoder ran into damaged data (a gap in a set, say), where the bits of an end code turn
-    // up by chance. A little data behind the end code (the padding of a transfer) is allowed.
     const std::int64_t unread = context.nInTotal - static_cast<std::int64_t>(context.nInRead);
-    const bool complete = !setDamaged &&
-                          ((result == CODEC_OK && unread < UNPACK_TRAILING_LIMIT) ||
-                           (result == CODEC_TOO_SHORT && compressedLength == 4 &&
-                            IsEmptyFileStream(source)));
+    const bool complete = StreamRestores(
+        result, unread, result == CODEC_TOO_SHORT && compressedLength == 4 && IsEmptyFileStream(source),
+        setShape);
     if (CancelRequested()) {
         out.Abandon();
         AppendStatusId(IDS_JOB_CANCELLED);
@@ -288,8 +270,8 @@ void DecompressFile(const std::string& source, const std::string& outputName,
             if (keep && LookUpFile(broken) == FileLookup::Exists)
                 AppendStatus(FormatText(LoadString(IDS_BROKEN_NOT_KEPT).c_str(), broken.c_str()) + "\r\n");
         }
-        ShowBox(IDS_INVALID_FILE_NAME, packedPath);
-        AppendStatus(FormatText(LoadString(IDS_INVALID_FILE_NAME).c_str(), packedPath.c_str()));
+        ShowBox(IDS_INVALID_FILE_FORMAT, packedPath);
+        AppendStatus(FormatText(LoadString(IDS_INVALID_FILE_FORMAT).c_str(), packedPath.c_str()));
     } else if (!RestoredBytesMatchManifest()) {
         // Decoded to its end code, yet not the bytes that were packed: the project file
         // that was there stays.

@@ -14,9 +14,22 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/join.h"
+
+#include "engine/jobcontext.h" // g_strUnpackFolder
+
 // Input that may still be unread when the decoder meets the end code: what one read of the
 // decoder asks for. More is a stream that ended early, by chance, in damaged data.
 constexpr std::int64_t UNPACK_TRAILING_LIMIT = 2048;
+
+// The one rule that tells a damaged packed file from a sound one once its stream has been
+// decoded: the unpack job restores exactly what it accepts, and the test command fails exactly
+// what it refuses. The stream restores its project file when the decoder met an end code
+// (codecResult CODEC_OK) with less than UNPACK_TRAILING_LIMIT bytes of input unread behind it,
+// or when it is the compressor's stream of an empty file (emptyStream); never when the
+// volumes of its set (setShape, null for a single packed file) lost or gained data inside the
+// stream, where a decoder may meet an end code by chance.
+bool StreamRestores(unsigned codecResult, std::int64_t unread, bool emptyStream, const SetShape* setShape);
 
 // The base name of a path: the file name without folder and extension.
 std::string GetBaseName(const std::string& path);
@@ -33,10 +46,11 @@ int StartUnpackJob(const std::string& packedPath);
 void UnpackWorker(const std::string& packedPath);
 
 // Decodes source (the joined file or the packed file itself) into the project file output.
-// packedPath is the file the user chose, named in the report of a damaged stream. A set whose
-// volume sizes show data lost inside the stream (setDamaged) is decoded but never restored.
+// packedPath is the file the user chose, named in the report of a damaged stream. setShape
+// measures the volumes of a joined set (null for a single packed file): a set that lost data
+// inside its stream is decoded but never restored (StreamRestores).
 void DecompressFile(const std::string& source, const std::string& output,
-                    const std::string& packedPath, bool setDamaged = false);
+                    const std::string& packedPath, const SetShape* setShape = nullptr);
 
 // True when the file holds the 4-byte stream that the compressor writes for an empty input:
 // a valid header and the end code alone. The decoder refuses it as too short, yet it is the
@@ -49,11 +63,6 @@ bool IsEmptyStream(const unsigned char* bytes, std::size_t size);
 // instead of removing it (the console's --keep-broken). Set before a job starts.
 extern int g_bKeepBroken;
 
-// The folder where the unpack job writes the project file and its temporary files (the joined
-// stream, the file being decoded), as an absolute path; empty for the packed file's own
-// folder. A set then restores straight from read-only media (the console's --into). The
-// joining of packtool-cli join writes its stream there too. Set before a job starts.
-extern std::string g_strUnpackFolder;
 
 // How the last unpack job went, for the front ends. Reset when a job is asked for, written by
 // the worker; read once the job has ended.

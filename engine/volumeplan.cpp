@@ -6,10 +6,10 @@
 
 #include "codec/codec.h"
 #include "engine/codecwork.h"
+#include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/packedformat.h"
-#include "engine/packjob.h"
 #include "platform/diskspace.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -17,12 +17,6 @@
 #include "resources/textids.h"
 
 namespace {
-
-std::int64_t LengthOf(const std::string& path)
-{
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
-}
 
 std::string FolderOf(const std::string& path)
 {
@@ -105,7 +99,7 @@ RoomCheck RoomForSplit(const std::string& streamPath, const std::string& packedP
 
     // Every volume is new bytes: the stream and the files the volumes replace stay until the
     // set is complete.
-    const std::int64_t streamLength = std::max<std::int64_t>(LengthOf(streamPath), 0);
+    const std::int64_t streamLength = std::max<std::int64_t>(FileLength(streamPath), 0);
     std::int64_t needed = 0;
     for (const PlannedVolume& volume : PlanVolumes(packedPath, streamLength, volumeSize))
         needed += BytesOnDisk(volume.nSize, space.nBlockSize);

@@ -45,3 +45,13 @@ int ShowMessageBoxOwnedByMain(const std::string& text, unsigned type)
     host->RunOnMainAndWait([&] { answer = host->ShowMessageBox(text, type); });
     return answer;
 }
+
+std::optional<std::string> FindVolumeThroughMain(const FindVolumeRequest& request)
+{
+    MainWindowHost* host = GetMainWindowHost();
+    if (!host)
+        return std::nullopt;
+    std::optional<std::string> answer;
+    host->RunOnMainAndWait([&] { answer = host->FindVolume(request); });
+    return answer;
+}

@@ -1,7 +1,7 @@
 // The main window as a job sees it.
 //
-// A job reaches the user only through "the main window": it posts its state, sends busy, done
-// and find-file, appends to the Status log, moves the progress bar and shows message boxes.
+// A job reaches the user only through "the main window": it posts its state, sends busy and
+// done, asks for a missing volume, appends to the Status log, moves the progress bar and shows message boxes.
 // "Send" means the worker waits until the main thread has handled the request; "post" means
 // it does not wait. Three hosts implement this: the Qt main frame, the console and the test
 // host. Without a host the reporting does nothing and the jobs still run.
@@ -12,7 +12,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
@@ -36,6 +38,18 @@ public:
     virtual void Enable(bool enabled) = 0;
 };
 
+// A job's question when a volume of a set is missing.
+struct FindVolumeRequest {
+    std::string strExt;  // the volume's extension without its dot, e.g. "1KX"
+    std::string strName; // the base name, without folder or extension
+    // Which volume is missing (0 = the first) of how many, for hosts that say so.
+    int nVolume = -1;
+    int nVolumes = 0;
+    // The volumes found so far, volume 0 first: what a chooser hands to CheckChosenVolume
+    // (engine/join.h) to refuse a file before it answers. The job checks the answer anyway.
+    const std::vector<std::string>* pFound = nullptr;
+};
+
 class MainWindowHost {
 public:
     virtual ~MainWindowHost() = default;
@@ -47,7 +61,7 @@ public:
     virtual void RunOnMainLater(std::function<void()> fn) = 0;
 
     // What the main thread does; called only on the main thread.
-    // The window messages of the jobs (WM_JOBSTATE, WM_FINDFILE, WM_JOBBUSY, WM_JOBDONE).
+    // The window messages of the jobs (WM_JOBSTATE, WM_JOBBUSY, WM_JOBDONE).
     virtual LRESULT HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam) = 0;
     // The Status log: append text at its end. Returns false when there is no log.
     virtual bool AppendToStatusLog(const std::string& text) = 0;
@@ -58,6 +72,9 @@ public:
     // A modal message box owned by the main window and captioned with the application title.
     // type combines MB_OK or MB_OKCANCEL with an icon; returns IDOK or IDCANCEL.
     virtual int ShowMessageBox(const std::string& text, unsigned type) = 0;
+    // Asks the user for the file that holds a missing volume: its path, or nothing when the
+    // user chose none.
+    virtual std::optional<std::string> FindVolume(const FindVolumeRequest& request) = 0;
 };
 
 // The host that plays the main window, or null. Set on the main thread before a job starts.
@@ -71,3 +88,6 @@ void PostMessageToMainWindow(unsigned msg, WPARAM wParam, LPARAM lParam);
 // Shows a message box owned by the main window, from any thread, and returns the answer.
 // Without a host nobody can answer: OK boxes answer IDOK, OK/Cancel boxes IDCANCEL.
 int ShowMessageBoxOwnedByMain(const std::string& text, unsigned type);
+// Asks the main window for a missing volume, from any thread, and waits for the answer.
+// Without a host nobody can answer: nothing.
+std::optional<std::string> FindVolumeThroughMain(const FindVolumeRequest& request);

@@ -15,7 +15,7 @@ enum : unsigned {
     IDS_SPLIT_START = 1209,            // banner before a split
     IDS_STATE_DECOMPRESSING = 1210,    // "Decompressing file..."
     IDS_STATE_JOINING = 1211,          // "Joining file..."
-    IDS_INVALID_FILE_NAME = 1212,      // "Invalid file format [%s], aborting..."
+    IDS_INVALID_FILE_FORMAT = 1212,     // "Invalid file format [%s], aborting..."
     IDS_OVERWRITE_QUESTION = 1213,     // "File '%s' already exists. Okay to overwrite this file?"
     IDS_CANNOT_REMOVE = 1214,          // "Error removing file '%s', aborting..."
     IDS_CANNOT_OPEN_FOR_WRITING = 1215,

@@ -128,15 +128,15 @@ bool CZUNPackApp::InitInstance()
 {
     // The lock comes first, before the display is touched: a second instance ends at once,
     // without a window and without a word.
-    m_hMutex = std::make_unique<InstanceLock>(kInstanceLockName);
-    const InstanceLock::Result lock = m_hMutex->TryAcquire();
+    m_instanceLock = std::make_unique<InstanceLock>(kInstanceLockName);
+    const InstanceLock::Result lock = m_instanceLock->TryAcquire();
     if (lock == InstanceLock::HeldElsewhere) {
         HandOverToRunningInstance(m_argc, m_argv, m_strCommandTail);
         return false;
     }
     if (lock == InstanceLock::Unavailable) {
         // No place for the lock: run anyway, as one would without the lock.
-        std::fprintf(stderr, "packtool: %s\n", m_hMutex->Error().c_str());
+        std::fprintf(stderr, "packtool: %s\n", m_instanceLock->Error().c_str());
     }
 
     SetLanguage(LanguageFromEnvironment());
@@ -171,8 +171,8 @@ bool CZUNPackApp::InitInstance()
 
 int CZUNPackApp::ExitInstance()
 {
-    if (m_hMutex) {
-        m_hMutex->Release();
+    if (m_instanceLock) {
+        m_instanceLock->Release();
     }
     return 0;
 }

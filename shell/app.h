@@ -51,7 +51,7 @@ private:
     int& m_argc;
     char** m_argv;
     std::string m_strCommandTail;
-    std::unique_ptr<InstanceLock> m_hMutex;
+    std::unique_ptr<InstanceLock> m_instanceLock;
     std::unique_ptr<QApplication> m_pQtApp;
     std::unique_ptr<CZUNPackDoc> m_pDocument;
     std::unique_ptr<CMainFrame> m_pMainWnd;

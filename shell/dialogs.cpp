@@ -15,12 +15,12 @@
 #include "platform/strings.h"
 #include "resources/textids.h"
 #include "shell/help.h"
+#include "shell/dialogunits.h"
 #include "shell/ids.h"
 #include "shell/images.h"
 #include "shell/modal.h"
 #include "shell/settings.h"
 #include "shell/texts.h"
-#include "shell/view.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ bool Japanese()
 }
 
 // A rectangle in dialog units for each language: x, y, width, height.
-struct Units {
+struct UnitRect {
     int en[4];
     int ja[4];
 };
@@ -41,7 +41,7 @@ public:
         : m_units(DialogUnits::FromFont(QFontMetrics(dialog->font()))), m_japanese(Japanese())
     {
     }
-    void Place(QWidget* control, const Units& at) const
+    void Place(QWidget* control, const UnitRect& at) const
     {
         const int* r = m_japanese ? at.ja : at.en;
         control->setGeometry(m_units.Rect(r[0], r[1], r[2], r[3]));

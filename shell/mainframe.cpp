@@ -306,8 +306,6 @@ LRESULT CMainFrame::HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam)
     switch (msg) {
     case WM_JOBSTATE:
         return OnJobState(wParam, lParam);
-    case WM_FINDFILE:
-        return OnFindFile(wParam, lParam);
     case WM_JOBBUSY:
         return OnJobBusy(wParam, lParam);
     case WM_JOBDONE:
@@ -339,30 +337,19 @@ void CMainFrame::CheckJobEnded()
     }
 }
 
-LRESULT CMainFrame::OnFindFile(WPARAM, LPARAM lParam)
+std::optional<std::string> CMainFrame::FindVolume(const FindVolumeRequest& request)
 {
-    const auto* request = reinterpret_cast<const FindVolumeRequest*>(lParam);
-    if (request == nullptr || request->pszExt == nullptr || request->pszName == nullptr) {
-        return 0;
-    }
-    const QString ext = QFile::decodeName(request->pszExt);
-    const QString initialName = QFile::decodeName(request->pszName) + QLatin1Char('.') + ext;
+    const QString ext = QFile::decodeName(QByteArray::fromStdString(request.strExt));
+    const QString initialName = QFile::decodeName(QByteArray::fromStdString(request.strName)) + QLatin1Char('.') + ext;
     // The chooser opens in the folder of the packed file being unpacked. The job checks the
     // file chosen (CheckChosenVolume): one that cannot be the missing volume is refused with
     // the reason, and the chooser opens again.
     const QString chosen = Modal::OpenFileName(this, m_strJobFolder, initialName,
                                                FilterFromCatalogue(IDS_FINDFILE_FILTER), ext);
     if (chosen.isEmpty()) {
-        return 0;
+        return std::nullopt;
     }
-    const QByteArray path = QFile::encodeName(chosen);
-    // The sender owns the copy and releases it with free.
-    auto* copy = static_cast<char*>(std::calloc(static_cast<size_t>(path.size()) + 1, 1));
-    if (copy == nullptr) {
-        return 0;
-    }
-    std::memcpy(copy, path.constData(), static_cast<size_t>(path.size()));
-    return reinterpret_cast<LRESULT>(copy);
+    return QFile::encodeName(chosen).toStdString();
 }
 
 LRESULT CMainFrame::OnJobBusy(WPARAM, LPARAM)

@@ -43,7 +43,6 @@ public:
     // The window messages of the jobs, on the GUI thread.
     LRESULT HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam);
     LRESULT OnJobState(WPARAM wParam, LPARAM lParam);
-    LRESULT OnFindFile(WPARAM wParam, LPARAM lParam);
     LRESULT OnJobBusy(WPARAM wParam, LPARAM lParam);
     LRESULT OnJobDone(WPARAM wParam, LPARAM lParam);
 
@@ -52,6 +51,8 @@ public:
     void SetProgressPosition(int percent);
     void SetStatusPaneText(const std::string& text);
     int ShowMessageBox(const std::string& text, unsigned type);
+    // The chooser for a missing volume, opened in the job's folder: the path chosen, or none.
+    std::optional<std::string> FindVolume(const FindVolumeRequest& request);
 
     // Commands.
     void OnPackProject();

@@ -65,3 +65,8 @@ int QtMainWindowHost::ShowMessageBox(const std::string& text, unsigned type)
     }
     return (type & 0x0F) == MB_OKCANCEL ? IDCANCEL : IDOK;
 }
+
+std::optional<std::string> QtMainWindowHost::FindVolume(const FindVolumeRequest& request)
+{
+    return m_frame ? m_frame->FindVolume(request) : std::nullopt;
+}

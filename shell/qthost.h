@@ -30,6 +30,7 @@ public:
     void SetProgressPosition(int percent) override;
     void SetStatusPaneText(const std::string& text) override;
     int ShowMessageBox(const std::string& text, unsigned type) override;
+    std::optional<std::string> FindVolume(const FindVolumeRequest& request) override;
 
 private:
     QtMainWindowHost() = default;

@@ -32,15 +32,6 @@
 
 namespace {
 
-int MulDiv(int value, int numerator, int denominator)
-{
-    // Rounded like the dialog manager does, so controls land on the same pixels.
-    long long product = static_cast<long long>(value) * numerator;
-    long long half = denominator / 2;
-    return static_cast<int>(product >= 0 ? (product + half) / denominator
-                                         : (product - half) / denominator);
-}
-
 // The main window's keys that belong to the frame, not to the fields: paste, cut and undo
 // are frame commands without a handler, so in the form they do nothing.
 bool IsFrameOnlyKey(const QKeyEvent* key)
@@ -62,29 +53,6 @@ bool IsFrameOnlyKey(const QKeyEvent* key)
 }
 
 } // namespace
-
-DialogUnits DialogUnits::FromFont(const QFontMetrics& metrics)
-{
-    // The average width of the 52 letters, rounded, as dialog base units are defined.
-    const int letters =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    return {(letters / 26 + 1) / 2, metrics.height()};
-}
-
-int DialogUnits::X(int units) const
-{
-    return MulDiv(units, baseX, 4);
-}
-
-int DialogUnits::Y(int units) const
-{
-    return MulDiv(units, baseY, 8);
-}
-
-QRect DialogUnits::Rect(int x, int y, int width, int height) const
-{
-    return QRect(X(x), Y(y), X(width), Y(height));
-}
 
 CZUNPackView::CZUNPackView(QWidget* parent) : QFrame(parent)
 {

@@ -7,6 +7,8 @@
 #include <QHash>
 #include <QRect>
 
+#include "shell/dialogunits.h"
+
 class QFontMetrics;
 class QLabel;
 class QLineEdit;
@@ -14,18 +16,6 @@ class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
-
-// Dialog units as dialogs define them: a horizontal unit is a quarter of the font's average
-// character width, a vertical unit an eighth of its height.
-struct DialogUnits {
-    int baseX; // average character width in pixels
-    int baseY; // character height in pixels
-
-    static DialogUnits FromFont(const QFontMetrics& metrics);
-    int X(int units) const;
-    int Y(int units) const;
-    QRect Rect(int x, int y, int width, int height) const;
-};
 
 // The window's geometry moved and, where needed, shrunk (not below the window's minimum) so
 // that the whole window, with the frame the desktop draws, lies on the screen it is mostly on.

@@ -4,6 +4,7 @@
 #include "engine/join.h"
 #include "engine/packcheck.h"
 #include "engine/packedformat.h"
+#include "engine/unpackjob.h"
 #include "tests/engine/enginefixture.h"
 #include "tests/engine/packhelpers.h"
 
@@ -91,6 +92,36 @@ TEST_F(PackCheck, DamagedFilesGetTheirVerdict)
         EXPECT_EQ(CheckPackedFile(folder / "p.0KX").verdict, row.verdict) << row.label;
     }
     EXPECT_EQ(CheckPackedFile(dir / "missing.0KX").verdict, PackedFileReport::CannotOpen);
+}
+
+// The test command fails exactly the sets the unpack job refuses to restore, the empty
+// file's stream among them.
+TEST_F(PackCheck, FailsWhatTheUnpackJobRefuses)
+{
+    const std::string stream = ImplodeBytes(MakeTestData(30000, false));
+    const std::string empty = ImplodeBytes("");
+    std::vector<std::string> shortMiddle = SetOf(stream, 9000);
+    shortMiddle[2].erase(100, 50);
+    struct Row { const char* label; std::vector<std::string> volumes; bool sound; };
+    const Row rows[] = {
+        {"sound set", SetOf(stream, 9000), true},
+        {"a middle volume lost bytes", shortMiddle, false},
+        {"empty file's stream", {Header(1) + empty}, true},
+        // Volume 0 is one byte shorter than the others with its header: data went missing,
+        // even though what is left joins into the empty file's four bytes.
+        {"empty file's stream from volumes of the wrong size",
+         {Header(3) + empty.substr(0, 1), empty.substr(1, 2), empty.substr(3)}, false},
+    };
+    for (const Row& row : rows) {
+        TempDir folder;
+        for (std::size_t i = 0; i < row.volumes.size(); ++i)
+            WriteFileBytes(VolumePath(folder / "p.0KX", static_cast<int>(i)), row.volumes[i]);
+        const PackedFileReport report = CheckPackedFile(folder / "p.0KX");
+        EXPECT_EQ(report.verdict == PackedFileReport::Sound, row.sound) << row.label;
+        StartUnpackJob(folder / "p.0KX");
+        host.RunUntilJobEnds();
+        EXPECT_EQ(g_unpackOutcome.bRestored != 0, row.sound) << row.label;
+    }
 }
 
 TEST_F(PackCheck, AMissingVolumeIsAskedForLikeTheUnpackJobDoes)

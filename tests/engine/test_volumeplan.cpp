@@ -112,20 +112,6 @@ TEST_F(VolumePlan, RoomForPackCountsTheStreamTwiceAndFullBlocks)
     EXPECT_EQ(RoomForPack(dir / "p.0KX", 25000, 10000).nNeeded, split.nNeeded);
 }
 
-TEST(Manifest, Sha256OfKnownTexts)
-{
-    struct Row { std::string text; const char* digest; };
-    const Row rows[] = {
-        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-    };
-    for (const Row& row : rows) {
-        Sha256 digest;
-        digest.Update(reinterpret_cast<const unsigned char*>(row.text.data()), row.text.size());
-        EXPECT_EQ(digest.FinalHex(), row.digest) << row.text;
-    }
-}
-
 TEST_F(VolumePlan, ManifestRoundTripAndDamagedLinesRefused)
 {
     const std::string digest(64, 'a');

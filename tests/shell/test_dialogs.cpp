@@ -287,7 +287,7 @@ private slots:
         m_frame->View()->FileNameField()->setText(QStringLiteral("  ") + project);
         m_frame->View()->AppendToLog(QStringLiteral("the previous job's lines\n"));
         g_nVolumeSize = 0;
-        g_bSplitFile = -1;
+        g_bSplitFile = split == 0; // the opposite of the choice, so that only the dialog sets it
 
         runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
             auto& dialog = static_cast<CPackProjectDlg&>(d);
@@ -302,7 +302,7 @@ private slots:
             return dialog.result();
         });
         QVERIFY(WaitForJobEnd());
-        QCOMPARE(g_bSplitFile, split);
+        QCOMPARE(g_bSplitFile, split != 0);
         QCOMPARE(g_nVolumeSize, volumeSize);
         QCOMPARE(m_frame->View()->FileNameField()->text(), project);
         QVERIFY(LogText(*m_frame).startsWith(Catalogue(IDS_PACK_START)));
@@ -888,7 +888,7 @@ private slots:
     }
 
     // Pack with Separate File into several volumes, move one volume away, unpack and find it
-    // through the chooser that the job's WM_FINDFILE opens: the restored file is the original.
+    // through the chooser that the job's FindVolume opens: the restored file is the original.
     void packSplitThenUnpackWithMovedVolume()
     {
         QTemporaryDir folder;
@@ -911,7 +911,7 @@ private slots:
         QVERIFY(QFile::rename(folder.filePath(QStringLiteral("bridge.1KX")), moved));
         Modal::Reset();
         Modal::SetNextAnswer(IDOK);      // "Try to find it yourself?"
-        Modal::SetNextFileName(moved);   // the chooser of WM_FINDFILE
+        Modal::SetNextFileName(moved);   // the chooser of FindVolume
         runCommand(ID_UNPACK_PROJECT, [&](QDialog& dialog) {
             dialog.findChild<QLineEdit*>(QStringLiteral("fileName"))->setText(folder.filePath(QStringLiteral("bridge.0KX")));
             QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);

@@ -219,20 +219,18 @@ private slots:
         Modal::SetNextFileName(QString()); // the second time the user cancels
 
         FindVolumeRequest request{"1KX", "SET"};
-        LRESULT answers[2] = {};
+        std::optional<std::string> answers[2];
         std::thread worker([&] {
-            for (LRESULT& answer : answers) {
-                answer = SendMessageToMainWindow(WM_FINDFILE, 0, reinterpret_cast<LPARAM>(&request));
+            for (std::optional<std::string>& answer : answers) {
+                answer = FindVolumeThroughMain(request);
             }
         });
         QTRY_VERIFY_WITH_TIMEOUT(Modal::Shown().size() == 2, 10000);
         worker.join();
 
-        char* path = reinterpret_cast<char*>(answers[0]);
-        QVERIFY(path != nullptr);
-        QCOMPARE(QString::fromLocal8Bit(path), chosen);
-        std::free(path);
-        QCOMPARE(answers[1], LRESULT(0));
+        QVERIFY(answers[0].has_value());
+        QCOMPARE(QString::fromLocal8Bit(answers[0]->c_str()), chosen);
+        QVERIFY(!answers[1].has_value());
         // The job's current folder stays where the job put it.
         QCOMPARE(QDir::currentPath(), jobFolder);
 

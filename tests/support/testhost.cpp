@@ -65,7 +65,7 @@ void TestHost::RunOnMainAndWait(const std::function<void()>& fn) { m_loop.Send(f
 
 void TestHost::RunOnMainLater(std::function<void()> fn) { m_loop.Post(std::move(fn)); }
 
-LRESULT TestHost::HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam)
+LRESULT TestHost::HandleMessage(unsigned msg, WPARAM wParam, LPARAM)
 {
     switch (msg) {
     case WM_JOBSTATE:
@@ -78,21 +78,6 @@ LRESULT TestHost::HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam)
     case WM_JOBDONE:
         m_events.push_back({HostEvent::Done, {}, 0});
         return 1;
-    case WM_FINDFILE: {
-        const auto* request = reinterpret_cast<const FindVolumeRequest*>(lParam);
-        m_events.push_back(
-            {HostEvent::FindFile, std::string(request->pszName) + "." + request->pszExt, 0});
-        if (m_findFileAnswers.empty() || m_findFileAnswers.front().empty()) {
-            if (!m_findFileAnswers.empty())
-                m_findFileAnswers.pop_front();
-            return 0;
-        }
-        const std::string path = m_findFileAnswers.front();
-        m_findFileAnswers.pop_front();
-        char* copy = static_cast<char*>(std::calloc(path.size() + 1, 1));
-        std::memcpy(copy, path.data(), path.size());
-        return reinterpret_cast<LRESULT>(copy);
-    }
     default:
         return 0;
     }
@@ -126,4 +111,16 @@ int TestHost::ShowMessageBox(const std::string& text, unsigned type)
     const int answer = m_boxAnswers.front();
     m_boxAnswers.pop_front();
     return answer;
+}
+
+std::optional<std::string> TestHost::FindVolume(const FindVolumeRequest& request)
+{
+    m_events.push_back({HostEvent::FindFile, request.strName + "." + request.strExt, 0});
+    if (m_findFileAnswers.empty())
+        return std::nullopt;
+    const std::string path = m_findFileAnswers.front();
+    m_findFileAnswers.pop_front();
+    if (path.empty())
+        return std::nullopt;
+    return path;
 }

@@ -1,5 +1,5 @@
 // The test host of the main-window channel: plays the main window for engine tests without a
-// display. Message boxes and WM_FINDFILE are answered from a script; every call is recorded in
+// display. Message boxes and FindVolume are answered from a script; every call is recorded in
 // the order the main thread handled it, so a test asserts the exact sequence a user would see.
 #pragma once
 
@@ -18,7 +18,7 @@ struct HostEvent {
         Pane,       // text: the status bar's message pane
         Busy,       // WM_JOBBUSY
         Done,       // WM_JOBDONE
-        FindFile,   // WM_FINDFILE; text: "name.ext" that was asked for
+        FindFile,   // FindVolume; text: "name.ext" that was asked for
         MessageBox, // text: the box's text; value: its type (MB_OK / MB_OKCANCEL and icon)
     };
     Kind kind;
@@ -35,9 +35,9 @@ public:
     // The answers of the next message boxes, in order (IDOK or IDCANCEL). A box without a
     // scripted answer is recorded as unscripted and answered IDOK (OK box) or IDCANCEL.
     void AnswerNextBoxes(std::initializer_list<int> answers);
-    // The answer of the next WM_FINDFILE: a path, or empty for "the user chose none".
+    // The answer of the next FindVolume: a path, or empty for "the user chose none".
     void AnswerNextFindFile(const std::string& path);
-    // Drops the scripted answers that no box or WM_FINDFILE has taken yet.
+    // Drops the scripted answers that no box or volume question has taken yet.
     void ForgetAnswers()
     {
         m_boxAnswers.clear();
@@ -67,6 +67,7 @@ public:
     void SetProgressPosition(int percent) override;
     void SetStatusPaneText(const std::string& text) override;
     int ShowMessageBox(const std::string& text, unsigned type) override;
+    std::optional<std::string> FindVolume(const FindVolumeRequest& request) override;
 
 private:
     EventLoop m_loop;

@@ -1,0 +1,19 @@
+// File helpers that the jobs share: the names of files on their way to their final names,
+// sizes and names of files on disk, and comparing names the way the sets' systems do.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Prefix of every file a job writes beside its final name before a rename gives it that name,
+// and of the files a job keeps aside until a new set is complete.
+constexpr const char* TEMP_FILE_PREFIX = "tmp_";
+
+// The length in bytes of the file at path, -1 when it cannot be looked up.
+std::int64_t FileLength(const std::string& path);
+
+// The file's name with its extension, without its folder.
+std::string FileNameOf(const std::string& path);
+
+// True when a and b are the same name but for the letter case of ASCII letters.
+bool EqualIgnoringCase(const std::string& a, const std::string& b);
