@@ -18,7 +18,7 @@
 // 2 bytes is only of use within 256 bytes (longer distances cannot be coded for it), and the
 // token choice never uses one found by its look-ahead search. So the main search asks one
 // more question when no longer match exists: the nearest position of the same pair within
-// 256 bytes. A filter in abRecentPair (bitmaps of the hashes of the recent pairs) rules
+// 256 bytes. A filter (bitmaps of the hashes of the recent pairs, kept by the finder) rules
 // most pairs out at once; only when it cannot are those bytes searched.
 //
 // A triple bucket is first tested four entries at a time, without a branch per entry, for
@@ -83,7 +83,7 @@ inline unsigned TripleHash(const std::uint8_t* window, unsigned pos)
     return ((Load32(window + pos) << 8) * 2654435761u) >> (32 - IMPLODE_TRIPLE_HASH_BITS);
 }
 
-// Hash of the two bytes at pos for abRecentPair: IMPLODE_RECENT_PAIR_SLOTS values. Spread
+// Hash of the two bytes at pos for the filter of recent pairs: IMPLODE_RECENT_PAIR_SLOTS values. Spread
 // more evenly than the pair hash of the sort, so fewer other pairs share a bit.
 inline unsigned RecentPairSlot(const std::uint8_t* window, unsigned pos)
 {
@@ -178,7 +178,7 @@ class ImplodeMatchFinder {
 public:
     ImplodeMatchFinder(ImplodeWork& work, unsigned dictSize)
         : m_pWindow(work.abWindow), m_pBucketStart(work.awBucketStart), m_pBorder(work.awBorder),
-          m_pRecentPair(work.abRecentPair), m_nDictSize(dictSize)
+          m_pRecentPair(m_aRecentPair), m_nDictSize(dictSize)
     {
     }
 
@@ -212,7 +212,7 @@ public:
         m_nFirst = first;
         m_nRecentUpTo = first;
         m_nRecentSpan = first;
-        std::memset(m_pRecentPair, 0, 2 * IMPLODE_RECENT_PAIR_SLOTS / 8);
+        std::memset(m_pRecentPair, 0, sizeof m_aRecentPair);
         // One entry more than there are hashes: the end of the last bucket.
         std::memset(start, 0, (IMPLODE_TRIPLE_HASHES + 1) * sizeof start[0]);
         for (unsigned i = first; i <= last; ++i)
@@ -497,7 +497,7 @@ private:
     // The nearest position c of p's pair with c >= p - 256, within reach and in the sort
     // range; 0 when there is none. Asked at increasing positions p.
     //
-    // abRecentPair holds two bitmaps over the hash of a pair, which together hold every
+    // m_aRecentPair holds two bitmaps over the hash of a pair, which together hold every
     // position from p - 256 up to p - 1 (and maybe a few older ones): see AddRecentPairs. If
     // neither has p's bit, no position there holds p's pair; otherwise those bytes are
     // searched, nearest first.
@@ -588,14 +588,18 @@ private:
         if (p >= m_nRecentSpan + 2 * IMPLODE_RECENT_PAIR_SPAN) {
             std::memset(bitmaps, 0, 2 * half);
             m_nRecentSpan = p;
-            // Positions from p - 256 on that were entered before went with the bitmaps.
-            q = p - IMPLODE_RECENT_PAIR_SPAN < m_nFirst ? m_nFirst : p - IMPLODE_RECENT_PAIR_SPAN;
         } else if (p >= m_nRecentSpan + IMPLODE_RECENT_PAIR_SPAN) {
             currentHalf ^= half;
             std::memset(bitmaps + currentHalf, 0, half);
             m_nRecentSpan += IMPLODE_RECENT_PAIR_SPAN;
             m_nRecentHalf = currentHalf;
         }
+        // Only the positions from p - 256 on can be asked for (from any search at p or
+        // later); older ones not yet entered are left out.
+        if (q + IMPLODE_RECENT_PAIR_SPAN < p)
+            q = p - IMPLODE_RECENT_PAIR_SPAN;
+        if (q < m_nFirst)
+            q = m_nFirst;
         std::uint8_t* const current = bitmaps + currentHalf;
         for (; q < p; ++q) {
             const unsigned slot = RecentPairSlot(win, q);
@@ -706,9 +710,11 @@ private:
     unsigned m_nDictSize;
     bool m_bTriples = false;
     unsigned m_nFirst = 0;      // start of the sort range
-    unsigned m_nRecentUpTo = 0; // positions below this are in abRecentPair
-    unsigned m_nRecentSpan = 0; // first position of the current span of abRecentPair
-    unsigned m_nRecentHalf = 0; // offset of the current span's bitmap in abRecentPair
+    unsigned m_nRecentUpTo = 0; // positions below this are in m_aRecentPair
+    unsigned m_nRecentSpan = 0; // first position of the current span of m_aRecentPair
+    unsigned m_nRecentHalf = 0; // offset of the current span's bitmap in m_aRecentPair
+    // The two bitmaps of recent pairs (see NearestPair).
+    std::uint8_t m_aRecentPair[2 * IMPLODE_RECENT_PAIR_SLOTS / 8];
 
 };
 
