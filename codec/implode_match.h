@@ -250,14 +250,37 @@ public:
                 once[word] |= bit;
             }
         } else {
-            for (unsigned i = first; i <= last; ++i)
-                ++start[TripleHash(win, i)];
+            // Neighbouring positions often share a hash (runs of one byte value, padding):
+            // their count is kept in a register until the hash changes, instead of going
+            // through memory once per position.
+            unsigned hash = TripleHash(win, first);
+            unsigned count = 0;
+            for (unsigned i = first; i <= last; ++i) {
+                const unsigned next = TripleHash(win, i);
+                if (next != hash) {
+                    start[hash] = static_cast<std::uint16_t>(start[hash] + count);
+                    hash = next;
+                    count = 0;
+                }
+                ++count;
+            }
+            start[hash] = static_cast<std::uint16_t>(start[hash] + count);
         }
         SumCounts(IMPLODE_TRIPLE_HASHES + 1);
+        // The same for the placement: a run of one hash fills consecutive entries.
+        unsigned hash = TripleHash(win, last);
+        unsigned index = start[hash];
         for (unsigned i = last + 1; i-- > first;) {
-            const unsigned index = --start[TripleHash(win, i)];
+            const unsigned next = TripleHash(win, i);
+            if (next != hash) {
+                start[hash] = static_cast<std::uint16_t>(index);
+                hash = next;
+                index = start[hash];
+            }
+            --index;
             SetSortedPos(win, index, i);
         }
+        start[hash] = static_cast<std::uint16_t>(index);
     }
 
     // Searches the best match for position p and returns its length, with distance - 1 in
