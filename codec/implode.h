@@ -36,9 +36,11 @@ constexpr unsigned IMPLODE_PAIR_HASHES = 2304;
 constexpr unsigned IMPLODE_TRIPLE_HASH_BITS = 11;
 constexpr unsigned IMPLODE_TRIPLE_HASHES = 1u << IMPLODE_TRIPLE_HASH_BITS;
 static_assert(IMPLODE_TRIPLE_HASHES <= IMPLODE_PAIR_HASHES);
-// The filter of recent byte pairs (see ImplodeWork::abRecentPair): two bitmaps of
+// The filter of recent byte pairs (see ImplodeMatchFinder::NearestPair): two bitmaps of
 // IMPLODE_RECENT_PAIR_SLOTS bits each, one per span of IMPLODE_RECENT_PAIR_SPAN positions.
-constexpr unsigned IMPLODE_RECENT_PAIR_BITS = 13;
+// With 2^15 bits the up to 512 pairs entered leave most bits clear, so few searches reach
+// the scan behind the filter on incompressible data.
+constexpr unsigned IMPLODE_RECENT_PAIR_BITS = 15;
 constexpr unsigned IMPLODE_RECENT_PAIR_SLOTS = 1u << IMPLODE_RECENT_PAIR_BITS;
 constexpr unsigned IMPLODE_RECENT_PAIR_SPAN = 256;
 // A match of length 2 sends only 2 low distance bits and the distance code (64 entries), so
@@ -61,10 +63,8 @@ struct ImplodeWork {
     // The Windows program kept its distance and symbol tables here, then the caller's
     // parameter and the two callbacks (three 32-bit pointers). Our tables are compile-time
     // constants and our pointers (8 bytes) live in the call's own frame; the space keeps
-    // every later field at its original offset and holds two bitmaps over a hash of the
-    // byte pair at each recent position: which pairs may occur in the last few hundred
-    // positions (see implode_match.h).
-    std::uint8_t abRecentPair[2462];
+    // every later field at its original offset and is unused.
+    std::uint8_t abUnused[2462];
     std::int16_t awBorder[IMPLODE_MAX_MATCH + 2];       // border table of the long-match scan
     std::uint16_t awBucketStart[IMPLODE_PAIR_HASHES + 1]; // first index of each bucket in the sorted positions
     std::uint8_t abOutBuf[IMPLODE_OUT_BUFFER];
@@ -91,7 +91,5 @@ static_assert(alignof(ImplodeWork) <= alignof(CodecWorkArea), "CodecWorkArea fit
 // implode_match.h). Slower; the tests use it to show that implode() writes the same bytes.
 unsigned ImplodeWithPairBucketsOnly(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* pParam,
                                     const unsigned* pType, const unsigned* pDictSize);
-
-static_assert(2 * IMPLODE_RECENT_PAIR_SLOTS / 8 <= sizeof(ImplodeWork::abRecentPair), "the two bitmaps fit");
 
 } // namespace codec

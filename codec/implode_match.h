@@ -18,12 +18,14 @@
 // 2 bytes is only of use within 256 bytes (longer distances cannot be coded for it), and the
 // token choice never uses one found by its look-ahead search. So the main search asks one
 // more question when no longer match exists: the nearest position of the same pair within
-// 256 bytes. A filter in abRecentPair (bitmaps of the hashes of the recent pairs) rules
+// 256 bytes. A filter (bitmaps of the hashes of the recent pairs, kept by the finder) rules
 // most pairs out at once; only when it cannot are those bytes searched.
 //
 // A triple bucket is first tested four entries at a time, without a branch per entry, for
 // any entry in reach that starts with p's three bytes (NoTripleInBucket); on incompressible
-// data there mostly is none, and the scan is skipped. Within a bucket the scan is the same
+// data there mostly is none, and the scan is skipped. Where the block before found no triple
+// for most of its searches, the sort also builds a filter of 2^17 bits that answers most of
+// them before the bucket is touched (m_aTripleTwice). Within a bucket the scan is the same
 // for both:
 //   - each bucket's stored start moves past positions that fell out of reach, once, since the
 //     searches of a block run at increasing positions;
@@ -83,7 +85,17 @@ inline unsigned TripleHash(const std::uint8_t* window, unsigned pos)
     return ((Load32(window + pos) << 8) * 2654435761u) >> (32 - IMPLODE_TRIPLE_HASH_BITS);
 }
 
-// Hash of the two bytes at pos for abRecentPair: IMPLODE_RECENT_PAIR_SLOTS values. Spread
+// The filter of triples (see ImplodeMatchFinder::SortTriples) tells apart 64 values within
+// each triple hash: the same product, 6 bits more of it. TripleFilterHash(w, p) >> 6 is
+// TripleHash(w, p).
+constexpr unsigned IMPLODE_TRIPLE_FILTER_BITS = IMPLODE_TRIPLE_HASH_BITS + 6;
+
+inline unsigned TripleFilterHash(const std::uint8_t* window, unsigned pos)
+{
+    return ((Load32(window + pos) << 8) * 2654435761u) >> (32 - IMPLODE_TRIPLE_FILTER_BITS);
+}
+
+// Hash of the two bytes at pos for the filter of recent pairs: IMPLODE_RECENT_PAIR_SLOTS values. Spread
 // more evenly than the pair hash of the sort, so fewer other pairs share a bit.
 inline unsigned RecentPairSlot(const std::uint8_t* window, unsigned pos)
 {
@@ -171,6 +183,10 @@ inline unsigned RunLength(const std::uint8_t* at, std::uint8_t z, unsigned from,
 // positions are below it.
 constexpr unsigned SORTED_POS_MASK = 0x3FFF;
 
+// The filter of triples is built for a block when at least this many searches of the block
+// before it found no triple (a block has some 4096 to 5000 searches).
+constexpr unsigned IMPLODE_TRIPLE_FILTER_USE = 1536;
+
 // The shortest run at p that the triple buckets search run by run.
 constexpr unsigned IMPLODE_RUN_SEARCH = 8;
 
@@ -178,7 +194,7 @@ class ImplodeMatchFinder {
 public:
     ImplodeMatchFinder(ImplodeWork& work, unsigned dictSize)
         : m_pWindow(work.abWindow), m_pBucketStart(work.awBucketStart), m_pBorder(work.awBorder),
-          m_pRecentPair(work.abRecentPair), m_nDictSize(dictSize)
+          m_pRecentPair(m_aRecentPair), m_nDictSize(dictSize)
     {
     }
 
@@ -212,16 +228,59 @@ public:
         m_nFirst = first;
         m_nRecentUpTo = first;
         m_nRecentSpan = first;
-        std::memset(m_pRecentPair, 0, 2 * IMPLODE_RECENT_PAIR_SLOTS / 8);
+        std::memset(m_pRecentPair, 0, sizeof m_aRecentPair);
         // One entry more than there are hashes: the end of the last bucket.
         std::memset(start, 0, (IMPLODE_TRIPLE_HASHES + 1) * sizeof start[0]);
-        for (unsigned i = first; i <= last; ++i)
-            ++start[TripleHash(win, i)];
+        // The filter costs the sort a few steps per position and saves a search most of its
+        // work only where most searches find no triple: it is built when most of the last
+        // block's did not.
+        m_bTripleFilter = m_nNoTriple >= IMPLODE_TRIPLE_FILTER_USE;
+        m_nNoTriple = 0;
+        if (m_bTripleFilter) {
+            std::uint64_t* const once = m_aTripleOnce;
+            std::uint64_t* const twice = m_aTripleTwice;
+            std::memset(once, 0, sizeof m_aTripleOnce);
+            std::memset(twice, 0, sizeof m_aTripleTwice);
+            for (unsigned i = first; i <= last; ++i) {
+                const unsigned h = TripleFilterHash(win, i);
+                const unsigned word = h >> 6;
+                const std::uint64_t bit = std::uint64_t{1} << (h & 63);
+                ++start[word];
+                twice[word] |= once[word] & bit;
+                once[word] |= bit;
+            }
+        } else {
+            // Neighbouring positions often share a hash (runs of one byte value, padding):
+            // their count is kept in a register until the hash changes, instead of going
+            // through memory once per position.
+            unsigned hash = TripleHash(win, first);
+            unsigned count = 0;
+            for (unsigned i = first; i <= last; ++i) {
+                const unsigned next = TripleHash(win, i);
+                if (next != hash) {
+                    start[hash] = static_cast<std::uint16_t>(start[hash] + count);
+                    hash = next;
+                    count = 0;
+                }
+                ++count;
+            }
+            start[hash] = static_cast<std::uint16_t>(start[hash] + count);
+        }
         SumCounts(IMPLODE_TRIPLE_HASHES + 1);
+        // The same for the placement: a run of one hash fills consecutive entries.
+        unsigned hash = TripleHash(win, last);
+        unsigned index = start[hash];
         for (unsigned i = last + 1; i-- > first;) {
-            const unsigned index = --start[TripleHash(win, i)];
+            const unsigned next = TripleHash(win, i);
+            if (next != hash) {
+                start[hash] = static_cast<std::uint16_t>(index);
+                hash = next;
+                index = start[hash];
+            }
+            --index;
             SetSortedPos(win, index, i);
         }
+        start[hash] = static_cast<std::uint16_t>(index);
     }
 
     // Searches the best match for position p and returns its length, with distance - 1 in
@@ -242,11 +301,19 @@ public:
     {
         const std::uint8_t* const win = m_pWindow;
         const std::uint8_t* const at = win + p;
-        const unsigned hash = kTriples ? TripleHash(win, p) : PairHash(win, p);
+        const unsigned filterHash = kTriples ? TripleFilterHash(win, p) : 0;
+        const unsigned hash = kTriples ? filterHash >> 6 : PairHash(win, p);
         // Candidates lie in lowest..p-2: c is one when c - lowest < span (unsigned).
         const unsigned lowest = p - (m_nDictSize - 1);
         const unsigned span = m_nDictSize - 2;
 
+        if (kTriples && m_bTripleFilter && ((m_aTripleTwice[hash] >> (filterHash & 63)) & 1) == 0) {
+            // p is the only position of the sort range with its filter value: no other
+            // starts with its three bytes. (The bucket's stored start is not moved on; a
+            // later search of the bucket does that.)
+            ++m_nNoTriple;
+            return NoMatch(p, distance1, lookAhead);
+        }
         // The bucket runs up to the next bucket's stored start. Between this bucket's last
         // position and that start there may be positions the next bucket has passed over;
         // they are out of reach now too, so the range test below stops there.
@@ -270,7 +337,12 @@ public:
         // p's run: the bytes equal to its first, when the first three are (triple buckets).
         const unsigned run = kTriples && at[1] == at[0] && at[2] == at[0]
             ? RunLength(at, at[0], 3, IMPLODE_MAX_MATCH) : 0;
-        const bool found = kTriples && run == 0 && NoTripleInBucket(at, index, end, lowest, span)
+        const bool noTriple = kTriples && run == 0 && NoTripleInBucket(at, index, end, lowest, span);
+        if (kTriples && noTriple) {
+            ++m_nNoTriple;
+            return NoMatch(p, distance1, lookAhead);
+        }
+        const bool found = noTriple
             ? false
             : run >= IMPLODE_RUN_SEARCH
             ? FindInRun(at, p, run, index, end, lowest, best, bestPos)
@@ -289,6 +361,19 @@ public:
     }
 
 private:
+    // The result of a triple search that found no match of 3 or more bytes: a pair within
+    // 256 bytes, or none (see Find).
+    __attribute__((always_inline)) unsigned NoMatch(unsigned p, unsigned& distance1, bool lookAhead)
+    {
+        if (lookAhead)
+            return 0;
+        const unsigned bestPos = NearestPair(p, p - (m_nDictSize - 1));
+        if (bestPos == 0)
+            return 0;
+        distance1 = p - bestPos - 1;
+        return 2;
+    }
+
     // Whether none of the triple bucket's entries in reach starts with p's three bytes, so
     // that no match of 3 or more exists. The entries are tested four at a time without a
     // branch per entry: on incompressible data most buckets hold a few positions in reach
@@ -497,7 +582,7 @@ private:
     // The nearest position c of p's pair with c >= p - 256, within reach and in the sort
     // range; 0 when there is none. Asked at increasing positions p.
     //
-    // abRecentPair holds two bitmaps over the hash of a pair, which together hold every
+    // m_aRecentPair holds two bitmaps over the hash of a pair, which together hold every
     // position from p - 256 up to p - 1 (and maybe a few older ones): see AddRecentPairs. If
     // neither has p's bit, no position there holds p's pair; otherwise those bytes are
     // searched, nearest first.
@@ -588,14 +673,18 @@ private:
         if (p >= m_nRecentSpan + 2 * IMPLODE_RECENT_PAIR_SPAN) {
             std::memset(bitmaps, 0, 2 * half);
             m_nRecentSpan = p;
-            // Positions from p - 256 on that were entered before went with the bitmaps.
-            q = p - IMPLODE_RECENT_PAIR_SPAN < m_nFirst ? m_nFirst : p - IMPLODE_RECENT_PAIR_SPAN;
         } else if (p >= m_nRecentSpan + IMPLODE_RECENT_PAIR_SPAN) {
             currentHalf ^= half;
             std::memset(bitmaps + currentHalf, 0, half);
             m_nRecentSpan += IMPLODE_RECENT_PAIR_SPAN;
             m_nRecentHalf = currentHalf;
         }
+        // Only the positions from p - 256 on can be asked for (from any search at p or
+        // later); older ones not yet entered are left out.
+        if (q + IMPLODE_RECENT_PAIR_SPAN < p)
+            q = p - IMPLODE_RECENT_PAIR_SPAN;
+        if (q < m_nFirst)
+            q = m_nFirst;
         std::uint8_t* const current = bitmaps + currentHalf;
         for (; q < p; ++q) {
             const unsigned slot = RecentPairSlot(win, q);
@@ -706,9 +795,18 @@ private:
     unsigned m_nDictSize;
     bool m_bTriples = false;
     unsigned m_nFirst = 0;      // start of the sort range
-    unsigned m_nRecentUpTo = 0; // positions below this are in abRecentPair
-    unsigned m_nRecentSpan = 0; // first position of the current span of abRecentPair
-    unsigned m_nRecentHalf = 0; // offset of the current span's bitmap in abRecentPair
+    // The filter of triples, built by SortTriples when m_bTripleFilter: bit v of word h of
+    // m_aTripleOnce is set when a position of the sort range has TripleFilterHash
+    // 64 * h + v, of m_aTripleTwice when two or more have.
+    bool m_bTripleFilter = false;
+    unsigned m_nNoTriple = 0; // searches of the block that found no triple
+    std::uint64_t m_aTripleOnce[IMPLODE_TRIPLE_HASHES];
+    std::uint64_t m_aTripleTwice[IMPLODE_TRIPLE_HASHES];
+    unsigned m_nRecentUpTo = 0; // positions below this are in m_aRecentPair
+    unsigned m_nRecentSpan = 0; // first position of the current span of m_aRecentPair
+    unsigned m_nRecentHalf = 0; // offset of the current span's bitmap in m_aRecentPair
+    // The two bitmaps of recent pairs (see NearestPair).
+    std::uint8_t m_aRecentPair[2 * IMPLODE_RECENT_PAIR_SLOTS / 8];
 
 };
 

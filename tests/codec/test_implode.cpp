@@ -3,6 +3,7 @@
 // codings, all dictionary sizes and the block boundaries.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -367,7 +368,16 @@ TEST(ImplodeBuckets, TripleBucketsGiveTheSameBytesAsPairBuckets)
     std::mt19937 rng(4);
     for (auto& b : alphabet)
         b = static_cast<std::uint8_t>(rng() % 24);
-    const Bytes inputs[] = {MixedData(400000, 12), records, alphabet, Repeat(0, 30000), RandomData(30000, 2)};
+    // Random bytes with copies of earlier stretches (3 to 40 bytes from up to 5000 back):
+    // most searches find no triple, a few find matches, some just out of reach.
+    Bytes sparse = RandomData(120000, 9);
+    for (std::size_t at = 6000; at + 40 < sparse.size(); at += 200 + rng() % 900) {
+        const std::size_t length = 3 + rng() % 38;
+        const std::size_t back = 2 + rng() % 5000;
+        std::copy_n(sparse.begin() + static_cast<std::ptrdiff_t>(at - back), length,
+                    sparse.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    const Bytes inputs[] = {MixedData(400000, 12), records, alphabet, Repeat(0, 30000), RandomData(30000, 2), sparse};
     for (unsigned dictSize : {1024u, 2048u, 4096u}) {
         for (unsigned type : {CODEC_BINARY, CODEC_ASCII}) {
             for (std::size_t i = 0; i < std::size(inputs); ++i) {
