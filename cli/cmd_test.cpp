@@ -59,39 +59,6 @@ bool ReportManifest(const PackedFileReport& report, const std::vector<ManifestEn
     return matches;
 }
 
-std::string Verdict(const PackedFileReport& report, const char* file)
-{
-    auto text = [](unsigned id) { return LoadString(id); };
-    switch (report.verdict) {
-    case PackedFileReport::Sound:
-        if (report.nVolumes == 1)
-            return FormatText(text(IDS_CLI_TEST_SOUND_SET_OF_ONE).c_str(), file,
-                              static_cast<long>(report.nRestoredBytes));
-        return report.nVolumes > 0
-            ? FormatText(text(IDS_CLI_TEST_SOUND_SET).c_str(), file, static_cast<long>(report.nVolumes),
-                         static_cast<long>(report.nRestoredBytes))
-            : FormatText(text(IDS_CLI_TEST_SOUND).c_str(), file, static_cast<long>(report.nRestoredBytes));
-    case PackedFileReport::CannotOpen:
-        return FormatText(text(IDS_CLI_TEST_CANNOT_OPEN).c_str(), file);
-    case PackedFileReport::BadCount:
-        return FormatText(text(IDS_CLI_TEST_BAD_COUNT).c_str(), file, static_cast<long>(report.nVolumes));
-    case PackedFileReport::VolumeMissing:
-        return FormatText(text(IDS_CLI_TEST_VOLUME_MISSING).c_str(), file,
-                          static_cast<long>(report.nMissingVolume), static_cast<long>(report.nVolumes - 1),
-                          report.strMissingName.c_str());
-    case PackedFileReport::ReadError:
-        return FormatText(text(IDS_CLI_TEST_READ_ERROR).c_str(), file);
-    case PackedFileReport::TooShort:
-        return FormatText(text(IDS_CLI_TEST_TOO_SHORT).c_str(), file, static_cast<long>(report.nStreamBytes));
-    case PackedFileReport::NotAStream:
-        return FormatText(text(IDS_CLI_TEST_NOT_A_STREAM).c_str(), file);
-    case PackedFileReport::Damaged:
-        return FormatText(text(IDS_CLI_TEST_DAMAGED).c_str(), file);
-    case PackedFileReport::StreamEnded:
-        return FormatText(text(IDS_CLI_TEST_STREAM_ENDED).c_str(), file, static_cast<long>(report.nRestoredBytes));
-    }
-    return {};
-}
 
 int RunTest(const TestOptions& options)
 {
@@ -117,7 +84,7 @@ int RunTest(const TestOptions& options)
         host.PrintLine(FormatText(LoadString(IDS_CLI_WARNING).c_str(), manifest.strWarning.c_str()));
     for (const std::string& warning : report.warnings)
         host.PrintLine(FormatText(LoadString(IDS_CLI_WARNING).c_str(), warning.c_str()));
-    std::printf("%s\n", Verdict(report, options.file.c_str()).c_str());
+    std::printf("%s\n", DescribeVerdict(report, options.file.c_str()).c_str());
     const bool manifestMatches =
         !hasManifest || ReportManifest(report, manifest.entries, manifest.strPath, restored.FinalHex());
     std::fflush(stdout);

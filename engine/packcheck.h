@@ -39,3 +39,7 @@ struct PackedFileReport {
 // go to the main window like the unpack job's. The decoding moves the progress bar and feeds
 // the restored bytes to g_pProjectDigest when it is set (manifest.h).
 PackedFileReport CheckPackedFile(const std::string& path);
+
+// The verdict on the packed file named file, as one line of the catalogue's texts: what `test`
+// prints and the window's Test command logs.
+std::string DescribeVerdict(const PackedFileReport& report, const std::string& file);

@@ -18,42 +18,6 @@ void LogLine(const std::string& text)
     AppendStatus(text + "\r\n");
 }
 
-// The verdict on the packed file, as the console's test states it.
-std::string Verdict(const PackedFileReport& report, const char* file)
-{
-    auto text = [](unsigned id) { return LoadString(id); };
-    switch (report.verdict) {
-    case PackedFileReport::Sound:
-        if (report.nVolumes == 1)
-            return FormatText(text(IDS_CLI_TEST_SOUND_SET_OF_ONE).c_str(), file,
-                              static_cast<long>(report.nRestoredBytes));
-        return report.nVolumes > 0
-                   ? FormatText(text(IDS_CLI_TEST_SOUND_SET).c_str(), file, static_cast<long>(report.nVolumes),
-                                static_cast<long>(report.nRestoredBytes))
-                   : FormatText(text(IDS_CLI_TEST_SOUND).c_str(), file, static_cast<long>(report.nRestoredBytes));
-    case PackedFileReport::CannotOpen:
-        return FormatText(text(IDS_CLI_TEST_CANNOT_OPEN).c_str(), file);
-    case PackedFileReport::BadCount:
-        return FormatText(text(IDS_CLI_TEST_BAD_COUNT).c_str(), file, static_cast<long>(report.nVolumes));
-    case PackedFileReport::VolumeMissing:
-        return FormatText(text(IDS_CLI_TEST_VOLUME_MISSING).c_str(), file,
-                          static_cast<long>(report.nMissingVolume), static_cast<long>(report.nVolumes - 1),
-                          report.strMissingName.c_str());
-    case PackedFileReport::ReadError:
-        return FormatText(text(IDS_CLI_TEST_READ_ERROR).c_str(), file);
-    case PackedFileReport::TooShort:
-        return FormatText(text(IDS_CLI_TEST_TOO_SHORT).c_str(), file, static_cast<long>(report.nStreamBytes));
-    case PackedFileReport::NotAStream:
-        return FormatText(text(IDS_CLI_TEST_NOT_A_STREAM).c_str(), file);
-    case PackedFileReport::Damaged:
-        return FormatText(text(IDS_CLI_TEST_DAMAGED).c_str(), file);
-    case PackedFileReport::StreamEnded:
-        return FormatText(text(IDS_CLI_TEST_STREAM_ENDED).c_str(), file,
-                          static_cast<long>(report.nRestoredBytes));
-    }
-    return {};
-}
-
 // Each file of the set against the manifest, then the decoded bytes against the project
 // file's line: one line per mismatch, or one line that all match. False on a mismatch.
 bool LogManifestFindings(const PackedFileReport& report, const ManifestCheck& manifest,
@@ -95,7 +59,7 @@ void TestWorker(const std::string& packedPath, const std::shared_ptr<TestOutcome
     } else {
         for (const std::string& warning : report.warnings)
             LogLine(FormatText(LoadString(IDS_CLI_WARNING).c_str(), warning.c_str()));
-        LogLine(Verdict(report, packedPath.c_str()));
+        LogLine(DescribeVerdict(report, packedPath.c_str()));
         const bool hasManifest = outcome->manifest.kind == ManifestCheck::Ours;
         const bool manifestMatches =
             !hasManifest || LogManifestFindings(report, outcome->manifest, outcome->restored.FinalHex());
