@@ -21,36 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/memorystreams.h"
 #include "codec/codec.h"
 
 namespace {
-
-using Bytes = std::vector<unsigned char>;
-
-struct MemoryStreams {
-    const Bytes* in = nullptr;
-    std::size_t inPos = 0;
-    Bytes* out = nullptr;
-    std::size_t outPos = 0;
-};
-
-unsigned ReadMemory(unsigned char* buf, unsigned* size, void* param)
-{
-    auto& m = *static_cast<MemoryStreams*>(param);
-    const std::size_t n = std::min<std::size_t>(*size, m.in->size() - m.inPos);
-    std::memcpy(buf, m.in->data() + m.inPos, n);
-    m.inPos += n;
-    return static_cast<unsigned>(n);
-}
-
-void WriteMemory(unsigned char* buf, unsigned* size, void* param)
-{
-    auto& m = *static_cast<MemoryStreams*>(param);
-    if (m.outPos + *size > m.out->size())
-        m.out->resize((m.outPos + *size) * 2);
-    std::memcpy(m.out->data() + m.outPos, buf, *size);
-    m.outPos += *size;
-}
 
 std::size_t Implode(const Bytes& input, Bytes& output, CodecWorkArea& work)
 {
