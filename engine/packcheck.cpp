@@ -265,6 +265,32 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
     return report;
 }
 
+ManifestFindings CheckAgainstManifest(const PackedFileReport& report, const ManifestCheck& manifest)
+{
+    ManifestFindings findings;
+    const char* manifestPath = manifest.strPath.c_str();
+    for (const std::string& volume : report.volumes) {
+        const ManifestMatch match = CheckFileAgainstManifest(manifest.entries, volume);
+        if (match == ManifestMatch::Matches)
+            continue;
+        findings.bMatches = false;
+        const unsigned id =
+            match == ManifestMatch::NotListed ? IDS_CLI_MANIFEST_NOT_LISTED : IDS_CLI_MANIFEST_MISMATCH;
+        findings.lines.push_back(FormatText(LoadString(id).c_str(), volume.c_str(), manifestPath));
+    }
+    const ManifestEntry* project = FindProjectEntry(manifest.entries, report.volumes);
+    const bool decoded = report.verdict == PackedFileReport::Sound;
+    if (project && decoded && project->strDigest != report.strRestoredDigest) {
+        findings.bMatches = false;
+        findings.lines.push_back(FormatText(LoadString(IDS_CLI_TEST_RESTORED_MISMATCH).c_str(), manifestPath));
+    }
+    if (findings.bMatches && !report.volumes.empty())
+        findings.lines.push_back(FormatText(
+            LoadString(project && decoded ? IDS_CLI_MANIFEST_ALL_MATCH : IDS_CLI_MANIFEST_SET_MATCHES).c_str(),
+            static_cast<long>(report.volumes.size()), manifestPath));
+    return findings;
+}
+
 std::string DescribeVerdict(const PackedFileReport& report, const std::string& path)
 {
     const char* file = path.c_str();

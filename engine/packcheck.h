@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/manifest.h"
+
 struct PackedFileReport {
     enum Verdict {
         Sound,          // the stream decodes completely up to its end code
@@ -46,6 +48,16 @@ struct CheckRequest {
 // Tests the packed file of the request. Runs on the calling thread; questions about missing
 // volumes go to the main window like the unpack job's. The decoding moves the progress bar.
 PackedFileReport CheckPackedFile(const CheckRequest& request);
+
+// What a manifest of ours says of a tested packed file: each file of the set against its line,
+// then the decoded bytes (report.strRestoredDigest, when the stream decoded soundly) against
+// the project file's line. One text per mismatch, or one that all match, in the catalogue's
+// texts; bMatches is false on a mismatch.
+struct ManifestFindings {
+    bool bMatches = true;
+    std::vector<std::string> lines;
+};
+ManifestFindings CheckAgainstManifest(const PackedFileReport& report, const ManifestCheck& manifest);
 
 // The verdict on the packed file named file, as one line of the catalogue's texts: what `test`
 // prints and the window's Test command logs.
