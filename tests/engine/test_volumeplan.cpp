@@ -54,8 +54,9 @@ TEST_F(VolumePlan, PlanEqualsTheSetASplitWrites)
         TempDir folder;
         WriteFileBytes(folder / "p.kmx", data);
         const std::string packed = folder / "p.0KX";
-        ASSERT_EQ(PackAndWait(host, folder / "p.kmx", 1, static_cast<int>(volumeSize)), 1);
-        ASSERT_EQ(g_bPackSucceeded, 1) << volumeSize;
+        PackOutcome pack;
+        ASSERT_EQ(PackAndWait(host, pack, folder / "p.kmx", 1, static_cast<int>(volumeSize)), 1);
+        ASSERT_TRUE(pack.bSucceeded) << volumeSize;
 
         const std::vector<PlannedVolume> plan =
             PlanVolumes(packed, streamLength, static_cast<int>(volumeSize));
@@ -75,9 +76,10 @@ TEST_F(VolumePlan, SplitStepRefusesAFolderWithoutRoomBeforeAnyVolume)
     const auto streamLength = static_cast<std::int64_t>(ImplodeBytes(data).size());
     // Room for the volumes but one byte: the stream already lies beside them.
     OverrideFreeSpace(streamLength + 16 - 1);
-    ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 10000), 1);
+    PackOutcome pack;
+    ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 10000), 1);
 
-    EXPECT_EQ(g_bPackSucceeded, 0);
+    EXPECT_FALSE(pack.bSucceeded);
     ASSERT_EQ(host.BoxTexts().size(), 1u);
     EXPECT_NE(host.BoxTexts()[0].find("not enough room in '" + dir.Path() + "/'"),
               std::string::npos) << host.BoxTexts()[0];
@@ -90,8 +92,8 @@ TEST_F(VolumePlan, SplitStepRefusesAFolderWithoutRoomBeforeAnyVolume)
 
     // With exactly the room it needs, the same split goes through.
     OverrideFreeSpace(streamLength + 16);
-    ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 10000), 1);
-    EXPECT_EQ(g_bPackSucceeded, 1);
+    ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 10000), 1);
+    EXPECT_TRUE(pack.bSucceeded);
 }
 
 TEST_F(VolumePlan, RoomForPackCountsTheStreamTwiceAndFullBlocks)
@@ -152,13 +154,14 @@ TEST_F(VolumePlan, PackWithoutDigestRemovesTheOldManifestOnlyWhenItSucceeds)
     WriteFileBytes(dir / "p.sha256", digest + "  p.kmx\n" + digest + "  p.0KX\n" + digest + "  p.1KX\n");
     // A pack that fails (a full disk) leaves it.
     FailWritesAfterBytes(0);
-    ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
+    PackOutcome pack;
+    ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1);
     DisarmFileFaults();
-    EXPECT_EQ(g_bPackSucceeded, 0);
+    EXPECT_FALSE(pack.bSucceeded);
     EXPECT_TRUE(FileExists(dir / "p.sha256"));
     host.ClearEvents();
-    ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
-    EXPECT_EQ(g_bPackSucceeded, 1);
+    ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1);
+    EXPECT_TRUE(pack.bSucceeded);
     EXPECT_FALSE(FileExists(dir / "p.sha256"));
     EXPECT_NE(host.LogText().find("Removed '" + dir / "p.sha256" +
                                   "': its checksums described an earlier pack.\r\n"),
@@ -182,8 +185,9 @@ TEST_F(VolumePlan, APackLeavesAChecksumFileItDidNotWriteAlone)
         WriteFileBytes(dir / "p.sha256", row.text);
         std::remove((dir / "p.0KX").c_str());
         host.ClearEvents();
-        ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1) << row.label;
-        EXPECT_EQ(g_bPackSucceeded, 1) << row.label;
+        PackOutcome pack;
+        ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1) << row.label;
+        EXPECT_TRUE(pack.bSucceeded) << row.label;
         EXPECT_EQ(ReadFileBytes(dir / "p.sha256"), row.text) << row.label;
         const std::string log = host.LogText();
         EXPECT_EQ(log.find("Removed"), std::string::npos) << row.label << log;
