@@ -65,18 +65,18 @@ int RunTest(const TestOptions& options)
     UseLanguage(options.lang);
     ConsoleHost host(options.answers.Answer());
     host.SetPlainProgress(options.progress == "plain");
-    g_volumeSearchDirs = options.volumeDirs;
 
     // A manifest of ours beside the packed file: its checksums are checked too. Any other file
     // of that name is left alone, with a warning.
     const ManifestCheck manifest = ExamineManifest(options.file);
     const bool hasManifest = manifest.kind == ManifestCheck::Ours;
-    Sha256 restored;
-    g_pProjectDigest = hasManifest ? &restored : nullptr;
+    CheckRequest request;
+    request.strPackedPath = options.file;
+    request.volumeSearchDirs = options.volumeDirs;
+    request.bRestoredDigest = hasManifest;
     SendMessageToMainWindow(WM_JOBSTATE, JOB_DECOMPRESSING, 0);
-    const PackedFileReport report = CheckPackedFile(options.file);
+    const PackedFileReport report = CheckPackedFile(request);
     SendMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
-    g_pProjectDigest = nullptr;
     if (report.verdict == PackedFileReport::Sound)
         host.FinishPlainProgress();
     // Warnings go to standard error with the job's log; the verdict to standard output.
@@ -86,7 +86,7 @@ int RunTest(const TestOptions& options)
         host.PrintLine(FormatText(LoadString(IDS_CLI_WARNING).c_str(), warning.c_str()));
     std::printf("%s\n", DescribeVerdict(report, options.file.c_str()).c_str());
     const bool manifestMatches =
-        !hasManifest || ReportManifest(report, manifest.entries, manifest.strPath, restored.FinalHex());
+        !hasManifest || ReportManifest(report, manifest.entries, manifest.strPath, report.strRestoredDigest);
     std::fflush(stdout);
     return report.verdict == PackedFileReport::Sound && manifestMatches ? EXIT_OK : EXIT_FAILED;
 }

@@ -49,8 +49,12 @@ bool LogManifestFindings(const PackedFileReport& report, const ManifestCheck& ma
 
 void TestWorker(const std::string& packedPath, const std::shared_ptr<TestOutcome>& outcome)
 {
-    const PackedFileReport report = CheckPackedFile(packedPath);
-    g_pProjectDigest = nullptr;
+    // The decoded bytes are checked only against a manifest of ours.
+    const bool hasManifest = outcome->manifest.kind == ManifestCheck::Ours;
+    CheckRequest request;
+    request.strPackedPath = packedPath;
+    request.bRestoredDigest = hasManifest;
+    const PackedFileReport report = CheckPackedFile(request);
     AppendStatus("\r\n");
     bool sound = false;
     if (CancelRequested()) {
@@ -60,9 +64,8 @@ void TestWorker(const std::string& packedPath, const std::shared_ptr<TestOutcome
         for (const std::string& warning : report.warnings)
             LogLine(FormatText(LoadString(IDS_CLI_WARNING).c_str(), warning.c_str()));
         LogLine(DescribeVerdict(report, packedPath.c_str()));
-        const bool hasManifest = outcome->manifest.kind == ManifestCheck::Ours;
         const bool manifestMatches =
-            !hasManifest || LogManifestFindings(report, outcome->manifest, outcome->restored.FinalHex());
+            !hasManifest || LogManifestFindings(report, outcome->manifest, report.strRestoredDigest);
         sound = report.verdict == PackedFileReport::Sound && manifestMatches;
     }
     outcome->bSound = sound;
@@ -79,11 +82,8 @@ bool StartTestJob(const std::string& packedPath, const std::shared_ptr<TestOutco
     outcome->manifest = ExamineManifest(packedPath);
     if (!outcome->manifest.strWarning.empty())
         LogLine(FormatText(LoadString(IDS_CLI_WARNING).c_str(), outcome->manifest.strWarning.c_str()));
-    // The decoded bytes are checked only against a manifest of ours.
-    g_pProjectDigest = outcome->manifest.kind == ManifestCheck::Ours ? &outcome->restored : nullptr;
     SendMessageToMainWindow(WM_JOBSTATE, JOB_DECOMPRESSING, 0);
     if (!StartWorkerThread([packedPath, outcome] { TestWorker(packedPath, outcome); })) {
-        g_pProjectDigest = nullptr;
         SendMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
         return false;
     }
