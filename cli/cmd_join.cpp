@@ -62,13 +62,12 @@ int RunJoin(const JoinOptions& options)
         }
     }
 
-    g_volumeSearchDirs.clear();
     for (const std::string& folder : options.volumeDirs)
-        g_volumeSearchDirs.push_back(Absolute(folder));
-    const bool started = StartJoinJob(request) != 0;
+        request.volumeSearchDirs.push_back(Absolute(folder));
+    JoinOutcome outcome;
+    const bool started = StartJoinJob(request, outcome) != 0;
     if (started)
         host.RunUntilJobEnds();
-    const JoinOutcome& outcome = g_joinOutcome;
     if (!started || !outcome.bJoined) {
         host.PrintLine(LoadString(IDS_CLI_JOIN_FAILED));
         return EXIT_FAILED;

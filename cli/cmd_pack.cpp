@@ -47,11 +47,11 @@ struct PackOptions {
 
 // Compresses to nowhere and prints the files the pack would write, then the room check.
 int RunDryRun(ConsoleHost& host, const std::string& projectPath, const std::string& packedPath,
-              int volumeSize)
+              int volumeSize, unsigned threads)
 {
     SendMessageToMainWindow(WM_JOBSTATE, JOB_COMPRESSING, 0);
     std::int64_t streamLength = 0;
-    const int measured = MeasureStreamLength(projectPath, streamLength);
+    const int measured = MeasureStreamLength(projectPath, streamLength, threads);
     SendMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
     if (!measured) {
         host.PrintLine(LoadString(IDS_READ_ERROR));
@@ -90,7 +90,7 @@ int RunDryRun(ConsoleHost& host, const std::string& projectPath, const std::stri
 // stream's worst-case length settles it at once when the folder is roomy; otherwise the
 // project file is compressed to nowhere first, so that only a real shortage is refused.
 bool RoomForSplitPack(ConsoleHost& host, const std::string& projectPath,
-                      const std::string& packedPath, int volumeSize)
+                      const std::string& packedPath, int volumeSize, unsigned threads)
 {
     std::FILE* project = std::fopen(projectPath.c_str(), "rb");
     const std::int64_t projectLength = project ? GetFileLength(project) : 0;
@@ -100,7 +100,7 @@ bool RoomForSplitPack(ConsoleHost& host, const std::string& projectPath,
         return true;
     std::int64_t streamLength = 0;
     host.SetProgressQuiet(true);
-    const int measured = MeasureStreamLength(projectPath, streamLength);
+    const int measured = MeasureStreamLength(projectPath, streamLength, threads);
     host.SetProgressQuiet(false);
     if (!measured)
         return true; // the pack itself reports the unreadable file
@@ -144,28 +144,31 @@ int RunPack(const PackOptions& options)
         return EXIT_FAILED;
     }
 
-    g_nCompressThreads = options.threads;
     const int split = options.split.empty() ? 0 : 1;
     const PathParts parts = SplitPath(options.file);
     const std::string packedPath = MakePath(parts.drive, parts.dir, parts.name, ".0KX");
     if (options.dryRun)
-        return RunDryRun(host, options.file, packedPath, split ? volumeSize : 0);
-    if (split && !RoomForSplitPack(host, options.file, packedPath, volumeSize)) {
+        return RunDryRun(host, options.file, packedPath, split ? volumeSize : 0, options.threads);
+    if (split && !RoomForSplitPack(host, options.file, packedPath, volumeSize, options.threads)) {
         host.PrintLine(LoadString(IDS_CLI_PACK_FAILED));
         return EXIT_FAILED;
     }
 
-    Sha256 projectDigest;
-    g_pProjectDigest = options.manifest ? &projectDigest : nullptr;
-    const int started = StartPackJob(options.file, split, volumeSize);
+    PackRequest request;
+    request.strProjectPath = options.file;
+    request.bSplitFile = split != 0;
+    request.nVolumeSize = volumeSize;
+    request.nThreads = options.threads;
+    request.bProjectDigest = options.manifest;
+    PackOutcome outcome;
+    const int started = StartPackJob(request, outcome);
     if (started)
         host.RunUntilJobEnds();
-    g_pProjectDigest = nullptr;
-    if (started && g_bPackSucceeded) {
+    if (started && outcome.bSucceeded) {
         host.FinishPlainProgress();
         const std::string manifestPath = ManifestPath(packedPath);
         if (options.manifest) {
-            if (!WriteSetManifest(packedPath, FileNameOf(options.file), projectDigest.FinalHex())) {
+            if (!WriteSetManifest(packedPath, FileNameOf(options.file), outcome.strProjectDigest)) {
                 // An old manifest of ours would describe the set this pack replaced; a file
                 // of that name we did not write stays.
                 RemoveStaleManifest(packedPath);

@@ -72,10 +72,10 @@ int RunSplit(const SplitOptions& options)
     request.strStreamPath = options.packed;
     request.nVolumeSize = static_cast<int>(*size);
     request.owner = SplitRequest::UsersPackedFile;
-    const bool started = StartSplitJob(request) != 0;
+    SplitOutcome outcome;
+    const bool started = StartSplitJob(request, outcome) != 0;
     if (started)
         host.RunUntilJobEnds();
-    const SplitOutcome& outcome = g_splitOutcome;
     if (!started || !outcome.bComplete) {
         host.PrintLine(LoadString(IDS_CLI_SPLIT_FAILED));
         return EXIT_FAILED;

@@ -29,54 +29,23 @@ struct TestOptions {
     std::string progress;
 };
 
-// The checks of a manifest beside the packed file: each file of the set, then the restored
-// bytes. Prints one line per mismatch, or one line that all match; false on a mismatch.
-bool ReportManifest(const PackedFileReport& report, const std::vector<ManifestEntry>& manifest,
-                    const std::string& manifestPath, const std::string& restoredDigest)
-{
-    bool matches = true;
-    for (const std::string& volume : report.volumes) {
-        const ManifestMatch match = CheckFileAgainstManifest(manifest, volume);
-        if (match == ManifestMatch::Matches)
-            continue;
-        matches = false;
-        const unsigned id = match == ManifestMatch::NotListed ? IDS_CLI_MANIFEST_NOT_LISTED
-                                                              : IDS_CLI_MANIFEST_MISMATCH;
-        std::printf("%s\n", FormatText(LoadString(id).c_str(), volume.c_str(), manifestPath.c_str()).c_str());
-    }
-    const ManifestEntry* project = FindProjectEntry(manifest, report.volumes);
-    const bool decoded = report.verdict == PackedFileReport::Sound;
-    if (project && decoded && project->strDigest != restoredDigest) {
-        matches = false;
-        std::printf("%s\n", FormatText(LoadString(IDS_CLI_TEST_RESTORED_MISMATCH).c_str(),
-                                       manifestPath.c_str()).c_str());
-    }
-    if (matches && !report.volumes.empty())
-        std::printf("%s\n", FormatText(LoadString(project && decoded ? IDS_CLI_MANIFEST_ALL_MATCH
-                                                                      : IDS_CLI_MANIFEST_SET_MATCHES).c_str(),
-                                       static_cast<long>(report.volumes.size()),
-                                       manifestPath.c_str()).c_str());
-    return matches;
-}
-
-
 int RunTest(const TestOptions& options)
 {
     UseLanguage(options.lang);
     ConsoleHost host(options.answers.Answer());
     host.SetPlainProgress(options.progress == "plain");
-    g_volumeSearchDirs = options.volumeDirs;
 
     // A manifest of ours beside the packed file: its checksums are checked too. Any other file
     // of that name is left alone, with a warning.
     const ManifestCheck manifest = ExamineManifest(options.file);
     const bool hasManifest = manifest.kind == ManifestCheck::Ours;
-    Sha256 restored;
-    g_pProjectDigest = hasManifest ? &restored : nullptr;
+    CheckRequest request;
+    request.strPackedPath = options.file;
+    request.volumeSearchDirs = options.volumeDirs;
+    request.bRestoredDigest = hasManifest;
     SendMessageToMainWindow(WM_JOBSTATE, JOB_DECOMPRESSING, 0);
-    const PackedFileReport report = CheckPackedFile(options.file);
+    const PackedFileReport report = CheckPackedFile(request);
     SendMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
-    g_pProjectDigest = nullptr;
     if (report.verdict == PackedFileReport::Sound)
         host.FinishPlainProgress();
     // Warnings go to standard error with the job's log; the verdict to standard output.
@@ -85,8 +54,13 @@ int RunTest(const TestOptions& options)
     for (const std::string& warning : report.warnings)
         host.PrintLine(FormatText(LoadString(IDS_CLI_WARNING).c_str(), warning.c_str()));
     std::printf("%s\n", DescribeVerdict(report, options.file.c_str()).c_str());
-    const bool manifestMatches =
-        !hasManifest || ReportManifest(report, manifest.entries, manifest.strPath, restored.FinalHex());
+    bool manifestMatches = true;
+    if (hasManifest) {
+        const ManifestFindings findings = CheckAgainstManifest(report, manifest);
+        for (const std::string& line : findings.lines)
+            std::printf("%s\n", line.c_str());
+        manifestMatches = findings.bMatches;
+    }
     std::fflush(stdout);
     return report.verdict == PackedFileReport::Sound && manifestMatches ? EXIT_OK : EXIT_FAILED;
 }

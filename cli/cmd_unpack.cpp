@@ -30,8 +30,8 @@ struct UnpackOptions {
     std::string progress;
 };
 
-// A folder named relative to where the command starts, made absolute: the job moves the
-// current directory to the packed file's folder.
+// A folder named relative to where the command starts, made absolute: what the request
+// names does not depend on the current directory.
 std::string Absolute(const std::string& path)
 {
     if (path.empty() || path.front() == '/')
@@ -52,43 +52,39 @@ int RunUnpack(const UnpackOptions& options)
     const ConsoleHost::Answer answer = options.answers.Answer();
     ConsoleHost host(answer);
 
-    g_volumeSearchDirs.clear();
+    UnpackRequest request;
+    request.strPackedPath = options.file;
     for (const std::string& dir : options.volumeDirs)
-        g_volumeSearchDirs.push_back(Absolute(dir));
-    g_bKeepBroken = options.keepBroken ? 1 : 0;
-    g_lastJoin = JoinInfo{};
+        request.volumeSearchDirs.push_back(Absolute(dir));
+    request.bKeepBroken = options.keepBroken;
+    request.strIntoFolder = Absolute(options.into);
     host.SetPlainProgress(options.progress == "plain");
-    g_strUnpackFolder = Absolute(options.into);
 
     // A manifest beside the packed file: the restored bytes must have its project checksum
     // before they replace the project file.
     // Only a manifest of ours counts; any other file of that name is left alone, with a warning.
     const ManifestCheck manifest = ExamineManifest(options.file);
-    Sha256 restored;
     if (!manifest.strWarning.empty())
         host.PrintLine(FormatText(LoadString(IDS_CLI_WARNING).c_str(), manifest.strWarning.c_str()));
     if (const ManifestEntry* project = manifest.Project()) {
-        g_pProjectDigest = &restored;
-        g_strExpectedProjectDigest = project->strDigest;
-        g_strExpectedManifest = manifest.strPath;
+        request.strExpectedDigest = project->strDigest;
+        request.strManifest = manifest.strPath;
     }
 
-    StartUnpackJob(options.file);
+    UnpackOutcome outcome;
+    StartUnpackJob(request, outcome);
     host.RunUntilJobEnds();
-    g_pProjectDigest = nullptr;
-    g_strExpectedProjectDigest.clear();
-    g_strUnpackFolder.clear();
 
-    const UnpackOutcome& outcome = g_unpackOutcome;
     if (outcome.bRestored) {
         host.FinishPlainProgress();
         host.PrintLine(FormatText(LoadString(IDS_CLI_RESTORED).c_str(), outcome.strProjectPath.c_str()));
         return EXIT_OK;
     }
-    if (outcome.bStarted && g_lastJoin.nMissingVolume >= 0)
+    if (outcome.bStarted && outcome.join.nMissingVolume >= 0)
         host.PrintLine(FormatText(LoadString(IDS_CLI_VOLUME_MISSING).c_str(),
-                                  static_cast<long>(g_lastJoin.nMissingVolume),
-                                  static_cast<long>(g_lastJoin.nVolumes - 1), g_lastJoin.strMissingName.c_str()));
+                                  static_cast<long>(outcome.join.nMissingVolume),
+                                  static_cast<long>(outcome.join.nVolumes - 1),
+                                  outcome.join.strMissingName.c_str()));
     if (!outcome.strBrokenPath.empty())
         host.PrintLine(FormatText(LoadString(IDS_CLI_BROKEN_KEPT).c_str(),
                                   static_cast<long>(outcome.nRestoredBytes), outcome.strBrokenPath.c_str()));

@@ -5,10 +5,7 @@
 
 #include "codec/implode_parallel.h"
 #include "engine/jobcontext.h"
-#include "engine/manifest.h"
 #include "platform/files.h"
-
-unsigned g_nCompressThreads = ImplodeMachineThreads();
 
 CodecWorkArea& SharedCodecWorkArea()
 {
@@ -28,62 +25,88 @@ int ProgressPercent(std::uint64_t read, std::int64_t total)
 
 } // namespace
 
-unsigned CodecRead(unsigned char* buf, unsigned* size, void* param)
+namespace {
+
+// Reads into buf and moves the progress: what both directions' read callbacks do.
+unsigned ReadInput(CodecFiles& files, unsigned char* buf, unsigned size)
 {
-    auto& context = *static_cast<CodecContext*>(param);
-    if (context.nMode == 0) {
-        if (*size > context.nCounter)
-            *size = static_cast<unsigned>(context.nCounter);
-        context.nCounter -= *size;
-    }
     std::size_t got = 0;
-    if (!context.bReadFailed) {
+    if (!files.bReadFailed) {
         errno = 0;
-        got = ReadBytes(buf, *size, context.pIn);
-        if (got < *size && StreamFailed(context.pIn)) {
-            context.bReadFailed = true;
-            context.nReadError = errno != 0 ? errno : EIO;
+        got = ReadBytes(buf, size, files.pIn);
+        if (got < size && StreamFailed(files.pIn)) {
+            files.bReadFailed = true;
+            files.nReadError = errno != 0 ? errno : EIO;
         }
     }
-    context.nInRead += got;
-    if (g_pProjectDigest && context.nMode == 1)
-        g_pProjectDigest->Update(buf, got);
+    files.nInRead += got;
     // Each send waits for the main thread. Sending only when the bar moves shows the user the
     // same thing (the wait cursor is on, the bar at the same place) for at most 101 waits a
     // job instead of one or two per block, which on a busy machine costs real time.
-    const int percent = ProgressPercent(context.nInRead, context.nInTotal);
-    if (percent != context.nLastProgress) {
-        context.nLastProgress = percent;
+    const int percent = ProgressPercent(files.nInRead, files.nInTotal);
+    if (percent != files.nLastProgress) {
+        files.nLastProgress = percent;
         SendMessageToMainWindow(WM_JOBBUSY, 0, 0);
         SetProgress(percent);
     }
     return static_cast<unsigned>(got);
 }
 
-void CodecWrite(unsigned char* buf, unsigned* size, void* param)
+void WriteOutput(CodecFiles& files, const unsigned char* buf, unsigned size)
 {
-    auto& context = *static_cast<CodecContext*>(param);
-    if (context.nMode == 1)
-        context.nCounter += *size;
-    else if (g_pProjectDigest)
-        g_pProjectDigest->Update(buf, *size); // the restored project file's bytes
-    if (context.bWriteFailed)
+    if (files.bWriteFailed)
         return;
     errno = 0;
-    const std::size_t put = WriteBytes(buf, *size, context.pOut);
-    context.nWritten += put;
-    if (put != *size || StreamFailed(context.pOut)) {
-        context.bWriteFailed = true;
-        context.nWriteError = errno != 0 ? errno : EIO;
+    const std::size_t put = WriteBytes(buf, size, files.pOut);
+    files.nWritten += put;
+    if (put != size || StreamFailed(files.pOut)) {
+        files.bWriteFailed = true;
+        files.nWriteError = errno != 0 ? errno : EIO;
     }
 }
 
-CodecContext CompressLikeThePackJob(std::FILE* project, std::FILE* out)
+} // namespace
+
+unsigned CompressRead(unsigned char* buf, unsigned* size, void* param)
 {
-    CodecContext context;
+    auto& context = *static_cast<CompressContext*>(param);
+    const unsigned got = ReadInput(context, buf, *size);
+    if (context.pProjectDigest)
+        context.pProjectDigest->Update(buf, got);
+    return got;
+}
+
+void CompressWrite(unsigned char* buf, unsigned* size, void* param)
+{
+    auto& context = *static_cast<CompressContext*>(param);
+    context.nCompressed += *size;
+    WriteOutput(context, buf, *size);
+}
+
+unsigned ExpandRead(unsigned char* buf, unsigned* size, void* param)
+{
+    auto& context = *static_cast<ExpandContext*>(param);
+    if (*size > context.nLeft)
+        *size = static_cast<unsigned>(context.nLeft);
+    context.nLeft -= *size;
+    return ReadInput(context, buf, *size);
+}
+
+void ExpandWrite(unsigned char* buf, unsigned* size, void* param)
+{
+    auto& context = *static_cast<ExpandContext*>(param);
+    if (context.pRestoredDigest)
+        context.pRestoredDigest->Update(buf, *size);
+    WriteOutput(context, buf, *size);
+}
+
+CompressContext CompressLikeThePackJob(std::FILE* project, std::FILE* out, unsigned threads,
+                                       Sha256* projectDigest)
+{
+    CompressContext context;
     context.pIn = project;
     context.pOut = out;
-    context.nMode = 1;
+    context.pProjectDigest = projectDigest;
     context.nInTotal = GetFileLength(project);
 
     // The compressor's choice between equal candidates at the end of the input depends on
@@ -92,7 +115,8 @@ CodecContext CompressLikeThePackJob(std::FILE* project, std::FILE* out)
     std::memset(work.bytes, 0, sizeof(work.bytes));
     const unsigned type = CODEC_BINARY;
     const unsigned dictSize = 4096;
-    implode_parallel(CodecRead, CodecWrite, work.bytes, &context, &type, &dictSize, g_nCompressThreads);
+    implode_parallel(CompressRead, CompressWrite, work.bytes, &context, &type, &dictSize,
+                     threads == 0 ? ImplodeMachineThreads() : threads);
     return context;
 }
 

@@ -1,4 +1,4 @@
-// The job context and the reporting of a job to the user.
+// The process state and the reporting of a job to the user.
 //
 // Everything a job shows goes through the main window: log lines and the progress bar are
 // sent (the worker waits, so lines appear in the order the job writes them), the job state is
@@ -14,14 +14,9 @@
 #include "platform/strings.h"
 #include "resources/textids.h"
 
-std::string g_strProjectPath;
-std::string g_strPackedPath;
-bool g_bSplitFile = false;
-int g_nVolumeSize = 500000;
 std::string g_strPackedExt;
 std::string g_strProjectExt;
 int g_nJobState = JOB_IDLE;
-std::string g_strUnpackFolder;
 std::int64_t g_nLogLength = 0;
 std::vector<std::string> g_fileNames;
 thread_local CheckRefusal g_lastCheckRefusal = CheckRefusal::None;

@@ -1,7 +1,6 @@
-// The job context: what every job and the application shell share. The process-wide values
-// that the Pack and Unpack commands fill on the main thread before a job starts, the job
-// state, the window messages that a worker sends to the main window, reporting to the user,
-// and the overwrite check.
+// What every job and the application shell share: the process state that outlives a job, the
+// job state, the window messages that a worker sends to the main window, reporting to the
+// user, and the overwrite check.
 #pragma once
 
 #include <cstdint>
@@ -28,22 +27,19 @@ enum : unsigned {
     WM_JOBDONE = WM_USER + 4,  // sent; ends the wait cursor
 };
 
-// Job context. Written on the main thread before a worker starts; read by the worker.
-extern std::string g_strProjectPath;
-extern std::string g_strPackedPath;
-extern bool g_bSplitFile;
-extern int g_nVolumeSize;
+// Process state: what the jobs of one process share, as opposed to what one job is given (its
+// request) and what it answers (its outcome), which each job header declares.
+// - g_strPackedExt and g_strProjectExt: the extensions of the last unpack's packed file and
+//   project file. Written by the unpack start on the main thread; the project extension keeps
+//   its value through later jobs and decides what CheckExistingFile removes.
+// - g_nJobState: the running job's state; main thread only.
+// - g_nLogLength: the characters appended to the Status log so far; never reset.
+// - g_fileNames: every file the last split created or used, kept until the next split.
 extern std::string g_strPackedExt;
 extern std::string g_strProjectExt;
-extern int g_nJobState;                   // main thread only
+extern int g_nJobState;
 extern std::int64_t g_nLogLength;
 extern std::vector<std::string> g_fileNames;
-
-// The folder where the unpack job writes the project file and its temporary files (the joined
-// stream, the file being decoded), as an absolute path; empty for the packed file's own
-// folder. A set then restores straight from read-only media (the console's --into). The
-// joining of packtool-cli join writes its stream there too. Set before a job starts.
-extern std::string g_strUnpackFolder;
 
 // Reporting.
 void AppendStatus(const std::string& text);

@@ -20,10 +20,6 @@
 #include "platform/thread.h"
 #include "resources/textids.h"
 
-std::vector<std::string> g_volumeSearchDirs;
-JoinInfo g_lastJoin;
-JoinOutcome g_joinOutcome;
-
 namespace {
 
 // Every read and write of the join moves this many bytes at most: the only data it holds.
@@ -136,11 +132,12 @@ bool CheckPackedHeader(const std::string& path, unsigned char header[PACKED_HEAD
     return read.bHeader;
 }
 
-bool BuildVolumeList(const std::string& packedPath, int count, std::vector<std::string>& volumes)
+bool BuildVolumeList(const std::string& packedPath, int count, const std::vector<std::string>& searchDirs,
+                     JoinInfo& found)
 {
-    volumes.clear();
-    g_lastJoin = JoinInfo{};
-    g_lastJoin.nVolumes = count;
+    found = JoinInfo{};
+    found.nVolumes = count;
+    std::vector<std::string>& volumes = found.volumes;
     const PathParts parts = SplitPath(packedPath);
     for (int index = 0; index < count; ++index) {
         // Volume 0 is the file whose header was just read, whatever its extension.
@@ -151,8 +148,8 @@ bool BuildVolumeList(const std::string& packedPath, int count, std::vector<std::
         const std::string ext = JoinedVolumeExtension(index);
         const std::string name = parts.name + "." + ext;
         std::string path = LookForVolume(parts.drive + parts.dir, name);
-        for (std::size_t d = 0; path.empty() && d < g_volumeSearchDirs.size(); ++d)
-            path = LookForVolume(g_volumeSearchDirs[d], name);
+        for (std::size_t d = 0; path.empty() && d < searchDirs.size(); ++d)
+            path = LookForVolume(searchDirs[d], name);
         if (!path.empty()) {
             volumes.push_back(path);
             continue;
@@ -176,7 +173,7 @@ bool BuildVolumeList(const std::string& packedPath, int count, std::vector<std::
                 if (!chosen)
                     break;
                 const std::string& choice = *chosen;
-                const std::string problem = CheckChosenVolume(volumes, index, count, choice);
+                const std::string problem = CheckChosenVolume(volumes, index, count, choice, searchDirs);
                 if (problem.empty()) {
                     accepted = choice;
                     break;
@@ -188,12 +185,11 @@ bool BuildVolumeList(const std::string& packedPath, int count, std::vector<std::
                 continue;
             }
         }
-        g_lastJoin.nMissingVolume = index;
-        g_lastJoin.strMissingName = expected;
+        found.nMissingVolume = index;
+        found.strMissingName = expected;
         LogMissingVolume();
         return false;
     }
-    g_lastJoin.volumes = volumes;
     return true;
 }
 
@@ -222,7 +218,8 @@ namespace {
 // output that is not a regular file (a device, a FIFO), straight into it. approve, when set,
 // sees the volumes actually found before anything is written and may end the join (it reports
 // why).
-bool JoinSet(const std::string& packedPath, const std::string& folder, std::string& tempName,
+bool JoinSet(const std::string& packedPath, const std::string& folder,
+             const std::vector<std::string>& searchDirs, std::string& tempName, JoinInfo& found,
              const std::function<bool(const std::vector<std::string>&)>& approve,
              const std::string& straightInto = std::string())
 {
@@ -235,8 +232,8 @@ bool JoinSet(const std::string& packedPath, const std::string& folder, std::stri
     if (count <= 0) {
         // No set has fewer than one volume: the header is damaged, and joining nothing would
         // pass an empty stream off as an empty project file.
-        g_lastJoin = JoinInfo{};
-        g_lastJoin.nVolumes = count;
+        found = JoinInfo{};
+        found.nVolumes = count;
         ShowBox(IDS_INVALID_FILE_FORMAT, packedPath);
         AppendStatus(FormatText(LoadString(IDS_INVALID_FILE_FORMAT).c_str(), packedPath.c_str()));
         AppendStatus("\r\n");
@@ -244,9 +241,9 @@ bool JoinSet(const std::string& packedPath, const std::string& folder, std::stri
         return false;
     }
 
-    std::vector<std::string> volumes;
-    if (!BuildVolumeList(packedPath, count, volumes))
+    if (!BuildVolumeList(packedPath, count, searchDirs, found))
         return false;
+    const std::vector<std::string>& volumes = found.volumes;
     if (approve && !approve(volumes)) {
         AppendStatusId(IDS_UNPACK_FAILED);
         return false;
@@ -323,15 +320,16 @@ bool JoinSet(const std::string& packedPath, const std::string& folder, std::stri
 
 } // namespace
 
-bool JoinVolumes(const std::string& packedPath, std::string& tempName)
+bool JoinVolumes(const std::string& packedPath, const std::string& folder,
+                 const std::vector<std::string>& searchDirs, std::string& tempName, JoinInfo& found)
 {
-    // Beside the packed file, or in the unpack job's folder.
-    const std::string folder = g_strUnpackFolder.empty() ? SplitPath(packedPath).dir : g_strUnpackFolder;
-    return JoinSet(packedPath, folder, tempName, nullptr);
+    // Beside the packed file unless the caller names a folder.
+    return JoinSet(packedPath, folder.empty() ? SplitPath(packedPath).dir : folder, searchDirs, tempName,
+                   found, nullptr);
 }
 
 std::string CheckChosenVolume(const std::vector<std::string>& volumesSoFar, int index, int count,
-                              const std::string& chosen)
+                              const std::string& chosen, const std::vector<std::string>& searchDirs)
 {
     auto same = [&](const std::string& a, const std::string& b) {
         return a == b || IsSameFile(a, b);
@@ -343,7 +341,7 @@ std::string CheckChosenVolume(const std::vector<std::string>& volumesSoFar, int 
     if (!volumesSoFar.empty()) {
         const PathParts parts = SplitPath(volumesSoFar.front());
         std::vector<std::string> folders{parts.drive + parts.dir};
-        folders.insert(folders.end(), g_volumeSearchDirs.begin(), g_volumeSearchDirs.end());
+        folders.insert(folders.end(), searchDirs.begin(), searchDirs.end());
         for (int j = index + 1; j < count; ++j) {
             const std::string name = parts.name + "." + JoinedVolumeExtension(j);
             for (const std::string& folder : folders) {
@@ -376,16 +374,16 @@ std::string CheckChosenVolume(const std::vector<std::string>& volumesSoFar, int 
 
 namespace {
 
-void JoinWorker(const JoinRequest& request)
+void JoinWorker(const JoinRequest& request, JoinOutcome& outcome)
 {
-    g_joinOutcome.bStarted = 1;
+    outcome.bStarted = 1;
     PostMessageToMainWindow(WM_JOBSTATE, JOB_JOINING, 0);
     const ManifestCheck manifest = ExamineManifest(request.strPackedPath);
     auto approve = [&](const std::vector<std::string>& volumes) {
         // The output must not be a file of the set, however that file was found.
         for (std::size_t i = 0; i < volumes.size(); ++i) {
             if (volumes[i] == request.strOutPath || IsSameFile(volumes[i], request.strOutPath)) {
-                g_joinOutcome.bIntoSet = 1;
+                outcome.bIntoSet = 1;
                 ShowMessageBoxOwnedByMain(
                     FormatText(LoadString(IDS_JOIN_INTO_VOLUME).c_str(), request.strOutPath.c_str(),
                                static_cast<long>(i)),
@@ -404,12 +402,13 @@ void JoinWorker(const JoinRequest& request)
     const bool straight = IsSpecialFile(request.strOutPath);
     std::string tempName;
     const bool joined = JoinSet(request.strPackedPath, outFolder.empty() ? CurrentDirectory() : outFolder,
-                                tempName, approve, straight ? request.strOutPath : std::string());
+                                request.volumeSearchDirs, tempName, outcome.join, approve,
+                                straight ? request.strOutPath : std::string());
     if (joined && straight) {
-        g_joinOutcome.bJoined = 1;
+        outcome.bJoined = 1;
     } else if (joined && !tempName.empty()) {
         if (std::rename(tempName.c_str(), request.strOutPath.c_str()) == 0) {
-            g_joinOutcome.bJoined = 1;
+            outcome.bJoined = 1;
         } else {
             std::remove(tempName.c_str());
             ShowMessageBoxOwnedByMain(LoadString(IDS_WRITE_ERROR), MB_OK | MB_ICONEXCLAMATION);
@@ -421,7 +420,7 @@ void JoinWorker(const JoinRequest& request)
     // name is the set's manifest or is not ours.
     const ManifestEntry* project = manifest.Project();
     const std::string outManifest = ManifestPath(request.strOutPath);
-    if (g_joinOutcome.bJoined && !straight && project && outManifest != manifest.strPath &&
+    if (outcome.bJoined && !straight && project && outManifest != manifest.strPath &&
         !IsSameFile(outManifest, manifest.strPath)) {
         const ManifestCheck existing = ExamineManifest(request.strOutPath);
         const std::string digest = DigestOfFile(request.strOutPath);
@@ -430,9 +429,9 @@ void JoinWorker(const JoinRequest& request)
             AppendStatus("\r\n");
         } else if (digest.empty() ||
                    !WriteManifest(outManifest, {*project, {digest, FileNameOf(request.strOutPath)}})) {
-            g_joinOutcome.bManifestFailed = 1;
+            outcome.bManifestFailed = 1;
         } else {
-            g_joinOutcome.strManifest = outManifest;
+            outcome.strManifest = outManifest;
         }
     }
     PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
@@ -440,9 +439,9 @@ void JoinWorker(const JoinRequest& request)
 
 } // namespace
 
-int StartJoinJob(const JoinRequest& request)
+int StartJoinJob(const JoinRequest& request, JoinOutcome& outcome)
 {
-    g_joinOutcome = JoinOutcome{};
+    outcome = JoinOutcome{};
     // A device or a FIFO is written to, not replaced: nothing to ask.
     if (!IsSpecialFile(request.strOutPath) && !AskBeforeReplacing(request.strOutPath)) {
         // Only an answer is the user's abort; an invalid name was refused with its box.
@@ -450,5 +449,6 @@ int StartJoinJob(const JoinRequest& request)
             AppendStatusId(IDS_ABORTED_BY_USER);
         return 0;
     }
-    return StartWorkerThread([request] { JoinWorker(request); }) ? 1 : 0;
+    JoinOutcome* answer = &outcome;
+    return StartWorkerThread([request, answer] { JoinWorker(request, *answer); }) ? 1 : 0;
 }

@@ -22,34 +22,48 @@
 // and 15 is not tested). False for a file that cannot be opened, is shorter, or differs.
 bool CheckPackedHeader(const std::string& path, unsigned char header[PACKED_HEADER_SIZE]);
 
-// Fills volumes with one path per volume, in order: volume 0 is the packed file itself, every
-// other one is looked for beside it, then in g_volumeSearchDirs, and otherwise the user is
-// asked (message 1231, then FindVolumeThroughMain). Returns false, after logging 1228 and 1229, when a
-// volume stays missing; g_lastJoin then names it. A count of 0 or less gives an empty list.
-bool BuildVolumeList(const std::string& packedPath, int count, std::vector<std::string>& volumes);
+// What BuildVolumeList found out about a set, for the jobs and the front ends' reports.
+struct JoinInfo {
+    int nVolumes = 0;                  // the header's count
+    int nMissingVolume = -1;           // index of the volume nobody found, or -1
+    std::string strMissingName;        // the name it was looked for under
+    std::vector<std::string> volumes;  // every volume's path found, volume 0 first
+};
 
-// Joins the set that packedPath begins. Returns true with tempName empty when the file has no
-// header (it is the stream itself), or true with tempName naming a complete joined file in the
-// packed file's folder, which the caller removes when done. Returns false after reporting the
-// failure; nothing it created is left. A header whose count is 0 or negative is damaged.
-// Progress moves by the bytes copied.
-bool JoinVolumes(const std::string& packedPath, std::string& tempName);
+// Fills found.volumes with one path per volume, in order: volume 0 is the packed file itself,
+// every other one is looked for beside it, then in the folders searchDirs, and otherwise the
+// user is asked (message 1231, then FindVolumeThroughMain). Returns false, after logging 1228
+// and 1229, when a volume stays missing; found then names it. A count of 0 or less gives an
+// empty list.
+bool BuildVolumeList(const std::string& packedPath, int count, const std::vector<std::string>& searchDirs,
+                     JoinInfo& found);
+
+// Joins the set that packedPath begins, its volumes found as BuildVolumeList finds them (found
+// tells what it found). Returns true with tempName empty when the file has no header (it is
+// the stream itself), or true with tempName naming a complete joined file in folder (the
+// packed file's own folder when empty), which the caller removes when done. Returns false
+// after reporting the failure; nothing it created is left. A header whose count is 0 or
+// negative is damaged. Progress moves by the bytes copied.
+bool JoinVolumes(const std::string& packedPath, const std::string& folder,
+                 const std::vector<std::string>& searchDirs, std::string& tempName, JoinInfo& found);
 
 // Whether the file the user chose for a missing volume can be volume index of a set of count
 // volumes, of which volumesSoFar (volume 0 first) have been found: empty when it can, else why
 // not, in the current language. It cannot when it is already a file of the set (the same path,
 // or the same file through a link: one of volumesSoFar, or a later volume beside volume 0 or
-// in g_volumeSearchDirs), when it is no readable regular file, or when its size cannot be that
+// in the folders searchDirs), when it is no readable regular file, or when its size cannot be that
 // volume's: volume 0 is V + 16 bytes, so every middle volume is V and the last at most V.
 // BuildVolumeList asks again after showing the reason; the desktop program's chooser may call
 // it before it answers.
 std::string CheckChosenVolume(const std::vector<std::string>& volumesSoFar, int index, int count,
-                              const std::string& chosen);
+                              const std::string& chosen,
+                              const std::vector<std::string>& searchDirs = {});
 
 // A join of a set into one packed file of its own (the console's join command), as a job.
 struct JoinRequest {
     std::string strPackedPath; // volume 0 of the set, absolute
     std::string strOutPath;    // the single packed file to write, absolute
+    std::vector<std::string> volumeSearchDirs; // where missing volumes are looked for, absolute
 };
 struct JoinOutcome {
     int bStarted = 0;      // the worker ran
@@ -57,16 +71,16 @@ struct JoinOutcome {
     int bIntoSet = 0;      // the output is one of the set's volumes: refused, nothing written
     std::string strManifest; // the output's manifest, when one was written
     int bManifestFailed = 0; // the set had a manifest of ours, the output's could not be written
+    JoinInfo join;           // the volumes found, or the one missing
 };
-extern JoinOutcome g_joinOutcome;
 
 // Main thread. Asks before an existing output is replaced, then starts the worker: it joins
 // the set (volumes found as the unpack job finds them), refuses an output that is one of the
 // volumes actually joined, checks a manifest of ours beside the set against those volumes,
 // writes the joined stream beside the output under a temporary name and renames it into
 // place. Nothing it was given is changed; an early end leaves no file of its own. Returns 1
-// when the worker was started.
-int StartJoinJob(const JoinRequest& request);
+// when the worker was started; outcome, which must outlive the job, tells how it went.
+int StartJoinJob(const JoinRequest& request, JoinOutcome& outcome);
 
 // The volume's extension without its dot: 0KX for volume 0, 10X for 10, 100 for 100.
 std::string JoinedVolumeExtension(int index);
@@ -74,19 +88,6 @@ std::string JoinedVolumeExtension(int index);
 // The path of an existing file named name in dir, matched exactly or else ignoring the case
 // of ASCII letters; empty when there is none. dir empty means the current directory.
 std::string FindFileIgnoringCase(const std::string& dir, const std::string& name);
-
-// Folders where a missing volume is looked for before the user is asked (the console's
-// --volume-dir). Written on the main thread before a job starts; empty in the desktop program.
-extern std::vector<std::string> g_volumeSearchDirs;
-
-// What the last call of BuildVolumeList found out about the set, for the front ends' reports.
-struct JoinInfo {
-    int nVolumes = 0;                  // the header's count
-    int nMissingVolume = -1;           // index of the volume nobody found, or -1
-    std::string strMissingName;        // the name it was looked for under
-    std::vector<std::string> volumes;  // every volume's path, when all were found
-};
-extern JoinInfo g_lastJoin;
 
 // The sizes of a set's volumes against the sizes splitting gives them: volumes 1 to N-2 all of
 // one size V, volume 0 V + 16 bytes (its header), the last at most V. A set that differs has

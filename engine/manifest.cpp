@@ -13,18 +13,13 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 
-Sha256* g_pProjectDigest = nullptr;
-std::string g_strExpectedProjectDigest;
-std::string g_strExpectedManifest;
-
-bool RestoredBytesMatchManifest()
+bool RestoredBytesMatchManifest(const std::string& restoredDigest, const std::string& expectedDigest,
+                                const std::string& manifestPath)
 {
-    if (!g_pProjectDigest || g_strExpectedProjectDigest.empty())
-        return true;
-    if (g_pProjectDigest->FinalHex() == g_strExpectedProjectDigest)
+    if (restoredDigest == expectedDigest)
         return true;
     const std::string text =
-        FormatText(LoadString(IDS_MANIFEST_RESTORED_MISMATCH).c_str(), g_strExpectedManifest.c_str());
+        FormatText(LoadString(IDS_MANIFEST_RESTORED_MISMATCH).c_str(), manifestPath.c_str());
     // Shown once: the console prints a box as a line of its own.
     ShowMessageBoxOwnedByMain(text, MB_OK | MB_ICONEXCLAMATION);
     return false;

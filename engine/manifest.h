@@ -8,8 +8,8 @@
 // check them too.
 //
 // The project file's checksum is taken from the very bytes the codec reads while packing, and,
-// when restoring, from the bytes it writes: set g_pProjectDigest before a job starts and the
-// codec callbacks feed it.
+// when restoring, from the bytes it writes: the jobs' requests ask for it and the codec
+// callbacks feed it.
 #pragma once
 
 #include <cstdint>
@@ -19,19 +19,11 @@
 
 #include "engine/sha256.h"
 
-// When not null, the codec callbacks feed it the project file's bytes: those read while
-// packing, those written while restoring. Set on the main thread before a job starts.
-extern Sha256* g_pProjectDigest;
-
-// What the restored project file must be, from a manifest: when both this and g_pProjectDigest
-// are set, the unpack job compares the bytes it decoded with it before the project file is
-// replaced. g_strExpectedManifest names the manifest in the message. Set before a job starts.
-extern std::string g_strExpectedProjectDigest;
-extern std::string g_strExpectedManifest;
-
-// True when no checksum is expected, or the decoded bytes have it. On a mismatch shows and logs
-// that the restored bytes differ from the manifest (the caller keeps the old project file).
-bool RestoredBytesMatchManifest();
+// True when the restored bytes, whose checksum is restoredDigest, are what the manifest at
+// manifestPath says the project file was (expectedDigest). On a mismatch shows and logs that the
+// restored bytes differ from the manifest (the caller keeps the old project file).
+bool RestoredBytesMatchManifest(const std::string& restoredDigest, const std::string& expectedDigest,
+                                const std::string& manifestPath);
 
 // The SHA-256 of a whole file in hexadecimal; empty when it cannot be read.
 std::string DigestOfFile(const std::string& path);

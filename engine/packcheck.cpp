@@ -105,26 +105,26 @@ unsigned Decode(DecodeRun& run)
 }
 
 // The volume's path beside volume 0 or in a search folder, or empty.
-std::string FindVolume(const PathParts& parts, int index)
+std::string FindVolume(const PathParts& parts, int index, const std::vector<std::string>& searchDirs)
 {
     const std::string name = parts.name + "." + JoinedVolumeExtension(index);
     std::string found = FindFileIgnoringCase(parts.drive + parts.dir, name);
-    for (std::size_t d = 0; found.empty() && d < g_volumeSearchDirs.size(); ++d)
-        found = FindFileIgnoringCase(g_volumeSearchDirs[d], name);
+    for (std::size_t d = 0; found.empty() && d < searchDirs.size(); ++d)
+        found = FindFileIgnoringCase(searchDirs[d], name);
     return found;
 }
 
-void CheckSetShape(PackedFileReport& report)
+void CheckSetShape(PackedFileReport& report, const std::vector<std::string>& searchDirs)
 {
     const int count = report.nVolumes;
     const PathParts parts = SplitPath(report.volumes.front());
     int found = 1;
-    while (found < count && !FindVolume(parts, found).empty())
+    while (found < count && !FindVolume(parts, found, searchDirs).empty())
         ++found;
     if (found < count)
         report.warnings.push_back(FormatText(LoadString(IDS_CHECK_COUNT_MISMATCH).c_str(),
                                              static_cast<long>(count), static_cast<long>(found)));
-    const std::string beyond = FindVolume(parts, count);
+    const std::string beyond = FindVolume(parts, count, searchDirs);
     if (!beyond.empty())
         report.warnings.push_back(FormatText(LoadString(IDS_CHECK_VOLUME_BEYOND).c_str(), beyond.c_str()));
 
@@ -150,8 +150,9 @@ void CheckSetShape(PackedFileReport& report)
 
 } // namespace
 
-PackedFileReport CheckPackedFile(const std::string& path)
+PackedFileReport CheckPackedFile(const CheckRequest& request)
 {
+    const std::string& path = request.strPackedPath;
     PackedFileReport report;
     std::FILE* probe = std::fopen(path.c_str(), "rb");
     if (!probe)
@@ -167,10 +168,13 @@ PackedFileReport CheckPackedFile(const std::string& path)
             report.verdict = PackedFileReport::BadCount;
             return report;
         }
-        if (!BuildVolumeList(path, count, report.volumes)) {
+        JoinInfo found;
+        const bool all = BuildVolumeList(path, count, request.volumeSearchDirs, found);
+        report.volumes = found.volumes;
+        if (!all) {
             report.verdict = PackedFileReport::VolumeMissing;
-            report.nMissingVolume = g_lastJoin.nMissingVolume;
-            report.strMissingName = g_lastJoin.strMissingName;
+            report.nMissingVolume = found.nMissingVolume;
+            report.strMissingName = found.strMissingName;
             return report;
         }
     } else {
@@ -188,10 +192,13 @@ PackedFileReport CheckPackedFile(const std::string& path)
     DecodeRun run;
     run.reader.volumes = &report.volumes;
     run.reader.skipHeader = report.nVolumes > 0;
-    run.digest = g_pProjectDigest;
+    Sha256 digest;
+    run.digest = request.bRestoredDigest ? &digest : nullptr;
     run.progressTotal = report.nStreamBytes;
     const unsigned result = Decode(run);
     report.nRestoredBytes = run.written;
+    if (request.bRestoredDigest)
+        report.strRestoredDigest = digest.FinalHex();
     if (run.reader.failed) {
         report.verdict = PackedFileReport::ReadError;
         return report;
@@ -224,7 +231,7 @@ PackedFileReport CheckPackedFile(const std::string& path)
     }
 
     if (report.nVolumes > 0)
-        CheckSetShape(report);
+        CheckSetShape(report, request.volumeSearchDirs);
 
     // The unpack job's own rule: what it would not restore is no sound file, even when the
     // decoder meets an end code.
@@ -256,6 +263,32 @@ PackedFileReport CheckPackedFile(const std::string& path)
             report.warnings.push_back(LoadString(IDS_CHECK_TRAILING_DATA));
     }
     return report;
+}
+
+ManifestFindings CheckAgainstManifest(const PackedFileReport& report, const ManifestCheck& manifest)
+{
+    ManifestFindings findings;
+    const char* manifestPath = manifest.strPath.c_str();
+    for (const std::string& volume : report.volumes) {
+        const ManifestMatch match = CheckFileAgainstManifest(manifest.entries, volume);
+        if (match == ManifestMatch::Matches)
+            continue;
+        findings.bMatches = false;
+        const unsigned id =
+            match == ManifestMatch::NotListed ? IDS_CLI_MANIFEST_NOT_LISTED : IDS_CLI_MANIFEST_MISMATCH;
+        findings.lines.push_back(FormatText(LoadString(id).c_str(), volume.c_str(), manifestPath));
+    }
+    const ManifestEntry* project = FindProjectEntry(manifest.entries, report.volumes);
+    const bool decoded = report.verdict == PackedFileReport::Sound;
+    if (project && decoded && project->strDigest != report.strRestoredDigest) {
+        findings.bMatches = false;
+        findings.lines.push_back(FormatText(LoadString(IDS_CLI_TEST_RESTORED_MISMATCH).c_str(), manifestPath));
+    }
+    if (findings.bMatches && !report.volumes.empty())
+        findings.lines.push_back(FormatText(
+            LoadString(project && decoded ? IDS_CLI_MANIFEST_ALL_MATCH : IDS_CLI_MANIFEST_SET_MATCHES).c_str(),
+            static_cast<long>(report.volumes.size()), manifestPath));
+    return findings;
 }
 
 std::string DescribeVerdict(const PackedFileReport& report, const std::string& path)

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/manifest.h"
+
 struct PackedFileReport {
     enum Verdict {
         Sound,          // the stream decodes completely up to its end code
@@ -33,12 +35,29 @@ struct PackedFileReport {
     bool bEmptyStream = false;         // the 4-byte stream of an empty file
     // Checks a sound set may still fail, as texts in the current language.
     std::vector<std::string> warnings;
+    std::string strRestoredDigest;     // the SHA-256 of the decoded bytes in hex, when asked for
 };
 
-// Tests the packed file at path. Runs on the calling thread; questions about missing volumes
-// go to the main window like the unpack job's. The decoding moves the progress bar and feeds
-// the restored bytes to g_pProjectDigest when it is set (manifest.h).
-PackedFileReport CheckPackedFile(const std::string& path);
+// What a test is asked to check.
+struct CheckRequest {
+    std::string strPackedPath;                 // the packed file, or volume 0 of a set
+    std::vector<std::string> volumeSearchDirs; // where missing volumes are looked for
+    bool bRestoredDigest = false;              // take the checksum of the decoded bytes
+};
+
+// Tests the packed file of the request. Runs on the calling thread; questions about missing
+// volumes go to the main window like the unpack job's. The decoding moves the progress bar.
+PackedFileReport CheckPackedFile(const CheckRequest& request);
+
+// What a manifest of ours says of a tested packed file: each file of the set against its line,
+// then the decoded bytes (report.strRestoredDigest, when the stream decoded soundly) against
+// the project file's line. One text per mismatch, or one that all match, in the catalogue's
+// texts; bMatches is false on a mismatch.
+struct ManifestFindings {
+    bool bMatches = true;
+    std::vector<std::string> lines;
+};
+ManifestFindings CheckAgainstManifest(const PackedFileReport& report, const ManifestCheck& manifest);
 
 // The verdict on the packed file named file, as one line of the catalogue's texts: what `test`
 // prints and the window's Test command logs.

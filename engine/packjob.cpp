@@ -25,8 +25,6 @@
 #include "platform/thread.h"
 #include "resources/textids.h"
 
-int g_bPackSucceeded = 0;
-
 namespace {
 
 // Logs a failed read or write: the program's disk error, the file and the system's reason
@@ -53,11 +51,13 @@ void LogFailure(unsigned diskErrorId, const std::string& path, int error)
 // The worker's own steps after the banner; returns 1 when the packed file was written. With a
 // split to follow, the stream stays under its temporary name, streamPath, for the split to cut
 // into volumes: an older packed file or set keeps its names until the new set is complete.
-int CompressProjectFile(std::string& streamPath)
+int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::string& streamPath)
 {
-    std::FILE* project = std::fopen(g_strProjectPath.c_str(), "rb");
+    const std::string& projectPath = request.strProjectPath;
+    const std::string& packedPath = outcome.strPackedPath;
+    std::FILE* project = std::fopen(projectPath.c_str(), "rb");
     if (!project) {
-        ShowDiskErrorBox(IDS_READ_ERROR, IDS_CANNOT_READ_FILE, g_strProjectPath, errno);
+        ShowDiskErrorBox(IDS_READ_ERROR, IDS_CANNOT_READ_FILE, projectPath, errno);
         return 0;
     }
 
@@ -67,14 +67,14 @@ int CompressProjectFile(std::string& streamPath)
     OutputFile packed;
     std::FILE* out = nullptr;
     std::string tempPath;
-    if (g_bSplitFile) {
+    if (request.bSplitFile) {
         // The volumes are renamed into place: a device under the packed name is never replaced.
-        if (ExamineOutput(g_strPackedPath).kind == OutputKind::Straight) {
-            ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, g_strPackedPath, ENOTSUP);
+        if (ExamineOutput(packedPath).kind == OutputKind::Straight) {
+            ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, packedPath, ENOTSUP);
             CloseStream(project);
             return 0;
         }
-        const std::string folder = SplitPath(g_strPackedPath).dir;
+        const std::string folder = SplitPath(packedPath).dir;
         out = CreateExclusiveStream(folder, TEMP_FILE_PREFIX, "wb+", tempPath);
         if (!out) {
             ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, folder.empty() ? "." : folder,
@@ -84,19 +84,21 @@ int CompressProjectFile(std::string& streamPath)
         }
         UseLargeOutputBuffer(out);
     } else {
-        if (!packed.Open(g_strPackedPath, TEMP_FILE_PREFIX, g_strProjectPath)) {
+        if (!packed.Open(packedPath, TEMP_FILE_PREFIX, projectPath)) {
             const int error = errno;
             if (packed.FolderFailed())
                 ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, packed.Folder(), error);
             else
-                ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, g_strPackedPath, error);
+                ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, packedPath, error);
             CloseStream(project);
             return 0;
         }
         out = packed.Stream();
     }
 
-    CodecContext context = CompressLikeThePackJob(project, out);
+    Sha256 digest;
+    CompressContext context = CompressLikeThePackJob(project, out, request.nThreads,
+                                                     request.bProjectDigest ? &digest : nullptr);
     // A project file that another program changes while it is packed gives a stream of
     // neither version: its size when the pack began, the bytes read and its size now agree.
     struct stat now {};
@@ -108,7 +110,7 @@ int CompressProjectFile(std::string& streamPath)
     if (StreamFailed(out))
         context.bWriteFailed = true;
     const bool failed = context.bWriteFailed || context.bReadFailed || changed;
-    if (g_bSplitFile) {
+    if (request.bSplitFile) {
         // Read back by the split at once: nothing to force to the disk.
         if (CloseWrittenStream(out, false) != 0 && !failed) {
             context.bWriteFailed = true;
@@ -125,7 +127,7 @@ int CompressProjectFile(std::string& streamPath)
     AppendStatus("\r\n");
 
     if (changed && !CancelRequested()) {
-        const std::string text = FormatText(LoadString(IDS_FILE_CHANGED).c_str(), g_strProjectPath.c_str(),
+        const std::string text = FormatText(LoadString(IDS_FILE_CHANGED).c_str(), projectPath.c_str(),
                                             static_cast<long long>(context.nInTotal),
                                             static_cast<long long>(context.nInRead),
                                             static_cast<long long>(sizeNow));
@@ -135,15 +137,17 @@ int CompressProjectFile(std::string& streamPath)
     }
     if (context.bWriteFailed || context.bReadFailed || changed) {
         if (context.bWriteFailed)
-            LogFailure(IDS_WRITE_ERROR, g_strPackedPath, context.nWriteError);
+            LogFailure(IDS_WRITE_ERROR, packedPath, context.nWriteError);
         else
-            LogFailure(IDS_READ_ERROR, g_strProjectPath, context.nReadError);
+            LogFailure(IDS_READ_ERROR, projectPath, context.nReadError);
         return 0;
     }
 
-    AppendStatus(FormatSizeReport(context.nInTotal, context.nCounter));
+    if (request.bProjectDigest)
+        outcome.strProjectDigest = digest.FinalHex();
+    AppendStatus(FormatSizeReport(context.nInTotal, context.nCompressed));
     AppendStatus("\r\n");
-    if (g_bSplitFile)
+    if (request.bSplitFile)
         streamPath = tempPath;
     return 1;
 }
@@ -159,16 +163,45 @@ std::string FormatSizeReport(std::int64_t originalSize, std::uint64_t compressed
                       static_cast<long>(compressedSize), ratio);
 }
 
-int StartPackJob(const std::string& projectPath, int splitFile, int volumeSize)
+namespace {
+
+// The worker. Ends itself; the job posts JOB_IDLE as its last state.
+void PackWorker(const PackRequest& request, PackOutcome& outcome)
 {
-    g_nVolumeSize = volumeSize;
-    g_bSplitFile = splitFile != 0;
+    outcome.bSucceeded = false;
+    PostMessageToMainWindow(WM_JOBSTATE, JOB_COMPRESSING, 0);
+    AppendStatusId(IDS_PACK_START);
+
+    if (!AskBeforeReplacing(outcome.strPackedPath)) {
+        LogCheckRefusal();
+    } else {
+        std::string streamPath;
+        int succeeded = CompressProjectFile(request, outcome, streamPath);
+        if (succeeded && request.bSplitFile)
+            succeeded = RunSplitStep(streamPath, outcome.strPackedPath, request.nVolumeSize);
+        // Checksums of the set this pack replaced would fail every later check of the new one.
+        if (succeeded && !request.bProjectDigest)
+            RemoveStaleManifest(outcome.strPackedPath);
+        outcome.bSucceeded = succeeded != 0;
+        SendMessageToMainWindow(WM_JOBDONE, 0, 0);
+    }
+
+    PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+    AppendStatusId(IDS_PACK_END);
+}
+
+} // namespace
+
+int StartPackJob(const PackRequest& request, PackOutcome& outcome)
+{
+    outcome = PackOutcome{};
+    const std::string& projectPath = request.strProjectPath;
     const PathParts parts = SplitPath(projectPath);
-    g_strPackedPath = MakePath(parts.drive, parts.dir, parts.name, ".0KX");
+    outcome.strPackedPath = MakePath(parts.drive, parts.dir, parts.name, ".0KX");
 
     // A project file that is its own packed file (named .0KX, or a link to it) would be
     // destroyed by its own pack: refuse it before anything is asked or opened.
-    if (IsSameFile(projectPath, g_strPackedPath)) {
+    if (IsSameFile(projectPath, outcome.strPackedPath)) {
         ShowMessageBoxOwnedByMain(
             FormatText(LoadString(IDS_PACK_SAME_FILE).c_str(), projectPath.c_str()),
             MB_OK | MB_ICONEXCLAMATION);
@@ -186,33 +219,11 @@ int StartPackJob(const std::string& projectPath, int splitFile, int volumeSize)
     }
     // The old packed file (or an older set's volume 0) is only asked about, never removed
     // here: the new one replaces it by a rename once it is complete.
-    if (!AskBeforeReplacing(g_strPackedPath))
+    if (!AskBeforeReplacing(outcome.strPackedPath))
         return 0;
-    g_strProjectPath = MakePath(parts);
-    g_bPackSucceeded = 0;
-    return StartWorkerThread(PackWorker) ? 1 : 0;
-}
-
-void PackWorker()
-{
-    g_bPackSucceeded = 0;
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_COMPRESSING, 0);
-    AppendStatusId(IDS_PACK_START);
-
-    if (!AskBeforeReplacing(g_strPackedPath)) {
-        LogCheckRefusal();
-    } else {
-        std::string streamPath;
-        int succeeded = CompressProjectFile(streamPath);
-        if (succeeded && g_bSplitFile)
-            succeeded = RunSplitStep(streamPath);
-        // Checksums of the set this pack replaced would fail every later check of the new one.
-        if (succeeded && !g_pProjectDigest)
-            RemoveStaleManifest(g_strPackedPath);
-        g_bPackSucceeded = succeeded;
-        SendMessageToMainWindow(WM_JOBDONE, 0, 0);
-    }
-
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
-    AppendStatusId(IDS_PACK_END);
+    // The worker packs the project file under the name it was given, rebuilt from its parts.
+    PackRequest job = request;
+    job.strProjectPath = MakePath(parts);
+    PackOutcome* answer = &outcome;
+    return StartWorkerThread([job, answer] { PackWorker(job, *answer); }) ? 1 : 0;
 }

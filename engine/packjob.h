@@ -7,20 +7,31 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/codecwork.h"
-
 // The size report (message 1233): original size, compressed size and the compressed size as
 // a percentage of the original with two decimals. An empty original reports 0.00.
 std::string FormatSizeReport(std::int64_t originalSize, std::uint64_t compressedSize);
 
-// Main thread. Fills the job context, names the packed file, asks about an existing one and
-// starts PackWorker. Returns 1 when the worker was started, 0 when no job starts (the packed
-// file was refused, the project file is its own packed file, or no thread could be made).
-int StartPackJob(const std::string& projectPath, int splitFile, int volumeSize);
+// What a pack is asked to do.
+struct PackRequest {
+    std::string strProjectPath;  // the project file to pack
+    bool bSplitFile = false;     // cut the packed file into volumes once it is complete
+    int nVolumeSize = 0;         // V: the stream bytes of each volume, when splitting
+    unsigned nThreads = 0;       // threads to compress on; 0: the machine's cores
+    // Take the project file's checksum from the bytes the codec reads, for a manifest that
+    // the front end writes once the set is complete. Without it the pack removes an old
+    // manifest of ours, which would no longer match.
+    bool bProjectDigest = false;
+};
 
-// The worker. Ends itself; the job posts JOB_IDLE as its last state.
-void PackWorker();
+// How a pack went. Written by StartPackJob and the worker; read once the job has ended.
+struct PackOutcome {
+    bool bSucceeded = false;        // the packed file (and, when splitting, the whole set) is written
+    std::string strPackedPath;      // the packed file the job writes: the project file's name + ".0KX"
+    std::string strProjectDigest;   // the project file's SHA-256 in hex, when asked for
+};
 
-// 1 when the last pack job wrote its packed file (and, when splitting, the whole set);
-// 0 otherwise. Written by the worker, to be read once its thread has ended.
-extern int g_bPackSucceeded;
+// Main thread. Names the packed file, asks about an existing one and starts the worker, which
+// fills outcome: it must outlive the job. Returns 1 when the worker was started, 0 when no job
+// starts (the packed file was refused, the project file is its own packed file or no regular
+// file, or no thread could be made).
+int StartPackJob(const PackRequest& request, PackOutcome& outcome);

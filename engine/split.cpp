@@ -17,7 +17,6 @@
 #include "platform/thread.h"
 #include "resources/textids.h"
 
-SplitOutcome g_splitOutcome;
 
 namespace {
 
@@ -140,9 +139,9 @@ bool WriteVolume(std::FILE* stream, std::FILE* volume, bool first, int count, st
 
 } // namespace
 
-int RunSplitJob(const SplitRequest& request)
+int RunSplitJob(const SplitRequest& request, SplitOutcome& outcome)
 {
-    g_splitOutcome = SplitOutcome{};
+    outcome = SplitOutcome{};
     g_fileNames.clear();
     const bool usersFile = request.owner == SplitRequest::UsersPackedFile;
     const std::string& packedPath = request.strPackedPath;
@@ -177,7 +176,7 @@ int RunSplitJob(const SplitRequest& request)
 
     // Refuse a set the 16-bit count cannot describe before anything is asked or written.
     const std::int64_t volumes = VolumeCountFor(streamLength, volumeSize);
-    g_splitOutcome.nVolumes = volumes;
+    outcome.nVolumes = volumes;
     if (volumes > MAX_VOLUMES) {
         ShowMessageBoxOwnedByMain(
             FormatText(LoadString(IDS_SPLIT_TOO_MANY_VOLUMES).c_str(), packedPath.c_str(),
@@ -198,7 +197,7 @@ int RunSplitJob(const SplitRequest& request)
         if (!AskBeforeReplacing(volume.strPath)) {
             // Only an answer is the user's abort; an invalid name was refused with its box.
             if (LookUpFile(volume.strPath) == FileLookup::Exists) {
-                g_splitOutcome.bDeclined = 1;
+                outcome.bDeclined = 1;
                 AppendStatusId(IDS_ABORTED_BY_USER);
             }
             return endEarly(stream);
@@ -270,14 +269,14 @@ int RunSplitJob(const SplitRequest& request)
     for (int index = count; index < oldCount; ++index) {
         const std::string orphan = VolumePath(packedPath, index);
         if (std::remove(orphan.c_str()) == 0) {
-            g_splitOutcome.removedOrphans.push_back(orphan);
+            outcome.removedOrphans.push_back(orphan);
             AppendStatus(FormatText(LoadString(IDS_SPLIT_ORPHAN_REMOVED).c_str(), orphan.c_str()));
             AppendStatus("\r\n");
         }
     }
     if (!usersFile)
         std::remove(request.strStreamPath.c_str());
-    g_splitOutcome.bComplete = 1;
+    outcome.bComplete = 1;
     return 1;
 }
 
@@ -288,32 +287,34 @@ int SplitPackedFile(const std::string& packedPath, int volumeSize)
     request.strStreamPath = packedPath;
     request.nVolumeSize = volumeSize;
     request.owner = SplitRequest::UsersPackedFile;
-    return RunSplitJob(request);
+    SplitOutcome outcome;
+    return RunSplitJob(request, outcome);
 }
 
-int RunSplitStep(const std::string& streamPath)
+int RunSplitStep(const std::string& streamPath, const std::string& packedPath, int volumeSize)
 {
     PostMessageToMainWindow(WM_JOBSTATE, JOB_SPLITTING, 0);
     AppendStatus("\r\n");
     AppendStatusId(IDS_SPLIT_START);
     SplitRequest request;
-    request.strPackedPath = g_strPackedPath;
+    request.strPackedPath = packedPath;
     request.strStreamPath = streamPath;
-    request.nVolumeSize = g_nVolumeSize;
+    request.nVolumeSize = volumeSize;
     request.owner = SplitRequest::JobsOwnStream;
     // A folder without room for the volumes is refused before any is written.
-    if (!ReportRoom(RoomForSplit(streamPath, g_strPackedPath, g_nVolumeSize))) {
+    if (!ReportRoom(RoomForSplit(streamPath, packedPath, volumeSize))) {
         std::remove(streamPath.c_str());
         AppendStatusId(IDS_SPLIT_OLD_FILES_KEPT);
         AppendStatus("\r\n");
         return 0;
     }
-    return RunSplitJob(request);
+    SplitOutcome outcome;
+    return RunSplitJob(request, outcome);
 }
 
 namespace {
 
-void SplitWorker(const SplitRequest& request)
+void SplitWorker(const SplitRequest& request, SplitOutcome& outcome)
 {
     PostMessageToMainWindow(WM_JOBSTATE, JOB_SPLITTING, 0);
     AppendStatus("\r\n");
@@ -325,18 +326,18 @@ void SplitWorker(const SplitRequest& request)
     if (ready && !ReportRoom(RoomForSplit(request.strStreamPath, packedPath, request.nVolumeSize)))
         ready = false;
     if (!ready) {
-        g_splitOutcome = SplitOutcome{};
-        g_splitOutcome.bManifestMismatch = manifest.kind == ManifestCheck::Ours;
+        outcome = SplitOutcome{};
+        outcome.bManifestMismatch = manifest.kind == ManifestCheck::Ours;
         AppendStatus(FormatText(LoadString(IDS_SPLIT_LEFT_AS_IT_WAS).c_str(), packedPath.c_str()));
         AppendStatus("\r\n");
-    } else if (RunSplitJob(request) && manifest.kind == ManifestCheck::Ours) {
+    } else if (RunSplitJob(request, outcome) && manifest.kind == ManifestCheck::Ours) {
         const ManifestEntry project = *manifest.Project();
         if (WriteSetManifest(packedPath, project.strName, project.strDigest)) {
-            g_splitOutcome.strManifest = manifest.strPath;
+            outcome.strManifest = manifest.strPath;
         } else {
             // Its line for the single packed file no longer describes anything: better none.
             std::remove(manifest.strPath.c_str());
-            g_splitOutcome.bManifestFailed = 1;
+            outcome.bManifestFailed = 1;
         }
     }
     PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
@@ -344,8 +345,9 @@ void SplitWorker(const SplitRequest& request)
 
 } // namespace
 
-int StartSplitJob(const SplitRequest& request)
+int StartSplitJob(const SplitRequest& request, SplitOutcome& outcome)
 {
-    g_splitOutcome = SplitOutcome{};
-    return StartWorkerThread([request] { SplitWorker(request); }) ? 1 : 0;
+    outcome = SplitOutcome{};
+    SplitOutcome* answer = &outcome;
+    return StartWorkerThread([request, answer] { SplitWorker(request, *answer); }) ? 1 : 0;
 }

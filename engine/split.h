@@ -33,7 +33,7 @@ struct SplitRequest {
     Owner owner = UsersPackedFile;
 };
 
-// How the last split went, for the front ends.
+// How a split went, for the front ends.
 struct SplitOutcome {
     int bComplete = 0;            // the whole set took its names
     int bDeclined = 0;            // a question was answered No or Cancel
@@ -45,7 +45,6 @@ struct SplitOutcome {
     int bManifestFailed = 0;
     int bManifestMismatch = 0;    // it did not vouch for the packed file: nothing was written
 };
-extern SplitOutcome g_splitOutcome;
 
 // Splits the stream of the request into volumes of nVolumeSize bytes (plus the header in
 // volume 0). Logs each volume and reports failures by message box and log, ending with a line
@@ -53,8 +52,8 @@ extern SplitOutcome g_splitOutcome;
 //
 // A set of more than MAX_VOLUMES volumes is refused before anything is written. After a
 // complete set, the volumes of an older set of the same name beyond the new count are removed
-// (they belonged to the set just replaced), each with a line in the log.
-int RunSplitJob(const SplitRequest& request);
+// (they belonged to the set just replaced), each with a line in the log. outcome tells the rest.
+int RunSplitJob(const SplitRequest& request, SplitOutcome& outcome);
 
 // The split of the user's packed file packedPath into volumes of volumeSize bytes.
 int SplitPackedFile(const std::string& packedPath, int volumeSize);
@@ -63,10 +62,10 @@ int SplitPackedFile(const std::string& packedPath, int volumeSize);
 // splitting state, the banner, the folder's room check and RunSplitJob. A manifest of ours
 // beside the packed file (manifest.h) must vouch for it first, and is rewritten for the set;
 // any other file of that name is left alone, with a line that says so. Returns 1 when the
-// worker was started; g_splitOutcome tells how it went once the job has ended.
-int StartSplitJob(const SplitRequest& request);
+// worker was started; outcome, which must outlive the job, tells how it went once it has ended.
+int StartSplitJob(const SplitRequest& request, SplitOutcome& outcome);
 
 // The split step of the pack job: posts JOB_SPLITTING, logs its banner and cuts
-// the job's own stream in streamPath into the volumes of g_strPackedPath, of g_nVolumeSize
-// bytes; the stream is removed whatever happens. Returns 1 when the set is complete.
-int RunSplitStep(const std::string& streamPath);
+// the job's own stream in streamPath into the volumes of packedPath, of volumeSize bytes; the
+// stream is removed whatever happens. Returns 1 when the set is complete.
+int RunSplitStep(const std::string& streamPath, const std::string& packedPath, int volumeSize);

@@ -28,9 +28,6 @@
 #include "platform/thread.h"
 #include "resources/textids.h"
 
-int g_bKeepBroken = 0;
-UnpackOutcome g_unpackOutcome;
-
 namespace {
 
 std::string Trim(const std::string& text)
@@ -43,11 +40,12 @@ std::string Trim(const std::string& text)
     return text.substr(first, last - first + 1);
 }
 
-// The project file of a packed file: its folder and base name with the project extension.
-std::string ProjectPathFor(const std::string& packedPath)
+// The project file of a packed file: its folder (or intoFolder) and base name with the
+// project extension.
+std::string ProjectPathFor(const std::string& packedPath, const std::string& intoFolder)
 {
-    if (!g_strUnpackFolder.empty())
-        return MakePath("", g_strUnpackFolder, GetBaseName(packedPath), g_strProjectExt);
+    if (!intoFolder.empty())
+        return MakePath("", intoFolder, GetBaseName(packedPath), g_strProjectExt);
     return GetDirectory(packedPath) + GetBaseName(packedPath) + g_strProjectExt;
 }
 
@@ -115,90 +113,16 @@ bool StreamRestores(unsigned codecResult, std::int64_t unread, bool emptyStream,
     return emptyStream || (codecResult == CODEC_OK && unread < UNPACK_TRAILING_LIMIT);
 }
 
-int StartUnpackJob(const std::string& packedPath)
+namespace {
+
+// Decodes source (the joined file or the packed file itself) into the project file outputName.
+// setShape measures the volumes of a joined set (null for a single packed file): a set that
+// lost data inside its stream is decoded but never restored (StreamRestores).
+void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const std::string& source,
+                    const std::string& outputName, const SetShape* setShape)
 {
-    g_unpackOutcome = UnpackOutcome{};
-
-    // The trimmed path, made absolute against the current directory, names the packed file and
-    // everything the job writes: the job never changes the current directory, so two unpacks
-    // in one process each restore their own file, whatever ran between them.
-    std::string path = Trim(packedPath);
-    if (!path.empty() && path.front() != '/') {
-        const std::string current = CurrentDirectory();
-        if (!current.empty())
-            path = MakePath("", current, path, "");
-    }
-
-    AppendStatusId(IDS_UNPACK_START);
-
-    g_strPackedExt = SplitPath(path).ext;
-    g_strProjectExt = EqualIgnoringCase(g_strPackedExt, ".0RV") ? ".RVN" : ".KMX";
-
-    const std::string projectPath = ProjectPathFor(path);
-    g_unpackOutcome.strProjectPath = projectPath;
-
-    // A packed file named like its own project file would be replaced by what it holds.
-    if (IsSameFile(path, projectPath)) {
-        ShowBox(IDS_UNPACK_SAME_FILE, path);
-        AppendStatusId(IDS_STOPPED_BY_PROGRAM);
-        return 1;
-    }
-    // The question names the file as the user knows it: by its name in the packed file's
-    // folder, or by its path in the folder it is restored into.
-    const std::string shown =
-        g_strUnpackFolder.empty() ? GetBaseName(path) + g_strProjectExt : projectPath;
-    if (!CheckExistingFile(projectPath, shown)) {
-        LogCheckRefusal();
-        return 1;
-    }
-
-    if (!StartWorkerThread([path] { UnpackWorker(path); })) {
-        AppendStatusId(IDS_UNPACK_FAILED);
-        return 1;
-    }
-    return 1;
-}
-
-void UnpackWorker(const std::string& packedPath)
-{
-    g_unpackOutcome.bStarted = 1;
-    // The job measures the packed file and each volume: a folder, a device or a FIFO is no
-    // packed file (and reading one might never end).
-    const int notRegular = CheckRegularInput(packedPath);
-    if (notRegular == EISDIR || notRegular == ESPIPE || notRegular == ENODEV) {
-        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), packedPath.c_str(),
-                                             SystemErrorText(notRegular).c_str()),
-                                  MB_OK | MB_ICONEXCLAMATION);
-    } else if (std::FILE* probe = std::fopen(packedPath.c_str(), "rb")) {
-        std::fclose(probe);
-        PostMessageToMainWindow(WM_JOBSTATE, JOB_JOINING, 0);
-        std::string tempName;
-        if (JoinVolumes(packedPath, tempName)) {
-            const std::string& source = tempName.empty() ? packedPath : tempName;
-            // A volume of the wrong size leaves a gap in the stream (or adds to it), and a
-            // decoder running through it may still meet an end code by chance.
-            const SetShape shape = tempName.empty() ? SetShape{} : MeasureSet(g_lastJoin.volumes);
-            DecompressFile(source, ProjectPathFor(packedPath), packedPath, tempName.empty() ? nullptr : &shape);
-            if (!tempName.empty())
-                std::remove(tempName.c_str());
-        } else if (CancelRequested()) {
-            AppendStatusId(IDS_JOB_CANCELLED);
-        }
-    } else {
-        const int error = errno;
-        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_OPEN_FILE).c_str(), packedPath.c_str()) + "\n" +
-                                      FormatText(LoadString(IDS_SYSTEM_REASON).c_str(), SystemErrorText(error).c_str()),
-                                  MB_OK | MB_ICONEXCLAMATION);
-    }
-
-    AppendStatusId(IDS_UNPACK_END);
-    SendMessageToMainWindow(WM_JOBDONE, 0, 0);
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
-}
-
-void DecompressFile(const std::string& source, const std::string& outputName,
-                    const std::string& packedPath, const SetShape* setShape)
-{
+    // The file the user chose, named in the report of a damaged stream.
+    const std::string& packedPath = request.strPackedPath;
     PostMessageToMainWindow(WM_JOBSTATE, JOB_DECOMPRESSING, 0);
     AppendStatus("\r\n");
 
@@ -221,17 +145,18 @@ void DecompressFile(const std::string& source, const std::string& outputName,
         return;
     }
 
-    CodecContext context;
+    const bool checkDigest = !request.strExpectedDigest.empty();
+    Sha256 restoredDigest;
+    ExpandContext context;
     context.pIn = in;
     context.pOut = out.Stream();
-    context.nMode = 0;
+    context.pRestoredDigest = checkDigest ? &restoredDigest : nullptr;
     context.nInTotal = GetFileLength(in);
-    context.nCounter = static_cast<std::uint64_t>(context.nInTotal);
-    context.nInRead = 0;
+    context.nLeft = static_cast<std::uint64_t>(context.nInTotal);
 
-    const unsigned result = explode(CodecRead, CodecWrite, SharedCodecWorkArea().bytes, &context);
-    g_unpackOutcome.bDecoded = 1;
-    g_unpackOutcome.nCodecResult = result;
+    const unsigned result = explode(ExpandRead, ExpandWrite, SharedCodecWorkArea().bytes, &context);
+    outcome.bDecoded = 1;
+    outcome.nCodecResult = result;
 
     const std::int64_t compressedLength = GetFileLength(in);
     const std::int64_t restoredLength = static_cast<std::int64_t>(context.nWritten);
@@ -257,14 +182,14 @@ void DecompressFile(const std::string& source, const std::string& outputName,
             AppendStatus("\r\n" + FormatText(LoadString(IDS_CANNOT_WRITE_FILE).c_str(), outputName.c_str(),
                                               SystemErrorText(context.nWriteError).c_str()));
     } else if (!complete) {
-        g_unpackOutcome.bDamaged = 1;
-        g_unpackOutcome.nRestoredBytes = restoredLength;
+        outcome.bDamaged = 1;
+        outcome.nRestoredBytes = restoredLength;
         const std::string broken = outputName + ".broken";
         // An older file of that name is replaced only when the user agrees, like any other.
-        const bool keep = g_bKeepBroken && (result == CODEC_STREAM_ENDED || result == CODEC_OK) &&
+        const bool keep = request.bKeepBroken && (result == CODEC_STREAM_ENDED || result == CODEC_OK) &&
                           !out.WritesStraight();
         if (keep && AskBeforeReplacing(broken) && out.Commit(broken)) {
-            g_unpackOutcome.strBrokenPath = broken;
+            outcome.strBrokenPath = broken;
         } else {
             out.Abandon();
             if (keep && LookUpFile(broken) == FileLookup::Exists)
@@ -272,10 +197,11 @@ void DecompressFile(const std::string& source, const std::string& outputName,
         }
         ShowBox(IDS_INVALID_FILE_FORMAT, packedPath);
         AppendStatus(FormatText(LoadString(IDS_INVALID_FILE_FORMAT).c_str(), packedPath.c_str()));
-    } else if (!RestoredBytesMatchManifest()) {
+    } else if (checkDigest && !RestoredBytesMatchManifest(restoredDigest.FinalHex(), request.strExpectedDigest,
+                                                          request.strManifest)) {
         // Decoded to its end code, yet not the bytes that were packed: the project file
         // that was there stays.
-        g_unpackOutcome.bDamaged = 1;
+        outcome.bDamaged = 1;
         out.Abandon();
     } else if (!out.Commit()) {
         const int error = errno;
@@ -287,9 +213,98 @@ void DecompressFile(const std::string& source, const std::string& outputName,
                                               SystemErrorText(error).c_str()));
         }
     } else {
-        g_unpackOutcome.bRestored = 1;
-        g_unpackOutcome.nRestoredBytes = restoredLength;
+        outcome.bRestored = 1;
+        outcome.nRestoredBytes = restoredLength;
         AppendStatus(FormatSizeReport(restoredLength, static_cast<std::uint64_t>(compressedLength)));
     }
     AppendStatus("\r\n");
+}
+
+// The worker. request.strPackedPath is the trimmed, absolute path.
+void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome)
+{
+    const std::string& packedPath = request.strPackedPath;
+    outcome.bStarted = 1;
+    // The job measures the packed file and each volume: a folder, a device or a FIFO is no
+    // packed file (and reading one might never end).
+    const int notRegular = CheckRegularInput(packedPath);
+    if (notRegular == EISDIR || notRegular == ESPIPE || notRegular == ENODEV) {
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), packedPath.c_str(),
+                                             SystemErrorText(notRegular).c_str()),
+                                  MB_OK | MB_ICONEXCLAMATION);
+    } else if (std::FILE* probe = std::fopen(packedPath.c_str(), "rb")) {
+        std::fclose(probe);
+        PostMessageToMainWindow(WM_JOBSTATE, JOB_JOINING, 0);
+        std::string tempName;
+        if (JoinVolumes(packedPath, request.strIntoFolder, request.volumeSearchDirs, tempName, outcome.join)) {
+            const std::string& source = tempName.empty() ? packedPath : tempName;
+            // A volume of the wrong size leaves a gap in the stream (or adds to it), and a
+            // decoder running through it may still meet an end code by chance.
+            const SetShape shape = tempName.empty() ? SetShape{} : MeasureSet(outcome.join.volumes);
+            DecompressFile(request, outcome, source, ProjectPathFor(packedPath, request.strIntoFolder),
+                           tempName.empty() ? nullptr : &shape);
+            if (!tempName.empty())
+                std::remove(tempName.c_str());
+        } else if (CancelRequested()) {
+            AppendStatusId(IDS_JOB_CANCELLED);
+        }
+    } else {
+        const int error = errno;
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_OPEN_FILE).c_str(), packedPath.c_str()) + "\n" +
+                                      FormatText(LoadString(IDS_SYSTEM_REASON).c_str(), SystemErrorText(error).c_str()),
+                                  MB_OK | MB_ICONEXCLAMATION);
+    }
+
+    AppendStatusId(IDS_UNPACK_END);
+    SendMessageToMainWindow(WM_JOBDONE, 0, 0);
+    PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+}
+
+} // namespace
+
+int StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
+{
+    outcome = UnpackOutcome{};
+
+    // The trimmed path, made absolute against the current directory, names the packed file and
+    // everything the job writes: the job never changes the current directory, so two unpacks
+    // in one process each restore their own file, whatever ran between them.
+    std::string path = Trim(request.strPackedPath);
+    if (!path.empty() && path.front() != '/') {
+        const std::string current = CurrentDirectory();
+        if (!current.empty())
+            path = MakePath("", current, path, "");
+    }
+
+    AppendStatusId(IDS_UNPACK_START);
+
+    g_strPackedExt = SplitPath(path).ext;
+    g_strProjectExt = EqualIgnoringCase(g_strPackedExt, ".0RV") ? ".RVN" : ".KMX";
+
+    const std::string projectPath = ProjectPathFor(path, request.strIntoFolder);
+    outcome.strProjectPath = projectPath;
+
+    // A packed file named like its own project file would be replaced by what it holds.
+    if (IsSameFile(path, projectPath)) {
+        ShowBox(IDS_UNPACK_SAME_FILE, path);
+        AppendStatusId(IDS_STOPPED_BY_PROGRAM);
+        return 1;
+    }
+    // The question names the file as the user knows it: by its name in the packed file's
+    // folder, or by its path in the folder it is restored into.
+    const std::string shown =
+        request.strIntoFolder.empty() ? GetBaseName(path) + g_strProjectExt : projectPath;
+    if (!CheckExistingFile(projectPath, shown)) {
+        LogCheckRefusal();
+        return 1;
+    }
+
+    UnpackRequest job = request;
+    job.strPackedPath = path;
+    UnpackOutcome* answer = &outcome;
+    if (!StartWorkerThread([job, answer] { UnpackWorker(job, *answer); })) {
+        AppendStatusId(IDS_UNPACK_FAILED);
+        return 1;
+    }
+    return 1;
 }

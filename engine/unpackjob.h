@@ -1,7 +1,6 @@
 // The unpack job: restores a project file from a packed file, on a worker thread.
 //
-// The packed file's folder becomes the current directory. A split set is joined into a
-// temporary stream first (join.h); the stream is decoded with explode into a new file beside
+// A split set is joined into a temporary stream first (join.h); the stream is decoded with explode into a new file beside
 // the project file, which replaces the project file only when the stream decoded completely
 // up to its end code. A stream that is cut short, is no implode stream or has a damaged header
 // is reported as such (message 1212), and an existing project file then stays as it was.
@@ -13,10 +12,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/join.h"
-
-#include "engine/jobcontext.h" // g_strUnpackFolder
 
 // Input that may still be unread when the decoder meets the end code: what one read of the
 // decoder asks for. More is a stream that ended early, by chance, in damaged data.
@@ -36,36 +34,25 @@ std::string GetBaseName(const std::string& path);
 // The folder part of a path with its trailing '/', or empty when the path names none.
 std::string GetDirectory(const std::string& path);
 
-// Main thread. Changes to the packed file's folder, logs the start banner, chooses the
-// project extension, asks about an existing project file and starts UnpackWorker. Returns 1
-// in every case; g_unpackOutcome tells a front end how the job went once it has ended.
-int StartUnpackJob(const std::string& packedPath);
+// What an unpack is asked to do.
+struct UnpackRequest {
+    std::string strPackedPath;                 // the packed file, or volume 0 of a set
+    std::vector<std::string> volumeSearchDirs; // where missing volumes are looked for, absolute
+    // The folder the project file and the job's temporary files (the joined stream, the file
+    // being decoded) go to, absolute; empty for the packed file's own folder. A set then
+    // restores straight from read-only media (the console's --into).
+    std::string strIntoFolder;
+    // Keep what a damaged stream decoded, under the project file's name with ".broken" added,
+    // instead of removing it (the console's --keep-broken).
+    bool bKeepBroken = false;
+    // The restored project file's SHA-256 in hex from a manifest of ours, and that manifest's
+    // path: when set, the decoded bytes replace the project file only when they have it.
+    std::string strExpectedDigest;
+    std::string strManifest;
+};
 
-// The worker: joins, decompresses, removes the joined file and logs the closing banner, which
-// every run that reached the worker ends with. packedPath is the trimmed, absolute path.
-void UnpackWorker(const std::string& packedPath);
-
-// Decodes source (the joined file or the packed file itself) into the project file output.
-// packedPath is the file the user chose, named in the report of a damaged stream. setShape
-// measures the volumes of a joined set (null for a single packed file): a set that lost data
-// inside its stream is decoded but never restored (StreamRestores).
-void DecompressFile(const std::string& source, const std::string& output,
-                    const std::string& packedPath, const SetShape* setShape = nullptr);
-
-// True when the file holds the 4-byte stream that the compressor writes for an empty input:
-// a valid header and the end code alone. The decoder refuses it as too short, yet it is the
-// complete stream of an empty project file.
-bool IsEmptyFileStream(const std::string& path);
-// The same test on the whole stream held in memory.
-bool IsEmptyStream(const unsigned char* bytes, std::size_t size);
-
-// Keep what a damaged stream decoded, under the project file's name with ".broken" added,
-// instead of removing it (the console's --keep-broken). Set before a job starts.
-extern int g_bKeepBroken;
-
-
-// How the last unpack job went, for the front ends. Reset when a job is asked for, written by
-// the worker; read once the job has ended.
+// How an unpack went. Reset by StartUnpackJob, written by the worker; read once the job has
+// ended.
 struct UnpackOutcome {
     int bStarted = 0;             // the worker ran
     int bRestored = 0;            // the project file was written from a complete stream
@@ -75,5 +62,19 @@ struct UnpackOutcome {
     int bDamaged = 0;             // the stream was incomplete or no stream at all
     std::int64_t nRestoredBytes = 0;
     std::string strBrokenPath;    // where a damaged stream's output was kept, or empty
+    JoinInfo join;                // the volumes of a set, or the one missing
 };
-extern UnpackOutcome g_unpackOutcome;
+
+// Main thread. Logs the start banner, chooses the project extension, asks about an existing
+// project file and starts the worker: it joins, decompresses, removes the joined file and logs
+// the closing banner, which every run that reached the worker ends with. Returns 1 in every
+// case; outcome, which must outlive the job, tells a front end how the job went once it has
+// ended. The job never changes the current directory.
+int StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome);
+
+// True when the file holds the 4-byte stream that the compressor writes for an empty input:
+// a valid header and the end code alone. The decoder refuses it as too short, yet it is the
+// complete stream of an empty project file.
+bool IsEmptyFileStream(const std::string& path);
+// The same test on the whole stream held in memory.
+bool IsEmptyStream(const unsigned char* bytes, std::size_t size);

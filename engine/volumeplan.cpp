@@ -47,7 +47,7 @@ std::vector<PlannedVolume> PlanVolumes(const std::string& packedPath, std::int64
     return plan;
 }
 
-int MeasureStreamLength(const std::string& projectPath, std::int64_t& streamLength)
+int MeasureStreamLength(const std::string& projectPath, std::int64_t& streamLength, unsigned threads)
 {
     std::FILE* project = std::fopen(projectPath.c_str(), "rb");
     if (!project)
@@ -57,13 +57,13 @@ int MeasureStreamLength(const std::string& projectPath, std::int64_t& streamLeng
         CloseStream(project);
         return 0;
     }
-    const CodecContext context = CompressLikeThePackJob(project, nowhere);
+    const CompressContext context = CompressLikeThePackJob(project, nowhere, threads);
 
     CloseStream(project);
     CloseStream(nowhere);
     if (context.bReadFailed)
         return 0;
-    streamLength = static_cast<std::int64_t>(context.nCounter);
+    streamLength = static_cast<std::int64_t>(context.nCompressed);
     return 1;
 }
 

@@ -22,10 +22,10 @@ struct PlannedVolume {
 std::vector<PlannedVolume> PlanVolumes(const std::string& packedPath, std::int64_t streamLength,
                                        int volumeSize);
 
-// Compresses the project file with the pack job's codec settings and throws the output away.
-// Progress moves as in a pack. Returns 1 and the stream's length, or 0 when the project file
-// cannot be opened or read.
-int MeasureStreamLength(const std::string& projectPath, std::int64_t& streamLength);
+// Compresses the project file with the pack job's codec settings, on threads threads (0: the
+// machine's cores), and throws the output away. Progress moves as in a pack. Returns 1 and the
+// stream's length, or 0 when the project file cannot be opened or read.
+int MeasureStreamLength(const std::string& projectPath, std::int64_t& streamLength, unsigned threads = 0);
 
 // A length the stream of a project file of projectLength bytes never exceeds: every byte a
 // literal of 9 bits in the worst case, with a wide margin for the header, the end code and

@@ -582,14 +582,14 @@ void CMainFrame::OnPackProject()
     }
     const QString project = FullName(dialog.GetFileName());
     BeginJob(JobKind::Pack, project);
-    // With Write checksums the codec feeds the project file's bytes into the digest as it
-    // reads them; the manifest is written once the set is complete.
-    if (dialog.IsWriteChecksums() != 0) {
-        m_projectDigest = std::make_unique<Sha256>();
-    }
-    g_pProjectDigest = m_projectDigest.get();
-    const int started = StartPackJob(QFile::encodeName(project).toStdString(),
-                                     dialog.IsSeparateFile(), dialog.GetVolumeSize());
+    m_packRequest = PackRequest{};
+    m_packRequest.strProjectPath = QFile::encodeName(project).toStdString();
+    m_packRequest.bSplitFile = dialog.IsSeparateFile() != 0;
+    m_packRequest.nVolumeSize = dialog.GetVolumeSize();
+    // With Write checksums the job takes the project file's checksum from the bytes the codec
+    // reads; the manifest is written once the set is complete.
+    m_packRequest.bProjectDigest = dialog.IsWriteChecksums() != 0;
+    const int started = StartPackJob(m_packRequest, m_packOutcome);
     if (started == 0) {
         EndJob(false);
     }
@@ -614,13 +614,13 @@ void CMainFrame::OnUnpackProject()
                                                               manifest.strWarning.c_str())) +
                             QStringLiteral("\n"));
     }
+    UnpackRequest request;
+    request.strPackedPath = packedPath;
     if (const ManifestEntry* project = manifest.Project()) {
-        m_restoredDigest = std::make_unique<Sha256>();
-        g_pProjectDigest = m_restoredDigest.get();
-        g_strExpectedProjectDigest = project->strDigest;
-        g_strExpectedManifest = manifest.strPath;
+        request.strExpectedDigest = project->strDigest;
+        request.strManifest = manifest.strPath;
     }
-    StartUnpackJob(packedPath);
+    StartUnpackJob(request, m_unpackOutcome);
     // Refused before its worker ran (a question answered Cancel): the job has ended already.
     if (RunningWorkerThreads() == 0) {
         EndJob(JobSucceeded());
@@ -662,9 +662,9 @@ bool CMainFrame::JobSucceeded() const
 {
     switch (m_jobKind) {
     case JobKind::Pack:
-        return g_bPackSucceeded != 0;
+        return m_packOutcome.bSucceeded;
     case JobKind::Unpack:
-        return g_unpackOutcome.bRestored != 0;
+        return m_unpackOutcome.bRestored != 0;
     case JobKind::Test:
         return m_testOutcome && m_testOutcome->bSound;
     case JobKind::None:
@@ -678,15 +678,8 @@ void CMainFrame::EndJob(bool succeeded, const QString& banner)
     if (m_jobKind == JobKind::None) {
         return;
     }
-    g_pProjectDigest = nullptr;
-    g_strExpectedProjectDigest.clear();
-    g_strExpectedManifest.clear();
-    m_restoredDigest.reset();
-    if (m_projectDigest) {
-        if (succeeded) {
-            succeeded = WriteChecksums();
-        }
-        m_projectDigest.reset();
+    if (m_jobKind == JobKind::Pack && m_packRequest.bProjectDigest && succeeded) {
+        succeeded = WriteChecksums();
     }
     // The closing banner says the job is complete, so it stands only under a job that is.
     if (m_jobKind == JobKind::Test) {
@@ -705,10 +698,10 @@ void CMainFrame::EndJob(bool succeeded, const QString& banner)
 bool CMainFrame::WriteChecksums()
 {
     // As the console's --manifest: the project file's line, then one per file of the set.
-    const std::string manifest = ManifestPath(g_strPackedPath);
-    const bool written = WriteSetManifest(g_strPackedPath, SplitPath(g_strProjectPath).name +
-                                                               SplitPath(g_strProjectPath).ext,
-                                          m_projectDigest->FinalHex());
+    const std::string& packedPath = m_packOutcome.strPackedPath;
+    const PathParts project = SplitPath(m_packRequest.strProjectPath);
+    const std::string manifest = ManifestPath(packedPath);
+    const bool written = WriteSetManifest(packedPath, project.name + project.ext, m_packOutcome.strProjectDigest);
     if (!written) {
         // An old manifest would describe the set this pack replaced.
         std::remove(manifest.c_str());

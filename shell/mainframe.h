@@ -9,6 +9,8 @@
 #include <QMainWindow>
 #include <string>
 
+#include "engine/packjob.h"
+#include "engine/unpackjob.h"
 #include "platform/files.h"
 #include "platform/mainwindow.h"
 
@@ -21,7 +23,6 @@ class QLabel;
 class QTimer;
 class CZUNPackDoc;
 class CZUNPackView;
-class Sha256;
 struct TestOutcome;
 
 class CMainFrame : public QMainWindow {
@@ -39,6 +40,8 @@ public:
     // The text of an indicator pane (ID_INDICATOR_CAPS, _NUM, _SCRL); empty while off.
     QString IndicatorText(int indicatorId) const;
     bool IsWaitCursorShown() const;
+    // The request of the last Pack command: what the Pack dialog handed to the job.
+    const PackRequest& LastPackRequest() const { return m_packRequest; }
 
     // The window messages of the jobs, on the GUI thread.
     LRESULT HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam);
@@ -133,10 +136,11 @@ private:
     // The folder of the file the last job worked on.
     QString m_strJobFolder;
     std::function<void()> m_cancelRequest = [] { RequestCancel(); };
-    // The project file's checksum while a pack with Write checksums runs.
-    std::unique_ptr<Sha256> m_projectDigest;
-    // The restored bytes' checksum while an unpack or a test checks them against a manifest.
-    std::unique_ptr<Sha256> m_restoredDigest;
+    // The last Pack command's request, and what its job answered.
+    PackRequest m_packRequest;
+    PackOutcome m_packOutcome;
+    // What the last unpack's worker answered; read once the worker has ended.
+    UnpackOutcome m_unpackOutcome;
     // What the test's worker found; read once the worker has ended.
     std::shared_ptr<TestOutcome> m_testOutcome;
 };

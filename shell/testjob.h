@@ -7,13 +7,11 @@
 #include <string>
 
 #include "engine/manifest.h"
-#include "engine/sha256.h"
 
 // What a test found, written by its worker and read by the window once the worker has ended.
 struct TestOutcome {
     std::atomic<bool> bSound{false}; // the stream is complete and every checksum matches
     ManifestCheck manifest;          // the manifest beside the packed file, examined beforehand
-    Sha256 restored;                 // the decoded bytes' checksum, when the manifest is ours
 };
 
 // Main thread. Examines the manifest beside packedPath (a warning line for one that is not

@@ -117,7 +117,12 @@ int main(int argc, char** argv)
         }
     }
     frame.View()->FileNameField()->setText(project);
-    if (StartPackJob(project.toStdString(), 1, 360000) == 1) {
+    PackRequest request;
+    request.strProjectPath = project.toStdString();
+    request.bSplitFile = true;
+    request.nVolumeSize = 360000;
+    PackOutcome outcome;
+    if (StartPackJob(request, outcome) == 1) {
         while (RunningWorkerThreads() > 0 || g_nJobState != JOB_IDLE) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         }

@@ -31,14 +31,33 @@ inline std::string ImplodeBytes(const std::string& data)
     return io.out;
 }
 
-// Starts a pack and, when a job started, runs the main thread until it has ended.
-inline int PackAndWait(TestHost& host, const std::string& project, int split = 0,
-                       int volumeSize = 1440000)
+// The request of a pack of project, split into volumes of volumeSize bytes when split is set.
+inline PackRequest PackOf(const std::string& project, int split = 0, int volumeSize = 1440000)
 {
-    const int started = StartPackJob(project, split, volumeSize);
+    PackRequest request;
+    request.strProjectPath = project;
+    request.bSplitFile = split != 0;
+    request.nVolumeSize = volumeSize;
+    return request;
+}
+
+// Starts a pack and, when a job started, runs the main thread until it has ended; outcome
+// then tells how the pack went.
+inline int PackAndWait(TestHost& host, PackOutcome& outcome, const std::string& project,
+                       int split = 0, int volumeSize = 1440000)
+{
+    const int started = StartPackJob(PackOf(project, split, volumeSize), outcome);
     if (started)
         host.RunUntilJobEnds();
     return started;
+}
+
+// The same for a test that only looks at what the pack wrote.
+inline int PackAndWait(TestHost& host, const std::string& project, int split = 0,
+                       int volumeSize = 1440000)
+{
+    PackOutcome outcome;
+    return PackAndWait(host, outcome, project, split, volumeSize);
 }
 
 inline const char* kPackStart = "\r\n ********* Starting Package Compression *********\r\n";

@@ -39,13 +39,14 @@ TEST_F(Cancel, ACancelledPackOrUnpackEndsLikeAFailureAndSaysSo)
     // A pack and split into a new set: its next read or write fails, and it says why.
     ::rename((dir / "p.0KX").c_str(), (dir / "elsewhere").c_str());
     host.ClearEvents();
-    ASSERT_EQ(StartPackJob(dir / "p.kmx", 1, 100000), 1);
+    PackOutcome pack;
+    ASSERT_EQ(StartPackJob(PackOf(dir / "p.kmx", 1, 100000), pack), 1);
     RequestCancel();
     host.RunUntilJobEnds();
     EXPECT_TRUE(Contains(host.LogText(), kCancelled)) << host.LogText();
     EXPECT_FALSE(Contains(host.LogText(), "Disk Error"));
     EXPECT_TRUE(host.BoxTexts().empty());
-    EXPECT_EQ(g_bPackSucceeded, 0);
+    EXPECT_FALSE(pack.bSucceeded);
     EXPECT_EQ(ListFolder(dir.Path()), "elsewhere p.KMX p.kmx");
     ::rename((dir / "elsewhere").c_str(), (dir / "p.0KX").c_str());
 
@@ -53,13 +54,16 @@ TEST_F(Cancel, ACancelledPackOrUnpackEndsLikeAFailureAndSaysSo)
     ClearCancelRequest();
     host.ClearEvents();
     host.AnswerNextBoxes({IDOK});
-    StartUnpackJob(dir / "p.0KX");
+    UnpackRequest unpack;
+    unpack.strPackedPath = dir / "p.0KX";
+    UnpackOutcome unpacked;
+    StartUnpackJob(unpack, unpacked);
     RequestCancel();
     host.RunUntilJobEnds();
     EXPECT_TRUE(Contains(host.LogText(), kCancelled)) << host.LogText();
     EXPECT_FALSE(Contains(host.LogText(), "Disk Error"));
     EXPECT_EQ(host.BoxTexts().size(), 1u);
-    EXPECT_EQ(g_unpackOutcome.bRestored, 0);
+    EXPECT_EQ(unpacked.bRestored, 0);
     EXPECT_EQ(ListFolder(dir.Path()), before);
     EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), "old project file");
 
@@ -85,9 +89,10 @@ TEST_F(Cancel, ACancelFromAnotherThreadAtAnyMomentLeavesTheWholeResultOrNothing)
             RequestCancel();
         });
         // A request that comes before the job starts stops it there (no question, no job).
-        const int started = PackAndWait(host, dir / "p.kmx");
+        PackOutcome pack;
+        const int started = PackAndWait(host, pack, dir / "p.kmx");
         canceller.join();
-        if (started && g_bPackSucceeded) {
+        if (started && pack.bSucceeded) {
             EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), stream) << delayMs;
         } else {
             if (started) {

@@ -28,11 +28,16 @@ std::vector<std::string> SetOf(const std::string& stream, std::size_t volumeSize
     return volumes;
 }
 
+// The test of the packed file at path, asked for nothing else.
+PackedFileReport CheckPackedPath(const std::string& path)
+{
+    CheckRequest request;
+    request.strPackedPath = path;
+    return CheckPackedFile(request);
+}
+
 class PackCheck : public EngineTest {
 protected:
-    PackCheck() { g_volumeSearchDirs.clear(); }
-    ~PackCheck() override { g_volumeSearchDirs.clear(); }
-
     void WriteVolumes(const std::vector<std::string>& volumes)
     {
         for (std::size_t i = 0; i < volumes.size(); ++i)
@@ -61,7 +66,7 @@ TEST_F(PackCheck, SoundFilesAndSetsPassWithoutWarnings)
         for (std::size_t i = 0; i < row.volumes.size(); ++i)
             WriteFileBytes(VolumePath(folder / "p.0KX", static_cast<int>(i)), row.volumes[i]);
         const std::string before = ListFolder(folder.Path());
-        const PackedFileReport report = CheckPackedFile(folder / "p.0KX");
+        const PackedFileReport report = CheckPackedPath(folder / "p.0KX");
         EXPECT_EQ(report.verdict, PackedFileReport::Sound) << row.label;
         EXPECT_EQ(report.nVolumes, row.count) << row.label;
         EXPECT_EQ(report.nRestoredBytes, row.restored) << row.label;
@@ -89,9 +94,9 @@ TEST_F(PackCheck, DamagedFilesGetTheirVerdict)
         TempDir folder;
         for (std::size_t i = 0; i < row.volumes.size(); ++i)
             WriteFileBytes(VolumePath(folder / "p.0KX", static_cast<int>(i)), row.volumes[i]);
-        EXPECT_EQ(CheckPackedFile(folder / "p.0KX").verdict, row.verdict) << row.label;
+        EXPECT_EQ(CheckPackedPath(folder / "p.0KX").verdict, row.verdict) << row.label;
     }
-    EXPECT_EQ(CheckPackedFile(dir / "missing.0KX").verdict, PackedFileReport::CannotOpen);
+    EXPECT_EQ(CheckPackedPath(dir / "missing.0KX").verdict, PackedFileReport::CannotOpen);
 }
 
 // The test command fails exactly the sets the unpack job refuses to restore, the empty
@@ -116,11 +121,14 @@ TEST_F(PackCheck, FailsWhatTheUnpackJobRefuses)
         TempDir folder;
         for (std::size_t i = 0; i < row.volumes.size(); ++i)
             WriteFileBytes(VolumePath(folder / "p.0KX", static_cast<int>(i)), row.volumes[i]);
-        const PackedFileReport report = CheckPackedFile(folder / "p.0KX");
+        const PackedFileReport report = CheckPackedPath(folder / "p.0KX");
         EXPECT_EQ(report.verdict == PackedFileReport::Sound, row.sound) << row.label;
-        StartUnpackJob(folder / "p.0KX");
+        UnpackRequest unpack;
+        unpack.strPackedPath = folder / "p.0KX";
+        UnpackOutcome unpacked;
+        StartUnpackJob(unpack, unpacked);
         host.RunUntilJobEnds();
-        EXPECT_EQ(g_unpackOutcome.bRestored != 0, row.sound) << row.label;
+        EXPECT_EQ(unpacked.bRestored != 0, row.sound) << row.label;
     }
 }
 
@@ -132,7 +140,7 @@ TEST_F(PackCheck, AMissingVolumeIsAskedForLikeTheUnpackJobDoes)
     ASSERT_EQ(std::remove((dir / "p.2KX").c_str()), 0);
 
     host.AnswerNextBoxes({IDCANCEL});
-    const PackedFileReport missing = CheckPackedFile(dir / "p.0KX");
+    const PackedFileReport missing = CheckPackedPath(dir / "p.0KX");
     EXPECT_EQ(missing.verdict, PackedFileReport::VolumeMissing);
     EXPECT_EQ(missing.nMissingVolume, 2);
     EXPECT_EQ(missing.strMissingName, dir / "p.2KX");
@@ -141,7 +149,7 @@ TEST_F(PackCheck, AMissingVolumeIsAskedForLikeTheUnpackJobDoes)
     WriteFileBytes(dir / "copy of volume 2", volumes[2]);
     host.AnswerNextBoxes({IDOK});
     host.AnswerNextFindFile(dir / "copy of volume 2");
-    const PackedFileReport located = CheckPackedFile(dir / "p.0KX");
+    const PackedFileReport located = CheckPackedPath(dir / "p.0KX");
     EXPECT_EQ(located.verdict, PackedFileReport::Sound);
     EXPECT_EQ(located.warnings, std::vector<std::string>{
                                     "The header counts 4 volumes, but only 2 were found under the set's names."});
@@ -174,7 +182,7 @@ TEST_F(PackCheck, TheShapeOfASetIsCheckedAgainstWhatSplittingWrites)
         for (int i = 0; i < 5; ++i)
             std::remove(VolumePath(p, i).c_str());
         WriteVolumes(volumes);
-        const PackedFileReport report = CheckPackedFile(p);
+        const PackedFileReport report = CheckPackedPath(p);
         EXPECT_EQ(report.warnings, row.warnings) << row.label;
         EXPECT_EQ(report.verdict == PackedFileReport::Sound, row.sound) << row.label;
     }
@@ -187,15 +195,15 @@ TEST_F(PackCheck, TrailingDataIsSeenAfterStreamsOfEveryLength)
     for (std::size_t size : {0u, 1u, 2u, 3u, 5u, 7u, 100u, 4095u, 4096u, 4097u, 10001u}) {
         const std::string stream = ImplodeBytes(MakeTestData(size, size % 2 == 0, static_cast<unsigned>(size)));
         WriteFileBytes(dir / "p.0KX", stream);
-        EXPECT_TRUE(CheckPackedFile(dir / "p.0KX").warnings.empty()) << size;
+        EXPECT_TRUE(CheckPackedPath(dir / "p.0KX").warnings.empty()) << size;
         WriteFileBytes(dir / "p.0KX", stream + '\0');
-        const PackedFileReport report = CheckPackedFile(dir / "p.0KX");
+        const PackedFileReport report = CheckPackedPath(dir / "p.0KX");
         EXPECT_EQ(report.warnings, std::vector<std::string>{"There is data behind the stream's end code."}) << size;
         EXPECT_EQ(report.nRestoredBytes, size) << size;
         EXPECT_EQ(report.verdict, PackedFileReport::Sound) << size;
         // More than a read's worth of input left unread behind the end code is no padding: the
         // end code was met by chance in damaged data, and the file is not unpacked.
         WriteFileBytes(dir / "p.0KX", stream + std::string(4096, '\0'));
-        EXPECT_EQ(CheckPackedFile(dir / "p.0KX").verdict, PackedFileReport::Damaged) << size;
+        EXPECT_EQ(CheckPackedPath(dir / "p.0KX").verdict, PackedFileReport::Damaged) << size;
     }
 }

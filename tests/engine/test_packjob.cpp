@@ -30,7 +30,8 @@ TEST_F(PackJob, SuccessfulPackWritesTheStreamAndLogsExactly)
 {
     const std::string data = MakeTestData(400, true);
     WriteFileBytes(dir / "p.kmx", data);
-    ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
+    PackOutcome pack;
+    ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1);
 
     const std::string packed = ReadFileBytes(dir / "p.0KX");
     EXPECT_EQ(packed, ImplodeBytes(data));
@@ -39,9 +40,8 @@ TEST_F(PackJob, SuccessfulPackWritesTheStreamAndLogsExactly)
     EXPECT_EQ(host.LogText(), std::string(kPackStart) + "\r\n" + SizeReport(400, packed.size()) +
                                   "\r\n" + kPackEnd);
     EXPECT_TRUE(host.BoxTexts().empty());
-    EXPECT_EQ(g_bPackSucceeded, 1);
-    EXPECT_EQ(g_strPackedPath, dir / "p.0KX");
-    EXPECT_EQ(g_strProjectPath, dir / "p.kmx");
+    EXPECT_TRUE(pack.bSucceeded);
+    EXPECT_EQ(pack.strPackedPath, dir / "p.0KX");
 }
 
 TEST_F(PackJob, PackedNameIsTheProjectNameWithZeroKX)
@@ -139,13 +139,14 @@ TEST_F(PackJob, DecliningTheSecondQuestionEndsTheJobCleanly)
     WriteFileBytes(dir / "p.kmx", "data");
     WriteFileBytes(dir / "p.0KX", "old");
     host.AnswerNextBoxes({IDOK, IDCANCEL});
-    ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
+    PackOutcome pack;
+    ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1);
     EXPECT_EQ(host.BoxTexts().size(), 2u);
     EXPECT_EQ(host.LogText(), std::string(kPackStart) + kAborted + kPackEnd);
     EXPECT_EQ(host.States(), (std::vector<long>{JOB_COMPRESSING, JOB_IDLE}));
     EXPECT_EQ(host.Count(HostEvent::Done), 0); // no wait cursor was begun
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), "old");
-    EXPECT_EQ(g_bPackSucceeded, 0);
+    EXPECT_FALSE(pack.bSucceeded);
 }
 
 TEST_F(PackJob, AfterAnUnpackTheOldPackedFileStaysUntilTheNewOneReplacesIt)
@@ -157,11 +158,12 @@ TEST_F(PackJob, AfterAnUnpackTheOldPackedFileStaysUntilTheNewOneReplacesIt)
     WriteFileBytes(dir / "p.kmx", data);
     WriteFileBytes(dir / "p.0KX", "old");
     host.AnswerNextBoxes({IDOK, IDCANCEL});
-    ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
+    PackOutcome pack;
+    ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1);
     EXPECT_EQ(host.BoxTexts(), (std::vector<std::string>{OverwriteQuestion(dir / "p.0KX"),
                                                          OverwriteQuestion(dir / "p.0KX")}));
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), "old");
-    EXPECT_EQ(g_bPackSucceeded, 0);
+    EXPECT_FALSE(pack.bSucceeded);
 
     host.ClearEvents();
     host.AnswerNextBoxes({IDOK, IDOK});
@@ -186,7 +188,8 @@ TEST_F(PackJob, AWriteFailureRemovesThePackedFileAndLogsIt)
     for (const Row& row : rows) {
         host.ClearEvents();
         row.arm();
-        ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1) << row.label;
+        PackOutcome pack;
+        ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1) << row.label;
         DisarmFileFaults();
         EXPECT_EQ(host.LogText(), std::string(kPackStart) + "\r\n" + "\r\n" +
                                       "Disk Error - File Write Error" + "\r\n" + "Cannot write '" +
@@ -196,7 +199,7 @@ TEST_F(PackJob, AWriteFailureRemovesThePackedFileAndLogsIt)
         EXPECT_TRUE(host.BoxTexts().empty()) << row.label;
         EXPECT_EQ(ListFolder(dir.Path()), "p.kmx") << row.label;
         EXPECT_EQ(host.Count(HostEvent::Done), 1) << row.label;
-        EXPECT_EQ(g_bPackSucceeded, 0) << row.label;
+        EXPECT_FALSE(pack.bSucceeded) << row.label;
     }
 }
 
@@ -209,11 +212,12 @@ TEST_F(PackJob, AReadErrorDuringCompressionIsReportedNotPackedAsSuccess)
                                   "File I/O error...aborting operation" + "\r\n" + kPackEnd;
 
     FailReadsAfterBytes(10000);
-    ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
+    PackOutcome pack;
+    ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1);
     DisarmFileFaults();
     EXPECT_EQ(host.LogText(), failedLog);
     EXPECT_FALSE(FileExists(dir / "p.0KX"));
-    EXPECT_EQ(g_bPackSucceeded, 0);
+    EXPECT_FALSE(pack.bSucceeded);
 }
 
 TEST_F(PackJob, AProjectFileThatIsNoRegularFileIsRefusedBeforeAnythingIsAsked)
@@ -257,14 +261,15 @@ TEST_F(PackJob, APackedNameThatCannotBeReplacedFailsAndKeepsWhatWasThere)
     ASSERT_EQ(mkdir((dir / "p.0KX").c_str(), 0755), 0);
     WriteFileBytes(dir / "p.0KX/inside", "kept");
     host.AnswerNextBoxes({IDOK, IDOK});
-    ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
+    PackOutcome pack;
+    ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1);
     ASSERT_EQ(host.BoxTexts().size(), 3u);
     EXPECT_EQ(host.BoxTexts()[2], "Disk Error - File Write Error\nCannot write '" + (dir / "p.0KX") +
                                       "': Is a directory");
     EXPECT_EQ(host.LogText(), std::string(kPackStart) + kPackEnd);
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.kmx");
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX/inside"), "kept");
-    EXPECT_EQ(g_bPackSucceeded, 0);
+    EXPECT_FALSE(pack.bSucceeded);
 }
 
 TEST_F(PackJob, AProjectFileThatIsItsOwnPackedFileIsRefused)
@@ -317,23 +322,22 @@ TEST(SizeReport, SixtyFourBitSizesAndTheRatio)
     SetLanguage(Language::English);
 }
 
-TEST(CodecCallbacks, ReadsInDecompressingModeStopAtTheCounter)
+TEST(CodecCallbacks, ExpandReadsStopAtTheBytesLeft)
 {
     TempDir dir;
     WriteFileBytes(dir / "in", "0123456789");
-    CodecContext context;
+    ExpandContext context;
     context.pIn = std::fopen((dir / "in").c_str(), "rb");
-    context.nMode = 0;
-    context.nCounter = 6;
+    context.nLeft = 6;
     context.nInTotal = 6;
     unsigned char buf[16];
     unsigned want = 4;
-    EXPECT_EQ(CodecRead(buf, &want, &context), 4u);
+    EXPECT_EQ(ExpandRead(buf, &want, &context), 4u);
     want = 10;
-    EXPECT_EQ(CodecRead(buf, &want, &context), 2u);
+    EXPECT_EQ(ExpandRead(buf, &want, &context), 2u);
     EXPECT_EQ(want, 2u); // the request is cut down and written back
     want = 10;
-    EXPECT_EQ(CodecRead(buf, &want, &context), 0u);
+    EXPECT_EQ(ExpandRead(buf, &want, &context), 0u);
     EXPECT_EQ(context.nInRead, 6u);
     std::fclose(context.pIn);
 }

@@ -104,7 +104,8 @@ TEST_F(Split, APackJobWithSplitLogsEveryVolumeAndKeepsTheStream)
     const std::string stream = ImplodeBytes(data);
     ASSERT_GT(stream.size(), 2000u);
     ASSERT_LT(stream.size(), 4000u);
-    ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 2000), 1);
+    PackOutcome pack;
+    ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 2000), 1);
 
     char ratio[32];
     std::snprintf(ratio, sizeof ratio, "%0.2f", double(stream.size()) * 100.0 / 3000.0);
@@ -118,7 +119,7 @@ TEST_F(Split, APackJobWithSplitLogsEveryVolumeAndKeepsTheStream)
     EXPECT_EQ(host.Count(HostEvent::Done), 1);
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.1KX p.kmx");
     EXPECT_EQ(JoinSet(dir / "p.0KX", 2), stream);
-    EXPECT_EQ(g_bPackSucceeded, 1);
+    EXPECT_TRUE(pack.bSucceeded);
 }
 
 TEST_F(Split, DecliningAnExistingVolumeIsAskedBeforeAnythingIsWritten)
@@ -127,7 +128,8 @@ TEST_F(Split, DecliningAnExistingVolumeIsAskedBeforeAnythingIsWritten)
     WriteFileBytes(dir / "p.kmx", data);
     WriteFileBytes(dir / "p.1KX", "from an earlier split");
     host.AnswerNextBoxes({IDCANCEL});
-    ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 2000), 1);
+    PackOutcome pack;
+    ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 2000), 1);
     EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"File '" + (dir / "p.1KX") +
                                                         "' already exists. Okay to overwrite this file?"});
     const std::string log = host.LogText();
@@ -139,7 +141,7 @@ TEST_F(Split, DecliningAnExistingVolumeIsAskedBeforeAnythingIsWritten)
     EXPECT_EQ(ListFolder(dir.Path()), "p.1KX p.kmx");
     EXPECT_EQ(ReadFileBytes(dir / "p.kmx"), data);
     EXPECT_EQ(ReadFileBytes(dir / "p.1KX"), "from an earlier split");
-    EXPECT_EQ(g_bPackSucceeded, 0);
+    EXPECT_FALSE(pack.bSucceeded);
 }
 
 TEST_F(Split, AVolumeNameHeldByAFolderIsRefusedBeforeAnythingIsWritten)
@@ -223,8 +225,9 @@ TEST_F(Split, APackOverAnOlderSetKeepsItWholeUntilTheNewSetIsComplete)
     // An older set of four volumes; the new pack also needs four (incompressible data).
     WriteFileBytes(dir / "p.kmx", MakeTestData(7000, false, 5));
     host.AnswerNextBoxes({});
-    ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 2000), 1);
-    ASSERT_EQ(g_bPackSucceeded, 1);
+    PackOutcome pack;
+    ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 2000), 1);
+    ASSERT_TRUE(pack.bSucceeded);
     const std::map<std::string, std::string> older = Snapshot(dir.Path());
     ASSERT_EQ(older.size(), 5u) << ListFolder(dir.Path());
     const std::string data = MakeTestData(7000, false, 6);
@@ -250,9 +253,9 @@ TEST_F(Split, APackOverAnOlderSetKeepsItWholeUntilTheNewSetIsComplete)
         host.ClearEvents();
         host.AnswerNextBoxes(row.answers);
         row.arm(stream);
-        ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 2000), 1) << row.label;
+        ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 2000), 1) << row.label;
         DisarmFileFaults();
-        EXPECT_EQ(g_bPackSucceeded, 0) << row.label;
+        EXPECT_FALSE(pack.bSucceeded) << row.label;
         EXPECT_EQ(Snapshot(dir.Path()), before) << row.label << ": " << ListFolder(dir.Path());
         EXPECT_NE(host.LogText().find("No volume of the new set was kept; the files that held the "
                                       "set's names are as they were.\r\n"),
@@ -263,15 +266,15 @@ TEST_F(Split, APackOverAnOlderSetKeepsItWholeUntilTheNewSetIsComplete)
     g_strProjectExt = ".KMX";
     host.ClearEvents();
     host.AnswerNextBoxes({IDOK, IDOK, IDCANCEL});
-    ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 2000), 1);
-    EXPECT_EQ(g_bPackSucceeded, 0);
+    ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 2000), 1);
+    EXPECT_FALSE(pack.bSucceeded);
     EXPECT_EQ(Snapshot(dir.Path()), before) << "after an unpack: " << ListFolder(dir.Path());
 
     // The same pack without a fault replaces the older set whole.
     host.ClearEvents();
     host.AnswerNextBoxes({IDOK, IDOK, IDOK, IDOK, IDOK});
-    ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 2000), 1);
-    EXPECT_EQ(g_bPackSucceeded, 1);
+    ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 2000), 1);
+    EXPECT_TRUE(pack.bSucceeded);
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.1KX p.2KX p.3KX p.kmx");
     EXPECT_EQ(JoinSet(dir / "p.0KX", 4), ImplodeBytes(data));
 }
@@ -287,8 +290,9 @@ TEST_F(Split, TheVolumesOfTheReplacedSetBeyondTheNewCountAreRemoved)
 
     host.ClearEvents();
     host.AnswerNextBoxes({IDOK, IDOK, IDOK});
-    ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 2000), 1);
-    EXPECT_EQ(g_bPackSucceeded, 1);
+    PackOutcome pack;
+    ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 2000), 1);
+    EXPECT_TRUE(pack.bSucceeded);
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.1KX p.7KX p.kmx");
     EXPECT_EQ(JoinSet(dir / "p.0KX", 2), ImplodeBytes(data));
     for (const char* gone : {"p.2KX", "p.3KX"})
@@ -301,8 +305,9 @@ TEST_F(Split, APackThatWouldNeedTooManyVolumesLeavesNoPackedFile)
     WriteFileBytes(dir / "p.kmx", MakeTestData(40000, false));
     WriteFileBytes(dir / "p.0KX", "an older packed file");
     host.AnswerNextBoxes({IDOK, IDOK});
-    ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 1), 1);
-    EXPECT_EQ(g_bPackSucceeded, 0);
+    PackOutcome pack;
+    ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 1), 1);
+    EXPECT_FALSE(pack.bSucceeded);
     ASSERT_EQ(host.BoxTexts().size(), 3u);
     EXPECT_NE(host.BoxTexts()[2].find("a set holds at most 32767"), std::string::npos) << host.BoxTexts()[2];
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.kmx");

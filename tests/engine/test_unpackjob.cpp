@@ -54,18 +54,18 @@ void WriteSet(const std::string& packedPath, const std::string& stream, std::siz
 
 class UnpackJob : public EngineTest {
 protected:
-    UnpackJob() : m_startFolder(CurrentDirectory()) { g_volumeSearchDirs.clear(); g_bKeepBroken = 0; }
+    UnpackJob() : m_startFolder(CurrentDirectory()) {}
     ~UnpackJob() override
     {
-        // The job leaves the current directory in the packed file's folder, which goes away.
+        // Some tests move the current directory into the test's folder, which goes away.
         ChangeDirectory(m_startFolder);
-        g_volumeSearchDirs.clear();
-        g_bKeepBroken = 0;
     }
 
+    // Unpacks packedPath as request asks; outcome tells how it went.
     void Unpack(const std::string& packedPath)
     {
-        StartUnpackJob(packedPath);
+        request.strPackedPath = packedPath;
+        StartUnpackJob(request, outcome);
         host.RunUntilJobEnds();
     }
 
@@ -75,6 +75,9 @@ protected:
         mkdir(path.c_str(), 0755);
         return path;
     }
+
+    UnpackRequest request;
+    UnpackOutcome outcome;
 
 private:
     std::string m_startFolder;
@@ -103,8 +106,9 @@ TEST_F(UnpackJob, PackThenUnpackRestoresEveryFileByteForByte)
                                   std::to_string(row.volumeSize);
         const std::string data = MakeTestData(row.size, row.text, static_cast<unsigned>(n));
         WriteFileBytes(folder + "/p.kmx", data);
-        ASSERT_EQ(PackAndWait(host, folder + "/p.kmx", row.volumeSize > 0, row.volumeSize), 1) << label;
-        ASSERT_EQ(g_bPackSucceeded, 1) << label;
+        PackOutcome pack;
+        ASSERT_EQ(PackAndWait(host, pack, folder + "/p.kmx", row.volumeSize > 0, row.volumeSize), 1) << label;
+        ASSERT_TRUE(pack.bSucceeded) << label;
         if (row.expectedVolumes > 0) {
             EXPECT_TRUE(FileExists(VolumePath(folder + "/p.0KX", row.expectedVolumes - 1))) << label;
             EXPECT_FALSE(FileExists(VolumePath(folder + "/p.0KX", row.expectedVolumes))) << label;
@@ -112,7 +116,7 @@ TEST_F(UnpackJob, PackThenUnpackRestoresEveryFileByteForByte)
 
         host.ClearEvents();
         Unpack(folder + "/p.0KX");
-        EXPECT_EQ(g_unpackOutcome.bRestored, 1) << label;
+        EXPECT_EQ(outcome.bRestored, 1) << label;
         EXPECT_TRUE(ReadFileBytes(folder + "/p.KMX") == data) << label;
         EXPECT_TRUE(host.BoxTexts().empty()) << label;
         EXPECT_EQ(host.States(), (std::vector<long>{JOB_JOINING, JOB_DECOMPRESSING, JOB_IDLE})) << label;
@@ -249,7 +253,7 @@ TEST_F(UnpackJob, APackedFileNamedLikeItsProjectFileIsRefused)
     ASSERT_EQ(host.BoxTexts().size(), 1u);
     EXPECT_NE(host.BoxTexts()[0].find("would be restored over itself"), std::string::npos);
     EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), ImplodeBytes("self"));
-    EXPECT_EQ(g_unpackOutcome.bStarted, 0);
+    EXPECT_EQ(outcome.bStarted, 0);
 }
 
 TEST_F(UnpackJob, APackedFileThatCannotBeOpenedEndsWithTheBanner)
@@ -295,7 +299,7 @@ TEST_F(UnpackJob, MissingVolumeFoundInASearchFolderOrUnderOtherCaseWithoutAQuest
     const std::string disk2 = Sub("disk2");
     ASSERT_EQ(std::rename((dir / "p.2KX").c_str(), (disk2 + "/p.2KX").c_str()), 0);
     ASSERT_EQ(std::rename((dir / "p.3KX").c_str(), (dir / "p.3kx").c_str()), 0);
-    g_volumeSearchDirs = {Sub("disk1"), disk2};
+    request.volumeSearchDirs = {Sub("disk1"), disk2};
 
     host.ClearEvents();
     Unpack(dir / "p.0KX");
@@ -327,9 +331,9 @@ TEST_F(UnpackJob, MissingVolumeNotLocatedEndsTheJobWithNothingLeft)
         EXPECT_EQ(host.UnscriptedBoxes(), 0) << row.label;
         EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.2KX p.3KX p.KMX p.kmx") << row.label;
         EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), "old project") << row.label;
-        EXPECT_EQ(g_lastJoin.nMissingVolume, 1) << row.label;
-        EXPECT_EQ(g_lastJoin.nVolumes, 4) << row.label;
-        EXPECT_EQ(g_unpackOutcome.bRestored, 0) << row.label;
+        EXPECT_EQ(outcome.join.nMissingVolume, 1) << row.label;
+        EXPECT_EQ(outcome.join.nVolumes, 4) << row.label;
+        EXPECT_EQ(outcome.bRestored, 0) << row.label;
     }
 }
 
@@ -374,7 +378,7 @@ TEST_F(UnpackJob, AChosenFileThatCannotBeTheMissingVolumeIsRefusedAndAskedForAga
         ASSERT_EQ(boxes.size(), 3u) << row.chosen; // the project file, the missing volume, why not
         EXPECT_EQ(boxes[2], row.why + " Choose another file.") << row.chosen;
         EXPECT_EQ(host.Count(HostEvent::FindFile), 2) << row.chosen;
-        EXPECT_EQ(g_unpackOutcome.bRestored, 1) << row.chosen << host.LogText();
+        EXPECT_EQ(outcome.bRestored, 1) << row.chosen << host.LogText();
         EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), data) << row.chosen;
         ASSERT_EQ(std::rename(moved.c_str(), (dir / name).c_str()), 0);
     }
@@ -396,7 +400,7 @@ TEST_F(UnpackJob, AChooserThatKeepsChoosingAVolumeOfTheSetEndsWithTheVolumeMissi
     EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + kMissing + "\r\n" + kExpansionError + kUnpackEnd);
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.2KX p.3KX p.KMX p.kmx");
     EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), "old project");
-    EXPECT_EQ(g_lastJoin.nMissingVolume, 1);
+    EXPECT_EQ(outcome.join.nMissingVolume, 1);
 }
 
 TEST_F(UnpackJob, AReadErrorInVolumeTwoOfFourStillAppendsTheRestThenFails)
@@ -475,7 +479,7 @@ TEST_F(UnpackJob, DamagedInputIsReportedAndTheOldProjectFileKept)
         EXPECT_EQ(boxes[1], InvalidFormat(packed)) << row.label;
         EXPECT_NE(host.LogText().find(InvalidFormat(packed)), std::string::npos) << row.label;
         EXPECT_EQ(host.LogText().substr(host.LogText().size() - std::strlen(kUnpackEnd)), kUnpackEnd) << row.label;
-        EXPECT_EQ(g_unpackOutcome.bRestored, 0) << row.label;
+        EXPECT_EQ(outcome.bRestored, 0) << row.label;
         EXPECT_EQ(host.States().back(), JOB_IDLE) << row.label;
         ChangeDirectory(dir.Path());
     }
@@ -491,13 +495,13 @@ TEST_F(UnpackJob, TheEmptyStreamRestoresAnEmptyProjectFile)
     EXPECT_TRUE(FileExists(dir / "e.KMX"));
     EXPECT_EQ(ReadFileBytes(dir / "e.KMX"), "");
     EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + "\r\n" + SizeReport(0, 4) + "\r\n" + kUnpackEnd);
-    EXPECT_EQ(g_unpackOutcome.bRestored, 1);
+    EXPECT_EQ(outcome.bRestored, 1);
 
     // Four bytes that are not the empty stream stay an error.
     WriteFileBytes(dir / "f.0KX", std::string("\x00\x06\x00\x00", 4));
     Unpack(dir / "f.0KX");
     EXPECT_FALSE(FileExists(dir / "f.KMX"));
-    EXPECT_EQ(g_unpackOutcome.bRestored, 0);
+    EXPECT_EQ(outcome.bRestored, 0);
 }
 
 TEST_F(UnpackJob, KeepBrokenKeepsWhatATruncatedStreamDecoded)
@@ -505,14 +509,14 @@ TEST_F(UnpackJob, KeepBrokenKeepsWhatATruncatedStreamDecoded)
     const std::string data = MakeTestData(20000, false);
     const std::string stream = ImplodeBytes(data);
     WriteFileBytes(dir / "p.0KX", stream.substr(0, stream.size() - 1));
-    g_bKeepBroken = 1;
+    request.bKeepBroken = true;
     Unpack(dir / "p.0KX");
     EXPECT_FALSE(FileExists(dir / "p.KMX"));
     const std::string broken = ReadFileBytes(dir / "p.KMX.broken");
     EXPECT_GT(broken.size(), 16000u); // all whole 4096-byte pieces before the cut
     EXPECT_EQ(broken, data.substr(0, broken.size()));
-    EXPECT_EQ(g_unpackOutcome.strBrokenPath, dir / "p.KMX.broken");
-    EXPECT_EQ(g_unpackOutcome.nCodecResult, CODEC_STREAM_ENDED);
+    EXPECT_EQ(outcome.strBrokenPath, dir / "p.KMX.broken");
+    EXPECT_EQ(outcome.nCodecResult, CODEC_STREAM_ENDED);
 }
 
 TEST_F(UnpackJob, AWriteErrorWhileDecompressingLeavesNoOutput)

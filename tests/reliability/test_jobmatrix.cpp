@@ -165,6 +165,18 @@ protected:
         std::printf("%s: %d runs (%d questions, %llu writes)\n", job.name, runs, questions,
                     static_cast<unsigned long long>(writes));
     }
+
+    // Starts the unpack of packedPath into unpackOutcome.
+    int StartUnpack(const std::string& packedPath)
+    {
+        UnpackRequest request;
+        request.strPackedPath = packedPath;
+        return StartUnpackJob(request, unpackOutcome);
+    }
+
+    // Where the jobs a case starts answer: they outlive every run.
+    PackOutcome packOutcome;
+    UnpackOutcome unpackOutcome;
 };
 
 const std::string& Project()
@@ -196,7 +208,9 @@ TEST_F(JobMatrix, PackOverAnOlderPackedFile)
                    PackInto(folder, OldProject(), 0, 0);
                    WriteFileBytes(folder + "/p.kmx", Project());
                },
-               [](const std::string& folder) { return StartPackJob(folder + "/p.kmx", 0, 1440000); }});
+               [this](const std::string& folder) {
+                   return StartPackJob(PackOf(folder + "/p.kmx", 0, 1440000), packOutcome);
+               }});
 }
 
 TEST_F(JobMatrix, SplitPackOverAnOlderSetOfMoreVolumes)
@@ -206,7 +220,9 @@ TEST_F(JobMatrix, SplitPackOverAnOlderSetOfMoreVolumes)
                    PackInto(folder, OldProject() + Project(), 1, 10000);
                    WriteFileBytes(folder + "/p.kmx", Project());
                },
-               [](const std::string& folder) { return StartPackJob(folder + "/p.kmx", 1, 10000); }});
+               [this](const std::string& folder) {
+                   return StartPackJob(PackOf(folder + "/p.kmx", 1, 10000), packOutcome);
+               }});
 }
 
 TEST_F(JobMatrix, UnpackOverAnOlderProjectFile)
@@ -217,7 +233,7 @@ TEST_F(JobMatrix, UnpackOverAnOlderProjectFile)
                    WriteFileBytes(folder + "/p.kmx", OldProject());
                    std::filesystem::rename(folder + "/p.kmx", folder + "/p.KMX");
                },
-               [](const std::string& folder) { return StartUnpackJob(folder + "/p.0KX"); }});
+               [this](const std::string& folder) { return StartUnpack(folder + "/p.0KX"); }});
 }
 
 TEST_F(JobMatrix, UnpackOfASetOverAnOlderProjectFile)
@@ -228,7 +244,7 @@ TEST_F(JobMatrix, UnpackOfASetOverAnOlderProjectFile)
                    WriteFileBytes(folder + "/p.kmx", OldProject());
                    std::filesystem::rename(folder + "/p.kmx", folder + "/p.KMX");
                },
-               [](const std::string& folder) { return StartUnpackJob(folder + "/p.0KX"); }});
+               [this](const std::string& folder) { return StartUnpack(folder + "/p.0KX"); }});
 }
 
 } // namespace

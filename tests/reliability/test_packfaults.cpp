@@ -69,9 +69,10 @@ protected:
         g_fileNames.clear();
         ++m_runs;
         arm();
-        PackAndWait(host, ProjectPath(), split, kVolumeSize);
+        PackOutcome pack;
+        PackAndWait(host, pack, ProjectPath(), split, kVolumeSize);
         DisarmFileFaults();
-        return g_bPackSucceeded != 0;
+        return pack.bSucceeded;
     }
 
     // After a failed pack or split: the job ended, the project file is as it was, and it is

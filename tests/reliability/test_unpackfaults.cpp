@@ -56,11 +56,19 @@ protected:
         delete stream;
     }
 
-    UnpackFaults() : m_startFolder(CurrentDirectory()) { g_volumeSearchDirs.clear(); }
+    UnpackFaults() : m_startFolder(CurrentDirectory()) {}
     ~UnpackFaults() override { ChangeDirectory(m_startFolder); }
 
     std::string PackedPath() const { return dir / "work.0KX"; }
     std::string ProjectPath() const { return dir / "work.KMX"; }
+
+    // Starts the unpack of PackedPath(); outcome tells how it went once the job has ended.
+    void StartUnpack()
+    {
+        UnpackRequest request;
+        request.strPackedPath = PackedPath();
+        StartUnpackJob(request, outcome);
+    }
 
     // The set of kVolumeSize volumes as the split writes it; returns the volumes' data sizes.
     std::vector<std::size_t> WriteSet()
@@ -88,11 +96,11 @@ protected:
         host.AnswerNextBoxes({IDOK}); // overwrite the old project file
         ++m_runs;
         arm();
-        StartUnpackJob(PackedPath());
+        StartUnpack();
         host.RunUntilJobEnds();
         DisarmFileFaults();
         ChangeDirectory(m_startFolder);
-        return g_unpackOutcome.bRestored != 0;
+        return outcome.bRestored != 0;
     }
 
     void ExpectOldProjectKept(const std::string& what, const std::string& inputs)
@@ -110,6 +118,7 @@ protected:
     static std::string* project;
     static std::string* stream;
     int m_runs = 0;
+    UnpackOutcome outcome;
 
 private:
     std::string m_startFolder;
@@ -192,9 +201,9 @@ TEST_F(UnpackFaults, AFolderUnderTheFinalNameIsRefusedWithItsReason)
     ASSERT_EQ(mkdir(ProjectPath().c_str(), 0755), 0);
     WriteFileBytes(ProjectPath() + "/inside", kOldProject);
     host.AnswerNextBoxes({IDOK});
-    StartUnpackJob(PackedPath());
+    StartUnpack();
     host.RunUntilJobEnds();
-    EXPECT_FALSE(g_unpackOutcome.bRestored);
+    EXPECT_FALSE(outcome.bRestored);
     ExpectJobEnded(host, kUnpackEnd);
     EXPECT_TRUE(AnyBoxSays(host, "Disk Error - File Write Error\nCannot write '" + ProjectPath() +
                                      "': Is a directory"));

@@ -286,8 +286,6 @@ private slots:
         WriteFile(project, ProjectBytes(20000));
         m_frame->View()->FileNameField()->setText(QStringLiteral("  ") + project);
         m_frame->View()->AppendToLog(QStringLiteral("the previous job's lines\n"));
-        g_nVolumeSize = 0;
-        g_bSplitFile = split == 0; // the opposite of the choice, so that only the dialog sets it
 
         runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
             auto& dialog = static_cast<CPackProjectDlg&>(d);
@@ -302,8 +300,8 @@ private slots:
             return dialog.result();
         });
         QVERIFY(WaitForJobEnd());
-        QCOMPARE(g_bSplitFile, split != 0);
-        QCOMPARE(g_nVolumeSize, volumeSize);
+        QCOMPARE(m_frame->LastPackRequest().bSplitFile, split != 0);
+        QCOMPARE(m_frame->LastPackRequest().nVolumeSize, volumeSize);
         QCOMPARE(m_frame->View()->FileNameField()->text(), project);
         QVERIFY(LogText(*m_frame).startsWith(Catalogue(IDS_PACK_START)));
         QVERIFY(QFile::exists(folder.filePath(QStringLiteral("deck.0KX"))));
@@ -774,7 +772,7 @@ private slots:
         const QString packed = folder.filePath(QStringLiteral("deck.0KX"));
         WriteFile(project, ProjectBytes(20000));
         if (packedBytes.isEmpty()) {
-            QVERIFY(StartPackJob(project.toStdString(), 0, 1440000) == 1);
+            QVERIFY(startPack(project, false, 1440000) == 1);
             QVERIFY(WaitForJobEnd());
         } else {
             WriteFile(packed, packedBytes);
@@ -868,7 +866,6 @@ private slots:
         QCOMPARE(lines, expected);
         QVERIFY(LogText(*m_frame).contains(QStringLiteral("Checksums written to '%1'.").arg(manifest)));
         QVERIFY(LogText(*m_frame).endsWith(Catalogue(IDS_PACK_END)));
-        QVERIFY(g_pProjectDigest == nullptr);
 
         // Remembered; cleared, the next pack writes none and removes the old one.
         runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
@@ -968,7 +965,7 @@ private slots:
         const QString project = folder.filePath(QStringLiteral("deck.kmx"));
         const QByteArray bytes = ProjectBytes(3000000);
         WriteFile(project, bytes);
-        QVERIFY(StartPackJob(project.toStdString(), volumeSize > 0, volumeSize) == 1);
+        QVERIFY(startPack(project, volumeSize > 0, volumeSize) == 1);
         QVERIFY(WaitForJobEnd());
         WriteFile(folder.filePath(QStringLiteral("deck.KMX")), "old project");
         const QMap<QString, QByteArray> before = FolderContents(folder.path());
@@ -1063,7 +1060,7 @@ private slots:
         const QString manifestPath = folder.filePath(QStringLiteral("deck.sha256"));
         const QByteArray bytes = ProjectBytes(60000);
         WriteFile(project, bytes);
-        QVERIFY(StartPackJob(project.toStdString(), 0, 0) == 1);
+        QVERIFY(startPack(project, false, 0) == 1);
         QVERIFY(WaitForJobEnd());
         const QByteArray packedSum = QCryptographicHash::hash(ReadFile(packed), QCryptographicHash::Sha256).toHex();
         QByteArray projectSum = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
@@ -1100,8 +1097,6 @@ private slots:
         QCOMPARE(log.contains(warning), manifest == QStringLiteral("foreign"));
         // The manifest is the user's: never changed.
         QCOMPARE(ReadFile(manifestPath), text);
-        QVERIFY(g_pProjectDigest == nullptr);
-        QVERIFY(g_strExpectedProjectDigest.empty());
     }
 
     // Test says whether a packed file or set is sound, as the console's test does, and writes
@@ -1133,7 +1128,7 @@ private slots:
                          change == QStringLiteral("changed");
         const QByteArray bytes = ProjectBytes(300000);
         WriteFile(project, bytes);
-        QVERIFY(StartPackJob(project.toStdString(), set, 25000) == 1);
+        QVERIFY(startPack(project, set, 25000) == 1);
         QVERIFY(WaitForJobEnd());
         if (change == QStringLiteral("manifest") || change == QStringLiteral("changed")) {
             QVERIFY(WriteSetManifest(packed.toStdString(), "deck.kmx",
@@ -1221,6 +1216,17 @@ private:
         QCOMPARE(m_frame->View()->FileNameField()->text(), field);
     }
 
+    // Starts a pack of project by the engine alone, as a test prepares its files: split into
+    // volumes of volumeSize bytes when split is set.
+    int startPack(const QString& project, bool split, int volumeSize)
+    {
+        PackRequest request;
+        request.strProjectPath = project.toStdString();
+        request.bSplitFile = split;
+        request.nVolumeSize = volumeSize;
+        return StartPackJob(request, m_setupPack);
+    }
+
     void runCommand(int command, std::function<int(QDialog&)> script)
     {
         bool ran = false;
@@ -1240,6 +1246,7 @@ private:
     QTemporaryDir m_settings;
     QString m_startFolder;
     QList<int> m_lastResults;
+    PackOutcome m_setupPack; // the outcome of startPack's job, which outlives it
 };
 
 QTEST_MAIN(DialogsTest)

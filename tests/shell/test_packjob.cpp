@@ -105,7 +105,7 @@ private slots:
         });
         watch.start(0);
 
-        QCOMPARE(StartPackJob(project.toStdString(), 0, 1440000), 1);
+        QCOMPARE(startPack(project), 1);
         QTRY_VERIFY_WITH_TIMEOUT(RunningWorkerThreads() == 0 && g_nJobState == JOB_IDLE, 30000);
         QCoreApplication::processEvents();
         watch.stop();
@@ -157,7 +157,7 @@ private slots:
         m_frame->View()->ClearLog();
         g_strProjectExt.clear(); // as before any unpack: a confirmed overwrite deletes nothing
 
-        QCOMPARE(StartPackJob(project.toStdString(), 0, 1440000), 1);
+        QCOMPARE(startPack(project), 1);
         QTRY_VERIFY_WITH_TIMEOUT(RunningWorkerThreads() == 0 && g_nJobState == JOB_IDLE, 30000);
         QCoreApplication::processEvents();
 
@@ -175,8 +175,18 @@ private slots:
     }
 
 private:
+    // Starts a pack of project by the engine alone, as one file, into m_pack.
+    int startPack(const QString& project)
+    {
+        PackRequest request;
+        request.strProjectPath = project.toStdString();
+        request.nVolumeSize = 1440000;
+        return StartPackJob(request, m_pack);
+    }
+
     CZUNPackDoc m_document;
     std::unique_ptr<CMainFrame> m_frame;
+    PackOutcome m_pack; // the outcome of startPack's job, which outlives it
 };
 
 QTEST_MAIN(PackJobTest)

@@ -20,40 +20,29 @@ std::string DigestOf(const std::string& bytes)
 
 class UnpackExtras : public EngineTest {
 protected:
-    UnpackExtras() : m_startFolder(CurrentDirectory()) { Reset(); }
-    ~UnpackExtras() override
-    {
-        ChangeDirectory(m_startFolder); // the job moves to the packed file's folder
-        Reset();
-    }
-    static void Reset()
-    {
-        g_strUnpackFolder.clear();
-        g_pProjectDigest = nullptr;
-        g_strExpectedProjectDigest.clear();
-        g_strExpectedManifest.clear();
-    }
-
     // A split set of data made by the pack job in folder src; returns volume 0's path.
     std::string PackSet(const std::string& data)
     {
         mkdir((dir / "src").c_str(), 0755);
         WriteFileBytes(dir / "src/p.kmx", data);
-        EXPECT_EQ(PackAndWait(host, dir / "src/p.kmx", 1, 5000), 1);
-        EXPECT_EQ(g_bPackSucceeded, 1);
+        PackOutcome pack;
+        EXPECT_EQ(PackAndWait(host, pack, dir / "src/p.kmx", 1, 5000), 1);
+        EXPECT_TRUE(pack.bSucceeded);
         std::remove((dir / "src/p.kmx").c_str());
         host.ClearEvents();
         return dir / "src/p.0KX";
     }
 
+    // Unpacks packedPath as request asks; outcome tells how it went.
     void Unpack(const std::string& packedPath)
     {
-        StartUnpackJob(packedPath);
+        request.strPackedPath = packedPath;
+        StartUnpackJob(request, outcome);
         host.RunUntilJobEnds();
     }
 
-private:
-    std::string m_startFolder;
+    UnpackRequest request;
+    UnpackOutcome outcome;
 };
 
 } // namespace
@@ -66,11 +55,11 @@ TEST_F(UnpackExtras, IntoAnotherFolderLeavesThePackedFolderUntouched)
     ASSERT_NE(before.find("p.4KX"), std::string::npos) << before;
     mkdir((dir / "out").c_str(), 0755);
 
-    g_strUnpackFolder = dir / "out";
+    request.strIntoFolder = dir / "out";
     Unpack(packed);
 
-    EXPECT_EQ(g_unpackOutcome.bRestored, 1) << host.LogText();
-    EXPECT_EQ(g_unpackOutcome.strProjectPath, dir / "out/p.KMX");
+    EXPECT_EQ(outcome.bRestored, 1) << host.LogText();
+    EXPECT_EQ(outcome.strProjectPath, dir / "out/p.KMX");
     EXPECT_EQ(ReadFileBytes(dir / "out/p.KMX"), data);
     EXPECT_EQ(ListFolder(dir / "out"), "p.KMX");  // the joined stream went there and is gone
     EXPECT_EQ(ListFolder(dir / "src"), before);   // nothing created, nothing removed
@@ -93,14 +82,11 @@ TEST_F(UnpackExtras, RestoredBytesAreCheckedAgainstTheManifestBeforeTheRename)
         WriteFileBytes(dir / "src/p.KMX", "the old project file");
         host.ClearEvents();
         host.AnswerNextBoxes({IDOK});
-        Sha256 restored;
-        g_pProjectDigest = &restored;
-        g_strExpectedProjectDigest = row.expected;
-        g_strExpectedManifest = dir / "src/p.sha256";
+        request.strExpectedDigest = row.expected;
+        request.strManifest = dir / "src/p.sha256";
         Unpack(packed);
-        g_pProjectDigest = nullptr;
 
-        EXPECT_EQ(g_unpackOutcome.bRestored, row.restored ? 1 : 0);
+        EXPECT_EQ(outcome.bRestored, row.restored ? 1 : 0);
         EXPECT_EQ(ReadFileBytes(dir / "src/p.KMX"), row.restored ? data : "the old project file");
         const std::string listing = ListFolder(dir / "src");
         EXPECT_EQ(listing.find("tmp_"), std::string::npos) << listing;

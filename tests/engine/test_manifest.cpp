@@ -1,0 +1,91 @@
+// The manifest of checksums: its lines written and read back, and what a pack does to one
+// beside its packed file.
+#include "engine/manifest.h"
+#include "tests/engine/enginefixture.h"
+#include "tests/engine/packhelpers.h"
+
+using ManifestFile = EngineTest;
+
+TEST_F(ManifestFile, ManifestRoundTripAndDamagedLinesRefused)
+{
+    const std::string digest(64, 'a');
+    const std::vector<ManifestEntry> entries = {
+        {digest, "p.kmx"}, {digest, "odd\\name\nwith breaks.0KX"}, {digest, "two  spaces.1KX"}};
+    ASSERT_TRUE(WriteManifest(dir / "p.sha256", entries));
+    EXPECT_EQ(ListFolder(dir.Path()), "p.sha256"); // no temporary file left
+    std::vector<ManifestEntry> read;
+    ASSERT_TRUE(ReadManifest(dir / "p.sha256", read));
+    ASSERT_EQ(read.size(), entries.size());
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        EXPECT_EQ(read[i].strDigest, entries[i].strDigest);
+        EXPECT_EQ(read[i].strName, entries[i].strName);
+    }
+
+    const char* damaged[] = {
+        "0123  p.kmx\n",                                   // short digest
+        "zz3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855  p.kmx\n",
+        "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855 p.kmx\n",
+        "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855  \n",
+        "\\e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855  bad\\q\n",
+    };
+    for (const char* text : damaged) {
+        WriteFileBytes(dir / "d.sha256", text);
+        EXPECT_FALSE(ReadManifest(dir / "d.sha256", read)) << text;
+    }
+    WriteFileBytes(dir / "b.sha256",
+                   "E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855 *p.kmx\n");
+    ASSERT_TRUE(ReadManifest(dir / "b.sha256", read));
+    EXPECT_EQ(read[0].strDigest, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+}
+
+TEST_F(ManifestFile, PackWithoutDigestRemovesTheOldManifestOnlyWhenItSucceeds)
+{
+    WriteFileBytes(dir / "p.kmx", MakeTestData(5000, true, 1));
+    // What an earlier pack --manifest of a set of two wrote.
+    const std::string digest(64, 'a');
+    WriteFileBytes(dir / "p.sha256", digest + "  p.kmx\n" + digest + "  p.0KX\n" + digest + "  p.1KX\n");
+    // A pack that fails (a full disk) leaves it.
+    FailWritesAfterBytes(0);
+    PackOutcome pack;
+    ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1);
+    DisarmFileFaults();
+    EXPECT_FALSE(pack.bSucceeded);
+    EXPECT_TRUE(FileExists(dir / "p.sha256"));
+    host.ClearEvents();
+    ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1);
+    EXPECT_TRUE(pack.bSucceeded);
+    EXPECT_FALSE(FileExists(dir / "p.sha256"));
+    EXPECT_NE(host.LogText().find("Removed '" + dir / "p.sha256" +
+                                  "': its checksums described an earlier pack.\r\n"),
+              std::string::npos) << host.LogText();
+}
+
+TEST_F(ManifestFile, APackLeavesAChecksumFileItDidNotWriteAlone)
+{
+    WriteFileBytes(dir / "p.kmx", MakeTestData(5000, true, 1));
+    const std::string digest(64, 'b');
+    struct Row { const char* label; std::string text; const char* why; };
+    const Row rows[] = {
+        {"a note", "remember to copy the disks\n", "cannot be read or is not in the format of sha256sum"},
+        {"sha256sum of the volumes by hand", digest + "  p.0KX\n" + digest + "  p.1KX\n", "was not written by this program"},
+        {"lines for other files", digest + "  p.kmx\n" + digest + "  other.0KX\n", "was not written by this program"},
+        {"a set with an extra line", digest + "  p.kmx\n" + digest + "  p.0KX\n" + digest + "  notes.txt\n",
+         "was not written by this program"},
+        {"empty", "", "was not written by this program"},
+    };
+    for (const Row& row : rows) {
+        WriteFileBytes(dir / "p.sha256", row.text);
+        std::remove((dir / "p.0KX").c_str());
+        host.ClearEvents();
+        PackOutcome pack;
+        ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1) << row.label;
+        EXPECT_TRUE(pack.bSucceeded) << row.label;
+        EXPECT_EQ(ReadFileBytes(dir / "p.sha256"), row.text) << row.label;
+        const std::string log = host.LogText();
+        EXPECT_EQ(log.find("Removed"), std::string::npos) << row.label << log;
+        EXPECT_NE(log.find("'" + (dir / "p.sha256") + "'"), std::string::npos) << row.label << log;
+        EXPECT_NE(log.find(row.why), std::string::npos) << row.label << log;
+        EXPECT_NE(log.find("it was left alone, and its checksums were not checked."), std::string::npos)
+            << row.label << log;
+    }
+}
