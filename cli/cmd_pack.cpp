@@ -16,7 +16,6 @@
 #include "cli/consolehost.h"
 #include "cli/volumesize.h"
 #include "codec/implode_parallel.h"
-#include "engine/codecwork.h"
 #include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "codec/implode_parallel.h"
+#include "engine/fileutil.h"
 #include "engine/jobcontext.h"
 #include "platform/files.h"
 
@@ -118,14 +119,4 @@ CompressContext CompressLikeThePackJob(std::FILE* project, std::FILE* out, unsig
     implode_parallel(CompressRead, CompressWrite, work.bytes, &context, &type, &dictSize,
                      threads == 0 ? ImplodeMachineThreads() : threads);
     return context;
-}
-
-std::int64_t GetFileLength(std::FILE* stream)
-{
-    const std::int64_t length = StreamLength(stream);
-    if (length < 0) {
-        std::fputs("Unable to determine input file size.\n", stdout);
-        return 0;
-    }
-    return length;
 }

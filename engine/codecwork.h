@@ -50,10 +50,6 @@ unsigned ExpandRead(unsigned char* buf, unsigned* size, void* param);
 void CompressWrite(unsigned char* buf, unsigned* size, void* param);
 void ExpandWrite(unsigned char* buf, unsigned* size, void* param);
 
-// Length of an open stream in bytes; the stream is left at its start. When it cannot be
-// determined, a line says so on standard output and the length is 0.
-std::int64_t GetFileLength(std::FILE* stream);
-
 // Compresses project into out exactly as the pack job does (binary literals, 4096-byte
 // dictionary, a zeroed work area, so a file always packs to the same bytes) on threads
 // threads (0: the machine's cores; the stream is the same for every count), feeding

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 // Prefix of every file a job writes beside its final name before a rename gives it that name,
@@ -11,6 +12,9 @@ constexpr const char* TEMP_FILE_PREFIX = "tmp_";
 
 // The length in bytes of the file at path, -1 when it cannot be looked up.
 std::int64_t FileLength(const std::string& path);
+// Length of an open stream in bytes; the stream is left at its start. When it cannot be
+// determined, a line says so on standard output and the length is 0.
+std::int64_t GetFileLength(std::FILE* stream);
 
 // The file's name with its extension, without its folder.
 std::string FileNameOf(const std::string& path);
