@@ -53,7 +53,7 @@ int RunTest(const TestOptions& options)
         host.PrintLine(FormatText(LoadString(IDS_CLI_WARNING).c_str(), manifest.strWarning.c_str()));
     for (const std::string& warning : report.warnings)
         host.PrintLine(FormatText(LoadString(IDS_CLI_WARNING).c_str(), warning.c_str()));
-    std::printf("%s\n", DescribeVerdict(report, options.file.c_str()).c_str());
+    std::printf("%s\n", DescribeVerdict(report, options.file).c_str());
     bool manifestMatches = true;
     if (hasManifest) {
         const ManifestFindings findings = CheckAgainstManifest(report, manifest);

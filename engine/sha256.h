@@ -23,7 +23,7 @@ private:
     void Compress(const unsigned char block[64]);
 
     std::uint32_t m_state[8];
-    unsigned char m_block[64];
+    unsigned char m_block[64] = {};
     std::size_t m_blockUsed = 0;
     std::uint64_t m_length = 0; // bytes given so far
 };

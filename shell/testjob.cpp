@@ -34,7 +34,7 @@ void TestWorker(const std::string& packedPath, const std::shared_ptr<TestOutcome
     } else {
         for (const std::string& warning : report.warnings)
             LogLine(FormatText(LoadString(IDS_CLI_WARNING).c_str(), warning.c_str()));
-        LogLine(DescribeVerdict(report, packedPath.c_str()));
+        LogLine(DescribeVerdict(report, packedPath));
         bool manifestMatches = true;
         if (hasManifest) {
             const ManifestFindings findings = CheckAgainstManifest(report, outcome->manifest);
