@@ -1,8 +1,9 @@
 // Explode: turns an implode stream back into the bytes that were compressed.
 //
 // The codes are fixed, so nothing is built per block: at the start the decoder turns the
-// code tables into 8-bit index tables (one lookup finds a length class or a distance code;
-// an ASCII literal longer than 8 bits takes a second lookup) and then decodes token by token.
+// code tables into 8-bit index tables (one lookup finds a length code with its extra bits
+// and base, or a distance code with its bits; an ASCII literal longer than 8 bits takes a
+// second lookup) and then decodes token by token.
 //
 // Bits come from a 64-bit buffer refilled eight bytes at a time from the 2048-byte input
 // buffer. The read callback is called only when that buffer is used up and bits are
@@ -52,9 +53,9 @@ constexpr std::uint64_t BATCH_FLAGS = 0x1008040201; // bits 0, 9, 18, 27, 36
 static_assert(BATCH_BITS <= REFILL_BITS, "one refill must cover a batch of literals");
 static_assert(MAX_TOKEN_BITS + LOOKAHEAD_BITS <= BATCH_BITS, "a refill for a batch covers any token");
 
-// Length class and extra value of the end code (length 519).
-constexpr unsigned END_CODE_CLASS = 15;
-constexpr unsigned END_CODE_EXTRA = 255;
+// The end code: length 519 (length class 15 with extra value 255), the only length that
+// reaches it.
+constexpr unsigned END_CODE_LENGTH = 519;
 // Marks an ASCII code longer than 8 bits in abAsciiIndex.
 constexpr unsigned char ASCII_LONG_CODE = 0xFF;
 
@@ -80,29 +81,27 @@ inline std::uint64_t LoadLittleEndian64(const unsigned char* p)
 
 // Sets every entry j < size with j = code (mod 2^bits) to value: all the bit patterns that
 // begin with the code, seen least significant bit first.
-inline void FillIndex(unsigned char* table, unsigned size, unsigned code, unsigned bits,
-                      unsigned char value)
+template <class Entry>
+inline void FillIndex(Entry* table, unsigned size, unsigned code, unsigned bits, Entry value)
 {
     for (unsigned j = code; j < size; j += 1u << bits)
         table[j] = value;
 }
 
+// A length or distance code takes one lookup that gives everything about it: the lookup of a
+// token is the longest chain of loads in decoding one, and a class looked up first and its
+// bit counts and base looked up behind it would make that chain twice as long.
 void BuildLengthAndDistanceTables(ExplodeWork& w)
 {
     using namespace codec;
     for (unsigned c = 0; c < LENGTH_CLASSES; ++c) {
-        w.abLenBits[c] = kLenBits[c];
-        w.abExLenBits[c] = kLenExtraBits[c];
-        w.awLenBase[c] = kLenBase[c];
+        const std::uint32_t entry = kLenBits[c] | (kLenExtraBits[c] << 4) | ((kLenBase[c] + 2u) << 16);
+        FillIndex<std::uint32_t>(w.alLenEntry, 256, kLenCodes[c], kLenBits[c], entry);
     }
-    for (unsigned i = 0; i < DISTANCE_CODES; ++i)
-        w.abDistBits[i] = kDistBits[i];
-    for (unsigned c = LENGTH_CLASSES; c-- > 0;)
-        FillIndex(w.abLenIndex, sizeof w.abLenIndex, kLenCodes[c], kLenBits[c],
-                  static_cast<unsigned char>(c));
-    for (unsigned i = DISTANCE_CODES; i-- > 0;)
-        FillIndex(w.abDistIndex, sizeof w.abDistIndex, kDistCodes[i], kDistBits[i],
-                  static_cast<unsigned char>(i));
+    for (unsigned i = 0; i < DISTANCE_CODES; ++i) {
+        const auto entry = static_cast<std::uint16_t>(kDistBits[i] | (i << 4));
+        FillIndex<std::uint16_t>(w.awDistEntry, 256, kDistCodes[i], kDistBits[i], entry);
+    }
 }
 
 // Codes of up to 8 bits decode with one lookup. A longer code is recognised by its first 8
@@ -123,19 +122,19 @@ void BuildAsciiTables(ExplodeWork& w)
         const auto value = static_cast<unsigned char>(b);
         w.abAsciiBits[b] = static_cast<unsigned char>(n);
         if (n <= 8) {
-            FillIndex(w.abAsciiIndex, sizeof w.abAsciiIndex, c, n, value);
+            FillIndex<unsigned char>(w.abAsciiIndex, sizeof w.abAsciiIndex, c, n, value);
         } else if ((c & 0xFF) != 0) {
             w.abAsciiIndex[c & 0xFF] = ASCII_LONG_CODE;
             if ((c & 0x3F) != 0) {
                 w.abAsciiBits[b] = static_cast<unsigned char>(n - 4);
-                FillIndex(w.abAsciiIndex4, sizeof w.abAsciiIndex4, c >> 4, n - 4, value);
+                FillIndex<unsigned char>(w.abAsciiIndex4, sizeof w.abAsciiIndex4, c >> 4, n - 4, value);
             } else {
                 w.abAsciiBits[b] = static_cast<unsigned char>(n - 6);
-                FillIndex(w.abAsciiIndex6, sizeof w.abAsciiIndex6, c >> 6, n - 6, value);
+                FillIndex<unsigned char>(w.abAsciiIndex6, sizeof w.abAsciiIndex6, c >> 6, n - 6, value);
             }
         } else {
             w.abAsciiBits[b] = static_cast<unsigned char>(n - 8);
-            FillIndex(w.abAsciiIndex8, sizeof w.abAsciiIndex8, c >> 8, n - 8, value);
+            FillIndex<unsigned char>(w.abAsciiIndex8, sizeof w.abAsciiIndex8, c >> 8, n - 8, value);
         }
     }
 }
@@ -278,15 +277,14 @@ inline Token DecodeToken(ExplodeWork& w, BitReader& r, unsigned dictBits, unsign
     }
 
     Drop(r, 1);
-    const unsigned lengthClass = w.abLenIndex[Peek(r, 8)];
-    const unsigned codeBits = w.abLenBits[lengthClass];
-    const unsigned extraBits = w.abExLenBits[lengthClass];
-    const unsigned base = w.awLenBase[lengthClass];
+    const std::uint32_t lengthEntry = w.alLenEntry[Peek(r, 8)];
+    const unsigned codeBits = lengthEntry & 0xF;
+    const unsigned extraBits = (lengthEntry >> 4) & 0xF;
     if (!CanDrop<kChecked>(w, r, codeBits))
         return Token::InputEnded;
     Drop(r, codeBits);
-    const unsigned extra = Peek(r, extraBits); // extraBits may be 0
-    if (lengthClass == END_CODE_CLASS && extra == END_CODE_EXTRA) {
+    const unsigned length = (lengthEntry >> 16) + Peek(r, extraBits); // extraBits may be 0
+    if (length == END_CODE_LENGTH) {
         // The stream normally ends right here: the bits behind the end code need not exist,
         // so a refill that finds no input is the normal end.
         if (CanDrop<kChecked>(w, r, extraBits))
@@ -296,16 +294,15 @@ inline Token DecodeToken(ExplodeWork& w, BitReader& r, unsigned dictBits, unsign
     if (!CanDrop<kChecked>(w, r, extraBits))
         return Token::InputEnded;
     Drop(r, extraBits);
-    const unsigned length = base + extra + 2;
 
     // Distance: its code, then the low bits (2 for a length-2 match, else k) as they stand.
-    const unsigned distCode = w.abDistIndex[Peek(r, 8)];
-    const unsigned distBits = w.abDistBits[distCode];
+    const unsigned distEntry = w.awDistEntry[Peek(r, 8)];
+    const unsigned distBits = distEntry & 0xF;
     const unsigned lowBits = length == 2 ? 2 : dictBits;
     if (!CanDrop<kChecked>(w, r, distBits + lowBits))
         return Token::InputEnded;
     Drop(r, distBits);
-    distance = (distCode << lowBits) + Peek(r, lowBits) + 1;
+    distance = ((distEntry >> 4) << lowBits) + Peek(r, lowBits) + 1;
     Drop(r, lowBits);
     value = length;
     return Token::Match;
