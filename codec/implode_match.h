@@ -326,8 +326,8 @@ public:
             index += static_cast<unsigned>(index < end) & static_cast<unsigned>(SortedPos(win, index) < lowest);
             index += static_cast<unsigned>(index < end) & static_cast<unsigned>(SortedPos(win, index) < lowest);
         }
-        while (index < end && SortedPos(win, index) < lowest)
-            ++index;
+        if (index < end && SortedPos(win, index) < lowest)
+            index = SkipOutOfReach(index, end, lowest);
         m_pBucketStart[hash] = static_cast<std::uint16_t>(index);
 
         // A triple bucket may also hold other triples of the same hash; they are measured
@@ -361,6 +361,35 @@ public:
     }
 
 private:
+    // The first index from `index` on that is at end or holds a position within reach (at
+    // least lowest). The positions out of reach are a prefix of index..end (see FindIn). After
+    // a long match many of them fall out of reach at once (long buckets of records that repeat
+    // themselves): eight are tested at a time.
+    __attribute__((noinline)) unsigned SkipOutOfReach(unsigned index, unsigned end, unsigned lowest) const
+    {
+        const std::uint8_t* const win = m_pWindow;
+#if defined(__SSE2__)
+        static_assert(IMPLODE_WINDOW_SIZE < 0x8000, "positions compare as signed 16-bit values");
+        const __m128i lowests = _mm_set1_epi16(static_cast<short>(lowest));
+        // Eight entries from index lie within the sorted positions while index + 8 is within
+        // their count; entries behind end are read but not counted.
+        while (index < end && index + 8 <= IMPLODE_WINDOW_SIZE) {
+            const __m128i entries = _mm_loadu_si128(reinterpret_cast<const __m128i*>(win + IMPLODE_WINDOW_SIZE + 2 * index));
+            const auto inReach = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi16(entries, lowests))) ^ 0xFFFFu;
+            if (inReach != 0) {
+                const unsigned passed = static_cast<unsigned>(__builtin_ctz(inReach)) / 2;
+                return std::min(index + passed, end);
+            }
+            index += 8;
+        }
+        if (index >= end)
+            return end;
+#endif
+        while (index < end && SortedPos(win, index) < lowest)
+            ++index;
+        return index;
+    }
+
     // The result of a triple search that found no match of 3 or more bytes: a pair within
     // 256 bytes, or none (see Find).
     __attribute__((always_inline)) unsigned NoMatch(unsigned p, unsigned& distance1, bool lookAhead)
