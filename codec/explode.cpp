@@ -656,7 +656,10 @@ unsigned DecodeStream(ExplodeWork& w)
 #endif
 
     for (;;) {
-        if (r.count < BATCH_BITS && r.inBytes - r.inPos >= 8)
+        // With eight bytes at hand the buffer is topped up before every token, full or not:
+        // that costs less than the branch on its count, which tokens of every size make
+        // hard to predict. (A full buffer takes no byte.)
+        if (r.inBytes - r.inPos >= 8)
             Fill(w, r, BATCH_BITS);
 
         if (!kAscii && (r.buf & 1) == 0 && r.count >= BATCH_BITS) {
