@@ -56,8 +56,8 @@ static_assert(MAX_TOKEN_BITS + LOOKAHEAD_BITS <= BATCH_BITS, "a refill for a bat
 // The end code: length 519 (length class 15 with extra value 255), the only length that
 // reaches it.
 constexpr unsigned END_CODE_LENGTH = 519;
-// Marks an ASCII code longer than 8 bits in abAsciiIndex.
-constexpr unsigned char ASCII_LONG_CODE = 0xFF;
+// Marks an ASCII code longer than 8 bits in awAsciiEntry.
+constexpr std::uint16_t ASCII_LONG_CODE = 0xFFFF;
 
 enum class Token { Literal, Match, End, InputEnded };
 
@@ -106,37 +106,50 @@ void BuildLengthAndDistanceTables(ExplodeWork& w)
 
 // Codes of up to 8 bits decode with one lookup. A longer code is recognised by its first 8
 // bits (marked ASCII_LONG_CODE) and decoded from the bits behind its first 4, 6 or 8 bits,
-// whichever lookup it fits: first 8 bits all zero take abAsciiIndex8, first 6 bits zero take
-// abAsciiIndex6, the rest abAsciiIndex4. abAsciiBits holds what remains to drop.
+// whichever lookup it fits: first 8 bits all zero take awAsciiEntry8, first 6 bits zero take
+// awAsciiEntry6, the rest awAsciiEntry4. Each entry holds the byte and the bits that remain
+// to drop, so that a literal takes no lookup behind its last one.
 void BuildAsciiTables(ExplodeWork& w)
 {
     using namespace codec;
-    // Unused entries cannot be reached; clearing them keeps the tables free of old bytes.
-    std::memset(w.abAsciiIndex4, 0, sizeof w.abAsciiIndex4);
-    std::memset(w.abAsciiIndex6, 0, sizeof w.abAsciiIndex6);
-    std::memset(w.abAsciiIndex8, 0, sizeof w.abAsciiIndex8);
-    w.abAsciiIndex[0] = 0;
+    // The byte of each pattern and the bits to drop per byte, first apart. Unused entries
+    // cannot be reached by a sound stream; they are byte 0, and a damaged stream that reaches
+    // one drops byte 0's bits there.
+    unsigned char index[256] = {};
+    unsigned char index4[256] = {};
+    unsigned char index6[128] = {};
+    unsigned char index8[256] = {};
+    unsigned char bits[256] = {};
+    constexpr unsigned char longCode = 0xFF; // no byte with a code of up to 8 bits
     for (unsigned b = ASCII_CODES; b-- > 0;) {
         const unsigned n = kAsciiBits[b];
         const unsigned c = kAsciiCodes[b];
         const auto value = static_cast<unsigned char>(b);
-        w.abAsciiBits[b] = static_cast<unsigned char>(n);
+        bits[b] = static_cast<unsigned char>(n);
         if (n <= 8) {
-            FillIndex<unsigned char>(w.abAsciiIndex, sizeof w.abAsciiIndex, c, n, value);
+            FillIndex<unsigned char>(index, sizeof index, c, n, value);
         } else if ((c & 0xFF) != 0) {
-            w.abAsciiIndex[c & 0xFF] = ASCII_LONG_CODE;
+            index[c & 0xFF] = longCode;
             if ((c & 0x3F) != 0) {
-                w.abAsciiBits[b] = static_cast<unsigned char>(n - 4);
-                FillIndex<unsigned char>(w.abAsciiIndex4, sizeof w.abAsciiIndex4, c >> 4, n - 4, value);
+                bits[b] = static_cast<unsigned char>(n - 4);
+                FillIndex<unsigned char>(index4, sizeof index4, c >> 4, n - 4, value);
             } else {
-                w.abAsciiBits[b] = static_cast<unsigned char>(n - 6);
-                FillIndex<unsigned char>(w.abAsciiIndex6, sizeof w.abAsciiIndex6, c >> 6, n - 6, value);
+                bits[b] = static_cast<unsigned char>(n - 6);
+                FillIndex<unsigned char>(index6, sizeof index6, c >> 6, n - 6, value);
             }
         } else {
-            w.abAsciiBits[b] = static_cast<unsigned char>(n - 8);
-            FillIndex<unsigned char>(w.abAsciiIndex8, sizeof w.abAsciiIndex8, c >> 8, n - 8, value);
+            bits[b] = static_cast<unsigned char>(n - 8);
+            FillIndex<unsigned char>(index8, sizeof index8, c >> 8, n - 8, value);
         }
     }
+    const auto entry = [&bits](unsigned char b) { return static_cast<std::uint16_t>(b | (bits[b] << 8)); };
+    for (unsigned j = 0; j < 256; ++j) {
+        w.awAsciiEntry[j] = index[j] == longCode ? ASCII_LONG_CODE : entry(index[j]);
+        w.awAsciiEntry4[j] = entry(index4[j]);
+        w.awAsciiEntry8[j] = entry(index8[j]);
+    }
+    for (unsigned j = 0; j < 128; ++j)
+        w.awAsciiEntry6[j] = entry(index6[j]);
 }
 
 // Asks the read callback for the next piece of input. Returns the bytes delivered, 0 when
@@ -224,33 +237,33 @@ template <bool kChecked>
 inline bool DecodeAsciiLiteral(ExplodeWork& w, BitReader& r, unsigned& byte)
 {
     const unsigned low = Peek(r, 8);
-    unsigned b;
+    unsigned e;
     if (low != 0) {
-        b = w.abAsciiIndex[low];
-        if (b == ASCII_LONG_CODE) {
+        e = w.awAsciiEntry[low];
+        if (e == ASCII_LONG_CODE) {
             if ((low & 0x3F) != 0) {
                 if (!CanDrop<kChecked>(w, r, 4))
                     return false;
                 Drop(r, 4);
-                b = w.abAsciiIndex4[Peek(r, 8)];
+                e = w.awAsciiEntry4[Peek(r, 8)];
             } else {
                 if (!CanDrop<kChecked>(w, r, 6))
                     return false;
                 Drop(r, 6);
-                b = w.abAsciiIndex6[Peek(r, 7)];
+                e = w.awAsciiEntry6[Peek(r, 7)];
             }
         }
     } else {
         if (!CanDrop<kChecked>(w, r, 8))
             return false;
         Drop(r, 8);
-        b = w.abAsciiIndex8[Peek(r, 8)];
+        e = w.awAsciiEntry8[Peek(r, 8)];
     }
-    const unsigned rest = w.abAsciiBits[b];
+    const unsigned rest = e >> 8;
     if (!CanDrop<kChecked>(w, r, rest))
         return false;
     Drop(r, rest);
-    byte = b;
+    byte = e & 0xFF;
     return true;
 }
 
