@@ -322,12 +322,28 @@ inline Token DecodeToken(ExplodeWork& w, BitReader& r, unsigned dictBits, unsign
 }
 
 // Copies a match of `length` bytes from `distance` bytes back, byte for byte in effect:
-// a distance below the length repeats the bytes the copy itself produces. Stores up to 7
+// a distance below the length repeats the bytes the copy itself produces. Stores up to 15
 // bytes past the end, which the window's slack takes and later output overwrites.
 inline void CopyMatch(unsigned char* dst, unsigned distance, unsigned length)
 {
     const unsigned char* src = dst - distance;
     unsigned char* const end = dst + length;
+    if (distance >= 16) {
+        // Most matches are short: sixteen bytes are copied whatever the length, and only a
+        // longer match takes the loop, whose end (a length no branch predicts) the others
+        // never reach.
+        std::memcpy(dst, src, 16);
+        if (length > 16) {
+            dst += 16;
+            src += 16;
+            do {
+                std::memcpy(dst, src, 16);
+                dst += 16;
+                src += 16;
+            } while (dst < end);
+        }
+        return;
+    }
     if (distance < 8) {
         // The bytes repeat with period `distance`, so any multiple of it is as good a
         // distance. Copy singly until the copy is a multiple of at least 8 bytes behind.
