@@ -107,7 +107,7 @@ void Complain(const std::string& text)
 int RunExplode(const std::string& inputPath, const std::string& outputPath, bool force)
 {
     ExplodeFiles files;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> inputFile(nullptr, std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> inputFile(nullptr, CloseStream);
     if (inputPath == "-") {
         files.in = stdin;
     } else {
@@ -118,6 +118,7 @@ int RunExplode(const std::string& inputPath, const std::string& outputPath, bool
         }
         files.in = inputFile.get();
     }
+    UseLargeInputBuffer(files.in);
 
     OutputFile output;
     if (outputPath == "-") {

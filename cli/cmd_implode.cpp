@@ -84,7 +84,7 @@ int RunImplode(const ImplodeOptions& opt)
     const std::string outName = DisplayName(opt.output, "standard output");
     ImplodeStreams io;
 
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> inFile(nullptr, std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> inFile(nullptr, CloseStream);
     if (opt.input == "-") {
         io.in = stdin;
     } else {
@@ -95,6 +95,7 @@ int RunImplode(const ImplodeOptions& opt)
         }
         io.in = inFile.get();
     }
+    UseLargeInputBuffer(io.in);
 
     OutputFile output;
     if (opt.output == "-") {

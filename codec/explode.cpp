@@ -1,8 +1,9 @@
 // Explode: turns an implode stream back into the bytes that were compressed.
 //
 // The codes are fixed, so nothing is built per block: at the start the decoder turns the
-// code tables into 8-bit index tables (one lookup finds a length class or a distance code;
-// an ASCII literal longer than 8 bits takes a second lookup) and then decodes token by token.
+// code tables into 8-bit index tables (one lookup finds a length code with its extra bits
+// and base, or a distance code with its bits; an ASCII literal longer than 8 bits takes a
+// second lookup) and then decodes token by token.
 //
 // Bits come from a 64-bit buffer refilled eight bytes at a time from the 2048-byte input
 // buffer. The read callback is called only when that buffer is used up and bits are
@@ -52,11 +53,11 @@ constexpr std::uint64_t BATCH_FLAGS = 0x1008040201; // bits 0, 9, 18, 27, 36
 static_assert(BATCH_BITS <= REFILL_BITS, "one refill must cover a batch of literals");
 static_assert(MAX_TOKEN_BITS + LOOKAHEAD_BITS <= BATCH_BITS, "a refill for a batch covers any token");
 
-// Length class and extra value of the end code (length 519).
-constexpr unsigned END_CODE_CLASS = 15;
-constexpr unsigned END_CODE_EXTRA = 255;
-// Marks an ASCII code longer than 8 bits in abAsciiIndex.
-constexpr unsigned char ASCII_LONG_CODE = 0xFF;
+// The end code: length 519 (length class 15 with extra value 255), the only length that
+// reaches it.
+constexpr unsigned END_CODE_LENGTH = 519;
+// Marks an ASCII code longer than 8 bits in awAsciiEntry.
+constexpr std::uint16_t ASCII_LONG_CODE = 0xFFFF;
 
 enum class Token { Literal, Match, End, InputEnded };
 
@@ -80,64 +81,75 @@ inline std::uint64_t LoadLittleEndian64(const unsigned char* p)
 
 // Sets every entry j < size with j = code (mod 2^bits) to value: all the bit patterns that
 // begin with the code, seen least significant bit first.
-inline void FillIndex(unsigned char* table, unsigned size, unsigned code, unsigned bits,
-                      unsigned char value)
+template <class Entry>
+inline void FillIndex(Entry* table, unsigned size, unsigned code, unsigned bits, Entry value)
 {
     for (unsigned j = code; j < size; j += 1u << bits)
         table[j] = value;
 }
 
+// A length or distance code takes one lookup that gives everything about it: the lookup of a
+// token is the longest chain of loads in decoding one, and a class looked up first and its
+// bit counts and base looked up behind it would make that chain twice as long.
 void BuildLengthAndDistanceTables(ExplodeWork& w)
 {
     using namespace codec;
     for (unsigned c = 0; c < LENGTH_CLASSES; ++c) {
-        w.abLenBits[c] = kLenBits[c];
-        w.abExLenBits[c] = kLenExtraBits[c];
-        w.awLenBase[c] = kLenBase[c];
+        const std::uint32_t entry = kLenBits[c] | (kLenExtraBits[c] << 4) | ((kLenBase[c] + 2u) << 16);
+        FillIndex<std::uint32_t>(w.alLenEntry, 256, kLenCodes[c], kLenBits[c], entry);
     }
-    for (unsigned i = 0; i < DISTANCE_CODES; ++i)
-        w.abDistBits[i] = kDistBits[i];
-    for (unsigned c = LENGTH_CLASSES; c-- > 0;)
-        FillIndex(w.abLenIndex, sizeof w.abLenIndex, kLenCodes[c], kLenBits[c],
-                  static_cast<unsigned char>(c));
-    for (unsigned i = DISTANCE_CODES; i-- > 0;)
-        FillIndex(w.abDistIndex, sizeof w.abDistIndex, kDistCodes[i], kDistBits[i],
-                  static_cast<unsigned char>(i));
+    for (unsigned i = 0; i < DISTANCE_CODES; ++i) {
+        const auto entry = static_cast<std::uint16_t>(kDistBits[i] | (i << 4));
+        FillIndex<std::uint16_t>(w.awDistEntry, 256, kDistCodes[i], kDistBits[i], entry);
+    }
 }
 
 // Codes of up to 8 bits decode with one lookup. A longer code is recognised by its first 8
 // bits (marked ASCII_LONG_CODE) and decoded from the bits behind its first 4, 6 or 8 bits,
-// whichever lookup it fits: first 8 bits all zero take abAsciiIndex8, first 6 bits zero take
-// abAsciiIndex6, the rest abAsciiIndex4. abAsciiBits holds what remains to drop.
+// whichever lookup it fits: first 8 bits all zero take awAsciiEntry8, first 6 bits zero take
+// awAsciiEntry6, the rest awAsciiEntry4. Each entry holds the byte and the bits that remain
+// to drop, so that a literal takes no lookup behind its last one.
 void BuildAsciiTables(ExplodeWork& w)
 {
     using namespace codec;
-    // Unused entries cannot be reached; clearing them keeps the tables free of old bytes.
-    std::memset(w.abAsciiIndex4, 0, sizeof w.abAsciiIndex4);
-    std::memset(w.abAsciiIndex6, 0, sizeof w.abAsciiIndex6);
-    std::memset(w.abAsciiIndex8, 0, sizeof w.abAsciiIndex8);
-    w.abAsciiIndex[0] = 0;
+    // The byte of each pattern and the bits to drop per byte, first apart. Unused entries
+    // cannot be reached by a sound stream; they are byte 0, and a damaged stream that reaches
+    // one drops byte 0's bits there.
+    unsigned char index[256] = {};
+    unsigned char index4[256] = {};
+    unsigned char index6[128] = {};
+    unsigned char index8[256] = {};
+    unsigned char bits[256] = {};
+    constexpr unsigned char longCode = 0xFF; // no byte with a code of up to 8 bits
     for (unsigned b = ASCII_CODES; b-- > 0;) {
         const unsigned n = kAsciiBits[b];
         const unsigned c = kAsciiCodes[b];
         const auto value = static_cast<unsigned char>(b);
-        w.abAsciiBits[b] = static_cast<unsigned char>(n);
+        bits[b] = static_cast<unsigned char>(n);
         if (n <= 8) {
-            FillIndex(w.abAsciiIndex, sizeof w.abAsciiIndex, c, n, value);
+            FillIndex<unsigned char>(index, sizeof index, c, n, value);
         } else if ((c & 0xFF) != 0) {
-            w.abAsciiIndex[c & 0xFF] = ASCII_LONG_CODE;
+            index[c & 0xFF] = longCode;
             if ((c & 0x3F) != 0) {
-                w.abAsciiBits[b] = static_cast<unsigned char>(n - 4);
-                FillIndex(w.abAsciiIndex4, sizeof w.abAsciiIndex4, c >> 4, n - 4, value);
+                bits[b] = static_cast<unsigned char>(n - 4);
+                FillIndex<unsigned char>(index4, sizeof index4, c >> 4, n - 4, value);
             } else {
-                w.abAsciiBits[b] = static_cast<unsigned char>(n - 6);
-                FillIndex(w.abAsciiIndex6, sizeof w.abAsciiIndex6, c >> 6, n - 6, value);
+                bits[b] = static_cast<unsigned char>(n - 6);
+                FillIndex<unsigned char>(index6, sizeof index6, c >> 6, n - 6, value);
             }
         } else {
-            w.abAsciiBits[b] = static_cast<unsigned char>(n - 8);
-            FillIndex(w.abAsciiIndex8, sizeof w.abAsciiIndex8, c >> 8, n - 8, value);
+            bits[b] = static_cast<unsigned char>(n - 8);
+            FillIndex<unsigned char>(index8, sizeof index8, c >> 8, n - 8, value);
         }
     }
+    const auto entry = [&bits](unsigned char b) { return static_cast<std::uint16_t>(b | (bits[b] << 8)); };
+    for (unsigned j = 0; j < 256; ++j) {
+        w.awAsciiEntry[j] = index[j] == longCode ? ASCII_LONG_CODE : entry(index[j]);
+        w.awAsciiEntry4[j] = entry(index4[j]);
+        w.awAsciiEntry8[j] = entry(index8[j]);
+    }
+    for (unsigned j = 0; j < 128; ++j)
+        w.awAsciiEntry6[j] = entry(index6[j]);
 }
 
 // Asks the read callback for the next piece of input. Returns the bytes delivered, 0 when
@@ -225,33 +237,33 @@ template <bool kChecked>
 inline bool DecodeAsciiLiteral(ExplodeWork& w, BitReader& r, unsigned& byte)
 {
     const unsigned low = Peek(r, 8);
-    unsigned b;
+    unsigned e;
     if (low != 0) {
-        b = w.abAsciiIndex[low];
-        if (b == ASCII_LONG_CODE) {
+        e = w.awAsciiEntry[low];
+        if (e == ASCII_LONG_CODE) {
             if ((low & 0x3F) != 0) {
                 if (!CanDrop<kChecked>(w, r, 4))
                     return false;
                 Drop(r, 4);
-                b = w.abAsciiIndex4[Peek(r, 8)];
+                e = w.awAsciiEntry4[Peek(r, 8)];
             } else {
                 if (!CanDrop<kChecked>(w, r, 6))
                     return false;
                 Drop(r, 6);
-                b = w.abAsciiIndex6[Peek(r, 7)];
+                e = w.awAsciiEntry6[Peek(r, 7)];
             }
         }
     } else {
         if (!CanDrop<kChecked>(w, r, 8))
             return false;
         Drop(r, 8);
-        b = w.abAsciiIndex8[Peek(r, 8)];
+        e = w.awAsciiEntry8[Peek(r, 8)];
     }
-    const unsigned rest = w.abAsciiBits[b];
+    const unsigned rest = e >> 8;
     if (!CanDrop<kChecked>(w, r, rest))
         return false;
     Drop(r, rest);
-    byte = b;
+    byte = e & 0xFF;
     return true;
 }
 
@@ -278,15 +290,14 @@ inline Token DecodeToken(ExplodeWork& w, BitReader& r, unsigned dictBits, unsign
     }
 
     Drop(r, 1);
-    const unsigned lengthClass = w.abLenIndex[Peek(r, 8)];
-    const unsigned codeBits = w.abLenBits[lengthClass];
-    const unsigned extraBits = w.abExLenBits[lengthClass];
-    const unsigned base = w.awLenBase[lengthClass];
+    const std::uint32_t lengthEntry = w.alLenEntry[Peek(r, 8)];
+    const unsigned codeBits = lengthEntry & 0xF;
+    const unsigned extraBits = (lengthEntry >> 4) & 0xF;
     if (!CanDrop<kChecked>(w, r, codeBits))
         return Token::InputEnded;
     Drop(r, codeBits);
-    const unsigned extra = Peek(r, extraBits); // extraBits may be 0
-    if (lengthClass == END_CODE_CLASS && extra == END_CODE_EXTRA) {
+    const unsigned length = (lengthEntry >> 16) + Peek(r, extraBits); // extraBits may be 0
+    if (length == END_CODE_LENGTH) {
         // The stream normally ends right here: the bits behind the end code need not exist,
         // so a refill that finds no input is the normal end.
         if (CanDrop<kChecked>(w, r, extraBits))
@@ -296,28 +307,43 @@ inline Token DecodeToken(ExplodeWork& w, BitReader& r, unsigned dictBits, unsign
     if (!CanDrop<kChecked>(w, r, extraBits))
         return Token::InputEnded;
     Drop(r, extraBits);
-    const unsigned length = base + extra + 2;
 
     // Distance: its code, then the low bits (2 for a length-2 match, else k) as they stand.
-    const unsigned distCode = w.abDistIndex[Peek(r, 8)];
-    const unsigned distBits = w.abDistBits[distCode];
+    const unsigned distEntry = w.awDistEntry[Peek(r, 8)];
+    const unsigned distBits = distEntry & 0xF;
     const unsigned lowBits = length == 2 ? 2 : dictBits;
     if (!CanDrop<kChecked>(w, r, distBits + lowBits))
         return Token::InputEnded;
     Drop(r, distBits);
-    distance = (distCode << lowBits) + Peek(r, lowBits) + 1;
+    distance = ((distEntry >> 4) << lowBits) + Peek(r, lowBits) + 1;
     Drop(r, lowBits);
     value = length;
     return Token::Match;
 }
 
 // Copies a match of `length` bytes from `distance` bytes back, byte for byte in effect:
-// a distance below the length repeats the bytes the copy itself produces. Stores up to 7
+// a distance below the length repeats the bytes the copy itself produces. Stores up to 15
 // bytes past the end, which the window's slack takes and later output overwrites.
 inline void CopyMatch(unsigned char* dst, unsigned distance, unsigned length)
 {
     const unsigned char* src = dst - distance;
     unsigned char* const end = dst + length;
+    if (distance >= 16) {
+        // Most matches are short: sixteen bytes are copied whatever the length, and only a
+        // longer match takes the loop, whose end (a length no branch predicts) the others
+        // never reach.
+        std::memcpy(dst, src, 16);
+        if (length > 16) {
+            dst += 16;
+            src += 16;
+            do {
+                std::memcpy(dst, src, 16);
+                dst += 16;
+                src += 16;
+            } while (dst < end);
+        }
+        return;
+    }
     if (distance < 8) {
         // The bytes repeat with period `distance`, so any multiple of it is as good a
         // distance. Copy singly until the copy is a multiple of at least 8 bytes behind.
@@ -659,7 +685,10 @@ unsigned DecodeStream(ExplodeWork& w)
 #endif
 
     for (;;) {
-        if (r.count < BATCH_BITS && r.inBytes - r.inPos >= 8)
+        // With eight bytes at hand the buffer is topped up before every token, full or not:
+        // that costs less than the branch on its count, which tokens of every size make
+        // hard to predict. (A full buffer takes no byte.)
+        if (r.inBytes - r.inPos >= 8)
             Fill(w, r, BATCH_BITS);
 
         if (!kAscii && (r.buf & 1) == 0 && r.count >= BATCH_BITS) {

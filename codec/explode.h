@@ -49,17 +49,17 @@ struct ExplodeWork {
     CodecWriteFn pfnWrite;
     unsigned char abWindow[EXPLODE_WINDOW_SIZE];
     unsigned char abInBuf[EXPLODE_READ_SIZE];
-    unsigned char abDistIndex[256];   // next 8 stream bits -> distance code index
-    unsigned char abLenIndex[256];    // next 8 stream bits -> length class
-    unsigned char abAsciiIndex[256];  // next 8 bits -> byte for codes of up to 8 bits; 0xFF: longer
-    unsigned char abAsciiIndex4[256]; // after 4 bits dropped, next 8 bits -> byte
-    unsigned char abAsciiIndex6[128]; // after 6 bits dropped, next 7 bits -> byte
-    unsigned char abAsciiIndex8[256]; // after 8 bits dropped, next 8 bits -> byte
-    unsigned char abAsciiBits[256];   // bits still to drop after the lookup, per byte value
-    unsigned char abDistBits[64];     // bit counts of the distance codes
-    unsigned char abLenBits[16];      // bit counts of the length codes
-    unsigned char abExLenBits[16];    // extra bits per length class
-    std::uint16_t awLenBase[16];      // base length minus 2 per length class
+    // Next 8 stream bits -> the length code they begin with: its bits in bits 0-3, the extra
+    // bits that follow it in bits 4-7, the base length (2 and up) in bits 16-31.
+    std::uint32_t alLenEntry[256];
+    // Next 8 stream bits -> the distance code they begin with: its bits in bits 0-3, the code
+    // (the high distance bits) from bit 4 on.
+    std::uint16_t awDistEntry[256];
+    // ASCII literals: the byte in bits 0-7, the bits still to drop after the lookup from bit 8.
+    std::uint16_t awAsciiEntry[256];  // next 8 bits, for codes of up to 8 bits; 0xFFFF: longer
+    std::uint16_t awAsciiEntry4[256]; // after 4 bits dropped, next 8 bits
+    std::uint16_t awAsciiEntry6[128]; // after 6 bits dropped, next 7 bits
+    std::uint16_t awAsciiEntry8[256]; // after 8 bits dropped, next 8 bits
 };
 
 // The smallest work area explode accepts.

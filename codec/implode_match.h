@@ -30,10 +30,12 @@
 //   - each bucket's stored start moves past positions that fell out of reach, once, since the
 //     searches of a block run at increasing positions;
 //   - one 64-bit comparison of the first 8 bytes measures most candidates completely;
-//   - once a match longer than 10 bytes is known, the rest of the bucket is scanned like a
+//   - once a match longer than 10 bytes is known, a long rest of the bucket is scanned like a
 //     Knuth-Morris-Pratt text search for the first `best` bytes at p: the border table says
 //     how much of the last comparison is known to be equal, candidates that cannot reach the
-//     best length are passed over, and bytes already known equal are not compared again.
+//     best length are passed over, and bytes already known equal are not compared again. A
+//     short rest (IMPLODE_SHORT_REST entries) is measured candidate by candidate: building
+//     the table costs more than the comparisons it would save there.
 // And in a triple bucket, when p starts with a run of one byte value, the runs of that value
 // in the bucket are measured once per run instead of once per position (FindInRun, and the
 // skip in FindInBucket): zero-filled records and padding make such buckets long.
@@ -187,6 +189,10 @@ constexpr unsigned SORTED_POS_MASK = 0x3FFF;
 // before it found no triple (a block has some 4096 to 5000 searches).
 constexpr unsigned IMPLODE_TRIPLE_FILTER_USE = 1536;
 
+// A long match's scan (ScanLong) measures the rest of a bucket candidate by candidate when no
+// more than this many entries are left in it, and with the border table otherwise.
+constexpr unsigned IMPLODE_SHORT_REST = 48;
+
 // The shortest run at p that the triple buckets search run by run.
 constexpr unsigned IMPLODE_RUN_SEARCH = 8;
 
@@ -326,8 +332,8 @@ public:
             index += static_cast<unsigned>(index < end) & static_cast<unsigned>(SortedPos(win, index) < lowest);
             index += static_cast<unsigned>(index < end) & static_cast<unsigned>(SortedPos(win, index) < lowest);
         }
-        while (index < end && SortedPos(win, index) < lowest)
-            ++index;
+        if (index < end && SortedPos(win, index) < lowest)
+            index = SkipOutOfReach(index, end, lowest);
         m_pBucketStart[hash] = static_cast<std::uint16_t>(index);
 
         // A triple bucket may also hold other triples of the same hash; they are measured
@@ -361,6 +367,35 @@ public:
     }
 
 private:
+    // The first index from `index` on that is at end or holds a position within reach (at
+    // least lowest). The positions out of reach are a prefix of index..end (see FindIn). After
+    // a long match many of them fall out of reach at once (long buckets of records that repeat
+    // themselves): eight are tested at a time.
+    __attribute__((noinline)) unsigned SkipOutOfReach(unsigned index, unsigned end, unsigned lowest) const
+    {
+        const std::uint8_t* const win = m_pWindow;
+#if defined(__SSE2__)
+        static_assert(IMPLODE_WINDOW_SIZE < 0x8000, "positions compare as signed 16-bit values");
+        const __m128i lowests = _mm_set1_epi16(static_cast<short>(lowest));
+        // Eight entries from index lie within the sorted positions while index + 8 is within
+        // their count; entries behind end are read but not counted.
+        while (index < end && index + 8 <= IMPLODE_WINDOW_SIZE) {
+            const __m128i entries = _mm_loadu_si128(reinterpret_cast<const __m128i*>(win + IMPLODE_WINDOW_SIZE + 2 * index));
+            const auto inReach = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi16(entries, lowests))) ^ 0xFFFFu;
+            if (inReach != 0) {
+                const unsigned passed = static_cast<unsigned>(__builtin_ctz(inReach)) / 2;
+                return std::min(index + passed, end);
+            }
+            index += 8;
+        }
+        if (index >= end)
+            return end;
+#endif
+        while (index < end && SortedPos(win, index) < lowest)
+            ++index;
+        return index;
+    }
+
     // The result of a triple search that found no match of 3 or more bytes: a pair within
     // 256 bytes, or none (see Find).
     __attribute__((always_inline)) unsigned NoMatch(unsigned p, unsigned& distance1, bool lookAhead)
@@ -729,6 +764,26 @@ private:
         const std::uint8_t* const win = m_pWindow;
         const std::int16_t* const border = m_pBorder;
         const std::uint64_t runBytes = at[0] * 0x0101010101010101ull;
+        if (run == 0 && end - index <= IMPLODE_SHORT_REST) {
+            // Few candidates left: each is measured outright, which costs less than the
+            // border table, whose cost grows with the best length.
+            for (; index < end; ++index) {
+                const unsigned c = SortedPos(win, index);
+                if (c - lowest >= span)
+                    break;
+                const std::uint8_t* const cand = win + c;
+                if (cand[best - 1] != at[best - 1])
+                    continue; // shorter than the best
+                const unsigned len = MatchLength(cand, at, 0, IMPLODE_MAX_MATCH);
+                if (len >= best) {
+                    best = len;
+                    bestPos = c;
+                    if (best == IMPLODE_MAX_MATCH)
+                        break;
+                }
+            }
+            return best;
+        }
         ExtendBorders(at, 0, best);
         // e: window position where the last comparison stopped; m: bytes known equal before it.
         unsigned e = bestPos + best;

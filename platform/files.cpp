@@ -32,7 +32,8 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the cancel flag is set fr
 // cannot be set from outside, so the failures we cause or see are remembered here.
 std::mutex g_failedMutex;
 std::set<std::FILE*> g_failedStreams;
-// The buffers given by UseLargeOutputBuffer, freed when their stream is closed by CloseStream.
+// The buffers given by UseLargeOutputBuffer and UseLargeInputBuffer, freed when their stream
+// is closed by CloseStream.
 std::map<std::FILE*, std::unique_ptr<char[]>> g_outputBuffers;
 
 void MarkFailed(std::FILE* stream)
@@ -287,6 +288,12 @@ void UseLargeOutputBuffer(std::FILE* stream)
     }
     std::lock_guard<std::mutex> lock(g_failedMutex);
     g_outputBuffers[stream] = std::move(buffer);
+}
+
+void UseLargeInputBuffer(std::FILE* stream)
+{
+    // setvbuf works alike for reading; standard input keeps its buffer for good as well.
+    UseLargeOutputBuffer(stream);
 }
 
 std::string SystemErrorText(int error) { return std::strerror(error); }

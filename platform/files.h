@@ -68,6 +68,10 @@ constexpr std::size_t OUTPUT_BUFFER_SIZE = 256 * 1024;
 // Gives the stream a buffer of OUTPUT_BUFFER_SIZE; call before the first write. The buffer is
 // freed by CloseStream (a stream closed otherwise, such as stdout at exit, keeps it).
 void UseLargeOutputBuffer(std::FILE* stream);
+// The same for a stream that is read: the file is read in pieces of OUTPUT_BUFFER_SIZE instead
+// of 4 KB, so a decoder asking for 2 KB at a time makes one system call per 128 of its reads.
+// Call before the first read; CloseStream frees the buffer.
+void UseLargeInputBuffer(std::FILE* stream);
 
 // The system's text for an error number (strerror), shown beside the program's own messages.
 std::string SystemErrorText(int error);

@@ -377,7 +377,22 @@ TEST(ImplodeBuckets, TripleBucketsGiveTheSameBytesAsPairBuckets)
         std::copy_n(sparse.begin() + static_cast<std::ptrdiff_t>(at - back), length,
                     sparse.begin() + static_cast<std::ptrdiff_t>(at));
     }
-    const Bytes inputs[] = {MixedData(400000, 12), records, alphabet, Repeat(0, 30000), RandomData(30000, 2), sparse};
+    // A block repeated with one byte changed in each copy: every search finds long matches,
+    // in buckets of one entry per copy within reach. With 40-byte copies the rest of a bucket
+    // behind the first long match is long (scanned with the border table), with 300-byte
+    // copies it is short (measured candidate by candidate).
+    const auto nearRepeats = [&rng](std::size_t period, std::size_t size) {
+        const Bytes block = RandomData(period, static_cast<unsigned>(period));
+        Bytes out;
+        while (out.size() < size) {
+            Bytes copy = block;
+            copy[rng() % period] = static_cast<std::uint8_t>(rng());
+            out.insert(out.end(), copy.begin(), copy.end());
+        }
+        return out;
+    };
+    const Bytes inputs[] = {MixedData(400000, 12), records,         alphabet, Repeat(0, 30000), RandomData(30000, 2),
+                            sparse,                nearRepeats(40, 60000), nearRepeats(300, 60000)};
     for (unsigned dictSize : {1024u, 2048u, 4096u}) {
         for (unsigned type : {CODEC_BINARY, CODEC_ASCII}) {
             for (std::size_t i = 0; i < std::size(inputs); ++i) {
