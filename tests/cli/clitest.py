@@ -6,10 +6,15 @@ import subprocess
 CLI = None
 
 
-def run(args, cwd):
+def environment():
+    """The environment of a user in the C locale who has not chosen a language."""
     env = dict(os.environ, LANG="C.UTF-8", LANGUAGE="", LC_ALL="")
     env.pop("PACKTOOL_LANG", None)
-    return subprocess.run([CLI] + args, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+    return env
+
+
+def run(args, cwd):
+    return subprocess.run([CLI] + args, cwd=cwd, env=environment(), stdin=subprocess.DEVNULL,
                           capture_output=True, timeout=120)
 
 

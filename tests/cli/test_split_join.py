@@ -11,19 +11,9 @@ import sys
 import tempfile
 import unittest
 
-CLI = None
-
-
-def run(args, cwd):
-    env = dict(os.environ, LANG="C.UTF-8", LANGUAGE="", LC_ALL="")
-    env.pop("PACKTOOL_LANG", None)
-    return subprocess.run([CLI] + args, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                          capture_output=True, timeout=120)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import clitest  # noqa: E402
+from clitest import read, run  # noqa: E402
 
 
 class SplitJoin(unittest.TestCase):
@@ -124,5 +114,5 @@ class SplitJoin(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    CLI = os.path.abspath(sys.argv.pop(1))
+    clitest.CLI = os.path.abspath(sys.argv.pop(1))
     unittest.main()

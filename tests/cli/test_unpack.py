@@ -9,10 +9,13 @@ import pty
 import random
 import select
 import shutil
-import subprocess
 import sys
 import tempfile
 import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import clitest  # noqa: E402
+from clitest import environment, read, run, write  # noqa: E402
 
 CLI = None
 
@@ -20,17 +23,6 @@ START = "\n********** Starting Package Expansion  **********\n"
 END = "\n ********* Package Expansion Complete *********\n"
 MISSING = "Unable to open/find a file in the package set... aborting operation"
 ABORTED = "Error during package expansion... aborting\n"
-
-
-def environment():
-    env = dict(os.environ, LANG="C.UTF-8", LANGUAGE="", LC_ALL="")
-    env.pop("PACKTOOL_LANG", None)
-    return env
-
-
-def run(args, cwd):
-    return subprocess.run([CLI] + args, cwd=cwd, env=environment(), stdin=subprocess.DEVNULL,
-                          capture_output=True, timeout=120)
 
 
 def run_in_terminal(args, cwd, answers):
@@ -63,16 +55,6 @@ def size_report(original, packed):
     ratio = packed * 100.0 / original if original else 0.0
     return ("Original File size = %d bytes.\nCompressed size = %d bytes ( %0.2f)"
             % (original, packed, ratio))
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def write(path, data):
-    with open(path, "wb") as f:
-        f.write(data)
 
 
 class UnpackCommand(unittest.TestCase):
@@ -292,5 +274,5 @@ class TestCommand(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    CLI = os.path.abspath(sys.argv.pop(1))
+    CLI = clitest.CLI = os.path.abspath(sys.argv.pop(1))
     unittest.main()

@@ -11,25 +11,12 @@ import sys
 import tempfile
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import clitest  # noqa: E402
+from clitest import read, run, write  # noqa: E402
+
 CLI = None
 STEP_LINE = re.compile(r"^(compress|split|join|expand) (\d+)$")
-
-
-def run(args, cwd):
-    env = dict(os.environ, LANG="C.UTF-8", LANGUAGE="", LC_ALL="")
-    env.pop("PACKTOOL_LANG", None)
-    return subprocess.run([CLI] + args, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                          capture_output=True, timeout=120)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def write(path, data):
-    with open(path, "wb") as f:
-        f.write(data)
 
 
 class WithSet(unittest.TestCase):
@@ -150,5 +137,5 @@ class UnpackCommand(WithSet):
 
 
 if __name__ == "__main__":
-    CLI = os.path.abspath(sys.argv.pop(1))
+    CLI = clitest.CLI = os.path.abspath(sys.argv.pop(1))
     unittest.main()
