@@ -123,20 +123,9 @@ std::filesystem::path CorpusDir(int& argc, char** argv)
 int main(int argc, char** argv)
 {
     const std::filesystem::path dir = CorpusDir(argc, argv);
-    std::vector<std::pair<std::string, std::unique_ptr<Bytes>>> files;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
-        if (!entry.is_regular_file())
-            continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        auto data = std::make_unique<Bytes>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        files.emplace_back(entry.path().filename().string(), std::move(data));
-    }
-    if (files.empty()) {
-        std::fprintf(stderr, "no corpus in %s: run bench/make_corpus.sh first\n", dir.c_str());
+    const auto files = LoadCorpus(dir);
+    if (files.empty())
         return 1;
-    }
-    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [name, data] : files) {
         benchmark::RegisterBenchmark(("implode/" + name).c_str(), Compress, data.get(), Method::Implode)
             ->Unit(benchmark::kMillisecond);

@@ -63,14 +63,20 @@ struct Result {
     Source io;
 };
 
+// A fresh work area, all zero, then altered by `prepare` when one is given.
+inline std::unique_ptr<CodecWorkArea> PreparedArea(const std::function<void(codec::ImplodeWork&)>& prepare)
+{
+    auto area = std::make_unique<CodecWorkArea>(); // value-initialised: all zero
+    if (prepare)
+        prepare(*reinterpret_cast<codec::ImplodeWork*>(area->bytes));
+    return area;
+}
+
 // Compresses data in a fresh, zeroed work area; `prepare` may alter the area first.
 inline Result Implode(const Bytes& data, unsigned type, unsigned dictSize, std::size_t piece = 0,
                       const std::function<void(codec::ImplodeWork&)>& prepare = {}, bool pairBucketsOnly = false)
 {
-    auto area = std::make_unique<CodecWorkArea>(); // value-initialised: all zero
-    auto* work = reinterpret_cast<codec::ImplodeWork*>(area->bytes);
-    if (prepare)
-        prepare(*work);
+    const auto area = PreparedArea(prepare);
     Result r;
     r.io.data = &data;
     r.io.piece = piece;
@@ -86,10 +92,7 @@ inline Result ImplodeParallel(const Bytes& data, unsigned type, unsigned dictSiz
                               unsigned segmentBlocks, std::size_t piece = 0,
                               const std::function<void(codec::ImplodeWork&)>& prepare = {})
 {
-    auto area = std::make_unique<CodecWorkArea>();
-    auto* work = reinterpret_cast<codec::ImplodeWork*>(area->bytes);
-    if (prepare)
-        prepare(*work);
+    const auto area = PreparedArea(prepare);
     Result r;
     r.io.data = &data;
     r.io.piece = piece;
