@@ -141,6 +141,14 @@ void LogCheckRefusal()
         AppendStatusId(IDS_STOPPED_BY_PROGRAM);
 }
 
+void ShowOutputOpenError(const OutputFile& output, const std::string& path, int error)
+{
+    if (output.FolderFailed())
+        ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, output.Folder(), error);
+    else
+        ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, path, error);
+}
+
 void ShowDiskErrorBox(unsigned diskErrorId, unsigned detailId, const std::string& path, int error)
 {
     ShowMessageBoxOwnedByMain(LoadString(diskErrorId) + "\n" +

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/mainwindow.h"
 
 // State of the running job, shown in the status bar; JOB_IDLE when none runs.
@@ -76,3 +77,6 @@ void ShowBoxWithReason(unsigned id, const std::string& path, int error);
 // (1220 or 1221), then a line naming the file (detailId: "%s" the path, "%s" the reason)
 // with the system's reason for error.
 void ShowDiskErrorBox(unsigned diskErrorId, unsigned detailId, const std::string& path, int error);
+// The write-error box for an output that could not be opened to replace path: naming its
+// folder when the temporary file could not be made there, else the file itself.
+void ShowOutputOpenError(const OutputFile& output, const std::string& path, int error);

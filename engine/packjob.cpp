@@ -85,11 +85,7 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
         UseLargeOutputBuffer(out);
     } else {
         if (!packed.Open(packedPath, TEMP_FILE_PREFIX, projectPath)) {
-            const int error = errno;
-            if (packed.FolderFailed())
-                ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, packed.Folder(), error);
-            else
-                ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, packedPath, error);
+            ShowOutputOpenError(packed, packedPath, errno);
             CloseStream(project);
             return 0;
         }

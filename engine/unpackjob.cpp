@@ -136,11 +136,7 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
     }
     OutputFile out;
     if (!out.Open(outputName, TEMP_FILE_PREFIX, packedPath)) {
-        const int error = errno;
-        if (out.FolderFailed())
-            ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, out.Folder(), error);
-        else
-            ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, outputName, error);
+        ShowOutputOpenError(out, outputName, errno);
         CloseStream(in);
         return;
     }
