@@ -104,6 +104,38 @@ void BuildLengthAndDistanceTables(ExplodeWork& w)
     }
 }
 
+// Most matches are a short length code (often without extra bits) and a short distance
+// code: one lookup of the bits behind the flag gives all of it, so the distance lookup does
+// not wait for the length's. Every combination of length code, extra value and distance code
+// that fits EXPLODE_MATCH_BITS gets the entries that begin with it; the end code and longer
+// combinations keep 0 and take the two lookups.
+void BuildMatchTable(ExplodeWork& w)
+{
+    using namespace codec;
+    constexpr unsigned size = 1u << EXPLODE_MATCH_BITS;
+    std::fill(w.alMatchEntry, w.alMatchEntry + size, 0u);
+    for (unsigned c = 0; c < LENGTH_CLASSES; ++c) {
+        const unsigned lengthBits = kLenBits[c] + kLenExtraBits[c];
+        if (lengthBits >= EXPLODE_MATCH_BITS)
+            continue;
+        for (unsigned extra = 0; extra < (1u << kLenExtraBits[c]); ++extra) {
+            const unsigned length = kLenBase[c] + 2 + extra;
+            if (length == END_CODE_LENGTH)
+                continue;
+            const unsigned lowBits = length == 2 ? 2 : w.nDictBits;
+            const unsigned lengthCode = kLenCodes[c] | (extra << kLenBits[c]);
+            for (unsigned d = 0; d < DISTANCE_CODES; ++d) {
+                const unsigned bits = lengthBits + kDistBits[d];
+                if (bits > EXPLODE_MATCH_BITS)
+                    continue;
+                const std::uint32_t entry =
+                    (1 + bits) | (lowBits << 4) | (length << 8) | (((d << lowBits) + 1) << 16);
+                FillIndex<std::uint32_t>(w.alMatchEntry, size, lengthCode | (kDistCodes[d] << lengthBits), bits, entry);
+            }
+        }
+    }
+}
+
 // Codes of up to 8 bits decode with one lookup. A longer code is recognised by its first 8
 // bits (marked ASCII_LONG_CODE) and decoded from the bits behind its first 4, 6 or 8 bits,
 // whichever lookup it fits: first 8 bits all zero take awAsciiEntry8, first 6 bits zero take
@@ -589,7 +621,7 @@ inline unsigned UnpackRunPairs(const unsigned char* in, unsigned offset, unsigne
 // literals before it; a match followed by more literals is decoded here too and the run goes
 // on behind it, anything else ends the run. Nothing here calls the read callback. Leaves the
 // reader at the first bit not decoded; returns false when not one token was taken.
-inline bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned dictBits, unsigned char* window,
+[[gnu::noinline]] bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned dictBits, unsigned char* window,
                              unsigned& outPos, [[maybe_unused]] bool ssse3)
 {
     if (r.inPos * 8 < r.count)
@@ -669,6 +701,20 @@ inline bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned dictBits, un
     return true;
 }
 
+// DecodeLiteralRun on copies of the reader and the output position: the decode loop's own
+// never have their address taken, so they stay in registers.
+inline bool DecodeLiteralRunOf(ExplodeWork& w, BitReader& r, unsigned dictBits, unsigned char* window,
+                               unsigned& outPos, bool ssse3)
+{
+    BitReader reader = r;
+    unsigned out = outPos;
+    if (!DecodeLiteralRun(w, reader, dictBits, window, out, ssse3))
+        return false;
+    r = reader;
+    outPos = out;
+    return true;
+}
+
 template <bool kAscii>
 unsigned DecodeStream(ExplodeWork& w)
 {
@@ -695,7 +741,7 @@ unsigned DecodeStream(ExplodeWork& w)
             // Binary literals: a run of eights from the input buffer, or five at once from the
             // bit buffer when their flags say so, else one; the bits behind them are there.
             const std::uint64_t bits = r.buf;
-            if ((bits & BATCH_FLAGS) == 0 && DecodeLiteralRun(w, r, dictBits, window, outPos, ssse3)) {
+            if ((bits & BATCH_FLAGS) == 0 && DecodeLiteralRunOf(w, r, dictBits, window, outPos, ssse3)) {
                 // What follows the run is decoded afresh.
             } else if ((bits & BATCH_FLAGS) == 0) {
                 for (unsigned i = 0; i < BATCH_LITERALS; ++i)
@@ -706,6 +752,17 @@ unsigned DecodeStream(ExplodeWork& w)
                 window[outPos++] = static_cast<unsigned char>(bits >> 1);
                 Drop(r, BINARY_LITERAL_BITS);
             }
+        } else if ((r.buf & 1) != 0 && r.count >= MAX_TOKEN_BITS + LOOKAHEAD_BITS &&
+                   w.alMatchEntry[(r.buf >> 1) & ((1u << EXPLODE_MATCH_BITS) - 1)] != 0) {
+            // A match whose codes one lookup decodes; the whole token is in the buffer.
+            const std::uint32_t entry = w.alMatchEntry[(r.buf >> 1) & ((1u << EXPLODE_MATCH_BITS) - 1)];
+            const unsigned lowBits = (entry >> 4) & 0xF;
+            Drop(r, entry & 0xF);
+            const unsigned distance = (entry >> 16) + Peek(r, lowBits);
+            Drop(r, lowBits);
+            const unsigned length = (entry >> 8) & 0xFF;
+            CopyMatch(window + outPos, distance, length);
+            outPos += length;
         } else {
             unsigned value = 0;
             unsigned distance = 0;
@@ -773,6 +830,7 @@ unsigned explode(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* 
     else if (w.nType != CODEC_BINARY)
         return CODEC_BAD_TYPE;
     BuildLengthAndDistanceTables(w);
+    BuildMatchTable(w);
 
     // Only a damaged stream reaches before the first output byte; it must find zeros there,
     // not what an earlier job left in the shared work area.

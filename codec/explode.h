@@ -30,6 +30,8 @@ constexpr unsigned EXPLODE_COPY_SLACK = 16;
 // last byte.
 constexpr unsigned EXPLODE_WINDOW_SIZE =
     EXPLODE_HISTORY + EXPLODE_PRODUCTION - 1 + EXPLODE_MAX_MATCH + EXPLODE_COPY_SLACK;
+// Stream bits behind a match's flag that one lookup decodes at once (see alMatchEntry).
+constexpr unsigned EXPLODE_MATCH_BITS = 11;
 // Bytes asked of the read callback per call.
 constexpr unsigned EXPLODE_READ_SIZE = 2048;
 
@@ -55,6 +57,12 @@ struct ExplodeWork {
     // Next 8 stream bits -> the distance code they begin with: its bits in bits 0-3, the code
     // (the high distance bits) from bit 4 on.
     std::uint16_t awDistEntry[256];
+    // A whole match in one lookup: the next EXPLODE_MATCH_BITS stream bits behind a match's
+    // flag -> its length code, extra bits and distance code when all of them fit. Bits 0-3:
+    // the bits to drop with the flag; bits 4-7: the low distance bits that follow; bits 8-15:
+    // the length; bits 16-31: the distance without its low bits, plus 1. 0: the codes do not
+    // fit, or they make the end code.
+    std::uint32_t alMatchEntry[1u << EXPLODE_MATCH_BITS];
     // ASCII literals: the byte in bits 0-7, the bits still to drop after the lookup from bit 8.
     std::uint16_t awAsciiEntry[256];  // next 8 bits, for codes of up to 8 bits; 0xFFFF: longer
     std::uint16_t awAsciiEntry4[256]; // after 4 bits dropped, next 8 bits
