@@ -29,6 +29,9 @@
 #include <emmintrin.h>
 #include <tmmintrin.h>
 #endif
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <cpuid.h>
+#endif
 
 #include "codec/codec.h"
 #include "codec/tables.h"
@@ -502,9 +505,15 @@ constexpr std::array<RunShuffle, 8> MakeRunShuffles()
 
 constexpr std::array<RunShuffle, 8> kRunShuffles = MakeRunShuffles();
 
+// Asked of the processor itself, once: the compiler's own feature check would link a start-up
+// routine that queries every feature in every process, whether it explodes or not.
 bool CpuHasSsse3()
 {
-    return __builtin_cpu_supports("ssse3") != 0;
+    static const bool has = [] {
+        unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+        return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_SSSE3) != 0;
+    }();
+    return has;
 }
 
 // UnpackRunPairs with SSSE3.
