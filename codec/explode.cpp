@@ -746,21 +746,39 @@ unsigned DecodeStream(ExplodeWork& w)
         if (r.inBytes - r.inPos >= 8)
             Fill(w, r, BATCH_BITS);
 
-        if (!kAscii && (r.buf & 1) == 0 && r.count >= BATCH_BITS) {
-            // Binary literals: a run of eights from the input buffer, or five at once from the
-            // bit buffer when their flags say so, else one; the bits behind them are there.
+        // Binary literals come before the match that ends them, so that the count of literals
+        // is data, not a branch: runs of one literal and then a match (text, code) would
+        // otherwise make the choice between a literal and a match one that no prediction
+        // gets right.
+        bool matchNext = true;
+        if (!kAscii && r.count >= BATCH_BITS) {
             const std::uint64_t bits = r.buf;
-            if ((bits & BATCH_FLAGS) == 0 && DecodeLiteralRunOf(w, r, dictBits, window, outPos, ssse3)) {
-                // What follows the run is decoded afresh.
-            } else if ((bits & BATCH_FLAGS) == 0) {
-                for (unsigned i = 0; i < BATCH_LITERALS; ++i)
-                    window[outPos + i] = static_cast<unsigned char>(bits >> (BINARY_LITERAL_BITS * i + 1));
-                outPos += BATCH_LITERALS;
-                Drop(r, BATCH_LITERALS * BINARY_LITERAL_BITS);
+            const std::uint64_t matchFlags = bits & BATCH_FLAGS;
+            if (matchFlags == 0) {
+                // Five literals or more: a run of eights from the input buffer, or five at once.
+                matchNext = false;
+                if (!DecodeLiteralRunOf(w, r, dictBits, window, outPos, ssse3)) {
+                    for (unsigned i = 0; i < BATCH_LITERALS; ++i)
+                        window[outPos + i] = static_cast<unsigned char>(bits >> (BINARY_LITERAL_BITS * i + 1));
+                    outPos += BATCH_LITERALS;
+                    Drop(r, BATCH_LITERALS * BINARY_LITERAL_BITS);
+                }
             } else {
-                window[outPos++] = static_cast<unsigned char>(bits >> 1);
-                Drop(r, BINARY_LITERAL_BITS);
+                // Zero to four literals, as many as lie before the first match flag; all four
+                // are stored, and the match overwrites what was not a literal.
+                const unsigned flagPos = static_cast<unsigned>(__builtin_ctzll(matchFlags));
+                for (unsigned i = 0; i < EXPLODE_LITERALS_BEFORE_MATCH; ++i)
+                    window[outPos + i] = static_cast<unsigned char>(bits >> (BINARY_LITERAL_BITS * i + 1));
+                static_assert(BATCH_LITERALS * BINARY_LITERAL_BITS * 57 >> 9 == BATCH_LITERALS, "x * 57 >> 9 is x / 9");
+                outPos += flagPos * 57 >> 9;
+                Drop(r, flagPos);
+                if (r.inBytes - r.inPos >= 8)
+                    Fill(w, r, BATCH_BITS);
             }
+        }
+
+        if (!matchNext) {
+            // The literals were all of this step.
         } else if ((r.buf & 1) != 0 && r.count >= MAX_TOKEN_BITS + LOOKAHEAD_BITS &&
                    w.alMatchEntry[(r.buf >> 1) & ((1u << EXPLODE_MATCH_BITS) - 1)] != 0) {
             // A match whose codes one lookup decodes; the whole token is in the buffer.
@@ -773,9 +791,11 @@ unsigned DecodeStream(ExplodeWork& w)
             CopyMatch(window + outPos, distance, length);
             outPos += length;
         } else {
+            // Any other token (an ASCII literal, a longer match, the end code, a token near the
+            // end of the input). With a whole token and its lookahead in the buffer no drop
+            // can fail.
             unsigned value = 0;
             unsigned distance = 0;
-            // With a whole token and its lookahead in the buffer no drop can fail.
             const Token token = r.count >= MAX_TOKEN_BITS + LOOKAHEAD_BITS
                                     ? DecodeToken<kAscii, false>(w, r, dictBits, value, distance)
                                     : DecodeToken<kAscii, true>(w, r, dictBits, value, distance);

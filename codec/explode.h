@@ -5,9 +5,10 @@
 // (the history a match may reach into), the production area behind them takes the pieces
 // being produced. Each piece is written in one call as soon as it is full; when the whole
 // production area is full, its last 4096 bytes are moved down to become the new history.
-// Producing several pieces between two moves keeps the cost of the move small. A match
-// that starts at the production area's last byte may run 518 bytes, so the window has room
-// behind it for the longest match plus the slack of the word-wise match copy.
+// Producing several pieces between two moves keeps the cost of the move small. One step of
+// the decoder that starts at the production area's last byte may add four literals and a
+// match of 518 bytes, so the window has room behind it for those plus the slack of the
+// word-wise match copy.
 #pragma once
 
 #include <cstddef>
@@ -23,13 +24,15 @@ constexpr unsigned EXPLODE_PIECE = 4096;
 constexpr unsigned EXPLODE_PRODUCTION = 4 * EXPLODE_PIECE;
 // Longest match the format can carry (class 15, extra value 254).
 constexpr unsigned EXPLODE_MAX_MATCH = 518;
+// Binary literals that the decoder stores in one step before the match that follows them.
+constexpr unsigned EXPLODE_LITERALS_BEFORE_MATCH = 4;
 // A match copied in 8-byte words may store up to 7 bytes past its end; 16 keeps the room
 // a whole number of words.
 constexpr unsigned EXPLODE_COPY_SLACK = 16;
-// Window: history, the production area, the overrun of a match that starts at the area's
-// last byte.
-constexpr unsigned EXPLODE_WINDOW_SIZE =
-    EXPLODE_HISTORY + EXPLODE_PRODUCTION - 1 + EXPLODE_MAX_MATCH + EXPLODE_COPY_SLACK;
+// Window: history, the production area, the overrun of a step that starts at the area's
+// last byte (literals and a match behind them).
+constexpr unsigned EXPLODE_WINDOW_SIZE = EXPLODE_HISTORY + EXPLODE_PRODUCTION - 1 + EXPLODE_LITERALS_BEFORE_MATCH +
+                                         EXPLODE_MAX_MATCH + EXPLODE_COPY_SLACK;
 // Stream bits behind a match's flag that one lookup decodes at once (see alMatchEntry).
 constexpr unsigned EXPLODE_MATCH_BITS = 11;
 // Bytes asked of the read callback per call.
