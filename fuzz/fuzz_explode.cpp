@@ -5,6 +5,9 @@
 // encode.
 //
 // Input: two bytes that choose the read-piece sizes, then the stream.
+//
+// The bytes are checked against the plain token reader of the codec tests.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +18,7 @@
 
 #include "codec/codec.h"
 #include "codec/explode.h"
+#include "tests/codec/token_reader.h"
 
 namespace {
 
@@ -103,6 +107,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(whole.writes[i] == 4096, "a write before the last one was not 4096 bytes");
     const std::uint64_t streamBits = (size - 2) * std::uint64_t{8};
     Check(whole.output.size() * MIN_MATCH_BITS <= streamBits * MAX_MATCH, "more output than the input can encode");
+
+    // The plain reader of the tests, one bit at a time, decodes the same bytes: the shorter
+    // output is the start of the longer (explode stops where a token's lookahead is missing,
+    // the plain reader at a distance before the first byte, where explode reads zeros), and a
+    // stream that the plain reader reads to its end code is decoded whole.
+    const tokens::Decoded plain = tokens::Decode(std::vector<std::uint8_t>(data, data + size));
+    const std::size_t common = std::min(plain.data.size(), whole.output.size());
+    Check(std::equal(plain.data.begin(), plain.data.begin() + static_cast<std::ptrdiff_t>(common),
+                     whole.output.begin()),
+          "the output differs from the plain reader's");
+    if (plain.ok) {
+        Check(result == CODEC_OK, "a whole stream was not decoded to its end code");
+        Check(whole.output.size() == plain.data.size(), "a whole stream decoded to another length");
+    }
 
     // Another piece pattern and a work area full of old bytes change nothing.
     Run pieces(data, size, pieceState | 1);
