@@ -1,9 +1,11 @@
 // Explode: turns an implode stream back into the bytes that were compressed.
 //
 // The codes are fixed, so nothing is built per block: at the start the decoder turns the
-// code tables into 8-bit index tables (one lookup finds a length code with its extra bits
-// and base, or a distance code with its bits; an ASCII literal longer than 8 bits takes a
-// second lookup) and then decodes token by token.
+// code tables into index tables (one lookup of 11 bits finds most matches whole, length and
+// distance code together; otherwise one 8-bit lookup finds a length code with its extra bits
+// and base, another a distance code with its bits; an ASCII literal longer than 8 bits takes
+// a second lookup) and then decodes step by step. A step of binary literals takes all that
+// stand before the next match flag at once, up to four, and the match behind them.
 //
 // Bits come from a 64-bit buffer refilled eight bytes at a time from the 2048-byte input
 // buffer. The read callback is called only when that buffer is used up and bits are
