@@ -813,7 +813,7 @@ unsigned DecodeStream(ExplodeWork& w)
             }
         }
 
-        // A token or run adds less than a piece, so at most one piece is full.
+        // A step adds less than a piece, so at most one piece is full.
         if (outPos >= pieceStart + EXPLODE_PIECE) {
             unsigned size = EXPLODE_PIECE;
             w.pfnWrite(window + pieceStart, &size, w.pParam);
