@@ -18,8 +18,9 @@
 // 2 bytes is only of use within 256 bytes (longer distances cannot be coded for it), and the
 // token choice never uses one found by its look-ahead search. So the main search asks one
 // more question when no longer match exists: the nearest position of the same pair within
-// 256 bytes. A filter (bitmaps of the hashes of the recent pairs, kept by the finder) rules
-// most pairs out at once; only when it cannot are those bytes searched.
+// 256 bytes. Where most searches of the block before asked that, a filter (bitmaps of the
+// hashes of the recent pairs, kept by the finder) rules most pairs out at once, and only
+// when it cannot are those bytes searched; elsewhere the bytes are searched right away.
 //
 // A triple bucket is first tested four entries at a time, without a branch per entry, for
 // any entry in reach that starts with p's three bytes (NoTripleInBucket); on incompressible
@@ -193,6 +194,10 @@ constexpr unsigned IMPLODE_TRIPLE_FILTER_USE = 1536;
 // more than this many entries are left in it, and with the border table otherwise.
 constexpr unsigned IMPLODE_SHORT_REST = 48;
 
+// NearestPair keeps its filter of recent pairs for a block when at least this many of the
+// block before it asked for a pair (a block has some 4096 to 5000 searches).
+constexpr unsigned IMPLODE_RECENT_PAIR_USE = 1024;
+
 // The shortest run at p that the triple buckets search run by run.
 constexpr unsigned IMPLODE_RUN_SEARCH = 8;
 
@@ -232,9 +237,18 @@ public:
         std::uint16_t* const start = m_pBucketStart;
         m_bTriples = true;
         m_nFirst = first;
-        m_nRecentUpTo = first;
-        m_nRecentSpan = first;
-        std::memset(m_pRecentPair, 0, sizeof m_aRecentPair);
+        // The bitmaps of recent pairs cost an entry for nearly every position and the
+        // clearing of 4 KB every 256 positions; they save a scan of up to 256 bytes per
+        // search only where searches come close together and mostly find no match of 3
+        // bytes, as in incompressible data. They are kept for a block when many of the last
+        // block's searches asked for a pair; otherwise every ask scans the bytes at once.
+        m_bRecentPairs = m_nPairAsks >= IMPLODE_RECENT_PAIR_USE;
+        m_nPairAsks = 0;
+        if (m_bRecentPairs) {
+            m_nRecentUpTo = first;
+            m_nRecentSpan = first;
+            std::memset(m_pRecentPair, 0, sizeof m_aRecentPair);
+        }
         // One entry more than there are hashes: the end of the last bucket.
         std::memset(start, 0, (IMPLODE_TRIPLE_HASHES + 1) * sizeof start[0]);
         // The filter costs the sort a few steps per position and saves a search most of its
@@ -288,6 +302,9 @@ public:
         }
         start[hash] = static_cast<std::uint16_t>(index);
     }
+
+    // Whether this block's pair searches use the filter of recent pairs (see NearestPair).
+    bool KeepsRecentPairs() const { return m_bRecentPairs; }
 
     // Searches the best match for position p and returns its length, with distance - 1 in
     // distance1; 0 when there is none (no candidate, or none longer than 1).
@@ -630,6 +647,9 @@ private:
         const std::uint8_t* const win = m_pWindow;
         std::uint8_t* const bitmaps = m_pRecentPair;
         constexpr unsigned half = IMPLODE_RECENT_PAIR_SLOTS / 8;
+        ++m_nPairAsks;
+        if (!m_bRecentPairs)
+            return ScanForPair(p, lowest);
         std::uint8_t* const current = m_nRecentUpTo == p && p - m_nRecentSpan < IMPLODE_RECENT_PAIR_SPAN
             ? bitmaps + m_nRecentHalf
             : AddRecentPairs(p);
@@ -857,6 +877,10 @@ private:
     unsigned m_nNoTriple = 0; // searches of the block that found no triple
     std::uint64_t m_aTripleOnce[IMPLODE_TRIPLE_HASHES];
     std::uint64_t m_aTripleTwice[IMPLODE_TRIPLE_HASHES];
+    // Whether NearestPair keeps and asks the bitmaps of recent pairs in this block, and how
+    // many times it was asked in this block.
+    bool m_bRecentPairs = false;
+    unsigned m_nPairAsks = 0;
     unsigned m_nRecentUpTo = 0; // positions below this are in m_aRecentPair
     unsigned m_nRecentSpan = 0; // first position of the current span of m_aRecentPair
     unsigned m_nRecentHalf = 0; // offset of the current span's bitmap in m_aRecentPair

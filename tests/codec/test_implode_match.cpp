@@ -81,12 +81,16 @@ std::vector<std::uint8_t> Pattern(int kind, std::size_t size, unsigned seed)
         while (out.size() < size)
             out.push_back(static_cast<std::uint8_t>(rng() % 24));
         break;
-    default: // runs of one byte from 1 to 1200 long, around the longest match, between short words
+    case 5: // runs of one byte from 1 to 1200 long, around the longest match, between short words
         while (out.size() < size) {
             out.insert(out.end(), 1 + rng() % (rng() % 2 ? 1200 : 40), 0);
             for (int i = 0, n = static_cast<int>(rng() % 4); i < n; ++i)
                 out.push_back(static_cast<std::uint8_t>(1 + rng() % 3));
         }
+        break;
+    default: // bytes from 100 values: few 3-byte matches, so most searches ask for a pair
+        while (out.size() < size)
+            out.push_back(static_cast<std::uint8_t>(rng() % 100));
         break;
     }
     out.resize(size);
@@ -98,7 +102,7 @@ TEST(ImplodeMatchFinder, AgreesWithTheDefinition)
     auto work = std::make_unique<codec::ImplodeWork>();
     for (const bool triples : {false, true}) {
         for (unsigned dictSize : {1024u, 2048u, 4096u}) {
-            for (int kind = 0; kind < 6; ++kind) {
+            for (int kind = 0; kind < 7; ++kind) {
                 SCOPED_TRACE(std::string(triples ? "triple" : "pair") + " buckets, dictionary " +
                              std::to_string(dictSize) + ", pattern " + std::to_string(kind));
                 *work = codec::ImplodeWork{};
@@ -107,26 +111,34 @@ TEST(ImplodeMatchFinder, AgreesWithTheDefinition)
                 const auto data = Pattern(kind, last + 1 + codec::IMPLODE_MAX_MATCH - first, 31u + static_cast<unsigned>(kind));
                 std::copy(data.begin(), data.end(), work->abWindow + first);
                 codec::ImplodeMatchFinder finder(*work, dictSize);
-                if (triples)
-                    finder.SortTriples(first, last);
-                else
-                    finder.SortPairs(first, last);
-                for (unsigned p = first; p < last; ++p) {
-                    // Positions passed over, as a long match passes over them: a gap of 200
-                    // and one of 600.
-                    const unsigned phase = (p - first) % 2000;
-                    if ((phase >= 1000 && phase < 1200) || (phase >= 1300 && phase < 1900))
-                        continue;
-                    // Main searches and look-ahead searches interleave as in the token choice.
-                    const bool lookAhead = p % 3 == 1;
-                    unsigned distance1 = 0;
-                    const unsigned length = finder.Find(p, distance1, lookAhead);
-                    Expected e = Definition(work->abWindow, first, p, dictSize);
-                    if (triples && e.length == 2 && (lookAhead || e.distance1 > 255))
-                        e = Expected{};
-                    ASSERT_EQ(length, e.length) << "at " << p;
-                    if (length != 0) {
-                        ASSERT_EQ(distance1, e.distance1) << "at " << p;
+                // Twice over: with the triple buckets the second round's pair searches go
+                // through the filter of recent pairs where the first round asked for pairs
+                // often, and scan the bytes directly otherwise.
+                for (int round = 0; round < 2; ++round) {
+                    if (triples)
+                        finder.SortTriples(first, last);
+                    else
+                        finder.SortPairs(first, last);
+                    if (triples && round == 1 && kind == 6) {
+                        ASSERT_TRUE(finder.KeepsRecentPairs());
+                    }
+                    for (unsigned p = first; p < last; ++p) {
+                        // Positions passed over, as a long match passes over them: a gap of
+                        // 200 and one of 600.
+                        const unsigned phase = (p - first) % 2000;
+                        if ((phase >= 1000 && phase < 1200) || (phase >= 1300 && phase < 1900))
+                            continue;
+                        // Main searches and look-ahead searches interleave as in the token choice.
+                        const bool lookAhead = p % 3 == 1;
+                        unsigned distance1 = 0;
+                        const unsigned length = finder.Find(p, distance1, lookAhead);
+                        Expected e = Definition(work->abWindow, first, p, dictSize);
+                        if (triples && e.length == 2 && (lookAhead || e.distance1 > 255))
+                            e = Expected{};
+                        ASSERT_EQ(length, e.length) << "round " << round << ", at " << p;
+                        if (length != 0) {
+                            ASSERT_EQ(distance1, e.distance1) << "round " << round << ", at " << p;
+                        }
                     }
                 }
             }
