@@ -13,8 +13,10 @@
 // where a comparison at the very end of the input reads them as window bytes (see
 // ImplodeWork::abWindow). The last block, where that can happen, is always searched this way.
 //
-// Triple buckets: the other blocks sort by a hash of the first three bytes instead. A
-// match of 3 or more bytes is then found among far fewer candidates; a match of exactly
+// Triple buckets: the other blocks sort by a hash of the first three bytes instead (the
+// counts per hash of the positions a block shares with the one before it are taken over from
+// that block's sort, see SortTriples). A match of 3 or more bytes is then found among far
+// fewer candidates; a match of exactly
 // 2 bytes is only of use within 256 bytes (longer distances cannot be coded for it), and the
 // token choice never uses one found by its look-ahead search. So the main search asks one
 // more question when no longer match exists: the nearest position of the same pair within
@@ -216,6 +218,7 @@ public:
         std::uint8_t* const win = m_pWindow;
         std::uint16_t* const start = m_pBucketStart;
         m_bTriples = false;
+        m_bTailCount = false;
         std::memset(start, 0, IMPLODE_PAIR_HASHES * sizeof start[0]);
         for (unsigned i = first; i <= last; ++i)
             ++start[PairHash(win, i)];
@@ -231,7 +234,12 @@ public:
     // Sorts the positions first..last by the hash of their first three bytes, ascending
     // within one hash; reads up to 3 bytes behind last, which must lie within the window.
     // Searches then use the triple buckets and the latest pair positions.
-    void SortTriples(unsigned first, unsigned last)
+    //
+    // follows: the window is the one of this finder's last sort, slid on by one block
+    // (IMPLODE_BLOCK_SIZE), with nothing else changed. The positions from IMPLODE_BLOCK_SIZE on
+    // of that sort are then the positions up to last - IMPLODE_BLOCK_SIZE of this one, and
+    // their counts per hash are taken over instead of counted again (see m_aTailCount).
+    void SortTriples(unsigned first, unsigned last, bool follows = false)
     {
         std::uint8_t* const win = m_pWindow;
         std::uint16_t* const start = m_pBucketStart;
@@ -249,14 +257,36 @@ public:
             m_nRecentSpan = first;
             std::memset(m_pRecentPair, 0, sizeof m_aRecentPair);
         }
-        // One entry more than there are hashes: the end of the last bucket.
-        std::memset(start, 0, (IMPLODE_TRIPLE_HASHES + 1) * sizeof start[0]);
         // The filter costs the sort a few steps per position and saves a search most of its
         // work only where most searches find no triple: it is built when most of the last
-        // block's did not.
+        // block's searches did not.
         m_bTripleFilter = m_nNoTriple >= IMPLODE_TRIPLE_FILTER_USE;
         m_nNoTriple = 0;
-        if (m_bTripleFilter) {
+        // Positions from `tail` on are the ones the next block keeps; their counts go to
+        // m_aTailCount on the way.
+        constexpr unsigned tail = IMPLODE_BLOCK_SIZE;
+        const bool reuse = follows && m_bTailCount && last == m_nTailLast && !m_bTripleFilter && first + tail <= last;
+        m_bTailCount = false;
+        // start: one entry more than there are hashes, the end of the last bucket.
+        if (reuse) {
+            // The last sort counted its positions tail..last, now 0..last - tail, which take in
+            // first..last - tail: those below first are taken out again (no more than the
+            // last block's overrun, up to IMPLODE_MAX_MATCH - 1).
+            std::memcpy(start, m_aTailCount, IMPLODE_TRIPLE_HASHES * sizeof start[0]);
+            start[IMPLODE_TRIPLE_HASHES] = 0;
+            for (unsigned i = 0; i < first; ++i)
+                --start[TripleHash(win, i)];
+            const unsigned kept = last - tail; // the last position taken over
+            CountTriples(kept + 1, std::min(last, tail - 1), start);
+            std::memset(m_aTailCount, 0, sizeof m_aTailCount);
+            CountTriples(std::max(kept + 1, tail), last, m_aTailCount);
+            AddCounts(start, m_aTailCount);
+            // With the largest dictionary the position at tail is one of those taken over.
+            if (kept >= tail)
+                ++m_aTailCount[TripleHash(win, tail)];
+            m_bTailCount = true;
+        } else if (m_bTripleFilter) {
+            std::memset(start, 0, (IMPLODE_TRIPLE_HASHES + 1) * sizeof start[0]);
             std::uint64_t* const once = m_aTripleOnce;
             std::uint64_t* const twice = m_aTripleTwice;
             std::memset(once, 0, sizeof m_aTripleOnce);
@@ -270,22 +300,18 @@ public:
                 once[word] |= bit;
             }
         } else {
-            // Neighbouring positions often share a hash (runs of one byte value, padding):
-            // their count is kept in a register until the hash changes, instead of going
-            // through memory once per position.
-            unsigned hash = TripleHash(win, first);
-            unsigned count = 0;
-            for (unsigned i = first; i <= last; ++i) {
-                const unsigned next = TripleHash(win, i);
-                if (next != hash) {
-                    start[hash] = static_cast<std::uint16_t>(start[hash] + count);
-                    hash = next;
-                    count = 0;
-                }
-                ++count;
+            std::memset(start, 0, (IMPLODE_TRIPLE_HASHES + 1) * sizeof start[0]);
+            CountTriples(first, std::min(last, tail - 1), start);
+            if (first <= tail && tail <= last) {
+                std::memset(m_aTailCount, 0, sizeof m_aTailCount);
+                CountTriples(tail, last, m_aTailCount);
+                AddCounts(start, m_aTailCount);
+                m_bTailCount = true;
+            } else {
+                CountTriples(std::max(first, tail), last, start);
             }
-            start[hash] = static_cast<std::uint16_t>(start[hash] + count);
         }
+        m_nTailLast = last;
         SumCounts(IMPLODE_TRIPLE_HASHES + 1);
         // The same for the placement: a run of one hash fills consecutive entries.
         unsigned hash = TripleHash(win, last);
@@ -619,6 +645,36 @@ private:
         return found;
     }
 
+    // Adds the positions from..to (none when from > to) to counts, per triple hash.
+    // Neighbouring positions often share a hash (runs of one byte value, padding): their
+    // count is kept in a register until the hash changes, instead of going through memory
+    // once per position.
+    void CountTriples(unsigned from, unsigned to, std::uint16_t* counts) const
+    {
+        if (from > to)
+            return;
+        const std::uint8_t* const win = m_pWindow;
+        unsigned hash = TripleHash(win, from);
+        unsigned count = 0;
+        for (unsigned i = from; i <= to; ++i) {
+            const unsigned next = TripleHash(win, i);
+            if (next != hash) {
+                counts[hash] = static_cast<std::uint16_t>(counts[hash] + count);
+                hash = next;
+                count = 0;
+            }
+            ++count;
+        }
+        counts[hash] = static_cast<std::uint16_t>(counts[hash] + count);
+    }
+
+    // counts[h] += more[h] for every triple hash h.
+    static void AddCounts(std::uint16_t* counts, const std::uint16_t* more)
+    {
+        for (unsigned h = 0; h < IMPLODE_TRIPLE_HASHES; ++h)
+            counts[h] = static_cast<std::uint16_t>(counts[h] + more[h]);
+    }
+
     // Turns the counts of the first n buckets into each bucket's end (running sums); the
     // placement then counts them down to each bucket's start.
     void SumCounts(unsigned n)
@@ -875,6 +931,12 @@ private:
     // 64 * h + v, of m_aTripleTwice when two or more have.
     bool m_bTripleFilter = false;
     unsigned m_nNoTriple = 0; // searches of the block that found no triple
+    // The counts per triple hash of the last triple sort's positions from IMPLODE_BLOCK_SIZE
+    // to its last, m_nTailLast, when m_bTailCount (the sort covered all of them and was no
+    // pair sort).
+    bool m_bTailCount = false;
+    unsigned m_nTailLast = 0;
+    std::uint16_t m_aTailCount[IMPLODE_TRIPLE_HASHES];
     std::uint64_t m_aTripleOnce[IMPLODE_TRIPLE_HASHES];
     std::uint64_t m_aTripleTwice[IMPLODE_TRIPLE_HASHES];
     // Whether NearestPair keeps and asks the bitmaps of recent pairs in this block, and how

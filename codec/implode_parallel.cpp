@@ -171,7 +171,9 @@ void ParseSegment(Segment& s, ImplodeWork& work)
             end = firstCoder.Code(p, limit, false);
             s.markCount = marked.Marks();
         } else {
-            coder.Sort(ImplodeSortFirst(block, p, dictSize), limit, false);
+            // The window is loaded anew, with the bytes the slid window would hold; this
+            // coder's last sort was of the block before, except for the segment's second.
+            coder.Sort(ImplodeSortFirst(block, p, dictSize), limit, false, j > 1);
             end = coder.Code(p, limit, false);
         }
         cursor = static_cast<std::uint64_t>(origin + end);

@@ -8,10 +8,14 @@
 // bytes (the token choice cannot use any other).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
+#include "codec/implode_coder.h"
 #include "codec/implode_match.h"
 
 namespace {
@@ -147,3 +151,57 @@ TEST(ImplodeMatchFinder, AgreesWithTheDefinition)
 }
 
 } // namespace
+
+namespace {
+
+// The window of block `block` (see implode.cpp): the input from block * 4096 - 516 - D on,
+// zeros before the input's start.
+void LoadBlockWindow(codec::ImplodeWork& work, const std::vector<std::uint8_t>& input, unsigned block, unsigned dictSize)
+{
+    const long origin = static_cast<long>(block) * codec::IMPLODE_BLOCK_SIZE - codec::IMPLODE_LOOKAHEAD - dictSize;
+    for (unsigned i = 0; i < codec::IMPLODE_WINDOW_SIZE; ++i) {
+        const long at = origin + static_cast<long>(i);
+        work.abWindow[i] = at >= 0 && at < static_cast<long>(input.size()) ? input[static_cast<std::size_t>(at)] : 0;
+    }
+}
+
+} // namespace
+
+// A triple sort of a block that follows the finder's last one takes over the counts of the
+// positions the two share. Block after block, it must sort exactly as a fresh finder does:
+// for every dictionary, for sort ranges starting anywhere the last block's overrun leaves
+// them, and for data of long runs (few hashes, long buckets) and of many hashes.
+TEST(ImplodeMatchFinder, SortOfAFollowingBlockEqualsAFreshSort)
+{
+    auto slid = std::make_unique<codec::ImplodeWork>();
+    auto fresh = std::make_unique<codec::ImplodeWork>();
+    constexpr unsigned blocks = 6;
+    for (unsigned dictSize : {1024u, 2048u, 4096u}) {
+        for (int kind : {1, 4, 5, 6}) {
+            const auto input = Pattern(kind, blocks * codec::IMPLODE_BLOCK_SIZE + 600, 7u + static_cast<unsigned>(kind));
+            *slid = codec::ImplodeWork{};
+            codec::ImplodeMatchFinder finder(*slid, dictSize);
+            const unsigned last = dictSize + codec::IMPLODE_BLOCK_SIZE;
+            for (unsigned block = 0; block < blocks; ++block) {
+                SCOPED_TRACE("dictionary " + std::to_string(dictSize) + ", pattern " + std::to_string(kind) + ", block " +
+                             std::to_string(block));
+                // The block before ran past its limit by this many bytes: a few, none, the
+                // most it can, ...
+                const unsigned overrun = std::array<unsigned, blocks>{0, 3, 0, 515, 1, 200}[block];
+                const unsigned cursor = block == 0 ? codec::IMPLODE_LOOKAHEAD + dictSize : dictSize + overrun;
+                const unsigned first = codec::ImplodeSortFirst(block, cursor, dictSize);
+                // The same bytes as the last window slid on by one block, and the new block.
+                LoadBlockWindow(*slid, input, block, dictSize);
+                finder.SortTriples(first, last, block > 0);
+
+                *fresh = codec::ImplodeWork{};
+                LoadBlockWindow(*fresh, input, block, dictSize);
+                codec::ImplodeMatchFinder(*fresh, dictSize).SortTriples(first, last);
+                ASSERT_TRUE(std::equal(slid->awBucketStart, slid->awBucketStart + codec::IMPLODE_TRIPLE_HASHES + 1,
+                                       fresh->awBucketStart));
+                for (unsigned i = 0; i <= last - first; ++i)
+                    ASSERT_EQ(codec::SortedPos(slid->abWindow, i), codec::SortedPos(fresh->abWindow, i)) << "entry " << i;
+            }
+        }
+    }
+}
