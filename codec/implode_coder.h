@@ -144,6 +144,15 @@ public:
             m_finder.SortTriples(first, limit, follows);
     }
 
+    // See ImplodeMatchFinder::TakeSearchCounts: other coded the block before this coder's next.
+    template <class OtherSink>
+    void TakeSearchCounts(const ImplodeTokenCoder<OtherSink>& other)
+    {
+        m_finder.TakeSearchCounts(other.Finder());
+    }
+
+    const ImplodeMatchFinder& Finder() const { return m_finder; }
+
     // Codes the tokens from p on while the cursor is below both limit and stop, and returns
     // where the cursor stopped: at or past the smaller of the two. A stop within the block
     // only ends the coding early; the tokens before it are those of an uninterrupted run.

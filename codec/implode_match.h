@@ -332,6 +332,15 @@ public:
     // Whether this block's pair searches use the filter of recent pairs (see NearestPair).
     bool KeepsRecentPairs() const { return m_bRecentPairs; }
 
+    // Takes over what another finder's searches in the block before this finder's next one
+    // found, which decides the filters that block's sort sets up (the triple filter and the
+    // filter of recent pairs). Only the speed of the searches depends on it.
+    void TakeSearchCounts(const ImplodeMatchFinder& other)
+    {
+        m_nNoTriple = other.m_nNoTriple;
+        m_nPairAsks = other.m_nPairAsks;
+    }
+
     // Searches the best match for position p and returns its length, with distance - 1 in
     // distance1; 0 when there is none (no candidate, or none longer than 1).
     //

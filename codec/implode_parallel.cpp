@@ -179,6 +179,9 @@ void ParseSegment(Segment& s, ImplodeWork& work)
             end = firstCoder.Code(p, limit, false);
             s.markCount = marked.Marks();
         } else {
+            // The second block's filters follow from the first block's searches.
+            if (j == 1)
+                coder.TakeSearchCounts(firstCoder);
             // The window is loaded anew, with the bytes the slid window would hold; this
             // coder's last sort was of the block before, except for the segment's second.
             coder.Sort(ImplodeSortFirst(block, p, dictSize), limit, false, j > 1);
