@@ -196,8 +196,9 @@ constexpr unsigned IMPLODE_TRIPLE_FILTER_USE = 1536;
 // more than this many entries are left in it, and with the border table otherwise.
 constexpr unsigned IMPLODE_SHORT_REST = 48;
 
-// NearestPair keeps its filter of recent pairs for a block when at least this many of the
-// block before it asked for a pair (a block has some 4096 to 5000 searches).
+// NearestPair keeps its filter of recent pairs for a block when at least this many searches
+// of the block before it asked for a pair, or, where that block kept the filter, found no
+// triple (a block has some 4096 to 5000 searches).
 constexpr unsigned IMPLODE_RECENT_PAIR_USE = 1024;
 
 // The shortest run at p that the triple buckets search run by run.
@@ -250,12 +251,17 @@ public:
         // search only where searches come close together and mostly find no match of 3
         // bytes, as in incompressible data. They are kept for a block when many of the last
         // block's searches asked for a pair; otherwise every ask scans the bytes at once.
-        m_bRecentPairs = m_nPairAsks >= IMPLODE_RECENT_PAIR_USE;
+        // Only the asks that scan at once are counted: with the bitmaps, where nearly every
+        // search asks, even a count costs. Those blocks keep the bitmaps while many searches
+        // find no triple (m_nNoTriple, counted anyway), as each of them asks or looks ahead.
+        m_bRecentPairs = (m_bRecentPairs ? m_nNoTriple : m_nPairAsks) >= IMPLODE_RECENT_PAIR_USE;
         m_nPairAsks = 0;
         if (m_bRecentPairs) {
             m_nRecentUpTo = first;
             m_nRecentSpan = first;
             std::memset(m_pRecentPair, 0, sizeof m_aRecentPair);
+        } else {
+            m_nRecentUpTo = ~0u;
         }
         // The filter costs the sort a few steps per position and saves a search most of its
         // work only where most searches find no triple: it is built when most of the last
@@ -339,6 +345,7 @@ public:
     {
         m_nNoTriple = other.m_nNoTriple;
         m_nPairAsks = other.m_nPairAsks;
+        m_bRecentPairs = other.m_bRecentPairs;
     }
 
     // Searches the best match for position p and returns its length, with distance - 1 in
@@ -712,12 +719,18 @@ private:
         const std::uint8_t* const win = m_pWindow;
         std::uint8_t* const bitmaps = m_pRecentPair;
         constexpr unsigned half = IMPLODE_RECENT_PAIR_SLOTS / 8;
-        ++m_nPairAsks;
-        if (!m_bRecentPairs)
-            return ScanForPair(p, lowest);
-        std::uint8_t* const current = m_nRecentUpTo == p && p - m_nRecentSpan < IMPLODE_RECENT_PAIR_SPAN
-            ? bitmaps + m_nRecentHalf
-            : AddRecentPairs(p);
+        // Without the bitmaps m_nRecentUpTo is never a position, so that the test for them
+        // costs the searches that use them nothing.
+        std::uint8_t* current;
+        if (m_nRecentUpTo == p && p - m_nRecentSpan < IMPLODE_RECENT_PAIR_SPAN) {
+            current = bitmaps + m_nRecentHalf;
+        } else {
+            if (!m_bRecentPairs) {
+                ++m_nPairAsks;
+                return ScanForPair(p, lowest);
+            }
+            current = AddRecentPairs(p);
+        }
 
         const unsigned slot = RecentPairSlot(win, p);
         const unsigned byte = slot >> 3;
@@ -949,10 +962,10 @@ private:
     std::uint64_t m_aTripleOnce[IMPLODE_TRIPLE_HASHES];
     std::uint64_t m_aTripleTwice[IMPLODE_TRIPLE_HASHES];
     // Whether NearestPair keeps and asks the bitmaps of recent pairs in this block, and how
-    // many times it was asked in this block.
+    // many times it was asked in this block without them.
     bool m_bRecentPairs = false;
     unsigned m_nPairAsks = 0;
-    unsigned m_nRecentUpTo = 0; // positions below this are in m_aRecentPair
+    unsigned m_nRecentUpTo = 0; // positions below this are in m_aRecentPair (~0u: not kept)
     unsigned m_nRecentSpan = 0; // first position of the current span of m_aRecentPair
     unsigned m_nRecentHalf = 0; // offset of the current span's bitmap in m_aRecentPair
     // The two bitmaps of recent pairs (see NearestPair).
