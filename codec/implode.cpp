@@ -89,8 +89,9 @@ void Compressor::Run()
         const unsigned first = ImplodeSortFirst(block, cursor, dictSize);
         // The last block is searched with the pair buckets, whose sorted positions are what
         // a comparison running past the window's end reads; every other block with the
-        // triple buckets, which find the same matches with fewer comparisons.
-        m_coder.Sort(first, limit, endOfInput || m_bPairBucketsOnly);
+        // triple buckets, which find the same matches with fewer comparisons. Every block
+        // after the first finds the window of the one before slid on by one block.
+        m_coder.Sort(first, limit, endOfInput || m_bPairBucketsOnly, block > 0);
         cursor = m_coder.Code(cursor, limit, endOfInput);
         if (endOfInput)
             break;

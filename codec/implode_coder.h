@@ -132,15 +132,26 @@ public:
     }
 
     // Sorts the positions first..limit of the window for the block's searches: with the pair
-    // buckets, or else the triple buckets (which read 3 bytes behind limit).
-    void Sort(unsigned first, unsigned limit, bool pairs)
+    // buckets, or else the triple buckets (which read 3 bytes behind limit). follows: the
+    // window is that of this coder's last Sort slid on by one block, which saves the triple
+    // sort some work (see ImplodeMatchFinder::SortTriples).
+    void Sort(unsigned first, unsigned limit, bool pairs, bool follows = false)
     {
         m_bTriples = !pairs;
         if (pairs)
             m_finder.SortPairs(first, limit);
         else
-            m_finder.SortTriples(first, limit);
+            m_finder.SortTriples(first, limit, follows);
     }
+
+    // See ImplodeMatchFinder::TakeSearchCounts: other coded the block before this coder's next.
+    template <class OtherSink>
+    void TakeSearchCounts(const ImplodeTokenCoder<OtherSink>& other)
+    {
+        m_finder.TakeSearchCounts(other.Finder());
+    }
+
+    const ImplodeMatchFinder& Finder() const { return m_finder; }
 
     // Codes the tokens from p on while the cursor is below both limit and stop, and returns
     // where the cursor stopped: at or past the smaller of the two. A stop within the block

@@ -13,13 +13,16 @@
 // where a comparison at the very end of the input reads them as window bytes (see
 // ImplodeWork::abWindow). The last block, where that can happen, is always searched this way.
 //
-// Triple buckets: the other blocks sort by a hash of the first three bytes instead. A
-// match of 3 or more bytes is then found among far fewer candidates; a match of exactly
+// Triple buckets: the other blocks sort by a hash of the first three bytes instead (the
+// counts per hash of the positions a block shares with the one before it are taken over from
+// that block's sort, see SortTriples). A match of 3 or more bytes is then found among far
+// fewer candidates; a match of exactly
 // 2 bytes is only of use within 256 bytes (longer distances cannot be coded for it), and the
 // token choice never uses one found by its look-ahead search. So the main search asks one
 // more question when no longer match exists: the nearest position of the same pair within
-// 256 bytes. A filter (bitmaps of the hashes of the recent pairs, kept by the finder) rules
-// most pairs out at once; only when it cannot are those bytes searched.
+// 256 bytes. Where most searches of the block before asked that, a filter (bitmaps of the
+// hashes of the recent pairs, kept by the finder) rules most pairs out at once, and only
+// when it cannot are those bytes searched; elsewhere the bytes are searched right away.
 //
 // A triple bucket is first tested four entries at a time, without a branch per entry, for
 // any entry in reach that starts with p's three bytes (NoTripleInBucket); on incompressible
@@ -193,6 +196,11 @@ constexpr unsigned IMPLODE_TRIPLE_FILTER_USE = 1536;
 // more than this many entries are left in it, and with the border table otherwise.
 constexpr unsigned IMPLODE_SHORT_REST = 48;
 
+// NearestPair keeps its filter of recent pairs for a block when at least this many searches
+// of the block before it asked for a pair, or, where that block kept the filter, found no
+// triple (a block has some 4096 to 5000 searches).
+constexpr unsigned IMPLODE_RECENT_PAIR_USE = 1024;
+
 // The shortest run at p that the triple buckets search run by run.
 constexpr unsigned IMPLODE_RUN_SEARCH = 8;
 
@@ -211,6 +219,7 @@ public:
         std::uint8_t* const win = m_pWindow;
         std::uint16_t* const start = m_pBucketStart;
         m_bTriples = false;
+        m_bTailCount = false;
         std::memset(start, 0, IMPLODE_PAIR_HASHES * sizeof start[0]);
         for (unsigned i = first; i <= last; ++i)
             ++start[PairHash(win, i)];
@@ -226,23 +235,64 @@ public:
     // Sorts the positions first..last by the hash of their first three bytes, ascending
     // within one hash; reads up to 3 bytes behind last, which must lie within the window.
     // Searches then use the triple buckets and the latest pair positions.
-    void SortTriples(unsigned first, unsigned last)
+    //
+    // follows: the window is the one of this finder's last sort, slid on by one block
+    // (IMPLODE_BLOCK_SIZE), with nothing else changed. The positions from IMPLODE_BLOCK_SIZE on
+    // of that sort are then the positions up to last - IMPLODE_BLOCK_SIZE of this one, and
+    // their counts per hash are taken over instead of counted again (see m_aTailCount).
+    void SortTriples(unsigned first, unsigned last, bool follows = false)
     {
         std::uint8_t* const win = m_pWindow;
         std::uint16_t* const start = m_pBucketStart;
         m_bTriples = true;
         m_nFirst = first;
-        m_nRecentUpTo = first;
-        m_nRecentSpan = first;
-        std::memset(m_pRecentPair, 0, sizeof m_aRecentPair);
-        // One entry more than there are hashes: the end of the last bucket.
-        std::memset(start, 0, (IMPLODE_TRIPLE_HASHES + 1) * sizeof start[0]);
+        // The bitmaps of recent pairs cost an entry for nearly every position and the
+        // clearing of 4 KB every 256 positions; they save a scan of up to 256 bytes per
+        // search only where searches come close together and mostly find no match of 3
+        // bytes, as in incompressible data. They are kept for a block when many of the last
+        // block's searches asked for a pair; otherwise every ask scans the bytes at once.
+        // Only the asks that scan at once are counted: with the bitmaps, where nearly every
+        // search asks, even a count costs. Those blocks keep the bitmaps while many searches
+        // find no triple (m_nNoTriple, counted anyway), as each of them asks or looks ahead.
+        m_bRecentPairs = (m_bRecentPairs ? m_nNoTriple : m_nPairAsks) >= IMPLODE_RECENT_PAIR_USE;
+        m_nPairAsks = 0;
+        if (m_bRecentPairs) {
+            m_nRecentUpTo = first;
+            m_nRecentSpan = first;
+            std::memset(m_pRecentPair, 0, sizeof m_aRecentPair);
+        } else {
+            m_nRecentUpTo = ~0u;
+        }
         // The filter costs the sort a few steps per position and saves a search most of its
         // work only where most searches find no triple: it is built when most of the last
-        // block's did not.
+        // block's searches did not.
         m_bTripleFilter = m_nNoTriple >= IMPLODE_TRIPLE_FILTER_USE;
         m_nNoTriple = 0;
-        if (m_bTripleFilter) {
+        // Positions from `tail` on are the ones the next block keeps; their counts go to
+        // m_aTailCount on the way.
+        constexpr unsigned tail = IMPLODE_BLOCK_SIZE;
+        const bool reuse = follows && m_bTailCount && last == m_nTailLast && !m_bTripleFilter && first + tail <= last;
+        m_bTailCount = false;
+        // start: one entry more than there are hashes, the end of the last bucket.
+        if (reuse) {
+            // The last sort counted its positions tail..last, now 0..last - tail, which take in
+            // first..last - tail: those below first are taken out again (no more than the
+            // last block's overrun, up to IMPLODE_MAX_MATCH - 1).
+            std::memcpy(start, m_aTailCount, IMPLODE_TRIPLE_HASHES * sizeof start[0]);
+            start[IMPLODE_TRIPLE_HASHES] = 0;
+            for (unsigned i = 0; i < first; ++i)
+                --start[TripleHash(win, i)];
+            const unsigned kept = last - tail; // the last position taken over
+            CountTriples(kept + 1, std::min(last, tail - 1), start);
+            std::memset(m_aTailCount, 0, sizeof m_aTailCount);
+            CountTriples(std::max(kept + 1, tail), last, m_aTailCount);
+            AddCounts(start, m_aTailCount);
+            // With the largest dictionary the position at tail is one of those taken over.
+            if (kept >= tail)
+                ++m_aTailCount[TripleHash(win, tail)];
+            m_bTailCount = true;
+        } else if (m_bTripleFilter) {
+            std::memset(start, 0, (IMPLODE_TRIPLE_HASHES + 1) * sizeof start[0]);
             std::uint64_t* const once = m_aTripleOnce;
             std::uint64_t* const twice = m_aTripleTwice;
             std::memset(once, 0, sizeof m_aTripleOnce);
@@ -256,22 +306,18 @@ public:
                 once[word] |= bit;
             }
         } else {
-            // Neighbouring positions often share a hash (runs of one byte value, padding):
-            // their count is kept in a register until the hash changes, instead of going
-            // through memory once per position.
-            unsigned hash = TripleHash(win, first);
-            unsigned count = 0;
-            for (unsigned i = first; i <= last; ++i) {
-                const unsigned next = TripleHash(win, i);
-                if (next != hash) {
-                    start[hash] = static_cast<std::uint16_t>(start[hash] + count);
-                    hash = next;
-                    count = 0;
-                }
-                ++count;
+            std::memset(start, 0, (IMPLODE_TRIPLE_HASHES + 1) * sizeof start[0]);
+            CountTriples(first, std::min(last, tail - 1), start);
+            if (first <= tail && tail <= last) {
+                std::memset(m_aTailCount, 0, sizeof m_aTailCount);
+                CountTriples(tail, last, m_aTailCount);
+                AddCounts(start, m_aTailCount);
+                m_bTailCount = true;
+            } else {
+                CountTriples(std::max(first, tail), last, start);
             }
-            start[hash] = static_cast<std::uint16_t>(start[hash] + count);
         }
+        m_nTailLast = last;
         SumCounts(IMPLODE_TRIPLE_HASHES + 1);
         // The same for the placement: a run of one hash fills consecutive entries.
         unsigned hash = TripleHash(win, last);
@@ -287,6 +333,19 @@ public:
             SetSortedPos(win, index, i);
         }
         start[hash] = static_cast<std::uint16_t>(index);
+    }
+
+    // Whether this block's pair searches use the filter of recent pairs (see NearestPair).
+    bool KeepsRecentPairs() const { return m_bRecentPairs; }
+
+    // Takes over what another finder's searches in the block before this finder's next one
+    // found, which decides the filters that block's sort sets up (the triple filter and the
+    // filter of recent pairs). Only the speed of the searches depends on it.
+    void TakeSearchCounts(const ImplodeMatchFinder& other)
+    {
+        m_nNoTriple = other.m_nNoTriple;
+        m_nPairAsks = other.m_nPairAsks;
+        m_bRecentPairs = other.m_bRecentPairs;
     }
 
     // Searches the best match for position p and returns its length, with distance - 1 in
@@ -602,6 +661,36 @@ private:
         return found;
     }
 
+    // Adds the positions from..to (none when from > to) to counts, per triple hash.
+    // Neighbouring positions often share a hash (runs of one byte value, padding): their
+    // count is kept in a register until the hash changes, instead of going through memory
+    // once per position.
+    void CountTriples(unsigned from, unsigned to, std::uint16_t* counts) const
+    {
+        if (from > to)
+            return;
+        const std::uint8_t* const win = m_pWindow;
+        unsigned hash = TripleHash(win, from);
+        unsigned count = 0;
+        for (unsigned i = from; i <= to; ++i) {
+            const unsigned next = TripleHash(win, i);
+            if (next != hash) {
+                counts[hash] = static_cast<std::uint16_t>(counts[hash] + count);
+                hash = next;
+                count = 0;
+            }
+            ++count;
+        }
+        counts[hash] = static_cast<std::uint16_t>(counts[hash] + count);
+    }
+
+    // counts[h] += more[h] for every triple hash h.
+    static void AddCounts(std::uint16_t* counts, const std::uint16_t* more)
+    {
+        for (unsigned h = 0; h < IMPLODE_TRIPLE_HASHES; ++h)
+            counts[h] = static_cast<std::uint16_t>(counts[h] + more[h]);
+    }
+
     // Turns the counts of the first n buckets into each bucket's end (running sums); the
     // placement then counts them down to each bucket's start.
     void SumCounts(unsigned n)
@@ -630,9 +719,18 @@ private:
         const std::uint8_t* const win = m_pWindow;
         std::uint8_t* const bitmaps = m_pRecentPair;
         constexpr unsigned half = IMPLODE_RECENT_PAIR_SLOTS / 8;
-        std::uint8_t* const current = m_nRecentUpTo == p && p - m_nRecentSpan < IMPLODE_RECENT_PAIR_SPAN
-            ? bitmaps + m_nRecentHalf
-            : AddRecentPairs(p);
+        // Without the bitmaps m_nRecentUpTo is never a position, so that the test for them
+        // costs the searches that use them nothing.
+        std::uint8_t* current;
+        if (m_nRecentUpTo == p && p - m_nRecentSpan < IMPLODE_RECENT_PAIR_SPAN) {
+            current = bitmaps + m_nRecentHalf;
+        } else {
+            if (!m_bRecentPairs) {
+                ++m_nPairAsks;
+                return ScanForPair(p, lowest);
+            }
+            current = AddRecentPairs(p);
+        }
 
         const unsigned slot = RecentPairSlot(win, p);
         const unsigned byte = slot >> 3;
@@ -855,9 +953,19 @@ private:
     // 64 * h + v, of m_aTripleTwice when two or more have.
     bool m_bTripleFilter = false;
     unsigned m_nNoTriple = 0; // searches of the block that found no triple
+    // The counts per triple hash of the last triple sort's positions from IMPLODE_BLOCK_SIZE
+    // to its last, m_nTailLast, when m_bTailCount (the sort covered all of them and was no
+    // pair sort).
+    bool m_bTailCount = false;
+    unsigned m_nTailLast = 0;
+    std::uint16_t m_aTailCount[IMPLODE_TRIPLE_HASHES];
     std::uint64_t m_aTripleOnce[IMPLODE_TRIPLE_HASHES];
     std::uint64_t m_aTripleTwice[IMPLODE_TRIPLE_HASHES];
-    unsigned m_nRecentUpTo = 0; // positions below this are in m_aRecentPair
+    // Whether NearestPair keeps and asks the bitmaps of recent pairs in this block, and how
+    // many times it was asked in this block without them.
+    bool m_bRecentPairs = false;
+    unsigned m_nPairAsks = 0;
+    unsigned m_nRecentUpTo = 0; // positions below this are in m_aRecentPair (~0u: not kept)
     unsigned m_nRecentSpan = 0; // first position of the current span of m_aRecentPair
     unsigned m_nRecentHalf = 0; // offset of the current span's bitmap in m_aRecentPair
     // The two bitmaps of recent pairs (see NearestPair).

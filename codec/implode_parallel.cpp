@@ -93,8 +93,16 @@ public:
 
     std::uint64_t Count() const { return std::uint64_t{m_nPos} * 8 + m_nBits; }
 
-    // Stores the bits still in the accumulator (the bits above them are zero).
-    void Flush() { std::memcpy(m_pBuf + m_nPos, &m_nAcc, 8); }
+    // Stores the bits still in the accumulator (the bits above them are zero), and a word of
+    // zeros behind them: the buffer is not cleared beforehand, and a join loads up to 8 bytes
+    // from the byte that holds its last bit (see AppendBits), so every byte it loads has
+    // been written.
+    void Flush()
+    {
+        const std::uint64_t zero = 0;
+        std::memcpy(m_pBuf + m_nPos, &m_nAcc, 8);
+        std::memcpy(m_pBuf + m_nPos + 8, &zero, 8);
+    }
 
 private:
     std::uint8_t* m_pBuf;
@@ -171,7 +179,12 @@ void ParseSegment(Segment& s, ImplodeWork& work)
             end = firstCoder.Code(p, limit, false);
             s.markCount = marked.Marks();
         } else {
-            coder.Sort(ImplodeSortFirst(block, p, dictSize), limit, false);
+            // The second block's filters follow from the first block's searches.
+            if (j == 1)
+                coder.TakeSearchCounts(firstCoder);
+            // The window is loaded anew, with the bytes the slid window would hold; this
+            // coder's last sort was of the block before, except for the segment's second.
+            coder.Sort(ImplodeSortFirst(block, p, dictSize), limit, false, j > 1);
             end = coder.Code(p, limit, false);
         }
         cursor = static_cast<std::uint64_t>(origin + end);
@@ -389,15 +402,20 @@ public:
           m_nDictSize(work.nDictSize), m_out(work.abOutBuf, write, param), m_stats(stats)
     {
         // Everything is allocated here, before the first read: if it fails, implode() runs.
+        // The segment buffers (some 5 MB for two threads) are not cleared: every byte is
+        // written before it is read, and clearing them would touch all their pages, which
+        // costs a short input more time than its compression (most of the bits buffers are
+        // never used).
         const std::size_t inputBytes = IMPLODE_WINDOW_SIZE + std::size_t{segmentBlocks} * IMPLODE_BLOCK_SIZE + BUFFER_SLACK;
-        const std::size_t bitBytes = std::size_t{segmentBlocks} * BLOCK_BITS_BYTES + BUFFER_SLACK;
+        // The slack twice: for the word of zeros SegmentBits::Flush stores.
+        const std::size_t bitBytes = std::size_t{segmentBlocks} * BLOCK_BITS_BYTES + 2 * BUFFER_SLACK;
         m_segments.resize(2 * std::size_t{threads} + 2);
         for (Segment& s : m_segments) {
-            s.input = std::make_unique<std::uint8_t[]>(inputBytes);
-            s.bits = std::make_unique<std::uint8_t[]>(bitBytes);
+            s.input.reset(new std::uint8_t[inputBytes]);
+            s.bits.reset(new std::uint8_t[bitBytes]);
             s.cursor.resize(segmentBlocks + 1);
             s.bitStart.resize(segmentBlocks + 1);
-            s.marks = std::make_unique<TokenMark[]>(IMPLODE_BLOCK_SIZE);
+            s.marks.reset(new TokenMark[IMPLODE_BLOCK_SIZE]);
         }
         for (unsigned i = 0; i < threads + 1; ++i) {
             auto area = std::make_unique<CodecWorkArea>();

@@ -15,7 +15,12 @@
 #include "codec/codec.h"
 
 // The input is parsed in segments of this many blocks, one segment per thread at a time.
-constexpr unsigned IMPLODE_SEGMENT_BLOCKS = 64;
+// When the input ends, the threads that have no segment left wait for the others' last, so
+// shorter segments finish inputs of a few MB sooner; every segment costs a little (its seam is
+// parsed again, its first blocks sort and filter without the counts of the blocks before), so
+// longer ones suit long inputs. With 48 blocks (192 KB) instead of 64, inputs of 4 MB on two
+// threads mostly took 1 to 4% less time, and one of 24 MB the same within 1%.
+constexpr unsigned IMPLODE_SEGMENT_BLOCKS = 48;
 // The largest segment (64 MB of input).
 constexpr unsigned IMPLODE_MAX_SEGMENT_BLOCKS = 16384;
 // The smallest segment: the second block's searches depend on where the first stopped, so a
