@@ -632,7 +632,7 @@ inline unsigned UnpackRunPairs(const unsigned char* in, unsigned offset, unsigne
 // literals before it; a match followed by more literals is decoded here too and the run goes
 // on behind it, anything else ends the run. Nothing here calls the read callback. Leaves the
 // reader at the first bit not decoded; returns false when not one token was taken.
-[[gnu::noinline]] bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned dictBits, unsigned char* window,
+inline bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned dictBits, unsigned char* window,
                              unsigned& outPos, [[maybe_unused]] bool ssse3)
 {
     if (r.inPos * 8 < r.count)
