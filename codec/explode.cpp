@@ -16,9 +16,9 @@
 // that ends anywhere else returns CODEC_STREAM_ENDED, with everything before that written.
 //
 // Output goes into a window of 4096 bytes of history followed by a production area of four
-// 4096-byte pieces. Matches are copied in 8-byte words: directly when source and destination
-// are 8 or more bytes apart, otherwise after widening the repeating pattern to 8 bytes or
-// more. A piece is written as soon as it is full; once the whole area is written, its last
+// 4096-byte pieces. Matches are copied in 16-byte pieces when source and destination are 16
+// or more bytes apart, else in 8-byte words: directly from 8 bytes apart, otherwise after
+// widening the repeating pattern to 8 bytes or more. A piece is written as soon as it is full; once the whole area is written, its last
 // piece is moved down to become the history.
 #include "codec/explode.h"
 
@@ -779,17 +779,19 @@ unsigned DecodeStream(ExplodeWork& w)
             }
         }
 
+        // A match whose codes one lookup decodes, with the whole token in the buffer; 0 for
+        // any other token.
+        const std::uint32_t matchEntry = matchNext && (r.buf & 1) != 0 && r.count >= MAX_TOKEN_BITS + LOOKAHEAD_BITS
+                                             ? w.alMatchEntry[(r.buf >> 1) & ((1u << EXPLODE_MATCH_BITS) - 1)]
+                                             : 0;
         if (!matchNext) {
             // The literals were all of this step.
-        } else if ((r.buf & 1) != 0 && r.count >= MAX_TOKEN_BITS + LOOKAHEAD_BITS &&
-                   w.alMatchEntry[(r.buf >> 1) & ((1u << EXPLODE_MATCH_BITS) - 1)] != 0) {
-            // A match whose codes one lookup decodes; the whole token is in the buffer.
-            const std::uint32_t entry = w.alMatchEntry[(r.buf >> 1) & ((1u << EXPLODE_MATCH_BITS) - 1)];
-            const unsigned lowBits = (entry >> 4) & 0xF;
-            Drop(r, entry & 0xF);
-            const unsigned distance = (entry >> 16) + Peek(r, lowBits);
+        } else if (matchEntry != 0) {
+            const unsigned lowBits = (matchEntry >> 4) & 0xF;
+            Drop(r, matchEntry & 0xF);
+            const unsigned distance = (matchEntry >> 16) + Peek(r, lowBits);
             Drop(r, lowBits);
-            const unsigned length = (entry >> 8) & 0xFF;
+            const unsigned length = (matchEntry >> 8) & 0xFF;
             CopyMatch(window + outPos, distance, length);
             outPos += length;
         } else {

@@ -26,8 +26,7 @@ constexpr unsigned EXPLODE_PRODUCTION = 4 * EXPLODE_PIECE;
 constexpr unsigned EXPLODE_MAX_MATCH = 518;
 // Binary literals that the decoder stores in one step before the match that follows them.
 constexpr unsigned EXPLODE_LITERALS_BEFORE_MATCH = 4;
-// A match copied in 8-byte words may store up to 7 bytes past its end; 16 keeps the room
-// a whole number of words.
+// A match copied in 16-byte pieces may store up to 15 bytes past its end.
 constexpr unsigned EXPLODE_COPY_SLACK = 16;
 // Window: history, the production area, the overrun of a step that starts at the area's
 // last byte (literals and a match behind them).
