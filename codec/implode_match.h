@@ -16,9 +16,9 @@
 // Triple buckets: the other blocks sort by a hash of the first three bytes instead (the
 // counts per hash of the positions a block shares with the one before it are taken over from
 // that block's sort, see SortTriples). A match of 3 or more bytes is then found among far
-// fewer candidates; a match of exactly
-// 2 bytes is only of use within 256 bytes (longer distances cannot be coded for it), and the
-// token choice never uses one found by its look-ahead search. So the main search asks one
+// fewer candidates; a match of exactly 2 bytes is only of use within 256 bytes (longer
+// distances cannot be coded for it), and the token choice never uses one found by its
+// look-ahead search. So the main search asks one
 // more question when no longer match exists: the nearest position of the same pair within
 // 256 bytes. Where most searches of the block before asked that, a filter (bitmaps of the
 // hashes of the recent pairs, kept by the finder) rules most pairs out at once, and only
