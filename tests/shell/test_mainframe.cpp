@@ -24,6 +24,7 @@
 #include <QWindow>
 #include <cstdlib>
 #include <memory>
+#include <atomic>
 #include <thread>
 
 #include "engine/jobcontext.h"
@@ -179,6 +180,7 @@ private slots:
         m_frame->View()->ClearLog();
         int boxAnswer = 0;
         LRESULT busyAnswer = 0;
+        std::atomic<bool> workerDone{false};
         std::thread worker([&] {
             PostMessageToMainWindow(WM_JOBSTATE, JOB_COMPRESSING, 0);
             for (int i = 0; i < 20; ++i) {
@@ -190,9 +192,13 @@ private slots:
             boxAnswer = ShowMessageBoxOwnedByMain("Overwrite?", MB_OKCANCEL | MB_ICONEXCLAMATION);
             SendMessageToMainWindow(WM_JOBDONE, 0, 0);
             PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+            workerDone = true;
         });
-        // The GUI thread keeps its event loop running while the worker waits on it.
+        // The GUI thread keeps its event loop running while the worker waits on it: after the
+        // box the worker still sends WM_JOBDONE, which a GUI thread blocked in join() would
+        // never answer.
         QTRY_VERIFY_WITH_TIMEOUT(Modal::Shown().size() == 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(workerDone.load(), 10000);
         worker.join();
         QCoreApplication::processEvents();
 
