@@ -829,6 +829,13 @@ unsigned DecodeStream(ExplodeWork& w)
         }
     }
 
+    // A step that ends the stream (literals, then the end code or the input's end) leaves the
+    // loop before its piece check: a whole piece may still be due before the shorter rest.
+    while (outPos - pieceStart >= EXPLODE_PIECE) {
+        unsigned size = EXPLODE_PIECE;
+        w.pfnWrite(window + pieceStart, &size, w.pParam);
+        pieceStart += EXPLODE_PIECE;
+    }
     unsigned size = outPos - pieceStart;
     w.pfnWrite(window + pieceStart, &size, w.pParam);
     w.nOutPos = outPos;
