@@ -167,10 +167,7 @@ int RunPack(const PackOptions& options)
         host.FinishPlainProgress();
         const std::string manifestPath = ManifestPath(packedPath);
         if (options.manifest) {
-            if (!WriteSetManifest(packedPath, FileNameOf(options.file), outcome.strProjectDigest)) {
-                // An old manifest of ours would describe the set this pack replaced; a file
-                // of that name we did not write stays.
-                RemoveStaleManifest(packedPath);
+            if (!WriteManifestAfterPack(packedPath, options.file, outcome.strProjectDigest)) {
                 host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_FAILED).c_str(),
                                           manifestPath.c_str()));
                 return EXIT_FAILED;

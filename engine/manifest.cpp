@@ -224,6 +224,17 @@ void RemoveStaleManifest(const std::string& packedPath)
     }
 }
 
+bool WriteManifestAfterPack(const std::string& packedPath, const std::string& projectPath,
+                            const std::string& projectDigest)
+{
+    if (WriteSetManifest(packedPath, FileNameOf(projectPath), projectDigest))
+        return true;
+    // An old manifest of ours would describe the set this pack replaced; a file of that name
+    // that we did not write is the user's and stays.
+    RemoveStaleManifest(packedPath);
+    return false;
+}
+
 bool IsOurManifest(const std::vector<ManifestEntry>& entries, const std::string& packedPath)
 {
     if (entries.size() < 2)

@@ -60,6 +60,13 @@ bool WriteSetManifest(const std::string& packedPath, const std::string& projectN
 // that name is left alone, with a line that says so.
 void RemoveStaleManifest(const std::string& packedPath);
 
+// After a pack that was asked for checksums, for the console and the window alike: writes the
+// set's manifest (WriteSetManifest); when it cannot, removes a stale manifest of ours and leaves
+// any other file of that name byte for byte as it is, with a line that says so
+// (RemoveStaleManifest). Returns true when the manifest was written.
+bool WriteManifestAfterPack(const std::string& packedPath, const std::string& projectPath,
+                            const std::string& projectDigest);
+
 // True when the entries are a manifest this program writes for the packed file packedPath:
 // first the project file's line (a bare file name that is none of the set's), then one line
 // for each volume of a set of that name, volume 0 first (packedPath's own name), and nothing

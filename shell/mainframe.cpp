@@ -679,7 +679,9 @@ void CMainFrame::EndJob(bool succeeded, const QString& banner)
         return;
     }
     if (m_jobKind == JobKind::Pack && m_packRequest.bProjectDigest && succeeded) {
-        succeeded = WriteChecksums();
+        // The packed file is written and sound whether or not its manifest could be: the
+        // closing banner says so, after the line about the manifest.
+        WriteChecksums();
     }
     // The closing banner says the job is complete, so it stands only under a job that is.
     if (m_jobKind == JobKind::Test) {
@@ -695,22 +697,16 @@ void CMainFrame::EndJob(bool succeeded, const QString& banner)
     m_jobKind = JobKind::None;
 }
 
-bool CMainFrame::WriteChecksums()
+void CMainFrame::WriteChecksums()
 {
-    // As the console's --manifest: the project file's line, then one per file of the set.
+    // The same rule as the console's --manifest, through the same function.
     const std::string& packedPath = m_packOutcome.strPackedPath;
-    const PathParts project = SplitPath(m_packRequest.strProjectPath);
-    const std::string manifest = ManifestPath(packedPath);
-    const bool written = WriteSetManifest(packedPath, project.name + project.ext, m_packOutcome.strProjectDigest);
-    if (!written) {
-        // An old manifest would describe the set this pack replaced.
-        std::remove(manifest.c_str());
-    }
+    const bool written = WriteManifestAfterPack(packedPath, m_packRequest.strProjectPath,
+                                                m_packOutcome.strProjectDigest);
     const unsigned id = written ? IDS_CLI_MANIFEST_WRITTEN : IDS_CLI_MANIFEST_FAILED;
     m_view->AppendToLog(QStringLiteral("\n") +
-                        QString::fromStdString(FormatText(LoadString(id).c_str(), manifest.c_str())) +
+                        QString::fromStdString(FormatText(LoadString(id).c_str(), ManifestPath(packedPath).c_str())) +
                         QStringLiteral("\n"));
-    return written;
 }
 
 bool CMainFrame::IsJobRunning() const

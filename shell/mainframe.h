@@ -122,7 +122,7 @@ private:
     bool JobSucceeded() const;
     // After a pack with Write checksums: NAME.sha256 beside the set; false when it could not
     // be written (the log says which).
-    bool WriteChecksums();
+    void WriteChecksums();
     void CheckJobEnded();
 
     CZUNPackDoc* m_document;

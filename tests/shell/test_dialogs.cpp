@@ -28,6 +28,7 @@
 #include <functional>
 #include <memory>
 
+#include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/manifest.h"
 #include "engine/packjob.h"
@@ -882,6 +883,38 @@ private slots:
         QVERIFY2(LogText(*m_frame).endsWith(Catalogue(IDS_PACK_END)), qPrintable(LogText(*m_frame)));
         QVERIFY(!QFile::exists(manifest));
         QVERIFY(!LogText(*m_frame).contains(QStringLiteral("Checksums written")));
+    }
+
+    // A NAME.sha256 that the program did not write (a note of the user's) is never replaced nor
+    // removed by Write checksums: it stays byte for byte, the log says why no checksums were
+    // written, and the pack itself is complete.
+    void writeChecksumsLeavesTheUsersOwnFile()
+    {
+        QTemporaryDir folder;
+        const QString project = folder.filePath(QStringLiteral("note.kmx"));
+        WriteFile(project, ProjectBytes(20000));
+        const QString manifest = folder.filePath(QStringLiteral("note.sha256"));
+        // In sha256sum's format, for files of the user's own: not a manifest of ours.
+        const QByteArray usersNote(QByteArray(64, 'a') + "  holiday.txt\n");
+        WriteFile(manifest, usersNote);
+        m_frame->View()->FileNameField()->setText(project);
+        runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
+            auto& dialog = static_cast<CPackProjectDlg&>(d);
+            QTest::mouseClick(dialog.WriteChecksumsBox(), Qt::LeftButton);
+            QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd());
+        QCOMPARE(ReadFile(manifest), usersNote);
+        QVERIFY(QFile::exists(folder.filePath(QStringLiteral("note.0KX"))));
+        const QString log = LogText(*m_frame);
+        QVERIFY2(log.contains(QString::fromStdString(FormatText(LoadString(IDS_MANIFEST_FOREIGN_IGNORED).c_str(),
+                                                                 manifest.toStdString().c_str()))),
+                 qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("The checksums could not be written to '%1'.").arg(manifest)),
+                 qPrintable(log));
+        QVERIFY2(log.endsWith(Catalogue(IDS_PACK_END)), qPrintable(log));
+        QVERIFY(!log.contains(Catalogue(IDS_PACK_NOT_COMPLETE)));
     }
 
     // Pack with Separate File into several volumes, move one volume away, unpack and find it
