@@ -18,6 +18,7 @@
 #include "codec/codec.h"
 #include "codec/implode.h"
 #include "codec/implode_parallel.h"
+#include "tests/support/codecstreams.h"
 
 namespace {
 
@@ -27,32 +28,6 @@ void Check(bool ok, const char* what)
         std::fprintf(stderr, "fuzz_roundtrip: %s\n", what);
         std::abort();
     }
-}
-
-struct Buffer {
-    Buffer(const unsigned char* d, std::size_t n) : data(d), size(n) {}
-    const unsigned char* data;
-    std::size_t size;
-    std::size_t pos = 0;
-    std::vector<unsigned char> out;
-};
-
-unsigned Read(unsigned char* buf, unsigned* size, void* param)
-{
-    auto& b = *static_cast<Buffer*>(param);
-    std::size_t n = *size;
-    if (n > b.size - b.pos)
-        n = b.size - b.pos;
-    if (n != 0)
-        std::memcpy(buf, b.data + b.pos, n);
-    b.pos += n;
-    return static_cast<unsigned>(n);
-}
-
-void Write(unsigned char* buf, unsigned* size, void* param)
-{
-    auto& b = *static_cast<Buffer*>(param);
-    b.out.insert(b.out.end(), buf, buf + *size);
 }
 
 } // namespace
@@ -68,31 +43,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const unsigned segmentBlocks = 2 + v / 9 % 4;
     auto work = std::make_unique<CodecWorkArea>();
 
-    Buffer input(data + 1, size - 1);
-    Check(implode(Read, Write, work.get(), &input, &type, &dictSize) == CODEC_OK, "implode failed");
+    MemoryStreams input(data + 1, size - 1);
+    Check(implode(ReadMemory, WriteMemory, work.get(), &input, &type, &dictSize) == CODEC_OK, "implode failed");
 
-    Buffer plainInput(data + 1, size - 1);
+    MemoryStreams plainInput(data + 1, size - 1);
     auto plainWork = std::make_unique<CodecWorkArea>();
-    Check(codec::ImplodeWithPairBucketsOnly(Read, Write, plainWork.get(), &plainInput, &type, &dictSize) == CODEC_OK,
+    Check(codec::ImplodeWithPairBucketsOnly(ReadMemory, WriteMemory, plainWork.get(), &plainInput, &type, &dictSize) == CODEC_OK,
           "pair-bucket implode failed");
-    Check(plainInput.out == input.out, "the fast search wrote other bytes than the pair-bucket search");
+    Check(plainInput.stream == input.stream, "the fast search wrote other bytes than the pair-bucket search");
 
-    Buffer parallelInput(data + 1, size - 1);
+    MemoryStreams parallelInput(data + 1, size - 1);
     auto parallelWork = std::make_unique<CodecWorkArea>();
-    Check(implode_parallel(Read, Write, parallelWork.get(), &parallelInput, &type, &dictSize, threads, segmentBlocks)
+    Check(implode_parallel(ReadMemory, WriteMemory, parallelWork.get(), &parallelInput, &type, &dictSize, threads, segmentBlocks)
               == CODEC_OK,
           "parallel implode failed");
-    Check(parallelInput.out == input.out, "the threads wrote other bytes than one thread");
+    Check(parallelInput.stream == input.stream, "the threads wrote other bytes than one thread");
 
-    Buffer stream(input.out.data(), input.out.size());
-    const unsigned result = explode(Read, Write, work.get(), &stream);
+    MemoryStreams decoded(input.stream.data(), input.stream.size());
+    const unsigned result = explode(ReadMemory, WriteMemory, work.get(), &decoded);
     if (size - 1 == 0) {
         // The stream of an empty input is 4 bytes, which explode refuses as too short.
-        Check(result == CODEC_TOO_SHORT && stream.out.empty(), "empty input did not come back empty");
+        Check(result == CODEC_TOO_SHORT && decoded.stream.empty(), "empty input did not come back empty");
         return 0;
     }
     Check(result == CODEC_OK, "explode did not return CODEC_OK");
-    Check(stream.out.size() == size - 1 && std::memcmp(stream.out.data(), data + 1, size - 1) == 0,
+    Check(decoded.stream.size() == size - 1 && std::memcmp(decoded.stream.data(), data + 1, size - 1) == 0,
           "the output differs from the input");
     return 0;
 }

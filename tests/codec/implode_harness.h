@@ -13,49 +13,19 @@
 #include "codec/codec.h"
 #include "codec/implode.h"
 #include "codec/implode_parallel.h"
+#include "tests/support/codecstreams.h"
 
 namespace harness {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct Source {
-    const Bytes* data = nullptr;
-    std::size_t pos = 0;
-    std::size_t piece = 0; // at most this many bytes per read (0: as many as asked)
-    bool ended = false;
-    bool readAfterEnd = false;
-    std::vector<unsigned> asked;
-    std::vector<unsigned> given;
-    Bytes stream;
-    std::vector<unsigned> writes;
-    int calls = 0;
-};
+// The harness's streams are the tests' memory streams: the input in pieces, every call recorded.
+using Source = MemoryStreams;
 
-inline unsigned Read(unsigned char* buf, unsigned* size, void* param)
+// At most `piece` bytes per read (0: as many as asked).
+inline std::vector<std::size_t> PieceSizes(std::size_t piece)
 {
-    auto& s = *static_cast<Source*>(param);
-    ++s.calls;
-    if (s.ended)
-        s.readAfterEnd = true;
-    s.asked.push_back(*size);
-    std::size_t n = std::min<std::size_t>(*size, s.data->size() - s.pos);
-    if (s.piece != 0)
-        n = std::min(n, s.piece);
-    if (n != 0)
-        std::memcpy(buf, s.data->data() + s.pos, n);
-    s.pos += n;
-    s.given.push_back(static_cast<unsigned>(n));
-    if (n == 0)
-        s.ended = true;
-    return static_cast<unsigned>(n);
-}
-
-inline void Write(unsigned char* buf, unsigned* size, void* param)
-{
-    auto& s = *static_cast<Source*>(param);
-    ++s.calls;
-    s.writes.push_back(*size);
-    s.stream.insert(s.stream.end(), buf, buf + *size);
+    return piece == 0 ? std::vector<std::size_t>{} : std::vector<std::size_t>{piece};
 }
 
 struct Result {
@@ -78,11 +48,10 @@ inline Result Implode(const Bytes& data, unsigned type, unsigned dictSize, std::
 {
     const auto area = PreparedArea(prepare);
     Result r;
-    r.io.data = &data;
-    r.io.piece = piece;
+    r.io = MemoryStreams(data.data(), data.size(), PieceSizes(piece));
     r.code = pairBucketsOnly
-        ? codec::ImplodeWithPairBucketsOnly(Read, Write, area->bytes, &r.io, &type, &dictSize)
-        : implode(Read, Write, area->bytes, &r.io, &type, &dictSize);
+        ? codec::ImplodeWithPairBucketsOnly(ReadMemory, WriteMemory, area->bytes, &r.io, &type, &dictSize)
+        : implode(ReadMemory, WriteMemory, area->bytes, &r.io, &type, &dictSize);
     return r;
 }
 
@@ -94,35 +63,17 @@ inline Result ImplodeParallel(const Bytes& data, unsigned type, unsigned dictSiz
 {
     const auto area = PreparedArea(prepare);
     Result r;
-    r.io.data = &data;
-    r.io.piece = piece;
-    r.code = implode_parallel(Read, Write, area->bytes, &r.io, &type, &dictSize, threads, segmentBlocks);
+    r.io = MemoryStreams(data.data(), data.size(), PieceSizes(piece));
+    r.code = implode_parallel(ReadMemory, WriteMemory, area->bytes, &r.io, &type, &dictSize, threads, segmentBlocks);
     return r;
 }
 
 // Decompresses a stream with the real explode; result receives its result code.
 inline Bytes Explode(const Bytes& stream, unsigned& result)
 {
-    struct Io {
-        const Bytes* in;
-        std::size_t pos = 0;
-        Bytes out;
-    } io{&stream, 0, {}};
     auto area = std::make_unique<CodecWorkArea>();
-    result = explode(
-        [](unsigned char* buf, unsigned* size, void* param) -> unsigned {
-            auto& s = *static_cast<Io*>(param);
-            const std::size_t n = std::min<std::size_t>(*size, s.in->size() - s.pos);
-            if (n != 0)
-                std::memcpy(buf, s.in->data() + s.pos, n);
-            s.pos += n;
-            return static_cast<unsigned>(n);
-        },
-        [](unsigned char* buf, unsigned* size, void* param) {
-            static_cast<Io*>(param)->out.insert(static_cast<Io*>(param)->out.end(), buf, buf + *size);
-        },
-        area->bytes, &io);
-    return io.out;
+    const MemoryStreams io = ExplodeMemory(stream.data(), stream.size(), area->bytes, &result);
+    return Bytes(io.stream.begin(), io.stream.end());
 }
 
 } // namespace harness

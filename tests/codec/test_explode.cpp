@@ -12,6 +12,7 @@
 #include "codec/codec.h"
 #include "codec/explode.h"
 #include "tests/codec/token_writer.h"
+#include "tests/support/codecstreams.h"
 
 namespace {
 
@@ -31,43 +32,16 @@ struct ExplodeRun {
     std::vector<unsigned> readRequests; // the size argument of each read call
 };
 
-// Hands out the stream in pieces: pieces[0] for the first read, then the others in turn
-// (the last one repeated); never more than was asked for.
-struct PieceSource {
-    const Bytes* stream;
-    std::vector<std::size_t> pieces;
-    std::size_t pos = 0;
-    std::size_t piece = 0;
-    ExplodeRun* run;
-};
-
-unsigned ReadPiece(unsigned char* buf, unsigned* size, void* param)
-{
-    auto& src = *static_cast<PieceSource*>(param);
-    src.run->readRequests.push_back(*size);
-    std::size_t n = src.pieces.empty() ? *size : src.pieces[std::min(src.piece, src.pieces.size() - 1)];
-    ++src.piece;
-    n = std::min({n, std::size_t{*size}, src.stream->size() - src.pos});
-    if (n != 0)
-        std::memcpy(buf, src.stream->data() + src.pos, n);
-    src.pos += n;
-    return static_cast<unsigned>(n);
-}
-
-void WriteAll(unsigned char* buf, unsigned* size, void* param)
-{
-    auto& src = *static_cast<PieceSource*>(param);
-    src.run->writeSizes.push_back(*size);
-    src.run->output.insert(src.run->output.end(), buf, buf + *size);
-}
-
 ExplodeRun Explode(const Bytes& stream, std::vector<std::size_t> pieces = {},
-                   CodecWorkArea* work = nullptr)
+                   void* work = nullptr)
 {
     ExplodeRun run;
-    PieceSource src{&stream, std::move(pieces), 0, 0, &run};
     auto own = std::make_unique<CodecWorkArea>();
-    run.result = explode(ReadPiece, WriteAll, work ? work : own.get(), &src);
+    MemoryStreams io = ExplodeMemory(stream.data(), stream.size(), work ? work : own.get(), &run.result,
+                                     std::move(pieces));
+    run.output = Bytes(io.stream.begin(), io.stream.end());
+    run.writeSizes = std::move(io.writes);
+    run.readRequests = std::move(io.asked);
     return run;
 }
 
@@ -535,34 +509,13 @@ TEST(ExplodeOutput, LongLiteralRunsAreWrittenInWholePieces)
 // ---------------------------------------------------------------------------------------
 // Round trips through the compressor
 
-struct ImplodeInput {
-    const Bytes* data;
-    std::size_t pos;
-    Bytes stream;
-};
-
-unsigned ReadForImplode(unsigned char* buf, unsigned* size, void* param)
-{
-    auto& in = *static_cast<ImplodeInput*>(param);
-    const std::size_t n = std::min<std::size_t>(*size, in.data->size() - in.pos);
-    if (n != 0)
-        std::memcpy(buf, in.data->data() + in.pos, n);
-    in.pos += n;
-    return static_cast<unsigned>(n);
-}
-
-void WriteForImplode(unsigned char* buf, unsigned* size, void* param)
-{
-    auto& in = *static_cast<ImplodeInput*>(param);
-    in.stream.insert(in.stream.end(), buf, buf + *size);
-}
-
 Bytes Implode(const Bytes& data, unsigned type, unsigned dictSize)
 {
-    ImplodeInput in{&data, 0, {}};
     auto work = std::make_unique<CodecWorkArea>();
-    EXPECT_EQ(implode(ReadForImplode, WriteForImplode, work.get(), &in, &type, &dictSize), CODEC_OK);
-    return in.stream;
+    unsigned result = 0;
+    const MemoryStreams io = ImplodeMemory(data.data(), data.size(), type, dictSize, work.get(), &result);
+    EXPECT_EQ(result, CODEC_OK);
+    return Bytes(io.stream.begin(), io.stream.end());
 }
 
 TEST(ExplodeRoundTrip, CompressorStreamsOfBothCodingsAndEveryDictionaryComeBack)
@@ -651,10 +604,8 @@ TEST(ExplodeWorkArea, FitsTheProgramsCodecArea)
     // A work area of exactly EXPLODE_WORK_SIZE bytes is enough (the sanitizers watch).
     auto work = std::make_unique<ExplodeWork>();
     const TokenWriter w = NineThousandBytes(CODEC_ASCII, 4096);
-    ExplodeRun run;
-    const Bytes& stream = w.Stream();
-    PieceSource src{&stream, {}, 0, 0, &run};
-    EXPECT_EQ(explode(ReadPiece, WriteAll, work.get(), &src), CODEC_OK);
+    const ExplodeRun run = Explode(w.Stream(), {}, work.get());
+    EXPECT_EQ(run.result, CODEC_OK);
     EXPECT_EQ(run.output, w.Expected());
 }
 

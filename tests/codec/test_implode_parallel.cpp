@@ -231,13 +231,12 @@ TEST(ImplodeParallelJoin, SeamsAreParsedAgainAndStillDecode)
     for (const Case c : {Case{Kind::Text, true}, Case{Kind::Zeros, true}, Case{Kind::Random, false}}) {
         SCOPED_TRACE(Name(c.kind));
         const Bytes input = MakeData(c.kind, 40 * kBlock + 77, 9);
-        harness::Source io;
-        io.data = &input;
+        MemoryStreams io(input.data(), input.size());
         auto area = std::make_unique<CodecWorkArea>();
         const unsigned type = CODEC_BINARY;
         const unsigned dictSize = 4096;
         codec::ImplodeParallelStats stats;
-        ASSERT_EQ(codec::ImplodeParallelWithStats(harness::Read, harness::Write, area->bytes, &io, &type, &dictSize,
+        ASSERT_EQ(codec::ImplodeParallelWithStats(ReadMemory, WriteMemory, area->bytes, &io, &type, &dictSize,
                                                   2, 4, &stats),
                   CODEC_OK);
         EXPECT_EQ(stats.segments, 10u);

@@ -6,29 +6,16 @@
 
 #include "codec/codec.h"
 #include "engine/packjob.h"
+#include "tests/support/codecstreams.h"
 #include "tests/support/testhost.h"
 
 // The implode stream of data (binary literals, 4096-byte dictionary) from a zeroed work area:
 // what a fresh program writes.
 inline std::string ImplodeBytes(const std::string& data)
 {
-    struct Io { const std::string* in; std::size_t pos; std::string out; } io{&data, 0, {}};
     static CodecWorkArea work;
     work = CodecWorkArea{};
-    const unsigned type = CODEC_BINARY, dict = 4096;
-    implode(
-        [](unsigned char* buf, unsigned* size, void* p) -> unsigned {
-            auto& s = *static_cast<Io*>(p);
-            const std::size_t n = std::min<std::size_t>(*size, s.in->size() - s.pos);
-            s.in->copy(reinterpret_cast<char*>(buf), n, s.pos);
-            s.pos += n;
-            return static_cast<unsigned>(n);
-        },
-        [](unsigned char* buf, unsigned* size, void* p) {
-            static_cast<Io*>(p)->out.append(reinterpret_cast<char*>(buf), *size);
-        },
-        work.bytes, &io, &type, &dict);
-    return io.out;
+    return ImplodeMemory(data.data(), data.size(), CODEC_BINARY, 4096, work.bytes).Output();
 }
 
 // The request of a pack of project, split into volumes of volumeSize bytes when split is set.

@@ -27,21 +27,9 @@ const char* kSplitFailedLines = "\r\nFile I/O error...aborting operation\r\n";
 // write, so a fault at write n hits exactly one of them.
 std::vector<unsigned> CodecWriteSizes(const std::string& data)
 {
-    struct Io { const std::string* in; std::size_t pos; std::vector<unsigned> writes; } io{&data, 0, {}};
     static CodecWorkArea work;
     work = CodecWorkArea{};
-    const unsigned type = CODEC_BINARY, dict = 4096;
-    implode(
-        [](unsigned char* buf, unsigned* size, void* p) -> unsigned {
-            auto& s = *static_cast<Io*>(p);
-            const std::size_t n = std::min<std::size_t>(*size, s.in->size() - s.pos);
-            s.in->copy(reinterpret_cast<char*>(buf), n, s.pos);
-            s.pos += n;
-            return static_cast<unsigned>(n);
-        },
-        [](unsigned char*, unsigned* size, void* p) { static_cast<Io*>(p)->writes.push_back(*size); },
-        work.bytes, &io, &type, &dict);
-    return io.writes;
+    return ImplodeMemory(data.data(), data.size(), CODEC_BINARY, 4096, work.bytes).writes;
 }
 
 class PackFaults : public EngineTest {

@@ -28,19 +28,8 @@ const std::string kOldProject = "the project file as it was before the unpack";
 // write.
 std::vector<unsigned> DecodeWriteSizes(const std::string& stream)
 {
-    struct Io { const std::string* in; std::size_t pos; std::vector<unsigned> writes; } io{&stream, 0, {}};
     static CodecWorkArea work;
-    explode(
-        [](unsigned char* buf, unsigned* size, void* p) -> unsigned {
-            auto& s = *static_cast<Io*>(p);
-            const std::size_t n = std::min<std::size_t>(*size, s.in->size() - s.pos);
-            s.in->copy(reinterpret_cast<char*>(buf), n, s.pos);
-            s.pos += n;
-            return static_cast<unsigned>(n);
-        },
-        [](unsigned char*, unsigned* size, void* p) { static_cast<Io*>(p)->writes.push_back(*size); },
-        work.bytes, &io);
-    return io.writes;
+    return ExplodeMemory(stream.data(), stream.size(), work.bytes).writes;
 }
 
 class UnpackFaults : public EngineTest {
