@@ -1,13 +1,30 @@
 #!/bin/sh
 # Builds Pack Tool and runs every test; then the whole suite again built with ASan and UBSan,
-# the engine's threading tests built with TSan (no Qt), and the fuzzers.
+# the engine's threading tests built with TSan (no Qt), and the fuzzers. The build treats
+# warnings as errors (preset ci).
+#
+#   scripts/test.sh           every tier: what CI runs (about 15 minutes on two cores)
+#   scripts/test.sh --quick   the quick tier: the build and every test not labelled slow (the
+#                             reliability matrices, the package, the real program under Xvfb),
+#                             no sanitizers, no fuzzing; a few minutes, for every change
+#
 # PACKTOOL_SANITIZERS=0 skips the sanitizer builds; PACKTOOL_FUZZ_SECONDS=0 skips the fuzzing.
 set -eu
 cd "$(dirname "$0")/.."
+quick=0
+case "${1:-}" in
+    --quick) quick=1 ;;
+    "") ;;
+    *) echo "usage: scripts/test.sh [--quick]" >&2; exit 2 ;;
+esac
 jobs=$(nproc)
-cmake --preset default
-cmake --build --preset default -j"$jobs"
-QT_QPA_PLATFORM=offscreen ctest --preset default -j"$jobs"
+cmake --preset ci
+cmake --build --preset ci -j"$jobs"
+if [ "$quick" -eq 1 ]; then
+    QT_QPA_PLATFORM=offscreen ctest --preset quick -j"$jobs"
+    exit 0
+fi
+QT_QPA_PLATFORM=offscreen ctest --preset ci -j"$jobs"
 
 if [ "${PACKTOOL_SANITIZERS:-1}" -ne 0 ]; then
     # A sanitizer report fails the test that shows it (the builds stop at the first report).
