@@ -125,8 +125,8 @@ class OddFiles(unittest.TestCase):
         os.mkfifo(self.path("fifo.kmx"))
         os.symlink("/dev/zero", self.path("zero.kmx"))
         os.mkdir(self.path("dir.kmx"))
-        for name, reason in (("fifo.kmx", "Illegal seek"), ("zero.kmx", "No such device"),
-                             ("dir.kmx", "Is a directory")):
+        for name, reason in (("fifo.kmx", "it is a FIFO or a socket"), ("zero.kmx", "it is a device"),
+                             ("dir.kmx", "it is a folder")):
             with self.subTest(name=name):
                 status, _, err = run(["pack", name], self.dir, timeout=20)
                 self.assertEqual(status, 1, err)
