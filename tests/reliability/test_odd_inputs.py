@@ -15,6 +15,7 @@ name that volume, and only that one.
 
 Usage: test_odd_inputs.py PACKTOOL_CLI [FAULTSHIM_LIBRARY]"""
 import os
+import re
 import shutil
 import stat
 import subprocess
@@ -276,11 +277,29 @@ class OddInputs:
         self.checks.expect(not [r for r in after if is_temporary(r)], case, "temporary files left")
 
 
+    # ---- a split whose rename fails -------------------------------------------------------
+
+    def run_failed_renames(self):
+        """Each rename of a split failing in turn: the message names the volume and the reason."""
+        for n in (1, 2, 3):
+            work = self.fresh()
+            before = snapshot(work)
+            case = "split, rename %d fails" % n
+            status, text = self.cli.run(["split", "--yes", str(self.volume), "q.0KX"], work,
+                                        faults={"FAULTSHIM_RENAME_NTH": n}, timeout=TIMEOUT)
+            self.checks.expect(status == 1, case, "exit status %d: %s" % (status, text))
+            self.checks.expect(re.search(r"Cannot write '([^']*/)?q\.[0-3]KX': Input/output error", text),
+                               case, "no volume and reason named: %s" % text)
+            self.checks.expect(snapshot(work) == before, case, describe(snapshot(work), before))
+
+
 def main():
-    odd = OddInputs(Cli(sys.argv[1]))
+    odd = OddInputs(Cli(sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else ""))
     try:
         odd.run_odd_files()
         odd.run_damaged_volumes()
+        if odd.cli.shim:  # no fault library in a sanitizer build
+            odd.run_failed_renames()
     finally:
         shutil.rmtree(odd.top, ignore_errors=True)
     odd.checks.finish("test_odd_inputs")
