@@ -1,6 +1,7 @@
 // packtool-cli join: writes the single packed file of a set through the engine's join job (the
 // unpack job's joining: the same volume names, header and count checks, questions and log),
 // without decompressing.
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/consolehost.h"
+#include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/join.h"
@@ -45,8 +47,12 @@ int RunJoin(const JoinOptions& options)
     JoinRequest request;
     request.strPackedPath = Absolute(options.packed);
     request.strOutPath = Absolute(options.out);
-    if (LookUpFile(request.strPackedPath) != FileLookup::Exists) {
-        host.PrintLine(FormatText(LoadString(IDS_CANNOT_OPEN_FILE).c_str(), options.packed.c_str()));
+    // A FIFO or a device is refused before it is opened for reading (it might never end).
+    if (std::FILE* probe = OpenRegularInputStream(request.strPackedPath)) {
+        CloseStream(probe);
+    } else {
+        const int error = errno;
+        host.PrintLine(CannotOpenInputText(options.packed, error));
         return EXIT_FAILED;
     }
     if (!ReadPackedHeaderOf(request.strPackedPath).bHeader) {

@@ -130,11 +130,11 @@ int RunPack(const PackOptions& options)
     const int notRegular = CheckRegularInput(options.file);
     if (notRegular == EISDIR || notRegular == ESPIPE || notRegular == ENODEV) {
         host.PrintLine(FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), options.file.c_str(),
-                                  SystemErrorText(notRegular).c_str()));
+                                  InputErrorText(notRegular).c_str()));
         return EXIT_FAILED;
     }
     // As the Pack dialog does: a project file that cannot be opened is not packed.
-    if (std::FILE* probe = std::fopen(options.file.c_str(), "rb")) {
+    if (std::FILE* probe = OpenRegularInputStream(options.file)) {
         std::fclose(probe);
     } else {
         const int error = errno;

@@ -1,6 +1,7 @@
 // packtool-cli split: turns a single packed file into a set of volumes through the engine's split
 // job (the same names, header, count, checks and log as a pack's split step), without packing
 // again. The packed file is the user's: it stays as it was unless the whole set replaces it.
+#include <cerrno>
 #include <climits>
 #include <memory>
 
@@ -8,6 +9,7 @@
 #include "cli/options.h"
 #include "cli/consolehost.h"
 #include "cli/volumesize.h"
+#include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/manifest.h"
@@ -55,10 +57,12 @@ int RunSplit(const SplitOptions& options)
         host.PrintLine(FormatText(LoadString(IDS_CLI_NOT_PACKED_NAME).c_str(), options.packed.c_str()));
         return EXIT_USAGE;
     }
-    if (std::FILE* probe = std::fopen(options.packed.c_str(), "rb")) {
-        std::fclose(probe);
+    // A FIFO or a device is refused before it is opened for reading (it might never end).
+    if (std::FILE* probe = OpenRegularInputStream(options.packed)) {
+        CloseStream(probe);
     } else {
-        host.PrintLine(FormatText(LoadString(IDS_CANNOT_OPEN_FILE).c_str(), options.packed.c_str()));
+        const int error = errno;
+        host.PrintLine(CannotOpenInputText(options.packed, error));
         return EXIT_FAILED;
     }
     if (StartsWithHeader(options.packed)) {

@@ -1,10 +1,14 @@
 #include "engine/fileutil.h"
 
 #include <cctype>
+#include <cerrno>
 #include <sys/stat.h>
 
+#include "engine/format.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/strings.h"
+#include "resources/textids.h"
 
 std::int64_t FileLength(const std::string& path)
 {
@@ -37,4 +41,25 @@ bool EqualIgnoringCase(const std::string& a, const std::string& b)
             std::tolower(static_cast<unsigned char>(b[i])))
             return false;
     return true;
+}
+
+std::string InputErrorText(int error)
+{
+    switch (error) {
+    case ESPIPE:
+        return LoadString(IDS_INPUT_IS_FIFO);
+    case ENODEV:
+        return LoadString(IDS_INPUT_IS_DEVICE);
+    case EISDIR:
+        return LoadString(IDS_INPUT_IS_FOLDER);
+    default:
+        return SystemErrorText(error);
+    }
+}
+
+std::string CannotOpenInputText(const std::string& path, int error)
+{
+    if (error == ESPIPE || error == ENODEV || error == EISDIR)
+        return FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), path.c_str(), InputErrorText(error).c_str());
+    return FormatText(LoadString(IDS_CANNOT_OPEN_FILE).c_str(), path.c_str()) + " (" + SystemErrorText(error) + ")";
 }

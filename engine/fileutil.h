@@ -21,3 +21,11 @@ std::string FileNameOf(const std::string& path);
 
 // True when a and b are the same name but for the letter case of ASCII letters.
 bool EqualIgnoringCase(const std::string& a, const std::string& b);
+
+// Why an input cannot be read, for a message that names it: "it is a FIFO", "it is a device"
+// or "it is a folder" for the errors OpenRegularInput gives those (ESPIPE, ENODEV, EISDIR),
+// else the system's text for the error.
+std::string InputErrorText(int error);
+// The line for an input that could not be opened: "not a regular file (it is a FIFO)" for the
+// kinds above, else "Unable to open the file" with the system's reason.
+std::string CannotOpenInputText(const std::string& path, int error);

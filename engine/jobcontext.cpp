@@ -85,10 +85,14 @@ int AskAboutExistingFile(const std::string& path, const std::string& shownName, 
     case FileLookup::Missing:
         g_lastCheckRefusal = CheckRefusal::None;
         return 1;
-    case FileLookup::InvalidName:
-        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_INVALID_FILE_FORMAT).c_str(), shownName.c_str()),
+    case FileLookup::InvalidName: {
+        // A name too long, or a part of the path that is no folder: the system says which.
+        const int error = path.empty() ? ENOENT : errno;
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_WRITE_FILE).c_str(), shownName.c_str(),
+                                             SystemErrorText(error).c_str()),
                                   MB_OK | MB_ICONEXCLAMATION);
         return 0;
+    }
     case FileLookup::Exists:
         break;
     }

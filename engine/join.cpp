@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "engine/fileutil.h"
 #include "engine/format.h"
@@ -29,18 +30,34 @@ constexpr const char* kJoinTempPrefix = "zunj";
 
 bool CanOpenForReading(const std::string& path)
 {
-    std::FILE* probe = std::fopen(path.c_str(), "rb");
-    if (!probe)
+    const int fd = OpenRegularInput(path);
+    if (fd < 0)
         return false;
-    std::fclose(probe);
+    close(fd);
     return true;
 }
 
-// The volume's path in dir when it can be opened there, else empty.
-std::string LookForVolume(const std::string& dir, const std::string& name)
+bool IsKindError(int error) { return error == ESPIPE || error == ENODEV || error == EISDIR; }
+
+// The volume's path in dir when it can be opened there, else empty. A FIFO, a device or a
+// folder of the volume's name is no volume that anyone could mean to choose instead: its path
+// and the reason are given in unusable, so that the set is refused with them.
+std::string LookForVolume(const std::string& dir, const std::string& name, std::string& unusable,
+                          int& error)
 {
     const std::string found = FindFileIgnoringCase(dir, name);
-    return !found.empty() && CanOpenForReading(found) ? found : std::string();
+    if (found.empty())
+        return {};
+    const int fd = OpenRegularInput(found);
+    if (fd >= 0) {
+        close(fd);
+        return found;
+    }
+    if (IsKindError(errno) && unusable.empty()) {
+        unusable = found;
+        error = errno;
+    }
+    return {};
 }
 
 void LogMissingVolume()
@@ -147,12 +164,26 @@ bool BuildVolumeList(const std::string& packedPath, int count, const std::vector
         }
         const std::string ext = JoinedVolumeExtension(index);
         const std::string name = parts.name + "." + ext;
-        std::string path = LookForVolume(parts.drive + parts.dir, name);
+        std::string unusable;
+        int error = 0;
+        std::string path = LookForVolume(parts.drive + parts.dir, name, unusable, error);
         for (std::size_t d = 0; path.empty() && d < searchDirs.size(); ++d)
-            path = LookForVolume(searchDirs[d], name);
+            path = LookForVolume(searchDirs[d], name, unusable, error);
         if (!path.empty()) {
             volumes.push_back(path);
             continue;
+        }
+        if (!unusable.empty()) {
+            // Opening it might never end (a FIFO) or read forever (/dev/zero).
+            found.nBadVolume = index;
+            found.strBadPath = unusable;
+            found.nBadError = error;
+            ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_VOLUME_NOT_REGULAR).c_str(),
+                                                 static_cast<long>(index), unusable.c_str(),
+                                                 InputErrorText(error).c_str()),
+                                      MB_OK | MB_ICONEXCLAMATION);
+            AppendStatusId(IDS_UNPACK_FAILED);
+            return false;
         }
 
         const std::string expected = MakePath(parts.drive, parts.dir, parts.name, ext);
@@ -203,13 +234,48 @@ SetShape MeasureSet(const std::vector<std::string>& volumes)
     const std::size_t count = shape.sizes.size();
     if (count < 2)
         return shape;
-    shape.nVolumeSize = count >= 3 ? shape.sizes[1] : shape.sizes[0] - static_cast<std::int64_t>(PACKED_HEADER_SIZE);
+    // Volume 0 less its header and every middle volume each say what V is. The size most of
+    // them agree on is V, so that the one volume cut short or grown is the one named, not its
+    // sound neighbours. With two witnesses that differ (a set of three), the larger is taken:
+    // a copy cut short is the common damage, and no volume but the last may be shorter than V.
+    std::vector<std::int64_t> witnesses{shape.sizes[0] - static_cast<std::int64_t>(PACKED_HEADER_SIZE)};
+    for (std::size_t i = 1; i + 1 < count; ++i)
+        witnesses.push_back(shape.sizes[i]);
+    std::size_t bestVotes = 0;
+    for (const std::int64_t candidate : witnesses) {
+        const auto votes = static_cast<std::size_t>(std::count(witnesses.begin(), witnesses.end(), candidate));
+        if (votes > bestVotes || (votes == bestVotes && candidate > shape.nVolumeSize)) {
+            bestVotes = votes;
+            shape.nVolumeSize = candidate;
+        }
+    }
     for (std::size_t i = 1; i + 1 < count; ++i)
         if (shape.sizes[i] != shape.nVolumeSize)
             shape.oddVolumes.push_back(static_cast<int>(i));
     shape.bFirstWrong = shape.sizes[0] != shape.nVolumeSize + static_cast<std::int64_t>(PACKED_HEADER_SIZE);
     shape.bLastTooLong = shape.sizes.back() > shape.nVolumeSize;
     return shape;
+}
+
+std::vector<std::string> DescribeSetShape(const SetShape& shape, const std::vector<std::string>& volumes)
+{
+    std::vector<std::string> lines;
+    const std::size_t count = shape.sizes.size();
+    if (count < 2 || volumes.size() != count)
+        return lines;
+    if (shape.bFirstWrong)
+        lines.push_back(FormatText(LoadString(IDS_CHECK_FIRST_SIZE).c_str(), volumes[0].c_str(),
+                                   static_cast<long>(shape.sizes[0]),
+                                   static_cast<long>(shape.nVolumeSize + static_cast<std::int64_t>(PACKED_HEADER_SIZE))));
+    for (int i : shape.oddVolumes)
+        lines.push_back(FormatText(LoadString(IDS_CHECK_MIDDLE_SIZE).c_str(), static_cast<long>(i),
+                                   volumes[static_cast<std::size_t>(i)].c_str(),
+                                   static_cast<long>(shape.sizes[static_cast<std::size_t>(i)]),
+                                   static_cast<long>(count - 2), static_cast<long>(shape.nVolumeSize)));
+    if (shape.bLastTooLong)
+        lines.push_back(FormatText(LoadString(IDS_CHECK_LAST_SIZE).c_str(), volumes.back().c_str(),
+                                   static_cast<long>(shape.sizes.back()), static_cast<long>(shape.nVolumeSize)));
+    return lines;
 }
 
 namespace {
@@ -248,6 +314,12 @@ bool JoinSet(const std::string& packedPath, const std::string& folder,
         AppendStatusId(IDS_UNPACK_FAILED);
         return false;
     }
+    // A volume of the wrong size is named before the join, whatever the decoder makes of the
+    // stream later: it is the disk to copy again.
+    for (const std::string& line : DescribeSetShape(MeasureSet(volumes), volumes)) {
+        AppendStatus(line);
+        AppendStatus("\r\n");
+    }
 
     JoinProgress progress;
     for (const std::string& volume : volumes)
@@ -279,10 +351,12 @@ bool JoinSet(const std::string& packedPath, const std::string& folder,
 
     for (int index = 0; joined && index < count; ++index) {
         const std::string& name = volumes[static_cast<std::size_t>(index)];
-        std::FILE* volume = std::fopen(name.c_str(), "rb");
+        std::FILE* volume = OpenRegularInputStream(name);
         if (!volume) {
             failed = true;
-            ShowBox(IDS_CANNOT_OPEN_FILE, name);
+            ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_READ_FILE).c_str(), name.c_str(),
+                                                 InputErrorText(errno).c_str()),
+                                      MB_OK | MB_ICONEXCLAMATION);
             AppendStatusId(IDS_VOLUME_NOT_FOUND);
             AppendStatus("\r\n");
             break;
@@ -410,8 +484,9 @@ void JoinWorker(const JoinRequest& request, JoinOutcome& outcome)
         if (std::rename(tempName.c_str(), request.strOutPath.c_str()) == 0) {
             outcome.bJoined = 1;
         } else {
+            const int error = errno;
             std::remove(tempName.c_str());
-            ShowMessageBoxOwnedByMain(LoadString(IDS_WRITE_ERROR), MB_OK | MB_ICONEXCLAMATION);
+            ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, request.strOutPath, error);
             AppendStatusId(IDS_UNPACK_FAILED);
         }
     }
@@ -442,6 +517,13 @@ void JoinWorker(const JoinRequest& request, JoinOutcome& outcome)
 int StartJoinJob(const JoinRequest& request, JoinOutcome& outcome)
 {
     outcome = JoinOutcome{};
+    // A folder cannot take the joined file: refused before any question or any volume read.
+    if (ExamineOutput(request.strOutPath).kind == OutputKind::Folder) {
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_WRITE_FILE).c_str(),
+                                             request.strOutPath.c_str(), SystemErrorText(EISDIR).c_str()),
+                                  MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
     // A device or a FIFO is written to, not replaced: nothing to ask.
     if (!IsSpecialFile(request.strOutPath) && !AskBeforeReplacing(request.strOutPath)) {
         // Only an answer is the user's abort; an invalid name was refused with its box.

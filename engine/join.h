@@ -27,14 +27,18 @@ struct JoinInfo {
     int nVolumes = 0;                  // the header's count
     int nMissingVolume = -1;           // index of the volume nobody found, or -1
     std::string strMissingName;        // the name it was looked for under
+    int nBadVolume = -1;               // index of a volume that is no regular file, or -1
+    std::string strBadPath;            // its path
+    int nBadError = 0;                 // what it is instead (ESPIPE, ENODEV, EISDIR)
     std::vector<std::string> volumes;  // every volume's path found, volume 0 first
 };
 
 // Fills found.volumes with one path per volume, in order: volume 0 is the packed file itself,
 // every other one is looked for beside it, then in the folders searchDirs, and otherwise the
 // user is asked (message 1231, then FindVolumeThroughMain). Returns false, after logging 1228
-// and 1229, when a volume stays missing; found then names it. A count of 0 or less gives an
-// empty list.
+// and 1229, when a volume stays missing; found then names it. A FIFO, a device or a folder
+// under a volume's name is refused with its reason (found.nBadVolume), never opened for
+// reading. A count of 0 or less gives an empty list.
 bool BuildVolumeList(const std::string& packedPath, int count, const std::vector<std::string>& searchDirs,
                      JoinInfo& found);
 
@@ -100,4 +104,9 @@ struct SetShape {
     bool bLastTooLong = false;         // the last volume is longer than V
     bool Sound() const { return oddVolumes.empty() && !bFirstWrong && !bLastTooLong; }
 };
+// V is the size that most of volume 0 (less its header) and the middle volumes agree on, so
+// that a single volume cut short or grown is the one found odd.
 SetShape MeasureSet(const std::vector<std::string>& volumes);
+// One line for each volume whose size is wrong, naming it: what `test` warns and what a join
+// logs before it copies the volumes.
+std::vector<std::string> DescribeSetShape(const SetShape& shape, const std::vector<std::string>& volumes);

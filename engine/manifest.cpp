@@ -1,7 +1,7 @@
 #include "engine/manifest.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
 
 #include "engine/fileutil.h"
 #include "engine/format.h"
@@ -27,7 +27,8 @@ bool RestoredBytesMatchManifest(const std::string& restoredDigest, const std::st
 
 std::string DigestOfFile(const std::string& path)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    // Only a regular file has a checksum: a FIFO would never end, nor would /dev/zero.
+    std::FILE* file = OpenRegularInputStream(path);
     if (!file)
         return {};
     Sha256 digest;
@@ -103,14 +104,18 @@ bool IsHexDigest(const std::string& text)
 
 } // namespace
 
-bool ReadManifest(const std::string& path, std::vector<ManifestEntry>& entries)
+namespace {
+
+// The parse of a manifest's whole text; false at the first line not in sha256sum's format.
+bool ParseManifest(const std::string& text, std::vector<ManifestEntry>& entries)
 {
-    entries.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::string line;
-    while (std::getline(in, line)) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (line.empty())
@@ -137,7 +142,61 @@ bool ReadManifest(const std::string& path, std::vector<ManifestEntry>& entries)
             return false;
         entries.push_back(entry);
     }
-    return !in.bad();
+    return true;
+}
+
+enum class ManifestRead { Read, CannotOpen, TooLarge, ReadFailed };
+
+// Reads the manifest's text, at most MANIFEST_SIZE_LIMIT bytes of a regular file. error gets
+// the open's error, size the file's size when it is too large.
+ManifestRead ReadManifestText(const std::string& path, std::string& text, int& error, std::int64_t& size)
+{
+    text.clear();
+    error = 0;
+    size = 0;
+    std::FILE* file = OpenRegularInputStream(path);
+    if (!file) {
+        error = errno;
+        return ManifestRead::CannotOpen;
+    }
+    // One byte more than the limit is read, so that a file that grows after the look at its
+    // size is caught as well.
+    const std::int64_t length = StreamLength(file);
+    ManifestRead result = ManifestRead::Read;
+    if (length > MANIFEST_SIZE_LIMIT) {
+        size = length;
+        result = ManifestRead::TooLarge;
+    } else {
+        char buffer[4096];
+        std::size_t got = 0;
+        while ((got = ReadBytes(buffer, sizeof buffer, file)) > 0) {
+            text.append(buffer, got);
+            if (static_cast<std::int64_t>(text.size()) > MANIFEST_SIZE_LIMIT) {
+                size = static_cast<std::int64_t>(text.size());
+                result = ManifestRead::TooLarge;
+                break;
+            }
+        }
+        if (result == ManifestRead::Read && StreamFailed(file))
+            result = ManifestRead::ReadFailed;
+    }
+    CloseStream(file);
+    if (result != ManifestRead::Read)
+        text.clear();
+    return result;
+}
+
+} // namespace
+
+bool ReadManifest(const std::string& path, std::vector<ManifestEntry>& entries)
+{
+    entries.clear();
+    std::string text;
+    int error = 0;
+    std::int64_t size = 0;
+    if (ReadManifestText(path, text, error, size) != ManifestRead::Read)
+        return false;
+    return ParseManifest(text, entries);
 }
 
 bool WriteManifest(const std::string& path, const std::vector<ManifestEntry>& entries)
@@ -261,7 +320,21 @@ ManifestCheck ExamineManifest(const std::string& packedPath)
     if (LookUpFile(check.strPath) != FileLookup::Exists)
         return check;
     std::vector<ManifestEntry> entries;
-    if (!ReadManifest(check.strPath, entries)) {
+    std::string text;
+    int error = 0;
+    std::int64_t size = 0;
+    const ManifestRead read = ReadManifestText(check.strPath, text, error, size);
+    if (read == ManifestRead::CannotOpen && (error == ESPIPE || error == ENODEV || error == EISDIR)) {
+        // A FIFO, a device or a folder of that name is never read, and never replaced.
+        check.kind = ManifestCheck::Unreadable;
+        check.strWarning = FormatText(LoadString(IDS_MANIFEST_NOT_REGULAR_IGNORED).c_str(),
+                                      check.strPath.c_str(), InputErrorText(error).c_str());
+    } else if (read == ManifestRead::TooLarge) {
+        check.kind = ManifestCheck::Unreadable;
+        check.strWarning = FormatText(LoadString(IDS_MANIFEST_TOO_LARGE_IGNORED).c_str(),
+                                      check.strPath.c_str(), static_cast<long long>(size),
+                                      static_cast<long long>(MANIFEST_SIZE_LIMIT));
+    } else if (read != ManifestRead::Read || !ParseManifest(text, entries)) {
         check.kind = ManifestCheck::Unreadable;
         check.strWarning = FormatText(LoadString(IDS_MANIFEST_UNREADABLE_IGNORED).c_str(),
                                       check.strPath.c_str());

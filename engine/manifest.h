@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/packedformat.h"
 #include "engine/sha256.h"
 
 // True when the restored bytes, whose checksum is restoredDigest, are what the manifest at
@@ -36,8 +37,15 @@ struct ManifestEntry {
 // The manifest of a packed file: its folder, its base name, ".sha256".
 std::string ManifestPath(const std::string& packedPath);
 
-// Reads a manifest. Returns false when it cannot be read or a line is not in sha256sum's
-// format (so a damaged manifest is never half believed).
+// The most bytes a manifest of ours can hold: a line for the project file and for each of
+// MAX_VOLUMES + 1 volumes, each of a checksum, two separators, a line break, and a name of
+// NAME_MAX bytes that escaping may double. A larger file is not ours and is not read.
+constexpr std::int64_t MANIFEST_LINE_LIMIT = 1 + 64 + 2 + 2 * 255 + 2;
+constexpr std::int64_t MANIFEST_SIZE_LIMIT = (MAX_VOLUMES + 2) * MANIFEST_LINE_LIMIT;
+
+// Reads a manifest. Returns false when it cannot be read, is no regular file, is larger than
+// MANIFEST_SIZE_LIMIT, or a line is not in sha256sum's format (so a damaged manifest is never
+// half believed).
 bool ReadManifest(const std::string& path, std::vector<ManifestEntry>& entries);
 
 // Writes the manifest under a temporary name beside it and renames it into place; false (and

@@ -29,6 +29,8 @@ struct VolumeReader {
     std::uint64_t delivered = 0;
     std::uint64_t limit = UINT64_MAX;
     bool failed = false;
+    int failedVolume = -1; // the volume that could not be opened or read
+    int error = 0;         // why
 
     ~VolumeReader()
     {
@@ -45,9 +47,11 @@ struct VolumeReader {
             if (!current) {
                 if (next >= volumes->size())
                     break;
-                current = std::fopen((*volumes)[next].c_str(), "rb");
+                current = OpenRegularInputStream((*volumes)[next]);
                 if (!current) {
                     failed = true;
+                    failedVolume = static_cast<int>(next);
+                    error = errno;
                     break;
                 }
                 if (next == 0 && skipHeader) {
@@ -60,6 +64,10 @@ struct VolumeReader {
             got += static_cast<unsigned>(n);
             if (got < want) {
                 failed = StreamFailed(current);
+                if (failed) {
+                    failedVolume = static_cast<int>(next) - 1;
+                    error = errno;
+                }
                 CloseStream(current);
                 current = nullptr;
             }
@@ -130,22 +138,8 @@ void CheckSetShape(PackedFileReport& report, const std::vector<std::string>& sea
 
     if (count < 2)
         return;
-    const SetShape shape = MeasureSet(report.volumes);
-    for (int i : shape.oddVolumes)
-        report.warnings.push_back(FormatText(
-            LoadString(IDS_CHECK_MIDDLE_SIZE).c_str(), static_cast<long>(i),
-            report.volumes[static_cast<std::size_t>(i)].c_str(),
-            static_cast<long>(shape.sizes[static_cast<std::size_t>(i)]), static_cast<long>(count - 2),
-            static_cast<long>(shape.nVolumeSize)));
-    if (shape.bFirstWrong)
-        report.warnings.push_back(FormatText(LoadString(IDS_CHECK_FIRST_SIZE).c_str(),
-                                             report.volumes[0].c_str(), static_cast<long>(shape.sizes[0]),
-                                             static_cast<long>(shape.nVolumeSize + static_cast<std::int64_t>(PACKED_HEADER_SIZE))));
-    if (shape.bLastTooLong)
-        report.warnings.push_back(FormatText(LoadString(IDS_CHECK_LAST_SIZE).c_str(),
-                                             report.volumes.back().c_str(),
-                                             static_cast<long>(shape.sizes.back()),
-                                             static_cast<long>(shape.nVolumeSize)));
+    for (const std::string& line : DescribeSetShape(MeasureSet(report.volumes), report.volumes))
+        report.warnings.push_back(line);
 }
 
 } // namespace
@@ -154,10 +148,14 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
 {
     const std::string& path = request.strPackedPath;
     PackedFileReport report;
-    std::FILE* probe = std::fopen(path.c_str(), "rb");
-    if (!probe)
+    // A FIFO would hold the test until a writer came, /dev/zero would decode forever, and a
+    // folder has no bytes: each is refused with what it is.
+    std::FILE* probe = OpenRegularInputStream(path);
+    if (!probe) {
+        report.nError = errno;
         return report; // CannotOpen
-    std::fclose(probe);
+    }
+    CloseStream(probe);
 
     unsigned char header[PACKED_HEADER_SIZE] = {};
     if (CheckPackedHeader(path, header)) {
@@ -171,6 +169,13 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
         JoinInfo found;
         const bool all = BuildVolumeList(path, count, request.volumeSearchDirs, found);
         report.volumes = found.volumes;
+        if (!all && found.nBadVolume >= 0) {
+            report.verdict = PackedFileReport::ReadError;
+            report.nBadVolume = found.nBadVolume;
+            report.strBadPath = found.strBadPath;
+            report.nError = found.nBadError;
+            return report;
+        }
         if (!all) {
             report.verdict = PackedFileReport::VolumeMissing;
             report.nMissingVolume = found.nMissingVolume;
@@ -201,6 +206,11 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
         report.strRestoredDigest = digest.FinalHex();
     if (run.reader.failed) {
         report.verdict = PackedFileReport::ReadError;
+        if (run.reader.failedVolume >= 0) {
+            report.nBadVolume = run.reader.failedVolume;
+            report.strBadPath = report.volumes[static_cast<std::size_t>(run.reader.failedVolume)];
+            report.nError = run.reader.error;
+        }
         return report;
     }
     switch (result) {
@@ -232,6 +242,12 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
 
     if (report.nVolumes > 0)
         CheckSetShape(report, request.volumeSearchDirs);
+    // A set whose sizes are all right but whose stream stops short has lost the end of its
+    // last volume: that is the disk to name.
+    if (report.nVolumes > 1 && report.verdict == PackedFileReport::StreamEnded &&
+        MeasureSet(report.volumes).Sound())
+        report.warnings.push_back(FormatText(LoadString(IDS_CHECK_LAST_CUT_SHORT).c_str(),
+                                             report.volumes.back().c_str()));
 
     // The unpack job's own rule: what it would not restore is no sound file, even when the
     // decoder meets an end code.
@@ -259,7 +275,11 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
         } else {
             endsEarlier = Decode(shorter) == CODEC_OK;
         }
-        if (endsEarlier)
+        // In a set the data behind the end code is at the end of the last volume.
+        if (endsEarlier && report.nVolumes > 1)
+            report.warnings.push_back(FormatText(LoadString(IDS_CHECK_TRAILING_IN_LAST).c_str(),
+                                                 report.volumes.back().c_str()));
+        else if (endsEarlier)
             report.warnings.push_back(LoadString(IDS_CHECK_TRAILING_DATA));
     }
     return report;
@@ -305,6 +325,9 @@ std::string DescribeVerdict(const PackedFileReport& report, const std::string& p
                          static_cast<long>(report.nRestoredBytes))
             : FormatText(text(IDS_CLI_TEST_SOUND).c_str(), file, static_cast<long>(report.nRestoredBytes));
     case PackedFileReport::CannotOpen:
+        if (report.nError != 0)
+            return FormatText(text(IDS_CLI_TEST_CANNOT_OPEN_REASON).c_str(), file,
+                              InputErrorText(report.nError).c_str());
         return FormatText(text(IDS_CLI_TEST_CANNOT_OPEN).c_str(), file);
     case PackedFileReport::BadCount:
         return FormatText(text(IDS_CLI_TEST_BAD_COUNT).c_str(), file, static_cast<long>(report.nVolumes));
@@ -313,6 +336,10 @@ std::string DescribeVerdict(const PackedFileReport& report, const std::string& p
                           static_cast<long>(report.nMissingVolume), static_cast<long>(report.nVolumes - 1),
                           report.strMissingName.c_str());
     case PackedFileReport::ReadError:
+        if (report.nBadVolume >= 0 && report.nVolumes > 0)
+            return FormatText(text(IDS_CLI_TEST_VOLUME_UNREADABLE).c_str(), file,
+                              static_cast<long>(report.nBadVolume), report.strBadPath.c_str(),
+                              InputErrorText(report.nError).c_str());
         return FormatText(text(IDS_CLI_TEST_READ_ERROR).c_str(), file);
     case PackedFileReport::TooShort:
         return FormatText(text(IDS_CLI_TEST_TOO_SHORT).c_str(), file, static_cast<long>(report.nStreamBytes));

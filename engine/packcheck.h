@@ -29,6 +29,9 @@ struct PackedFileReport {
     int nVolumes = 0;                  // the header's count; 0 for a single packed file
     int nMissingVolume = -1;
     std::string strMissingName;
+    int nError = 0;                    // CannotOpen, ReadError: why, when known (errno)
+    int nBadVolume = -1;               // ReadError: the volume that could not be used, or -1
+    std::string strBadPath;            // its path
     std::vector<std::string> volumes;  // the paths read, volume 0 first
     std::uint64_t nStreamBytes = 0;    // the stream's length: the volumes less the header
     std::uint64_t nRestoredBytes = 0;  // what the stream decodes to

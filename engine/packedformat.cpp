@@ -29,9 +29,12 @@ bool ReadPackedFileHeader(const unsigned char* bytes, int& count)
 PackedHeaderRead ReadPackedHeaderOf(const std::string& path)
 {
     PackedHeaderRead read;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
+    // A FIFO or a device is never opened for its header: it is no packed file.
+    std::FILE* file = OpenRegularInputStream(path);
+    if (!file) {
+        read.nError = errno;
         return read;
+    }
     read.bOpened = true;
     const std::size_t got = ReadBytes(read.bytes.data(), read.bytes.size(), file);
     read.bReadFailed = got < read.bytes.size() && StreamFailed(file);

@@ -39,7 +39,7 @@ bool ReadPackedFileHeader(const unsigned char* bytes, int& count);
 struct PackedHeaderRead {
     bool bOpened = false;     // the file could be opened for reading
     bool bReadFailed = false; // a read failed (not the file's end) before the header was whole
-    int nError = 0;           // errno of that failure
+    int nError = 0;           // errno of that failure, or of the open that failed
     bool bHeader = false;     // the whole header was read and begins with the signature
     int nCount = 0;           // the header's volume count when bHeader, else 0
     std::array<unsigned char, PACKED_HEADER_SIZE> bytes{}; // the bytes read, zeros after them

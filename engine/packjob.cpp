@@ -55,7 +55,7 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
 {
     const std::string& projectPath = request.strProjectPath;
     const std::string& packedPath = outcome.strPackedPath;
-    std::FILE* project = std::fopen(projectPath.c_str(), "rb");
+    std::FILE* project = OpenRegularInputStream(projectPath);
     if (!project) {
         ShowDiskErrorBox(IDS_READ_ERROR, IDS_CANNOT_READ_FILE, projectPath, errno);
         return 0;
@@ -97,11 +97,13 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
                                                      request.bProjectDigest ? &digest : nullptr);
     // A project file that another program changes while it is packed gives a stream of
     // neither version: its size when the pack began, the bytes read and its size now agree.
+    // The size now is looked at whatever the count read says, so the message gives it.
     struct stat now {};
+    const bool measured = fstat(fileno(project), &now) == 0;
     const bool changed = !context.bReadFailed &&
-        (static_cast<std::int64_t>(context.nInRead) != context.nInTotal ||
-         fstat(fileno(project), &now) != 0 || now.st_size != context.nInTotal);
-    const std::int64_t sizeNow = changed ? static_cast<std::int64_t>(now.st_size) : context.nInTotal;
+        (static_cast<std::int64_t>(context.nInRead) != context.nInTotal || !measured ||
+         now.st_size != context.nInTotal);
+    const std::int64_t sizeNow = measured ? static_cast<std::int64_t>(now.st_size) : -1;
     CloseStream(project);
     if (StreamFailed(out))
         context.bWriteFailed = true;
@@ -209,7 +211,7 @@ int StartPackJob(const PackRequest& request, PackOutcome& outcome)
     const int notRegular = CheckRegularInput(projectPath);
     if (notRegular == EISDIR || notRegular == ESPIPE || notRegular == ENODEV) {
         ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), projectPath.c_str(),
-                                             SystemErrorText(notRegular).c_str()),
+                                             InputErrorText(notRegular).c_str()),
                                   MB_OK | MB_ICONEXCLAMATION);
         return 0;
     }

@@ -66,8 +66,10 @@ bool MoveAside(PendingVolume& volume)
     }
     close(fd);
     if (std::rename(volume.strPath.c_str(), volume.strBackup.c_str()) != 0) {
+        const int error = errno;
         std::remove(volume.strBackup.c_str());
         volume.strBackup.clear();
+        errno = error;
         return false;
     }
     return true;
@@ -249,16 +251,26 @@ int RunSplitJob(const SplitRequest& request, SplitOutcome& outcome)
     // until volume 0 replaces it; it heads no set, so no volume beside it can pass for one. An
     // older set's volume 0 goes aside first: while the other names change hands, no header
     // makes a mixture of the two sets pass for a set.
-    bool placed = usersFile || MoveAside(pending[0]);
+    // The name whose rename failed, and why, for the message.
+    std::string failedName;
+    int renameError = 0;
+    auto placedOrNoted = [&](bool ok, const PendingVolume& volume) {
+        if (!ok && failedName.empty()) {
+            renameError = errno;
+            failedName = volume.strPath;
+        }
+        return ok;
+    };
+    bool placed = usersFile || placedOrNoted(MoveAside(pending[0]), pending[0]);
     for (int index = 1; placed && index < count; ++index) {
         PendingVolume& volume = pending[static_cast<std::size_t>(index)];
-        placed = MoveAside(volume) && PutInPlace(volume);
+        placed = placedOrNoted(MoveAside(volume) && PutInPlace(volume), volume);
     }
     if (placed)
-        placed = PutInPlace(pending[0]);
+        placed = placedOrNoted(PutInPlace(pending[0]), pending[0]);
     if (!placed) {
         PutBack(pending);
-        ShowMessageBoxOwnedByMain(LoadString(IDS_WRITE_ERROR), MB_OK | MB_ICONEXCLAMATION);
+        ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, failedName, renameError);
         LogIoError();
         g_fileNames.clear();
         return endEarly(nullptr);

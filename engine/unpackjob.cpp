@@ -129,7 +129,7 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
     // The restored file is written beside the project file and renamed over it at the end
     // (through a link, where the file lies), or written straight into a device. A new one
     // takes the packed file's permission bits, a replaced one keeps its own.
-    std::FILE* in = std::fopen(source.c_str(), "rb");
+    std::FILE* in = OpenRegularInputStream(source);
     if (!in) {
         ShowDiskErrorBox(IDS_READ_ERROR, IDS_CANNOT_READ_FILE, source, errno);
         return;
@@ -191,6 +191,10 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
             if (keep && LookUpFile(broken) == FileLookup::Exists)
                 AppendStatus(FormatText(LoadString(IDS_BROKEN_NOT_KEPT).c_str(), broken.c_str()) + "\r\n");
         }
+        // Volumes of the right sizes and a stream that stops short: the last one lost its end.
+        if (setShape && setShape->Sound() && result != CODEC_OK && !outcome.join.volumes.empty())
+            AppendStatus(FormatText(LoadString(IDS_CHECK_LAST_CUT_SHORT).c_str(),
+                                    outcome.join.volumes.back().c_str()) + "\r\n");
         ShowBox(IDS_INVALID_FILE_FORMAT, packedPath);
         AppendStatus(FormatText(LoadString(IDS_INVALID_FILE_FORMAT).c_str(), packedPath.c_str()));
     } else if (checkDigest && !RestoredBytesMatchManifest(restoredDigest.FinalHex(), request.strExpectedDigest,
@@ -226,10 +230,10 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome)
     const int notRegular = CheckRegularInput(packedPath);
     if (notRegular == EISDIR || notRegular == ESPIPE || notRegular == ENODEV) {
         ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), packedPath.c_str(),
-                                             SystemErrorText(notRegular).c_str()),
+                                             InputErrorText(notRegular).c_str()),
                                   MB_OK | MB_ICONEXCLAMATION);
-    } else if (std::FILE* probe = std::fopen(packedPath.c_str(), "rb")) {
-        std::fclose(probe);
+    } else if (std::FILE* probe = OpenRegularInputStream(packedPath)) {
+        CloseStream(probe);
         PostMessageToMainWindow(WM_JOBSTATE, JOB_JOINING, 0);
         std::string tempName;
         if (JoinVolumes(packedPath, request.strIntoFolder, request.volumeSearchDirs, tempName, outcome.join)) {

@@ -49,7 +49,7 @@ std::vector<PlannedVolume> PlanVolumes(const std::string& packedPath, std::int64
 
 int MeasureStreamLength(const std::string& projectPath, std::int64_t& streamLength, unsigned threads)
 {
-    std::FILE* project = std::fopen(projectPath.c_str(), "rb");
+    std::FILE* project = OpenRegularInputStream(projectPath);
     if (!project)
         return 0;
     std::FILE* nowhere = std::fopen("/dev/null", "wb");

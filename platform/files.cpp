@@ -334,18 +334,71 @@ void CopyPermissionBits(int fd, const std::string& source)
     fchmod(fd, info.st_mode & 0777);
 }
 
+namespace {
+
+// 0 for a regular file, else the error that names what it is instead.
+int ErrorForFileKind(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return 0;
+    if (S_ISDIR(mode))
+        return EISDIR;
+    if (S_ISFIFO(mode) || S_ISSOCK(mode))
+        return ESPIPE;
+    return ENODEV;
+}
+
+} // namespace
+
 int CheckRegularInput(const std::string& path)
 {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0)
         return errno;
-    if (S_ISREG(info.st_mode))
-        return 0;
-    if (S_ISDIR(info.st_mode))
-        return EISDIR;
-    if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode))
-        return ESPIPE;
-    return ENODEV;
+    return ErrorForFileKind(info.st_mode);
+}
+
+int OpenRegularInput(const std::string& path)
+{
+    // A look first, so that a device is not even opened (opening one may do something).
+    const int kind = CheckRegularInput(path);
+    if (kind != 0) {
+        errno = kind;
+        return -1;
+    }
+    // O_NONBLOCK: a FIFO put under the name since the look opens at once instead of waiting
+    // for a writer; what the descriptor holds is then checked, and the flag cleared for the
+    // regular file's reads.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat info {};
+    int error = fstat(fd, &info) != 0 ? errno : ErrorForFileKind(info.st_mode);
+    if (error == 0) {
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+            error = errno;
+    }
+    if (error != 0) {
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+std::FILE* OpenRegularInputStream(const std::string& path)
+{
+    const int fd = OpenRegularInput(path);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* stream = fdopen(fd, "rb");
+    if (!stream) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return stream;
 }
 
 OutputFile::~OutputFile() { Abandon(); }

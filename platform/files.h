@@ -154,6 +154,14 @@ void CopyPermissionBits(int fd, const std::string& source);
 // a folder, ESPIPE for a FIFO or socket, ENODEV for a device, or the error of stat.
 int CheckRegularInput(const std::string& path);
 
+// Opens such an input for reading, or refuses it with the error CheckRegularInput gives (-1,
+// errno set). The open itself never waits: a FIFO is opened without blocking and refused once
+// the open descriptor shows what it is, so nothing that takes the name between a look and the
+// open is read either. Every input that is read whole goes through these two.
+int OpenRegularInput(const std::string& path);
+// The same as a stdio stream ("rb"); null with errno set.
+std::FILE* OpenRegularInputStream(const std::string& path);
+
 // ---- Cancel request ------------------------------------------------------------------------
 //
 // A process-wide request to stop the running job: the desktop program's Cancel, or a signal

@@ -197,4 +197,16 @@ enum : unsigned {
     IDS_TEST_START = 44003,            // log: the test's first line
     IDS_TEST_SOUND_END = 44004,        // log: the last line of a test that found the file sound
     IDS_TEST_NOT_SOUND_END = 44005,    // log: the last line of any other test
+
+    // Inputs that are no regular files, and the volume a damaged set points at (45100 on).
+    IDS_INPUT_IS_FIFO = 45100,         // the reason: a FIFO or a socket
+    IDS_INPUT_IS_DEVICE = 45101,       // the reason: a device
+    IDS_INPUT_IS_FOLDER = 45102,       // the reason: a folder
+    IDS_MANIFEST_NOT_REGULAR_IGNORED = 45103, // "%s" the manifest, "%s" the reason
+    IDS_MANIFEST_TOO_LARGE_IGNORED = 45104,   // "%s" the manifest, "%lld" its size, "%lld" the most
+    IDS_CLI_TEST_CANNOT_OPEN_REASON = 45105,  // "%s" the packed file, "%s" the reason
+    IDS_CLI_TEST_VOLUME_UNREADABLE = 45106,   // "%s" the packed file, "%ld" volume, "%s" its path, "%s" reason
+    IDS_CHECK_LAST_CUT_SHORT = 45107,  // "%s" the last volume
+    IDS_CHECK_TRAILING_IN_LAST = 45108, // "%s" the last volume
+    IDS_VOLUME_NOT_REGULAR = 45109,    // "%ld" volume, "%s" its path, "%s" the reason
 };

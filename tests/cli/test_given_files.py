@@ -93,7 +93,7 @@ class ForeignManifests(Folder):
         os.mkdir(self.path("p.sha256"))
         for args in (["test", "p.0KX"], ["unpack", "p.0KX"], ["split", "20K", "p.0KX"]):
             result = self.run_ok(args)
-            self.assertIn(b"The checksum file 'p.sha256' cannot be read", result.stderr)
+            self.assertIn(b"The checksum file 'p.sha256' is not a regular file (it is a folder)", result.stderr)
         self.assertTrue(os.path.isdir(self.path("p.sha256")))
 
     def test_ours_that_does_not_match_fails_test_and_unpack_alike_and_says_so_once(self):

@@ -256,7 +256,8 @@ class TestCommand(unittest.TestCase):
                          "50000 bytes.\n")
         self.assertEqual(result.stderr.decode(),
                          "Warning: A volume beyond the header's count is there: 'p.3KX'.\n"
-                         "Warning: There is data behind the stream's end code.\n")
+                         "Warning: There is data behind the stream's end code, in the last volume "
+                         "('p.2KX').\n")
 
         os.remove(self.path("p.1KX"))
         result = run(["test", "p.0KX"], self.dir)

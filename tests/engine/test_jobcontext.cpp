@@ -109,7 +109,7 @@ TEST_F(JobContext, CheckExistingFileRefusesInvalidNamesAndUndeletableFiles)
     WriteFileBytes(dir / "plain", "x");
     const std::string invalid = dir / "plain/below.0KX";
     EXPECT_EQ(CheckExistingFile(invalid), 0);
-    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"Invalid file format [" + invalid + "], aborting..."});
+    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"Cannot write '" + invalid + "': Not a directory"});
 
     // A non-empty folder under the packed name cannot be removed.
     host.ClearEvents();

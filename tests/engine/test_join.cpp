@@ -1,5 +1,8 @@
 // The join's own pieces: the header test of a packed file and the volumes' extensions.
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/join.h"
 #include "engine/packedformat.h"
@@ -42,3 +45,47 @@ TEST(Join, HeaderTestAndVolumeNames)
 }
 
 } // namespace
+
+// The volume size is what most volumes agree on, so that one volume cut short or grown is the
+// one found odd, never its sound neighbours.
+TEST(Join, MeasureSetBlamesTheOddVolume)
+{
+    TempDir dir;
+    struct Row {
+        const char* label;
+        std::vector<std::int64_t> sizes; // volume 0 with its 16-byte header
+        std::vector<int> odd;
+        bool firstWrong;
+        bool lastTooLong;
+    };
+    const Row rows[] = {
+        {"sound", {1016, 1000, 1000, 400}, {}, false, false},
+        {"volume 0 cut", {16, 1000, 1000, 400}, {}, true, false},
+        {"volume 1 cut", {1016, 900, 1000, 400}, {1}, false, false},
+        {"volume 2 grown", {1016, 1000, 1100, 400}, {2}, false, false},
+        {"last grown past V", {1016, 1000, 1000, 1200}, {}, false, true},
+        {"three volumes, volume 1 cut", {1016, 900, 400}, {1}, false, false},
+        {"three volumes, volume 0 cut", {916, 1000, 400}, {}, true, false},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> volumes;
+        for (std::size_t i = 0; i < row.sizes.size(); ++i) {
+            volumes.push_back(dir / ("s." + JoinedVolumeExtension(static_cast<int>(i))));
+            WriteFileBytes(volumes.back(), std::string(static_cast<std::size_t>(row.sizes[i]), 'x'));
+        }
+        const SetShape shape = MeasureSet(volumes);
+        EXPECT_EQ(shape.oddVolumes, row.odd) << row.label;
+        EXPECT_EQ(shape.bFirstWrong, row.firstWrong) << row.label;
+        EXPECT_EQ(shape.bLastTooLong, row.lastTooLong) << row.label;
+        // Each odd volume is named by its own line, and no sound one is.
+        const std::vector<std::string> lines = DescribeSetShape(shape, volumes);
+        for (std::size_t i = 0; i < volumes.size(); ++i) {
+            const bool blamed = std::count(row.odd.begin(), row.odd.end(), static_cast<int>(i)) > 0 ||
+                                (i == 0 && row.firstWrong) || (i + 1 == volumes.size() && row.lastTooLong);
+            bool named = false;
+            for (const std::string& line : lines)
+                named = named || line.find("'" + volumes[i] + "'") != std::string::npos;
+            EXPECT_EQ(named, blamed) << row.label << ": volume " << i;
+        }
+    }
+}

@@ -1,6 +1,12 @@
 // The manifest of checksums: its lines written and read back, and what a pack does to one
 // beside its packed file.
 #include "engine/manifest.h"
+
+#include <cstdio>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "tests/engine/enginefixture.h"
 #include "tests/engine/packhelpers.h"
 
@@ -87,5 +93,39 @@ TEST_F(ManifestFile, APackLeavesAChecksumFileItDidNotWriteAlone)
         EXPECT_NE(log.find(row.why), std::string::npos) << row.label << log;
         EXPECT_NE(log.find("it was left alone, and its checksums were not checked."), std::string::npos)
             << row.label << log;
+    }
+}
+
+// A manifest that is no regular file, or larger than any of ours, is left alone unread, with a
+// warning that names it and why: a FIFO would hold every command, /dev/zero would never end.
+TEST_F(ManifestFile, AnOddFileOfTheManifestsNameIsNeverRead)
+{
+    WriteFileBytes(dir / "p.0KX", "not looked at");
+    struct Row { const char* label; std::function<void(const std::string&)> make; const char* reason; };
+    const Row rows[] = {
+        {"FIFO", [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }, "it is a FIFO"},
+        {"link to /dev/zero", [](const std::string& path) { ASSERT_EQ(symlink("/dev/zero", path.c_str()), 0); },
+         "it is a device"},
+        {"folder", [](const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0700), 0); }, "it is a folder"},
+        {"too large", [](const std::string& path) {
+             WriteFileBytes(path, "");
+             ASSERT_EQ(truncate(path.c_str(), MANIFEST_SIZE_LIMIT + 1), 0);
+         }, "more than the"},
+    };
+    for (const Row& row : rows) {
+        const std::string path = dir / "p.sha256";
+        row.make(path);
+        const ManifestCheck check = ExamineManifest(dir / "p.0KX");
+        EXPECT_EQ(check.kind, ManifestCheck::Unreadable) << row.label;
+        EXPECT_NE(check.strWarning.find("'" + path + "'"), std::string::npos) << check.strWarning;
+        EXPECT_NE(check.strWarning.find(row.reason), std::string::npos) << check.strWarning;
+        std::vector<ManifestEntry> entries;
+        EXPECT_FALSE(ReadManifest(path, entries)) << row.label;
+        // A manifest written for the set does not take its place.
+        EXPECT_FALSE(WriteSetManifest(dir / "p.0KX", "p.kmx", std::string(64, 'a'))) << row.label;
+        struct stat info {};
+        EXPECT_EQ(lstat(path.c_str(), &info), 0) << row.label;
+        if (std::remove(path.c_str()) != 0)
+            rmdir(path.c_str());
     }
 }

@@ -166,7 +166,7 @@ TEST_F(PackCheck, TheShapeOfASetIsCheckedAgainstWhatSplittingWrites)
     struct Row { const char* label; void (*change)(std::vector<std::string>&); std::vector<std::string> warnings; bool sound; };
     const Row rows[] = {
         {"data behind the end code", [](std::vector<std::string>& v) { v[3] += "x"; },
-         {"There is data behind the stream's end code."}, true},
+         {"There is data behind the stream's end code, in the last volume ('" + VolumePath(p, 3) + "')."}, true},
         {"a middle volume of another size", [](std::vector<std::string>& v) { v[2] += "xy"; },
          {"Volume 2 ('" + VolumePath(p, 2) + "') is 9002 bytes; volumes 1 to 2 should all be 9000 bytes."}, false},
         {"volume 0 too short", [](std::vector<std::string>& v) { v[0].resize(9010); },

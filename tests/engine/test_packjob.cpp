@@ -228,7 +228,7 @@ TEST_F(PackJob, AProjectFileThatIsNoRegularFileIsRefusedBeforeAnythingIsAsked)
     ASSERT_EQ(symlink("/dev/zero", (dir / "z.kmx").c_str()), 0);
     WriteFileBytes(dir / "d.0KX", "old");
     const struct { const char* name; const char* reason; } rows[] = {
-        {"d.kmx", "Is a directory"}, {"f.kmx", "Illegal seek"}, {"z.kmx", "No such device"}};
+        {"d.kmx", "it is a folder"}, {"f.kmx", "it is a FIFO or a socket"}, {"z.kmx", "it is a device"}};
     for (const auto& row : rows) {
         host.ClearEvents();
         EXPECT_EQ(PackAndWait(host, dir / row.name), 0) << row.name;

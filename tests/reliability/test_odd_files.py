@@ -125,8 +125,8 @@ class OddFiles(unittest.TestCase):
         os.mkfifo(self.path("fifo.kmx"))
         os.symlink("/dev/zero", self.path("zero.kmx"))
         os.mkdir(self.path("dir.kmx"))
-        for name, reason in (("fifo.kmx", "Illegal seek"), ("zero.kmx", "No such device"),
-                             ("dir.kmx", "Is a directory")):
+        for name, reason in (("fifo.kmx", "it is a FIFO or a socket"), ("zero.kmx", "it is a device"),
+                             ("dir.kmx", "it is a folder")):
             with self.subTest(name=name):
                 status, _, err = run(["pack", name], self.dir, timeout=20)
                 self.assertEqual(status, 1, err)
@@ -165,6 +165,7 @@ class OddFiles(unittest.TestCase):
                 err = err.decode("utf-8", "replace")
                 self.assertEqual(proc.returncode, 1, err)
                 self.assertIn("file changed as we read it", err)
+                self.assertIn("%d bytes now" % os.path.getsize(self.path("big.kmx")), err)
                 self.assertNotIn("Original File size", err)
                 self.assertFalse(os.path.exists(self.path("big.0KX")))
                 self.assertFalse([n for n in self.names() if n.startswith("tmp_")])
@@ -266,6 +267,44 @@ class OddFiles(unittest.TestCase):
         self.assertNotIn("Aborted by User", err)
         self.assertIn("stopped by the program", err)
         self.assertEqual(read(self.path("in.0KX")), self.packed)
+
+    def test_files_that_cannot_be_used_are_named_with_the_reason(self):
+        # A packed file that is not there: every command that reads one says why.
+        for args in (["test", "gone.0KX"], ["join", "gone.0KX", "out.0KX"], ["split", "1000", "gone.0KX"],
+                     ["unpack", "gone.0KX"]):
+            with self.subTest(args=args):
+                status, out, err = run(args, self.dir)
+                self.assertEqual(status, 1, err)
+                self.assertIn("gone.0KX", out.decode() + err)
+                self.assertIn("No such file or directory", out.decode() + err)
+        # A restored file whose name would be too long: said so, with the name, not taken for
+        # a damaged packed file.
+        long_name = "n" * 253
+        write(self.path(long_name), self.packed)
+        status, _, err = run(["unpack", long_name], self.dir)
+        self.assertEqual(status, 1, err)
+        self.assertIn("Cannot write '%s.KMX': File name too long" % long_name, err)
+        self.assertNotIn("Invalid file format", err)
+        # A folder to test is called a folder.
+        os.mkdir(self.path("d.0KX"))
+        status, out, err = run(["test", "d.0KX"], self.dir)
+        self.assertEqual(status, 1, err)
+        self.assertIn("d.0KX: cannot be opened: it is a folder.", out.decode())
+
+    def test_join_into_a_folder_is_refused_before_any_question_or_read(self):
+        write(self.path("s.kmx"), DATA)
+        status, _, err = run(["pack", "--split", "50000", "s.kmx"], self.dir)
+        self.assertEqual(status, 0, err)
+        os.mkdir(self.path("into"))
+        before = self.names()
+        # No --yes: a question would be answered Cancel and said so.
+        status, _, err = run(["join", "s.0KX", "into"], self.dir)
+        self.assertEqual(status, 1, err)
+        self.assertIn("Cannot write '%s': Is a directory" % self.path("into"), err)
+        self.assertNotIn("Appending file", err)
+        self.assertNotIn("overwrite", err.lower())
+        self.assertEqual(self.names(), before)
+        self.assertEqual(os.listdir(self.path("into")), [])
 
     def test_binary_data_is_not_written_to_a_terminal_unless_forced(self):
         for command, source in (("implode", "in.raw"), ("explode", "in.0KX")):
