@@ -8,6 +8,7 @@
 #include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
+#include "engine/joblock.h"
 #include "engine/join.h"
 #include "engine/manifest.h"
 #include "engine/packedformat.h"
@@ -158,6 +159,10 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
     if (!probe)
         return report; // CannotOpen
     std::fclose(probe);
+    // The set is read while no other program replaces it (a cancel during the wait reads nothing).
+    JobLocks locks;
+    if (!locks.Take({{path, NameLockMode::Shared}}))
+        return report;
 
     unsigned char header[PACKED_HEADER_SIZE] = {};
     if (CheckPackedHeader(path, header)) {

@@ -197,4 +197,8 @@ enum : unsigned {
     IDS_TEST_START = 44003,            // log: the test's first line
     IDS_TEST_SOUND_END = 44004,        // log: the last line of a test that found the file sound
     IDS_TEST_NOT_SOUND_END = 44005,    // log: the last line of any other test
+
+    // Two programs on one name; outputs named like their own set (45000 on).
+    IDS_NAME_LOCK_WAITING = 45000,     // "%s": the file another Pack Tool is using
+    IDS_PACK_PROJECT_IS_VOLUME = 45001, // "%s" the project file, "%s" the set's volume 0
 };
