@@ -155,14 +155,15 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
 {
     const std::string& path = request.strPackedPath;
     PackedFileReport report;
+    // The set is read while no other program replaces it (a cancel during the wait reads
+    // nothing); its volume 0 may be aside for a moment while a set takes its names.
+    JobLocks locks;
+    if (!locks.Take({{path, NameLockMode::Shared}}))
+        return report;
     std::FILE* probe = std::fopen(path.c_str(), "rb");
     if (!probe)
         return report; // CannotOpen
     std::fclose(probe);
-    // The set is read while no other program replaces it (a cancel during the wait reads nothing).
-    JobLocks locks;
-    if (!locks.Take({{path, NameLockMode::Shared}}))
-        return report;
 
     unsigned char header[PACKED_HEADER_SIZE] = {};
     if (CheckPackedHeader(path, header)) {
