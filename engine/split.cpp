@@ -194,8 +194,10 @@ int RunSplitJob(const SplitRequest& request, SplitOutcome& outcome)
     for (int index = 0; index < count; ++index) {
         PendingVolume& volume = pending[static_cast<std::size_t>(index)];
         // As every output: a link is written through to the file it names, and stays a link.
-        volume.target = ExamineOutput(VolumePath(packedPath, index));
-        volume.strPath = volume.target.path;
+        const std::string name = VolumePath(packedPath, index);
+        volume.target = ExamineOutput(name);
+        struct stat entry {};
+        volume.strPath = lstat(name.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode) ? volume.target.path : name;
         if (volume.target.kind == OutputKind::Straight) {
             // A device or a FIFO under a volume's name cannot take a volume by a rename.
             ShowBoxWithReason(IDS_CANNOT_OPEN_FOR_WRITING, VolumePath(packedPath, index), ENOTSUP);
