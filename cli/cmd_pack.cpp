@@ -164,6 +164,8 @@ int RunPack(const PackOptions& options)
     if (started)
         host.RunUntilJobEnds();
     if (started && outcome.bSucceeded) {
+        // The set is in place: its manifest follows it, whatever a signal says from now on.
+        CancelHold finishing;
         host.FinishPlainProgress();
         const std::string manifestPath = ManifestPath(packedPath);
         if (options.manifest) {

@@ -7,12 +7,15 @@
 #include <functional>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
+#include "engine/joblock.h"
 #include "engine/manifest.h"
 #include "engine/packedformat.h"
 #include "platform/files.h"
@@ -450,6 +453,22 @@ namespace {
 
 void JoinWorker(const JoinRequest& request, JoinOutcome& outcome)
 {
+    // The output's name is this job's, and the set is read while no one replaces it: both
+    // locked before the question about the output.
+    JobLocks locks;
+    if (!locks.Take({{request.strPackedPath, NameLockMode::Shared},
+                     {request.strOutPath, NameLockMode::Exclusive}})) {
+        PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+        return;
+    }
+    // A device or a FIFO is written to, not replaced: nothing to ask.
+    if (!IsSpecialFile(request.strOutPath) && !AskBeforeReplacing(request.strOutPath)) {
+        // Only an answer is the user's abort; an invalid name was refused with its box.
+        if (LookUpFile(request.strOutPath) == FileLookup::Exists)
+            AppendStatusId(IDS_ABORTED_BY_USER);
+        PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+        return;
+    }
     outcome.bStarted = 1;
     PostMessageToMainWindow(WM_JOBSTATE, JOB_JOINING, 0);
     const ManifestCheck manifest = ExamineManifest(request.strPackedPath);
@@ -472,16 +491,27 @@ void JoinWorker(const JoinRequest& request, JoinOutcome& outcome)
     // The joined stream is written beside the output, so that the rename cannot cross file
     // systems and the set's own folder may be read-only. An output that is no regular file
     // (a device, a FIFO) is written straight and never replaced.
-    const std::string outFolder = SplitPath(request.strOutPath).dir;
+    // As every output: a link is written through to the file it names, and stays a link.
+    const OutputTarget target = ExamineOutput(request.strOutPath);
+    const std::string outFolder = SplitPath(target.path).dir;
     const bool straight = IsSpecialFile(request.strOutPath);
     std::string tempName;
+    std::unique_ptr<CancelHold> finishing;
     const bool joined = JoinSet(request.strPackedPath, outFolder.empty() ? CurrentDirectory() : outFolder,
                                 request.volumeSearchDirs, tempName, outcome.join, approve,
                                 straight ? request.strOutPath : std::string());
     if (joined && straight) {
         outcome.bJoined = 1;
     } else if (joined && !tempName.empty()) {
-        if (std::rename(tempName.c_str(), request.strOutPath.c_str()) == 0) {
+        // A new output keeps the privacy of the set it was joined from; a replaced file keeps
+        // its own permission bits, owner and extended attributes.
+        const int fd = open(tempName.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            ApplyOutputAttributes(fd, target, request.strPackedPath);
+            close(fd);
+        }
+        finishing = std::make_unique<CancelHold>(); // from the rename on: the output and its manifest
+        if (std::rename(tempName.c_str(), target.path.c_str()) == 0) {
             outcome.bJoined = 1;
         } else {
             const int error = errno;
@@ -524,13 +554,7 @@ int StartJoinJob(const JoinRequest& request, JoinOutcome& outcome)
                                   MB_OK | MB_ICONEXCLAMATION);
         return 0;
     }
-    // A device or a FIFO is written to, not replaced: nothing to ask.
-    if (!IsSpecialFile(request.strOutPath) && !AskBeforeReplacing(request.strOutPath)) {
-        // Only an answer is the user's abort; an invalid name was refused with its box.
-        if (LookUpFile(request.strOutPath) == FileLookup::Exists)
-            AppendStatusId(IDS_ABORTED_BY_USER);
-        return 0;
-    }
+    // The worker locks the names and asks about the output.
     JoinOutcome* answer = &outcome;
     return StartWorkerThread([request, answer] { JoinWorker(request, *answer); }) ? 1 : 0;
 }

@@ -8,6 +8,7 @@
 #include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
+#include "engine/joblock.h"
 #include "engine/join.h"
 #include "engine/manifest.h"
 #include "engine/packedformat.h"
@@ -148,6 +149,11 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
 {
     const std::string& path = request.strPackedPath;
     PackedFileReport report;
+    // The set is read while no other program replaces it (a cancel during the wait reads
+    // nothing); its volume 0 may be aside for a moment while a set takes its names.
+    JobLocks locks;
+    if (!locks.Take({{path, NameLockMode::Shared}}))
+        return report;
     // A FIFO would hold the test until a writer came, /dev/zero would decode forever, and a
     // folder has no bytes: each is refused with what it is.
     std::FILE* probe = OpenRegularInputStream(path);

@@ -17,7 +17,9 @@
 #include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
+#include "engine/joblock.h"
 #include "engine/manifest.h"
+#include "engine/packedformat.h"
 #include "engine/split.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -48,6 +50,39 @@ void LogFailure(unsigned diskErrorId, const std::string& path, int error)
     AppendStatus("\r\n");
 }
 
+bool SameTime(const struct timespec& a, const struct timespec& b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// True when the project file was written, or its name given to another file, between the two
+// looks at it: before the first read (before) and after the last one (now, of the same open file).
+bool ProjectFileChanged(const struct stat& before, const struct stat& now, const std::string& path)
+{
+    if (now.st_size != before.st_size || !SameTime(now.st_mtim, before.st_mtim) ||
+        !SameTime(now.st_ctim, before.st_ctim))
+        return true;
+    struct stat named {};
+    return stat(path.c_str(), &named) != 0 || named.st_dev != before.st_dev || named.st_ino != before.st_ino;
+}
+
+// The volumes 1 to oldCount - 1 of the set whose volume 0 a whole packed file has just replaced:
+// they belonged to that set, and beside the new file they would pass for a part of it. The
+// project file itself is never one of them.
+void RemoveOlderVolumes(const std::string& packedPath, int oldCount, const std::string& projectPath)
+{
+    for (int index = 1; index < oldCount; ++index) {
+        const std::string orphan = VolumePath(packedPath, index);
+        struct stat info {};
+        if (lstat(orphan.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || IsSameFile(orphan, projectPath))
+            continue;
+        if (std::remove(orphan.c_str()) == 0) {
+            AppendStatus(FormatText(LoadString(IDS_SPLIT_ORPHAN_REMOVED).c_str(), orphan.c_str()));
+            AppendStatus("\r\n");
+        }
+    }
+}
+
 // The worker's own steps after the banner; returns 1 when the packed file was written. With a
 // split to follow, the stream stays under its temporary name, streamPath, for the split to cut
 // into volumes: an older packed file or set keeps its names until the new set is complete.
@@ -60,6 +95,9 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
         ShowDiskErrorBox(IDS_READ_ERROR, IDS_CANNOT_READ_FILE, projectPath, errno);
         return 0;
     }
+    // The project file as the pack begins, to tell afterwards whether anything wrote it.
+    struct stat before {};
+    const bool measured = fstat(fileno(project), &before) == 0;
 
     // Without a split, the packed file is written beside its name and renamed at the end (or
     // written straight into a device), and a new one takes the project file's permission bits.
@@ -82,6 +120,9 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
             CloseStream(project);
             return 0;
         }
+        // The volumes take the stream's permission bits: the project file's, as a whole
+        // packed file does.
+        CopyPermissionBits(fileno(out), projectPath);
         UseLargeOutputBuffer(out);
     } else {
         if (!packed.Open(packedPath, TEMP_FILE_PREFIX, projectPath)) {
@@ -96,13 +137,15 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
     CompressContext context = CompressLikeThePackJob(project, out, request.nThreads,
                                                      request.bProjectDigest ? &digest : nullptr);
     // A project file that another program changes while it is packed gives a stream of
-    // neither version: its size when the pack began, the bytes read and its size now agree.
-    // The size now is looked at whatever the count read says, so the message gives it.
+    // neither version: its size when the pack began, the bytes read and its size now agree,
+    // and so do its times of change (a program that saves in place keeps the size), and its
+    // name still leads to the file that was read (a program that saves by a rename). The size
+    // now is looked at whatever the count read says, so the message gives it.
     struct stat now {};
     const bool measured = fstat(fileno(project), &now) == 0;
     const bool changed = !context.bReadFailed &&
         (static_cast<std::int64_t>(context.nInRead) != context.nInTotal || !measured ||
-         now.st_size != context.nInTotal);
+         now.st_size != context.nInTotal || ProjectFileChanged(before, now, projectPath));
     const std::int64_t sizeNow = measured ? static_cast<std::int64_t>(now.st_size) : -1;
     CloseStream(project);
     if (StreamFailed(out))
@@ -118,9 +161,31 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
             std::remove(tempPath.c_str());
     } else if (failed) {
         packed.Abandon();
-    } else if (!packed.Commit()) {
-        context.bWriteFailed = true;
-        context.nWriteError = errno;
+    } else {
+        // An older set under the packed file's name: which of its volumes go with it is read
+        // from its volume 0 before the new file replaces it. When that cannot be read, nothing
+        // is replaced rather than leaving volumes of that set beside the new file.
+        const PackedHeaderRead older = packed.ReplacesFile() ? ReadPackedHeaderOf(packed.FinalPath())
+                                                             : PackedHeaderRead{};
+        const int oldCount = older.bHeader && older.nCount > 1 ? older.nCount : 0;
+        if (older.bReadFailed) {
+            packed.Abandon();
+            context.bWriteFailed = true;
+            context.nWriteError = older.nError;
+        } else if (CancelRequested()) {
+            packed.Abandon();
+            context.bWriteFailed = true;
+            context.nWriteError = ECANCELED;
+        } else {
+            // From the rename on, the older set is replaced whole: a cancel waits for the end.
+            CancelHold finishing;
+            if (!packed.Commit()) {
+                context.bWriteFailed = true;
+                context.nWriteError = errno;
+            } else {
+                RemoveOlderVolumes(packed.FinalPath(), oldCount, projectPath);
+            }
+        }
     }
     AppendStatus("\r\n");
 
@@ -170,13 +235,20 @@ void PackWorker(const PackRequest& request, PackOutcome& outcome)
     PostMessageToMainWindow(WM_JOBSTATE, JOB_COMPRESSING, 0);
     AppendStatusId(IDS_PACK_START);
 
-    if (!AskBeforeReplacing(outcome.strPackedPath)) {
+    // The packed file's name is this job's until it ends: another pack of a project file of the
+    // same base name, a split or a join into it waits, and so does an unpack or a test of it.
+    JobLocks locks;
+    if (!locks.Take({{outcome.strPackedPath, NameLockMode::Exclusive}})) {
+        // Cancelled while another program held the name: nothing was asked or written.
+    } else if (!AskBeforeReplacing(outcome.strPackedPath)) {
         LogCheckRefusal();
     } else {
         std::string streamPath;
         int succeeded = CompressProjectFile(request, outcome, streamPath);
         if (succeeded && request.bSplitFile)
             succeeded = RunSplitStep(streamPath, outcome.strPackedPath, request.nVolumeSize);
+        // The new set is in place: what is left of the older one goes, whatever a cancel says.
+        CancelHold finishing;
         // Checksums of the set this pack replaced would fail every later check of the new one.
         if (succeeded && !request.bProjectDigest)
             RemoveStaleManifest(outcome.strPackedPath);
@@ -186,6 +258,25 @@ void PackWorker(const PackRequest& request, PackOutcome& outcome)
 
     PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
     AppendStatusId(IDS_PACK_END);
+}
+
+} // namespace
+
+namespace {
+
+// True when path's extension, ignoring case, is that of a volume of the set that packedPath
+// begins (0KX ... 9KX, 10X ... 99X, 100 ... for a .0KX set; the .nRV volumes alike).
+bool IsVolumeNameOf(const std::string& path, const std::string& packedPath)
+{
+    const PathParts parts = SplitPath(path);
+    const PathParts packed = SplitPath(packedPath);
+    if (!EqualIgnoringCase(parts.name, packed.name))
+        return false;
+    for (const char* first : {".0KX", ".0RV"})
+        for (int index = 0; index < MAX_VOLUMES; ++index)
+            if (EqualIgnoringCase(parts.ext, SplitPath(VolumePath(packed.name + first, index)).ext))
+                return true;
+    return false;
 }
 
 } // namespace
@@ -215,10 +306,16 @@ int StartPackJob(const PackRequest& request, PackOutcome& outcome)
                                   MB_OK | MB_ICONEXCLAMATION);
         return 0;
     }
-    // The old packed file (or an older set's volume 0) is only asked about, never removed
-    // here: the new one replaces it by a rename once it is complete.
-    if (!AskBeforeReplacing(outcome.strPackedPath))
+    // A project file named like a volume of the set a split would write (p.1KX, p.12X, ...)
+    // would become a part of that set: refused before anything is written.
+    if (request.bSplitFile && IsVolumeNameOf(projectPath, outcome.strPackedPath)) {
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_PACK_PROJECT_IS_VOLUME).c_str(),
+                                             projectPath.c_str(), outcome.strPackedPath.c_str()),
+                                  MB_OK | MB_ICONEXCLAMATION);
         return 0;
+    }
+    // The old packed file (or an older set's volume 0) is asked about by the worker, once it
+    // holds the name, and never removed: the new one replaces it by a rename once complete.
     // The worker packs the project file under the name it was given, rebuilt from its parts.
     PackRequest job = request;
     job.strProjectPath = MakePath(parts);

@@ -8,6 +8,7 @@
 #include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
+#include "engine/joblock.h"
 #include "engine/manifest.h"
 #include "engine/packedformat.h"
 #include "engine/volumeplan.h"
@@ -48,7 +49,8 @@ int SetCountAt(const std::string& path)
 
 // One volume on its way to its final name.
 struct PendingVolume {
-    std::string strPath;    // the final name
+    std::string strPath;    // the final name (a link followed to the file it names)
+    OutputTarget target;    // what the final name holds now
     std::string strTemp;    // where it is written
     std::string strBackup;  // where the file that held the name waits, or empty
     bool bInPlace = false;  // renamed to its final name
@@ -193,7 +195,16 @@ int RunSplitJob(const SplitRequest& request, SplitOutcome& outcome)
     std::vector<PendingVolume> pending(static_cast<std::size_t>(count));
     for (int index = 0; index < count; ++index) {
         PendingVolume& volume = pending[static_cast<std::size_t>(index)];
-        volume.strPath = VolumePath(packedPath, index);
+        // As every output: a link is written through to the file it names, and stays a link.
+        const std::string name = VolumePath(packedPath, index);
+        volume.target = ExamineOutput(name);
+        struct stat entry {};
+        volume.strPath = lstat(name.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode) ? volume.target.path : name;
+        if (volume.target.kind == OutputKind::Straight) {
+            // A device or a FIFO under a volume's name cannot take a volume by a rename.
+            ShowBoxWithReason(IDS_CANNOT_OPEN_FOR_WRITING, VolumePath(packedPath, index), ENOTSUP);
+            return endEarly(stream);
+        }
         if (index == 0)
             continue;
         if (!AskBeforeReplacing(volume.strPath)) {
@@ -231,8 +242,12 @@ int RunSplitJob(const SplitRequest& request, SplitOutcome& outcome)
             return endEarly(stream);
         }
         g_fileNames.push_back(volume.strTemp);
-        // A volume keeps the privacy of the stream it is cut from.
-        fchmod(fileno(out), source.st_mode & 0777);
+        // A new volume keeps the privacy of the stream it is cut from; one that replaces a file
+        // keeps that file's permission bits, owner and extended attributes.
+        if (volume.target.kind == OutputKind::ReplaceFile)
+            KeepReplacedFileAttributes(fileno(out), volume.strPath);
+        else
+            fchmod(fileno(out), source.st_mode & 0777);
         AppendStatusId(IDS_CREATING_SPLIT_FILE);
         AppendStatus(FormatText(" %s...", volume.strPath.c_str()));
         const std::int64_t bytes = std::min<std::int64_t>(
@@ -246,6 +261,9 @@ int RunSplitJob(const SplitRequest& request, SplitOutcome& outcome)
     }
     CloseStream(stream);
     stream = nullptr;
+    // From the first rename on, the set is put in place whole (or the old one put back): a
+    // cancel waits for the end, so that no mixture of the two sets stays behind.
+    CancelHold finishing;
 
     // The set takes its names, volume 0 last. The user's single packed file keeps its name
     // until volume 0 replaces it; it heads no set, so no volume beside it can pass for one. An
@@ -333,6 +351,26 @@ void SplitWorker(const SplitRequest& request, SplitOutcome& outcome)
     AppendStatusId(IDS_SPLIT_START);
     const std::string& packedPath = request.strPackedPath;
 
+    // The set's name is this job's until it ends: another program writing it waits, and so
+    // does one reading it.
+    JobLocks locks;
+    if (!locks.Take({{packedPath, NameLockMode::Exclusive}})) {
+        outcome = SplitOutcome{};
+        AppendStatus(FormatText(LoadString(IDS_SPLIT_LEFT_AS_IT_WAS).c_str(), packedPath.c_str()));
+        AppendStatus("\r\n");
+        PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+        return;
+    }
+    // Looked at again now that no one else writes it: another program may have made it a set
+    // while this job waited, and a set's volume 0 is no stream to cut.
+    if (request.owner == SplitRequest::UsersPackedFile && ReadPackedHeaderOf(packedPath).bHeader) {
+        outcome = SplitOutcome{};
+        ShowBox(IDS_CLI_ALREADY_A_SET, packedPath);
+        AppendStatus(FormatText(LoadString(IDS_SPLIT_LEFT_AS_IT_WAS).c_str(), packedPath.c_str()));
+        AppendStatus("\r\n");
+        PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+        return;
+    }
     const ManifestCheck manifest = ExamineManifest(packedPath);
     bool ready = ManifestVouchesFor(manifest, {packedPath});
     if (ready && !ReportRoom(RoomForSplit(request.strStreamPath, packedPath, request.nVolumeSize)))
@@ -343,6 +381,8 @@ void SplitWorker(const SplitRequest& request, SplitOutcome& outcome)
         AppendStatus(FormatText(LoadString(IDS_SPLIT_LEFT_AS_IT_WAS).c_str(), packedPath.c_str()));
         AppendStatus("\r\n");
     } else if (RunSplitJob(request, outcome) && manifest.kind == ManifestCheck::Ours) {
+        // The set is in place: its manifest follows it, whatever a cancel says.
+        CancelHold finishing;
         const ManifestEntry project = *manifest.Project();
         if (WriteSetManifest(packedPath, project.strName, project.strDigest)) {
             outcome.strManifest = manifest.strPath;

@@ -19,6 +19,7 @@
 #include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
+#include "engine/joblock.h"
 #include "engine/join.h"
 #include "engine/manifest.h"
 #include "engine/packjob.h"
@@ -220,10 +221,23 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
     AppendStatus("\r\n");
 }
 
-// The worker. request.strPackedPath is the trimmed, absolute path.
-void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome)
+// The worker. request.strPackedPath is the trimmed, absolute path; shown is the project file's
+// name in the question about it.
+void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const std::string& shown)
 {
     const std::string& packedPath = request.strPackedPath;
+    // The set is read while no one replaces it, and the project file is this job's to write:
+    // both locked before the question about the project file.
+    JobLocks locks;
+    if (!locks.Take({{packedPath, NameLockMode::Shared}, {outcome.strProjectPath, NameLockMode::Exclusive}})) {
+        PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+        return;
+    }
+    if (!CheckExistingFile(outcome.strProjectPath, shown)) {
+        LogCheckRefusal();
+        PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+        return;
+    }
     outcome.bStarted = 1;
     // The job measures the packed file and each volume: a folder, a device or a FIFO is no
     // packed file (and reading one might never end).
@@ -292,17 +306,14 @@ int StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
     }
     // The question names the file as the user knows it: by its name in the packed file's
     // folder, or by its path in the folder it is restored into.
+    // The worker asks, once it holds the names.
     const std::string shown =
         request.strIntoFolder.empty() ? GetBaseName(path) + g_strProjectExt : projectPath;
-    if (!CheckExistingFile(projectPath, shown)) {
-        LogCheckRefusal();
-        return 1;
-    }
 
     UnpackRequest job = request;
     job.strPackedPath = path;
     UnpackOutcome* answer = &outcome;
-    if (!StartWorkerThread([job, answer] { UnpackWorker(job, *answer); })) {
+    if (!StartWorkerThread([job, answer, shown] { UnpackWorker(job, *answer, shown); })) {
         AppendStatusId(IDS_UNPACK_FAILED);
         return 1;
     }

@@ -12,6 +12,7 @@
 #include <random>
 #include <set>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -27,6 +28,8 @@ std::atomic<std::uint64_t> g_cancelAtWrite{0};       // 0: off; n: the n-th writ
 // The cancel request. A lock-free atomic is safe to set from a signal handler.
 std::atomic<bool> g_cancel{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the cancel flag is set from signal handlers");
+// The jobs that are putting their result in place (CancelHold): a cancel waits for them.
+std::atomic<int> g_cancelHolds{0};
 
 // Streams on which a seam fault or a short write happened. stdio's own error indicator
 // cannot be set from outside, so the failures we cause or see are remembered here.
@@ -350,6 +353,50 @@ int ErrorForFileKind(mode_t mode)
 
 } // namespace
 
+void KeepReplacedFileAttributes(int fd, const std::string& replaced)
+{
+    struct stat info {};
+    if (stat(replaced.c_str(), &info) != 0)
+        return;
+    // The owner first: a change of owner clears the set-user-ID and set-group-ID bits, which
+    // the mode then sets again. Without the right to give the file away, the owner stays ours
+    // and the group is given where we are a member of it.
+    if (fchown(fd, info.st_uid, info.st_gid) != 0 && fchown(fd, static_cast<uid_t>(-1), info.st_gid) != 0) {
+        // Neither: the replacement stays ours, in our group.
+    }
+    fchmod(fd, info.st_mode & 07777);
+
+    const ssize_t listed = listxattr(replaced.c_str(), nullptr, 0);
+    if (listed <= 0)
+        return;
+    std::string names(static_cast<std::size_t>(listed), '\0');
+    const ssize_t got = listxattr(replaced.c_str(), names.data(), names.size());
+    if (got <= 0)
+        return;
+    names.resize(static_cast<std::size_t>(got));
+    for (std::size_t at = 0; at < names.size();) {
+        const std::string name = names.c_str() + at;
+        at += name.size() + 1;
+        if (name.rfind("user.", 0) != 0 && name.rfind("security.", 0) != 0)
+            continue;
+        const ssize_t size = getxattr(replaced.c_str(), name.c_str(), nullptr, 0);
+        if (size < 0)
+            continue;
+        std::string value(static_cast<std::size_t>(size), '\0');
+        const ssize_t read = getxattr(replaced.c_str(), name.c_str(), value.data(), value.size());
+        if (read >= 0)
+            fsetxattr(fd, name.c_str(), value.data(), static_cast<std::size_t>(read), 0);
+    }
+}
+
+void ApplyOutputAttributes(int fd, const OutputTarget& target, const std::string& modeSource)
+{
+    if (target.kind == OutputKind::ReplaceFile)
+        KeepReplacedFileAttributes(fd, target.path);
+    else
+        CopyPermissionBits(fd, modeSource);
+}
+
 int CheckRegularInput(const std::string& path)
 {
     struct stat info {};
@@ -442,10 +489,7 @@ bool OutputFile::Open(const std::string& path, const std::string& tempPrefix,
         m_folderFailed = true;
         return false;
     }
-    if (m_target.kind == OutputKind::ReplaceFile)
-        fchmod(fd, m_target.mode);
-    else
-        CopyPermissionBits(fd, modeSource);
+    ApplyOutputAttributes(fd, m_target, modeSource);
     m_stream = fdopen(fd, "wb+");
     if (!m_stream) {
         const int error = errno;
@@ -505,8 +549,11 @@ void OutputFile::Abandon()
 }
 
 void RequestCancel() { g_cancel.store(true); }
-bool CancelRequested() { return g_cancel.load(); }
+bool CancelRequested() { return g_cancel.load() && g_cancelHolds.load() == 0; }
 void ClearCancelRequest() { g_cancel.store(false); }
+
+CancelHold::CancelHold() { ++g_cancelHolds; }
+CancelHold::~CancelHold() { --g_cancelHolds; }
 
 void FailWritesAfterBytes(std::uint64_t bytes) { g_writeBudget.store(bytes); }
 void FailNthWrite(unsigned n) { g_writesUntilFault.store(n); }

@@ -149,6 +149,18 @@ private:
 // packed files, restored project files and volumes.
 void CopyPermissionBits(int fd, const std::string& source);
 
+// What a file that replaces another keeps of it, applied to the replacement's open descriptor
+// before the rename: its permission bits, its owner and group (as far as the process may give
+// them: root may, another user keeps its own and the group where it is a member) and its
+// extended attributes of the user.* and security.* classes (where the file system takes
+// them). Failures change nothing else: the replacement is still written.
+void KeepReplacedFileAttributes(int fd, const std::string& replaced);
+
+// The attributes an output's temporary file takes before it gets the output's name: those of
+// the file it replaces (KeepReplacedFileAttributes) when target is ReplaceFile, else the
+// permission bits of modeSource (CopyPermissionBits).
+void ApplyOutputAttributes(int fd, const OutputTarget& target, const std::string& modeSource);
+
 // An input that a job needs whole and measured (a project file, a packed file, a volume):
 // 0 when it is a regular file (through links), else the error that describes it: EISDIR for
 // a folder, ESPIPE for a FIFO or socket, ENODEV for a device, or the error of stat.
@@ -173,6 +185,18 @@ void RequestCancel();
 bool CancelRequested();
 // Forgets the request, before a new job starts (the desktop program, the tests).
 void ClearCancelRequest();
+
+// A job that has begun to put its result in place (its first rename over an older file or
+// set) finishes it: a cancel from then on would leave neither the old files nor the new ones.
+// While a CancelHold exists, CancelRequested() answers false; a request made meanwhile is kept
+// and seen once the last hold has ended. RequestCancel stays async-signal-safe.
+class CancelHold {
+public:
+    CancelHold();
+    ~CancelHold();
+    CancelHold(const CancelHold&) = delete;
+    CancelHold& operator=(const CancelHold&) = delete;
+};
 
 // The fault seam, for tests. Once armed, every write through WriteBytes after the given total
 // of bytes (counted from the arming) fails with ENOSPC: the part that still fits is written,

@@ -209,4 +209,7 @@ enum : unsigned {
     IDS_CHECK_LAST_CUT_SHORT = 45107,  // "%s" the last volume
     IDS_CHECK_TRAILING_IN_LAST = 45108, // "%s" the last volume
     IDS_VOLUME_NOT_REGULAR = 45109,    // "%ld" volume, "%s" its path, "%s" the reason
+    // Two programs on one name; outputs named like their own set (45000 on).
+    IDS_NAME_LOCK_WAITING = 45000,     // "%s": the file another Pack Tool is using
+    IDS_PACK_PROJECT_IS_VOLUME = 45001, // "%s" the project file, "%s" the set's volume 0
 };

@@ -8,8 +8,9 @@ PACKAGES="build-essential cmake clang libclang-rt-dev libgtest-dev libgmock-dev 
   xvfb xauth fonts-noto-cjk qt6-translations-l10n desktop-file-utils python3 appstream dpkg-dev
   man-db pigz zstd bc"
 missing=""
-# lintian checks the Debian package; xdotool presses keys in the real-program test.
-PACKAGES="$PACKAGES lintian xdotool"
+# lintian checks the Debian package; xdotool presses keys in the real-program test; strace
+# slows the renames of two programs at once in tests/reliability/test_concurrent.py.
+PACKAGES="$PACKAGES lintian xdotool strace"
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
 done

@@ -221,8 +221,11 @@ class TestCommand(unittest.TestCase):
         result = run(["test", "p.0KX"], self.dir)
         self.assertEqual((result.returncode, result.stdout.decode()),
                          (0, "p.0KX: sound. The stream is complete and restores 50000 bytes.\n"))
-        # The volumes of the earlier split into three are still there: the second one is seen.
+        # The whole pack took the earlier set's other volumes with it.
+        self.assertEqual(sorted(os.listdir(self.dir)), ["p.0KX", "p.kmx"])
+        # A volume beyond the header's count (left by hand here) is seen.
         self.assertEqual(run(["pack", "--yes", "--split", "1.44M", "p.kmx"], self.dir).returncode, 0)
+        write(self.path("p.1KX"), b"a stray volume")
         result = run(["test", "p.0KX"], self.dir)
         self.assertEqual((result.returncode, result.stdout.decode()),
                          (0, "p.0KX: sound. A set of one volume; the stream is complete and restores "

@@ -57,8 +57,9 @@ TEST_F(Cancel, ACancelledPackOrUnpackEndsLikeAFailureAndSaysSo)
     UnpackRequest unpack;
     unpack.strPackedPath = dir / "p.0KX";
     UnpackOutcome unpacked;
+    DisarmFileFaults();
+    CancelAtNthWrite(1); // the worker asks first, then the cancel comes at its first write
     StartUnpackJob(unpack, unpacked);
-    RequestCancel();
     host.RunUntilJobEnds();
     EXPECT_TRUE(Contains(host.LogText(), kCancelled)) << host.LogText();
     EXPECT_FALSE(Contains(host.LogText(), "Disk Error"));

@@ -110,43 +110,33 @@ TEST_F(PackJob, EmptyProjectGivesTheShortestStreamAndAZeroRatio)
     }
 }
 
-TEST_F(PackJob, ExistingPackedFileBeforeAnyUnpackIsAskedAboutTwice)
+TEST_F(PackJob, ExistingPackedFileIsAskedAboutOnce)
 {
+    // The question used to be asked by the start of the job and again by its worker.
     const std::string data = MakeTestData(3000, true);
     WriteFileBytes(dir / "p.kmx", data);
     WriteFileBytes(dir / "p.0KX", "old packed file");
-    host.AnswerNextBoxes({IDOK, IDOK});
+    host.AnswerNextBoxes({IDOK});
     ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
-    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>(2, OverwriteQuestion(dir / "p.0KX")));
+    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{OverwriteQuestion(dir / "p.0KX")});
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), ImplodeBytes(data));
     EXPECT_EQ(host.UnscriptedBoxes(), 0);
 }
 
-TEST_F(PackJob, DecliningTheFirstQuestionStartsNoJob)
+TEST_F(PackJob, DecliningTheQuestionEndsTheJobCleanly)
 {
     WriteFileBytes(dir / "p.kmx", "data");
     WriteFileBytes(dir / "p.0KX", "old");
     host.AnswerNextBoxes({IDCANCEL});
-    EXPECT_EQ(PackAndWait(host, dir / "p.kmx"), 0);
-    EXPECT_EQ(host.BoxTexts().size(), 1u);
-    EXPECT_EQ(host.LogText(), "");
-    EXPECT_TRUE(host.States().empty());
-    EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), "old");
-}
-
-TEST_F(PackJob, DecliningTheSecondQuestionEndsTheJobCleanly)
-{
-    WriteFileBytes(dir / "p.kmx", "data");
-    WriteFileBytes(dir / "p.0KX", "old");
-    host.AnswerNextBoxes({IDOK, IDCANCEL});
     PackOutcome pack;
     ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1);
-    EXPECT_EQ(host.BoxTexts().size(), 2u);
+    EXPECT_EQ(host.BoxTexts().size(), 1u);
     EXPECT_EQ(host.LogText(), std::string(kPackStart) + kAborted + kPackEnd);
     EXPECT_EQ(host.States(), (std::vector<long>{JOB_COMPRESSING, JOB_IDLE}));
     EXPECT_EQ(host.Count(HostEvent::Done), 0); // no wait cursor was begun
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), "old");
     EXPECT_FALSE(pack.bSucceeded);
+    EXPECT_EQ(host.UnscriptedBoxes(), 0);
 }
 
 TEST_F(PackJob, AfterAnUnpackTheOldPackedFileStaysUntilTheNewOneReplacesIt)
@@ -157,22 +147,22 @@ TEST_F(PackJob, AfterAnUnpackTheOldPackedFileStaysUntilTheNewOneReplacesIt)
     const std::string data = MakeTestData(3000, true);
     WriteFileBytes(dir / "p.kmx", data);
     WriteFileBytes(dir / "p.0KX", "old");
-    host.AnswerNextBoxes({IDOK, IDCANCEL});
+    host.AnswerNextBoxes({IDOK});
+    FailNthWrite(1);
     PackOutcome pack;
     ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1);
-    EXPECT_EQ(host.BoxTexts(), (std::vector<std::string>{OverwriteQuestion(dir / "p.0KX"),
-                                                         OverwriteQuestion(dir / "p.0KX")}));
+    DisarmFileFaults();
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), "old");
     EXPECT_FALSE(pack.bSucceeded);
 
     host.ClearEvents();
-    host.AnswerNextBoxes({IDOK, IDOK});
+    host.AnswerNextBoxes({IDOK});
     ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), ImplodeBytes(data));
 
     host.ClearEvents();
     host.AnswerNextBoxes({IDCANCEL});
-    EXPECT_EQ(PackAndWait(host, dir / "p.kmx"), 0);
+    ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), ImplodeBytes(data));
 }
 
@@ -260,11 +250,11 @@ TEST_F(PackJob, APackedNameThatCannotBeReplacedFailsAndKeepsWhatWasThere)
     WriteFileBytes(dir / "p.kmx", "data");
     ASSERT_EQ(mkdir((dir / "p.0KX").c_str(), 0755), 0);
     WriteFileBytes(dir / "p.0KX/inside", "kept");
-    host.AnswerNextBoxes({IDOK, IDOK});
+    host.AnswerNextBoxes({IDOK});
     PackOutcome pack;
     ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1);
-    ASSERT_EQ(host.BoxTexts().size(), 3u);
-    EXPECT_EQ(host.BoxTexts()[2], "Disk Error - File Write Error\nCannot write '" + (dir / "p.0KX") +
+    ASSERT_EQ(host.BoxTexts().size(), 2u);
+    EXPECT_EQ(host.BoxTexts()[1], "Disk Error - File Write Error\nCannot write '" + (dir / "p.0KX") +
                                       "': Is a directory");
     EXPECT_EQ(host.LogText(), std::string(kPackStart) + kPackEnd);
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.kmx");

@@ -4,7 +4,8 @@ unpack. Afterwards:
   partial one;
 - a packed file under its final name is the complete stream; a set left by a killed split is
   either the complete set or reported as damaged by `packtool-cli test` and `unpack`;
-- the only other trace is a temporary file whose name says what it is (tmp_..., zunj...).
+- the only other trace is a temporary file whose name says what it is (tmp_..., zunj...), or
+  the unlocked lock file of a name (.NAME.lock), which the next job on that name removes.
 
 Usage: test_kill.py PACKTOOL_CLI [FAULTSHIM_LIBRARY] [RUNS]"""
 import os
@@ -65,7 +66,8 @@ def main():
 
         def others(known):
             """Names that are neither known files nor named temporary files."""
-            return [n for n in folder(work) if n not in known and not n.startswith(TEMP_PREFIXES)]
+            return [n for n in folder(work) if n not in known and not n.startswith(TEMP_PREFIXES)
+                    and not (n.startswith(".") and n.endswith(".lock"))]
 
         # Reference results.
         write(project_path, PROJECT)
