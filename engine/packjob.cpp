@@ -142,11 +142,11 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
     // name still leads to the file that was read (a program that saves by a rename). The size
     // now is looked at whatever the count read says, so the message gives it.
     struct stat now {};
-    const bool measured = fstat(fileno(project), &now) == 0;
+    const bool measuredNow = fstat(fileno(project), &now) == 0;
     const bool changed = !context.bReadFailed &&
-        (static_cast<std::int64_t>(context.nInRead) != context.nInTotal || !measured ||
+        (static_cast<std::int64_t>(context.nInRead) != context.nInTotal || !measured || !measuredNow ||
          now.st_size != context.nInTotal || ProjectFileChanged(before, now, projectPath));
-    const std::int64_t sizeNow = measured ? static_cast<std::int64_t>(now.st_size) : -1;
+    const std::int64_t sizeNow = measuredNow ? static_cast<std::int64_t>(now.st_size) : -1;
     CloseStream(project);
     if (StreamFailed(out))
         context.bWriteFailed = true;
