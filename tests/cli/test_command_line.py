@@ -8,6 +8,8 @@ Usage: test_command_line.py PATH-TO-packtool-cli
 import os
 import pty
 import random
+import select
+import signal
 import subprocess
 import sys
 import tempfile
@@ -131,6 +133,10 @@ class CommandLine(unittest.TestCase):
             os.execve(clitest.CLI, [clitest.CLI, "explode", "-", "out.raw"], clitest.environment())
         output = b""
         while True:
+            ready, _, _ = select.select([fd], [], [], 10)
+            if not ready:
+                os.kill(pid, signal.SIGKILL)  # still reading the terminal
+                break
             try:
                 chunk = os.read(fd, 4096)
             except OSError:
