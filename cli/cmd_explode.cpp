@@ -104,8 +104,19 @@ void Complain(const std::string& text)
     std::fprintf(stderr, "packtool-cli explode: %s\n", text.c_str());
 }
 
+std::string DisplayName(const std::string& path, const char* stdName)
+{
+    return path == "-" ? std::string(stdName) : "'" + path + "'";
+}
+
 int RunExplode(const std::string& inputPath, const std::string& outputPath, bool force)
 {
+    const std::string inName = DisplayName(inputPath, "standard input");
+    const std::string outName = DisplayName(outputPath, "standard output");
+    // A closed standard stream is no empty input and no place to write to.
+    if ((inputPath == "-" && !StandardStreamUsable(STDIN_FILENO, "explode")) ||
+        (outputPath == "-" && !StandardStreamUsable(STDOUT_FILENO, "explode")))
+        return EXIT_FAILED;
     ExplodeFiles files;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> inputFile(nullptr, CloseStream);
     if (inputPath == "-") {
@@ -117,6 +128,11 @@ int RunExplode(const std::string& inputPath, const std::string& outputPath, bool
             return EXIT_FAILED;
         }
         files.in = inputFile.get();
+    }
+    // Nobody types a compressed stream: a terminal as the input is a forgotten file name.
+    if (!force && isatty(fileno(files.in))) {
+        std::fprintf(stderr, "%s\n", FormatText(LoadString(IDS_CLI_STREAM_FROM_TERMINAL).c_str(), "explode").c_str());
+        return EXIT_FAILED;
     }
     UseLargeInputBuffer(files.in);
 
@@ -148,7 +164,7 @@ int RunExplode(const std::string& inputPath, const std::string& outputPath, bool
     if (outputPath == "-" && files.writeErrno == 0 && std::fflush(files.out) != 0)
         files.writeErrno = errno != 0 ? errno : EIO;
     if (files.writeErrno != 0) {
-        Complain("cannot write '" + outputPath + "': " + std::strerror(files.writeErrno));
+        Complain("cannot write " + outName + ": " + std::strerror(files.writeErrno));
         return EXIT_FAILED; // the pending output is removed
     }
     // Keep what a damaged stream decoded when decoding ran (a header error decoded nothing), but
@@ -166,12 +182,12 @@ int RunExplode(const std::string& inputPath, const std::string& outputPath, bool
             const int error = errno;
             if (error == ECANCELED)
                 return EXIT_FAILED;
-            Complain("cannot write '" + outputPath + "': " + std::strerror(error));
+            Complain("cannot write " + outName + ": " + std::strerror(error));
             return EXIT_FAILED;
         }
     }
     if (files.readErrno != 0) {
-        Complain("cannot read '" + inputPath + "': " + std::strerror(files.readErrno) +
+        Complain("cannot read " + inName + ": " + std::strerror(files.readErrno) +
                  (files.wrote ? "; the " + std::to_string(files.bytesWritten) + " bytes decoded up to there were written"
                               : std::string()));
         return EXIT_FAILED;
@@ -189,7 +205,9 @@ void AddExplodeCommand(CLI::App& app, int& exitStatus)
     auto input = std::make_shared<std::string>("-");
     auto output = std::make_shared<std::string>("-");
     auto force = std::make_shared<bool>(false);
-    cmd->add_flag("-f,--force", *force, "Write the decoded data even to a terminal");
+    cmd->add_flag("-f,--force", *force,
+                  "Read the compressed stream even from a terminal, and write the decoded data "
+                  "even to one");
     cmd->add_option("INPUT", *input, "Compressed stream to read; - or absent: standard input");
     cmd->add_option("OUTPUT", *output, "File to write the decoded bytes to; - or absent: standard output");
     cmd->callback([input, output, force, &exitStatus] {

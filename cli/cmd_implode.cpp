@@ -83,6 +83,10 @@ int RunImplode(const ImplodeOptions& opt)
     const std::string inName = DisplayName(opt.input, "standard input");
     const std::string outName = DisplayName(opt.output, "standard output");
     ImplodeStreams io;
+    // A closed standard stream is no empty input and no place to write to.
+    if ((opt.input == "-" && !StandardStreamUsable(STDIN_FILENO, "implode")) ||
+        (opt.output == "-" && !StandardStreamUsable(STDOUT_FILENO, "implode")))
+        return EXIT_FAILED;
 
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> inFile(nullptr, CloseStream);
     if (opt.input == "-") {

@@ -38,6 +38,7 @@ struct PackOptions {
     AnswerOptions answers;
     std::string lang;
     std::string split;
+    bool splitGiven = false; // --split came, even with an empty size
     bool dryRun = false;
     bool manifest = false;
     std::string progress;
@@ -81,8 +82,10 @@ int RunDryRun(ConsoleHost& host, const std::string& projectPath, const std::stri
         std::printf("%s\n", FormatText(LoadString(IDS_CLI_PLAN_ROOM_UNKNOWN).c_str(),
                                        room.strFolder.c_str(),
                                        static_cast<long long>(room.nNeeded)).c_str());
-    std::fflush(stdout);
-    return ReportRoom(room) ? EXIT_OK : EXIT_FAILED;
+    const bool roomy = ReportRoom(room) != 0;
+    if (!ReportWritten(host, "pack"))
+        return EXIT_FAILED;
+    return roomy ? EXIT_OK : EXIT_FAILED;
 }
 
 // Before a pack with --split: the folder must hold the stream and the volumes at once. The
@@ -115,7 +118,12 @@ int RunPack(const PackOptions& options)
     host.SetPlainProgress(options.progress == "plain");
 
     int volumeSize = kDefaultVolumeSize;
-    if (!options.split.empty()) {
+    if (options.splitGiven) {
+        if (HasOuterBlank(options.split)) {
+            host.PrintLine(FormatText(LoadString(IDS_CLI_VOLUME_SIZE_BLANK).c_str(),
+                                      options.split.c_str()));
+            return EXIT_USAGE;
+        }
         const auto size = ParseVolumeSize(options.split);
         if (!size || *size < kSmallestVolumeSize || *size > INT_MAX) {
             host.PrintLine(FormatText(LoadString(IDS_CLI_BAD_VOLUME_SIZE).c_str(),
@@ -143,7 +151,7 @@ int RunPack(const PackOptions& options)
         return EXIT_FAILED;
     }
 
-    const int split = options.split.empty() ? 0 : 1;
+    const int split = options.splitGiven ? 1 : 0;
     const PathParts parts = SplitPath(options.file);
     const std::string packedPath = MakePath(parts.drive, parts.dir, parts.name, ".0KX");
     if (options.dryRun)
@@ -179,7 +187,7 @@ int RunPack(const PackOptions& options)
         }
         return EXIT_OK;
     }
-    host.PrintLine(LoadString(IDS_CLI_PACK_FAILED));
+    host.PrintFailureLine(LoadString(IDS_CLI_PACK_FAILED));
     return EXIT_FAILED;
 }
 
@@ -192,7 +200,7 @@ void AddPackCommand(CLI::App& app, int& exitStatus)
     AddAnswerOptions(*cmd, options->answers,
                      "Answer OK to every question (overwrite existing files)");
     AddLanguageOption(*cmd, options->lang);
-    cmd->add_option("--split", options->split,
+    CLI::Option* split = cmd->add_option("--split", options->split,
                     "Split into volumes of SIZE bytes: 1.44M, 1.2M, 720K, 360K, or a number of "
                     "bytes with an optional K or M (decimal), at least 1000")
         ->type_name("SIZE");
@@ -207,7 +215,10 @@ void AddPackCommand(CLI::App& app, int& exitStatus)
         ->check(CLI::IsMember({"plain"}));
     AddThreadsOption(*cmd, options->threads);
     cmd->add_option("FILE", options->file, "The project file (.kmx)")->required();
-    cmd->callback([options, &exitStatus] { exitStatus = RunPack(*options); });
+    cmd->callback([options, split, &exitStatus] {
+        options->splitGiven = split->count() > 0;
+        exitStatus = RunPack(*options);
+    });
 }
 
 const CommandRegistration registration(10, AddPackCommand);

@@ -48,6 +48,10 @@ int RunSplit(const SplitOptions& options)
     ConsoleHost host(options.answers.Answer());
     host.SetPlainProgress(options.progress == "plain");
 
+    if (HasOuterBlank(options.size)) {
+        host.PrintLine(FormatText(LoadString(IDS_CLI_VOLUME_SIZE_BLANK).c_str(), options.size.c_str()));
+        return EXIT_USAGE;
+    }
     const auto size = ParseVolumeSize(options.size);
     if (!size || *size < kSmallestVolumeSize || *size > INT_MAX) {
         host.PrintLine(FormatText(LoadString(IDS_CLI_BAD_VOLUME_SIZE).c_str(), options.size.c_str()));

@@ -61,7 +61,8 @@ int RunTest(const TestOptions& options)
             std::printf("%s\n", line.c_str());
         manifestMatches = findings.bMatches;
     }
-    std::fflush(stdout);
+    if (!ReportWritten(host, "test"))
+        return EXIT_FAILED;
     return report.verdict == PackedFileReport::Sound && manifestMatches ? EXIT_OK : EXIT_FAILED;
 }
 

@@ -81,24 +81,24 @@ int RunUnpack(const UnpackOptions& options)
         return EXIT_OK;
     }
     if (outcome.bStarted && outcome.join.nMissingVolume >= 0)
-        host.PrintLine(FormatText(LoadString(IDS_CLI_VOLUME_MISSING).c_str(),
-                                  static_cast<long>(outcome.join.nMissingVolume),
-                                  static_cast<long>(outcome.join.nVolumes - 1),
-                                  outcome.join.strMissingName.c_str()));
+        host.PrintFailureLine(FormatText(LoadString(IDS_CLI_VOLUME_MISSING).c_str(),
+                                         static_cast<long>(outcome.join.nMissingVolume),
+                                         static_cast<long>(outcome.join.nVolumes - 1),
+                                         outcome.join.strMissingName.c_str()));
     if (!outcome.strBrokenPath.empty())
-        host.PrintLine(FormatText(LoadString(IDS_CLI_BROKEN_KEPT).c_str(),
-                                  static_cast<long>(outcome.nRestoredBytes), outcome.strBrokenPath.c_str()));
+        host.PrintFailureLine(FormatText(LoadString(IDS_CLI_BROKEN_KEPT).c_str(),
+                                         static_cast<long>(outcome.nRestoredBytes), outcome.strBrokenPath.c_str()));
     // The job writes its temporary files beside the packed file: on read-only media it
     // cannot, and --into is the way out.
     if (outcome.bStarted && options.into.empty() && !CancelRequested()) {
         const std::string folder = FolderOf(Absolute(options.file));
         if (access(folder.c_str(), W_OK) != 0) {
             const int error = errno;
-            host.PrintLine(FormatText(LoadString(IDS_CLI_FOLDER_NOT_WRITABLE).c_str(), folder.c_str(),
-                                      SystemErrorText(error).c_str()));
+            host.PrintFailureLine(FormatText(LoadString(IDS_CLI_FOLDER_NOT_WRITABLE).c_str(),
+                                             folder.c_str(), SystemErrorText(error).c_str()));
         }
     }
-    host.PrintLine(LoadString(IDS_CLI_UNPACK_FAILED));
+    host.PrintFailureLine(LoadString(IDS_CLI_UNPACK_FAILED));
     return EXIT_FAILED;
 }
 

@@ -4,7 +4,13 @@
 // (0 success, 1 the work failed, 2 usage error).
 #pragma once
 
+#include <string>
+
 #include <CLI/CLI.hpp>
+
+#include "engine/format.h"
+#include "platform/strings.h"
+#include "resources/textids.h"
 
 // The exit statuses of every command.
 constexpr int EXIT_OK = 0;
@@ -30,5 +36,13 @@ inline void AddThreadsOption(CLI::App& cmd, unsigned& threads)
                    "Threads to compress on (default: the machine's cores); the output is the same "
                    "for every N")
         ->type_name("N")
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                // Said before the range: "2x" is no number at all, not one out of range.
+                if (!value.empty() && value.find_first_not_of("0123456789") == std::string::npos)
+                    return std::string();
+                return FormatText(LoadString(IDS_CLI_NOT_A_NUMBER).c_str(), value.c_str());
+            },
+            "", "whole number"))
         ->check(CLI::Range(1u, 1024u));
 }

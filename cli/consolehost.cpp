@@ -36,6 +36,13 @@ std::string Trimmed(const std::string& text)
     return text.substr(first, text.find_last_not_of(" \n") - first + 1);
 }
 
+// The banner a pack or an unpack ends its log with, whether it succeeded or not.
+bool IsClosingBanner(const std::string& shown)
+{
+    return shown == Trimmed(ConsoleLineEnds(LoadString(IDS_PACK_END))) ||
+           shown == Trimmed(ConsoleLineEnds(LoadString(IDS_UNPACK_END)));
+}
+
 } // namespace
 
 ConsoleHost::ConsoleHost(Answer answer)
@@ -49,6 +56,7 @@ ConsoleHost::ConsoleHost(Answer answer)
 
 ConsoleHost::~ConsoleHost()
 {
+    ReleaseBanner();
     ClearStatusLine();
     if (!m_atLineStart)
         std::fputc('\n', stderr);
@@ -63,6 +71,12 @@ void ConsoleHost::RunUntilJobEnds()
 }
 
 void ConsoleHost::PrintLine(const std::string& text)
+{
+    ReleaseBanner();
+    PrintFailureLine(text);
+}
+
+void ConsoleHost::PrintFailureLine(const std::string& text)
 {
     ClearStatusLine();
     if (!m_atLineStart)
@@ -139,10 +153,26 @@ bool ConsoleHost::AppendToStatusLog(const std::string& text)
     m_lastNotice.clear();
     if (m_skippedNotice)
         return true;
+    ReleaseBanner();
+    if (IsClosingBanner(shown)) {
+        m_heldBanner = text;
+        return true;
+    }
     ClearStatusLine();
     WriteText(text);
     DrawStatusLine();
     return true;
+}
+
+void ConsoleHost::ReleaseBanner()
+{
+    if (m_heldBanner.empty())
+        return;
+    const std::string banner = std::move(m_heldBanner);
+    m_heldBanner.clear();
+    ClearStatusLine();
+    WriteText(banner);
+    DrawStatusLine();
 }
 
 void ConsoleHost::SetProgressPosition(int percent)
@@ -235,6 +265,8 @@ int ConsoleHost::ShowMessageBox(const std::string& text, unsigned type)
     } else {
         WriteText(text + "\n" + LoadString(IDS_CLI_NO_TERMINAL) + "\n");
         answer = IDCANCEL;
+        // That line says it was cancelled: the job's own line that says so is not repeated.
+        m_lastNotice = Trimmed(ConsoleLineEnds(LoadString(IDS_ABORTED_BY_USER)));
     }
     DrawStatusLine();
     return answer;

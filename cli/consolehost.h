@@ -27,6 +27,9 @@ public:
 
     // Prints a message of the front end itself (not of a job) on its own line.
     void PrintLine(const std::string& text);
+    // Prints a line that says why the command failed: before the job's closing banner
+    // ("... Complete"), which the console holds back until its own lines are out.
+    void PrintFailureLine(const std::string& text);
 
     // --progress=plain: instead of the bar, one line "STEP PERCENT" on standard error for each
     // change of step (compress, split, join, expand) or of whole percent, for wrappers. A step
@@ -72,4 +75,7 @@ private:
     // notice and logs the same text (the desktop program has a box and a log) prints it once.
     std::string m_lastNotice;
     bool m_skippedNotice = false; // the last log text was such a copy
+    // The job's closing banner, held back until the console's failure lines are out.
+    std::string m_heldBanner;
+    void ReleaseBanner();
 };

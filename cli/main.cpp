@@ -11,6 +11,7 @@
 #include "cli/options.h"
 #include "engine/format.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/strings.h"
 #include "resources/textids.h"
 
@@ -25,17 +26,16 @@ std::vector<std::pair<int, AddCommandFn>>& Registry()
 // The signal that asked the command to stop, 0 when none came.
 volatile std::sig_atomic_t g_stopSignal = 0;
 
-const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-// SIGINT, SIGTERM and SIGHUP end the running job the way a failure does: the cancel request
-// makes its next read or write fail, and it removes its temporary files and keeps the old
-// ones. A second signal ends the process at once (the default action): the jobs write every
-// final name by a rename of a complete file, so even then no final name holds a partial file.
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2 and SIGALRM end the running job the way a
+// failure does: the cancel request makes its next read or write fail, and it removes its
+// temporary files and keeps the old ones. A second signal ends the process at once (the
+// default action): the jobs write every final name by a rename of a complete file, so even
+// then no final name holds a partial file.
 extern "C" void OnStopSignal(int signal)
 {
     g_stopSignal = signal;
     RequestCancel();
-    for (int stop : kStopSignals)
+    for (int stop : StopSignals())
         std::signal(stop, SIG_DFL); // async-signal-safe
 }
 
@@ -46,22 +46,12 @@ void CatchStopSignals()
     sigemptyset(&action.sa_mask);
     // No SA_RESTART: a question waiting at the terminal is interrupted and answered Cancel.
     action.sa_flags = 0;
-    for (int stop : kStopSignals) {
+    for (int stop : StopSignals()) {
         struct sigaction previous {};
         // A signal that the caller ignores (nohup, a background job) stays ignored.
         if (sigaction(stop, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
             continue;
         sigaction(stop, &action, nullptr);
-    }
-}
-
-const char* SignalName(int signal)
-{
-    switch (signal) {
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-    case SIGHUP: return "SIGHUP";
-    default: return "a signal";
     }
 }
 
@@ -113,6 +103,28 @@ void ExplainParseError(const CLI::App& app, int argc, char** argv)
     }
 }
 
+// "--option=" with nothing after the '=' gives the option an empty value. The parser would
+// take the next argument as the value instead ("--split= --yes" would split into "--yes"
+// bytes), so the empty value is passed as an argument of its own, where the option's own
+// check refuses it.
+std::vector<std::string> WithEmptyValuesApart(int argc, char** argv)
+{
+    std::vector<std::string> args;
+    bool options = true;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        options = options && arg != "--";
+        if (i > 0 && options && arg.size() > 3 && arg.compare(0, 2, "--") == 0 &&
+            arg.find('=') == arg.size() - 1) {
+            args.push_back(arg.substr(0, arg.size() - 1));
+            args.emplace_back();
+            continue;
+        }
+        args.push_back(arg);
+    }
+    return args;
+}
+
 } // namespace
 
 CommandRegistration::CommandRegistration(int order, AddCommandFn add)
@@ -131,6 +143,10 @@ void AddRegisteredCommands(CLI::App& app, int& exitStatus)
 
 int main(int argc, char** argv)
 {
+    if (!OpenClosedStandardStreams())
+        return EXIT_FAILED; // no /dev/null: nothing could be said, and nothing is safe to open
+    IgnoreWriteSignals();
+
     CLI::App app{"Pack Tool: packs a project file into a packed file compressed with the implode\n"
                  "method, whole or split into disk-sized volumes, and restores it."};
     app.name("packtool-cli");
@@ -140,6 +156,14 @@ int main(int argc, char** argv)
     int exitStatus = 0;
     AddRegisteredCommands(app, exitStatus);
     CatchStopSignals();
+
+    std::vector<std::string> args = WithEmptyValuesApart(argc, argv);
+    std::vector<char*> argPointers;
+    for (std::string& arg : args)
+        argPointers.push_back(arg.data());
+    argc = static_cast<int>(argPointers.size());
+    argPointers.push_back(nullptr);
+    argv = argPointers.data();
 
     try {
         app.parse(argc, argv);
@@ -153,7 +177,7 @@ int main(int argc, char** argv)
     // A command that completed before it saw the signal did its work whole: its status stands.
     const int stopSignal = g_stopSignal;
     if (stopSignal != 0 && exitStatus != 0) {
-        PrintError(FormatText(LoadString(IDS_CLI_CANCELLED).c_str(), SignalName(stopSignal)));
+        PrintError(FormatText(LoadString(IDS_CLI_CANCELLED).c_str(), StopSignalName(stopSignal)));
         return 128 + stopSignal;
     }
     return exitStatus;

@@ -1,6 +1,14 @@
 #include "cli/options.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <unistd.h>
+
+#include "engine/format.h"
+#include "platform/files.h"
+#include "platform/process.h"
 #include "platform/strings.h"
+#include "resources/textids.h"
 
 void AddAnswerOptions(CLI::App& cmd, AnswerOptions& answers, const std::string& yesHelp)
 {
@@ -28,4 +36,27 @@ void UseLanguage(const std::string& lang)
     SetLanguage(lang == "ja"   ? Language::Japanese
                 : lang == "en" ? Language::English
                                : LanguageFromEnvironment());
+}
+
+bool ReportWritten(ConsoleHost& host, const char* command)
+{
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    if (flushed && !std::ferror(stdout))
+        return true;
+    const int error = errno != 0 ? errno : EIO;
+    host.PrintLine(FormatText(LoadString(IDS_CLI_REPORT_NOT_WRITTEN).c_str(), command,
+                              SystemErrorText(error).c_str()));
+    return false;
+}
+
+bool StandardStreamUsable(int fd, const char* command)
+{
+    if (!StandardStreamWasClosed(fd))
+        return true;
+    std::fprintf(stderr, "%s\n",
+                 FormatText(LoadString(IDS_CLI_STREAM_CLOSED).c_str(), command,
+                            fd == STDIN_FILENO ? "standard input" : "standard output",
+                            SystemErrorText(EBADF).c_str()).c_str());
+    return false;
 }

@@ -28,5 +28,14 @@ void AddLanguageOption(CLI::App& cmd, std::string& lang);
 // --volume-dir DIR, repeatable, existing folders only.
 void AddVolumeDirOption(CLI::App& cmd, std::vector<std::string>& dirs);
 
+// After a command printed its report on standard output: flushes it, and when it could not be
+// written (standard output closed, a full disk, a closed pipe) says so on standard error.
+// Returns whether the whole report was written.
+bool ReportWritten(ConsoleHost& host, const char* command);
+
+// Whether standard input (fd 0) or standard output (fd 1) can be used as a command's stream:
+// one that was closed when the command started cannot, and that is said on standard error.
+bool StandardStreamUsable(int fd, const char* command);
+
 // Makes lang ("en", "ja", or empty: from the environment) the language of every text.
 void UseLanguage(const std::string& lang);

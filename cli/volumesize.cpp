@@ -4,10 +4,14 @@
 #include <climits>
 #include <cstring>
 
+bool HasOuterBlank(const std::string& text)
+{
+    return !text.empty() && (std::isspace(static_cast<unsigned char>(text.front())) ||
+                             std::isspace(static_cast<unsigned char>(text.back())));
+}
+
 std::optional<long long> ParseVolumeSize(std::string text)
 {
-    while (!text.empty() && text.back() == ' ')
-        text.pop_back();
     long long multiplier = 1;
     auto endsWith = [&](const char* suffix) {
         const std::size_t n = std::strlen(suffix);

@@ -31,16 +31,6 @@
 
 namespace {
 
-std::string Trim(const std::string& text)
-{
-    const char* blanks = " \t\r\n\v\f";
-    const std::size_t first = text.find_first_not_of(blanks);
-    if (first == std::string::npos)
-        return {};
-    const std::size_t last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
-
 // The project file of a packed file: its folder (or intoFolder) and base name with the
 // project extension.
 std::string ProjectPathFor(const std::string& packedPath, const std::string& intoFolder)
@@ -280,10 +270,11 @@ int StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
 {
     outcome = UnpackOutcome{};
 
-    // The trimmed path, made absolute against the current directory, names the packed file and
+    // The path as given (a blank is part of a name; the window trims what was typed in its
+    // field), made absolute against the current directory, names the packed file and
     // everything the job writes: the job never changes the current directory, so two unpacks
     // in one process each restore their own file, whatever ran between them.
-    std::string path = Trim(request.strPackedPath);
+    std::string path = request.strPackedPath;
     if (!path.empty() && path.front() != '/') {
         const std::string current = CurrentDirectory();
         if (!current.empty())

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/eventloop.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -22,9 +23,8 @@ bool StartWorkerThread(std::function<void()> fn)
     // its next read or write. A new thread inherits the mask of the thread that creates it.
     sigset_t stopSignals, previous;
     sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
+    for (int stop : StopSignals())
+        sigaddset(&stopSignals, stop);
     pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
     bool started = true;
     try {

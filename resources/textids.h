@@ -189,6 +189,11 @@ enum : unsigned {
     IDS_CLI_OPTION_LIKE_FILE = 43102,  // "%s" the argument, "%s" the argument
     IDS_CLI_BINARY_TO_TERMINAL = 43103, // "%s" the command
     IDS_CLI_FOLDER_NOT_WRITABLE = 43104, // "%s" the folder, "%s" the system's reason
+    IDS_CLI_STREAM_CLOSED = 43105,     // "%s" the command, "%s" the stream, "%s" the system's reason
+    IDS_CLI_REPORT_NOT_WRITTEN = 43106, // "%s" the command, "%s" the system's reason
+    IDS_CLI_VOLUME_SIZE_BLANK = 43107, // "%s": the size as given
+    IDS_CLI_NOT_A_NUMBER = 43108,      // "%s": the value as given
+    IDS_CLI_STREAM_FROM_TERMINAL = 43109, // "%s" the command
 
     // The desktop program's Test command (44000 on).
     IDS_MENU_TEST_PACKED = 44000,

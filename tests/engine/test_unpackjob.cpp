@@ -188,19 +188,23 @@ TEST_F(UnpackJob, ProjectExtensionFollowsThePackedExtension)
     }
 }
 
-TEST_F(UnpackJob, BlanksAroundTheNameAndARelativeNameAreAccepted)
+TEST_F(UnpackJob, ANameIsUsedAsGivenBlanksIncludedAndARelativeNameIsAccepted)
 {
+    // A blank is part of a name: " p.0KX" is another file than p.0KX. (The window trims what
+    // was typed in its field before the job gets it.)
     const std::string stream = ImplodeBytes("typed by hand");
     const std::string folder = Sub("sub dir");
-    WriteFileBytes(folder + "/p.0KX", stream);
-    Unpack("  " + folder + "/p.0KX \t");
-    EXPECT_EQ(ReadFileBytes(folder + "/p.KMX"), "typed by hand");
+    WriteFileBytes(dir / "p.0KX", ImplodeBytes("the other file"));
+    WriteFileBytes(dir / " p.0KX", stream);
+    ASSERT_TRUE(ChangeDirectory(dir.Path()));
+    Unpack(" p.0KX");
+    EXPECT_EQ(ReadFileBytes(dir / " p.KMX"), "typed by hand");
+    EXPECT_FALSE(FileExists(dir / "p.KMX"));
     EXPECT_TRUE(host.BoxTexts().empty());
 
     // Relative to the current directory, which the job leaves where it was.
-    ASSERT_TRUE(ChangeDirectory(dir.Path()));
     WriteFileBytes(folder + "/q.0KX", stream);
-    Unpack(" sub dir/q.0KX ");
+    Unpack("sub dir/q.0KX");
     EXPECT_EQ(ReadFileBytes(folder + "/q.KMX"), "typed by hand");
     EXPECT_EQ(CurrentDirectory(), dir.Path());
 }
