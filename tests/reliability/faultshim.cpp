@@ -10,7 +10,7 @@
 //   FAULTSHIM_READ_AFTER=n      reads fail (EIO) once n bytes were read from matching files
 //   FAULTSHIM_RENAME_FAIL=1     every rename fails (EIO)
 //   FAULTSHIM_RENAME_NTH=n      the n-th rename fails (EIO)
-//   FAULTSHIM_SIGNAL=s          with one of the next two: the signal s is raised in the
+//   FAULTSHIM_SIGNAL=s          with one of the next two: the signal s is sent to the
 //   FAULTSHIM_SIGNAL_WRITE_NTH=n  program itself just before its n-th write on a regular file,
 //   FAULTSHIM_SIGNAL_READ_NTH=n   or just before its n-th read of one; the operation then goes
 //                               on as the program's signal handling lets it
@@ -86,14 +86,16 @@ std::uint64_t g_written = 0;
 std::uint64_t g_read = 0;
 std::uint64_t g_reads = 0;
 
-// Raises FAULTSHIM_SIGNAL when the count of operations reaches the number in the variable.
+// Sends FAULTSHIM_SIGNAL to the process when the count of operations reaches the number in the
+// variable. To the process, not to the calling thread: the write or read is usually a worker's,
+// and workers block the stop signals, so a signal raised in that thread would never arrive.
 void SignalAt(const char* variable, std::uint64_t count)
 {
     if (count != EnvNumber(variable))
         return;
     const std::uint64_t signal = EnvNumber("FAULTSHIM_SIGNAL");
     if (signal != UINT64_MAX)
-        ::raise(static_cast<int>(signal));
+        ::kill(::getpid(), static_cast<int>(signal));
 }
 
 } // namespace
