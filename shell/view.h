@@ -56,7 +56,8 @@ public:
     void ClearLog();
 
     // The Status log's context menu: Copy puts the whole log on the clipboard, Save Log...
-    // writes it to a text file the user chooses. The log itself stays read-only.
+    // writes it to a text file the user chooses. The log itself stays read-only. The mouse's
+    // right button, the Menu key and Shift+F10 in the log open it.
     QMenu* CreateLogMenu(QWidget* parent);
     void CopyLog();
     void SaveLog();
@@ -66,7 +67,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void OnStatusLogFocus();
+    // Opens the log's menu at globalPos; the menu deletes itself when it closes.
+    void OpenLogMenu(const QPoint& globalPos);
 
     QWidget* m_form = nullptr;
     QLineEdit* m_fileName = nullptr;
