@@ -28,6 +28,7 @@
 #include "resources/textids.h"
 #include "shell/ids.h"
 #include "shell/modal.h"
+#include "shell/screenfit.h"
 #include "shell/texts.h"
 
 namespace {
@@ -212,39 +213,6 @@ void CZUNPackView::OnInitialUpdate()
         }
         frame->setGeometry(FitOnScreen(*frame, placed));
     }
-}
-
-QRect FitOnScreen(const QWidget& window, const QRect& geometry)
-{
-    // The screen the rectangle mostly lies on, else the window's own, else the primary one.
-    QScreen* best = nullptr;
-    qint64 bestArea = 0;
-    for (QScreen* screen : QGuiApplication::screens()) {
-        const QRect common = screen->availableGeometry().intersected(geometry);
-        const qint64 area = qint64(common.width()) * common.height();
-        if (area > bestArea) {
-            best = screen;
-            bestArea = area;
-        }
-    }
-    if (best == nullptr) {
-        best = window.screen() != nullptr ? window.screen() : QGuiApplication::primaryScreen();
-    }
-    if (best == nullptr) {
-        return geometry;
-    }
-    // The frame the desktop draws around the window counts, so the title bar stays reachable.
-    const QRect frame = window.frameGeometry();
-    const QRect inner = window.geometry();
-    const QMargins margins(inner.left() - frame.left(), inner.top() - frame.top(),
-                           frame.right() - inner.right(), frame.bottom() - inner.bottom());
-    const QRect room = best->availableGeometry().marginsRemoved(margins);
-    QRect fitted = geometry;
-    fitted.setWidth(std::max(std::min(fitted.width(), room.width()), window.minimumWidth()));
-    fitted.setHeight(std::max(std::min(fitted.height(), room.height()), window.minimumHeight()));
-    fitted.moveLeft(std::max(room.left(), std::min(fitted.left(), room.right() + 1 - fitted.width())));
-    fitted.moveTop(std::max(room.top(), std::min(fitted.top(), room.bottom() + 1 - fitted.height())));
-    return fitted;
 }
 
 void CZUNPackView::AppendToLog(const QString& text)

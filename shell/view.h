@@ -8,6 +8,7 @@
 #include <QRect>
 
 #include "shell/dialogunits.h"
+#include "shell/screenfit.h"
 
 class QFontMetrics;
 class QLabel;
@@ -16,10 +17,6 @@ class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
-
-// The window's geometry moved and, where needed, shrunk (not below the window's minimum) so
-// that the whole window, with the frame the desktop draws, lies on the screen it is mostly on.
-QRect FitOnScreen(const QWidget& window, const QRect& geometry);
 
 class CZUNPackDoc {
 public:
