@@ -209,4 +209,13 @@ enum : unsigned {
     IDS_CHECK_LAST_CUT_SHORT = 45107,  // "%s" the last volume
     IDS_CHECK_TRAILING_IN_LAST = 45108, // "%s" the last volume
     IDS_VOLUME_NOT_REGULAR = 45109,    // "%ld" volume, "%s" its path, "%s" the reason
+
+    // The help viewer's search (47300 on).
+    IDS_HELP_SEARCH_LABEL = 47300,     // the label before the search field
+    IDS_HELP_SEARCH_NEXT = 47301,      // button: the next place found
+    IDS_HELP_SEARCH_PREVIOUS = 47302,  // button: the place found before
+    IDS_HELP_SEARCH_TOPICS = 47303,    // accessible name of the list of topics found
+    IDS_HELP_SEARCH_COUNT = 47304,     // "%1" places found, "%2" topics they are in
+    IDS_HELP_SEARCH_NONE = 47305,      // nothing found
+    IDS_HELP_SEARCH_FIELD = 47306,     // accessible name and placeholder of the search field
 };
