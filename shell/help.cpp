@@ -14,6 +14,7 @@
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QTextBlock>
+#include <QAbstractTextDocumentLayout>
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -174,7 +175,6 @@ CHelpViewer::CHelpViewer(QWidget* owner) : QWidget(owner, Qt::Window)
     m_topics = new QListWidget(this);
     m_topics->setObjectName(QStringLiteral("helpTopicsFound"));
     m_topics->setAccessibleName(Text(IDS_HELP_SEARCH_TOPICS));
-    m_topics->hide();
     connect(m_search, &QLineEdit::textChanged, this, &CHelpViewer::Search);
     connect(m_search, &QLineEdit::returnPressed, this, &CHelpViewer::FindNext);
     connect(m_next, &QPushButton::clicked, this, &CHelpViewer::FindNext);
@@ -304,7 +304,6 @@ void CHelpViewer::FindPlaces(const QString& words)
     MarkFound();
     m_next->setEnabled(!m_found.isEmpty());
     m_previous->setEnabled(!m_found.isEmpty());
-    m_topics->setVisible(!wanted.isEmpty());
     if (wanted.isEmpty()) {
         m_searchResult->clear();
     } else if (m_found.isEmpty()) {
@@ -337,6 +336,9 @@ void CHelpViewer::SelectFound(int index)
     cursor.setPosition(place.start);
     cursor.setPosition(place.end, QTextCursor::KeepAnchor);
     m_browser->setTextCursor(cursor);
+    // The document is laid out a piece at a time after it loads; the place must be laid out
+    // before the view can be scrolled to it.
+    m_browser->document()->documentLayout()->blockBoundingRect(cursor.block());
     m_browser->ensureCursorVisible();
     m_searchResult->setText(
         Text(IDS_HELP_SEARCH_COUNT).arg(QStringLiteral("%1/%2").arg(index + 1).arg(m_found.size())).arg(m_topics->count()));

@@ -135,7 +135,7 @@ private slots:
         viewer.SearchField()->clear();
         QVERIFY(viewer.Found().isEmpty());
         QVERIFY(viewer.Browser()->extraSelections().isEmpty());
-        QVERIFY(viewer.FoundTopics()->isHidden());
+        QCOMPARE(viewer.FoundTopics()->count(), 0);
     }
 
     // Next and Previous (the buttons, Enter, F3 and Shift+F3) go round the places; choosing a
@@ -154,8 +154,16 @@ private slots:
         QVERIFY(found.size() >= 3);
         QCOMPARE(selected(), found.at(0).start);
 
+        // Each place selected is scrolled into view, also one far down a document just loaded.
+        auto inView = [&] { return browser->viewport()->rect().contains(browser->cursorRect()); };
+        QVERIFY(inView());
+        viewer.FindPrevious();
+        QCOMPARE(selected(), found.last().start);
+        QVERIFY(inView());
+        viewer.FindNext();
         QTest::keyClick(viewer.SearchField(), Qt::Key_Return);
         QCOMPARE(selected(), found.at(1).start);
+        QVERIFY(inView());
         QTest::keyClick(&viewer, Qt::Key_F3);
         QCOMPARE(selected(), found.at(2).start);
         QTest::keyClick(&viewer, Qt::Key_F3, Qt::ShiftModifier);
