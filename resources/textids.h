@@ -217,4 +217,13 @@ enum : unsigned {
     // Two programs on one name; outputs named like their own set (45000 on).
     IDS_NAME_LOCK_WAITING = 45000,     // "%s": the file another Pack Tool is using
     IDS_PACK_PROJECT_IS_VOLUME = 45001, // "%s" the project file, "%s" the set's volume 0
+
+    // The help viewer's search (47300 on).
+    IDS_HELP_SEARCH_LABEL = 47300,     // the label before the search field
+    IDS_HELP_SEARCH_NEXT = 47301,      // button: the next place found
+    IDS_HELP_SEARCH_PREVIOUS = 47302,  // button: the place found before
+    IDS_HELP_SEARCH_TOPICS = 47303,    // accessible name of the list of topics found
+    IDS_HELP_SEARCH_COUNT = 47304,     // "%1" places found, "%2" topics they are in
+    IDS_HELP_SEARCH_NONE = 47305,      // nothing found
+    IDS_HELP_SEARCH_FIELD = 47306,     // accessible name and placeholder of the search field
 };

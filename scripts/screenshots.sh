@@ -8,7 +8,11 @@ cmake --build build --target packtool-screenshots -j2
 # Settings of a fresh user, so the dialogs show their defaults and not the last choices here.
 config=$(mktemp -d)
 trap 'rm -rf "$config"' EXIT
-for lang in en ja; do
-    XDG_CONFIG_HOME=$config QT_QPA_PLATFORM=offscreen PACKTOOL_LANG=$lang \
-        build/shell/packtool-screenshots docs/screenshots
+# At scale 1 and 2, on a screen of 1280 x 1024 pixels (at scale 2 the windows have 640 x 512).
+screen="offscreen:configfile=$PWD/tests/shell/screen-1280x1024.json"
+for scale in 1 2; do
+    for lang in en ja; do
+        XDG_CONFIG_HOME=$config QT_QPA_PLATFORM=$screen QT_SCALE_FACTOR=$scale PACKTOOL_LANG=$lang \
+            build/shell/packtool-screenshots docs/screenshots
+    done
 done

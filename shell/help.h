@@ -2,9 +2,14 @@
 // help viewer window.
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QWidget>
 
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 class QTextBrowser;
 
@@ -39,12 +44,44 @@ public:
     // The viewer that owner has open, or null.
     static CHelpViewer* Of(QWidget* owner);
 
+    // Search: every place in the document where words stand is marked, the topics they are
+    // in are listed, and the first place is selected. Letter case does not count, nor the
+    // width of katakana and Latin letters (ﾌｧｲﾙ is found as ファイル, ＡＢＣ as abc). Empty words
+    // clear the search.
+    void Search(const QString& words);
+    // The next or the previous place found, from the one selected, round at either end.
+    // False when nothing was found.
+    bool FindNext();
+    bool FindPrevious();
+    // The places found, as [start, end) positions in the document, in document order.
+    struct Place {
+        int start;
+        int end;
+    };
+    const QList<Place>& Found() const { return m_found; }
+    QLineEdit* SearchField() const { return m_search; }
+    // One row per topic with a place found: the topic's heading, and how many places it has.
+    QListWidget* FoundTopics() const { return m_topics; }
+
 private:
+    // Finds and marks the places and lists their topics, and selects none.
+    void FindPlaces(const QString& words);
+    void SelectFound(int index);
+    void ShowTopicFound(QListWidgetItem* item);
+    void MarkFound();
+
     QTextBrowser* m_browser;
     QPushButton* m_back;
     QPushButton* m_forward;
     QPushButton* m_contents;
     QPushButton* m_close;
+    QLineEdit* m_search;
+    QPushButton* m_next;
+    QPushButton* m_previous;
+    QLabel* m_searchResult;
+    QListWidget* m_topics;
+    QList<Place> m_found;
+    int m_current = -1;
     QString m_path;
     bool m_hasDocument = false;
 };

@@ -28,28 +28,17 @@
 #include "resources/textids.h"
 #include "shell/ids.h"
 #include "shell/modal.h"
+#include "shell/screenfit.h"
 #include "shell/texts.h"
 
 namespace {
 
-// The main window's keys that belong to the frame, not to the fields: paste, cut and undo
-// are frame commands without a handler, so in the form they do nothing.
-bool IsFrameOnlyKey(const QKeyEvent* key)
+// The keys that open a context menu from the keyboard: the Menu key and Shift+F10.
+bool IsContextMenuKey(const QKeyEvent* key)
 {
     const QKeyCombination combination = key->keyCombination();
-    static const QKeyCombination swallowed[] = {
-        QKeyCombination(Qt::ControlModifier, Qt::Key_V),
-        QKeyCombination(Qt::ControlModifier, Qt::Key_X),
-        QKeyCombination(Qt::ShiftModifier, Qt::Key_Delete),
-        QKeyCombination(Qt::ControlModifier, Qt::Key_Z),
-        QKeyCombination(Qt::AltModifier, Qt::Key_Backspace),
-    };
-    for (const QKeyCombination& entry : swallowed) {
-        if (combination == entry) {
-            return true;
-        }
-    }
-    return false;
+    return combination == QKeyCombination(Qt::NoModifier, Qt::Key_Menu) ||
+           combination == QKeyCombination(Qt::ShiftModifier, Qt::Key_F10);
 }
 
 } // namespace
@@ -107,11 +96,15 @@ CZUNPackView::CZUNPackView(QWidget* parent) : QFrame(parent)
     m_statusLog->installEventFilter(this);
     m_statusLog->setAccessibleName(Text(IDS_FORM_STATUS));
     m_statusLog->setAcceptDrops(false);
+    // The log takes the keyboard focus by Tab and by a click, so the keys (arrows, Page Up and
+    // Down, Ctrl+Home and Ctrl+End) scroll it and a screen reader reads it; Tab leaves it again
+    // rather than being typed into it.
+    m_statusLog->setFocusPolicy(Qt::StrongFocus);
+    m_statusLog->setTabChangesFocus(true);
+    m_statusLog->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_statusLog->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_statusLog, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-        QMenu* menu = CreateLogMenu(this);
-        menu->setAttribute(Qt::WA_DeleteOnClose);
-        menu->popup(m_statusLog->viewport()->mapToGlobal(pos));
+        OpenLogMenu(m_statusLog->viewport()->mapToGlobal(pos));
     });
     place(m_statusLog, {{44, 26, 207, 103}, {38, 26, 207, 103}});
 
@@ -222,39 +215,6 @@ void CZUNPackView::OnInitialUpdate()
     }
 }
 
-QRect FitOnScreen(const QWidget& window, const QRect& geometry)
-{
-    // The screen the rectangle mostly lies on, else the window's own, else the primary one.
-    QScreen* best = nullptr;
-    qint64 bestArea = 0;
-    for (QScreen* screen : QGuiApplication::screens()) {
-        const QRect common = screen->availableGeometry().intersected(geometry);
-        const qint64 area = qint64(common.width()) * common.height();
-        if (area > bestArea) {
-            best = screen;
-            bestArea = area;
-        }
-    }
-    if (best == nullptr) {
-        best = window.screen() != nullptr ? window.screen() : QGuiApplication::primaryScreen();
-    }
-    if (best == nullptr) {
-        return geometry;
-    }
-    // The frame the desktop draws around the window counts, so the title bar stays reachable.
-    const QRect frame = window.frameGeometry();
-    const QRect inner = window.geometry();
-    const QMargins margins(inner.left() - frame.left(), inner.top() - frame.top(),
-                           frame.right() - inner.right(), frame.bottom() - inner.bottom());
-    const QRect room = best->availableGeometry().marginsRemoved(margins);
-    QRect fitted = geometry;
-    fitted.setWidth(std::max(std::min(fitted.width(), room.width()), window.minimumWidth()));
-    fitted.setHeight(std::max(std::min(fitted.height(), room.height()), window.minimumHeight()));
-    fitted.moveLeft(std::max(room.left(), std::min(fitted.left(), room.right() + 1 - fitted.width())));
-    fitted.moveTop(std::max(room.top(), std::min(fitted.top(), room.bottom() + 1 - fitted.height())));
-    return fitted;
-}
-
 void CZUNPackView::AppendToLog(const QString& text)
 {
     QString lines = text;
@@ -313,23 +273,19 @@ void CZUNPackView::SaveLog()
     }
 }
 
-void CZUNPackView::OnStatusLogFocus()
+void CZUNPackView::OpenLogMenu(const QPoint& globalPos)
 {
-    // The log is for reading: the keyboard stays with the frame.
-    if (QWidget* frame = window()) {
-        frame->setFocus(Qt::OtherFocusReason);
-    }
+    QMenu* menu = CreateLogMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(globalPos);
 }
 
 bool CZUNPackView::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_statusLog && event->type() == QEvent::FocusIn) {
-        OnStatusLogFocus();
-        return false;
-    }
-    if (watched == m_fileName &&
-        (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) &&
-        IsFrameOnlyKey(static_cast<QKeyEvent*>(event))) {
+    // The log's menu from the keyboard opens at the log's top-left corner, inside it.
+    if (watched == m_statusLog && event->type() == QEvent::KeyPress &&
+        IsContextMenuKey(static_cast<QKeyEvent*>(event))) {
+        OpenLogMenu(m_statusLog->viewport()->mapToGlobal(QPoint(4, 4)));
         event->accept();
         return true;
     }

@@ -8,6 +8,7 @@
 #include <QRect>
 
 #include "shell/dialogunits.h"
+#include "shell/screenfit.h"
 
 class QFontMetrics;
 class QLabel;
@@ -16,10 +17,6 @@ class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
-
-// The window's geometry moved and, where needed, shrunk (not below the window's minimum) so
-// that the whole window, with the frame the desktop draws, lies on the screen it is mostly on.
-QRect FitOnScreen(const QWidget& window, const QRect& geometry);
 
 class CZUNPackDoc {
 public:
@@ -56,7 +53,8 @@ public:
     void ClearLog();
 
     // The Status log's context menu: Copy puts the whole log on the clipboard, Save Log...
-    // writes it to a text file the user chooses. The log itself stays read-only.
+    // writes it to a text file the user chooses. The log itself stays read-only. The mouse's
+    // right button, the Menu key and Shift+F10 in the log open it.
     QMenu* CreateLogMenu(QWidget* parent);
     void CopyLog();
     void SaveLog();
@@ -66,7 +64,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void OnStatusLogFocus();
+    // Opens the log's menu at globalPos; the menu deletes itself when it closes.
+    void OpenLogMenu(const QPoint& globalPos);
 
     QWidget* m_form = nullptr;
     QLineEdit* m_fileName = nullptr;

@@ -39,16 +39,21 @@ namespace {
 // overlay, when given, is drawn over the window: a popup menu, say, at its place.
 QImage WithCaption(QWidget& widget, QWidget* overlay = nullptr, QPoint overlayAt = QPoint())
 {
+    // At a scale above 1 the picture has the screen's pixels: the window's size in its own
+    // units times the scale, the caption drawn at that scale too.
     const QPixmap client = widget.grab();
+    const qreal scale = client.devicePixelRatio();
+    const QSize size = (QSizeF(client.size()) / scale).toSize();
     const QFont font = QApplication::font();
     const QFontMetrics metrics(font);
     const int bar = std::max(20, metrics.height() + 6);
     const int border = 3;
-    QImage image(client.width() + 2 * border, client.height() + bar + border,
+    QImage image(QSize(size.width() + 2 * border, size.height() + bar + border) * scale,
                  QImage::Format_RGB32);
+    image.setDevicePixelRatio(scale);
     image.fill(QColor(192, 192, 192));
     QPainter painter(&image);
-    painter.fillRect(border, border, client.width(), bar - border, QColor(0, 0, 128));
+    painter.fillRect(border, border, size.width(), bar - border, QColor(0, 0, 128));
     int x = border + 3;
     const QIcon icon = widget.windowIcon();
     if (!icon.isNull()) {
@@ -59,7 +64,7 @@ QImage WithCaption(QWidget& widget, QWidget* overlay = nullptr, QPoint overlayAt
     QFont bold = font;
     bold.setBold(true);
     painter.setFont(bold);
-    painter.drawText(QRect(x, border, client.width() - x, bar - border),
+    painter.drawText(QRect(x, border, size.width() - x, bar - border),
                      Qt::AlignLeft | Qt::AlignVCenter, widget.windowTitle());
     painter.drawPixmap(border, bar, client);
     if (overlay) {
@@ -91,8 +96,13 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(AppIcon());
     const QString folder = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(folder);
-    const QString suffix = CurrentLanguage() == Language::Japanese ? QStringLiteral("ja")
-                                                                   : QStringLiteral("en");
+    QString suffix = CurrentLanguage() == Language::Japanese ? QStringLiteral("ja")
+                                                             : QStringLiteral("en");
+    // At another scale than 1 the pictures are named for it: main-window-ja-scale2.png.
+    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR");
+    if (!scale.isEmpty() && scale != QLatin1String("1")) {
+        suffix += QStringLiteral("-scale") + scale;
+    }
     bool ok = true;
 
     CZUNPackDoc document;
@@ -218,6 +228,13 @@ int main(int argc, char** argv)
     if (CHelpViewer* viewer = CHelpViewer::Of(&frame)) {
         ok &= viewer->HasDocument();
         ok &= Save(*viewer, folder + QStringLiteral("/help-%1.png").arg(suffix));
+        // A search: the places marked, the topics they are in listed beside the text.
+        viewer->SearchField()->setText(CurrentLanguage() == Language::Japanese
+                                           ? QStringLiteral("チェックサム")
+                                           : QStringLiteral("checksum"));
+        viewer->FindNext();
+        ok &= !viewer->Found().isEmpty();
+        ok &= Save(*viewer, folder + QStringLiteral("/help-search-%1.png").arg(suffix));
     }
     demo.removeRecursively();
 

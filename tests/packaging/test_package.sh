@@ -2,9 +2,11 @@
 # The package installs into a fresh folder prefix, twice: by cmake --install, and from the
 # Debian package that cpack -G DEB builds (unpacked with dpkg -x). Each time the installed
 # packtool-cli packs a file into a set and restores it byte for byte, and the man pages are
-# there, compressed. The package passes lintian without errors and its description reads as
-# prose. The desktop entry opens files of the MIME types the package installs, and the MIME
-# database built from them knows packed and project files. The AppStream metadata passes
+# there, compressed. The package passes lintian without errors or hardening tags, its
+# description reads as prose, and it depends on Qt's translations. The desktop entry opens
+# files of the MIME types the package installs, the MIME database built from them knows packed
+# and project files, the file manager's menus offer each command on its own type, and the
+# icon comes as SVG and as PNG at every size of the icon theme. The AppStream metadata passes
 # appstreamcli validate.
 #
 # Usage: test_package.sh BUILD-DIR SOURCE-DIR CMAKE CPACK
@@ -30,6 +32,16 @@ round_trip() {
     cmp "$w/p.kmx" "$w/out/p.KMX" || fail "$where: restored bytes differ"
 }
 
+# A PNG file's width and height from its header ("WxH"), or "not a PNG".
+png_size() {
+    if [ "$(od -An -tu1 -N8 "$1" | tr -s ' ')" != " 137 80 78 71 13 10 26 10" ]; then
+        echo "not a PNG"
+        return
+    fi
+    od -An -tu1 -j16 -N8 "$1" |
+        awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4 "x" $5 * 16777216 + $6 * 65536 + $7 * 256 + $8 }'
+}
+
 check_man() {
     root=$1
     pages=packtool-cli.1
@@ -52,7 +64,26 @@ check_desktop() {
     desktop-file-validate "$entry" || fail "desktop entry does not validate"
     grep -qx 'Exec=packtool /G %f' "$entry" || fail "desktop entry opens no file"
     grep -q '^MimeType=.*application/x-packtool-packed;' "$entry" || fail "desktop entry lists no packed type"
-    [ -x "$root/share/kio/servicemenus/packtool.desktop" ] || fail "no executable service menu"
+    # The file manager's menu: Pack on project files only, Unpack and Test on packed files.
+    menus="$root/share/kio/servicemenus"
+    [ -x "$menus/packtool-project.desktop" ] || fail "no executable service menu for project files"
+    [ -x "$menus/packtool-packed.desktop" ] || fail "no executable service menu for packed files"
+    grep -qx 'MimeType=application/x-packtool-project;' "$menus/packtool-project.desktop" ||
+        fail "the project files' menu is offered on other types"
+    grep -qx 'Actions=pack;' "$menus/packtool-project.desktop" || fail "project files' menu: not Pack alone"
+    grep -qx 'MimeType=application/x-packtool-packed;' "$menus/packtool-packed.desktop" ||
+        fail "the packed files' menu is offered on other types"
+    grep -qx 'Actions=unpack;test;' "$menus/packtool-packed.desktop" ||
+        fail "packed files' menu: not Unpack and Test"
+    ! grep -q '/P ' "$menus/packtool-packed.desktop" || fail "Pack offered on packed files"
+    [ ! -e "$menus/packtool.desktop" ] || fail "the old service menu is still installed"
+    # The icon as SVG and as PNG at every fixed size of the icon theme, each its own size.
+    [ -f "$root/share/icons/hicolor/scalable/apps/packtool.svg" ] || fail "no SVG icon"
+    for size in 16 22 24 32 48 64 128 256 512; do
+        png="$root/share/icons/hicolor/${size}x${size}/apps/packtool.png"
+        [ -f "$png" ] || fail "no ${size}x${size} PNG icon"
+        [ "$(png_size "$png")" = "${size}x${size}" ] || fail "$png: not a ${size}x${size} PNG: $(png_size "$png")"
+    done
     mkdir -p "$T/mime"
     cp -r "$root/share/mime" "$T/mime/"
     update-mime-database "$T/mime/mime" || fail "update-mime-database"
@@ -84,13 +115,17 @@ round_trip "$T/root/usr/bin/packtool-cli" deb
 check_man "$T/root/usr"
 description=$(dpkg-deb -f "$deb" Description)
 case "$description" in *";"*) fail "description shows a list: $description" ;; esac
-# Errors fail the package; warnings and notes are for the maintainer to weigh.
+# Errors fail the package, and so do the hardening tags: the programs are built with the
+# flags a Debian build uses. Other warnings and notes are for the maintainer to weigh.
 lintian --no-tag-display-limit "$deb" > "$T/lintian.log" 2>&1 || true
 if grep -q '^E:' "$T/lintian.log"; then fail "lintian: $(grep '^E:' "$T/lintian.log")"; fi
+if grep -q 'hardening' "$T/lintian.log"; then fail "lintian: $(grep 'hardening' "$T/lintian.log")"; fi
 if [ -x "$T/root/usr/bin/packtool" ]; then
     # Every library the desktop program needs is one the package depends on or the system has.
     if ldd "$T/root/usr/bin/packtool" | grep -q "not found"; then fail "packtool: $(ldd "$T/root/usr/bin/packtool")"; fi
     echo "$depends" | grep -q libqt6widgets6 || fail "Depends lacks Qt: $depends"
+    # Qt's own translations: the Japanese file chooser's and boxes' buttons come from them.
+    echo "$depends" | grep -q qt6-translations-l10n || fail "Depends lacks qt6-translations-l10n: $depends"
     [ -f "$T/root/usr/share/metainfo/org.packtool.PackTool.metainfo.xml" ] || fail "no metainfo"
     check_desktop "$T/root/usr"
 fi

@@ -282,18 +282,6 @@ private slots:
         SetLanguage(Language::English);
     }
 
-    void statusLogHandsFocusBack()
-    {
-        QApplication::setActiveWindow(m_frame.get());
-        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
-        QPlainTextEdit* log = m_frame->View()->StatusLog();
-        QTest::mouseClick(log->viewport(), Qt::LeftButton);
-        QVERIFY(QApplication::focusWidget() != log);
-        log->setFocus();
-        QVERIFY(!log->hasFocus());
-        QCOMPARE(QApplication::focusWidget(), m_frame.get());
-    }
-
     // The log's context menu copies and saves the whole log; the log stays read-only.
     void statusLogMenuCopiesAndSaves()
     {
@@ -597,26 +585,6 @@ private slots:
             QVERIFY(box != nullptr);
             QCOMPARE(box->isVisible(), !box->text().isEmpty());
         }
-    }
-
-    void frameKeysDoNothingInTheField()
-    {
-        QApplication::setActiveWindow(m_frame.get());
-        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
-        QLineEdit* field = m_frame->View()->FileNameField();
-        field->setFocus();
-        field->setText(QStringLiteral("/data/a.kmx"));
-        field->selectAll();
-        QApplication::clipboard()->setText(QStringLiteral("pasted"));
-        QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
-        QTest::keyClick(field, Qt::Key_X, Qt::ControlModifier);
-        QTest::keyClick(field, Qt::Key_Delete, Qt::ShiftModifier);
-        QCOMPARE(field->text(), QStringLiteral("/data/a.kmx"));
-        field->end(false);
-        QTest::keyClicks(field, QStringLiteral("x"));
-        QTest::keyClick(field, Qt::Key_Z, Qt::ControlModifier);
-        QTest::keyClick(field, Qt::Key_Backspace, Qt::AltModifier);
-        QCOMPARE(field->text(), QStringLiteral("/data/a.kmxx"));
     }
 
     // Open only fills the field; Save writes nothing: no user file changes.
