@@ -197,4 +197,35 @@ enum : unsigned {
     IDS_TEST_START = 44003,            // log: the test's first line
     IDS_TEST_SOUND_END = 44004,        // log: the last line of a test that found the file sound
     IDS_TEST_NOT_SOUND_END = 44005,    // log: the last line of any other test
+
+    // The web page (45000 on).
+    IDS_WEB_TITLE = 45000,
+    IDS_WEB_PRIVACY = 45001,
+    IDS_WEB_LANGUAGE = 45002,
+    IDS_WEB_RESTORE_HEADING = 45003,
+    IDS_WEB_RESTORE_HINT = 45004,
+    IDS_WEB_CHOOSE_FILES = 45005,
+    IDS_WEB_CHOOSE_FOLDER = 45006,
+    IDS_WEB_SET_NAMED = 45007, // "%s" volume 0, "%ld" the count
+    IDS_WEB_SINGLE_NAMED = 45008, // "%s" the packed file
+    IDS_WEB_VOLUME_FOUND = 45009, // "%s" the volume
+    IDS_WEB_VOLUME_MISSING = 45010, // "%s" the volume, "%ld" its place (from 1), "%ld" the count
+    IDS_WEB_NO_PACKED_FILE = 45011,
+    IDS_WEB_SAVE = 45012, // "%s" the file name
+    IDS_WEB_KEEP_BROKEN = 45013, // "%s" the file name
+    IDS_WEB_PACK_HEADING = 45014,
+    IDS_WEB_CHOOSE_PROJECT = 45015,
+    IDS_WEB_PACK_WHOLE = 45016,
+    IDS_WEB_PACK_SPLIT = 45017,
+    IDS_WEB_OTHER_SIZE = 45018,
+    IDS_WEB_VOLUME_SIZE = 45019,
+    IDS_WEB_PACK_BUTTON = 45020,
+    IDS_WEB_PACKED = 45021, // "%s" project, "%lld" its size, "%ld" files, "%lld" their size
+    IDS_WEB_SAVE_ALL_FOLDER = 45022,
+    IDS_WEB_SAVED_FOLDER = 45023, // "%ld" files
+    IDS_WEB_STEP_CHECK = 45024,
+    IDS_WEB_STEP_RESTORE = 45025,
+    IDS_WEB_PROGRESS = 45026,
+    IDS_WEB_RESTORED_BYTES = 45027, // "%s" the project file, "%lld" its size
+    IDS_WEB_NOT_RESTORED = 45028,
 };

@@ -1,13 +1,23 @@
 #!/bin/sh
-# Builds Pack Tool and runs every test; then the whole suite again built with ASan and UBSan,
-# the engine's threading tests built with TSan (no Qt), and the fuzzers.
-# PACKTOOL_SANITIZERS=0 skips the sanitizer builds; PACKTOOL_FUZZ_SECONDS=0 skips the fuzzing.
+# Builds Pack Tool and runs every test, then builds the web page and runs its tests; then the
+# whole suite again built with ASan and UBSan, the engine's threading tests built with TSan
+# (no Qt), and the fuzzers.
+# PACKTOOL_SANITIZERS=0 skips the sanitizer builds; PACKTOOL_FUZZ_SECONDS=0 skips the fuzzing;
+# PACKTOOL_WEB=0 skips the web page's build and its tests in headless Chromium.
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 cmake --preset default
 cmake --build --preset default -j"$jobs"
 QT_QPA_PLATFORM=offscreen ctest --preset default -j"$jobs"
+
+if [ "${PACKTOOL_WEB:-1}" -ne 0 ]; then
+    # The web page, built with Emscripten and tested in headless Chromium against files made
+    # by the console just built.
+    cmake --preset web
+    cmake --build --preset web -j"$jobs"
+    python3 web/tests/test_page.py build-web/web/page build/cli/packtool-cli
+fi
 
 if [ "${PACKTOOL_SANITIZERS:-1}" -ne 0 ]; then
     # A sanitizer report fails the test that shows it (the builds stop at the first report).
