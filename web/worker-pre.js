@@ -10,23 +10,25 @@ var Module = typeof Module !== 'undefined' ? Module : {};
 (function () {
   var isWorker = typeof importScripts === 'function' && typeof postMessage === 'function';
 
-  // The bytes a job writes, as Blob pieces of about 8 MB: the module's memory never holds
-  // more than one piece of them, and the browser may keep a Blob outside the tab's memory.
+  // The bytes a job writes, gathered into Blobs of PIECE bytes: the worker holds at most one
+  // piece of them, and the browser may keep a Blob outside the tab's memory.
   var PIECE = 8 * 1024 * 1024;
-  var pending = [];
-  var pendingBytes = 0;
+  var piece = null;
+  var used = 0;
   var blobs = [];
   function flush() {
-    if (pending.length) {
-      blobs.push(new Blob(pending));
-      pending = [];
-      pendingBytes = 0;
-    }
+    if (used) blobs.push(new Blob([piece.subarray(0, used)]));
+    used = 0;
   }
   Module.onOutput = Module.onOutput || function (view) {
-    pending.push(view.slice());
-    pendingBytes += view.length;
-    if (pendingBytes >= PIECE) flush();
+    for (var at = 0; at < view.length;) {
+      if (!piece) piece = new Uint8Array(PIECE);
+      var n = Math.min(view.length - at, PIECE - used);
+      piece.set(view.subarray(at, at + n), used);
+      used += n;
+      at += n;
+      if (used === PIECE) flush();
+    }
   };
   Module.onProgress = Module.onProgress || function (step, percent) {
     if (isWorker) postMessage({ type: 'progress', step: step, percent: percent });
@@ -46,17 +48,38 @@ var Module = typeof Module !== 'undefined' ? Module : {};
     while (queue.length) run(queue.shift());
   };
 
+  // Reading a chosen file costs a call into the browser per read, and the C library reads a
+  // kilobyte or two at a time: the worker reads READ_AHEAD bytes at once and answers the
+  // reads that follow from them.
+  var READ_AHEAD = 1024 * 1024;
+  var ahead = { file: null, start: 0, bytes: new Uint8Array(0) };
+  function readAhead(stream, buffer, offset, length, position) {
+    var file = stream.node.contents;
+    var end = Math.min(position + length, file.size);
+    if (position >= end) return 0;
+    if (ahead.file !== file || position < ahead.start || end > ahead.start + ahead.bytes.length) {
+      var stop = Math.min(file.size, position + Math.max(length, READ_AHEAD));
+      ahead = { file: file, start: position,
+                bytes: new Uint8Array(WORKERFS.reader.readAsArrayBuffer(file.slice(position, stop))) };
+    }
+    buffer.set(ahead.bytes.subarray(position - ahead.start, end - ahead.start), offset);
+    return end - position;
+  }
+
   // The files the user chose, mounted in /in and read in place, as the current folder.
   function mount(files) {
     FS.chdir('/');
     try { FS.unmount('/in'); } catch (e) { /* nothing mounted yet */ }
     try { FS.mkdir('/in'); } catch (e) { /* it exists */ }
     FS.mount(WORKERFS, { files: files }, '/in');
+    if (!WORKERFS.reader) WORKERFS.reader = new FileReaderSync();
+    WORKERFS.stream_ops.read = readAhead;
+    ahead = { file: null, start: 0, bytes: new Uint8Array(0) };
     FS.chdir('/in');
   }
 
   function run(job) {
-    pending = []; pendingBytes = 0; blobs = [];
+    used = 0; blobs = [];
     Module.ccall('pw_set_language', null, ['number'], [job.lang === 'ja' ? 1 : 0]);
     mount(job.files);
     var text;
@@ -68,6 +91,7 @@ var Module = typeof Module !== 'undefined' ? Module : {};
     else if (job.op === 'pack')
       text = Module.ccall('pw_pack', 'string', ['string', 'string'], [job.name, job.split || '']);
     flush();
+    ahead = { file: null, start: 0, bytes: new Uint8Array(0) };
     var output = blobs.length ? new Blob(blobs) : null;
     blobs = [];
     // The module's memory after the job, for the page to show that a large file streamed.

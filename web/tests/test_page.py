@@ -342,17 +342,25 @@ class PageTest(unittest.TestCase):
         self.assertNotEqual(refused.returncode, 0)
         self.assertIn(shown["report"].strip(), refused.stderr + refused.stdout)
 
-    def test_restores_100_MB_with_a_small_module_memory(self):
-        work = self.folder("large")
+    def large_set(self):
+        """A 100 MB project file of records, and its set of 1.44 MB volumes."""
+        work = os.path.join(self.dir, "large")
         project = os.path.join(work, "BIG.kmx")
-        with open(project, "wb") as f:
+        if not os.path.isdir(work):
+            os.makedirs(work)
             rng = random.Random(100)
             block = b"".join(b"record %08d %s\n" % (i, rng.randbytes(8).hex().encode()) for i in range(20000))
-            for n in range(100 * 1024 * 1024 // len(block) + 1):
-                f.write(block[: min(len(block), 100 * 1024 * 1024 - n * len(block))])
+            with open(project, "wb") as f:
+                left = 100 * 1024 * 1024
+                while left:
+                    f.write(block[:left])
+                    left -= min(left, len(block))
+            self.assertEqual(cli("pack", "--yes", "--split", "1.44M", project).returncode, 0)
+        return project, sorted(os.path.join(work, f) for f in os.listdir(work) if not f.endswith(".kmx"))
+
+    def test_restores_100_MB_with_a_small_module_memory(self):
+        project, files = self.large_set()
         self.assertEqual(os.path.getsize(project), 100 * 1024 * 1024)
-        self.assertEqual(cli("pack", "--yes", "--split", "1.44M", project).returncode, 0)
-        files = sorted(os.path.join(work, f) for f in os.listdir(work) if not f.endswith(".kmx"))
         shown = self.restore(files)
         self.assertEqual(shown["saves"], ["BIG.KMX"], shown["report"])
         got = self.read_link("#restore-save a")
@@ -360,6 +368,37 @@ class PageTest(unittest.TestCase):
         self.assertEqual(got["sha256"], sha256(project))
         # The module streamed: its memory stayed far below the file's size.
         self.assertLess(self.driver.run("return window.packtoolModuleMemory;"), 32 * 1024 * 1024)
+
+    def test_cancel_stops_a_restore_and_the_next_one_runs(self):
+        _, files = self.large_set()
+        d = self.driver
+        d.run("document.getElementById('restore-report').textContent = '';")
+        d.choose_files("#restore-files", files)
+        d.wait("return !document.getElementById('progress-panel').hidden && "
+               "document.getElementById('progress').value > 0;")
+        self.assertEqual(d.run("return document.activeElement.id;"), "cancel")
+        d.click("#cancel")
+        d.wait(RESULT_SHOWN)
+        report = d.run("return document.getElementById('restore-report').innerText;")
+        self.assertIn("Cancelled: the job was stopped before it was done.", report)
+        self.assertEqual(d.run("return document.querySelectorAll('#restore-save a').length;"), 0)
+        work = self.folder("after-cancel")
+        project = os.path.join(work, "NEXT.kmx")
+        corpus_like(project, "text", 10_000)
+        self.assertEqual(cli("pack", "--yes", project).returncode, 0)
+        self.assertEqual(self.restore([os.path.join(work, "NEXT.0KX")])["saves"], ["NEXT.KMX"])
+
+    def test_every_control_is_reached_with_the_tab_key(self):
+        d = self.driver
+        d.run("document.activeElement.blur(); window.scrollTo(0, 0);")
+        reached = []
+        for _ in range(20):
+            d.call("POST", "/actions", {"actions": [{"type": "key", "id": "keyboard", "actions": [
+                {"type": "keyDown", "value": "\ue004"}, {"type": "keyUp", "value": "\ue004"}]}]})
+            reached.append(d.run("const e = document.activeElement; return e.id || e.name || e.tagName;"))
+        for control in ["language", "drop", "restore-files", "restore-folder", "pack-file", "split",
+                        "pack-size", "pack-other", "pack-button"]:
+            self.assertIn(control, reached)
 
     def test_switching_to_japanese_shows_the_catalogue_texts(self):
         d = self.driver
@@ -449,6 +488,7 @@ class NoNetworkTest(unittest.TestCase):
         finally:
             driver.quit()
             server.shutdown()
+            server.server_close()
 
 
 if __name__ == "__main__":
