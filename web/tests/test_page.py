@@ -388,6 +388,20 @@ class PageTest(unittest.TestCase):
         self.assertEqual(cli("pack", "--yes", project).returncode, 0)
         self.assertEqual(self.restore([os.path.join(work, "NEXT.0KX")])["saves"], ["NEXT.KMX"])
 
+    def test_a_phone_sized_window_needs_no_sideways_scrolling(self):
+        d = self.driver
+        d.call("POST", "/window/rect", {"width": 320, "height": 800})
+        try:
+            for language in ("en", "ja"):
+                d.run("const l = document.getElementById('language'); l.value = arguments[0];"
+                      "l.dispatchEvent(new Event('change'));", language)
+                widths = d.run("return [document.documentElement.scrollWidth, document.documentElement.clientWidth];")
+                self.assertLessEqual(widths[0], widths[1], language)
+        finally:
+            d.run("const l = document.getElementById('language'); l.value = 'en';"
+                  "l.dispatchEvent(new Event('change'));")
+            d.call("POST", "/window/rect", {"width": 1000, "height": 1400})
+
     def test_every_control_is_reached_with_the_tab_key(self):
         d = self.driver
         d.run("document.activeElement.blur(); window.scrollTo(0, 0);")
