@@ -11,7 +11,7 @@
 
 int main(int argc, char** argv)
 {
-    const int reps = 5;
+    const int reps = 10;
     for (int i = 1; i < argc; ++i) {
         std::ifstream file(argv[i], std::ios::binary);
         const std::vector<unsigned char> input((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());

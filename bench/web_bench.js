@@ -10,7 +10,7 @@ function run(Module) {
     const name = '/' + path.basename(file);
     Module.FS.writeFile(name, fs.readFileSync(file));
     for (const implode of [1, 0]) {
-      const result = JSON.parse(Module.ccall('pw_bench', 'string', ['string', 'number', 'number'], [name, implode, 5]));
+      const result = JSON.parse(Module.ccall('pw_bench', 'string', ['string', 'number', 'number'], [name, implode, 10]));
       console.log(JSON.stringify({ file, op: implode ? 'implode' : 'explode', ms: result.ms,
                                    bytes: result.bytes, outputBytes: result.outputBytes }));
     }
