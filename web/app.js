@@ -138,7 +138,14 @@
     return others.length === 1 ? others[0] : null;
   }
 
-  function restore(files) {
+  function restore(chosen) {
+    // One file per name: the same file dropped twice, or from a folder and on its own.
+    var seen = {};
+    var files = chosen.filter(function (file) {
+      if (seen[file.name]) return false;
+      seen[file.name] = true;
+      return true;
+    });
     restoreFiles = files;
     var setView = $('restore-set'), report = $('restore-report'), save = $('restore-save');
     clear(setView); clear(report); forgetLinks(save);

@@ -236,6 +236,21 @@ class PageTest(unittest.TestCase):
                 self.assertEqual(got["sha256"], sha256(os.path.join(into, f"{kind.upper()}.KMX")))
                 self.assertEqual(got["sha256"], sha256(project))
 
+    def test_a_chosen_folder_restores_the_set_in_it(self):
+        work = self.folder("chosen-folder")
+        project = os.path.join(self.dir, "FOLDER.kmx")
+        corpus_like(project, "records", 40_000)
+        self.assertEqual(cli("pack", "--yes", "--split", "5000", project).returncode, 0)
+        for name in os.listdir(self.dir):
+            if name.startswith("FOLDER.") and not name.endswith(".kmx"):
+                os.rename(os.path.join(self.dir, name), os.path.join(work, name))
+        self.driver.run("document.getElementById('restore-report').textContent = '';")
+        self.driver.choose_files("#restore-folder", [work])
+        self.driver.wait(RESULT_SHOWN)
+        self.assertEqual(self.driver.run("return Array.from(document.querySelectorAll('#restore-save a'), (a) => a.download);"),
+                         ["FOLDER.KMX"])
+        self.assertEqual(self.read_link("#restore-save a")["sha256"], sha256(project))
+
     def test_names_a_missing_volume_and_the_console_verdict(self):
         work = self.folder("missing")
         project = os.path.join(work, "SET.kmx")
