@@ -251,6 +251,18 @@ class PageTest(unittest.TestCase):
                          ["FOLDER.KMX"])
         self.assertEqual(self.read_link("#restore-save a")["sha256"], sha256(project))
 
+    def test_a_packed_file_named_0RV_restores_its_RVN(self):
+        work = self.folder("rvn")
+        project = os.path.join(work, "PLAN.kmx")
+        corpus_like(project, "text", 20_000)
+        self.assertEqual(cli("pack", "--yes", project).returncode, 0)
+        packed = os.path.join(work, "plan.0rv")
+        os.rename(os.path.join(work, "PLAN.0KX"), packed)
+        self.assertEqual(cli("unpack", "--yes", "plan.0rv", cwd=work).returncode, 0)
+        shown = self.restore([packed])
+        self.assertEqual(shown["saves"], ["plan.RVN"])
+        self.assertEqual(self.read_link("#restore-save a")["sha256"], sha256(os.path.join(work, "plan.RVN")))
+
     def test_names_a_missing_volume_and_the_console_verdict(self):
         work = self.folder("missing")
         project = os.path.join(work, "SET.kmx")
