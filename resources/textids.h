@@ -226,4 +226,34 @@ enum : unsigned {
     IDS_HELP_SEARCH_COUNT = 47304,     // "%1" places found, "%2" topics they are in
     IDS_HELP_SEARCH_NONE = 47305,      // nothing found
     IDS_HELP_SEARCH_FIELD = 47306,     // accessible name and placeholder of the search field
+    // The web page (48000 on).
+    IDS_WEB_TITLE = 48000,
+    IDS_WEB_PRIVACY = 48001,
+    IDS_WEB_LANGUAGE = 48002,
+    IDS_WEB_RESTORE_HEADING = 48003,
+    IDS_WEB_RESTORE_HINT = 48004,
+    IDS_WEB_CHOOSE_FILES = 48005,
+    IDS_WEB_CHOOSE_FOLDER = 48006,
+    IDS_WEB_SET_NAMED = 48007, // "%s" volume 0, "%ld" the count
+    IDS_WEB_SINGLE_NAMED = 48008, // "%s" the packed file
+    IDS_WEB_VOLUME_FOUND = 48009, // "%s" the volume
+    IDS_WEB_VOLUME_MISSING = 48010, // "%s" the volume, "%ld" its place (from 1), "%ld" the count
+    IDS_WEB_NO_PACKED_FILE = 48011,
+    IDS_WEB_SAVE = 48012, // "%s" the file name
+    IDS_WEB_KEEP_BROKEN = 48013, // "%s" the file name
+    IDS_WEB_PACK_HEADING = 48014,
+    IDS_WEB_CHOOSE_PROJECT = 48015,
+    IDS_WEB_PACK_WHOLE = 48016,
+    IDS_WEB_PACK_SPLIT = 48017,
+    IDS_WEB_OTHER_SIZE = 48018,
+    IDS_WEB_VOLUME_SIZE = 48019,
+    IDS_WEB_PACK_BUTTON = 48020,
+    IDS_WEB_PACKED = 48021, // "%s" project, "%lld" its size, "%ld" files, "%lld" their size
+    IDS_WEB_SAVE_ALL_FOLDER = 48022,
+    IDS_WEB_SAVED_FOLDER = 48023, // "%ld" files
+    IDS_WEB_STEP_CHECK = 48024,
+    IDS_WEB_STEP_RESTORE = 48025,
+    IDS_WEB_PROGRESS = 48026,
+    IDS_WEB_RESTORED_BYTES = 48027, // "%s" the project file, "%lld" its size
+    IDS_WEB_NOT_RESTORED = 48028,
 };

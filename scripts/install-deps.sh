@@ -11,6 +11,12 @@ missing=""
 # lintian checks the Debian package; xdotool presses keys in the real-program test; strace
 # slows the renames of two programs at once in tests/reliability/test_concurrent.py.
 PACKAGES="$PACKAGES lintian xdotool strace"
+# The web page: Debian's Emscripten builds it; its tests drive headless Chromium through
+# chromedriver; nodejs runs Emscripten's tools (and the page's benchmark).
+if [ "${PACKTOOL_WEB:-1}" -ne 0 ]; then
+    PACKAGES="$PACKAGES emscripten chromium chromium-driver"
+    command -v node >/dev/null 2>&1 || PACKAGES="$PACKAGES nodejs"
+fi
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
 done

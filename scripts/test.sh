@@ -1,14 +1,15 @@
 #!/bin/sh
-# Builds Pack Tool and runs every test; then the whole suite again built with ASan and UBSan,
-# the engine's threading tests built with TSan (no Qt), and the fuzzers. The build treats
-# warnings as errors (preset ci).
+# Builds Pack Tool and runs every test, then builds the web page and runs its tests; then the
+# whole suite again built with ASan and UBSan, the engine's threading tests built with TSan
+# (no Qt), and the fuzzers. The build treats warnings as errors (preset ci).
 #
 #   scripts/test.sh           every tier: what CI runs (about 15 minutes on two cores)
 #   scripts/test.sh --quick   the quick tier: the build and every test not labelled slow (the
 #                             reliability matrices, the package, the real program under Xvfb),
-#                             no sanitizers, no fuzzing; a few minutes, for every change
+#                             no web page, no sanitizers, no fuzzing; a few minutes
 #
-# PACKTOOL_SANITIZERS=0 skips the sanitizer builds; PACKTOOL_FUZZ_SECONDS=0 skips the fuzzing.
+# PACKTOOL_SANITIZERS=0 skips the sanitizer builds; PACKTOOL_FUZZ_SECONDS=0 skips the fuzzing;
+# PACKTOOL_WEB=0 skips the web page's build and its tests in headless Chromium.
 set -eu
 cd "$(dirname "$0")/.."
 quick=0
@@ -25,6 +26,14 @@ if [ "$quick" -eq 1 ]; then
     exit 0
 fi
 QT_QPA_PLATFORM=offscreen ctest --preset ci -j"$jobs"
+
+if [ "${PACKTOOL_WEB:-1}" -ne 0 ]; then
+    # The web page, built with Emscripten and tested in headless Chromium against files made
+    # by the console just built.
+    cmake --preset web
+    cmake --build --preset web -j"$jobs"
+    python3 web/tests/test_page.py build-web/web/page build/cli/packtool-cli
+fi
 
 if [ "${PACKTOOL_SANITIZERS:-1}" -ne 0 ]; then
     # A sanitizer report fails the test that shows it (the builds stop at the first report).
