@@ -451,7 +451,7 @@ namespace {
 void JoinWorker(const JoinRequest& request, JoinOutcome& outcome)
 {
     outcome.bStarted = 1;
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_JOINING, 0);
+    PostJobState(JOB_JOINING);
     const ManifestCheck manifest = ExamineManifest(request.strPackedPath);
     auto approve = [&](const std::vector<std::string>& volumes) {
         // The output must not be a file of the set, however that file was found.
@@ -509,7 +509,8 @@ void JoinWorker(const JoinRequest& request, JoinOutcome& outcome)
             outcome.strManifest = outManifest;
         }
     }
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+    PostJobState(JOB_IDLE);
+    ReportJobEnded(JobKind::Join, outcome.bJoined != 0);
 }
 
 } // namespace

@@ -305,7 +305,7 @@ int SplitPackedFile(const std::string& packedPath, int volumeSize)
 
 int RunSplitStep(const std::string& streamPath, const std::string& packedPath, int volumeSize)
 {
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_SPLITTING, 0);
+    PostJobState(JOB_SPLITTING);
     AppendStatus("\r\n");
     AppendStatusId(IDS_SPLIT_START);
     SplitRequest request;
@@ -328,7 +328,7 @@ namespace {
 
 void SplitWorker(const SplitRequest& request, SplitOutcome& outcome)
 {
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_SPLITTING, 0);
+    PostJobState(JOB_SPLITTING);
     AppendStatus("\r\n");
     AppendStatusId(IDS_SPLIT_START);
     const std::string& packedPath = request.strPackedPath;
@@ -352,7 +352,8 @@ void SplitWorker(const SplitRequest& request, SplitOutcome& outcome)
             outcome.bManifestFailed = 1;
         }
     }
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+    PostJobState(JOB_IDLE);
+    ReportJobEnded(JobKind::Split, outcome.bComplete != 0);
 }
 
 } // namespace

@@ -123,7 +123,7 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
 {
     // The file the user chose, named in the report of a damaged stream.
     const std::string& packedPath = request.strPackedPath;
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_DECOMPRESSING, 0);
+    PostJobState(JOB_DECOMPRESSING);
     AppendStatus("\r\n");
 
     // The restored file is written beside the project file and renamed over it at the end
@@ -234,7 +234,7 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome)
                                   MB_OK | MB_ICONEXCLAMATION);
     } else if (std::FILE* probe = OpenRegularInputStream(packedPath)) {
         CloseStream(probe);
-        PostMessageToMainWindow(WM_JOBSTATE, JOB_JOINING, 0);
+        PostJobState(JOB_JOINING);
         std::string tempName;
         if (JoinVolumes(packedPath, request.strIntoFolder, request.volumeSearchDirs, tempName, outcome.join)) {
             const std::string& source = tempName.empty() ? packedPath : tempName;
@@ -255,9 +255,9 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome)
                                   MB_OK | MB_ICONEXCLAMATION);
     }
 
-    AppendStatusId(IDS_UNPACK_END);
-    SendMessageToMainWindow(WM_JOBDONE, 0, 0);
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+    ReportJobEnded(JobKind::Unpack, outcome.bRestored != 0, IDS_UNPACK_END);
+    SendJobBusyEnded();
+    PostJobState(JOB_IDLE);
 }
 
 } // namespace
@@ -288,7 +288,7 @@ int StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
     if (IsSameFile(path, projectPath)) {
         ShowBox(IDS_UNPACK_SAME_FILE, path);
         AppendStatusId(IDS_STOPPED_BY_PROGRAM);
-        return 1;
+        return 0;
     }
     // The question names the file as the user knows it: by its name in the packed file's
     // folder, or by its path in the folder it is restored into.
@@ -296,7 +296,7 @@ int StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
         request.strIntoFolder.empty() ? GetBaseName(path) + g_strProjectExt : projectPath;
     if (!CheckExistingFile(projectPath, shown)) {
         LogCheckRefusal();
-        return 1;
+        return 0;
     }
 
     UnpackRequest job = request;
@@ -304,7 +304,7 @@ int StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
     UnpackOutcome* answer = &outcome;
     if (!StartWorkerThread([job, answer] { UnpackWorker(job, *answer); })) {
         AppendStatusId(IDS_UNPACK_FAILED);
-        return 1;
+        return 0;
     }
     return 1;
 }

@@ -45,20 +45,6 @@
 
 namespace {
 
-// The application's wait cursor while a job shows it: the first WM_JOBBUSY begins it, the
-// job's WM_JOBDONE ends it.
-class CWaitCursor {
-public:
-    CWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~CWaitCursor() { QApplication::restoreOverrideCursor(); }
-    CWaitCursor(const CWaitCursor&) = delete;
-    CWaitCursor& operator=(const CWaitCursor&) = delete;
-    // Shows the hourglass again, should something have replaced it.
-    void Restore() { QApplication::changeOverrideCursor(Qt::WaitCursor); }
-};
-
-std::unique_ptr<CWaitCursor> g_pWaitCursor;
-
 // A command as EnableWhenIdle sees it.
 class ActionUpdate : public CommandUpdate {
 public:
@@ -70,9 +56,20 @@ private:
 };
 
 const int kLockKeyPollMs = 250;
-const int kJobEndPollMs = 20;
 
 } // namespace
+
+// The application's wait cursor while a job shows it: the job's first JobBusy begins it, its
+// JobBusyEnded ends it.
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+    // Shows the hourglass again, should something have replaced it.
+    void Restore() { QApplication::changeOverrideCursor(Qt::WaitCursor); }
+};
 
 CMainFrame::CMainFrame(CZUNPackDoc* document, QWidget* parent)
     : QMainWindow(parent), m_document(document)
@@ -96,16 +93,9 @@ CMainFrame::CMainFrame(CZUNPackDoc* document, QWidget* parent)
     createToolBar();
     createStatusBar();
     UpdateCommandStates();
-
-    m_jobEndTimer = new QTimer(this);
-    m_jobEndTimer->setInterval(kJobEndPollMs);
-    connect(m_jobEndTimer, &QTimer::timeout, this, &CMainFrame::CheckJobEnded);
 }
 
-CMainFrame::~CMainFrame()
-{
-    g_pWaitCursor.reset();
-}
+CMainFrame::~CMainFrame() = default;
 
 QAction* CMainFrame::createAction(int commandId, const QString& text, unsigned promptId,
                                   const char* objectName)
@@ -274,7 +264,7 @@ QString CMainFrame::IndicatorText(int indicatorId) const
 
 bool CMainFrame::IsWaitCursorShown() const
 {
-    return g_pWaitCursor != nullptr;
+    return m_waitCursor != nullptr;
 }
 
 void CMainFrame::UpdateCommandStates()
@@ -301,40 +291,24 @@ void CMainFrame::SetCancelRequest(std::function<void()> request)
     m_cancelRequest = std::move(request);
 }
 
-LRESULT CMainFrame::HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam)
+void CMainFrame::JobStateChanged(JobState state)
 {
-    switch (msg) {
-    case WM_JOBSTATE:
-        return OnJobState(wParam, lParam);
-    case WM_JOBBUSY:
-        return OnJobBusy(wParam, lParam);
-    case WM_JOBDONE:
-        return OnJobDone(wParam, lParam);
-    default:
-        return 0;
-    }
-}
-
-LRESULT CMainFrame::OnJobState(WPARAM wParam, LPARAM)
-{
-    SetJobState(static_cast<int>(wParam));
+    SetJobState(state);
     // Qt has no idle-time command updates: the commands follow the state right here.
     UpdateCommandStates();
-    if (wParam == JOB_IDLE && m_jobKind != JobKind::None) {
-        // A job that ends without its banner is closed once its worker has gone.
-        m_jobEndTimer->start();
-    }
-    return 0;
 }
 
-void CMainFrame::CheckJobEnded()
+void CMainFrame::JobEnded(JobKind kind, bool succeeded, const std::string& closingLine)
 {
-    if (m_jobKind == JobKind::None) {
-        m_jobEndTimer->stop();
-    } else if (RunningWorkerThreads() == 0 && g_nJobState == JOB_IDLE) {
-        m_jobEndTimer->stop();
-        EndJob(JobSucceeded());
+    const QString line = QString::fromStdString(closingLine);
+    if (m_jobKind != kind) {
+        // A job the window did not start: its closing line is text like any other.
+        if (!line.isEmpty()) {
+            m_view->AppendToLog(line);
+        }
+        return;
     }
+    EndJob(succeeded, line);
 }
 
 std::optional<std::string> CMainFrame::FindVolume(const FindVolumeRequest& request)
@@ -352,29 +326,21 @@ std::optional<std::string> CMainFrame::FindVolume(const FindVolumeRequest& reque
     return QFile::encodeName(chosen).toStdString();
 }
 
-LRESULT CMainFrame::OnJobBusy(WPARAM, LPARAM)
+void CMainFrame::JobBusy()
 {
-    if (!g_pWaitCursor) {
-        g_pWaitCursor = std::make_unique<CWaitCursor>();
+    if (!m_waitCursor) {
+        m_waitCursor = std::make_unique<WaitCursor>();
     }
-    g_pWaitCursor->Restore();
-    return 1;
+    m_waitCursor->Restore();
 }
 
-LRESULT CMainFrame::OnJobDone(WPARAM, LPARAM)
+void CMainFrame::JobBusyEnded()
 {
-    g_pWaitCursor.reset();
-    return 1;
+    m_waitCursor.reset();
 }
 
 bool CMainFrame::AppendToStatusLog(const std::string& text)
 {
-    // The job's closing banner is its last line: the job's outcome decides what closes the log.
-    if (m_jobKind != JobKind::None &&
-        text == LoadString(m_jobKind == JobKind::Pack ? IDS_PACK_END : IDS_UNPACK_END)) {
-        EndJob(JobSucceeded(), QString::fromStdString(text));
-        return true;
-    }
     m_view->AppendToLog(QString::fromStdString(text));
     return true;
 }
@@ -620,10 +586,9 @@ void CMainFrame::OnUnpackProject()
         request.strExpectedDigest = project->strDigest;
         request.strManifest = manifest.strPath;
     }
-    StartUnpackJob(request, m_unpackOutcome);
     // Refused before its worker ran (a question answered Cancel): the job has ended already.
-    if (RunningWorkerThreads() == 0) {
-        EndJob(JobSucceeded());
+    if (StartUnpackJob(request, m_unpackOutcome) == 0) {
+        EndJob(false);
     }
 }
 
@@ -658,24 +623,9 @@ void CMainFrame::BeginJob(JobKind kind, const QString& path)
     Settings::SetLastFolder(m_strJobFolder);
 }
 
-bool CMainFrame::JobSucceeded() const
-{
-    switch (m_jobKind) {
-    case JobKind::Pack:
-        return m_packOutcome.bSucceeded;
-    case JobKind::Unpack:
-        return m_unpackOutcome.bRestored != 0;
-    case JobKind::Test:
-        return m_testOutcome && m_testOutcome->bSound;
-    case JobKind::None:
-        break;
-    }
-    return false;
-}
-
 void CMainFrame::EndJob(bool succeeded, const QString& banner)
 {
-    if (m_jobKind == JobKind::None) {
+    if (!m_jobKind) {
         return;
     }
     if (m_jobKind == JobKind::Pack && m_packRequest.bProjectDigest && succeeded) {
@@ -694,7 +644,7 @@ void CMainFrame::EndJob(bool succeeded, const QString& banner)
         m_view->AppendToLog(Text(m_jobKind == JobKind::Pack ? IDS_PACK_NOT_COMPLETE
                                                             : IDS_UNPACK_NOT_COMPLETE));
     }
-    m_jobKind = JobKind::None;
+    m_jobKind.reset();
 }
 
 void CMainFrame::WriteChecksums()
@@ -711,7 +661,7 @@ void CMainFrame::WriteChecksums()
 
 bool CMainFrame::IsJobRunning() const
 {
-    return m_jobKind != JobKind::None;
+    return m_jobKind.has_value();
 }
 
 void CMainFrame::OnHelpTopics()

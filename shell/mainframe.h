@@ -16,12 +16,14 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QMimeData;
 class QLabel;
 class QTimer;
 class CZUNPackDoc;
+class WaitCursor;
 class CZUNPackView;
 struct TestOutcome;
 
@@ -43,12 +45,13 @@ public:
     // The request of the last Pack command: what the Pack dialog handed to the job.
     const PackRequest& LastPackRequest() const { return m_packRequest; }
 
-    // The window messages of the jobs, on the GUI thread.
-    LRESULT HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam);
-    LRESULT OnJobState(WPARAM wParam, LPARAM lParam);
-    LRESULT OnJobBusy(WPARAM wParam, LPARAM lParam);
-    LRESULT OnJobDone(WPARAM wParam, LPARAM lParam);
-
+    // What a job reports to the main window, on the GUI thread: its state (the status bar and
+    // the commands follow it), the wait cursor, and its end (which closes the window's job:
+    // the closing line when it succeeded, else the window's own line that it did not).
+    void JobStateChanged(JobState state);
+    void JobBusy();
+    void JobBusyEnded();
+    void JobEnded(JobKind kind, bool succeeded, const std::string& closingLine);
     // The rest of what the channel asks of the main window, on the GUI thread.
     bool AppendToStatusLog(const std::string& text);
     void SetProgressPosition(int percent);
@@ -113,17 +116,14 @@ private:
     void createStatusBar();
     void updateLockIndicators();
 
-    enum class JobKind { None, Pack, Unpack, Test };
     // A job is asked for: the form gets its full path, an empty log and an empty bar.
     void BeginJob(JobKind kind, const QString& path);
     // Closes the job's log: its banner when it succeeded, else the program's own line that
     // the job did not complete.
     void EndJob(bool succeeded, const QString& banner = QString());
-    bool JobSucceeded() const;
     // After a pack with Write checksums: NAME.sha256 beside the set; false when it could not
     // be written (the log says which).
     void WriteChecksums();
-    void CheckJobEnded();
 
     CZUNPackDoc* m_document;
     CZUNPackView* m_view = nullptr;
@@ -131,8 +131,10 @@ private:
     QLabel* m_paneMessage = nullptr;
     QHash<int, QLabel*> m_indicators;
     QTimer* m_lockKeyTimer = nullptr;
-    QTimer* m_jobEndTimer = nullptr;
-    JobKind m_jobKind = JobKind::None;
+    // The wait cursor while a job works through its data.
+    std::unique_ptr<WaitCursor> m_waitCursor;
+    // The job the window started and has not closed yet.
+    std::optional<JobKind> m_jobKind;
     // The folder of the file the last job worked on.
     QString m_strJobFolder;
     std::function<void()> m_cancelRequest = [] { RequestCancel(); };

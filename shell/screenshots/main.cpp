@@ -246,6 +246,6 @@ int main(int argc, char** argv)
     }
 
     QtMainWindowHost::Instance().Attach(nullptr);
-    frame.OnJobState(JOB_IDLE, 0);
+    frame.JobStateChanged(JOB_IDLE);
     return ok ? 0 : 1;
 }

@@ -79,13 +79,13 @@ private slots:
         m_frame->View()->OnInitialUpdate();
         m_frame->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
-        m_frame->OnJobState(JOB_IDLE, 0);
+        m_frame->JobStateChanged(JOB_IDLE);
     }
 
     void cleanup()
     {
-        m_frame->OnJobState(JOB_IDLE, 0);
-        m_frame->OnJobDone(0, 0);
+        m_frame->JobStateChanged(JOB_IDLE);
+        m_frame->JobBusyEnded();
         QtMainWindowHost::Instance().Attach(nullptr);
         m_frame.reset();
         QCOMPARE(QApplication::overrideCursor(), nullptr);
@@ -110,8 +110,8 @@ private slots:
         QFETCH(int, state);
         QFETCH(QString, pane);
         QFETCH(bool, enabled);
-        PostMessageToMainWindow(WM_JOBSTATE, WPARAM(JOB_COMPRESSING), 0);
-        PostMessageToMainWindow(WM_JOBSTATE, WPARAM(state), 0);
+        PostJobState(JOB_COMPRESSING);
+        PostJobState(JobState(state));
         QTRY_COMPARE(g_nJobState, state);
         QCOMPARE(m_frame->PaneText(), pane);
         for (int id : {int(ID_PACK_PROJECT), int(ID_UNPACK_PROJECT), int(ID_TEST_PACKED), int(ID_APP_EXIT)}) {
@@ -122,7 +122,7 @@ private slots:
         QVERIFY(m_frame->Action(ID_APP_ABOUT)->isEnabled());
 
         // Back to idle: everything is available again.
-        PostMessageToMainWindow(WM_JOBSTATE, WPARAM(JOB_IDLE), 0);
+        PostJobState(JOB_IDLE);
         QTRY_COMPARE(g_nJobState, int(JOB_IDLE));
         QCOMPARE(m_frame->PaneText(), QStringLiteral("Ready"));
         QVERIFY(IsEnabledEverywhere(*m_frame, ID_APP_EXIT));
@@ -130,7 +130,7 @@ private slots:
 
     void closeRefusedDuringJob()
     {
-        m_frame->OnJobState(7, 0);
+        m_frame->JobStateChanged(JobState(7));
         QVERIFY(!m_frame->close());
         QVERIFY(m_frame->isVisible());
         // Exit goes the same way: posted, then refused by the guard.
@@ -148,7 +148,7 @@ private slots:
             QCOMPARE(box.owner, m_frame.get());
         }
 
-        m_frame->OnJobState(JOB_IDLE, 0);
+        m_frame->JobStateChanged(JOB_IDLE);
         Modal::Reset();
         m_frame->OnAppExit();
         QTRY_VERIFY(!m_frame->isVisible());
@@ -158,17 +158,17 @@ private slots:
     void waitCursorFollowsBusyAndDone()
     {
         // Done without busy: nothing to end.
-        QCOMPARE(m_frame->OnJobDone(0, 0), LRESULT(1));
+        m_frame->JobBusyEnded();
         QCOMPARE(QApplication::overrideCursor(), nullptr);
 
-        QCOMPARE(SendMessageToMainWindow(WM_JOBBUSY, 0, 0), LRESULT(1));
-        QCOMPARE(SendMessageToMainWindow(WM_JOBBUSY, 0, 0), LRESULT(1));
+        SendJobBusy();
+        SendJobBusy();
         QVERIFY(QApplication::overrideCursor() != nullptr);
         QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
         QVERIFY(m_frame->IsWaitCursorShown());
 
-        // One cursor for both busy messages: one done ends it.
-        QCOMPARE(SendMessageToMainWindow(WM_JOBDONE, 0, 0), LRESULT(1));
+        // One cursor for both busy calls: one end ends it.
+        SendJobBusyEnded();
         QCOMPARE(QApplication::overrideCursor(), nullptr);
         QVERIFY(!m_frame->IsWaitCursorShown());
     }
@@ -179,23 +179,26 @@ private slots:
     {
         m_frame->View()->ClearLog();
         int boxAnswer = 0;
-        LRESULT busyAnswer = 0;
+        bool cursorAfterBusy = false;
         std::atomic<bool> workerDone{false};
         std::thread worker([&] {
-            PostMessageToMainWindow(WM_JOBSTATE, JOB_COMPRESSING, 0);
+            PostJobState(JOB_COMPRESSING);
             for (int i = 0; i < 20; ++i) {
                 AppendStatus("line " + std::to_string(i) + "\r\n");
                 SetProgress(i * 5);
             }
-            busyAnswer = SendMessageToMainWindow(WM_JOBBUSY, 0, 0);
+            SendJobBusy();
+            // The send has waited: the GUI thread has shown the cursor, and touches it no more
+            // until this worker ends it.
+            cursorAfterBusy = m_frame->IsWaitCursorShown();
             Modal::SetNextAnswer(IDOK); // read by the GUI thread when the box comes up
             boxAnswer = ShowMessageBoxOwnedByMain("Overwrite?", MB_OKCANCEL | MB_ICONEXCLAMATION);
-            SendMessageToMainWindow(WM_JOBDONE, 0, 0);
-            PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+            SendJobBusyEnded();
+            PostJobState(JOB_IDLE);
             workerDone = true;
         });
         // The GUI thread keeps its event loop running while the worker waits on it: after the
-        // box the worker still sends WM_JOBDONE, which a GUI thread blocked in join() would
+        // box the worker still sends JobBusyEnded, which a GUI thread blocked in join() would
         // never answer.
         QTRY_VERIFY_WITH_TIMEOUT(Modal::Shown().size() == 1, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(workerDone.load(), 10000);
@@ -208,7 +211,7 @@ private slots:
         }
         QCOMPARE(m_frame->View()->StatusLog()->toPlainText(), expected);
         QCOMPARE(m_frame->View()->Progress()->value(), 95);
-        QCOMPARE(busyAnswer, LRESULT(1));
+        QVERIFY(cursorAfterBusy);
         QCOMPARE(boxAnswer, int(IDOK));
         QCOMPARE(Modal::Shown()[0].owner, m_frame.get());
         QCOMPARE(Modal::Shown()[0].text, QStringLiteral("Overwrite?"));
@@ -260,14 +263,14 @@ private slots:
         QTest::keyClick(m_frame.get(), Qt::Key_Escape);
         QCOMPARE(requests, 0);
 
-        m_frame->OnJobState(JOB_COMPRESSING, 0);
+        m_frame->JobStateChanged(JOB_COMPRESSING);
         QVERIFY(cancel->isEnabled());
         QTest::mouseClick(cancel, Qt::LeftButton);
         QCOMPARE(requests, 1);
         QTest::keyClick(m_frame->View()->FileNameField(), Qt::Key_Escape);
         QCOMPARE(requests, 2);
 
-        m_frame->OnJobState(JOB_IDLE, 0);
+        m_frame->JobStateChanged(JOB_IDLE);
         QVERIFY(!cancel->isEnabled());
         QCOMPARE(cancel->geometry().top(), m_frame->View()->Progress()->geometry().top());
         QVERIFY(cancel->geometry().left() > m_frame->View()->Progress()->geometry().right());
