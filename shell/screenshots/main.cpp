@@ -205,7 +205,7 @@ int main(int argc, char** argv)
     }
     {
         CUnpackProjectDlg unpack(&frame);
-        unpack.SetFileName(CMainFrame::UnpackProposal(project));
+        unpack.SetFileName(WindowJobs::UnpackProposal(project));
         unpack.show();
         ok &= Save(unpack, folder + QStringLiteral("/unpack-dialog-%1.png").arg(suffix));
     }
