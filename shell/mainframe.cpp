@@ -66,8 +66,7 @@ public:
     void Restore() { QApplication::changeOverrideCursor(Qt::WaitCursor); }
 };
 
-CMainFrame::CMainFrame(CZUNPackDoc* document, QWidget* parent)
-    : QMainWindow(parent), m_document(document)
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("mainFrame"));
     // Caption, system menu, minimize and maximize boxes; the window resizes, the form's log
@@ -452,15 +451,14 @@ void CMainFrame::OnAppExit()
 
 void CMainFrame::OnFileNew()
 {
-    if (m_document->OnNewDocument()) {
-        m_view->OnInitialUpdate();
-    }
+    // The window holds no document: New only places and sizes the window again.
+    m_view->OnInitialUpdate();
 }
 
 void CMainFrame::OnFileOpen()
 {
-    // Opening reads nothing into the empty document: the chosen file becomes the form's file
-    // name, ready for Pack or Unpack. No file is read or written.
+    // Opening reads nothing: the chosen file becomes the form's file name, ready for Pack or
+    // Unpack. No file is read or written.
     QString filter = FilterFromCatalogue(IDS_PACK_FILTER) + QStringLiteral(";;") +
                      FilterFromCatalogue(IDS_UNPACK_FILTER);
     const QString chosen = Modal::OpenFileName(this, Settings::LastFolder(), QString(), filter);
@@ -472,7 +470,7 @@ void CMainFrame::OnFileOpen()
 
 void CMainFrame::OnFileSave()
 {
-    // The document holds nothing, so there is nothing to save, and no user file is touched.
+    // The window holds nothing to save, and no user file is touched.
 }
 
 void CMainFrame::OnPackProject()

@@ -22,14 +22,13 @@ class QAction;
 class QMimeData;
 class QLabel;
 class QTimer;
-class CZUNPackDoc;
 class WaitCursor;
 class CZUNPackView;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    explicit CMainFrame(CZUNPackDoc* document, QWidget* parent = nullptr);
+    explicit CMainFrame(QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     CZUNPackView* View() const { return m_view; }
@@ -91,7 +90,7 @@ public:
 
     // Enables the job commands and Exit exactly when no job runs.
     void UpdateCommandStates();
-    // TRUE when no job runs; otherwise tells the user to wait (1219).
+    // True when no job runs; otherwise tells the user to wait (IDS_WAIT_FOR_JOB).
     bool CanCloseNow();
 
 protected:
@@ -111,7 +110,6 @@ private:
     void updateLockIndicators();
 
 
-    CZUNPackDoc* m_document;
     CZUNPackView* m_view = nullptr;
     QHash<int, QAction*> m_actions;
     QLabel* m_paneMessage = nullptr;

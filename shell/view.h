@@ -1,6 +1,5 @@
-// CZUNPackView: the form in the main frame (dialog 101): the File Name field, the Status log
+// CZUNPackView: the form in the main frame (IDD_MAIN_FORM): the File Name field, the Status log
 // and the progress bar, placed in dialog units converted from the dialog font's metrics.
-// CZUNPackDoc: the document the frame works on; it holds nothing.
 #pragma once
 
 #include <QFrame>
@@ -20,14 +19,6 @@ class QPushButton;
 // The window's geometry moved and, where needed, shrunk (not below the window's minimum) so
 // that the whole window, with the frame the desktop draws, lies on the screen it is mostly on.
 QRect FitOnScreen(const QWidget& window, const QRect& geometry);
-
-class CZUNPackDoc {
-public:
-    // A new, empty document: there is nothing to reset.
-    bool OnNewDocument() { return true; }
-    // Nothing is read or written.
-    void Serialize() {}
-};
 
 class CZUNPackView : public QFrame {
     Q_OBJECT

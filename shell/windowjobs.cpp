@@ -202,7 +202,6 @@ void WindowJobs::WriteChecksums()
     const bool written = WriteManifestAfterPack(packedPath, m_packRequest.strProjectPath,
                                                 m_packOutcome.strProjectDigest);
     const unsigned id = written ? IDS_CLI_MANIFEST_WRITTEN : IDS_CLI_MANIFEST_FAILED;
-    m_view->AppendToLog(QStringLiteral("\n") +
-                        QString::fromStdString(FormatText(LoadString(id).c_str(), ManifestPath(packedPath).c_str())) +
-                        QStringLiteral("\n"));
+    const std::string line = FormatText(LoadString(id).c_str(), ManifestPath(packedPath).c_str());
+    m_view->AppendToLog(QStringLiteral("\n") + QString::fromStdString(line) + QStringLiteral("\n"));
 }

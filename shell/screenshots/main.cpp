@@ -95,8 +95,7 @@ int main(int argc, char** argv)
                                                                    : QStringLiteral("en");
     bool ok = true;
 
-    CZUNPackDoc document;
-    CMainFrame frame(&document);
+    CMainFrame frame;
     QtMainWindowHost::Instance().Attach(&frame);
     frame.View()->OnInitialUpdate();
     frame.show();

@@ -146,7 +146,7 @@ private slots:
         Modal::Reset();
         m_lastResults.clear();
         SetLanguage(Language::English);
-        m_frame = std::make_unique<CMainFrame>(&m_document);
+        m_frame = std::make_unique<CMainFrame>();
         QtMainWindowHost::Instance().Attach(m_frame.get());
         m_frame->View()->OnInitialUpdate();
         m_frame->show();
@@ -1273,7 +1273,6 @@ private:
         QVERIFY(ran);
     }
 
-    CZUNPackDoc m_document;
     std::unique_ptr<CMainFrame> m_frame;
     QTemporaryDir m_folder;
     QTemporaryDir m_settings;

@@ -73,8 +73,7 @@ private slots:
                   QStringLiteral("packtool"))
             .clear();
         Modal::Reset();
-        m_document = std::make_unique<CZUNPackDoc>();
-        m_frame = std::make_unique<CMainFrame>(m_document.get());
+        m_frame = std::make_unique<CMainFrame>();
         QtMainWindowHost::Instance().Attach(m_frame.get());
         m_frame->View()->OnInitialUpdate();
         m_frame->show();
@@ -276,8 +275,7 @@ private slots:
         QVERIFY(cancel->geometry().left() > m_frame->View()->Progress()->geometry().right());
         for (Language language : {Language::English, Language::Japanese}) {
             SetLanguage(language);
-            CZUNPackDoc document;
-            CMainFrame frame(&document);
+            CMainFrame frame;
             QPushButton* button = frame.View()->CancelButton();
             QVERIFY(button->fontMetrics().horizontalAdvance(button->text()) + 6 <= button->width());
             QVERIFY(button->parentWidget()->rect().contains(button->geometry()));
@@ -486,8 +484,7 @@ private slots:
         m_frame->setGeometry(saved);
         QVERIFY(m_frame->close());
 
-        CZUNPackDoc document;
-        CMainFrame next(&document);
+        CMainFrame next;
         next.View()->OnInitialUpdate();
         next.RestoreGeometry();
         if (same) {
@@ -663,8 +660,7 @@ private slots:
         QFETCH(QString, fileNameLabel);
         QFETCH(QString, menu);
         SetLanguage(static_cast<Language>(language));
-        CZUNPackDoc document;
-        CMainFrame frame(&document);
+        CMainFrame frame;
         SetLanguage(Language::English);
 
         QCOMPARE(frame.menuBar()->actions().at(0)->text(), menu);
@@ -690,7 +686,6 @@ private slots:
 
 private:
     QTemporaryDir m_settings;
-    std::unique_ptr<CZUNPackDoc> m_document;
     std::unique_ptr<CMainFrame> m_frame;
 };
 
