@@ -35,6 +35,7 @@
 #include "shell/modal.h"
 #include "shell/qthost.h"
 #include "shell/view.h"
+#include "tests/shell/windowfixture.h"
 
 namespace {
 
@@ -52,32 +53,15 @@ bool IsEnabledEverywhere(CMainFrame& frame, int id)
 
 } // namespace
 
-class MainFrameTest : public QObject {
+class MainFrameTest : public QObject, protected WindowFixture {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        SetLanguage(Language::English);
-        Modal::SetScriptedOnly(true);
-        QStandardPaths::setTestModeEnabled(true);
-        // Settings of this test alone: other shell tests run beside it, and a user's own
-        // settings must stay out of it.
-        QVERIFY(m_settings.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
-    }
+    void initTestCase() { SetUpProgram(); }
 
     void init()
     {
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("packtool"),
-                  QStringLiteral("packtool"))
-            .clear();
-        Modal::Reset();
-        m_frame = std::make_unique<CMainFrame>();
-        QtMainWindowHost::Instance().Attach(m_frame.get());
-        m_frame->View()->OnInitialUpdate();
-        m_frame->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+        SetUpWindow();
         m_frame->JobStateChanged(JOB_IDLE);
     }
 
@@ -684,9 +668,6 @@ private slots:
         QVERIFY(field->height() >= field->fontMetrics().height() + 2);
     }
 
-private:
-    QTemporaryDir m_settings;
-    std::unique_ptr<CMainFrame> m_frame;
 };
 
 QTEST_MAIN(MainFrameTest)
