@@ -49,10 +49,10 @@ struct PackOptions {
 int RunDryRun(ConsoleHost& host, const std::string& projectPath, const std::string& packedPath,
               int volumeSize, unsigned threads)
 {
-    SendMessageToMainWindow(WM_JOBSTATE, JOB_COMPRESSING, 0);
+    SendJobState(JOB_COMPRESSING);
     std::int64_t streamLength = 0;
     const int measured = MeasureStreamLength(projectPath, streamLength, threads);
-    SendMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+    SendJobState(JOB_IDLE);
     if (!measured) {
         host.PrintLine(LoadString(IDS_READ_ERROR));
         return EXIT_FAILED;

@@ -43,9 +43,9 @@ int RunTest(const TestOptions& options)
     request.strPackedPath = options.file;
     request.volumeSearchDirs = options.volumeDirs;
     request.bRestoredDigest = hasManifest;
-    SendMessageToMainWindow(WM_JOBSTATE, JOB_DECOMPRESSING, 0);
+    SendJobState(JOB_DECOMPRESSING);
     const PackedFileReport report = CheckPackedFile(request);
-    SendMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+    SendJobState(JOB_IDLE);
     if (report.verdict == PackedFileReport::Sound)
         host.FinishPlainProgress();
     // Warnings go to standard error with the job's log; the verdict to standard output.

@@ -90,19 +90,16 @@ void ConsoleHost::RunOnMainAndWait(const std::function<void()>& fn) { m_loop.Sen
 
 void ConsoleHost::RunOnMainLater(std::function<void()> fn) { m_loop.Post(std::move(fn)); }
 
-LRESULT ConsoleHost::HandleMessage(unsigned msg, WPARAM wParam, LPARAM)
+void ConsoleHost::JobStateChanged(JobState state)
 {
-    switch (msg) {
-    case WM_JOBSTATE:
-        PlainStepChanged(static_cast<int>(wParam));
-        SetJobState(static_cast<int>(wParam));
-        return 0;
-    case WM_JOBBUSY:
-    case WM_JOBDONE:
-        return 1; // there is no wait cursor on a console
-    default:
-        return 0;
-    }
+    PlainStepChanged(state);
+    SetJobState(state);
+}
+
+void ConsoleHost::JobEnded(JobKind, bool, const std::string& closingLine)
+{
+    if (!closingLine.empty())
+        AppendToStatusLog(closingLine);
 }
 
 std::optional<std::string> ConsoleHost::FindVolume(const FindVolumeRequest& request)

@@ -42,7 +42,11 @@ public:
 
     void RunOnMainAndWait(const std::function<void()>& fn) override;
     void RunOnMainLater(std::function<void()> fn) override;
-    LRESULT HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam) override;
+    void JobStateChanged(JobState state) override;
+    void JobBusy() override {}      // there is no wait cursor on a console
+    void JobBusyEnded() override {}
+    // The closing line goes into the log like any other text.
+    void JobEnded(JobKind kind, bool succeeded, const std::string& closingLine) override;
     bool AppendToStatusLog(const std::string& text) override;
     void SetProgressPosition(int percent) override;
     void SetStatusPaneText(const std::string& text) override;

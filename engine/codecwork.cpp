@@ -47,7 +47,7 @@ unsigned ReadInput(CodecFiles& files, unsigned char* buf, unsigned size)
     const int percent = ProgressPercent(files.nInRead, files.nInTotal);
     if (percent != files.nLastProgress) {
         files.nLastProgress = percent;
-        SendMessageToMainWindow(WM_JOBBUSY, 0, 0);
+        SendJobBusy();
         SetProgress(percent);
     }
     return static_cast<unsigned>(got);

@@ -40,7 +40,7 @@ struct ExpandContext : CodecFiles {
 };
 
 // Read callbacks: read up to *size bytes of pIn (expanding, at most nLeft), then, on the
-// first read and whenever the percentage has changed, send WM_JOBBUSY and move the progress
+// first read and whenever the percentage has changed, send JobBusy and move the progress
 // bar. They return the count read; 0 ends the codec's input, also after a read error, which
 // is recorded in bReadFailed.
 unsigned CompressRead(unsigned char* buf, unsigned* size, void* param);

@@ -35,6 +35,13 @@ void AppendStatus(const std::string& text)
 
 void AppendStatusId(unsigned id) { AppendStatus(LoadString(id)); }
 
+void ReportJobEnded(JobKind kind, bool succeeded, unsigned closingId)
+{
+    const std::string closingLine = closingId != 0 ? LoadString(closingId) : std::string();
+    g_nLogLength += static_cast<std::int64_t>(closingLine.size());
+    SendJobEnded(kind, succeeded, closingLine);
+}
+
 void SetProgress(int percent)
 {
     MainWindowHost* host = GetMainWindowHost();

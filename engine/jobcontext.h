@@ -1,6 +1,5 @@
 // What every job and the application shell share: the process state that outlives a job, the
-// job state, the window messages that a worker sends to the main window, reporting to the
-// user, and the overwrite check.
+// job state, reporting to the user, and the overwrite check.
 #pragma once
 
 #include <cstdint>
@@ -11,22 +10,8 @@
 #include "platform/files.h"
 #include "platform/mainwindow.h"
 
-// State of the running job, shown in the status bar; JOB_IDLE when none runs.
-enum JobState : int {
-    JOB_IDLE = 0,
-    JOB_COMPRESSING = 1,
-    JOB_SPLITTING = 2,
-    JOB_DECOMPRESSING = 3,
-    JOB_JOINING = 4,
-};
-
-// Window messages from a job to the main window.
-enum : unsigned {
-    WM_USER = 0x400,
-    WM_JOBSTATE = WM_USER + 1, // posted; wParam = JobState
-    WM_JOBBUSY = WM_USER + 3,  // sent; begins or restores the wait cursor
-    WM_JOBDONE = WM_USER + 4,  // sent; ends the wait cursor
-};
+// The job state (JobState) and the calls that carry it, the wait cursor and the end of a job
+// to the main window are in platform/mainwindow.h.
 
 // Process state: what the jobs of one process share, as opposed to what one job is given (its
 // request) and what it answers (its outcome), which each job header declares.
@@ -45,6 +30,9 @@ extern std::vector<std::string> g_fileNames;
 // Reporting.
 void AppendStatus(const std::string& text);
 void AppendStatusId(unsigned id);
+// A worker's report once its log is complete: the job has ended, succeeded or not, and its log closes with the
+// text closingId (0: no line of its own). Sent; the closing line counts as log text.
+void ReportJobEnded(JobKind kind, bool succeeded, unsigned closingId = 0);
 void SetProgress(int percent);
 void SetJobState(int state);              // main thread only
 void EnableWhenIdle(CommandUpdate& cmd);

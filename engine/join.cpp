@@ -458,7 +458,8 @@ void JoinWorker(const JoinRequest& request, JoinOutcome& outcome)
     JobLocks locks;
     if (!locks.Take({{request.strPackedPath, NameLockMode::Shared},
                      {request.strOutPath, NameLockMode::Exclusive}})) {
-        PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+        ReportJobEnded(JobKind::Join, false);
+        PostJobState(JOB_IDLE);
         return;
     }
     // A device or a FIFO is written to, not replaced: nothing to ask.
@@ -466,11 +467,12 @@ void JoinWorker(const JoinRequest& request, JoinOutcome& outcome)
         // Only an answer is the user's abort; an invalid name was refused with its box.
         if (LookUpFile(request.strOutPath) == FileLookup::Exists)
             AppendStatusId(IDS_ABORTED_BY_USER);
-        PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+        ReportJobEnded(JobKind::Join, false);
+        PostJobState(JOB_IDLE);
         return;
     }
     outcome.bStarted = 1;
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_JOINING, 0);
+    PostJobState(JOB_JOINING);
     const ManifestCheck manifest = ExamineManifest(request.strPackedPath);
     auto approve = [&](const std::vector<std::string>& volumes) {
         // The output must not be a file of the set, however that file was found.
@@ -539,7 +541,8 @@ void JoinWorker(const JoinRequest& request, JoinOutcome& outcome)
             outcome.strManifest = outManifest;
         }
     }
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+    PostJobState(JOB_IDLE);
+    ReportJobEnded(JobKind::Join, outcome.bJoined != 0);
 }
 
 } // namespace

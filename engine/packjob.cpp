@@ -228,11 +228,11 @@ std::string FormatSizeReport(std::int64_t originalSize, std::uint64_t compressed
 
 namespace {
 
-// The worker. Ends itself; the job posts JOB_IDLE as its last state.
+// The worker. Ends itself; the job posts JOB_IDLE as its last state, then reports its end.
 void PackWorker(const PackRequest& request, PackOutcome& outcome)
 {
     outcome.bSucceeded = false;
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_COMPRESSING, 0);
+    PostJobState(JOB_COMPRESSING);
     AppendStatusId(IDS_PACK_START);
 
     // The packed file's name is this job's until it ends: another pack of a project file of the
@@ -253,11 +253,11 @@ void PackWorker(const PackRequest& request, PackOutcome& outcome)
         if (succeeded && !request.bProjectDigest)
             RemoveStaleManifest(outcome.strPackedPath);
         outcome.bSucceeded = succeeded != 0;
-        SendMessageToMainWindow(WM_JOBDONE, 0, 0);
+        SendJobBusyEnded();
     }
 
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
-    AppendStatusId(IDS_PACK_END);
+    PostJobState(JOB_IDLE);
+    ReportJobEnded(JobKind::Pack, outcome.bSucceeded, IDS_PACK_END);
 }
 
 } // namespace

@@ -323,7 +323,7 @@ int SplitPackedFile(const std::string& packedPath, int volumeSize)
 
 int RunSplitStep(const std::string& streamPath, const std::string& packedPath, int volumeSize)
 {
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_SPLITTING, 0);
+    PostJobState(JOB_SPLITTING);
     AppendStatus("\r\n");
     AppendStatusId(IDS_SPLIT_START);
     SplitRequest request;
@@ -346,7 +346,7 @@ namespace {
 
 void SplitWorker(const SplitRequest& request, SplitOutcome& outcome)
 {
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_SPLITTING, 0);
+    PostJobState(JOB_SPLITTING);
     AppendStatus("\r\n");
     AppendStatusId(IDS_SPLIT_START);
     const std::string& packedPath = request.strPackedPath;
@@ -358,7 +358,8 @@ void SplitWorker(const SplitRequest& request, SplitOutcome& outcome)
         outcome = SplitOutcome{};
         AppendStatus(FormatText(LoadString(IDS_SPLIT_LEFT_AS_IT_WAS).c_str(), packedPath.c_str()));
         AppendStatus("\r\n");
-        PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+        ReportJobEnded(JobKind::Split, false);
+        PostJobState(JOB_IDLE);
         return;
     }
     // Looked at again now that no one else writes it: another program may have made it a set
@@ -368,7 +369,8 @@ void SplitWorker(const SplitRequest& request, SplitOutcome& outcome)
         ShowBox(IDS_CLI_ALREADY_A_SET, packedPath);
         AppendStatus(FormatText(LoadString(IDS_SPLIT_LEFT_AS_IT_WAS).c_str(), packedPath.c_str()));
         AppendStatus("\r\n");
-        PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+        ReportJobEnded(JobKind::Split, false);
+        PostJobState(JOB_IDLE);
         return;
     }
     const ManifestCheck manifest = ExamineManifest(packedPath);
@@ -392,7 +394,8 @@ void SplitWorker(const SplitRequest& request, SplitOutcome& outcome)
             outcome.bManifestFailed = 1;
         }
     }
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+    PostJobState(JOB_IDLE);
+    ReportJobEnded(JobKind::Split, outcome.bComplete != 0);
 }
 
 } // namespace

@@ -114,7 +114,7 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
 {
     // The file the user chose, named in the report of a damaged stream.
     const std::string& packedPath = request.strPackedPath;
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_DECOMPRESSING, 0);
+    PostJobState(JOB_DECOMPRESSING);
     AppendStatus("\r\n");
 
     // The restored file is written beside the project file and renamed over it at the end
@@ -220,12 +220,14 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
     // both locked before the question about the project file.
     JobLocks locks;
     if (!locks.Take({{packedPath, NameLockMode::Shared}, {outcome.strProjectPath, NameLockMode::Exclusive}})) {
-        PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+        ReportJobEnded(JobKind::Unpack, false);
+        PostJobState(JOB_IDLE);
         return;
     }
     if (!CheckExistingFile(outcome.strProjectPath, shown)) {
         LogCheckRefusal();
-        PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+        ReportJobEnded(JobKind::Unpack, false);
+        PostJobState(JOB_IDLE);
         return;
     }
     outcome.bStarted = 1;
@@ -238,7 +240,7 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
                                   MB_OK | MB_ICONEXCLAMATION);
     } else if (std::FILE* probe = OpenRegularInputStream(packedPath)) {
         CloseStream(probe);
-        PostMessageToMainWindow(WM_JOBSTATE, JOB_JOINING, 0);
+        PostJobState(JOB_JOINING);
         std::string tempName;
         if (JoinVolumes(packedPath, request.strIntoFolder, request.volumeSearchDirs, tempName, outcome.join)) {
             const std::string& source = tempName.empty() ? packedPath : tempName;
@@ -259,9 +261,9 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
                                   MB_OK | MB_ICONEXCLAMATION);
     }
 
-    AppendStatusId(IDS_UNPACK_END);
-    SendMessageToMainWindow(WM_JOBDONE, 0, 0);
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+    ReportJobEnded(JobKind::Unpack, outcome.bRestored != 0, IDS_UNPACK_END);
+    SendJobBusyEnded();
+    PostJobState(JOB_IDLE);
 }
 
 } // namespace
@@ -293,7 +295,7 @@ int StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
     if (IsSameFile(path, projectPath)) {
         ShowBox(IDS_UNPACK_SAME_FILE, path);
         AppendStatusId(IDS_STOPPED_BY_PROGRAM);
-        return 1;
+        return 0;
     }
     // The question names the file as the user knows it: by its name in the packed file's
     // folder, or by its path in the folder it is restored into.
@@ -306,7 +308,7 @@ int StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
     UnpackOutcome* answer = &outcome;
     if (!StartWorkerThread([job, answer, shown] { UnpackWorker(job, *answer, shown); })) {
         AppendStatusId(IDS_UNPACK_FAILED);
-        return 1;
+        return 0;
     }
     return 1;
 }

@@ -67,9 +67,10 @@ struct UnpackOutcome {
 
 // Main thread. Logs the start banner, chooses the project extension, asks about an existing
 // project file and starts the worker: it joins, decompresses, removes the joined file and logs
-// the closing banner, which every run that reached the worker ends with. Returns 1 in every
-// case; outcome, which must outlive the job, tells a front end how the job went once it has
-// ended. The job never changes the current directory.
+// the closing banner, which every run that reached the worker ends with. Returns 1 when the
+// worker was started, 0 when the job ended before it (refused, or no thread could be made);
+// outcome, which must outlive the job, tells a front end how the job went once it has ended.
+// The job never changes the current directory.
 int StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome);
 
 // True when the file holds the 4-byte stream that the compressor writes for an empty input:

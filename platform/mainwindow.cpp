@@ -16,22 +16,44 @@ void SetMainWindowHost(MainWindowHost* host) { g_host.store(host); }
 
 MainWindowHost* GetMainWindowHost() { return g_host.load(); }
 
-LRESULT SendMessageToMainWindow(unsigned msg, WPARAM wParam, LPARAM lParam)
-{
-    MainWindowHost* host = GetMainWindowHost();
-    if (!host)
-        return 0;
-    LRESULT result = 0;
-    host->RunOnMainAndWait([&] { result = host->HandleMessage(msg, wParam, lParam); });
-    return result;
-}
-
-void PostMessageToMainWindow(unsigned msg, WPARAM wParam, LPARAM lParam)
+void PostJobState(JobState state)
 {
     MainWindowHost* host = GetMainWindowHost();
     if (!host)
         return;
-    host->RunOnMainLater([host, msg, wParam, lParam] { host->HandleMessage(msg, wParam, lParam); });
+    host->RunOnMainLater([host, state] { host->JobStateChanged(state); });
+}
+
+void SendJobState(JobState state)
+{
+    MainWindowHost* host = GetMainWindowHost();
+    if (!host)
+        return;
+    host->RunOnMainAndWait([&] { host->JobStateChanged(state); });
+}
+
+void SendJobBusy()
+{
+    MainWindowHost* host = GetMainWindowHost();
+    if (!host)
+        return;
+    host->RunOnMainAndWait([&] { host->JobBusy(); });
+}
+
+void SendJobBusyEnded()
+{
+    MainWindowHost* host = GetMainWindowHost();
+    if (!host)
+        return;
+    host->RunOnMainAndWait([&] { host->JobBusyEnded(); });
+}
+
+void SendJobEnded(JobKind kind, bool succeeded, const std::string& closingLine)
+{
+    MainWindowHost* host = GetMainWindowHost();
+    if (!host)
+        return;
+    host->RunOnMainAndWait([&] { host->JobEnded(kind, succeeded, closingLine); });
 }
 
 int ShowMessageBoxOwnedByMain(const std::string& text, unsigned type)

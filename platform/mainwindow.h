@@ -1,7 +1,8 @@
 // The main window as a job sees it.
 //
-// A job reaches the user only through "the main window": it posts its state, sends busy and
-// done, asks for a missing volume, appends to the Status log, moves the progress bar and shows message boxes.
+// A job reaches the user only through "the main window": it reports its state, that it is busy
+// and that its busy work is over, and how it ended; it asks for a missing volume, appends to the
+// Status log, moves the progress bar and shows message boxes.
 // "Send" means the worker waits until the main thread has handled the request; "post" means
 // it does not wait. Three hosts implement this: the Qt main frame, the console and the test
 // host. Without a host the reporting does nothing and the jobs still run.
@@ -16,9 +17,17 @@
 #include <string>
 #include <vector>
 
-using WPARAM = std::uintptr_t;
-using LPARAM = std::intptr_t;
-using LRESULT = std::intptr_t;
+// State of the running job, shown in the status bar; JOB_IDLE when none runs.
+enum JobState : int {
+    JOB_IDLE = 0,
+    JOB_COMPRESSING = 1,
+    JOB_SPLITTING = 2,
+    JOB_DECOMPRESSING = 3,
+    JOB_JOINING = 4,
+};
+
+// What a job does, as it says when it ends.
+enum class JobKind { Pack, Unpack, Test, Split, Join };
 
 // Message box styles and answers, with the values the program has always used.
 enum : unsigned {
@@ -61,8 +70,16 @@ public:
     virtual void RunOnMainLater(std::function<void()> fn) = 0;
 
     // What the main thread does; called only on the main thread.
-    // The window messages of the jobs (WM_JOBSTATE, WM_JOBBUSY, WM_JOBDONE).
-    virtual LRESULT HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam) = 0;
+    // The running job's state changed (JOB_IDLE: it has stopped working).
+    virtual void JobStateChanged(JobState state) = 0;
+    // The job is working through its data: the window shows its wait cursor, again should
+    // something have replaced it.
+    virtual void JobBusy() = 0;
+    // The job's work through its data is over: the wait cursor goes.
+    virtual void JobBusyEnded() = 0;
+    // The job has ended: its kind, whether it did what it was asked, and the line that closes
+    // its log (empty: none). Once from every worker, when nothing more goes into its log.
+    virtual void JobEnded(JobKind kind, bool succeeded, const std::string& closingLine) = 0;
     // The Status log: append text at its end. Returns false when there is no log.
     virtual bool AppendToStatusLog(const std::string& text) = 0;
     // The progress bar (range 0 to 100).
@@ -81,10 +98,15 @@ public:
 void SetMainWindowHost(MainWindowHost* host);
 MainWindowHost* GetMainWindowHost();
 
-// Sends a window message and returns the handler's answer (0 without a host).
-LRESULT SendMessageToMainWindow(unsigned msg, WPARAM wParam, LPARAM lParam);
-// Posts a window message (dropped without a host).
-void PostMessageToMainWindow(unsigned msg, WPARAM wParam, LPARAM lParam);
+// The job's state: posted (the worker goes on at once), or sent (the caller waits until the
+// main thread has handled it; from the main thread itself, a direct call).
+void PostJobState(JobState state);
+void SendJobState(JobState state);
+// JobBusy and JobBusyEnded, sent.
+void SendJobBusy();
+void SendJobBusyEnded();
+// JobEnded, sent.
+void SendJobEnded(JobKind kind, bool succeeded, const std::string& closingLine);
 // Shows a message box owned by the main window, from any thread, and returns the answer.
 // Without a host nobody can answer: OK boxes answer IDOK, OK/Cancel boxes IDCANCEL.
 int ShowMessageBoxOwnedByMain(const std::string& text, unsigned type);

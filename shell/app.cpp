@@ -35,7 +35,6 @@ CZUNPackApp::~CZUNPackApp()
     m_pChannel.reset();
     QtMainWindowHost::Instance().Attach(nullptr);
     m_pMainWnd.reset();
-    m_pDocument.reset();
     m_pQtApp.reset();
 }
 
@@ -124,7 +123,7 @@ void HandOverToRunningInstance(int& argc, char** argv, const std::string& tail)
 
 } // namespace
 
-bool CZUNPackApp::InitInstance()
+bool CZUNPackApp::Start()
 {
     // The lock comes first, before the display is touched: a second instance ends at once,
     // without a window and without a word.
@@ -147,10 +146,8 @@ bool CZUNPackApp::InitInstance()
     QApplication::setFont(DialogFont());
     InstallQtTranslations(*m_pQtApp);
 
-    m_pDocument = std::make_unique<CZUNPackDoc>();
-    m_pMainWnd = std::make_unique<CMainFrame>(m_pDocument.get());
+    m_pMainWnd = std::make_unique<CMainFrame>();
     QtMainWindowHost::Instance().Attach(m_pMainWnd.get());
-    m_pDocument->OnNewDocument();
     m_pMainWnd->View()->OnInitialUpdate();
     m_pMainWnd->RestoreGeometry();
     m_pMainWnd->View()->FileNameField()->setText(Settings::LastFile());
@@ -169,7 +166,7 @@ bool CZUNPackApp::InitInstance()
     return true;
 }
 
-int CZUNPackApp::ExitInstance()
+int CZUNPackApp::Finish()
 {
     if (m_instanceLock) {
         m_instanceLock->Release();
@@ -179,9 +176,9 @@ int CZUNPackApp::ExitInstance()
 
 int CZUNPackApp::Run()
 {
-    if (InitInstance()) {
+    if (Start()) {
         QApplication::exec();
         QtMainWindowHost::Instance().Attach(nullptr);
     }
-    return ExitInstance();
+    return Finish();
 }

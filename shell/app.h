@@ -10,7 +10,6 @@
 
 class QApplication;
 class CMainFrame;
-class CZUNPackDoc;
 class InstanceLock;
 
 // The name of the single-instance lock.
@@ -23,12 +22,12 @@ public:
     CZUNPackApp(const CZUNPackApp&) = delete;
     CZUNPackApp& operator=(const CZUNPackApp&) = delete;
 
-    // TRUE: the main window is up, run the event loop. FALSE: end now (another instance
-    // runs, or no window could be made), with ExitInstance's code.
-    bool InitInstance();
+    // True: the main window is up, run the event loop. False: end now (another instance
+    // runs, or no window could be made), with Finish's code.
+    bool Start();
     // Releases the single-instance lock; answers the exit code, 0.
-    int ExitInstance();
-    // InitInstance, the event loop, ExitInstance: the whole run.
+    int Finish();
+    // Start, the event loop, Finish: the whole run.
     int Run();
 
     CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
@@ -53,7 +52,6 @@ private:
     std::string m_strCommandTail;
     std::unique_ptr<InstanceLock> m_instanceLock;
     std::unique_ptr<QApplication> m_pQtApp;
-    std::unique_ptr<CZUNPackDoc> m_pDocument;
     std::unique_ptr<CMainFrame> m_pMainWnd;
     std::unique_ptr<QObject> m_pChannel;
 };

@@ -152,7 +152,7 @@ void CProjectFileDlg::showEvent(QShowEvent* event)
 {
     if (!m_initialised) {
         m_initialised = true;
-        OnInitDialog();
+        SetUpControls();
     }
     QDialog::showEvent(event);
 }
@@ -170,7 +170,7 @@ void CProjectFileDlg::keyPressEvent(QKeyEvent* event)
 
 void CProjectFileDlg::accept()
 {
-    if (DoDataExchange(true)) {
+    if (SaveFields()) {
         QDialog::accept();
     }
 }
@@ -258,9 +258,9 @@ CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     connect(m_cancel, &QPushButton::clicked, this, &CPackProjectDlg::reject);
 }
 
-void CPackProjectDlg::OnInitDialog()
+void CPackProjectDlg::SetUpControls()
 {
-    DoDataExchange(false);
+    LoadFields();
     for (unsigned id : {IDS_DISK_SIZE_144, IDS_DISK_SIZE_120, IDS_DISK_SIZE_360, IDS_DISK_SIZE_720}) {
         m_diskSize->addItem(Text(id));
     }
@@ -271,15 +271,16 @@ void CPackProjectDlg::OnInitDialog()
     m_fileName->setFocus();
 }
 
-bool CPackProjectDlg::DoDataExchange(bool save)
+void CPackProjectDlg::LoadFields()
 {
-    if (!save) {
-        m_separateFile->setChecked(m_bSeparateFile != 0);
-        m_diskSize->setCurrentIndex(m_nDiskSizeIndex);
-        m_writeChecksums->setChecked(m_bWriteChecksums != 0);
-        m_fileName->setText(m_strFileName);
-        return true;
-    }
+    m_separateFile->setChecked(m_bSeparateFile != 0);
+    m_diskSize->setCurrentIndex(m_nDiskSizeIndex);
+    m_writeChecksums->setChecked(m_bWriteChecksums != 0);
+    m_fileName->setText(m_strFileName);
+}
+
+bool CPackProjectDlg::SaveFields()
+{
     m_bSeparateFile = m_separateFile->isChecked() ? 1 : 0;
     m_nDiskSizeIndex = m_diskSize->currentIndex();
     m_bWriteChecksums = m_writeChecksums->isChecked() ? 1 : 0;
@@ -340,19 +341,20 @@ CUnpackProjectDlg::CUnpackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     connect(m_cancel, &QPushButton::clicked, this, &CUnpackProjectDlg::reject);
 }
 
-void CUnpackProjectDlg::OnInitDialog()
+void CUnpackProjectDlg::SetUpControls()
 {
-    DoDataExchange(false);
+    LoadFields();
     OnChangeFileName();
     m_fileName->setFocus();
 }
 
-bool CUnpackProjectDlg::DoDataExchange(bool save)
+void CUnpackProjectDlg::LoadFields()
 {
-    if (!save) {
-        m_fileName->setText(m_strFileName);
-        return true;
-    }
+    m_fileName->setText(m_strFileName);
+}
+
+bool CUnpackProjectDlg::SaveFields()
+{
     m_strFileName = m_fileName->text();
     return FileNameOpens();
 }
@@ -363,7 +365,7 @@ void CUnpackProjectDlg::OnChangeFileName()
 }
 
 // ---------------------------------------------------------------------------------------------
-// The About box (100).
+// The About box (IDD_ABOUTBOX).
 
 CAboutDlg::CAboutDlg(QWidget* owner) : QDialog(owner)
 {

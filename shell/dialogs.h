@@ -1,8 +1,8 @@
 // The Pack and Unpack dialogs and the About box.
 //
 // Each dialog is laid out in dialog units of its font, like the form, and follows the same
-// life: the members go into the controls when it opens (OnInitDialog), come back at OK
-// (DoDataExchange with save), and OK closes the dialog only when the named file opens.
+// life: the members go into the controls when it opens (SetUpControls, through LoadFields),
+// come back at OK (SaveFields), and OK closes the dialog only when the named file opens.
 #pragma once
 
 #include <QDialog>
@@ -22,7 +22,7 @@ int VolumeSizeForIndex(int index);
 bool FileOpensForReading(const QString& path);
 
 // What the Pack and Unpack dialogs share: the File Name field with Browse..., OK and Cancel,
-// the check at OK that the named file opens (message 1204, the dialog stays open with the
+// the check at OK that the named file opens (IDS_CANNOT_OPEN_FILE, the dialog stays open with the
 // name selected), F1 for help, and the start of the dialog's life on its first showing.
 class CProjectFileDlg : public QDialog {
     Q_OBJECT
@@ -43,10 +43,14 @@ protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-    virtual void OnInitDialog() = 0;
-    // Members to controls (save false) or back (save true, at OK: false keeps the dialog open).
-    virtual bool DoDataExchange(bool save) = 0;
-    // At OK: true when m_strFileName opens; otherwise message 1204, and the name is selected.
+    // When the dialog first shows: the members into the controls, and the controls' states.
+    virtual void SetUpControls() = 0;
+    // The members into the controls.
+    virtual void LoadFields() = 0;
+    // At OK: the controls back into the members; false keeps the dialog open.
+    virtual bool SaveFields() = 0;
+    // At OK: true when m_strFileName opens; otherwise IDS_CANNOT_OPEN_FILE, and the name is
+    // selected.
     bool FileNameOpens();
     // Browse...: the chooser with the catalogue's filter filterId; a chosen file fills the field.
     void OnBrowse(unsigned filterId);
@@ -77,8 +81,9 @@ public:
     QCheckBox* WriteChecksumsBox() const { return m_writeChecksums; }
 
 private:
-    void OnInitDialog() override;
-    bool DoDataExchange(bool save) override;
+    void SetUpControls() override;
+    void LoadFields() override;
+    bool SaveFields() override;
     void OnSeparateFile();
     void OnChangeFileName();
 
@@ -97,8 +102,9 @@ public:
     explicit CUnpackProjectDlg(QWidget* owner);
 
 private:
-    void OnInitDialog() override;
-    bool DoDataExchange(bool save) override;
+    void SetUpControls() override;
+    void LoadFields() override;
+    bool SaveFields() override;
     void OnChangeFileName();
 };
 

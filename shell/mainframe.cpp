@@ -24,10 +24,6 @@
 #include <memory>
 
 #include "engine/jobcontext.h"
-#include "engine/format.h"
-#include "engine/manifest.h"
-#include "engine/packjob.h"
-#include "engine/unpackjob.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
 #include "platform/thread.h"
@@ -39,25 +35,10 @@
 #include "shell/lockkeys.h"
 #include "shell/modal.h"
 #include "shell/settings.h"
-#include "shell/testjob.h"
 #include "shell/texts.h"
 #include "shell/view.h"
 
 namespace {
-
-// The application's wait cursor while a job shows it: the first WM_JOBBUSY begins it, the
-// job's WM_JOBDONE ends it.
-class CWaitCursor {
-public:
-    CWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~CWaitCursor() { QApplication::restoreOverrideCursor(); }
-    CWaitCursor(const CWaitCursor&) = delete;
-    CWaitCursor& operator=(const CWaitCursor&) = delete;
-    // Shows the hourglass again, should something have replaced it.
-    void Restore() { QApplication::changeOverrideCursor(Qt::WaitCursor); }
-};
-
-std::unique_ptr<CWaitCursor> g_pWaitCursor;
 
 // A command as EnableWhenIdle sees it.
 class ActionUpdate : public CommandUpdate {
@@ -70,12 +51,22 @@ private:
 };
 
 const int kLockKeyPollMs = 250;
-const int kJobEndPollMs = 20;
 
 } // namespace
 
-CMainFrame::CMainFrame(CZUNPackDoc* document, QWidget* parent)
-    : QMainWindow(parent), m_document(document)
+// The application's wait cursor while a job shows it: the job's first JobBusy begins it, its
+// JobBusyEnded ends it.
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+    // Shows the hourglass again, should something have replaced it.
+    void Restore() { QApplication::changeOverrideCursor(Qt::WaitCursor); }
+};
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("mainFrame"));
     // Caption, system menu, minimize and maximize boxes; the window resizes, the form's log
@@ -91,21 +82,15 @@ CMainFrame::CMainFrame(CZUNPackDoc* document, QWidget* parent)
 
     m_view = new CZUNPackView(this);
     setCentralWidget(m_view);
+    m_jobs = std::make_unique<WindowJobs>(this, m_view);
     createActions();
     createMenus();
     createToolBar();
     createStatusBar();
     UpdateCommandStates();
-
-    m_jobEndTimer = new QTimer(this);
-    m_jobEndTimer->setInterval(kJobEndPollMs);
-    connect(m_jobEndTimer, &QTimer::timeout, this, &CMainFrame::CheckJobEnded);
 }
 
-CMainFrame::~CMainFrame()
-{
-    g_pWaitCursor.reset();
-}
+CMainFrame::~CMainFrame() = default;
 
 QAction* CMainFrame::createAction(int commandId, const QString& text, unsigned promptId,
                                   const char* objectName)
@@ -274,7 +259,7 @@ QString CMainFrame::IndicatorText(int indicatorId) const
 
 bool CMainFrame::IsWaitCursorShown() const
 {
-    return g_pWaitCursor != nullptr;
+    return m_waitCursor != nullptr;
 }
 
 void CMainFrame::UpdateCommandStates()
@@ -301,40 +286,16 @@ void CMainFrame::SetCancelRequest(std::function<void()> request)
     m_cancelRequest = std::move(request);
 }
 
-LRESULT CMainFrame::HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam)
+void CMainFrame::JobStateChanged(JobState state)
 {
-    switch (msg) {
-    case WM_JOBSTATE:
-        return OnJobState(wParam, lParam);
-    case WM_JOBBUSY:
-        return OnJobBusy(wParam, lParam);
-    case WM_JOBDONE:
-        return OnJobDone(wParam, lParam);
-    default:
-        return 0;
-    }
-}
-
-LRESULT CMainFrame::OnJobState(WPARAM wParam, LPARAM)
-{
-    SetJobState(static_cast<int>(wParam));
+    SetJobState(state);
     // Qt has no idle-time command updates: the commands follow the state right here.
     UpdateCommandStates();
-    if (wParam == JOB_IDLE && m_jobKind != JobKind::None) {
-        // A job that ends without its banner is closed once its worker has gone.
-        m_jobEndTimer->start();
-    }
-    return 0;
 }
 
-void CMainFrame::CheckJobEnded()
+void CMainFrame::JobEnded(JobKind kind, bool succeeded, const std::string& closingLine)
 {
-    if (m_jobKind == JobKind::None) {
-        m_jobEndTimer->stop();
-    } else if (RunningWorkerThreads() == 0 && g_nJobState == JOB_IDLE) {
-        m_jobEndTimer->stop();
-        EndJob(JobSucceeded());
-    }
+    m_jobs->JobEnded(kind, succeeded, closingLine);
 }
 
 std::optional<std::string> CMainFrame::FindVolume(const FindVolumeRequest& request)
@@ -344,7 +305,7 @@ std::optional<std::string> CMainFrame::FindVolume(const FindVolumeRequest& reque
     // The chooser opens in the folder of the packed file being unpacked. The job checks the
     // file chosen (CheckChosenVolume): one that cannot be the missing volume is refused with
     // the reason, and the chooser opens again.
-    const QString chosen = Modal::OpenFileName(this, m_strJobFolder, initialName,
+    const QString chosen = Modal::OpenFileName(this, m_jobs->Folder(), initialName,
                                                FilterFromCatalogue(IDS_FINDFILE_FILTER), ext);
     if (chosen.isEmpty()) {
         return std::nullopt;
@@ -352,29 +313,21 @@ std::optional<std::string> CMainFrame::FindVolume(const FindVolumeRequest& reque
     return QFile::encodeName(chosen).toStdString();
 }
 
-LRESULT CMainFrame::OnJobBusy(WPARAM, LPARAM)
+void CMainFrame::JobBusy()
 {
-    if (!g_pWaitCursor) {
-        g_pWaitCursor = std::make_unique<CWaitCursor>();
+    if (!m_waitCursor) {
+        m_waitCursor = std::make_unique<WaitCursor>();
     }
-    g_pWaitCursor->Restore();
-    return 1;
+    m_waitCursor->Restore();
 }
 
-LRESULT CMainFrame::OnJobDone(WPARAM, LPARAM)
+void CMainFrame::JobBusyEnded()
 {
-    g_pWaitCursor.reset();
-    return 1;
+    m_waitCursor.reset();
 }
 
 bool CMainFrame::AppendToStatusLog(const std::string& text)
 {
-    // The job's closing banner is its last line: the job's outcome decides what closes the log.
-    if (m_jobKind != JobKind::None &&
-        text == LoadString(m_jobKind == JobKind::Pack ? IDS_PACK_END : IDS_UNPACK_END)) {
-        EndJob(JobSucceeded(), QString::fromStdString(text));
-        return true;
-    }
     m_view->AppendToLog(QString::fromStdString(text));
     return true;
 }
@@ -498,15 +451,14 @@ void CMainFrame::OnAppExit()
 
 void CMainFrame::OnFileNew()
 {
-    if (m_document->OnNewDocument()) {
-        m_view->OnInitialUpdate();
-    }
+    // The window holds no document: New only places and sizes the window again.
+    m_view->OnInitialUpdate();
 }
 
 void CMainFrame::OnFileOpen()
 {
-    // Opening reads nothing into the empty document: the chosen file becomes the form's file
-    // name, ready for Pack or Unpack. No file is read or written.
+    // Opening reads nothing: the chosen file becomes the form's file name, ready for Pack or
+    // Unpack. No file is read or written.
     QString filter = FilterFromCatalogue(IDS_PACK_FILTER) + QStringLiteral(";;") +
                      FilterFromCatalogue(IDS_UNPACK_FILTER);
     const QString chosen = Modal::OpenFileName(this, Settings::LastFolder(), QString(), filter);
@@ -518,200 +470,22 @@ void CMainFrame::OnFileOpen()
 
 void CMainFrame::OnFileSave()
 {
-    // The document holds nothing, so there is nothing to save, and no user file is touched.
-}
-
-namespace {
-
-// The form's field as the commands see it: without blanks, tabs or line ends around it.
-PathParts FieldParts(const QString& text, bool* empty)
-{
-    const QString trimmed = text.trimmed();
-    *empty = trimmed.isEmpty();
-    return SplitPath(QFile::encodeName(trimmed).toStdString());
-}
-
-bool SameExtension(const std::string& ext, const char* other)
-{
-    return QString::fromStdString(ext).compare(QLatin1String(other), Qt::CaseInsensitive) == 0;
-}
-
-// The name a dialog confirmed, as the job gets it: trimmed and absolute, so that no job and no
-// later proposal depends on the folder the program happens to be in. A relative name is taken
-// in the current folder, where the dialog's check has just opened it.
-QString FullName(const QString& confirmed)
-{
-    const QString trimmed = confirmed.trimmed();
-    return trimmed.isEmpty() ? trimmed : QFileInfo(trimmed).absoluteFilePath();
-}
-
-} // namespace
-
-QString CMainFrame::PackProposal(const QString& field)
-{
-    // The field's file with the project extension.
-    bool empty = false;
-    const PathParts parts = FieldParts(field, &empty);
-    return empty ? QString()
-                 : QFile::decodeName(MakePath(parts.drive, parts.dir, parts.name, ".kmx").c_str());
-}
-
-QString CMainFrame::UnpackProposal(const QString& field)
-{
-    // The field's file in its own folder; a project file's name (the one just packed, or just
-    // restored) becomes the name of its packed file.
-    bool empty = false;
-    PathParts parts = FieldParts(field, &empty);
-    if (empty) {
-        return QString();
-    }
-    if (SameExtension(parts.ext, ".kmx")) {
-        parts.ext = ".0KX";
-    } else if (SameExtension(parts.ext, ".rvn")) {
-        parts.ext = ".0RV";
-    }
-    return QFile::decodeName(MakePath(parts).c_str());
+    // The window holds nothing to save, and no user file is touched.
 }
 
 void CMainFrame::OnPackProject()
 {
-    CPackProjectDlg dialog(this);
-    dialog.SetFileName(PackProposal(m_view->FileNameField()->text()));
-    if (Modal::RunDialog(dialog) != QDialog::Accepted) {
-        return;
-    }
-    const QString project = FullName(dialog.GetFileName());
-    BeginJob(JobKind::Pack, project);
-    m_packRequest = PackRequest{};
-    m_packRequest.strProjectPath = QFile::encodeName(project).toStdString();
-    m_packRequest.bSplitFile = dialog.IsSeparateFile() != 0;
-    m_packRequest.nVolumeSize = dialog.GetVolumeSize();
-    // With Write checksums the job takes the project file's checksum from the bytes the codec
-    // reads; the manifest is written once the set is complete.
-    m_packRequest.bProjectDigest = dialog.IsWriteChecksums() != 0;
-    const int started = StartPackJob(m_packRequest, m_packOutcome);
-    if (started == 0) {
-        EndJob(false);
-    }
+    m_jobs->Pack();
 }
 
 void CMainFrame::OnUnpackProject()
 {
-    CUnpackProjectDlg dialog(this);
-    dialog.SetFileName(UnpackProposal(m_view->FileNameField()->text()));
-    if (Modal::RunDialog(dialog) != QDialog::Accepted) {
-        return;
-    }
-    const QString packed = FullName(dialog.GetFileName());
-    const std::string packedPath = QFile::encodeName(packed).toStdString();
-    BeginJob(JobKind::Unpack, packed);
-    // A manifest of ours beside the packed file: the restored bytes must have its project
-    // checksum before they replace the project file. Any other file of that name is left
-    // alone, with a warning.
-    const ManifestCheck manifest = ExamineManifest(packedPath);
-    if (!manifest.strWarning.empty()) {
-        m_view->AppendToLog(QString::fromStdString(FormatText(LoadString(IDS_CLI_WARNING).c_str(),
-                                                              manifest.strWarning.c_str())) +
-                            QStringLiteral("\n"));
-    }
-    UnpackRequest request;
-    request.strPackedPath = packedPath;
-    if (const ManifestEntry* project = manifest.Project()) {
-        request.strExpectedDigest = project->strDigest;
-        request.strManifest = manifest.strPath;
-    }
-    StartUnpackJob(request, m_unpackOutcome);
-    // Refused before its worker ran (a question answered Cancel): the job has ended already.
-    if (RunningWorkerThreads() == 0) {
-        EndJob(JobSucceeded());
-    }
+    m_jobs->Unpack();
 }
 
 void CMainFrame::OnTestPacked()
 {
-    // The packed file is named as for Unpack.
-    CUnpackProjectDlg dialog(this);
-    dialog.setWindowTitle(Text(IDS_TEST_CAPTION));
-    dialog.SetFileName(UnpackProposal(m_view->FileNameField()->text()));
-    if (Modal::RunDialog(dialog) != QDialog::Accepted) {
-        return;
-    }
-    const QString packed = FullName(dialog.GetFileName());
-    BeginJob(JobKind::Test, packed);
-    m_testOutcome = std::make_shared<TestOutcome>();
-    if (!StartTestJob(QFile::encodeName(packed).toStdString(), m_testOutcome)) {
-        EndJob(false);
-    }
-}
-
-void CMainFrame::BeginJob(JobKind kind, const QString& path)
-{
-    m_view->FileNameField()->setText(path);
-    m_view->ClearLog();
-    // Every job starts its bar from nothing, also before the questions it may ask, and with
-    // no cancel request left from the job before.
-    m_view->Progress()->setValue(0);
-    ClearCancelRequest();
-    m_jobKind = kind;
-    m_strJobFolder = QFileInfo(path).absolutePath();
-    Settings::SetLastFile(path);
-    Settings::SetLastFolder(m_strJobFolder);
-}
-
-bool CMainFrame::JobSucceeded() const
-{
-    switch (m_jobKind) {
-    case JobKind::Pack:
-        return m_packOutcome.bSucceeded;
-    case JobKind::Unpack:
-        return m_unpackOutcome.bRestored != 0;
-    case JobKind::Test:
-        return m_testOutcome && m_testOutcome->bSound;
-    case JobKind::None:
-        break;
-    }
-    return false;
-}
-
-void CMainFrame::EndJob(bool succeeded, const QString& banner)
-{
-    if (m_jobKind == JobKind::None) {
-        return;
-    }
-    if (m_jobKind == JobKind::Pack && m_packRequest.bProjectDigest && succeeded) {
-        // The packed file is written and sound whether or not its manifest could be: the
-        // closing banner says so, after the line about the manifest.
-        WriteChecksums();
-    }
-    // The closing banner says the job is complete, so it stands only under a job that is.
-    if (m_jobKind == JobKind::Test) {
-        m_view->AppendToLog(Text(succeeded ? IDS_TEST_SOUND_END : IDS_TEST_NOT_SOUND_END));
-    } else if (succeeded) {
-        if (!banner.isEmpty()) {
-            m_view->AppendToLog(banner);
-        }
-    } else {
-        m_view->AppendToLog(Text(m_jobKind == JobKind::Pack ? IDS_PACK_NOT_COMPLETE
-                                                            : IDS_UNPACK_NOT_COMPLETE));
-    }
-    m_jobKind = JobKind::None;
-}
-
-void CMainFrame::WriteChecksums()
-{
-    // The same rule as the console's --manifest, through the same function.
-    const std::string& packedPath = m_packOutcome.strPackedPath;
-    const bool written = WriteManifestAfterPack(packedPath, m_packRequest.strProjectPath,
-                                                m_packOutcome.strProjectDigest);
-    const unsigned id = written ? IDS_CLI_MANIFEST_WRITTEN : IDS_CLI_MANIFEST_FAILED;
-    m_view->AppendToLog(QStringLiteral("\n") +
-                        QString::fromStdString(FormatText(LoadString(id).c_str(), ManifestPath(packedPath).c_str())) +
-                        QStringLiteral("\n"));
-}
-
-bool CMainFrame::IsJobRunning() const
-{
-    return m_jobKind != JobKind::None;
+    m_jobs->Test();
 }
 
 void CMainFrame::OnHelpTopics()

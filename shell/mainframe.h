@@ -1,34 +1,34 @@
-// CMainFrame: the fixed-size main window with its menu, toolbar, status bar and the form.
+// CMainFrame: the main window with its menu, toolbar, status bar and the form.
 //
-// It carries the Pack and Unpack commands, shows the job state the workers report, greys the
-// job commands and refuses to close while a job runs, shows the wait cursor while a job
-// compresses or decompresses, and lets a worker ask the user for a missing volume.
+// It carries the commands (the jobs themselves, from dialog to the log's last line, are
+// WindowJobs'), shows the job state the workers report, greys the job commands and refuses to
+// close while a job runs, shows the wait cursor while a job compresses or decompresses, and
+// lets a worker ask the user for a missing volume.
 #pragma once
 
 #include <QHash>
 #include <QMainWindow>
 #include <string>
 
-#include "engine/packjob.h"
-#include "engine/unpackjob.h"
 #include "platform/files.h"
 #include "platform/mainwindow.h"
+#include "shell/windowjobs.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QMimeData;
 class QLabel;
 class QTimer;
-class CZUNPackDoc;
+class WaitCursor;
 class CZUNPackView;
-struct TestOutcome;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    explicit CMainFrame(CZUNPackDoc* document, QWidget* parent = nullptr);
+    explicit CMainFrame(QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     CZUNPackView* View() const { return m_view; }
@@ -41,14 +41,15 @@ public:
     QString IndicatorText(int indicatorId) const;
     bool IsWaitCursorShown() const;
     // The request of the last Pack command: what the Pack dialog handed to the job.
-    const PackRequest& LastPackRequest() const { return m_packRequest; }
+    const PackRequest& LastPackRequest() const { return m_jobs->LastPackRequest(); }
 
-    // The window messages of the jobs, on the GUI thread.
-    LRESULT HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam);
-    LRESULT OnJobState(WPARAM wParam, LPARAM lParam);
-    LRESULT OnJobBusy(WPARAM wParam, LPARAM lParam);
-    LRESULT OnJobDone(WPARAM wParam, LPARAM lParam);
-
+    // What a job reports to the main window, on the GUI thread: its state (the status bar and
+    // the commands follow it), the wait cursor, and its end (which closes the window's job:
+    // the closing line when it succeeded, else the window's own line that it did not).
+    void JobStateChanged(JobState state);
+    void JobBusy();
+    void JobBusyEnded();
+    void JobEnded(JobKind kind, bool succeeded, const std::string& closingLine);
     // The rest of what the channel asks of the main window, on the GUI thread.
     bool AppendToStatusLog(const std::string& text);
     void SetProgressPosition(int percent);
@@ -74,13 +75,8 @@ public:
     // What Cancel calls: the platform's cancel request, unless a test puts its own here.
     void SetCancelRequest(std::function<void()> request);
 
-    // The names the commands propose from the form's field: Pack the project file of the
-    // field's file; Unpack the field's file in its folder, a project file's name given its
-    // packed extension (.kmx: .0KX, .rvn: .0RV). Empty for an empty field.
-    static QString PackProposal(const QString& field);
-    static QString UnpackProposal(const QString& field);
     // True from a command's OK until the job's last line is in the log.
-    bool IsJobRunning() const;
+    bool IsJobRunning() const { return m_jobs->IsRunning(); }
 
     // Places the window where it was when it last closed, kept on the screen.
     void RestoreGeometry();
@@ -94,7 +90,7 @@ public:
 
     // Enables the job commands and Exit exactly when no job runs.
     void UpdateCommandStates();
-    // TRUE when no job runs; otherwise tells the user to wait (1219).
+    // True when no job runs; otherwise tells the user to wait (IDS_WAIT_FOR_JOB).
     bool CanCloseNow();
 
 protected:
@@ -113,34 +109,15 @@ private:
     void createStatusBar();
     void updateLockIndicators();
 
-    enum class JobKind { None, Pack, Unpack, Test };
-    // A job is asked for: the form gets its full path, an empty log and an empty bar.
-    void BeginJob(JobKind kind, const QString& path);
-    // Closes the job's log: its banner when it succeeded, else the program's own line that
-    // the job did not complete.
-    void EndJob(bool succeeded, const QString& banner = QString());
-    bool JobSucceeded() const;
-    // After a pack with Write checksums: NAME.sha256 beside the set; false when it could not
-    // be written (the log says which).
-    void WriteChecksums();
-    void CheckJobEnded();
 
-    CZUNPackDoc* m_document;
     CZUNPackView* m_view = nullptr;
     QHash<int, QAction*> m_actions;
     QLabel* m_paneMessage = nullptr;
     QHash<int, QLabel*> m_indicators;
     QTimer* m_lockKeyTimer = nullptr;
-    QTimer* m_jobEndTimer = nullptr;
-    JobKind m_jobKind = JobKind::None;
-    // The folder of the file the last job worked on.
-    QString m_strJobFolder;
+    // The wait cursor while a job works through its data.
+    std::unique_ptr<WaitCursor> m_waitCursor;
     std::function<void()> m_cancelRequest = [] { RequestCancel(); };
-    // The last Pack command's request, and what its job answered.
-    PackRequest m_packRequest;
-    PackOutcome m_packOutcome;
-    // What the last unpack's worker answered; read once the worker has ended.
-    UnpackOutcome m_unpackOutcome;
-    // What the test's worker found; read once the worker has ended.
-    std::shared_ptr<TestOutcome> m_testOutcome;
+    // The jobs started from the window's commands.
+    std::unique_ptr<WindowJobs> m_jobs;
 };

@@ -34,9 +34,32 @@ void QtMainWindowHost::RunOnMainLater(std::function<void()> fn)
     QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
 }
 
-LRESULT QtMainWindowHost::HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam)
+void QtMainWindowHost::JobStateChanged(JobState state)
 {
-    return m_frame ? m_frame->HandleMessage(msg, wParam, lParam) : 0;
+    if (m_frame) {
+        m_frame->JobStateChanged(state);
+    }
+}
+
+void QtMainWindowHost::JobBusy()
+{
+    if (m_frame) {
+        m_frame->JobBusy();
+    }
+}
+
+void QtMainWindowHost::JobBusyEnded()
+{
+    if (m_frame) {
+        m_frame->JobBusyEnded();
+    }
+}
+
+void QtMainWindowHost::JobEnded(JobKind kind, bool succeeded, const std::string& closingLine)
+{
+    if (m_frame) {
+        m_frame->JobEnded(kind, succeeded, closingLine);
+    }
 }
 
 bool QtMainWindowHost::AppendToStatusLog(const std::string& text)

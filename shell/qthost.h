@@ -25,7 +25,10 @@ public:
 
     void RunOnMainAndWait(const std::function<void()>& fn) override;
     void RunOnMainLater(std::function<void()> fn) override;
-    LRESULT HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam) override;
+    void JobStateChanged(JobState state) override;
+    void JobBusy() override;
+    void JobBusyEnded() override;
+    void JobEnded(JobKind kind, bool succeeded, const std::string& closingLine) override;
     bool AppendToStatusLog(const std::string& text) override;
     void SetProgressPosition(int percent) override;
     void SetStatusPaneText(const std::string& text) override;

@@ -45,8 +45,9 @@ void TestWorker(const std::string& packedPath, const std::shared_ptr<TestOutcome
         sound = report.verdict == PackedFileReport::Sound && manifestMatches;
     }
     outcome->bSound = sound;
-    SendMessageToMainWindow(WM_JOBDONE, 0, 0);
-    PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+    SendJobBusyEnded();
+    PostJobState(JOB_IDLE);
+    ReportJobEnded(JobKind::Test, sound);
 }
 
 } // namespace
@@ -58,9 +59,9 @@ bool StartTestJob(const std::string& packedPath, const std::shared_ptr<TestOutco
     outcome->manifest = ExamineManifest(packedPath);
     if (!outcome->manifest.strWarning.empty())
         LogLine(FormatText(LoadString(IDS_CLI_WARNING).c_str(), outcome->manifest.strWarning.c_str()));
-    SendMessageToMainWindow(WM_JOBSTATE, JOB_DECOMPRESSING, 0);
+    SendJobState(JOB_DECOMPRESSING);
     if (!StartWorkerThread([packedPath, outcome] { TestWorker(packedPath, outcome); })) {
-        SendMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+        SendJobState(JOB_IDLE);
         return false;
     }
     return true;

@@ -1,6 +1,5 @@
-// CZUNPackView: the form in the main frame (dialog 101): the File Name field, the Status log
+// CZUNPackView: the form in the main frame (IDD_MAIN_FORM): the File Name field, the Status log
 // and the progress bar, placed in dialog units converted from the dialog font's metrics.
-// CZUNPackDoc: the document the frame works on; it holds nothing.
 #pragma once
 
 #include <QFrame>
@@ -18,13 +17,6 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 
-class CZUNPackDoc {
-public:
-    // A new, empty document: there is nothing to reset.
-    bool OnNewDocument() { return true; }
-    // Nothing is read or written.
-    void Serialize() {}
-};
 
 class CZUNPackView : public QFrame {
     Q_OBJECT

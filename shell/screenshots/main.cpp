@@ -105,8 +105,7 @@ int main(int argc, char** argv)
     }
     bool ok = true;
 
-    CZUNPackDoc document;
-    CMainFrame frame(&document);
+    CMainFrame frame;
     QtMainWindowHost::Instance().Attach(&frame);
     frame.View()->OnInitialUpdate();
     frame.show();
@@ -215,7 +214,7 @@ int main(int argc, char** argv)
     }
     {
         CUnpackProjectDlg unpack(&frame);
-        unpack.SetFileName(CMainFrame::UnpackProposal(project));
+        unpack.SetFileName(WindowJobs::UnpackProposal(project));
         unpack.show();
         ok &= Save(unpack, folder + QStringLiteral("/unpack-dialog-%1.png").arg(suffix));
     }
@@ -263,6 +262,6 @@ int main(int argc, char** argv)
     }
 
     QtMainWindowHost::Instance().Attach(nullptr);
-    frame.OnJobState(JOB_IDLE, 0);
+    frame.JobStateChanged(JOB_IDLE);
     return ok ? 0 : 1;
 }

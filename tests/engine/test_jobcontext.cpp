@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 
+#include "resources/textids.h"
 #include "tests/engine/enginefixture.h"
 
 using JobContext = EngineTest;
@@ -138,7 +139,9 @@ TEST_F(JobContext, WithoutAHostJobsStillRunAndBoxesAnswerSafely)
     SetMainWindowHost(nullptr);
     AppendStatus("x");
     SetProgress(5);
-    EXPECT_EQ(SendMessageToMainWindow(WM_JOBBUSY, 0, 0), 0);
+    SendJobBusy();
+    PostJobState(JOB_COMPRESSING);
+    ReportJobEnded(JobKind::Pack, true, IDS_PACK_END);
     EXPECT_EQ(ShowMessageBoxOwnedByMain("q", MB_OKCANCEL), IDCANCEL);
     EXPECT_EQ(ShowMessageBoxOwnedByMain("i", MB_OK), IDOK);
     SetMainWindowHost(&host);

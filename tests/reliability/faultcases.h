@@ -10,7 +10,7 @@
 #include "tests/support/tempdir.h"
 #include "tests/support/testhost.h"
 
-// The job ran to its end: WM_JOBDONE at most once, the last state idle, the closing banner last.
+// The job ran to its end: the wait cursor ended at most once, the last state idle, the closing banner last.
 inline void ExpectJobEnded(const TestHost& host, const std::string& closingBanner)
 {
     EXPECT_LE(host.Count(HostEvent::Done), 1);

@@ -35,6 +35,7 @@
 #include "shell/modal.h"
 #include "shell/qthost.h"
 #include "shell/view.h"
+#include "tests/shell/windowfixture.h"
 
 namespace {
 
@@ -52,40 +53,22 @@ bool IsEnabledEverywhere(CMainFrame& frame, int id)
 
 } // namespace
 
-class MainFrameTest : public QObject {
+class MainFrameTest : public QObject, protected WindowFixture {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        SetLanguage(Language::English);
-        Modal::SetScriptedOnly(true);
-        QStandardPaths::setTestModeEnabled(true);
-        // Settings of this test alone: other shell tests run beside it, and a user's own
-        // settings must stay out of it.
-        QVERIFY(m_settings.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
-    }
+    void initTestCase() { SetUpProgram(); }
 
     void init()
     {
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("packtool"),
-                  QStringLiteral("packtool"))
-            .clear();
-        Modal::Reset();
-        m_document = std::make_unique<CZUNPackDoc>();
-        m_frame = std::make_unique<CMainFrame>(m_document.get());
-        QtMainWindowHost::Instance().Attach(m_frame.get());
-        m_frame->View()->OnInitialUpdate();
-        m_frame->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
-        m_frame->OnJobState(JOB_IDLE, 0);
+        SetUpWindow();
+        m_frame->JobStateChanged(JOB_IDLE);
     }
 
     void cleanup()
     {
-        m_frame->OnJobState(JOB_IDLE, 0);
-        m_frame->OnJobDone(0, 0);
+        m_frame->JobStateChanged(JOB_IDLE);
+        m_frame->JobBusyEnded();
         QtMainWindowHost::Instance().Attach(nullptr);
         m_frame.reset();
         QCOMPARE(QApplication::overrideCursor(), nullptr);
@@ -110,8 +93,8 @@ private slots:
         QFETCH(int, state);
         QFETCH(QString, pane);
         QFETCH(bool, enabled);
-        PostMessageToMainWindow(WM_JOBSTATE, WPARAM(JOB_COMPRESSING), 0);
-        PostMessageToMainWindow(WM_JOBSTATE, WPARAM(state), 0);
+        PostJobState(JOB_COMPRESSING);
+        PostJobState(JobState(state));
         QTRY_COMPARE(g_nJobState, state);
         QCOMPARE(m_frame->PaneText(), pane);
         for (int id : {int(ID_PACK_PROJECT), int(ID_UNPACK_PROJECT), int(ID_TEST_PACKED), int(ID_APP_EXIT)}) {
@@ -122,7 +105,7 @@ private slots:
         QVERIFY(m_frame->Action(ID_APP_ABOUT)->isEnabled());
 
         // Back to idle: everything is available again.
-        PostMessageToMainWindow(WM_JOBSTATE, WPARAM(JOB_IDLE), 0);
+        PostJobState(JOB_IDLE);
         QTRY_COMPARE(g_nJobState, int(JOB_IDLE));
         QCOMPARE(m_frame->PaneText(), QStringLiteral("Ready"));
         QVERIFY(IsEnabledEverywhere(*m_frame, ID_APP_EXIT));
@@ -130,7 +113,7 @@ private slots:
 
     void closeRefusedDuringJob()
     {
-        m_frame->OnJobState(7, 0);
+        m_frame->JobStateChanged(JobState(7));
         QVERIFY(!m_frame->close());
         QVERIFY(m_frame->isVisible());
         // Exit goes the same way: posted, then refused by the guard.
@@ -148,7 +131,7 @@ private slots:
             QCOMPARE(box.owner, m_frame.get());
         }
 
-        m_frame->OnJobState(JOB_IDLE, 0);
+        m_frame->JobStateChanged(JOB_IDLE);
         Modal::Reset();
         m_frame->OnAppExit();
         QTRY_VERIFY(!m_frame->isVisible());
@@ -158,17 +141,17 @@ private slots:
     void waitCursorFollowsBusyAndDone()
     {
         // Done without busy: nothing to end.
-        QCOMPARE(m_frame->OnJobDone(0, 0), LRESULT(1));
+        m_frame->JobBusyEnded();
         QCOMPARE(QApplication::overrideCursor(), nullptr);
 
-        QCOMPARE(SendMessageToMainWindow(WM_JOBBUSY, 0, 0), LRESULT(1));
-        QCOMPARE(SendMessageToMainWindow(WM_JOBBUSY, 0, 0), LRESULT(1));
+        SendJobBusy();
+        SendJobBusy();
         QVERIFY(QApplication::overrideCursor() != nullptr);
         QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
         QVERIFY(m_frame->IsWaitCursorShown());
 
-        // One cursor for both busy messages: one done ends it.
-        QCOMPARE(SendMessageToMainWindow(WM_JOBDONE, 0, 0), LRESULT(1));
+        // One cursor for both busy calls: one end ends it.
+        SendJobBusyEnded();
         QCOMPARE(QApplication::overrideCursor(), nullptr);
         QVERIFY(!m_frame->IsWaitCursorShown());
     }
@@ -179,23 +162,26 @@ private slots:
     {
         m_frame->View()->ClearLog();
         int boxAnswer = 0;
-        LRESULT busyAnswer = 0;
+        bool cursorAfterBusy = false;
         std::atomic<bool> workerDone{false};
         std::thread worker([&] {
-            PostMessageToMainWindow(WM_JOBSTATE, JOB_COMPRESSING, 0);
+            PostJobState(JOB_COMPRESSING);
             for (int i = 0; i < 20; ++i) {
                 AppendStatus("line " + std::to_string(i) + "\r\n");
                 SetProgress(i * 5);
             }
-            busyAnswer = SendMessageToMainWindow(WM_JOBBUSY, 0, 0);
+            SendJobBusy();
+            // The send has waited: the GUI thread has shown the cursor, and touches it no more
+            // until this worker ends it.
+            cursorAfterBusy = m_frame->IsWaitCursorShown();
             Modal::SetNextAnswer(IDOK); // read by the GUI thread when the box comes up
             boxAnswer = ShowMessageBoxOwnedByMain("Overwrite?", MB_OKCANCEL | MB_ICONEXCLAMATION);
-            SendMessageToMainWindow(WM_JOBDONE, 0, 0);
-            PostMessageToMainWindow(WM_JOBSTATE, JOB_IDLE, 0);
+            SendJobBusyEnded();
+            PostJobState(JOB_IDLE);
             workerDone = true;
         });
         // The GUI thread keeps its event loop running while the worker waits on it: after the
-        // box the worker still sends WM_JOBDONE, which a GUI thread blocked in join() would
+        // box the worker still sends JobBusyEnded, which a GUI thread blocked in join() would
         // never answer.
         QTRY_VERIFY_WITH_TIMEOUT(Modal::Shown().size() == 1, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(workerDone.load(), 10000);
@@ -208,7 +194,7 @@ private slots:
         }
         QCOMPARE(m_frame->View()->StatusLog()->toPlainText(), expected);
         QCOMPARE(m_frame->View()->Progress()->value(), 95);
-        QCOMPARE(busyAnswer, LRESULT(1));
+        QVERIFY(cursorAfterBusy);
         QCOMPARE(boxAnswer, int(IDOK));
         QCOMPARE(Modal::Shown()[0].owner, m_frame.get());
         QCOMPARE(Modal::Shown()[0].text, QStringLiteral("Overwrite?"));
@@ -260,21 +246,20 @@ private slots:
         QTest::keyClick(m_frame.get(), Qt::Key_Escape);
         QCOMPARE(requests, 0);
 
-        m_frame->OnJobState(JOB_COMPRESSING, 0);
+        m_frame->JobStateChanged(JOB_COMPRESSING);
         QVERIFY(cancel->isEnabled());
         QTest::mouseClick(cancel, Qt::LeftButton);
         QCOMPARE(requests, 1);
         QTest::keyClick(m_frame->View()->FileNameField(), Qt::Key_Escape);
         QCOMPARE(requests, 2);
 
-        m_frame->OnJobState(JOB_IDLE, 0);
+        m_frame->JobStateChanged(JOB_IDLE);
         QVERIFY(!cancel->isEnabled());
         QCOMPARE(cancel->geometry().top(), m_frame->View()->Progress()->geometry().top());
         QVERIFY(cancel->geometry().left() > m_frame->View()->Progress()->geometry().right());
         for (Language language : {Language::English, Language::Japanese}) {
             SetLanguage(language);
-            CZUNPackDoc document;
-            CMainFrame frame(&document);
+            CMainFrame frame;
             QPushButton* button = frame.View()->CancelButton();
             QVERIFY(button->fontMetrics().horizontalAdvance(button->text()) + 6 <= button->width());
             QVERIFY(button->parentWidget()->rect().contains(button->geometry()));
@@ -471,8 +456,7 @@ private slots:
         m_frame->setGeometry(saved);
         QVERIFY(m_frame->close());
 
-        CZUNPackDoc document;
-        CMainFrame next(&document);
+        CMainFrame next;
         next.View()->OnInitialUpdate();
         next.RestoreGeometry();
         if (same) {
@@ -628,8 +612,7 @@ private slots:
         QFETCH(QString, fileNameLabel);
         QFETCH(QString, menu);
         SetLanguage(static_cast<Language>(language));
-        CZUNPackDoc document;
-        CMainFrame frame(&document);
+        CMainFrame frame;
         SetLanguage(Language::English);
 
         QCOMPARE(frame.menuBar()->actions().at(0)->text(), menu);
@@ -653,10 +636,6 @@ private slots:
         QVERIFY(field->height() >= field->fontMetrics().height() + 2);
     }
 
-private:
-    QTemporaryDir m_settings;
-    std::unique_ptr<CZUNPackDoc> m_document;
-    std::unique_ptr<CMainFrame> m_frame;
 };
 
 QTEST_MAIN(MainFrameTest)

@@ -49,7 +49,7 @@ private slots:
     {
         SetLanguage(Language::English);
         Modal::SetScriptedOnly(true);
-        m_frame = std::make_unique<CMainFrame>(&m_document);
+        m_frame = std::make_unique<CMainFrame>();
         QtMainWindowHost::Instance().Attach(m_frame.get());
         m_frame->View()->OnInitialUpdate();
         m_frame->show();
@@ -183,7 +183,6 @@ private:
         return StartPackJob(request, m_pack);
     }
 
-    CZUNPackDoc m_document;
     std::unique_ptr<CMainFrame> m_frame;
     PackOutcome m_pack; // the outcome of startPack's job, which outlives it
 };

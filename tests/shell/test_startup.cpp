@@ -207,7 +207,7 @@ private slots:
         int argc = 3;
         {
             CZUNPackApp app(argc, argv);
-            QVERIFY(app.InitInstance());
+            QVERIFY(app.Start());
             QCOMPARE(app.MainFrame()->View()->FileNameField()->text(),
                      QStringLiteral("/home/my folder/a.kmx"));
             QCOMPARE(app.MainFrame()->windowTitle(), caption);
@@ -218,7 +218,7 @@ private slots:
 
             InstanceLock other("KESTAV_ZUNPACK_TOOL");
             QCOMPARE(other.TryAcquire(), InstanceLock::HeldElsewhere);
-            QCOMPARE(app.ExitInstance(), 0);
+            QCOMPARE(app.Finish(), 0);
             QCOMPARE(other.TryAcquire(), InstanceLock::Acquired);
         }
         qputenv("PACKTOOL_LANG", "en");
@@ -269,7 +269,7 @@ private slots:
         char* argv[] = {a0, nullptr};
         int argc = 1;
         CZUNPackApp app(argc, argv);
-        QVERIFY(app.InitInstance());
+        QVERIFY(app.Start());
         Modal::SetScriptedOnly(true);
         Modal::Reset();
         QLineEdit* field = app.MainFrame()->View()->FileNameField();
@@ -300,7 +300,7 @@ private slots:
             QCOMPARE(Modal::Shown()[0].kind, Modal::Record::Dialog);
             QCOMPARE(Modal::Shown()[0].text, dialog);
         }
-        QCOMPARE(app.ExitInstance(), 0);
+        QCOMPARE(app.Finish(), 0);
     }
 
     // Without "/G" the window starts with the file of the last job.
@@ -312,10 +312,10 @@ private slots:
         int argc = 1;
         {
             CZUNPackApp app(argc, argv);
-            QVERIFY(app.InitInstance());
+            QVERIFY(app.Start());
             QCOMPARE(app.MainFrame()->View()->FileNameField()->text(),
                      QStringLiteral("/data/last job/deck.kmx"));
-            app.ExitInstance();
+            app.Finish();
         }
         Settings::SetLastFile(QString());
     }

@@ -36,15 +36,14 @@ private slots:
     void init()
     {
         Modal::Reset();
-        m_document = std::make_unique<CZUNPackDoc>();
-        m_frame = std::make_unique<CMainFrame>(m_document.get());
+        m_frame = std::make_unique<CMainFrame>();
         QtMainWindowHost::Instance().Attach(m_frame.get());
         m_frame->View()->OnInitialUpdate();
         m_frame->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
         QApplication::setActiveWindow(m_frame.get());
         QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
-        m_frame->OnJobState(JOB_IDLE, 0);
+        m_frame->JobStateChanged(JOB_IDLE);
     }
 
     void cleanup()
@@ -180,7 +179,6 @@ private slots:
 
 private:
     QTemporaryDir m_settings;
-    std::unique_ptr<CZUNPackDoc> m_document;
     std::unique_ptr<CMainFrame> m_frame;
 };
 

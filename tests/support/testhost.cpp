@@ -65,22 +65,21 @@ void TestHost::RunOnMainAndWait(const std::function<void()>& fn) { m_loop.Send(f
 
 void TestHost::RunOnMainLater(std::function<void()> fn) { m_loop.Post(std::move(fn)); }
 
-LRESULT TestHost::HandleMessage(unsigned msg, WPARAM wParam, LPARAM)
+void TestHost::JobStateChanged(JobState state)
 {
-    switch (msg) {
-    case WM_JOBSTATE:
-        m_events.push_back({HostEvent::JobState, {}, static_cast<long>(wParam)});
-        SetJobState(static_cast<int>(wParam));
-        return 0;
-    case WM_JOBBUSY:
-        m_events.push_back({HostEvent::Busy, {}, 0});
-        return 1;
-    case WM_JOBDONE:
-        m_events.push_back({HostEvent::Done, {}, 0});
-        return 1;
-    default:
-        return 0;
-    }
+    m_events.push_back({HostEvent::JobState, {}, static_cast<long>(state)});
+    SetJobState(state);
+}
+
+void TestHost::JobBusy() { m_events.push_back({HostEvent::Busy, {}, 0}); }
+
+void TestHost::JobBusyEnded() { m_events.push_back({HostEvent::Done, {}, 0}); }
+
+void TestHost::JobEnded(JobKind kind, bool succeeded, const std::string& closingLine)
+{
+    m_endings.push_back({kind, succeeded});
+    if (!closingLine.empty())
+        AppendToStatusLog(closingLine);
 }
 
 bool TestHost::AppendToStatusLog(const std::string& text)

@@ -14,10 +14,10 @@ struct HostEvent {
     enum Kind {
         Log,        // text appended to the Status log
         Progress,   // value: the progress bar's new position
-        JobState,   // value: the state of a handled WM_JOBSTATE
+        JobState,   // value: the state of a handled JobStateChanged
         Pane,       // text: the status bar's message pane
-        Busy,       // WM_JOBBUSY
-        Done,       // WM_JOBDONE
+        Busy,       // JobBusy: the wait cursor begins or is restored
+        Done,       // JobBusyEnded: the wait cursor ends
         FindFile,   // FindVolume; text: "name.ext" that was asked for
         MessageBox, // text: the box's text; value: its type (MB_OK / MB_OKCANCEL and icon)
     };
@@ -53,16 +53,30 @@ public:
     // The Status log as the user would see it: every appended text, in order.
     std::string LogText() const;
     std::vector<std::string> BoxTexts() const;
-    // The states of the handled WM_JOBSTATE messages, in order.
+    // The states of the handled JobStateChanged calls, in order.
     std::vector<long> States() const;
     int Count(HostEvent::Kind kind) const;
     int UnscriptedBoxes() const { return m_unscriptedBoxes; }
-    void ClearEvents() { m_events.clear(); }
+    // How the jobs said they ended, in order.
+    struct Ending {
+        JobKind kind;
+        bool succeeded;
+    };
+    const std::vector<Ending>& Endings() const { return m_endings; }
+    void ClearEvents()
+    {
+        m_events.clear();
+        m_endings.clear();
+    }
 
     // MainWindowHost
     void RunOnMainAndWait(const std::function<void()>& fn) override;
     void RunOnMainLater(std::function<void()> fn) override;
-    LRESULT HandleMessage(unsigned msg, WPARAM wParam, LPARAM lParam) override;
+    void JobStateChanged(JobState state) override;
+    void JobBusy() override;
+    void JobBusyEnded() override;
+    // Records the ending, and its closing line as log text (the console prints it so).
+    void JobEnded(JobKind kind, bool succeeded, const std::string& closingLine) override;
     bool AppendToStatusLog(const std::string& text) override;
     void SetProgressPosition(int percent) override;
     void SetStatusPaneText(const std::string& text) override;
@@ -72,6 +86,7 @@ public:
 private:
     EventLoop m_loop;
     std::vector<HostEvent> m_events;
+    std::vector<Ending> m_endings;
     std::deque<int> m_boxAnswers;
     std::deque<std::string> m_findFileAnswers;
     int m_unscriptedBoxes = 0;

@@ -1,0 +1,109 @@
+// How each job tells the front end it has ended: once, with its kind and whether it did what
+// it was asked, taken from its outcome. The window closes its log on this call alone.
+#include "engine/join.h"
+#include "engine/split.h"
+#include "engine/unpackjob.h"
+#include "tests/engine/enginefixture.h"
+#include "tests/engine/packhelpers.h"
+
+using JobEnd = EngineTest;
+
+namespace {
+
+std::string ProjectText(std::size_t size)
+{
+    std::string text;
+    for (int line = 0; text.size() < size; ++line)
+        text += "beam " + std::to_string(line) + " span " + std::to_string(line * 7919 % 1000) + "\n";
+    text.resize(size);
+    return text;
+}
+
+void ExpectOneEnding(const TestHost& host, JobKind kind, bool succeeded, const char* what)
+{
+    ASSERT_EQ(host.Endings().size(), 1u) << what;
+    EXPECT_EQ(host.Endings()[0].kind, kind) << what;
+    EXPECT_EQ(host.Endings()[0].succeeded, succeeded) << what;
+}
+
+} // namespace
+
+TEST_F(JobEnd, PackAndUnpackSayHowTheyEndedAndCloseTheLogAsBefore)
+{
+    const std::string project = dir / "p.kmx";
+    const std::string packed = dir / "p.0KX";
+    WriteFileBytes(project, ProjectText(50000));
+
+    host.ClearEvents();
+    PackOutcome pack;
+    ASSERT_EQ(PackAndWait(host, pack, project), 1);
+    ASSERT_TRUE(pack.bSucceeded);
+    ExpectOneEnding(host, JobKind::Pack, true, "pack");
+    // The closing line still ends the log that the console prints.
+    const std::string log = host.LogText();
+    EXPECT_EQ(log.substr(log.size() - std::string(kPackEnd).size()), kPackEnd);
+
+    // Cancel at the question about the packed file that is there: the start refuses and no
+    // worker runs, so there is no ending to wait for.
+    host.ClearEvents();
+    host.AnswerNextBoxes({IDCANCEL});
+    EXPECT_EQ(PackAndWait(host, pack, project), 0);
+    EXPECT_TRUE(host.Endings().empty());
+
+    // The project file is replaced once the user agrees.
+    host.ClearEvents();
+    host.AnswerNextBoxes({IDOK});
+    UnpackOutcome unpack;
+    UnpackRequest request;
+    request.strPackedPath = packed;
+    ASSERT_EQ(StartUnpackJob(request, unpack), 1);
+    host.RunUntilJobEnds();
+    ASSERT_TRUE(unpack.bRestored);
+    ExpectOneEnding(host, JobKind::Unpack, true, "unpack");
+
+    // A stream that is no stream: the worker ran, and restored nothing.
+    WriteFileBytes(dir / "bad.0KX", std::string(64, 'x'));
+    host.ClearEvents();
+    request.strPackedPath = dir / "bad.0KX";
+    ASSERT_EQ(StartUnpackJob(request, unpack), 1);
+    host.RunUntilJobEnds();
+    EXPECT_FALSE(unpack.bRestored);
+    ExpectOneEnding(host, JobKind::Unpack, false, "damaged unpack");
+
+    // Cancel at the question about the project file: the start refuses and no worker runs, so
+    // there is no ending to wait for.
+    host.ClearEvents();
+    host.AnswerNextBoxes({IDCANCEL});
+    request.strPackedPath = packed;
+    EXPECT_EQ(StartUnpackJob(request, unpack), 0);
+    host.RunUntilJobEnds();
+    EXPECT_TRUE(host.Endings().empty());
+}
+
+TEST_F(JobEnd, SplitAndJoinSayHowTheyEnded)
+{
+    const std::string project = dir / "p.kmx";
+    WriteFileBytes(project, ProjectText(60000));
+    ASSERT_EQ(PackAndWait(host, project), 1);
+
+    host.ClearEvents();
+    SplitRequest split;
+    split.strPackedPath = dir / "p.0KX";
+    split.strStreamPath = split.strPackedPath;
+    split.nVolumeSize = 10000;
+    SplitOutcome splitOutcome;
+    ASSERT_EQ(StartSplitJob(split, splitOutcome), 1);
+    host.RunUntilJobEnds();
+    ASSERT_TRUE(splitOutcome.bComplete);
+    ExpectOneEnding(host, JobKind::Split, true, "split");
+
+    host.ClearEvents();
+    JoinRequest join;
+    join.strPackedPath = dir / "p.0KX";
+    join.strOutPath = dir / "joined.0KX";
+    JoinOutcome joinOutcome;
+    ASSERT_EQ(StartJoinJob(join, joinOutcome), 1);
+    host.RunUntilJobEnds();
+    ASSERT_TRUE(joinOutcome.bJoined);
+    ExpectOneEnding(host, JobKind::Join, true, "join");
+}
