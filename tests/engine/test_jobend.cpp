@@ -43,12 +43,13 @@ TEST_F(JobEnd, PackAndUnpackSayHowTheyEndedAndCloseTheLogAsBefore)
     const std::string log = host.LogText();
     EXPECT_EQ(log.substr(log.size() - std::string(kPackEnd).size()), kPackEnd);
 
-    // Cancel at the question about the packed file that is there: the start refuses and no
-    // worker runs, so there is no ending to wait for.
+    // Cancel at the question about the packed file that is there: the worker asks it once it
+    // holds the name, and ends as a job that did not complete.
     host.ClearEvents();
     host.AnswerNextBoxes({IDCANCEL});
-    EXPECT_EQ(PackAndWait(host, pack, project), 0);
-    EXPECT_TRUE(host.Endings().empty());
+    EXPECT_EQ(PackAndWait(host, pack, project), 1);
+    EXPECT_FALSE(pack.bSucceeded);
+    ExpectOneEnding(host, JobKind::Pack, false, "pack answered Cancel");
 
     // The project file is replaced once the user agrees.
     host.ClearEvents();
@@ -70,14 +71,15 @@ TEST_F(JobEnd, PackAndUnpackSayHowTheyEndedAndCloseTheLogAsBefore)
     EXPECT_FALSE(unpack.bRestored);
     ExpectOneEnding(host, JobKind::Unpack, false, "damaged unpack");
 
-    // Cancel at the question about the project file: the start refuses and no worker runs, so
-    // there is no ending to wait for.
+    // Cancel at the question about the project file: asked by the worker once it holds the
+    // names, which then ends as a job that did not complete.
     host.ClearEvents();
     host.AnswerNextBoxes({IDCANCEL});
     request.strPackedPath = packed;
-    EXPECT_EQ(StartUnpackJob(request, unpack), 0);
+    EXPECT_EQ(StartUnpackJob(request, unpack), 1);
     host.RunUntilJobEnds();
-    EXPECT_TRUE(host.Endings().empty());
+    EXPECT_FALSE(unpack.bRestored);
+    ExpectOneEnding(host, JobKind::Unpack, false, "unpack answered Cancel");
 }
 
 TEST_F(JobEnd, SplitAndJoinSayHowTheyEnded)
