@@ -256,4 +256,9 @@ enum : unsigned {
     IDS_WEB_PROGRESS = 48026,
     IDS_WEB_RESTORED_BYTES = 48027, // "%s" the project file, "%lld" its size
     IDS_WEB_NOT_RESTORED = 48028,
+
+    // The desktop program's command line and its second starts (48100 on).
+    IDS_APP_USAGE = 48100,             // --help
+    IDS_APP_UNKNOWN_OPTION = 48101,    // after the option that was not understood
+    IDS_APP_BUSY_NOT_OPENED = 48102,   // log: "%s" the file another start asked for during a job
 };

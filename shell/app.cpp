@@ -26,7 +26,7 @@ const int kHandOverWaitMs = 5000;
 } // namespace
 
 CZUNPackApp::CZUNPackApp(int& argc, char** argv)
-    : m_argc(argc), m_argv(argv), m_strCommandTail(CommandTail(argc, argv))
+    : m_argc(argc), m_argv(argv), m_options(ParseArguments(argc, argv))
 {
 }
 
@@ -38,82 +38,96 @@ CZUNPackApp::~CZUNPackApp()
     m_pQtApp.reset();
 }
 
-std::string CZUNPackApp::CommandTail(int argc, char** argv)
+namespace {
+
+// The command letter of an option argument, 0 for any other argument.
+char CommandOf(const std::string& argument)
 {
-    std::string tail;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1) {
-            tail += ' ';
+    static const struct {
+        const char* longName;
+        char command;
+    } kLong[] = {{"--open", 'G'}, {"--pack", 'P'}, {"--unpack", 'U'}, {"--test", 'T'}};
+    for (const auto& entry : kLong) {
+        if (argument == entry.longName) {
+            return entry.command;
         }
-        tail += argv[i];
     }
-    return tail;
+    if (argument.size() == 2 && (argument[0] == '/' || argument[0] == '-')) {
+        const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(argument[1])));
+        if (letter == 'G' || letter == 'P' || letter == 'U' || letter == 'T') {
+            return letter;
+        }
+    }
+    return 0;
 }
 
-std::optional<std::string> CZUNPackApp::ScanGOption(const std::string& tail)
-{
-    return ScanOptions(tail).file;
-}
+} // namespace
 
-CZUNPackApp::Options CZUNPackApp::ScanOptions(const std::string& tail)
+CZUNPackApp::Options CZUNPackApp::ParseArguments(int argc, char** argv)
 {
     Options options;
-    std::optional<std::string>& value = options.file;
-    size_t pos = 0;
-    while (pos + 1 < tail.size()) {
-        const char letter = tail[pos + 1];
-        if (tail[pos] != '/' || (letter != 'G' && letter != 'P' && letter != 'U')) {
-            ++pos;
-            continue;
-        }
-        options.command = letter;
-        size_t start = pos + 2;
-        // Blanks between "/G" and its value only separate the two. (A Linux path begins with
-        // "/", and "/G /home/..." must not read as an empty value followed by another option.)
-        while (start < tail.size() && tail[start] == ' ') {
-            ++start;
-        }
-        // The value ends at the first space followed by "/" or by the end of the tail.
-        size_t end = start;
-        while (end < tail.size()) {
-            if (tail[end] == ' ' && (end + 1 == tail.size() || tail[end + 1] == '/')) {
-                break;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (!optionsEnded) {
+            if (argument == "--") {
+                optionsEnded = true;
+                continue;
             }
-            ++end;
+            if (argument == "--help" || argument == "-h" || argument == "-?" || argument == "/?") {
+                options.help = true;
+                continue;
+            }
+            if (argument == "--version") {
+                options.version = true;
+                continue;
+            }
+            if (const char command = CommandOf(argument)) {
+                options.command = command;
+                // The file is the next argument, unless there is none or it is another option.
+                if (i + 1 < argc && CommandOf(argv[i + 1]) == 0 && std::string(argv[i + 1]) != "--") {
+                    options.file = std::string(argv[++i]);
+                }
+                continue;
+            }
+            if (argument.size() > 2 && argument.compare(0, 2, "--") == 0) {
+                options.unknownOption = argument;
+                continue;
+            }
         }
-        // A second "/G" replaces the first, as the field would.
-        value = tail.substr(start, end - start);
-        pos = end;
+        options.file = argument;
     }
     return options;
 }
 
-void CZUNPackApp::ScanCommandLine()
+std::string CZUNPackApp::Usage()
 {
-    const Options options = ScanOptions(m_strCommandTail);
-    if (options.file && m_pMainWnd) {
-        // Paths are bytes: taken as the file system encodes names.
-        m_pMainWnd->OpenFromAnotherStart(options.command, QFile::decodeName(options.file->c_str()));
+    return LoadString(IDS_APP_USAGE);
+}
+
+void CZUNPackApp::OpenFromCommandLine()
+{
+    if (m_pMainWnd && (m_options.file || m_options.command != 'G')) {
+        // Paths are bytes: taken as the file system encodes names. No file: the field keeps
+        // the last file, and Pack, Unpack or Test open on it.
+        m_pMainWnd->OpenFromAnotherStart(
+            m_options.command, m_options.file ? QFile::decodeName(m_options.file->c_str()) : QString());
     }
 }
 
 namespace {
 
 // A second start hands its command and file to the running program and ends without a window.
-void HandOverToRunningInstance(int& argc, char** argv, const std::string& tail)
+void HandOverToRunningInstance(int& argc, char** argv, const CZUNPackApp::Options& options)
 {
     QCoreApplication app(argc, argv);
-    const CZUNPackApp::Options options = CZUNPackApp::ScanOptions(tail);
     InstanceChannel::Request request;
     request.command = options.command;
-    if (options.file) {
-        // Named from where this start runs; the running program may be elsewhere.
-        // An empty "/G" (a desktop entry's "/G %f" started without a file) names nothing: the
-        // running window keeps what its field holds.
-        const QString file = QFile::decodeName(options.file->c_str()).trimmed();
-        if (!file.isEmpty()) {
-            request.file = QFileInfo(file).absoluteFilePath();
-        }
+    if (options.file && !options.file->empty()) {
+        // Named from where this start runs; the running program may be elsewhere. No file (a
+        // desktop entry's "/G %f" started without one) names nothing: the running window
+        // keeps what its field holds.
+        request.file = QFileInfo(QFile::decodeName(options.file->c_str())).absoluteFilePath();
     }
     if (!InstanceChannel::SendToRunning(InstanceChannel::SocketPath(kInstanceLockName), request,
                                         kHandOverWaitMs)) {
@@ -130,7 +144,7 @@ bool CZUNPackApp::Start()
     m_instanceLock = std::make_unique<InstanceLock>(kInstanceLockName);
     const InstanceLock::Result lock = m_instanceLock->TryAcquire();
     if (lock == InstanceLock::HeldElsewhere) {
-        HandOverToRunningInstance(m_argc, m_argv, m_strCommandTail);
+        HandOverToRunningInstance(m_argc, m_argv, m_options);
         return false;
     }
     if (lock == InstanceLock::Unavailable) {
@@ -159,9 +173,7 @@ bool CZUNPackApp::Start()
             frame->OpenFromAnotherStart(request.command, request.file);
         });
 
-    if (!m_strCommandTail.empty()) {
-        ScanCommandLine();
-    }
+    OpenFromCommandLine();
     m_pMainWnd->setWindowTitle(Text(IDS_APP_TITLE));
     return true;
 }
@@ -176,6 +188,22 @@ int CZUNPackApp::Finish()
 
 int CZUNPackApp::Run()
 {
+    // --help, --version and an unknown option are answered here, without a window and without
+    // the single-instance lock.
+    if (m_options.help || m_options.version || !m_options.unknownOption.empty()) {
+        SetLanguage(LanguageFromEnvironment());
+        if (!m_options.unknownOption.empty()) {
+            std::fprintf(stderr, "packtool: %s: %s\n\n%s", m_options.unknownOption.c_str(),
+                         LoadString(IDS_APP_UNKNOWN_OPTION).c_str(), Usage().c_str());
+            return 2;
+        }
+        if (m_options.help) {
+            std::fputs(Usage().c_str(), stdout);
+        } else {
+            std::printf("packtool %s\n", PACKTOOL_VERSION);
+        }
+        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+    }
     if (Start()) {
         QApplication::exec();
         QtMainWindowHost::Instance().Attach(nullptr);

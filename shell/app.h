@@ -32,24 +32,29 @@ public:
 
     CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
 
-    // The command line after the program's name, its arguments joined with single spaces.
-    static std::string CommandTail(int argc, char** argv);
-    // The File Name that "/G" sets in the tail, or nothing when the tail has no "/G".
-    static std::optional<std::string> ScanGOption(const std::string& tail);
-    // What the tail asks for: "/G FILE" names the file; "/P FILE" and "/U FILE" name it and
-    // open Pack or Unpack on it (a file manager's Pack and Unpack). The last option wins.
+    // What the command line asks for. Each argument stands alone: "/G FILE", "/P FILE",
+    // "/U FILE" and "/T FILE" (any letter case; "-g", "--open", "--pack", "--unpack" and
+    // "--test" alike) name the file and open nothing, Pack, Unpack or Test on it; an option
+    // without a file after it names none (the field keeps the last file). "--help" and
+    // "--version" print and end; "--" ends the options. Any other argument is a file name,
+    // exactly as given: on Linux every absolute path begins with "/". The last file wins.
     struct Options {
         char command = 'G';
         std::optional<std::string> file;
+        bool help = false;
+        bool version = false;
+        std::string unknownOption; // an argument like "--frobnicate": refused with the usage
     };
-    static Options ScanOptions(const std::string& tail);
+    static Options ParseArguments(int argc, char** argv);
+    // The usage that --help prints.
+    static std::string Usage();
 
 private:
-    void ScanCommandLine();
+    void OpenFromCommandLine();
 
     int& m_argc;
     char** m_argv;
-    std::string m_strCommandTail;
+    Options m_options;
     std::unique_ptr<InstanceLock> m_instanceLock;
     std::unique_ptr<QApplication> m_pQtApp;
     std::unique_ptr<CMainFrame> m_pMainWnd;

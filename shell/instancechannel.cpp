@@ -44,7 +44,7 @@ Request Decode(const QByteArray& message)
         return request;
     }
     const char command = message.at(0);
-    request.command = command == 'P' || command == 'U' ? command : 'G';
+    request.command = command == 'P' || command == 'U' || command == 'T' ? command : 'G';
     const qsizetype newline = message.indexOf('\n');
     if (newline >= 0) {
         request.file = QFile::decodeName(message.mid(newline + 1));

@@ -15,7 +15,7 @@ namespace InstanceChannel {
 // The socket's path for the lock of that name, or an empty text when the lock has no folder.
 QString SocketPath(const char* lockName);
 
-// What one start asks of the running window: its command letter ('G', 'P' or 'U') and its
+// What one start asks of the running window: its command letter ('G', 'P', 'U' or 'T') and its
 // file (null: none).
 struct Request {
     char command = 'G';

@@ -25,6 +25,7 @@
 
 #include "engine/jobcontext.h"
 #include "platform/paths.h"
+#include "engine/format.h"
 #include "platform/strings.h"
 #include "platform/thread.h"
 #include "resources/textids.h"
@@ -365,6 +366,12 @@ void CMainFrame::closeEvent(QCloseEvent* event)
 {
     if (CanCloseNow()) {
         Settings::SetWindowGeometry(normalGeometry());
+        // The file in the field when the window closes is the next start's: typed or dropped
+        // there as much as packed or unpacked.
+        const QString field = m_view->FileNameField()->text().trimmed();
+        if (!field.isEmpty()) {
+            Settings::SetLastFile(field);
+        }
         event->accept();
     } else {
         event->ignore();
@@ -425,20 +432,35 @@ void CMainFrame::dropEvent(QDropEvent* event)
 
 void CMainFrame::OpenFromAnotherStart(char command, const QString& file)
 {
-    if (!file.isNull()) {
-        m_view->FileNameField()->setText(file);
-    }
     if (isMinimized()) {
         showNormal();
     }
     show();
     raise();
     activateWindow();
-    // Pack or Unpack asked for from a file manager: the command's dialog, as if chosen from
-    // the menu, when no job runs and no other box is open.
-    if ((command == 'P' || command == 'U') && g_nJobState == JOB_IDLE &&
-        QApplication::activeModalWidget() == nullptr) {
-        QAction* action = Action(command == 'P' ? ID_PACK_PROJECT : ID_UNPACK_PROJECT);
+    // During a job the field names the job's file: another start does not change it under the
+    // job, and the log says what was asked and not done.
+    if (IsJobRunning()) {
+        if (!file.isEmpty()) {
+            m_view->AppendToLog(QString::fromStdString(FormatText(
+                LoadString(IDS_APP_BUSY_NOT_OPENED).c_str(), QFile::encodeName(file).constData())));
+        }
+        return;
+    }
+    if (!file.isNull()) {
+        m_view->FileNameField()->setText(file);
+    }
+    // Pack, Unpack or Test asked for from a file manager: the command's dialog, as if chosen
+    // from the menu, when no other box is open.
+    int id = 0;
+    switch (command) {
+    case 'P': id = ID_PACK_PROJECT; break;
+    case 'U': id = ID_UNPACK_PROJECT; break;
+    case 'T': id = ID_TEST_PACKED; break;
+    default: break;
+    }
+    if (id != 0 && QApplication::activeModalWidget() == nullptr) {
+        QAction* action = Action(id);
         QMetaObject::invokeMethod(action, &QAction::trigger, Qt::QueuedConnection);
     }
 }

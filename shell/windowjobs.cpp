@@ -192,6 +192,10 @@ void WindowJobs::End(bool succeeded, const QString& closingLine)
         m_view->AppendToLog(Text(m_kind == JobKind::Pack ? IDS_PACK_NOT_COMPLETE
                                                          : IDS_UNPACK_NOT_COMPLETE));
     }
+    if (!succeeded) {
+        // A bar left part-filled or full would say that some of the work stands.
+        m_view->Progress()->setValue(0);
+    }
     m_kind.reset();
 }
 

@@ -32,6 +32,7 @@
 #include "shell/ids.h"
 #include "shell/images.h"
 #include "shell/mainframe.h"
+#include "shell/settings.h"
 #include "shell/modal.h"
 #include "shell/qthost.h"
 #include "shell/view.h"
@@ -109,6 +110,21 @@ private slots:
         QTRY_COMPARE(g_nJobState, int(JOB_IDLE));
         QCOMPARE(m_frame->PaneText(), QStringLiteral("Ready"));
         QVERIFY(IsEnabledEverywhere(*m_frame, ID_APP_EXIT));
+    }
+
+    // The file in the field when the window closes is the next start's, typed or dropped
+    // there as much as packed; an empty field keeps the last file.
+    void closingRemembersTheField()
+    {
+        Settings::SetLastFile(QStringLiteral("/data/packed before.0KX"));
+        m_frame->View()->FileNameField()->setText(QString());
+        QVERIFY(m_frame->close());
+        QCOMPARE(Settings::LastFile(), QStringLiteral("/data/packed before.0KX"));
+        m_frame->show();
+        m_frame->View()->FileNameField()->setText(QStringLiteral("/data/typed in/deck.kmx"));
+        QVERIFY(m_frame->close());
+        QCOMPARE(Settings::LastFile(), QStringLiteral("/data/typed in/deck.kmx"));
+        Settings::SetLastFile(QString());
     }
 
     void closeRefusedDuringJob()

@@ -154,38 +154,97 @@ private slots:
         m_lockFile = m_runtime.path().toStdString() + "/KESTAV_ZUNPACK_TOOL.lock";
     }
 
-    void scanGOption_data()
+    // The command line, argument by argument: an absolute path is a file name whatever
+    // letters follow its slashes, an option stands alone with its file after it, and nothing
+    // is trimmed.
+    void parseArguments_data()
     {
-        QTest::addColumn<QString>("tail");
-        QTest::addColumn<std::optional<std::string>>("field");
+        using Args = std::vector<std::string>;
+        QTest::addColumn<Args>("args");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<std::optional<std::string>>("file");
+        QTest::addColumn<QString>("ends"); // "help", "version", "unknown" or ""
         using S = std::optional<std::string>;
-        QTest::newRow("no option") << "" << S();
-        QTest::newRow("path with a space") << "/G/home/my folder/a.kmx" << S("/home/my folder/a.kmx");
-        QTest::newRow("blank after /G") << "/G /home/my folder/a.kmx" << S("/home/my folder/a.kmx");
-        QTest::newRow("rest after ' /' ignored") << "/G/home/a.kmx /x more" << S("/home/a.kmx");
-        QTest::newRow("trailing space dropped") << "/G/home/a.kmx " << S("/home/a.kmx");
-        QTest::newRow("/G at the end empties") << "/G" << S("");
-        QTest::newRow("lower-case g is no option") << "/g/home/a.kmx" << S();
-        QTest::newRow("quotes kept") << "/G\"/my dir/a.kmx\"" << S("\"/my dir/a.kmx\"");
-        QTest::newRow("other text ignored") << "-x /G/home/a.kmx" << S("/home/a.kmx");
-        QTest::newRow("the value is not scanned again") << "/G/home/Gary/a.kmx" << S("/home/Gary/a.kmx");
-        QTest::newRow("a second /G wins") << "/G/a.kmx /G/b.kmx" << S("/b.kmx");
-        QTest::newRow("space before a slash ends it") << "/G/a b /c" << S("/a b");
+        QTest::newRow("nothing") << Args{} << "G" << S() << "";
+        QTest::newRow("a path with /Games/") << Args{"/home/u/Games/g.kmx"} << "G" << S("/home/u/Games/g.kmx") << "";
+        QTest::newRow("a path with /Projects/") << Args{"/home/u/Projects/p.kmx"} << "G" << S("/home/u/Projects/p.kmx") << "";
+        QTest::newRow("a path in /usr") << Args{"/usr/share/u.0KX"} << "G" << S("/usr/share/u.0KX") << "";
+        QTest::newRow("a path with /Updates/") << Args{"/Updates/u.0KX"} << "G" << S("/Updates/u.0KX") << "";
+        QTest::newRow("/G and a file") << Args{"/G", "/home/my folder/a.kmx"} << "G" << S("/home/my folder/a.kmx") << "";
+        QTest::newRow("/G alone (the menu's entry)") << Args{"/G"} << "G" << S() << "";
+        QTest::newRow("/P") << Args{"/P", "/data/p.kmx"} << "P" << S("/data/p.kmx") << "";
+        QTest::newRow("/u in lower case") << Args{"/u", "/data/p.0KX"} << "U" << S("/data/p.0KX") << "";
+        QTest::newRow("/T") << Args{"/T", "/data/p.0KX"} << "T" << S("/data/p.0KX") << "";
+        QTest::newRow("--pack") << Args{"--pack", "p.kmx"} << "P" << S("p.kmx") << "";
+        QTest::newRow("-u") << Args{"-u", "p.0KX"} << "U" << S("p.0KX") << "";
+        QTest::newRow("--test") << Args{"--test", "p.0KX"} << "T" << S("p.0KX") << "";
+        QTest::newRow("an option after an option") << Args{"/G", "/P", "a.kmx"} << "P" << S("a.kmx") << "";
+        QTest::newRow("blanks kept") << Args{" lead.kmx "} << "G" << S(" lead.kmx ") << "";
+        QTest::newRow("the last file wins") << Args{"a.kmx", "b.kmx"} << "G" << S("b.kmx") << "";
+        QTest::newRow("-- ends the options") << Args{"--", "--help"} << "G" << S("--help") << "";
+        QTest::newRow("a file named /G after --") << Args{"--", "/G"} << "G" << S("/G") << "";
+        QTest::newRow("--help") << Args{"--help"} << "G" << S() << "help";
+        QTest::newRow("-h") << Args{"-h"} << "G" << S() << "help";
+        QTest::newRow("--version") << Args{"--version"} << "G" << S() << "version";
+        QTest::newRow("an unknown option") << Args{"--frobnicate"} << "G" << S() << "unknown";
     }
 
-    void scanGOption()
+    void parseArguments()
     {
-        QFETCH(QString, tail);
-        QFETCH(std::optional<std::string>, field);
-        QCOMPARE(CZUNPackApp::ScanGOption(tail.toStdString()), field);
+        QFETCH(std::vector<std::string>, args);
+        QFETCH(QString, command);
+        QFETCH(std::optional<std::string>, file);
+        QFETCH(QString, ends);
+        std::vector<std::string> storage = args;
+        std::vector<char*> argv;
+        char program[] = "packtool";
+        argv.push_back(program);
+        for (std::string& arg : storage) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        const CZUNPackApp::Options options =
+            CZUNPackApp::ParseArguments(static_cast<int>(storage.size() + 1), argv.data());
+        QCOMPARE(QString(QChar(options.command)), command);
+        QCOMPARE(options.file, file);
+        QCOMPARE(options.help, ends == QStringLiteral("help"));
+        QCOMPARE(options.version, ends == QStringLiteral("version"));
+        QCOMPARE(!options.unknownOption.empty(), ends == QStringLiteral("unknown"));
     }
 
-    void commandTailJoinsArguments()
+    // The start with an absolute path: the field holds exactly that path and no dialog
+    // opens. --help and --version, in the real program, end at once with status 0 and take no
+    // lock (a running program is not asked).
+    void absolutePathsFillTheFieldAndOpenNothing()
     {
-        char a0[] = "packtool", a1[] = "/G", a2[] = "/home/my folder/a.kmx";
-        char* argv[] = {a0, a1, a2};
-        QCOMPARE(CZUNPackApp::CommandTail(3, argv), std::string("/G /home/my folder/a.kmx"));
-        QCOMPARE(CZUNPackApp::CommandTail(1, argv), std::string());
+        Modal::SetScriptedOnly(true);
+        for (std::string path : {std::string("/home/u/Games/g.kmx"), std::string("/usr/p.0KX"),
+                                 std::string("/data/Projects/Updates/x.kmx"), std::string("/G")}) {
+            Modal::Reset();
+            char a0[] = "packtool";
+            std::string option = "--";
+            char* argv[] = {a0, option.data(), path.data(), nullptr};
+            int argc = 3;
+            CZUNPackApp app(argc, argv);
+            QVERIFY(app.Start());
+            QCOMPARE(app.MainFrame()->View()->FileNameField()->text(), QString::fromStdString(path));
+            QTest::qWait(50);
+            QVERIFY2(Modal::Shown().empty(), path.c_str());
+            QCOMPARE(app.Finish(), 0);
+        }
+        InstanceLock running("KESTAV_ZUNPACK_TOOL");
+        QCOMPARE(running.TryAcquire(), InstanceLock::Acquired);
+        for (const char* flag : {"--help", "--version"}) {
+            Child child({"QT_QPA_PLATFORM=offscreen", "PACKTOOL_LANG=en",
+                         "XDG_RUNTIME_DIR=" + m_runtime.path().toStdString()},
+                        {flag});
+            QCOMPARE(child.WaitForExit(20s), std::optional<int>(0));
+        }
+        Child unknown({"QT_QPA_PLATFORM=offscreen", "PACKTOOL_LANG=en",
+                       "XDG_RUNTIME_DIR=" + m_runtime.path().toStdString()},
+                      {"--frobnicate"});
+        QCOMPARE(unknown.WaitForExit(20s), std::optional<int>(2));
+        running.Release();
     }
 
     // The whole start-up in this process: the lock, the window, the field and the caption.
@@ -255,8 +314,10 @@ private slots:
         QTest::addColumn<QString>("option");
         QTest::addColumn<QString>("dialog");
         QTest::newRow("/G") << "/G" << "";
+        QTest::newRow("a plain path") << "plain" << "";
         QTest::newRow("/P") << "/P" << "Pack Project File";
         QTest::newRow("/U") << "/U" << "UnPack Packed File";
+        QTest::newRow("/T") << "/T" << "Test Packed File";
         QTest::newRow("nothing") << "" << "";
         QTest::newRow("/G without a file") << "/G-alone" << "";
     }
@@ -280,6 +341,8 @@ private slots:
         std::vector<std::string> args;
         if (option == QStringLiteral("/G-alone")) {
             args = {"/G"};
+        } else if (option == QStringLiteral("plain")) {
+            args = {file};
         } else if (!option.isEmpty()) {
             args = {option.toStdString(), file};
         }

@@ -156,8 +156,11 @@ private slots:
             QVERIFY(m_frame->Action(id)->isEnabled());
         }
         QVERIFY(!m_frame->IsWaitCursorShown());
+        // A cancelled job leaves no part-filled bar behind.
+        QCOMPARE(progress->value(), 0);
 
-        // The same command again: from an empty bar to its end.
+        // The same command again: from an empty bar to its end, whatever the bar showed before.
+        progress->setValue(37);
         QList<int> percents;
         connection = connect(progress, &QProgressBar::valueChanged, this, [&](int value) { percents << value; });
         runCommand(command, clickOk);
