@@ -19,7 +19,7 @@
 #include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
-#include "engine/manifest.h"
+#include "engine/names.h"
 #include "engine/packedformat.h"
 #include "engine/packjob.h"
 #include "engine/volumeplan.h"
@@ -152,8 +152,7 @@ int RunPack(const PackOptions& options)
     }
 
     const int split = options.splitGiven ? 1 : 0;
-    const PathParts parts = SplitPath(options.file);
-    const std::string packedPath = MakePath(parts.drive, parts.dir, parts.name, ".0KX");
+    const std::string packedPath = PackedNameFor(options.file);
     if (options.dryRun)
         return RunDryRun(host, options.file, packedPath, split ? volumeSize : 0, options.threads);
     if (split && !RoomForSplitPack(host, options.file, packedPath, volumeSize, options.threads)) {
@@ -166,26 +165,14 @@ int RunPack(const PackOptions& options)
     request.bSplitFile = split != 0;
     request.nVolumeSize = volumeSize;
     request.nThreads = options.threads;
-    request.bProjectDigest = options.manifest;
+    request.writeManifest = options.manifest;
     PackOutcome outcome;
     const int started = StartPackJob(request, outcome);
     if (started)
         host.RunUntilJobEnds();
     if (started && outcome.bSucceeded) {
-        // The set is in place: its manifest follows it, whatever a signal says from now on.
-        CancelHold finishing;
         host.FinishPlainProgress();
-        const std::string manifestPath = ManifestPath(packedPath);
-        if (options.manifest) {
-            if (!WriteManifestAfterPack(packedPath, options.file, outcome.strProjectDigest)) {
-                host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_FAILED).c_str(),
-                                          manifestPath.c_str()));
-                return EXIT_FAILED;
-            }
-            host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_WRITTEN).c_str(),
-                                      manifestPath.c_str()));
-        }
-        return EXIT_OK;
+        return !options.manifest || outcome.manifestWritten ? EXIT_OK : EXIT_FAILED;
     }
     host.PrintFailureLine(LoadString(IDS_CLI_PACK_FAILED));
     return EXIT_FAILED;

@@ -13,6 +13,7 @@
 #include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/manifest.h"
+#include "engine/names.h"
 #include "engine/packedformat.h"
 #include "engine/split.h"
 #include "platform/files.h"
@@ -29,13 +30,6 @@ struct SplitOptions {
     std::string lang;
     std::string progress;
 };
-
-bool HasPackedExtension(const std::string& path)
-{
-    const std::string ext = SplitPath(path).ext;
-    return ext.size() == 4 && ext[1] == '0' && (ext[2] == 'K' || ext[2] == 'k') &&
-           (ext[3] == 'X' || ext[3] == 'x');
-}
 
 bool StartsWithHeader(const std::string& path)
 {

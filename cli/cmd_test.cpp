@@ -10,14 +10,7 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/consolehost.h"
-#include "engine/format.h"
-#include "engine/jobcontext.h"
-#include "engine/join.h"
-#include "engine/manifest.h"
-#include "engine/packcheck.h"
-#include "platform/files.h"
-#include "platform/strings.h"
-#include "resources/textids.h"
+#include "engine/testjob.h"
 
 namespace {
 
@@ -35,35 +28,24 @@ int RunTest(const TestOptions& options)
     ConsoleHost host(options.answers.Answer());
     host.SetPlainProgress(options.progress == "plain");
 
-    // A manifest of ours beside the packed file: its checksums are checked too. Any other file
-    // of that name is left alone, with a warning.
-    const ManifestCheck manifest = ExamineManifest(options.file);
-    const bool hasManifest = manifest.kind == ManifestCheck::Ours;
     CheckRequest request;
     request.strPackedPath = options.file;
     request.volumeSearchDirs = options.volumeDirs;
-    request.bRestoredDigest = hasManifest;
-    SendJobState(JOB_DECOMPRESSING);
-    const PackedFileReport report = CheckPackedFile(request);
-    SendJobState(JOB_IDLE);
-    if (report.verdict == PackedFileReport::Sound)
+    TestOutcome outcome;
+    if (!StartTestJob(request, outcome))
+        return EXIT_FAILED;
+    host.RunUntilJobEnds();
+    if (outcome.streamSound)
         host.FinishPlainProgress();
     // Warnings go to standard error with the job's log; the verdict to standard output.
-    if (!manifest.strWarning.empty())
-        host.PrintLine(FormatText(LoadString(IDS_CLI_WARNING).c_str(), manifest.strWarning.c_str()));
-    for (const std::string& warning : report.warnings)
-        host.PrintLine(FormatText(LoadString(IDS_CLI_WARNING).c_str(), warning.c_str()));
-    std::printf("%s\n", DescribeVerdict(report, options.file).c_str());
-    bool manifestMatches = true;
-    if (hasManifest) {
-        const ManifestFindings findings = CheckAgainstManifest(report, manifest);
-        for (const std::string& line : findings.lines)
-            std::printf("%s\n", line.c_str());
-        manifestMatches = findings.bMatches;
-    }
+    for (const std::string& warning : outcome.warnings)
+        host.PrintLine(warning);
+    std::printf("%s\n", outcome.verdict.c_str());
+    for (const std::string& line : outcome.manifestLines)
+        std::printf("%s\n", line.c_str());
     if (!ReportWritten(host, "test"))
         return EXIT_FAILED;
-    return report.verdict == PackedFileReport::Sound && manifestMatches ? EXIT_OK : EXIT_FAILED;
+    return outcome.sound ? EXIT_OK : EXIT_FAILED;
 }
 
 void AddTestCommand(CLI::App& app, int& exitStatus)

@@ -12,7 +12,6 @@
 #include "cli/consolehost.h"
 #include "engine/format.h"
 #include "engine/join.h"
-#include "engine/manifest.h"
 #include "engine/unpackjob.h"
 #include "platform/files.h"
 #include "platform/strings.h"
@@ -60,16 +59,9 @@ int RunUnpack(const UnpackOptions& options)
     request.strIntoFolder = Absolute(options.into);
     host.SetPlainProgress(options.progress == "plain");
 
-    // A manifest beside the packed file: the restored bytes must have its project checksum
+    // The restored bytes must have the checksum of a manifest of ours beside the packed file
     // before they replace the project file.
-    // Only a manifest of ours counts; any other file of that name is left alone, with a warning.
-    const ManifestCheck manifest = ExamineManifest(options.file);
-    if (!manifest.strWarning.empty())
-        host.PrintLine(FormatText(LoadString(IDS_CLI_WARNING).c_str(), manifest.strWarning.c_str()));
-    if (const ManifestEntry* project = manifest.Project()) {
-        request.strExpectedDigest = project->strDigest;
-        request.strManifest = manifest.strPath;
-    }
+    request.checkManifest = true;
 
     UnpackOutcome outcome;
     StartUnpackJob(request, outcome);

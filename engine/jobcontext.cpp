@@ -14,7 +14,6 @@
 #include "platform/strings.h"
 #include "resources/textids.h"
 
-std::string g_strPackedExt;
 std::string g_strProjectExt;
 int g_nJobState = JOB_IDLE;
 std::int64_t g_nLogLength = 0;

@@ -15,13 +15,12 @@
 
 // Process state: what the jobs of one process share, as opposed to what one job is given (its
 // request) and what it answers (its outcome), which each job header declares.
-// - g_strPackedExt and g_strProjectExt: the extensions of the last unpack's packed file and
-//   project file. Written by the unpack start on the main thread; the project extension keeps
-//   its value through later jobs and decides what CheckExistingFile removes.
+// - g_strProjectExt: the extension of the last unpack's project file. Written by the unpack
+//   start on the main thread; it keeps its value through later jobs and decides what
+//   CheckExistingFile removes.
 // - g_nJobState: the running job's state; main thread only.
 // - g_nLogLength: the characters appended to the Status log so far; never reset.
 // - g_fileNames: every file the last split created or used, kept until the next split.
-extern std::string g_strPackedExt;
 extern std::string g_strProjectExt;
 extern int g_nJobState;
 extern std::int64_t g_nLogLength;

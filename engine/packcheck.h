@@ -46,6 +46,9 @@ struct CheckRequest {
     std::string strPackedPath;                 // the packed file, or volume 0 of a set
     std::vector<std::string> volumeSearchDirs; // where missing volumes are looked for
     bool bRestoredDigest = false;              // take the checksum of the decoded bytes
+    // The test job (engine/testjob.h) writes its start line and its report to the Status log
+    // as well: the window's log; the console prints the outcome on its own streams.
+    bool logReport = false;
 };
 
 // Tests the packed file of the request. Runs on the calling thread; questions about missing

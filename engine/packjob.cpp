@@ -19,6 +19,7 @@
 #include "engine/jobcontext.h"
 #include "engine/joblock.h"
 #include "engine/manifest.h"
+#include "engine/names.h"
 #include "engine/packedformat.h"
 #include "engine/split.h"
 #include "platform/files.h"
@@ -134,8 +135,9 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
     }
 
     Sha256 digest;
+    const bool wantDigest = request.bProjectDigest || request.writeManifest;
     CompressContext context = CompressLikeThePackJob(project, out, request.nThreads,
-                                                     request.bProjectDigest ? &digest : nullptr);
+                                                     wantDigest ? &digest : nullptr);
     // A project file that another program changes while it is packed gives a stream of
     // neither version: its size when the pack began, the bytes read and its size now agree,
     // and so do its times of change (a program that saves in place keeps the size), and its
@@ -206,7 +208,7 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
         return 0;
     }
 
-    if (request.bProjectDigest)
+    if (request.bProjectDigest || request.writeManifest)
         outcome.strProjectDigest = digest.FinalHex();
     AppendStatus(FormatSizeReport(context.nInTotal, context.nCompressed));
     AppendStatus("\r\n");
@@ -238,26 +240,38 @@ void PackWorker(const PackRequest& request, PackOutcome& outcome)
     // The packed file's name is this job's until it ends: another pack of a project file of the
     // same base name, a split or a join into it waits, and so does an unpack or a test of it.
     JobLocks locks;
+    bool succeeded = false;
     if (!locks.Take({{outcome.strPackedPath, NameLockMode::Exclusive}})) {
         // Cancelled while another program held the name: nothing was asked or written.
     } else if (!AskBeforeReplacing(outcome.strPackedPath)) {
         LogCheckRefusal();
     } else {
         std::string streamPath;
-        int succeeded = CompressProjectFile(request, outcome, streamPath);
+        succeeded = CompressProjectFile(request, outcome, streamPath) != 0;
         if (succeeded && request.bSplitFile)
-            succeeded = RunSplitStep(streamPath, outcome.strPackedPath, request.nVolumeSize);
+            succeeded = RunSplitStep(streamPath, outcome.strPackedPath, request.nVolumeSize) != 0;
         // The new set is in place: what is left of the older one goes, whatever a cancel says.
         CancelHold finishing;
         // Checksums of the set this pack replaced would fail every later check of the new one.
-        if (succeeded && !request.bProjectDigest)
+        if (succeeded && !request.bProjectDigest && !request.writeManifest)
             RemoveStaleManifest(outcome.strPackedPath);
-        outcome.bSucceeded = succeeded != 0;
+        outcome.bSucceeded = succeeded;
         SendJobBusyEnded();
     }
 
     PostJobState(JOB_IDLE);
     ReportJobEnded(JobKind::Pack, outcome.bSucceeded, IDS_PACK_END);
+    // The set is complete and sound whether or not its checksums can be written: their line
+    // follows the closing banner. The name is still this job's, so no other job replaces the
+    // set under the manifest.
+    if (succeeded && request.writeManifest) {
+        CancelHold finishing;
+        const std::string manifestPath = ManifestPath(outcome.strPackedPath);
+        outcome.manifestWritten =
+            WriteManifestAfterPack(outcome.strPackedPath, request.strProjectPath, outcome.strProjectDigest);
+        const unsigned id = outcome.manifestWritten ? IDS_CLI_MANIFEST_WRITTEN : IDS_CLI_MANIFEST_FAILED;
+        AppendStatus(FormatText(LoadString(id).c_str(), manifestPath.c_str()) + "\r\n");
+    }
 }
 
 } // namespace
@@ -286,7 +300,7 @@ int StartPackJob(const PackRequest& request, PackOutcome& outcome)
     outcome = PackOutcome{};
     const std::string& projectPath = request.strProjectPath;
     const PathParts parts = SplitPath(projectPath);
-    outcome.strPackedPath = MakePath(parts.drive, parts.dir, parts.name, ".0KX");
+    outcome.strPackedPath = PackedNameFor(projectPath);
 
     // A project file that is its own packed file (named .0KX, or a link to it) would be
     // destroyed by its own pack: refuse it before anything is asked or opened.

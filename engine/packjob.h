@@ -21,6 +21,10 @@ struct PackRequest {
     // the front end writes once the set is complete. Without it the pack removes an old
     // manifest of ours, which would no longer match.
     bool bProjectDigest = false;
+    // Write the checksums (NAME.sha256, manifest.h) beside the set once it is complete, while
+    // the job still holds the packed file's name, and log whether they were written. Implies
+    // bProjectDigest.
+    bool writeManifest = false;
 };
 
 // How a pack went. Written by StartPackJob and the worker; read once the job has ended.
@@ -28,6 +32,7 @@ struct PackOutcome {
     bool bSucceeded = false;        // the packed file (and, when splitting, the whole set) is written
     std::string strPackedPath;      // the packed file the job writes: the project file's name + ".0KX"
     std::string strProjectDigest;   // the project file's SHA-256 in hex, when asked for
+    bool manifestWritten = false;   // writeManifest: the checksums are beside the set
 };
 
 // Main thread. Names the packed file, asks about an existing one and starts the worker, which

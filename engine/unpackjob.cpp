@@ -22,6 +22,7 @@
 #include "engine/joblock.h"
 #include "engine/join.h"
 #include "engine/manifest.h"
+#include "engine/names.h"
 #include "engine/packjob.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -30,15 +31,6 @@
 #include "resources/textids.h"
 
 namespace {
-
-// The project file of a packed file: its folder (or intoFolder) and base name with the
-// project extension.
-std::string ProjectPathFor(const std::string& packedPath, const std::string& intoFolder)
-{
-    if (!intoFolder.empty())
-        return MakePath("", intoFolder, GetBaseName(packedPath), g_strProjectExt);
-    return GetDirectory(packedPath) + GetBaseName(packedPath) + g_strProjectExt;
-}
 
 struct MemoryStream {
     const unsigned char* data;
@@ -247,7 +239,7 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
             // A volume of the wrong size leaves a gap in the stream (or adds to it), and a
             // decoder running through it may still meet an end code by chance.
             const SetShape shape = tempName.empty() ? SetShape{} : MeasureSet(outcome.join.volumes);
-            DecompressFile(request, outcome, source, ProjectPathFor(packedPath, request.strIntoFolder),
+            DecompressFile(request, outcome, source, outcome.strProjectPath,
                            tempName.empty() ? nullptr : &shape);
             if (!tempName.empty())
                 std::remove(tempName.c_str());
@@ -283,12 +275,23 @@ int StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
             path = MakePath("", current, path, "");
     }
 
+    UnpackRequest job = request;
+    if (request.checkManifest) {
+        // Named as given, as the front end names it in its lines.
+        const ManifestCheck manifest = ExamineManifest(request.strPackedPath);
+        if (!manifest.strWarning.empty())
+            AppendStatus(FormatText(LoadString(IDS_CLI_WARNING).c_str(), manifest.strWarning.c_str()) + "\r\n");
+        if (const ManifestEntry* project = manifest.Project()) {
+            job.strExpectedDigest = project->strDigest;
+            job.strManifest = manifest.strPath;
+        }
+    }
+
     AppendStatusId(IDS_UNPACK_START);
 
-    g_strPackedExt = SplitPath(path).ext;
-    g_strProjectExt = EqualIgnoringCase(g_strPackedExt, ".0RV") ? ".RVN" : ".KMX";
+    g_strProjectExt = ProjectExtensionFor(path);
 
-    const std::string projectPath = ProjectPathFor(path, request.strIntoFolder);
+    const std::string projectPath = ProjectNameFor(path, request.strIntoFolder);
     outcome.strProjectPath = projectPath;
 
     // A packed file named like its own project file would be replaced by what it holds.
@@ -303,7 +306,6 @@ int StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
     const std::string shown =
         request.strIntoFolder.empty() ? GetBaseName(path) + g_strProjectExt : projectPath;
 
-    UnpackRequest job = request;
     job.strPackedPath = path;
     UnpackOutcome* answer = &outcome;
     if (!StartWorkerThread([job, answer, shown] { UnpackWorker(job, *answer, shown); })) {

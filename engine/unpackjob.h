@@ -49,6 +49,10 @@ struct UnpackRequest {
     // path: when set, the decoded bytes replace the project file only when they have it.
     std::string strExpectedDigest;
     std::string strManifest;
+    // Look for the manifest beside the packed file first (ExamineManifest): one of ours sets
+    // strExpectedDigest and strManifest; any other file of that name is left alone, with a
+    // warning line in the log before the start banner.
+    bool checkManifest = false;
 };
 
 // How an unpack went. Reset by StartUnpackJob, written by the worker; read once the job has

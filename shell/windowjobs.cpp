@@ -14,7 +14,6 @@
 #include "shell/dialogs.h"
 #include "shell/modal.h"
 #include "shell/settings.h"
-#include "shell/testjob.h"
 #include "shell/texts.h"
 #include "shell/view.h"
 
@@ -138,8 +137,10 @@ void WindowJobs::Test()
     }
     const QString packed = FullName(dialog.GetFileName());
     Begin(JobKind::Test, packed);
-    m_testOutcome = std::make_shared<TestOutcome>();
-    if (!StartTestJob(QFile::encodeName(packed).toStdString(), m_testOutcome)) {
+    CheckRequest request;
+    request.strPackedPath = QFile::encodeName(packed).toStdString();
+    request.logReport = true; // the report goes to the Status log
+    if (!StartTestJob(request, m_testOutcome)) {
         End(false);
     }
 }

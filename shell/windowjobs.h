@@ -15,12 +15,12 @@
 #include <string>
 
 #include "engine/packjob.h"
+#include "engine/testjob.h"
 #include "engine/unpackjob.h"
 #include "platform/mainwindow.h"
 
 class CZUNPackView;
 class QWidget;
-struct TestOutcome;
 
 class WindowJobs {
 public:
@@ -74,5 +74,5 @@ private:
     // What the last unpack's worker answered.
     UnpackOutcome m_unpackOutcome;
     // What the last test's worker found.
-    std::shared_ptr<TestOutcome> m_testOutcome;
+    TestOutcome m_testOutcome;
 };

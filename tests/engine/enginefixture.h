@@ -16,7 +16,6 @@ protected:
     {
         SetLanguage(Language::English);
         g_strProjectExt.clear();
-        g_strPackedExt.clear();
         g_nJobState = JOB_IDLE;
         g_fileNames.clear();
         DisarmFileFaults();

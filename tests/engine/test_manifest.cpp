@@ -2,11 +2,16 @@
 // beside its packed file.
 #include "engine/manifest.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "engine/format.h"
+#include "engine/unpackjob.h"
+#include "platform/strings.h"
+#include "resources/textids.h"
 #include "tests/engine/enginefixture.h"
 #include "tests/engine/packhelpers.h"
 
@@ -127,5 +132,97 @@ TEST_F(ManifestFile, AnOddFileOfTheManifestsNameIsNeverRead)
         EXPECT_EQ(lstat(path.c_str(), &info), 0) << row.label;
         if (std::remove(path.c_str()) != 0)
             rmdir(path.c_str());
+    }
+}
+
+// A pack asked for checksums writes them itself, under the name it holds, and logs the line
+// after its closing banner; beside a file of that name that it did not write, it leaves that
+// file byte for byte and says the checksums could not be written.
+TEST_F(ManifestFile, APackAskedForChecksumsWritesThemOrLeavesAForeignFile)
+{
+    const std::string data = MakeTestData(5000, true, 1);
+    WriteFileBytes(dir / "p.kmx", data);
+    const std::string manifest = dir / "p.sha256";
+    const std::string foreign = "remember to copy the disks\n";
+    struct Row { const char* label; int split; bool foreign; };
+    const Row rows[] = {
+        {"whole", 0, false}, {"a set of volumes", 1, false}, {"beside a note", 0, true}, {"a set beside a note", 1, true},
+    };
+    for (const Row& row : rows) {
+        std::remove(manifest.c_str());
+        for (int volume = 0; volume < 10; ++volume) // a fresh pack: nothing to ask about
+            std::remove(VolumePath(dir / "p.0KX", volume).c_str());
+        if (row.foreign)
+            WriteFileBytes(manifest, foreign);
+        host.ClearEvents();
+        PackRequest request = PackOf(dir / "p.kmx", row.split, 2000);
+        request.writeManifest = true;
+        PackOutcome pack;
+        ASSERT_EQ(StartPackJob(request, pack), 1) << row.label;
+        host.RunUntilJobEnds();
+        EXPECT_TRUE(pack.bSucceeded) << row.label;
+        EXPECT_EQ(pack.manifestWritten, !row.foreign) << row.label;
+        const std::string log = host.LogText();
+        const std::string line =
+            FormatText(LoadString(row.foreign ? IDS_CLI_MANIFEST_FAILED : IDS_CLI_MANIFEST_WRITTEN).c_str(),
+                       manifest.c_str()) + "\r\n";
+        EXPECT_EQ(log.substr(log.size() - std::min(log.size(), line.size())), line) << row.label << log;
+        EXPECT_NE(log.find(std::string(kPackEnd) + (row.foreign ? "" : line)), std::string::npos) << row.label << log;
+        if (row.foreign) {
+            EXPECT_EQ(ReadFileBytes(manifest), foreign) << row.label;
+            continue;
+        }
+        const ManifestCheck check = ExamineManifest(dir / "p.0KX");
+        ASSERT_EQ(check.kind, ManifestCheck::Ours) << row.label;
+        EXPECT_EQ(check.Project()->strDigest, pack.strProjectDigest) << row.label;
+        EXPECT_EQ(check.entries.size(), row.split ? SetFiles(dir / "p.0KX").size() + 1 : 2U) << row.label;
+        EXPECT_TRUE(ManifestVouchesFor(check, SetFiles(dir / "p.0KX"))) << row.label;
+    }
+}
+
+// An unpack asked to check a manifest finds it itself: one of ours whose project line no longer
+// matches keeps the old project file; a file of that name that is not ours is left alone with
+// a warning before the start banner, and the unpack goes on.
+TEST_F(ManifestFile, AnUnpackAskedToCheckFindsTheManifestItself)
+{
+    const std::string data = MakeTestData(5000, true, 2);
+    WriteFileBytes(dir / "p.kmx", data);
+    PackRequest pack = PackOf(dir / "p.kmx");
+    pack.writeManifest = true;
+    PackOutcome packed;
+    ASSERT_EQ(StartPackJob(pack, packed), 1);
+    host.RunUntilJobEnds();
+    ASSERT_TRUE(packed.manifestWritten);
+    const std::string ours = ReadFileBytes(dir / "p.sha256");
+
+    struct Row { const char* label; std::string manifest; bool restored; bool warned; };
+    std::string wrong = ours;
+    wrong[0] = wrong[0] == '0' ? '1' : '0'; // the project file's line
+    const Row rows[] = {
+        {"ours, matching", ours, true, false},
+        {"ours, another project checksum", wrong, false, false},
+        {"not ours", "a note\n", true, true},
+    };
+    for (const Row& row : rows) {
+        WriteFileBytes(dir / "p.KMX", "older");
+        WriteFileBytes(dir / "p.sha256", row.manifest);
+        host.ClearEvents();
+        host.AnswerNextBoxes({IDOK, IDOK});
+        UnpackRequest request;
+        request.strPackedPath = dir / "p.0KX";
+        request.checkManifest = true;
+        UnpackOutcome outcome;
+        StartUnpackJob(request, outcome);
+        host.RunUntilJobEnds();
+        host.ForgetAnswers();
+        EXPECT_EQ(outcome.bRestored != 0, row.restored) << row.label;
+        EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), row.restored ? data : "older") << row.label;
+        EXPECT_EQ(ReadFileBytes(dir / "p.sha256"), row.manifest) << row.label;
+        const std::string log = host.LogText();
+        const std::size_t warning = log.find("it was left alone, and its checksums were not checked.");
+        EXPECT_EQ(warning != std::string::npos, row.warned) << row.label << log;
+        if (row.warned) {
+            EXPECT_LT(warning, log.find("Starting")) << row.label << log;
+        }
     }
 }

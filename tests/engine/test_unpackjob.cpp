@@ -184,7 +184,7 @@ TEST_F(UnpackJob, ProjectExtensionFollowsThePackedExtension)
         WriteFileBytes(dir / row.packed, stream);
         Unpack(dir / row.packed);
         EXPECT_EQ(ReadFileBytes(dir / row.project), "rows and columns") << row.packed;
-        EXPECT_EQ(g_strPackedExt, SplitPath(row.packed).ext) << row.packed;
+        EXPECT_EQ(g_strProjectExt, SplitPath(row.project).ext) << row.packed;
     }
 }
 

@@ -71,7 +71,6 @@ protected:
     void FreshRun()
     {
         g_strProjectExt.clear();
-        g_strPackedExt.clear();
         g_fileNames.clear();
         DisarmFileFaults();
         ClearCancelRequest();
@@ -198,7 +197,6 @@ void PackInto(const std::string& dir, const std::string& data, int split, int vo
     ASSERT_NE(host, nullptr);
     ASSERT_EQ(PackAndWait(*host, dir + "/p.kmx", split, volumeSize), 1);
     g_strProjectExt.clear();
-    g_strPackedExt.clear();
 }
 
 TEST_F(JobMatrix, PackOverAnOlderPackedFile)

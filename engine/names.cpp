@@ -1,0 +1,29 @@
+#include "engine/names.h"
+
+#include "engine/fileutil.h"
+#include "platform/paths.h"
+
+std::string PackedNameFor(const std::string& projectPath)
+{
+    const PathParts parts = SplitPath(projectPath);
+    return MakePath(parts.drive, parts.dir, parts.name, ".0KX");
+}
+
+std::string ProjectExtensionFor(const std::string& packedPath)
+{
+    return EqualIgnoringCase(SplitPath(packedPath).ext, ".0RV") ? ".RVN" : ".KMX";
+}
+
+std::string ProjectNameFor(const std::string& packedPath, const std::string& intoFolder)
+{
+    const PathParts parts = SplitPath(packedPath);
+    const std::string ext = ProjectExtensionFor(packedPath);
+    if (!intoFolder.empty())
+        return MakePath("", intoFolder, parts.name, ext);
+    return parts.drive + parts.dir + parts.name + ext;
+}
+
+bool HasPackedExtension(const std::string& path)
+{
+    return EqualIgnoringCase(SplitPath(path).ext, ".0KX");
+}

@@ -1,0 +1,19 @@
+// The names a job gives the files it writes: the packed file of a project file, and the
+// project file of a packed file. Every job and front end names them through these functions.
+#pragma once
+
+#include <string>
+
+// The packed file of a project file: its folder and base name with the extension ".0KX".
+std::string PackedNameFor(const std::string& projectPath);
+
+// The project file's extension for a packed file: ".RVN" for a packed file named ".0RV" (in
+// any letter case), ".KMX" for every other one.
+std::string ProjectExtensionFor(const std::string& packedPath);
+
+// The project file a packed file restores: its base name with ProjectExtensionFor, in the
+// packed file's folder, or in intoFolder when that is not empty.
+std::string ProjectNameFor(const std::string& packedPath, const std::string& intoFolder = {});
+
+// True when the path's extension is ".0KX" in any letter case: a packed file a split takes.
+bool HasPackedExtension(const std::string& path);
