@@ -68,10 +68,11 @@ TEST_F(TestJob, TheOutcomeHoldsTheReportAndItsVerdict)
         WriteFileBytes(dir / "p.0KX", row.packed);
         if (!row.manifest.empty())
             WriteFileBytes(dir / "p.sha256", row.manifest);
-        if (row.ours)
+        if (row.ours) {
             ASSERT_TRUE(WriteManifest(dir / "p.sha256",
                                       {{Sha256Hex(data), "p.kmx"}, {DigestOfFile(dir / "p.0KX"), "p.0KX"}}))
                 << row.label;
+        }
         const TestOutcome outcome = Run();
         EXPECT_TRUE(outcome.started) << row.label;
         EXPECT_EQ(outcome.sound, row.sound) << row.label;
@@ -80,8 +81,9 @@ TEST_F(TestJob, TheOutcomeHoldsTheReportAndItsVerdict)
         EXPECT_EQ(outcome.manifestLines.size(), row.manifestLines) << row.label;
         EXPECT_EQ(outcome.warnings.size(), row.foreignWarning ? 1U : 0U) << row.label;
         EXPECT_FALSE(outcome.verdict.empty()) << row.label;
-        if (!row.manifest.empty())
+        if (!row.manifest.empty()) {
             EXPECT_EQ(ReadFileBytes(dir / "p.sha256"), row.manifest) << row.label; // left alone
+        }
     }
     // The console shows nothing of the report through the log: it prints the outcome itself.
     EXPECT_EQ(host.LogText(), "");
