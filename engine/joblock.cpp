@@ -18,7 +18,8 @@ bool JobLocks::Take(std::vector<std::pair<std::string, NameLockMode>> names)
         if (entry.first.empty() || name.second == NameLockMode::Exclusive)
             entry = name;
     }
-    for (const auto& [lockFile, name] : byLockFile) {
+    for (const auto& byFile : byLockFile) {
+        const std::pair<std::string, NameLockMode>& name = byFile.second;
         auto lock = std::make_unique<NameLock>();
         const NameLockResult result = lock->Lock(name.first, name.second, [&] {
             AppendStatus(FormatText(LoadString(IDS_NAME_LOCK_WAITING).c_str(), name.first.c_str()));
