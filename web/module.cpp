@@ -56,7 +56,11 @@ public:
 
     void RunOnMainAndWait(const std::function<void()>& fn) override { fn(); }
     void RunOnMainLater(std::function<void()> fn) override { fn(); }
-    LRESULT HandleMessage(unsigned, WPARAM, LPARAM) override { return 0; }
+    void JobStateChanged(JobState) override {}
+    void JobBusy() override {}
+    void JobBusyEnded() override {}
+    // The closing line ends the log, as it ends the console's.
+    void JobEnded(JobKind, bool, const std::string& closingLine) override { log += closingLine; }
     bool AppendToStatusLog(const std::string& text) override
     {
         log += text;
