@@ -3,7 +3,8 @@
 # whole suite again built with ASan and UBSan, the engine's threading tests built with TSan
 # (no Qt), and the fuzzers. The build treats warnings as errors (preset ci).
 #
-#   scripts/test.sh           every tier: what CI runs (about 15 minutes on two cores)
+#   scripts/test.sh           every tier: what CI runs (about 40 minutes on two cores from empty
+#                             build folders)
 #   scripts/test.sh --quick   the quick tier: the build and every test not labelled slow (the
 #                             reliability matrices, the package, the real program under Xvfb),
 #                             no web page, no sanitizers, no fuzzing; a few minutes
