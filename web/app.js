@@ -16,8 +16,8 @@
   }
   function fmt(text) {
     var args = Array.prototype.slice.call(arguments, 1);
-    return text.replace(/%(%|-?\d*(?:\.\d+)?(?:ll|l)?[sdu])/g, function (all, spec) {
-      return spec === '%' ? '%' : String(args.shift());
+    return text.replace(/%(%|-?\d*(?:\.\d+)?(?:ll|l)?[sdu])/g, function (all, conversion) {
+      return conversion === '%' ? '%' : String(args.shift());
     });
   }
   function applyTexts() {
