@@ -20,7 +20,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from packtoolrun import Checks, Cli, project_bytes  # noqa: E402
-from test_matrix import (FIXTURES, describe, is_temporary, restore, snapshot,  # noqa: E402
+from test_matrix import (FIXTURES, describe, is_temporary, judge_folder, restore, snapshot,  # noqa: E402
                          with_answer)
 
 ENV = dict(os.environ, LANG="C.UTF-8", LANGUAGE="", LC_ALL="")
@@ -59,14 +59,8 @@ class Environment:
 
     def judge(self, case, before, expected, status, text, after, said=True, signum=0):
         c = self.checks
-        if status == 0:
-            c.expect(after == expected, case, "exit status 0 but the folder is not the result: "
-                     "%s" % describe(after, expected))
+        if not judge_folder(c, case, before, expected, status, after):
             return
-        c.expect(after == before or after == expected, case,
-                 "the folder is neither as it was nor the result: %s" % describe(after, before))
-        temps = [rel for rel in after if is_temporary(rel)]
-        c.expect(not temps, case, "temporary files left: %s" % temps)
         c.expect(status == (128 + signum if signum else 1), case, "exit status %d\n%s"
                  % (status, text))
         if said:

@@ -218,6 +218,21 @@ def spread(count, most=12):
     return sorted({1 + round(i * step) for i in range(most)})
 
 
+def judge_folder(c, case, before, expected, status, after):
+    """The folder's part of the invariant: exit 0 only with exactly the result; otherwise the
+    folder as it was or the whole result, and no temporary file. True when the run failed (the
+    caller then checks its exit status and message)."""
+    if status == 0:
+        c.expect(after == expected, case, "exit status 0 but the folder is not the result: "
+                 "%s" % describe(after, expected))
+        return False
+    c.expect(after == before or after == expected, case,
+             "the folder is neither as it was nor the result: %s" % describe(after, before))
+    temps = [rel for rel in after if is_temporary(rel)]
+    c.expect(not temps, case, "temporary files left: %s" % temps)
+    return True
+
+
 class Matrix:
     def __init__(self, cli):
         self.cli = cli
@@ -238,14 +253,8 @@ class Matrix:
                     c.expect(expected.get(rel) == data, case,
                              "%s is new and not the right result" % rel)
             return
-        if status == 0:
-            c.expect(after == expected, case, "exit status 0 but the folder is not the result: "
-                     "%s" % describe(after, expected))
+        if not judge_folder(c, case, before, expected, status, after):
             return
-        c.expect(after == before or after == expected, case,
-                 "the folder is neither as it was nor the result: %s" % describe(after, before))
-        temps = [rel for rel in after if is_temporary(rel)]
-        c.expect(not temps, case, "temporary files left: %s" % temps)
         if isinstance(kind, int):
             c.expect(status == 128 + kind, case, "exit status %d after signal %d" % (status, kind))
         else:
