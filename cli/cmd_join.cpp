@@ -45,24 +45,24 @@ int RunJoin(const JoinOptions& options)
     host.SetPlainProgress(options.progress == "plain");
 
     JoinRequest request;
-    request.strPackedPath = Absolute(options.packed);
-    request.strOutPath = Absolute(options.out);
+    request.packedPath = Absolute(options.packed);
+    request.outPath = Absolute(options.out);
     // A FIFO or a device is refused before it is opened for reading (it might never end).
-    if (std::FILE* probe = OpenRegularInputStream(request.strPackedPath)) {
+    if (std::FILE* probe = OpenRegularInputStream(request.packedPath)) {
         CloseStream(probe);
     } else {
         const int error = errno;
         host.PrintLine(CannotOpenInputText(options.packed, error));
         return EXIT_FAILED;
     }
-    if (!ReadPackedHeaderOf(request.strPackedPath).bHeader) {
+    if (!ReadPackedHeaderOf(request.packedPath).bHeader) {
         host.PrintLine(FormatText(LoadString(IDS_CLI_NOT_A_SET).c_str(), options.packed.c_str()));
         return EXIT_FAILED;
     }
     // The volumes beside volume 0: refused before anyone is asked about the output. Volumes
     // found elsewhere are checked by the job itself.
-    for (const std::string& file : SetFiles(request.strPackedPath)) {
-        if (IsSameFile(file, request.strOutPath)) {
+    for (const std::string& file : SetFiles(request.packedPath)) {
+        if (IsSameFile(file, request.outPath)) {
             host.PrintLine(FormatText(LoadString(IDS_CLI_JOIN_INTO_SET).c_str(), options.out.c_str()));
             return EXIT_FAILED;
         }
@@ -71,21 +71,21 @@ int RunJoin(const JoinOptions& options)
     for (const std::string& folder : options.volumeDirs)
         request.volumeSearchDirs.push_back(Absolute(folder));
     JoinOutcome outcome;
-    const bool started = StartJoinJob(request, outcome) != 0;
+    const bool started = StartJoinJob(request, outcome);
     if (started)
         host.RunUntilJobEnds();
-    if (!started || !outcome.bJoined) {
+    if (!started || !outcome.joined) {
         host.PrintLine(LoadString(IDS_CLI_JOIN_FAILED));
         return EXIT_FAILED;
     }
     host.FinishPlainProgress();
-    if (outcome.bManifestFailed) {
+    if (outcome.manifestFailed) {
         host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_FAILED).c_str(),
-                                  ManifestPath(request.strOutPath).c_str()));
+                                  ManifestPath(request.outPath).c_str()));
         return EXIT_FAILED;
     }
-    if (!outcome.strManifest.empty())
-        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_WRITTEN).c_str(), outcome.strManifest.c_str()));
+    if (!outcome.manifestPath.empty())
+        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_WRITTEN).c_str(), outcome.manifestPath.c_str()));
     return EXIT_OK;
 }
 

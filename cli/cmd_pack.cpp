@@ -161,16 +161,16 @@ int RunPack(const PackOptions& options)
     }
 
     PackRequest request;
-    request.strProjectPath = options.file;
-    request.bSplitFile = split != 0;
-    request.nVolumeSize = volumeSize;
-    request.nThreads = options.threads;
+    request.projectPath = options.file;
+    request.split = split != 0;
+    request.volumeSize = volumeSize;
+    request.threads = options.threads;
     request.writeManifest = options.manifest;
     PackOutcome outcome;
-    const int started = StartPackJob(request, outcome);
+    const bool started = StartPackJob(request, outcome);
     if (started)
         host.RunUntilJobEnds();
-    if (started && outcome.bSucceeded) {
+    if (started && outcome.succeeded) {
         host.FinishPlainProgress();
         return !options.manifest || outcome.manifestWritten ? EXIT_OK : EXIT_FAILED;
     }

@@ -70,28 +70,28 @@ int RunSplit(const SplitOptions& options)
 
     // The user's own packed file: the split only reads it, and only a complete set replaces it.
     SplitRequest request;
-    request.strPackedPath = options.packed;
-    request.strStreamPath = options.packed;
-    request.nVolumeSize = static_cast<int>(*size);
+    request.packedPath = options.packed;
+    request.streamPath = options.packed;
+    request.volumeSize = static_cast<int>(*size);
     request.owner = SplitRequest::UsersPackedFile;
     SplitOutcome outcome;
-    const bool started = StartSplitJob(request, outcome) != 0;
+    const bool started = StartSplitJob(request, outcome);
     if (started)
         host.RunUntilJobEnds();
-    if (!started || !outcome.bComplete) {
+    if (!started || !outcome.complete) {
         host.PrintLine(LoadString(IDS_CLI_SPLIT_FAILED));
         return EXIT_FAILED;
     }
     host.FinishPlainProgress();
-    host.PrintLine(FormatText(LoadString(IDS_CLI_SPLIT_DONE).c_str(), static_cast<long>(outcome.nVolumes),
+    host.PrintLine(FormatText(LoadString(IDS_CLI_SPLIT_DONE).c_str(), static_cast<long>(outcome.volumeCount),
                               options.packed.c_str()));
-    if (outcome.bManifestFailed) {
+    if (outcome.manifestFailed) {
         host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_FAILED).c_str(),
                                   ManifestPath(options.packed).c_str()));
         return EXIT_FAILED;
     }
-    if (!outcome.strManifest.empty())
-        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_WRITTEN).c_str(), outcome.strManifest.c_str()));
+    if (!outcome.manifestPath.empty())
+        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_WRITTEN).c_str(), outcome.manifestPath.c_str()));
     return EXIT_OK;
 }
 

@@ -29,7 +29,7 @@ int RunTest(const TestOptions& options)
     host.SetPlainProgress(options.progress == "plain");
 
     CheckRequest request;
-    request.strPackedPath = options.file;
+    request.packedPath = options.file;
     request.volumeSearchDirs = options.volumeDirs;
     TestOutcome outcome;
     if (!StartTestJob(request, outcome))

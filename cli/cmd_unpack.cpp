@@ -52,11 +52,11 @@ int RunUnpack(const UnpackOptions& options)
     ConsoleHost host(answer);
 
     UnpackRequest request;
-    request.strPackedPath = options.file;
+    request.packedPath = options.file;
     for (const std::string& dir : options.volumeDirs)
         request.volumeSearchDirs.push_back(Absolute(dir));
-    request.bKeepBroken = options.keepBroken;
-    request.strIntoFolder = Absolute(options.into);
+    request.keepBroken = options.keepBroken;
+    request.intoFolder = Absolute(options.into);
     host.SetPlainProgress(options.progress == "plain");
 
     // The restored bytes must have the checksum of a manifest of ours beside the packed file
@@ -67,22 +67,22 @@ int RunUnpack(const UnpackOptions& options)
     StartUnpackJob(request, outcome);
     host.RunUntilJobEnds();
 
-    if (outcome.bRestored) {
+    if (outcome.restored) {
         host.FinishPlainProgress();
-        host.PrintLine(FormatText(LoadString(IDS_CLI_RESTORED).c_str(), outcome.strProjectPath.c_str()));
+        host.PrintLine(FormatText(LoadString(IDS_CLI_RESTORED).c_str(), outcome.projectPath.c_str()));
         return EXIT_OK;
     }
-    if (outcome.bStarted && outcome.join.nMissingVolume >= 0)
+    if (outcome.started && outcome.join.missingVolume >= 0)
         host.PrintFailureLine(FormatText(LoadString(IDS_CLI_VOLUME_MISSING).c_str(),
-                                         static_cast<long>(outcome.join.nMissingVolume),
-                                         static_cast<long>(outcome.join.nVolumes - 1),
-                                         outcome.join.strMissingName.c_str()));
-    if (!outcome.strBrokenPath.empty())
+                                         static_cast<long>(outcome.join.missingVolume),
+                                         static_cast<long>(outcome.join.volumeCount - 1),
+                                         outcome.join.missingName.c_str()));
+    if (!outcome.brokenPath.empty())
         host.PrintFailureLine(FormatText(LoadString(IDS_CLI_BROKEN_KEPT).c_str(),
-                                         static_cast<long>(outcome.nRestoredBytes), outcome.strBrokenPath.c_str()));
+                                         static_cast<long>(outcome.restoredBytes), outcome.brokenPath.c_str()));
     // The job writes its temporary files beside the packed file: on read-only media it
     // cannot, and --into is the way out.
-    if (outcome.bStarted && options.into.empty() && !CancelRequested()) {
+    if (outcome.started && options.into.empty() && !CancelRequested()) {
         const std::string folder = FolderOf(Absolute(options.file));
         if (access(folder.c_str(), W_OK) != 0) {
             const int error = errno;

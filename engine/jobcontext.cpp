@@ -14,17 +14,12 @@
 #include "platform/strings.h"
 #include "resources/textids.h"
 
-std::string g_strProjectExt;
 int g_nJobState = JOB_IDLE;
-std::int64_t g_nLogLength = 0;
-std::vector<std::string> g_fileNames;
-thread_local CheckRefusal g_lastCheckRefusal = CheckRefusal::None;
 
 void AppendStatus(const std::string& text)
 {
     if (text.empty())
         return;
-    g_nLogLength += static_cast<std::int64_t>(text.size());
     MainWindowHost* host = GetMainWindowHost();
     if (!host)
         return;
@@ -37,7 +32,6 @@ void AppendStatusId(unsigned id) { AppendStatus(LoadString(id)); }
 void ReportJobEnded(JobKind kind, bool succeeded, unsigned closingId)
 {
     const std::string closingLine = closingId != 0 ? LoadString(closingId) : std::string();
-    g_nLogLength += static_cast<std::int64_t>(closingLine.size());
     SendJobEnded(kind, succeeded, closingLine);
 }
 
@@ -79,25 +73,24 @@ int CheckStream(std::FILE* stream, int messageId)
 
 namespace {
 
-// The question both checks ask: 1 when nothing is under the name or the user agreed to replace
-// it (exists then says which), 0 when the job must leave it; g_lastCheckRefusal says why.
-int AskAboutExistingFile(const std::string& path, const std::string& shownName, bool& exists)
+// The question both checks ask: go on when nothing is under the name or the user agreed to
+// replace it (exists then says which), else why not.
+ReplaceAnswer AskAboutExistingFile(const std::string& path, const std::string& shownName, bool& exists)
 {
     exists = false;
-    g_lastCheckRefusal = CheckRefusal::ByProgram;
+    const ReplaceAnswer byProgram{CheckRefusal::ByProgram};
     if (CancelRequested())
-        return 0;
+        return byProgram;
     switch (LookUpFile(path)) {
     case FileLookup::Missing:
-        g_lastCheckRefusal = CheckRefusal::None;
-        return 1;
+        return {};
     case FileLookup::InvalidName: {
         // A name too long, or a part of the path that is no folder: the system says which.
         const int error = path.empty() ? ENOENT : errno;
         ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_WRITE_FILE).c_str(), shownName.c_str(),
                                              SystemErrorText(error).c_str()),
                                   MB_OK | MB_ICONEXCLAMATION);
-        return 0;
+        return byProgram;
     }
     case FileLookup::Exists:
         break;
@@ -105,47 +98,43 @@ int AskAboutExistingFile(const std::string& path, const std::string& shownName, 
     if (ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_OVERWRITE_QUESTION).c_str(), shownName.c_str()),
                                   MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK) {
         // A box that a cancel request answered was no answer of the user's.
-        g_lastCheckRefusal = CancelRequested() ? CheckRefusal::ByProgram : CheckRefusal::ByUser;
-        return 0;
+        return {CancelRequested() ? CheckRefusal::ByProgram : CheckRefusal::ByUser};
     }
     exists = true;
-    g_lastCheckRefusal = CheckRefusal::None;
-    return 1;
+    return {};
 }
 
 } // namespace
 
-int CheckExistingFile(const std::string& path) { return CheckExistingFile(path, path); }
-
-int CheckExistingFile(const std::string& path, const std::string& shownName)
+ReplaceAnswer CheckExistingFile(const std::string& path, const std::string& shownName,
+                                const std::string& keptExtension)
 {
     bool exists = false;
-    if (!AskAboutExistingFile(path, shownName, exists))
-        return 0;
-    // Before the first unpack of the run g_strProjectExt is empty and so found in every path:
-    // the file is then left in place for the caller to write over. After an unpack, packed
-    // and volume names do not contain the project extension and the old file is removed.
-    if (!exists || path.find(g_strProjectExt) != std::string::npos || std::remove(path.c_str()) == 0)
-        return 1;
+    const ReplaceAnswer answer = AskAboutExistingFile(path, shownName, exists);
+    if (!answer)
+        return answer;
+    // An empty extension is found in every path: the file is then left in place for the
+    // caller to write over. Otherwise a path without it is removed.
+    if (!exists || path.find(keptExtension) != std::string::npos || std::remove(path.c_str()) == 0)
+        return answer;
     const int error = errno;
-    g_lastCheckRefusal = CheckRefusal::ByProgram;
     ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_REMOVE).c_str(), shownName.c_str()) + "\n" +
                                   FormatText(LoadString(IDS_SYSTEM_REASON).c_str(), SystemErrorText(error).c_str()),
                               MB_OK | MB_ICONEXCLAMATION);
-    return 0;
+    return {CheckRefusal::ByProgram};
 }
 
-int AskBeforeReplacing(const std::string& path)
+ReplaceAnswer AskBeforeReplacing(const std::string& path)
 {
     bool exists = false;
     return AskAboutExistingFile(path, path, exists);
 }
 
-void LogCheckRefusal()
+void LogCheckRefusal(const ReplaceAnswer& answer)
 {
     if (CancelRequested())
         AppendStatusId(IDS_JOB_CANCELLED);
-    else if (g_lastCheckRefusal == CheckRefusal::ByUser)
+    else if (answer.refusal == CheckRefusal::ByUser)
         AppendStatusId(IDS_ABORTED_BY_USER);
     else
         AppendStatusId(IDS_STOPPED_BY_PROGRAM);

@@ -15,16 +15,8 @@
 
 // Process state: what the jobs of one process share, as opposed to what one job is given (its
 // request) and what it answers (its outcome), which each job header declares.
-// - g_strProjectExt: the extension of the last unpack's project file. Written by the unpack
-//   start on the main thread; it keeps its value through later jobs and decides what
-//   CheckExistingFile removes.
 // - g_nJobState: the running job's state; main thread only.
-// - g_nLogLength: the characters appended to the Status log so far; never reset.
-// - g_fileNames: every file the last split created or used, kept until the next split.
-extern std::string g_strProjectExt;
 extern int g_nJobState;
-extern std::int64_t g_nLogLength;
-extern std::vector<std::string> g_fileNames;
 
 // Reporting.
 void AppendStatus(const std::string& text);
@@ -36,24 +28,34 @@ void SetProgress(int percent);
 void SetJobState(int state);              // main thread only
 void EnableWhenIdle(CommandUpdate& cmd);
 int CheckStream(std::FILE* stream, int messageId);
-int CheckExistingFile(const std::string& path);
-// The question of CheckExistingFile (message 1213, or 1212 for an invalid name) for a file that
-// a job replaces only by a rename once its new content is complete: the file is never removed
-// here. 1 = the file is not there, or the user agreed; 0 = leave it.
-int AskBeforeReplacing(const std::string& path);
-// The same, with the question naming the file as shownName (the name the user knows it by)
-// while path is what is looked up and removed.
-int CheckExistingFile(const std::string& path, const std::string& shownName);
 
-// Why the last CheckExistingFile returned 0: the user said Cancel, or the program itself
-// refused (a name that cannot name a file, an old file that cannot be removed, a cancel
-// request). Read by the caller right after the call, on the same thread.
+// Why a question about an existing file stopped a job: the user said Cancel, or the program
+// itself refused (a name that cannot name a file, an old file that cannot be removed, a
+// cancel request).
 enum class CheckRefusal { None, ByUser, ByProgram };
-extern thread_local CheckRefusal g_lastCheckRefusal;
-// Logs why the last CheckExistingFile stopped the job: message 1224 "Operation Aborted by
-// User..." when the user said Cancel, else that the program stopped it (the box before it
-// says why), or that it was cancelled.
-void LogCheckRefusal();
+
+// The answer to a question about an existing file: true when the job may go on (the file is
+// not there, or the user agreed), else why not.
+struct ReplaceAnswer {
+    CheckRefusal refusal = CheckRefusal::None;
+    explicit operator bool() const { return refusal == CheckRefusal::None; }
+};
+
+// Asks before a job writes over path (message 1213, or 1212 for an invalid name), naming the
+// file as shownName (the name the user knows it by). When the user agrees the old file is
+// removed, unless path contains keptExtension (the project extension of the unpack that asks:
+// its project file is replaced by a rename once the new one is complete), so an empty
+// keptExtension keeps every file.
+ReplaceAnswer CheckExistingFile(const std::string& path, const std::string& shownName,
+                                const std::string& keptExtension);
+// The question of CheckExistingFile for a file that a job replaces only by a rename once its
+// new content is complete: the file is never removed here.
+ReplaceAnswer AskBeforeReplacing(const std::string& path);
+
+// Logs why a question stopped the job: message 1224 "Operation Aborted by User..." when the
+// user said Cancel, else that the program stopped it (the box before it says why), or that it
+// was cancelled.
+void LogCheckRefusal(const ReplaceAnswer& answer);
 
 // A warning box with the text id formatted with path ("%s").
 void ShowBox(unsigned id, const std::string& path);

@@ -156,7 +156,7 @@ bool BuildVolumeList(const std::string& packedPath, int count, const std::vector
                      JoinInfo& found)
 {
     found = JoinInfo{};
-    found.nVolumes = count;
+    found.volumeCount = count;
     std::vector<std::string>& volumes = found.volumes;
     const PathParts parts = SplitPath(packedPath);
     for (int index = 0; index < count; ++index) {
@@ -178,9 +178,9 @@ bool BuildVolumeList(const std::string& packedPath, int count, const std::vector
         }
         if (!unusable.empty()) {
             // Opening it might never end (a FIFO) or read forever (/dev/zero).
-            found.nBadVolume = index;
-            found.strBadPath = unusable;
-            found.nBadError = error;
+            found.badVolume = index;
+            found.badPath = unusable;
+            found.badError = error;
             ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_VOLUME_NOT_REGULAR).c_str(),
                                                  static_cast<long>(index), unusable.c_str(),
                                                  InputErrorText(error).c_str()),
@@ -219,8 +219,8 @@ bool BuildVolumeList(const std::string& packedPath, int count, const std::vector
                 continue;
             }
         }
-        found.nMissingVolume = index;
-        found.strMissingName = expected;
+        found.missingVolume = index;
+        found.missingName = expected;
         LogMissingVolume();
         return false;
     }
@@ -247,16 +247,16 @@ SetShape MeasureSet(const std::vector<std::string>& volumes)
     std::size_t bestVotes = 0;
     for (const std::int64_t candidate : witnesses) {
         const auto votes = static_cast<std::size_t>(std::count(witnesses.begin(), witnesses.end(), candidate));
-        if (votes > bestVotes || (votes == bestVotes && candidate > shape.nVolumeSize)) {
+        if (votes > bestVotes || (votes == bestVotes && candidate > shape.volumeSize)) {
             bestVotes = votes;
-            shape.nVolumeSize = candidate;
+            shape.volumeSize = candidate;
         }
     }
     for (std::size_t i = 1; i + 1 < count; ++i)
-        if (shape.sizes[i] != shape.nVolumeSize)
+        if (shape.sizes[i] != shape.volumeSize)
             shape.oddVolumes.push_back(static_cast<int>(i));
-    shape.bFirstWrong = shape.sizes[0] != shape.nVolumeSize + static_cast<std::int64_t>(PACKED_HEADER_SIZE);
-    shape.bLastTooLong = shape.sizes.back() > shape.nVolumeSize;
+    shape.firstWrong = shape.sizes[0] != shape.volumeSize + static_cast<std::int64_t>(PACKED_HEADER_SIZE);
+    shape.lastTooLong = shape.sizes.back() > shape.volumeSize;
     return shape;
 }
 
@@ -266,18 +266,18 @@ std::vector<std::string> DescribeSetShape(const SetShape& shape, const std::vect
     const std::size_t count = shape.sizes.size();
     if (count < 2 || volumes.size() != count)
         return lines;
-    if (shape.bFirstWrong)
+    if (shape.firstWrong)
         lines.push_back(FormatText(LoadString(IDS_CHECK_FIRST_SIZE).c_str(), volumes[0].c_str(),
                                    static_cast<long>(shape.sizes[0]),
-                                   static_cast<long>(shape.nVolumeSize + static_cast<std::int64_t>(PACKED_HEADER_SIZE))));
+                                   static_cast<long>(shape.volumeSize + static_cast<std::int64_t>(PACKED_HEADER_SIZE))));
     for (int i : shape.oddVolumes)
         lines.push_back(FormatText(LoadString(IDS_CHECK_MIDDLE_SIZE).c_str(), static_cast<long>(i),
                                    volumes[static_cast<std::size_t>(i)].c_str(),
                                    static_cast<long>(shape.sizes[static_cast<std::size_t>(i)]),
-                                   static_cast<long>(count - 2), static_cast<long>(shape.nVolumeSize)));
-    if (shape.bLastTooLong)
+                                   static_cast<long>(count - 2), static_cast<long>(shape.volumeSize)));
+    if (shape.lastTooLong)
         lines.push_back(FormatText(LoadString(IDS_CHECK_LAST_SIZE).c_str(), volumes.back().c_str(),
-                                   static_cast<long>(shape.sizes.back()), static_cast<long>(shape.nVolumeSize)));
+                                   static_cast<long>(shape.sizes.back()), static_cast<long>(shape.volumeSize)));
     return lines;
 }
 
@@ -302,7 +302,7 @@ bool JoinSet(const std::string& packedPath, const std::string& folder,
         // No set has fewer than one volume: the header is damaged, and joining nothing would
         // pass an empty stream off as an empty project file.
         found = JoinInfo{};
-        found.nVolumes = count;
+        found.volumeCount = count;
         ShowBox(IDS_INVALID_FILE_FORMAT, packedPath);
         AppendStatus(FormatText(LoadString(IDS_INVALID_FILE_FORMAT).c_str(), packedPath.c_str()));
         AppendStatus("\r\n");
@@ -456,31 +456,31 @@ void JoinWorker(const JoinRequest& request, JoinOutcome& outcome)
     // The output's name is this job's, and the set is read while no one replaces it: both
     // locked before the question about the output.
     JobLocks locks;
-    if (!locks.Take({{request.strPackedPath, NameLockMode::Shared},
-                     {request.strOutPath, NameLockMode::Exclusive}})) {
+    if (!locks.Take({{request.packedPath, NameLockMode::Shared},
+                     {request.outPath, NameLockMode::Exclusive}})) {
         ReportJobEnded(JobKind::Join, false);
         PostJobState(JOB_IDLE);
         return;
     }
     // A device or a FIFO is written to, not replaced: nothing to ask.
-    if (!IsSpecialFile(request.strOutPath) && !AskBeforeReplacing(request.strOutPath)) {
+    if (!IsSpecialFile(request.outPath) && !AskBeforeReplacing(request.outPath)) {
         // Only an answer is the user's abort; an invalid name was refused with its box.
-        if (LookUpFile(request.strOutPath) == FileLookup::Exists)
+        if (LookUpFile(request.outPath) == FileLookup::Exists)
             AppendStatusId(IDS_ABORTED_BY_USER);
         ReportJobEnded(JobKind::Join, false);
         PostJobState(JOB_IDLE);
         return;
     }
-    outcome.bStarted = 1;
+    outcome.started = true;
     PostJobState(JOB_JOINING);
-    const ManifestCheck manifest = ExamineManifest(request.strPackedPath);
+    const ManifestCheck manifest = ExamineManifest(request.packedPath);
     auto approve = [&](const std::vector<std::string>& volumes) {
         // The output must not be a file of the set, however that file was found.
         for (std::size_t i = 0; i < volumes.size(); ++i) {
-            if (volumes[i] == request.strOutPath || IsSameFile(volumes[i], request.strOutPath)) {
-                outcome.bIntoSet = 1;
+            if (volumes[i] == request.outPath || IsSameFile(volumes[i], request.outPath)) {
+                outcome.intoSet = true;
                 ShowMessageBoxOwnedByMain(
-                    FormatText(LoadString(IDS_JOIN_INTO_VOLUME).c_str(), request.strOutPath.c_str(),
+                    FormatText(LoadString(IDS_JOIN_INTO_VOLUME).c_str(), request.outPath.c_str(),
                                static_cast<long>(i)),
                     MB_OK | MB_ICONEXCLAMATION);
                 return false;
@@ -494,31 +494,31 @@ void JoinWorker(const JoinRequest& request, JoinOutcome& outcome)
     // systems and the set's own folder may be read-only. An output that is no regular file
     // (a device, a FIFO) is written straight and never replaced.
     // As every output: a link is written through to the file it names, and stays a link.
-    const OutputTarget target = ExamineOutput(request.strOutPath);
+    const OutputTarget target = ExamineOutput(request.outPath);
     const std::string outFolder = SplitPath(target.path).dir;
-    const bool straight = IsSpecialFile(request.strOutPath);
+    const bool straight = IsSpecialFile(request.outPath);
     std::string tempName;
     std::unique_ptr<CancelHold> finishing;
-    const bool joined = JoinSet(request.strPackedPath, outFolder.empty() ? CurrentDirectory() : outFolder,
+    const bool joined = JoinSet(request.packedPath, outFolder.empty() ? CurrentDirectory() : outFolder,
                                 request.volumeSearchDirs, tempName, outcome.join, approve,
-                                straight ? request.strOutPath : std::string());
+                                straight ? request.outPath : std::string());
     if (joined && straight) {
-        outcome.bJoined = 1;
+        outcome.joined = true;
     } else if (joined && !tempName.empty()) {
         // A new output keeps the privacy of the set it was joined from; a replaced file keeps
         // its own permission bits, owner and extended attributes.
         const int fd = open(tempName.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd >= 0) {
-            ApplyOutputAttributes(fd, target, request.strPackedPath);
+            ApplyOutputAttributes(fd, target, request.packedPath);
             close(fd);
         }
         finishing = std::make_unique<CancelHold>(); // from the rename on: the output and its manifest
         if (std::rename(tempName.c_str(), target.path.c_str()) == 0) {
-            outcome.bJoined = 1;
+            outcome.joined = true;
         } else {
             const int error = errno;
             std::remove(tempName.c_str());
-            ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, request.strOutPath, error);
+            ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, request.outPath, error);
             AppendStatusId(IDS_UNPACK_FAILED);
         }
     }
@@ -526,38 +526,38 @@ void JoinWorker(const JoinRequest& request, JoinOutcome& outcome)
     // The output gets a manifest of its own when the set had one of ours, unless a file of that
     // name is the set's manifest or is not ours.
     const ManifestEntry* project = manifest.Project();
-    const std::string outManifest = ManifestPath(request.strOutPath);
-    if (outcome.bJoined && !straight && project && outManifest != manifest.strPath &&
+    const std::string outManifest = ManifestPath(request.outPath);
+    if (outcome.joined && !straight && project && outManifest != manifest.strPath &&
         !IsSameFile(outManifest, manifest.strPath)) {
-        const ManifestCheck existing = ExamineManifest(request.strOutPath);
-        const std::string digest = DigestOfFile(request.strOutPath);
+        const ManifestCheck existing = ExamineManifest(request.outPath);
+        const std::string digest = DigestOfFile(request.outPath);
         if (existing.kind != ManifestCheck::None && existing.kind != ManifestCheck::Ours) {
             AppendStatus(existing.strWarning);
             AppendStatus("\r\n");
         } else if (digest.empty() ||
-                   !WriteManifest(outManifest, {*project, {digest, FileNameOf(request.strOutPath)}})) {
-            outcome.bManifestFailed = 1;
+                   !WriteManifest(outManifest, {*project, {digest, FileNameOf(request.outPath)}})) {
+            outcome.manifestFailed = true;
         } else {
-            outcome.strManifest = outManifest;
+            outcome.manifestPath = outManifest;
         }
     }
     PostJobState(JOB_IDLE);
-    ReportJobEnded(JobKind::Join, outcome.bJoined != 0);
+    ReportJobEnded(JobKind::Join, outcome.joined);
 }
 
 } // namespace
 
-int StartJoinJob(const JoinRequest& request, JoinOutcome& outcome)
+bool StartJoinJob(const JoinRequest& request, JoinOutcome& outcome)
 {
     outcome = JoinOutcome{};
     // A folder cannot take the joined file: refused before any question or any volume read.
-    if (ExamineOutput(request.strOutPath).kind == OutputKind::Folder) {
+    if (ExamineOutput(request.outPath).kind == OutputKind::Folder) {
         ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_WRITE_FILE).c_str(),
-                                             request.strOutPath.c_str(), SystemErrorText(EISDIR).c_str()),
+                                             request.outPath.c_str(), SystemErrorText(EISDIR).c_str()),
                                   MB_OK | MB_ICONEXCLAMATION);
-        return 0;
+        return false;
     }
     // The worker locks the names and asks about the output.
     JoinOutcome* answer = &outcome;
-    return StartWorkerThread([request, answer] { JoinWorker(request, *answer); }) ? 1 : 0;
+    return StartWorkerThread([request, answer] { JoinWorker(request, *answer); });
 }

@@ -24,12 +24,12 @@ bool CheckPackedHeader(const std::string& path, unsigned char header[PACKED_HEAD
 
 // What BuildVolumeList found out about a set, for the jobs and the front ends' reports.
 struct JoinInfo {
-    int nVolumes = 0;                  // the header's count
-    int nMissingVolume = -1;           // index of the volume nobody found, or -1
-    std::string strMissingName;        // the name it was looked for under
-    int nBadVolume = -1;               // index of a volume that is no regular file, or -1
-    std::string strBadPath;            // its path
-    int nBadError = 0;                 // what it is instead (ESPIPE, ENODEV, EISDIR)
+    int volumeCount = 0;                  // the header's count
+    int missingVolume = -1;           // index of the volume nobody found, or -1
+    std::string missingName;        // the name it was looked for under
+    int badVolume = -1;               // index of a volume that is no regular file, or -1
+    std::string badPath;            // its path
+    int badError = 0;                 // what it is instead (ESPIPE, ENODEV, EISDIR)
     std::vector<std::string> volumes;  // every volume's path found, volume 0 first
 };
 
@@ -37,7 +37,7 @@ struct JoinInfo {
 // every other one is looked for beside it, then in the folders searchDirs, and otherwise the
 // user is asked (message 1231, then FindVolumeThroughMain). Returns false, after logging 1228
 // and 1229, when a volume stays missing; found then names it. A FIFO, a device or a folder
-// under a volume's name is refused with its reason (found.nBadVolume), never opened for
+// under a volume's name is refused with its reason (found.badVolume), never opened for
 // reading. A count of 0 or less gives an empty list.
 bool BuildVolumeList(const std::string& packedPath, int count, const std::vector<std::string>& searchDirs,
                      JoinInfo& found);
@@ -65,16 +65,16 @@ std::string CheckChosenVolume(const std::vector<std::string>& volumesSoFar, int 
 
 // A join of a set into one packed file of its own (the console's join command), as a job.
 struct JoinRequest {
-    std::string strPackedPath; // volume 0 of the set, absolute
-    std::string strOutPath;    // the single packed file to write, absolute
+    std::string packedPath; // volume 0 of the set, absolute
+    std::string outPath;    // the single packed file to write, absolute
     std::vector<std::string> volumeSearchDirs; // where missing volumes are looked for, absolute
 };
 struct JoinOutcome {
-    int bStarted = 0;      // the worker ran
-    int bJoined = 0;       // the output holds the joined stream
-    int bIntoSet = 0;      // the output is one of the set's volumes: refused, nothing written
-    std::string strManifest; // the output's manifest, when one was written
-    int bManifestFailed = 0; // the set had a manifest of ours, the output's could not be written
+    bool started = false;      // the worker ran
+    bool joined = false;       // the output holds the joined stream
+    bool intoSet = false;      // the output is one of the set's volumes: refused, nothing written
+    std::string manifestPath; // the output's manifest, when one was written
+    bool manifestFailed = false; // the set had a manifest of ours, the output's could not be written
     JoinInfo join;           // the volumes found, or the one missing
 };
 
@@ -84,7 +84,7 @@ struct JoinOutcome {
 // writes the joined stream beside the output under a temporary name and renames it into
 // place. Nothing it was given is changed; an early end leaves no file of its own. Returns 1
 // when the worker was started; outcome, which must outlive the job, tells how it went.
-int StartJoinJob(const JoinRequest& request, JoinOutcome& outcome);
+bool StartJoinJob(const JoinRequest& request, JoinOutcome& outcome);
 
 // The volume's extension without its dot: 0KX for volume 0, 10X for 10, 100 for 100.
 std::string JoinedVolumeExtension(int index);
@@ -98,11 +98,11 @@ std::string FindFileIgnoringCase(const std::string& dir, const std::string& name
 // lost or gained data inside its stream, which its decoder cannot always notice.
 struct SetShape {
     std::vector<std::int64_t> sizes;   // of each volume, -1 when unknown
-    std::int64_t nVolumeSize = 0;      // V: volume 1's size, or volume 0's less 16 for two volumes
+    std::int64_t volumeSize = 0;      // V: volume 1's size, or volume 0's less 16 for two volumes
     std::vector<int> oddVolumes;       // volumes 1 to N-2 whose size is not V
-    bool bFirstWrong = false;          // volume 0 is not V + 16 bytes
-    bool bLastTooLong = false;         // the last volume is longer than V
-    bool Sound() const { return oddVolumes.empty() && !bFirstWrong && !bLastTooLong; }
+    bool firstWrong = false;          // volume 0 is not V + 16 bytes
+    bool lastTooLong = false;         // the last volume is longer than V
+    bool Sound() const { return oddVolumes.empty() && !firstWrong && !lastTooLong; }
 };
 // V is the size that most of volume 0 (less its header) and the middle volumes agree on, so
 // that a single volume cut short or grown is the one found odd.

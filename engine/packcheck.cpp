@@ -125,7 +125,7 @@ std::string FindVolume(const PathParts& parts, int index, const std::vector<std:
 
 void CheckSetShape(PackedFileReport& report, const std::vector<std::string>& searchDirs)
 {
-    const int count = report.nVolumes;
+    const int count = report.volumeCount;
     const PathParts parts = SplitPath(report.volumes.front());
     int found = 1;
     while (found < count && !FindVolume(parts, found, searchDirs).empty())
@@ -147,7 +147,7 @@ void CheckSetShape(PackedFileReport& report, const std::vector<std::string>& sea
 
 PackedFileReport CheckPackedFile(const CheckRequest& request)
 {
-    const std::string& path = request.strPackedPath;
+    const std::string& path = request.packedPath;
     PackedFileReport report;
     // The set is read while no other program replaces it (a cancel during the wait reads
     // nothing); its volume 0 may be aside for a moment while a set takes its names.
@@ -158,7 +158,7 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
     // folder has no bytes: each is refused with what it is.
     std::FILE* probe = OpenRegularInputStream(path);
     if (!probe) {
-        report.nError = errno;
+        report.error = errno;
         return report; // CannotOpen
     }
     CloseStream(probe);
@@ -167,7 +167,7 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
     if (CheckPackedHeader(path, header)) {
         int count = 0;
         ReadPackedFileHeader(header, count);
-        report.nVolumes = count;
+        report.volumeCount = count;
         if (count <= 0) {
             report.verdict = PackedFileReport::BadCount;
             return report;
@@ -175,17 +175,17 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
         JoinInfo found;
         const bool all = BuildVolumeList(path, count, request.volumeSearchDirs, found);
         report.volumes = found.volumes;
-        if (!all && found.nBadVolume >= 0) {
+        if (!all && found.badVolume >= 0) {
             report.verdict = PackedFileReport::ReadError;
-            report.nBadVolume = found.nBadVolume;
-            report.strBadPath = found.strBadPath;
-            report.nError = found.nBadError;
+            report.badVolume = found.badVolume;
+            report.badPath = found.badPath;
+            report.error = found.badError;
             return report;
         }
         if (!all) {
             report.verdict = PackedFileReport::VolumeMissing;
-            report.nMissingVolume = found.nMissingVolume;
-            report.strMissingName = found.strMissingName;
+            report.missingVolume = found.missingVolume;
+            report.missingName = found.missingName;
             return report;
         }
     } else {
@@ -195,27 +195,27 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
     for (std::size_t i = 0; i < report.volumes.size(); ++i) {
         const std::int64_t size = FileLength(report.volumes[i]);
         if (size > 0)
-            report.nStreamBytes += static_cast<std::uint64_t>(size);
+            report.streamBytes += static_cast<std::uint64_t>(size);
     }
-    if (report.nVolumes > 0)
-        report.nStreamBytes = report.nStreamBytes >= PACKED_HEADER_SIZE ? report.nStreamBytes - PACKED_HEADER_SIZE : 0;
+    if (report.volumeCount > 0)
+        report.streamBytes = report.streamBytes >= PACKED_HEADER_SIZE ? report.streamBytes - PACKED_HEADER_SIZE : 0;
 
     DecodeRun run;
     run.reader.volumes = &report.volumes;
-    run.reader.skipHeader = report.nVolumes > 0;
+    run.reader.skipHeader = report.volumeCount > 0;
     Sha256 digest;
-    run.digest = request.bRestoredDigest ? &digest : nullptr;
-    run.progressTotal = report.nStreamBytes;
+    run.digest = request.restoredDigest ? &digest : nullptr;
+    run.progressTotal = report.streamBytes;
     const unsigned result = Decode(run);
-    report.nRestoredBytes = run.written;
-    if (request.bRestoredDigest)
-        report.strRestoredDigest = digest.FinalHex();
+    report.restoredBytes = run.written;
+    if (request.restoredDigest)
+        report.restoredDigest = digest.FinalHex();
     if (run.reader.failed) {
         report.verdict = PackedFileReport::ReadError;
         if (run.reader.failedVolume >= 0) {
-            report.nBadVolume = run.reader.failedVolume;
-            report.strBadPath = report.volumes[static_cast<std::size_t>(run.reader.failedVolume)];
-            report.nError = run.reader.error;
+            report.badVolume = run.reader.failedVolume;
+            report.badPath = report.volumes[static_cast<std::size_t>(run.reader.failedVolume)];
+            report.error = run.reader.error;
         }
         return report;
     }
@@ -235,22 +235,22 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
         break;
     }
     // The compressor's stream of an empty file is complete although the decoder refuses it.
-    if (result == CODEC_TOO_SHORT && report.nStreamBytes == 4) {
+    if (result == CODEC_TOO_SHORT && report.streamBytes == 4) {
         DecodeRun again;
         again.reader.volumes = &report.volumes;
-        again.reader.skipHeader = report.nVolumes > 0;
+        again.reader.skipHeader = report.volumeCount > 0;
         unsigned char bytes[4] = {};
         if (again.reader.Read(bytes, sizeof bytes) == sizeof bytes && IsEmptyStream(bytes, sizeof bytes)) {
             report.verdict = PackedFileReport::Sound;
-            report.bEmptyStream = true;
+            report.emptyStream = true;
         }
     }
 
-    if (report.nVolumes > 0)
+    if (report.volumeCount > 0)
         CheckSetShape(report, request.volumeSearchDirs);
     // A set whose sizes are all right but whose stream stops short has lost the end of its
     // last volume: that is the disk to name.
-    if (report.nVolumes > 1 && report.verdict == PackedFileReport::StreamEnded &&
+    if (report.volumeCount > 1 && report.verdict == PackedFileReport::StreamEnded &&
         MeasureSet(report.volumes).Sound())
         report.warnings.push_back(FormatText(LoadString(IDS_CHECK_LAST_CUT_SHORT).c_str(),
                                              report.volumes.back().c_str()));
@@ -258,20 +258,20 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
     // The unpack job's own rule: what it would not restore is no sound file, even when the
     // decoder meets an end code.
     if (report.verdict == PackedFileReport::Sound) {
-        const SetShape shape = report.nVolumes > 0 ? MeasureSet(report.volumes) : SetShape{};
-        const std::uint64_t left = report.nStreamBytes - run.reader.delivered;
+        const SetShape shape = report.volumeCount > 0 ? MeasureSet(report.volumes) : SetShape{};
+        const std::uint64_t left = report.streamBytes - run.reader.delivered;
         const auto unread = static_cast<std::int64_t>(std::min<std::uint64_t>(left, INT64_MAX));
-        if (!StreamRestores(result, unread, report.bEmptyStream, report.nVolumes > 0 ? &shape : nullptr))
+        if (!StreamRestores(result, unread, report.emptyStream, report.volumeCount > 0 ? &shape : nullptr))
             report.verdict = PackedFileReport::Damaged;
     }
 
     // The stream's last byte holds the last bits of its end code: when the stream still
     // decodes completely without its last byte, something follows the end code.
-    if (result == CODEC_OK && report.nStreamBytes > 0) {
+    if (result == CODEC_OK && report.streamBytes > 0) {
         DecodeRun shorter;
         shorter.reader.volumes = &report.volumes;
-        shorter.reader.skipHeader = report.nVolumes > 0;
-        shorter.reader.limit = report.nStreamBytes - 1;
+        shorter.reader.skipHeader = report.volumeCount > 0;
+        shorter.reader.limit = report.streamBytes - 1;
         bool endsEarlier = false;
         if (shorter.reader.limit == 4) {
             // Four bytes are too short for the decoder: the empty file's stream, perhaps.
@@ -282,7 +282,7 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
             endsEarlier = Decode(shorter) == CODEC_OK;
         }
         // In a set the data behind the end code is at the end of the last volume.
-        if (endsEarlier && report.nVolumes > 1)
+        if (endsEarlier && report.volumeCount > 1)
             report.warnings.push_back(FormatText(LoadString(IDS_CHECK_TRAILING_IN_LAST).c_str(),
                                                  report.volumes.back().c_str()));
         else if (endsEarlier)
@@ -306,7 +306,7 @@ ManifestFindings CheckAgainstManifest(const PackedFileReport& report, const Mani
     }
     const ManifestEntry* project = FindProjectEntry(manifest.entries, report.volumes);
     const bool decoded = report.verdict == PackedFileReport::Sound;
-    if (project && decoded && project->strDigest != report.strRestoredDigest) {
+    if (project && decoded && project->strDigest != report.restoredDigest) {
         findings.bMatches = false;
         findings.lines.push_back(FormatText(LoadString(IDS_CLI_TEST_RESTORED_MISMATCH).c_str(), manifestPath));
     }
@@ -323,38 +323,38 @@ std::string DescribeVerdict(const PackedFileReport& report, const std::string& p
     auto text = [](unsigned id) { return LoadString(id); };
     switch (report.verdict) {
     case PackedFileReport::Sound:
-        if (report.nVolumes == 1)
+        if (report.volumeCount == 1)
             return FormatText(text(IDS_CLI_TEST_SOUND_SET_OF_ONE).c_str(), file,
-                              static_cast<long>(report.nRestoredBytes));
-        return report.nVolumes > 0
-            ? FormatText(text(IDS_CLI_TEST_SOUND_SET).c_str(), file, static_cast<long>(report.nVolumes),
-                         static_cast<long>(report.nRestoredBytes))
-            : FormatText(text(IDS_CLI_TEST_SOUND).c_str(), file, static_cast<long>(report.nRestoredBytes));
+                              static_cast<long>(report.restoredBytes));
+        return report.volumeCount > 0
+            ? FormatText(text(IDS_CLI_TEST_SOUND_SET).c_str(), file, static_cast<long>(report.volumeCount),
+                         static_cast<long>(report.restoredBytes))
+            : FormatText(text(IDS_CLI_TEST_SOUND).c_str(), file, static_cast<long>(report.restoredBytes));
     case PackedFileReport::CannotOpen:
-        if (report.nError != 0)
+        if (report.error != 0)
             return FormatText(text(IDS_CLI_TEST_CANNOT_OPEN_REASON).c_str(), file,
-                              InputErrorText(report.nError).c_str());
+                              InputErrorText(report.error).c_str());
         return FormatText(text(IDS_CLI_TEST_CANNOT_OPEN).c_str(), file);
     case PackedFileReport::BadCount:
-        return FormatText(text(IDS_CLI_TEST_BAD_COUNT).c_str(), file, static_cast<long>(report.nVolumes));
+        return FormatText(text(IDS_CLI_TEST_BAD_COUNT).c_str(), file, static_cast<long>(report.volumeCount));
     case PackedFileReport::VolumeMissing:
         return FormatText(text(IDS_CLI_TEST_VOLUME_MISSING).c_str(), file,
-                          static_cast<long>(report.nMissingVolume), static_cast<long>(report.nVolumes - 1),
-                          report.strMissingName.c_str());
+                          static_cast<long>(report.missingVolume), static_cast<long>(report.volumeCount - 1),
+                          report.missingName.c_str());
     case PackedFileReport::ReadError:
-        if (report.nBadVolume >= 0 && report.nVolumes > 0)
+        if (report.badVolume >= 0 && report.volumeCount > 0)
             return FormatText(text(IDS_CLI_TEST_VOLUME_UNREADABLE).c_str(), file,
-                              static_cast<long>(report.nBadVolume), report.strBadPath.c_str(),
-                              InputErrorText(report.nError).c_str());
+                              static_cast<long>(report.badVolume), report.badPath.c_str(),
+                              InputErrorText(report.error).c_str());
         return FormatText(text(IDS_CLI_TEST_READ_ERROR).c_str(), file);
     case PackedFileReport::TooShort:
-        return FormatText(text(IDS_CLI_TEST_TOO_SHORT).c_str(), file, static_cast<long>(report.nStreamBytes));
+        return FormatText(text(IDS_CLI_TEST_TOO_SHORT).c_str(), file, static_cast<long>(report.streamBytes));
     case PackedFileReport::NotAStream:
         return FormatText(text(IDS_CLI_TEST_NOT_A_STREAM).c_str(), file);
     case PackedFileReport::Damaged:
         return FormatText(text(IDS_CLI_TEST_DAMAGED).c_str(), file);
     case PackedFileReport::StreamEnded:
-        return FormatText(text(IDS_CLI_TEST_STREAM_ENDED).c_str(), file, static_cast<long>(report.nRestoredBytes));
+        return FormatText(text(IDS_CLI_TEST_STREAM_ENDED).c_str(), file, static_cast<long>(report.restoredBytes));
     }
     return {};
 }

@@ -17,7 +17,7 @@ struct PackedFileReport {
         Sound,          // the stream decodes completely up to its end code
         CannotOpen,     // the packed file cannot be opened
         BadCount,       // a header whose volume count is 0 or negative
-        VolumeMissing,  // a volume of the set was not found (see nMissingVolume)
+        VolumeMissing,  // a volume of the set was not found (see missingVolume)
         ReadError,      // a volume could not be read to its end
         TooShort,       // too short for a stream's header
         NotAStream,     // the stream's header names no known coding or dictionary size
@@ -26,26 +26,26 @@ struct PackedFileReport {
                         // size, or much input behind the end code. Unpacking refuses it too.
     };
     Verdict verdict = CannotOpen;
-    int nVolumes = 0;                  // the header's count; 0 for a single packed file
-    int nMissingVolume = -1;
-    std::string strMissingName;
-    int nError = 0;                    // CannotOpen, ReadError: why, when known (errno)
-    int nBadVolume = -1;               // ReadError: the volume that could not be used, or -1
-    std::string strBadPath;            // its path
+    int volumeCount = 0;                  // the header's count; 0 for a single packed file
+    int missingVolume = -1;
+    std::string missingName;
+    int error = 0;                    // CannotOpen, ReadError: why, when known (errno)
+    int badVolume = -1;               // ReadError: the volume that could not be used, or -1
+    std::string badPath;            // its path
     std::vector<std::string> volumes;  // the paths read, volume 0 first
-    std::uint64_t nStreamBytes = 0;    // the stream's length: the volumes less the header
-    std::uint64_t nRestoredBytes = 0;  // what the stream decodes to
-    bool bEmptyStream = false;         // the 4-byte stream of an empty file
+    std::uint64_t streamBytes = 0;    // the stream's length: the volumes less the header
+    std::uint64_t restoredBytes = 0;  // what the stream decodes to
+    bool emptyStream = false;         // the 4-byte stream of an empty file
     // Checks a sound set may still fail, as texts in the current language.
     std::vector<std::string> warnings;
-    std::string strRestoredDigest;     // the SHA-256 of the decoded bytes in hex, when asked for
+    std::string restoredDigest;     // the SHA-256 of the decoded bytes in hex, when asked for
 };
 
 // What a test is asked to check.
 struct CheckRequest {
-    std::string strPackedPath;                 // the packed file, or volume 0 of a set
+    std::string packedPath;                 // the packed file, or volume 0 of a set
     std::vector<std::string> volumeSearchDirs; // where missing volumes are looked for
-    bool bRestoredDigest = false;              // take the checksum of the decoded bytes
+    bool restoredDigest = false;              // take the checksum of the decoded bytes
     // The test job (engine/testjob.h) writes its start line and its report to the Status log
     // as well: the window's log; the console prints the outcome on its own streams.
     bool logReport = false;
@@ -56,7 +56,7 @@ struct CheckRequest {
 PackedFileReport CheckPackedFile(const CheckRequest& request);
 
 // What a manifest of ours says of a tested packed file: each file of the set against its line,
-// then the decoded bytes (report.strRestoredDigest, when the stream decoded soundly) against
+// then the decoded bytes (report.restoredDigest, when the stream decoded soundly) against
 // the project file's line. One text per mismatch, or one that all match, in the catalogue's
 // texts; bMatches is false on a mismatch.
 struct ManifestFindings {

@@ -89,8 +89,8 @@ void RemoveOlderVolumes(const std::string& packedPath, int oldCount, const std::
 // into volumes: an older packed file or set keeps its names until the new set is complete.
 int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::string& streamPath)
 {
-    const std::string& projectPath = request.strProjectPath;
-    const std::string& packedPath = outcome.strPackedPath;
+    const std::string& projectPath = request.projectPath;
+    const std::string& packedPath = outcome.packedPath;
     std::FILE* project = OpenRegularInputStream(projectPath);
     if (!project) {
         ShowDiskErrorBox(IDS_READ_ERROR, IDS_CANNOT_READ_FILE, projectPath, errno);
@@ -106,7 +106,7 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
     OutputFile packed;
     std::FILE* out = nullptr;
     std::string tempPath;
-    if (request.bSplitFile) {
+    if (request.split) {
         // The volumes are renamed into place: a device under the packed name is never replaced.
         if (ExamineOutput(packedPath).kind == OutputKind::Straight) {
             ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, packedPath, ENOTSUP);
@@ -135,8 +135,8 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
     }
 
     Sha256 digest;
-    const bool wantDigest = request.bProjectDigest || request.writeManifest;
-    CompressContext context = CompressLikeThePackJob(project, out, request.nThreads,
+    const bool wantDigest = request.writeManifest;
+    CompressContext context = CompressLikeThePackJob(project, out, request.threads,
                                                      wantDigest ? &digest : nullptr);
     // A project file that another program changes while it is packed gives a stream of
     // neither version: its size when the pack began, the bytes read and its size now agree,
@@ -153,7 +153,7 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
     if (StreamFailed(out))
         context.bWriteFailed = true;
     const bool failed = context.bWriteFailed || context.bReadFailed || changed;
-    if (request.bSplitFile) {
+    if (request.split) {
         // Read back by the split at once: nothing to force to the disk.
         if (CloseWrittenStream(out, false) != 0 && !failed) {
             context.bWriteFailed = true;
@@ -208,11 +208,11 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
         return 0;
     }
 
-    if (request.bProjectDigest || request.writeManifest)
-        outcome.strProjectDigest = digest.FinalHex();
+    if (request.writeManifest)
+        outcome.projectDigest = digest.FinalHex();
     AppendStatus(FormatSizeReport(context.nInTotal, context.nCompressed));
     AppendStatus("\r\n");
-    if (request.bSplitFile)
+    if (request.split)
         streamPath = tempPath;
     return 1;
 }
@@ -233,7 +233,7 @@ namespace {
 // The worker. Ends itself; the job posts JOB_IDLE as its last state, then reports its end.
 void PackWorker(const PackRequest& request, PackOutcome& outcome)
 {
-    outcome.bSucceeded = false;
+    outcome.succeeded = false;
     PostJobState(JOB_COMPRESSING);
     AppendStatusId(IDS_PACK_START);
 
@@ -241,34 +241,34 @@ void PackWorker(const PackRequest& request, PackOutcome& outcome)
     // same base name, a split or a join into it waits, and so does an unpack or a test of it.
     JobLocks locks;
     bool succeeded = false;
-    if (!locks.Take({{outcome.strPackedPath, NameLockMode::Exclusive}})) {
+    if (!locks.Take({{outcome.packedPath, NameLockMode::Exclusive}})) {
         // Cancelled while another program held the name: nothing was asked or written.
-    } else if (!AskBeforeReplacing(outcome.strPackedPath)) {
-        LogCheckRefusal();
+    } else if (const ReplaceAnswer answer = AskBeforeReplacing(outcome.packedPath); !answer) {
+        LogCheckRefusal(answer);
     } else {
         std::string streamPath;
         succeeded = CompressProjectFile(request, outcome, streamPath) != 0;
-        if (succeeded && request.bSplitFile)
-            succeeded = RunSplitStep(streamPath, outcome.strPackedPath, request.nVolumeSize) != 0;
+        if (succeeded && request.split)
+            succeeded = RunSplitStep(streamPath, outcome.packedPath, request.volumeSize);
         // The new set is in place: what is left of the older one goes, whatever a cancel says.
         CancelHold finishing;
         // Checksums of the set this pack replaced would fail every later check of the new one.
-        if (succeeded && !request.bProjectDigest && !request.writeManifest)
-            RemoveStaleManifest(outcome.strPackedPath);
-        outcome.bSucceeded = succeeded;
+        if (succeeded && !request.writeManifest)
+            RemoveStaleManifest(outcome.packedPath);
+        outcome.succeeded = succeeded;
         SendJobBusyEnded();
     }
 
     PostJobState(JOB_IDLE);
-    ReportJobEnded(JobKind::Pack, outcome.bSucceeded, IDS_PACK_END);
+    ReportJobEnded(JobKind::Pack, outcome.succeeded, IDS_PACK_END);
     // The set is complete and sound whether or not its checksums can be written: their line
     // follows the closing banner. The name is still this job's, so no other job replaces the
     // set under the manifest.
     if (succeeded && request.writeManifest) {
         CancelHold finishing;
-        const std::string manifestPath = ManifestPath(outcome.strPackedPath);
+        const std::string manifestPath = ManifestPath(outcome.packedPath);
         outcome.manifestWritten =
-            WriteManifestAfterPack(outcome.strPackedPath, request.strProjectPath, outcome.strProjectDigest);
+            WriteManifestAfterPack(outcome.packedPath, request.projectPath, outcome.projectDigest);
         const unsigned id = outcome.manifestWritten ? IDS_CLI_MANIFEST_WRITTEN : IDS_CLI_MANIFEST_FAILED;
         AppendStatus(FormatText(LoadString(id).c_str(), manifestPath.c_str()) + "\r\n");
     }
@@ -295,20 +295,20 @@ bool IsVolumeNameOf(const std::string& path, const std::string& packedPath)
 
 } // namespace
 
-int StartPackJob(const PackRequest& request, PackOutcome& outcome)
+bool StartPackJob(const PackRequest& request, PackOutcome& outcome)
 {
     outcome = PackOutcome{};
-    const std::string& projectPath = request.strProjectPath;
+    const std::string& projectPath = request.projectPath;
     const PathParts parts = SplitPath(projectPath);
-    outcome.strPackedPath = PackedNameFor(projectPath);
+    outcome.packedPath = PackedNameFor(projectPath);
 
     // A project file that is its own packed file (named .0KX, or a link to it) would be
     // destroyed by its own pack: refuse it before anything is asked or opened.
-    if (IsSameFile(projectPath, outcome.strPackedPath)) {
+    if (IsSameFile(projectPath, outcome.packedPath)) {
         ShowMessageBoxOwnedByMain(
             FormatText(LoadString(IDS_PACK_SAME_FILE).c_str(), projectPath.c_str()),
             MB_OK | MB_ICONEXCLAMATION);
-        return 0;
+        return false;
     }
     // A folder, a device or a FIFO has no size to pack from, and reading /dev/zero or a FIFO
     // would never end: refused before anything is asked or created. A name that is not there
@@ -318,21 +318,21 @@ int StartPackJob(const PackRequest& request, PackOutcome& outcome)
         ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), projectPath.c_str(),
                                              InputErrorText(notRegular).c_str()),
                                   MB_OK | MB_ICONEXCLAMATION);
-        return 0;
+        return false;
     }
     // A project file named like a volume of the set a split would write (p.1KX, p.12X, ...)
     // would become a part of that set: refused before anything is written.
-    if (request.bSplitFile && IsVolumeNameOf(projectPath, outcome.strPackedPath)) {
+    if (request.split && IsVolumeNameOf(projectPath, outcome.packedPath)) {
         ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_PACK_PROJECT_IS_VOLUME).c_str(),
-                                             projectPath.c_str(), outcome.strPackedPath.c_str()),
+                                             projectPath.c_str(), outcome.packedPath.c_str()),
                                   MB_OK | MB_ICONEXCLAMATION);
-        return 0;
+        return false;
     }
     // The old packed file (or an older set's volume 0) is asked about by the worker, once it
     // holds the name, and never removed: the new one replaces it by a rename once complete.
     // The worker packs the project file under the name it was given, rebuilt from its parts.
     PackRequest job = request;
-    job.strProjectPath = MakePath(parts);
+    job.projectPath = MakePath(parts);
     PackOutcome* answer = &outcome;
-    return StartWorkerThread([job, answer] { PackWorker(job, *answer); }) ? 1 : 0;
+    return StartWorkerThread([job, answer] { PackWorker(job, *answer); });
 }

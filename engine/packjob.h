@@ -13,30 +13,26 @@ std::string FormatSizeReport(std::int64_t originalSize, std::uint64_t compressed
 
 // What a pack is asked to do.
 struct PackRequest {
-    std::string strProjectPath;  // the project file to pack
-    bool bSplitFile = false;     // cut the packed file into volumes once it is complete
-    int nVolumeSize = 0;         // V: the stream bytes of each volume, when splitting
-    unsigned nThreads = 0;       // threads to compress on; 0: the machine's cores
-    // Take the project file's checksum from the bytes the codec reads, for a manifest that
-    // the front end writes once the set is complete. Without it the pack removes an old
-    // manifest of ours, which would no longer match.
-    bool bProjectDigest = false;
+    std::string projectPath;  // the project file to pack
+    bool split = false;     // cut the packed file into volumes once it is complete
+    int volumeSize = 0;         // V: the stream bytes of each volume, when splitting
+    unsigned threads = 0;       // threads to compress on; 0: the machine's cores
     // Write the checksums (NAME.sha256, manifest.h) beside the set once it is complete, while
-    // the job still holds the packed file's name, and log whether they were written. Implies
-    // bProjectDigest.
+    // the job still holds the packed file's name, and log whether they were written. Without it the pack removes an old manifest of ours,
+    // which would no longer match.
     bool writeManifest = false;
 };
 
 // How a pack went. Written by StartPackJob and the worker; read once the job has ended.
 struct PackOutcome {
-    bool bSucceeded = false;        // the packed file (and, when splitting, the whole set) is written
-    std::string strPackedPath;      // the packed file the job writes: the project file's name + ".0KX"
-    std::string strProjectDigest;   // the project file's SHA-256 in hex, when asked for
+    bool succeeded = false;        // the packed file (and, when splitting, the whole set) is written
+    std::string packedPath;      // the packed file the job writes: the project file's name + ".0KX"
+    std::string projectDigest;   // the project file's SHA-256 in hex, when asked for
     bool manifestWritten = false;   // writeManifest: the checksums are beside the set
 };
 
 // Main thread. Names the packed file, asks about an existing one and starts the worker, which
-// fills outcome: it must outlive the job. Returns 1 when the worker was started, 0 when no job
+// fills outcome: it must outlive the job. Returns true when the worker was started, false when no job
 // starts (the packed file was refused, the project file is its own packed file or no regular
 // file, or no thread could be made).
-int StartPackJob(const PackRequest& request, PackOutcome& outcome);
+bool StartPackJob(const PackRequest& request, PackOutcome& outcome);

@@ -143,30 +143,31 @@ bool WriteVolume(std::FILE* stream, std::FILE* volume, bool first, int count, st
 
 } // namespace
 
-int RunSplitJob(const SplitRequest& request, SplitOutcome& outcome)
+bool SplitIntoVolumes(const SplitRequest& request, SplitOutcome& outcome)
 {
     outcome = SplitOutcome{};
-    g_fileNames.clear();
+    // The volumes written so far under their temporary names.
+    std::vector<std::string> temporaries;
     const bool usersFile = request.owner == SplitRequest::UsersPackedFile;
-    const std::string& packedPath = request.strPackedPath;
-    const int volumeSize = request.nVolumeSize;
+    const std::string& packedPath = request.packedPath;
+    const int volumeSize = request.volumeSize;
 
     // What a split that ends early leaves, said last.
     auto endEarly = [&](std::FILE* stream) {
         if (stream)
             CloseStream(stream);
-        for (const std::string& name : g_fileNames)
+        for (const std::string& name : temporaries)
             std::remove(name.c_str());
         if (!usersFile)
-            std::remove(request.strStreamPath.c_str());
+            std::remove(request.streamPath.c_str());
         AppendStatus(usersFile
                          ? FormatText(LoadString(IDS_SPLIT_LEFT_AS_IT_WAS).c_str(), packedPath.c_str())
                          : LoadString(IDS_SPLIT_OLD_FILES_KEPT));
         AppendStatus("\r\n");
-        return 0;
+        return false;
     };
 
-    std::FILE* stream = volumeSize > 0 ? std::fopen(request.strStreamPath.c_str(), "rb") : nullptr;
+    std::FILE* stream = volumeSize > 0 ? std::fopen(request.streamPath.c_str(), "rb") : nullptr;
     if (!stream) {
         ShowBox(IDS_CANNOT_OPEN_FOR_READING, packedPath);
         return endEarly(nullptr);
@@ -180,7 +181,7 @@ int RunSplitJob(const SplitRequest& request, SplitOutcome& outcome)
 
     // Refuse a set the 16-bit count cannot describe before anything is asked or written.
     const std::int64_t volumes = VolumeCountFor(streamLength, volumeSize);
-    outcome.nVolumes = volumes;
+    outcome.volumeCount = volumes;
     if (volumes > MAX_VOLUMES) {
         ShowMessageBoxOwnedByMain(
             FormatText(LoadString(IDS_SPLIT_TOO_MANY_VOLUMES).c_str(), packedPath.c_str(),
@@ -210,7 +211,7 @@ int RunSplitJob(const SplitRequest& request, SplitOutcome& outcome)
         if (!AskBeforeReplacing(volume.strPath)) {
             // Only an answer is the user's abort; an invalid name was refused with its box.
             if (LookUpFile(volume.strPath) == FileLookup::Exists) {
-                outcome.bDeclined = 1;
+                outcome.declined = true;
                 AppendStatusId(IDS_ABORTED_BY_USER);
             }
             return endEarly(stream);
@@ -241,7 +242,7 @@ int RunSplitJob(const SplitRequest& request, SplitOutcome& outcome)
             ShowBoxWithReason(IDS_CANNOT_OPEN_FOR_WRITING, volume.strPath, errno);
             return endEarly(stream);
         }
-        g_fileNames.push_back(volume.strTemp);
+        temporaries.push_back(volume.strTemp);
         // A new volume keeps the privacy of the stream it is cut from; one that replaces a file
         // keeps that file's permission bits, owner and extended attributes.
         if (volume.target.kind == OutputKind::ReplaceFile)
@@ -290,7 +291,7 @@ int RunSplitJob(const SplitRequest& request, SplitOutcome& outcome)
         PutBack(pending);
         ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, failedName, renameError);
         LogIoError();
-        g_fileNames.clear();
+        temporaries.clear(); // put back or in place: none is this split's to remove
         return endEarly(nullptr);
     }
     for (const PendingVolume& volume : pending)
@@ -305,41 +306,41 @@ int RunSplitJob(const SplitRequest& request, SplitOutcome& outcome)
         }
     }
     if (!usersFile)
-        std::remove(request.strStreamPath.c_str());
-    outcome.bComplete = 1;
-    return 1;
+        std::remove(request.streamPath.c_str());
+    outcome.complete = true;
+    return true;
 }
 
-int SplitPackedFile(const std::string& packedPath, int volumeSize)
+bool SplitPackedFile(const std::string& packedPath, int volumeSize)
 {
     SplitRequest request;
-    request.strPackedPath = packedPath;
-    request.strStreamPath = packedPath;
-    request.nVolumeSize = volumeSize;
+    request.packedPath = packedPath;
+    request.streamPath = packedPath;
+    request.volumeSize = volumeSize;
     request.owner = SplitRequest::UsersPackedFile;
     SplitOutcome outcome;
-    return RunSplitJob(request, outcome);
+    return SplitIntoVolumes(request, outcome);
 }
 
-int RunSplitStep(const std::string& streamPath, const std::string& packedPath, int volumeSize)
+bool RunSplitStep(const std::string& streamPath, const std::string& packedPath, int volumeSize)
 {
     PostJobState(JOB_SPLITTING);
     AppendStatus("\r\n");
     AppendStatusId(IDS_SPLIT_START);
     SplitRequest request;
-    request.strPackedPath = packedPath;
-    request.strStreamPath = streamPath;
-    request.nVolumeSize = volumeSize;
+    request.packedPath = packedPath;
+    request.streamPath = streamPath;
+    request.volumeSize = volumeSize;
     request.owner = SplitRequest::JobsOwnStream;
     // A folder without room for the volumes is refused before any is written.
     if (!ReportRoom(RoomForSplit(streamPath, packedPath, volumeSize))) {
         std::remove(streamPath.c_str());
         AppendStatusId(IDS_SPLIT_OLD_FILES_KEPT);
         AppendStatus("\r\n");
-        return 0;
+        return false;
     }
     SplitOutcome outcome;
-    return RunSplitJob(request, outcome);
+    return SplitIntoVolumes(request, outcome);
 }
 
 namespace {
@@ -349,7 +350,7 @@ void SplitWorker(const SplitRequest& request, SplitOutcome& outcome)
     PostJobState(JOB_SPLITTING);
     AppendStatus("\r\n");
     AppendStatusId(IDS_SPLIT_START);
-    const std::string& packedPath = request.strPackedPath;
+    const std::string& packedPath = request.packedPath;
 
     // The set's name is this job's until it ends: another program writing it waits, and so
     // does one reading it.
@@ -375,34 +376,34 @@ void SplitWorker(const SplitRequest& request, SplitOutcome& outcome)
     }
     const ManifestCheck manifest = ExamineManifest(packedPath);
     bool ready = ManifestVouchesFor(manifest, {packedPath});
-    if (ready && !ReportRoom(RoomForSplit(request.strStreamPath, packedPath, request.nVolumeSize)))
+    if (ready && !ReportRoom(RoomForSplit(request.streamPath, packedPath, request.volumeSize)))
         ready = false;
     if (!ready) {
         outcome = SplitOutcome{};
-        outcome.bManifestMismatch = manifest.kind == ManifestCheck::Ours;
+        outcome.manifestMismatch = manifest.kind == ManifestCheck::Ours;
         AppendStatus(FormatText(LoadString(IDS_SPLIT_LEFT_AS_IT_WAS).c_str(), packedPath.c_str()));
         AppendStatus("\r\n");
-    } else if (RunSplitJob(request, outcome) && manifest.kind == ManifestCheck::Ours) {
+    } else if (SplitIntoVolumes(request, outcome) && manifest.kind == ManifestCheck::Ours) {
         // The set is in place: its manifest follows it, whatever a cancel says.
         CancelHold finishing;
         const ManifestEntry project = *manifest.Project();
         if (WriteSetManifest(packedPath, project.strName, project.strDigest)) {
-            outcome.strManifest = manifest.strPath;
+            outcome.manifestPath = manifest.strPath;
         } else {
             // Its line for the single packed file no longer describes anything: better none.
             std::remove(manifest.strPath.c_str());
-            outcome.bManifestFailed = 1;
+            outcome.manifestFailed = true;
         }
     }
     PostJobState(JOB_IDLE);
-    ReportJobEnded(JobKind::Split, outcome.bComplete != 0);
+    ReportJobEnded(JobKind::Split, outcome.complete);
 }
 
 } // namespace
 
-int StartSplitJob(const SplitRequest& request, SplitOutcome& outcome)
+bool StartSplitJob(const SplitRequest& request, SplitOutcome& outcome)
 {
     outcome = SplitOutcome{};
     SplitOutcome* answer = &outcome;
-    return StartWorkerThread([request, answer] { SplitWorker(request, *answer); }) ? 1 : 0;
+    return StartWorkerThread([request, answer] { SplitWorker(request, *answer); });
 }

@@ -23,49 +23,49 @@ constexpr std::size_t SPLIT_CHUNK_SIZE = 10000;
 struct SplitRequest {
     // Who owns the stream file, and so what may become of it.
     enum Owner {
-        UsersPackedFile, // the packed file itself (strStreamPath is strPackedPath): only read;
+        UsersPackedFile, // the packed file itself (streamPath is packedPath): only read;
                          // it stays byte for byte on every early end
         JobsOwnStream,   // a temporary file the pack job wrote: removed whatever happens
     };
-    std::string strPackedPath; // the name volume 0 takes; volume i is named after it
-    std::string strStreamPath; // the single packed stream to cut into volumes
-    int nVolumeSize = 0;       // V: the stream bytes of each volume
+    std::string packedPath; // the name volume 0 takes; volume i is named after it
+    std::string streamPath; // the single packed stream to cut into volumes
+    int volumeSize = 0;       // V: the stream bytes of each volume
     Owner owner = UsersPackedFile;
 };
 
 // How a split went, for the front ends.
 struct SplitOutcome {
-    int bComplete = 0;            // the whole set took its names
-    int bDeclined = 0;            // a question was answered No or Cancel
-    std::int64_t nVolumes = 0;    // the volumes the stream needs (may exceed MAX_VOLUMES)
+    bool complete = false;            // the whole set took its names
+    bool declined = false;            // a question was answered No or Cancel
+    std::int64_t volumeCount = 0;    // the volumes the stream needs (may exceed MAX_VOLUMES)
     std::vector<std::string> removedOrphans; // volumes of the replaced set beyond the new count
     // StartSplitJob only: the manifest of ours that was rewritten for the set, or that could
     // not be (and is gone, since it described the single packed file).
-    std::string strManifest;
-    int bManifestFailed = 0;
-    int bManifestMismatch = 0;    // it did not vouch for the packed file: nothing was written
+    std::string manifestPath;
+    bool manifestFailed = false;
+    bool manifestMismatch = false;    // it did not vouch for the packed file: nothing was written
 };
 
-// Splits the stream of the request into volumes of nVolumeSize bytes (plus the header in
+// Splits the stream of the request into volumes of volumeSize bytes (plus the header in
 // volume 0). Logs each volume and reports failures by message box and log, ending with a line
-// that says what was left as it was. Returns 1 when the whole set is in place.
+// that says what was left as it was. Returns true when the whole set is in place.
 //
 // A set of more than MAX_VOLUMES volumes is refused before anything is written. After a
 // complete set, the volumes of an older set of the same name beyond the new count are removed
 // (they belonged to the set just replaced), each with a line in the log. outcome tells the rest.
-int RunSplitJob(const SplitRequest& request, SplitOutcome& outcome);
+bool SplitIntoVolumes(const SplitRequest& request, SplitOutcome& outcome);
 
 // The split of the user's packed file packedPath into volumes of volumeSize bytes.
-int SplitPackedFile(const std::string& packedPath, int volumeSize);
+bool SplitPackedFile(const std::string& packedPath, int volumeSize);
 
 // The split as a job of its own, for a packed file that already exists: on a worker, with the
-// splitting state, the banner, the folder's room check and RunSplitJob. A manifest of ours
+// splitting state, the banner, the folder's room check and SplitIntoVolumes. A manifest of ours
 // beside the packed file (manifest.h) must vouch for it first, and is rewritten for the set;
-// any other file of that name is left alone, with a line that says so. Returns 1 when the
+// any other file of that name is left alone, with a line that says so. Returns true when the
 // worker was started; outcome, which must outlive the job, tells how it went once it has ended.
-int StartSplitJob(const SplitRequest& request, SplitOutcome& outcome);
+bool StartSplitJob(const SplitRequest& request, SplitOutcome& outcome);
 
 // The split step of the pack job: posts JOB_SPLITTING, logs its banner and cuts
 // the job's own stream in streamPath into the volumes of packedPath, of volumeSize bytes; the
-// stream is removed whatever happens. Returns 1 when the set is complete.
-int RunSplitStep(const std::string& streamPath, const std::string& packedPath, int volumeSize);
+// stream is removed whatever happens. Returns true when the set is complete.
+bool RunSplitStep(const std::string& streamPath, const std::string& packedPath, int volumeSize);

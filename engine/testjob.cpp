@@ -39,9 +39,9 @@ void TestWorker(CheckRequest request, TestOutcome& outcome)
 {
     // The decoded bytes are checked only against a manifest of ours; any other file of that
     // name is left alone, with a warning.
-    const ManifestCheck manifest = ExamineManifest(request.strPackedPath);
+    const ManifestCheck manifest = ExamineManifest(request.packedPath);
     const bool hasManifest = manifest.kind == ManifestCheck::Ours;
-    request.bRestoredDigest = hasManifest;
+    request.restoredDigest = hasManifest;
     const PackedFileReport report = CheckPackedFile(request);
     // A read that failed on purpose makes the verdict blame the file.
     outcome.cancelled = CancelRequested();
@@ -49,7 +49,7 @@ void TestWorker(CheckRequest request, TestOutcome& outcome)
         outcome.warnings.push_back(WarningLine(manifest.strWarning));
     for (const std::string& warning : report.warnings)
         outcome.warnings.push_back(WarningLine(warning));
-    outcome.verdict = DescribeVerdict(report, request.strPackedPath);
+    outcome.verdict = DescribeVerdict(report, request.packedPath);
     bool manifestMatches = true;
     if (hasManifest) {
         ManifestFindings findings = CheckAgainstManifest(report, manifest);

@@ -23,11 +23,11 @@ struct TestOutcome {
     bool cancelled = false;
 };
 
-// Main thread. Starts the worker, which tests request.strPackedPath (its missing volumes found
+// Main thread. Starts the worker, which tests request.packedPath (its missing volumes found
 // as the unpack job finds them: beside it, in request.volumeSearchDirs, then by asking), takes
 // the checksum of the decoded bytes when a manifest of ours lies beside it, and fills outcome.
 // With request.logReport the job also writes its start line and, at the end, its lines to the
-// Status log (a cancel logs that it was cancelled instead). request.bRestoredDigest is decided
+// Status log (a cancel logs that it was cancelled instead). request.restoredDigest is decided
 // by the job. Returns true when the worker was started; outcome, which must outlive the job,
 // tells how it went once the job is idle.
 bool StartTestJob(const CheckRequest& request, TestOutcome& outcome);

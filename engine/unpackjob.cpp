@@ -88,7 +88,7 @@ bool IsEmptyStream(const unsigned char* bytes, std::size_t length)
 
 bool StreamRestores(unsigned codecResult, std::int64_t unread, bool emptyStream, const SetShape* setShape)
 {
-    if (setShape && (!setShape->oddVolumes.empty() || setShape->bFirstWrong))
+    if (setShape && (!setShape->oddVolumes.empty() || setShape->firstWrong))
         return false;
     // An end code with much of the input still unread is no end the compressor wrote: the
     // decoder ran into damaged data, where the bits of an end code turn up by chance. A
@@ -105,7 +105,7 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
                     const std::string& outputName, const SetShape* setShape)
 {
     // The file the user chose, named in the report of a damaged stream.
-    const std::string& packedPath = request.strPackedPath;
+    const std::string& packedPath = request.packedPath;
     PostJobState(JOB_DECOMPRESSING);
     AppendStatus("\r\n");
 
@@ -124,7 +124,7 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
         return;
     }
 
-    const bool checkDigest = !request.strExpectedDigest.empty();
+    const bool checkDigest = !request.expectedDigest.empty();
     Sha256 restoredDigest;
     ExpandContext context;
     context.pIn = in;
@@ -134,8 +134,8 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
     context.nLeft = static_cast<std::uint64_t>(context.nInTotal);
 
     const unsigned result = explode(ExpandRead, ExpandWrite, SharedCodecWorkArea().bytes, &context);
-    outcome.bDecoded = 1;
-    outcome.nCodecResult = result;
+    outcome.decoded = true;
+    outcome.codecResult = result;
 
     const std::int64_t compressedLength = GetFileLength(in);
     const std::int64_t restoredLength = static_cast<std::int64_t>(context.nWritten);
@@ -161,14 +161,14 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
             AppendStatus("\r\n" + FormatText(LoadString(IDS_CANNOT_WRITE_FILE).c_str(), outputName.c_str(),
                                               SystemErrorText(context.nWriteError).c_str()));
     } else if (!complete) {
-        outcome.bDamaged = 1;
-        outcome.nRestoredBytes = restoredLength;
+        outcome.damaged = true;
+        outcome.restoredBytes = restoredLength;
         const std::string broken = outputName + ".broken";
         // An older file of that name is replaced only when the user agrees, like any other.
-        const bool keep = request.bKeepBroken && (result == CODEC_STREAM_ENDED || result == CODEC_OK) &&
+        const bool keep = request.keepBroken && (result == CODEC_STREAM_ENDED || result == CODEC_OK) &&
                           !out.WritesStraight();
         if (keep && AskBeforeReplacing(broken) && out.Commit(broken)) {
-            outcome.strBrokenPath = broken;
+            outcome.brokenPath = broken;
         } else {
             out.Abandon();
             if (keep && LookUpFile(broken) == FileLookup::Exists)
@@ -180,11 +180,11 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
                                     outcome.join.volumes.back().c_str()) + "\r\n");
         ShowBox(IDS_INVALID_FILE_FORMAT, packedPath);
         AppendStatus(FormatText(LoadString(IDS_INVALID_FILE_FORMAT).c_str(), packedPath.c_str()));
-    } else if (checkDigest && !RestoredBytesMatchManifest(restoredDigest.FinalHex(), request.strExpectedDigest,
-                                                          request.strManifest)) {
+    } else if (checkDigest && !RestoredBytesMatchManifest(restoredDigest.FinalHex(), request.expectedDigest,
+                                                          request.manifestPath)) {
         // Decoded to its end code, yet not the bytes that were packed: the project file
         // that was there stays.
-        outcome.bDamaged = 1;
+        outcome.damaged = true;
         out.Abandon();
     } else if (!out.Commit()) {
         const int error = errno;
@@ -196,33 +196,35 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
                                               SystemErrorText(error).c_str()));
         }
     } else {
-        outcome.bRestored = 1;
-        outcome.nRestoredBytes = restoredLength;
+        outcome.restored = true;
+        outcome.restoredBytes = restoredLength;
         AppendStatus(FormatSizeReport(restoredLength, static_cast<std::uint64_t>(compressedLength)));
     }
     AppendStatus("\r\n");
 }
 
-// The worker. request.strPackedPath is the trimmed, absolute path; shown is the project file's
+// The worker. request.packedPath is the trimmed, absolute path; shown is the project file's
 // name in the question about it.
 void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const std::string& shown)
 {
-    const std::string& packedPath = request.strPackedPath;
+    const std::string& packedPath = request.packedPath;
     // The set is read while no one replaces it, and the project file is this job's to write:
     // both locked before the question about the project file.
     JobLocks locks;
-    if (!locks.Take({{packedPath, NameLockMode::Shared}, {outcome.strProjectPath, NameLockMode::Exclusive}})) {
+    if (!locks.Take({{packedPath, NameLockMode::Shared}, {outcome.projectPath, NameLockMode::Exclusive}})) {
         ReportJobEnded(JobKind::Unpack, false);
         PostJobState(JOB_IDLE);
         return;
     }
-    if (!CheckExistingFile(outcome.strProjectPath, shown)) {
-        LogCheckRefusal();
+    // The old project file stays in place: the restored one replaces it by a rename.
+    const std::string projectExt = ProjectExtensionFor(packedPath);
+    if (const ReplaceAnswer answer = CheckExistingFile(outcome.projectPath, shown, projectExt); !answer) {
+        LogCheckRefusal(answer);
         ReportJobEnded(JobKind::Unpack, false);
         PostJobState(JOB_IDLE);
         return;
     }
-    outcome.bStarted = 1;
+    outcome.started = true;
     // The job measures the packed file and each volume: a folder, a device or a FIFO is no
     // packed file (and reading one might never end).
     const int notRegular = CheckRegularInput(packedPath);
@@ -234,12 +236,12 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
         CloseStream(probe);
         PostJobState(JOB_JOINING);
         std::string tempName;
-        if (JoinVolumes(packedPath, request.strIntoFolder, request.volumeSearchDirs, tempName, outcome.join)) {
+        if (JoinVolumes(packedPath, request.intoFolder, request.volumeSearchDirs, tempName, outcome.join)) {
             const std::string& source = tempName.empty() ? packedPath : tempName;
             // A volume of the wrong size leaves a gap in the stream (or adds to it), and a
             // decoder running through it may still meet an end code by chance.
             const SetShape shape = tempName.empty() ? SetShape{} : MeasureSet(outcome.join.volumes);
-            DecompressFile(request, outcome, source, outcome.strProjectPath,
+            DecompressFile(request, outcome, source, outcome.projectPath,
                            tempName.empty() ? nullptr : &shape);
             if (!tempName.empty())
                 std::remove(tempName.c_str());
@@ -253,14 +255,14 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
                                   MB_OK | MB_ICONEXCLAMATION);
     }
 
-    ReportJobEnded(JobKind::Unpack, outcome.bRestored != 0, IDS_UNPACK_END);
+    ReportJobEnded(JobKind::Unpack, outcome.restored != 0, IDS_UNPACK_END);
     SendJobBusyEnded();
     PostJobState(JOB_IDLE);
 }
 
 } // namespace
 
-int StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
+bool StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
 {
     outcome = UnpackOutcome{};
 
@@ -268,7 +270,7 @@ int StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
     // field), made absolute against the current directory, names the packed file and
     // everything the job writes: the job never changes the current directory, so two unpacks
     // in one process each restore their own file, whatever ran between them.
-    std::string path = request.strPackedPath;
+    std::string path = request.packedPath;
     if (!path.empty() && path.front() != '/') {
         const std::string current = CurrentDirectory();
         if (!current.empty())
@@ -278,39 +280,38 @@ int StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
     UnpackRequest job = request;
     if (request.checkManifest) {
         // Named as given, as the front end names it in its lines.
-        const ManifestCheck manifest = ExamineManifest(request.strPackedPath);
+        const ManifestCheck manifest = ExamineManifest(request.packedPath);
         if (!manifest.strWarning.empty())
             AppendStatus(FormatText(LoadString(IDS_CLI_WARNING).c_str(), manifest.strWarning.c_str()) + "\r\n");
         if (const ManifestEntry* project = manifest.Project()) {
-            job.strExpectedDigest = project->strDigest;
-            job.strManifest = manifest.strPath;
+            job.expectedDigest = project->strDigest;
+            job.manifestPath = manifest.strPath;
         }
     }
 
     AppendStatusId(IDS_UNPACK_START);
 
-    g_strProjectExt = ProjectExtensionFor(path);
 
-    const std::string projectPath = ProjectNameFor(path, request.strIntoFolder);
-    outcome.strProjectPath = projectPath;
+    const std::string projectPath = ProjectNameFor(path, request.intoFolder);
+    outcome.projectPath = projectPath;
 
     // A packed file named like its own project file would be replaced by what it holds.
     if (IsSameFile(path, projectPath)) {
         ShowBox(IDS_UNPACK_SAME_FILE, path);
         AppendStatusId(IDS_STOPPED_BY_PROGRAM);
-        return 0;
+        return false;
     }
     // The question names the file as the user knows it: by its name in the packed file's
     // folder, or by its path in the folder it is restored into.
     // The worker asks, once it holds the names.
     const std::string shown =
-        request.strIntoFolder.empty() ? GetBaseName(path) + g_strProjectExt : projectPath;
+        request.intoFolder.empty() ? GetBaseName(path) + ProjectExtensionFor(path) : projectPath;
 
-    job.strPackedPath = path;
+    job.packedPath = path;
     UnpackOutcome* answer = &outcome;
     if (!StartWorkerThread([job, answer, shown] { UnpackWorker(job, *answer, shown); })) {
         AppendStatusId(IDS_UNPACK_FAILED);
-        return 0;
+        return false;
     }
-    return 1;
+    return true;
 }

@@ -36,21 +36,21 @@ std::string GetDirectory(const std::string& path);
 
 // What an unpack is asked to do.
 struct UnpackRequest {
-    std::string strPackedPath;                 // the packed file, or volume 0 of a set
+    std::string packedPath;                 // the packed file, or volume 0 of a set
     std::vector<std::string> volumeSearchDirs; // where missing volumes are looked for, absolute
     // The folder the project file and the job's temporary files (the joined stream, the file
     // being decoded) go to, absolute; empty for the packed file's own folder. A set then
     // restores straight from read-only media (the console's --into).
-    std::string strIntoFolder;
+    std::string intoFolder;
     // Keep what a damaged stream decoded, under the project file's name with ".broken" added,
     // instead of removing it (the console's --keep-broken).
-    bool bKeepBroken = false;
+    bool keepBroken = false;
     // The restored project file's SHA-256 in hex from a manifest of ours, and that manifest's
     // path: when set, the decoded bytes replace the project file only when they have it.
-    std::string strExpectedDigest;
-    std::string strManifest;
+    std::string expectedDigest;
+    std::string manifestPath;
     // Look for the manifest beside the packed file first (ExamineManifest): one of ours sets
-    // strExpectedDigest and strManifest; any other file of that name is left alone, with a
+    // expectedDigest and manifestPath; any other file of that name is left alone, with a
     // warning line in the log before the start banner.
     bool checkManifest = false;
 };
@@ -58,24 +58,24 @@ struct UnpackRequest {
 // How an unpack went. Reset by StartUnpackJob, written by the worker; read once the job has
 // ended.
 struct UnpackOutcome {
-    int bStarted = 0;             // the worker ran
-    int bRestored = 0;            // the project file was written from a complete stream
-    std::string strProjectPath;   // the project file the job restores
-    unsigned nCodecResult = 0;    // explode's result, when it ran (CODEC_OK ...)
-    int bDecoded = 0;             // explode ran
-    int bDamaged = 0;             // the stream was incomplete or no stream at all
-    std::int64_t nRestoredBytes = 0;
-    std::string strBrokenPath;    // where a damaged stream's output was kept, or empty
+    bool started = false;             // the worker ran
+    bool restored = false;            // the project file was written from a complete stream
+    std::string projectPath;   // the project file the job restores
+    unsigned codecResult = 0;    // explode's result, when it ran (CODEC_OK ...)
+    bool decoded = false;             // explode ran
+    bool damaged = false;             // the stream was incomplete or no stream at all
+    std::int64_t restoredBytes = 0;
+    std::string brokenPath;    // where a damaged stream's output was kept, or empty
     JoinInfo join;                // the volumes of a set, or the one missing
 };
 
 // Main thread. Logs the start banner, chooses the project extension, asks about an existing
 // project file and starts the worker: it joins, decompresses, removes the joined file and logs
-// the closing banner, which every run that reached the worker ends with. Returns 1 when the
-// worker was started, 0 when the job ended before it (refused, or no thread could be made);
+// the closing banner, which every run that reached the worker ends with. Returns true when the
+// worker was started, false when the job ended before it (refused, or no thread could be made);
 // outcome, which must outlive the job, tells a front end how the job went once it has ended.
 // The job never changes the current directory.
-int StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome);
+bool StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome);
 
 // True when the file holds the 4-byte stream that the compressor writes for an empty input:
 // a valid header and the end code alone. The decoder refuses it as too short, yet it is the

@@ -5,8 +5,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 
-#include "engine/format.h"
-#include "engine/manifest.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
@@ -83,14 +81,14 @@ void WindowJobs::Pack()
     const QString project = FullName(dialog.GetFileName());
     Begin(JobKind::Pack, project);
     m_packRequest = PackRequest{};
-    m_packRequest.strProjectPath = QFile::encodeName(project).toStdString();
-    m_packRequest.bSplitFile = dialog.IsSeparateFile() != 0;
-    m_packRequest.nVolumeSize = dialog.GetVolumeSize();
-    // With Write checksums the job takes the project file's checksum from the bytes the codec
-    // reads; the manifest is written once the set is complete.
-    m_packRequest.bProjectDigest = dialog.IsWriteChecksums() != 0;
-    const int started = StartPackJob(m_packRequest, m_packOutcome);
-    if (started == 0) {
+    m_packRequest.projectPath = QFile::encodeName(project).toStdString();
+    m_packRequest.split = dialog.IsSeparateFile() != 0;
+    m_packRequest.volumeSize = dialog.GetVolumeSize();
+    // With Write checksums the job writes NAME.sha256 beside the set once it is complete, as
+    // the console's --manifest does.
+    m_packRequest.writeManifest = dialog.IsWriteChecksums() != 0;
+    const bool started = StartPackJob(m_packRequest, m_packOutcome);
+    if (!started) {
         End(false);
     }
 }
@@ -103,25 +101,15 @@ void WindowJobs::Unpack()
         return;
     }
     const QString packed = FullName(dialog.GetFileName());
-    const std::string packedPath = QFile::encodeName(packed).toStdString();
     Begin(JobKind::Unpack, packed);
+    UnpackRequest request;
+    request.packedPath = QFile::encodeName(packed).toStdString();
     // A manifest of ours beside the packed file: the restored bytes must have its project
     // checksum before they replace the project file. Any other file of that name is left
     // alone, with a warning.
-    const ManifestCheck manifest = ExamineManifest(packedPath);
-    if (!manifest.strWarning.empty()) {
-        m_view->AppendToLog(QString::fromStdString(FormatText(LoadString(IDS_CLI_WARNING).c_str(),
-                                                              manifest.strWarning.c_str())) +
-                            QStringLiteral("\n"));
-    }
-    UnpackRequest request;
-    request.strPackedPath = packedPath;
-    if (const ManifestEntry* project = manifest.Project()) {
-        request.strExpectedDigest = project->strDigest;
-        request.strManifest = manifest.strPath;
-    }
+    request.checkManifest = true;
     // Refused before its worker ran (a question answered Cancel): the job has ended already.
-    if (StartUnpackJob(request, m_unpackOutcome) == 0) {
+    if (!StartUnpackJob(request, m_unpackOutcome)) {
         End(false);
     }
 }
@@ -138,7 +126,7 @@ void WindowJobs::Test()
     const QString packed = FullName(dialog.GetFileName());
     Begin(JobKind::Test, packed);
     CheckRequest request;
-    request.strPackedPath = QFile::encodeName(packed).toStdString();
+    request.packedPath = QFile::encodeName(packed).toStdString();
     request.logReport = true; // the report goes to the Status log
     if (!StartTestJob(request, m_testOutcome)) {
         End(false);
@@ -177,11 +165,6 @@ void WindowJobs::End(bool succeeded, const QString& closingLine)
     if (!m_kind) {
         return;
     }
-    if (m_kind == JobKind::Pack && m_packRequest.bProjectDigest && succeeded) {
-        // The packed file is written and sound whether or not its manifest could be: the
-        // closing line says so, after the line about the manifest.
-        WriteChecksums();
-    }
     // The closing line says the job is complete, so it stands only under a job that is.
     if (m_kind == JobKind::Test) {
         m_view->AppendToLog(Text(succeeded ? IDS_TEST_SOUND_END : IDS_TEST_NOT_SOUND_END));
@@ -198,15 +181,4 @@ void WindowJobs::End(bool succeeded, const QString& closingLine)
         m_view->Progress()->setValue(0);
     }
     m_kind.reset();
-}
-
-void WindowJobs::WriteChecksums()
-{
-    // The same rule as the console's --manifest, through the same function.
-    const std::string& packedPath = m_packOutcome.strPackedPath;
-    const bool written = WriteManifestAfterPack(packedPath, m_packRequest.strProjectPath,
-                                                m_packOutcome.strProjectDigest);
-    const unsigned id = written ? IDS_CLI_MANIFEST_WRITTEN : IDS_CLI_MANIFEST_FAILED;
-    const std::string line = FormatText(LoadString(id).c_str(), ManifestPath(packedPath).c_str());
-    m_view->AppendToLog(QStringLiteral("\n") + QString::fromStdString(line) + QStringLiteral("\n"));
 }

@@ -4,9 +4,8 @@
 // Pack, Unpack and Test each ask their dialog, name the file in the form, empty the log and
 // the bar, build the job's request and start it. The job reports its end (JobEnded) with its
 // kind and whether it succeeded; the log then closes with the job's closing line when it
-// succeeded, else with the window's own line that the job did not complete. A pack with Write
-// checksums gets its manifest first. The window's chrome (menus, bars, closing, the wait
-// cursor) stays in CMainFrame.
+// succeeded, else with the window's own line that the job did not complete. The window's
+// chrome (menus, bars, closing, the wait cursor) stays in CMainFrame.
 #pragma once
 
 #include <QString>
@@ -60,8 +59,6 @@ private:
     // Closes the job's log: its closing line when it succeeded, else the program's own line
     // that the job did not complete.
     void End(bool succeeded, const QString& closingLine = QString());
-    // After a pack with Write checksums: NAME.sha256 beside the set, or the line saying why not.
-    void WriteChecksums();
 
     QWidget* m_owner;
     CZUNPackView* m_view;

@@ -225,17 +225,17 @@ EMSCRIPTEN_KEEPALIVE const char* pw_check(const char* name, int restore, int bro
     const ManifestCheck manifest = ExamineManifest(name);
     const bool hasManifest = manifest.kind == ManifestCheck::Ours;
     CheckRequest request;
-    request.strPackedPath = name;
-    request.bRestoredDigest = hasManifest;
+    request.packedPath = name;
+    request.restoredDigest = hasManifest;
     const PackedFileReport report = CheckPackedFile(request);
 
     JsonObject object;
     object.Add("verdict", VerdictName(report.verdict));
     object.Add("text", DescribeVerdict(report, name));
-    object.Add("volumeCount", report.nVolumes);
-    object.Add("missingVolume", report.nMissingVolume);
-    object.Add("missingName", report.strMissingName);
-    object.Add("restoredBytes", static_cast<double>(report.nRestoredBytes));
+    object.Add("volumeCount", report.volumeCount);
+    object.Add("missingVolume", report.missingVolume);
+    object.Add("missingName", report.missingName);
+    object.Add("restoredBytes", static_cast<double>(report.restoredBytes));
     JsonArray warnings;
     if (!manifest.strWarning.empty())
         warnings.Add(manifest.strWarning);
@@ -269,8 +269,8 @@ EMSCRIPTEN_KEEPALIVE const char* pw_check(const char* name, int restore, int bro
     if (decode) {
         StreamReader reader;
         reader.volumes = report.volumes;
-        reader.skipHeader = report.nVolumes > 0;
-        reader.total = report.nStreamBytes;
+        reader.skipHeader = report.volumeCount > 0;
+        reader.total = report.streamBytes;
         std::uint64_t written = 0;
         struct Run {
             StreamReader* reader;

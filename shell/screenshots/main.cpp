@@ -127,11 +127,11 @@ int main(int argc, char** argv)
     }
     frame.View()->FileNameField()->setText(project);
     PackRequest request;
-    request.strProjectPath = project.toStdString();
-    request.bSplitFile = true;
-    request.nVolumeSize = 360000;
+    request.projectPath = project.toStdString();
+    request.split = true;
+    request.volumeSize = 360000;
     PackOutcome outcome;
-    if (StartPackJob(request, outcome) == 1) {
+    if (StartPackJob(request, outcome)) {
         while (RunningWorkerThreads() > 0 || g_nJobState != JOB_IDLE) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         }

@@ -15,9 +15,7 @@ protected:
     EngineTest()
     {
         SetLanguage(Language::English);
-        g_strProjectExt.clear();
         g_nJobState = JOB_IDLE;
-        g_fileNames.clear();
         DisarmFileFaults();
         ClearCancelRequest();
     }

@@ -22,9 +22,9 @@ inline std::string ImplodeBytes(const std::string& data)
 inline PackRequest PackOf(const std::string& project, int split = 0, int volumeSize = 1440000)
 {
     PackRequest request;
-    request.strProjectPath = project;
-    request.bSplitFile = split != 0;
-    request.nVolumeSize = volumeSize;
+    request.projectPath = project;
+    request.split = split != 0;
+    request.volumeSize = volumeSize;
     return request;
 }
 
@@ -33,7 +33,7 @@ inline PackRequest PackOf(const std::string& project, int split = 0, int volumeS
 inline int PackAndWait(TestHost& host, PackOutcome& outcome, const std::string& project,
                        int split = 0, int volumeSize = 1440000)
 {
-    const int started = StartPackJob(PackOf(project, split, volumeSize), outcome);
+    const bool started = StartPackJob(PackOf(project, split, volumeSize), outcome);
     if (started)
         host.RunUntilJobEnds();
     return started;

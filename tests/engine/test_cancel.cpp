@@ -40,13 +40,13 @@ TEST_F(Cancel, ACancelledPackOrUnpackEndsLikeAFailureAndSaysSo)
     ::rename((dir / "p.0KX").c_str(), (dir / "elsewhere").c_str());
     host.ClearEvents();
     PackOutcome pack;
-    ASSERT_EQ(StartPackJob(PackOf(dir / "p.kmx", 1, 100000), pack), 1);
+    ASSERT_TRUE(StartPackJob(PackOf(dir / "p.kmx", 1, 100000), pack));
     RequestCancel();
     host.RunUntilJobEnds();
     EXPECT_TRUE(Contains(host.LogText(), kCancelled)) << host.LogText();
     EXPECT_FALSE(Contains(host.LogText(), "Disk Error"));
     EXPECT_TRUE(host.BoxTexts().empty());
-    EXPECT_FALSE(pack.bSucceeded);
+    EXPECT_FALSE(pack.succeeded);
     EXPECT_EQ(ListFolder(dir.Path()), "elsewhere p.KMX p.kmx");
     ::rename((dir / "elsewhere").c_str(), (dir / "p.0KX").c_str());
 
@@ -55,7 +55,7 @@ TEST_F(Cancel, ACancelledPackOrUnpackEndsLikeAFailureAndSaysSo)
     host.ClearEvents();
     host.AnswerNextBoxes({IDOK});
     UnpackRequest unpack;
-    unpack.strPackedPath = dir / "p.0KX";
+    unpack.packedPath = dir / "p.0KX";
     UnpackOutcome unpacked;
     DisarmFileFaults();
     CancelAtNthWrite(1); // the worker asks first, then the cancel comes at its first write
@@ -64,13 +64,13 @@ TEST_F(Cancel, ACancelledPackOrUnpackEndsLikeAFailureAndSaysSo)
     EXPECT_TRUE(Contains(host.LogText(), kCancelled)) << host.LogText();
     EXPECT_FALSE(Contains(host.LogText(), "Disk Error"));
     EXPECT_EQ(host.BoxTexts().size(), 1u);
-    EXPECT_EQ(unpacked.bRestored, 0);
+    EXPECT_EQ(unpacked.restored, 0);
     EXPECT_EQ(ListFolder(dir.Path()), before);
     EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), "old project file");
 
     // After the cancel a question is not asked: it is answered Cancel at once.
     host.ClearEvents();
-    EXPECT_EQ(CheckExistingFile(dir / "p.KMX"), 0);
+    EXPECT_EQ(AskBeforeReplacing(dir / "p.KMX").refusal, CheckRefusal::ByProgram);
     EXPECT_TRUE(host.BoxTexts().empty());
 }
 
@@ -93,7 +93,7 @@ TEST_F(Cancel, ACancelFromAnotherThreadAtAnyMomentLeavesTheWholeResultOrNothing)
         PackOutcome pack;
         const int started = PackAndWait(host, pack, dir / "p.kmx");
         canceller.join();
-        if (started && pack.bSucceeded) {
+        if (started && pack.succeeded) {
             EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), stream) << delayMs;
         } else {
             if (started) {

@@ -7,16 +7,14 @@
 
 using JobContext = EngineTest;
 
-TEST_F(JobContext, AppendStatusSkipsEmptyTextsAndCountsTheRest)
+TEST_F(JobContext, AppendStatusSkipsEmptyTextsAndShowsTheRest)
 {
-    const auto before = g_nLogLength;
     AppendStatus("");
     AppendStatusId(12345); // no such text: empty
-    EXPECT_EQ(g_nLogLength, before);
     EXPECT_EQ(host.Count(HostEvent::Log), 0);
     AppendStatus("abc\r\n");
     AppendStatusId(1218);
-    EXPECT_EQ(g_nLogLength, before + 9);
+    EXPECT_EQ(host.Count(HostEvent::Log), 2);
     EXPECT_EQ(host.LogText(), "abc\r\nDone");
 
     host.SetHasStatusLog(false); // no log: nothing shown, nothing reported
@@ -72,36 +70,35 @@ TEST_F(JobContext, CheckStreamFailsOnErrorsNotOnEndOfFile)
     EXPECT_EQ(host.Events().back().value, long(MB_OK | MB_ICONEXCLAMATION));
 }
 
-TEST_F(JobContext, CheckExistingFileAsksAndDeletesOnlyAfterAnUnpack)
+TEST_F(JobContext, CheckExistingFileAsksAndDeletesOnlyWithoutTheKeptExtension)
 {
     const std::string path = dir / "p.0KX";
-    EXPECT_EQ(CheckExistingFile(path), 1); // missing: no question
+    EXPECT_TRUE(CheckExistingFile(path, path, "")); // missing: no question
     EXPECT_EQ(host.Count(HostEvent::MessageBox), 0);
 
     WriteFileBytes(path, "old");
     struct Row { const char* projectExt; int answer; int result; bool stays; };
     const Row rows[] = {
         {"", IDCANCEL, 0, true},
-        {"", IDOK, 1, true},          // before any unpack: left for the caller to write over
+        {"", IDOK, 1, true},          // no extension to keep: left for the caller to write over
         {".KMX", IDCANCEL, 0, true},
-        {".KMX", IDOK, 1, false},     // after an unpack: deleted
+        {".KMX", IDOK, 1, false},     // a path without the kept extension: deleted
     };
     for (const Row& row : rows) {
         WriteFileBytes(path, "old");
-        g_strProjectExt = row.projectExt;
         host.ClearEvents();
         host.AnswerNextBoxes({row.answer});
-        EXPECT_EQ(CheckExistingFile(path), row.result) << row.projectExt << row.answer;
+        EXPECT_EQ(bool(CheckExistingFile(path, path, row.projectExt)), row.result != 0)
+            << row.projectExt << row.answer;
         EXPECT_EQ(FileExists(path), row.stays) << row.projectExt << row.answer;
         ASSERT_EQ(host.BoxTexts().size(), 1u);
         EXPECT_EQ(host.BoxTexts()[0], "File '" + path + "' already exists. Okay to overwrite this file?");
         EXPECT_EQ(host.Events()[0].value, long(MB_OKCANCEL | MB_ICONEXCLAMATION));
     }
-    // A path that contains the project extension is never deleted by the check.
-    g_strProjectExt = ".KMX";
+    // A path that contains the kept extension is never deleted by the check.
     WriteFileBytes(dir / "r.KMX", "project");
     host.AnswerNextBoxes({IDOK});
-    EXPECT_EQ(CheckExistingFile(dir / "r.KMX"), 1);
+    EXPECT_TRUE(CheckExistingFile(dir / "r.KMX", dir / "r.KMX", ".KMX"));
     EXPECT_TRUE(FileExists(dir / "r.KMX"));
 }
 
@@ -109,28 +106,26 @@ TEST_F(JobContext, CheckExistingFileRefusesInvalidNamesAndUndeletableFiles)
 {
     WriteFileBytes(dir / "plain", "x");
     const std::string invalid = dir / "plain/below.0KX";
-    EXPECT_EQ(CheckExistingFile(invalid), 0);
+    EXPECT_EQ(CheckExistingFile(invalid, invalid, ".KMX").refusal, CheckRefusal::ByProgram);
     EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"Cannot write '" + invalid + "': Not a directory"});
 
     // A non-empty folder under the packed name cannot be removed.
     host.ClearEvents();
-    g_strProjectExt = ".KMX";
     ASSERT_EQ(mkdir((dir / "d.0KX").c_str(), 0755), 0);
     WriteFileBytes(dir / "d.0KX/inside", "x");
     host.AnswerNextBoxes({IDOK});
-    EXPECT_EQ(CheckExistingFile(dir / "d.0KX"), 0);
+    EXPECT_EQ(CheckExistingFile(dir / "d.0KX", dir / "d.0KX", ".KMX").refusal, CheckRefusal::ByProgram);
     ASSERT_EQ(host.BoxTexts().size(), 2u);
     EXPECT_EQ(host.BoxTexts()[1], "Error removing file '" + (dir / "d.0KX") +
                                       "', aborting...\nReason: Directory not empty");
-    EXPECT_EQ(g_lastCheckRefusal, CheckRefusal::ByProgram);
     EXPECT_TRUE(FileExists(dir / "d.0KX/inside"));
 }
 
 TEST_F(JobContext, CheckExistingFileTakesWildcardsLiterally)
 {
     WriteFileBytes(dir / "a1.0KX", "x");
-    EXPECT_EQ(CheckExistingFile(dir / "a?.0KX"), 1);
-    EXPECT_EQ(CheckExistingFile(dir / "*.0KX"), 1);
+    EXPECT_TRUE(CheckExistingFile(dir / "a?.0KX", dir / "a?.0KX", ".KMX"));
+    EXPECT_TRUE(CheckExistingFile(dir / "*.0KX", dir / "*.0KX", ".KMX"));
     EXPECT_EQ(host.Count(HostEvent::MessageBox), 0);
 }
 

@@ -37,7 +37,7 @@ TEST_F(JobEnd, PackAndUnpackSayHowTheyEndedAndCloseTheLogAsBefore)
     host.ClearEvents();
     PackOutcome pack;
     ASSERT_EQ(PackAndWait(host, pack, project), 1);
-    ASSERT_TRUE(pack.bSucceeded);
+    ASSERT_TRUE(pack.succeeded);
     ExpectOneEnding(host, JobKind::Pack, true, "pack");
     // The closing line still ends the log that the console prints.
     const std::string log = host.LogText();
@@ -48,7 +48,7 @@ TEST_F(JobEnd, PackAndUnpackSayHowTheyEndedAndCloseTheLogAsBefore)
     host.ClearEvents();
     host.AnswerNextBoxes({IDCANCEL});
     EXPECT_EQ(PackAndWait(host, pack, project), 1);
-    EXPECT_FALSE(pack.bSucceeded);
+    EXPECT_FALSE(pack.succeeded);
     ExpectOneEnding(host, JobKind::Pack, false, "pack answered Cancel");
 
     // The project file is replaced once the user agrees.
@@ -56,29 +56,29 @@ TEST_F(JobEnd, PackAndUnpackSayHowTheyEndedAndCloseTheLogAsBefore)
     host.AnswerNextBoxes({IDOK});
     UnpackOutcome unpack;
     UnpackRequest request;
-    request.strPackedPath = packed;
-    ASSERT_EQ(StartUnpackJob(request, unpack), 1);
+    request.packedPath = packed;
+    ASSERT_TRUE(StartUnpackJob(request, unpack));
     host.RunUntilJobEnds();
-    ASSERT_TRUE(unpack.bRestored);
+    ASSERT_TRUE(unpack.restored);
     ExpectOneEnding(host, JobKind::Unpack, true, "unpack");
 
     // A stream that is no stream: the worker ran, and restored nothing.
     WriteFileBytes(dir / "bad.0KX", std::string(64, 'x'));
     host.ClearEvents();
-    request.strPackedPath = dir / "bad.0KX";
-    ASSERT_EQ(StartUnpackJob(request, unpack), 1);
+    request.packedPath = dir / "bad.0KX";
+    ASSERT_TRUE(StartUnpackJob(request, unpack));
     host.RunUntilJobEnds();
-    EXPECT_FALSE(unpack.bRestored);
+    EXPECT_FALSE(unpack.restored);
     ExpectOneEnding(host, JobKind::Unpack, false, "damaged unpack");
 
     // Cancel at the question about the project file: asked by the worker once it holds the
     // names, which then ends as a job that did not complete.
     host.ClearEvents();
     host.AnswerNextBoxes({IDCANCEL});
-    request.strPackedPath = packed;
-    EXPECT_EQ(StartUnpackJob(request, unpack), 1);
+    request.packedPath = packed;
+    EXPECT_TRUE(StartUnpackJob(request, unpack));
     host.RunUntilJobEnds();
-    EXPECT_FALSE(unpack.bRestored);
+    EXPECT_FALSE(unpack.restored);
     ExpectOneEnding(host, JobKind::Unpack, false, "unpack answered Cancel");
 }
 
@@ -90,22 +90,22 @@ TEST_F(JobEnd, SplitAndJoinSayHowTheyEnded)
 
     host.ClearEvents();
     SplitRequest split;
-    split.strPackedPath = dir / "p.0KX";
-    split.strStreamPath = split.strPackedPath;
-    split.nVolumeSize = 10000;
+    split.packedPath = dir / "p.0KX";
+    split.streamPath = split.packedPath;
+    split.volumeSize = 10000;
     SplitOutcome splitOutcome;
-    ASSERT_EQ(StartSplitJob(split, splitOutcome), 1);
+    ASSERT_TRUE(StartSplitJob(split, splitOutcome));
     host.RunUntilJobEnds();
-    ASSERT_TRUE(splitOutcome.bComplete);
+    ASSERT_TRUE(splitOutcome.complete);
     ExpectOneEnding(host, JobKind::Split, true, "split");
 
     host.ClearEvents();
     JoinRequest join;
-    join.strPackedPath = dir / "p.0KX";
-    join.strOutPath = dir / "joined.0KX";
+    join.packedPath = dir / "p.0KX";
+    join.outPath = dir / "joined.0KX";
     JoinOutcome joinOutcome;
-    ASSERT_EQ(StartJoinJob(join, joinOutcome), 1);
+    ASSERT_TRUE(StartJoinJob(join, joinOutcome));
     host.RunUntilJobEnds();
-    ASSERT_TRUE(joinOutcome.bJoined);
+    ASSERT_TRUE(joinOutcome.joined);
     ExpectOneEnding(host, JobKind::Join, true, "join");
 }

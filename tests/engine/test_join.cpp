@@ -75,8 +75,8 @@ TEST(Join, MeasureSetBlamesTheOddVolume)
         }
         const SetShape shape = MeasureSet(volumes);
         EXPECT_EQ(shape.oddVolumes, row.odd) << row.label;
-        EXPECT_EQ(shape.bFirstWrong, row.firstWrong) << row.label;
-        EXPECT_EQ(shape.bLastTooLong, row.lastTooLong) << row.label;
+        EXPECT_EQ(shape.firstWrong, row.firstWrong) << row.label;
+        EXPECT_EQ(shape.lastTooLong, row.lastTooLong) << row.label;
         // Each odd volume is named by its own line, and no sound one is.
         const std::vector<std::string> lines = DescribeSetShape(shape, volumes);
         for (std::size_t i = 0; i < volumes.size(); ++i) {

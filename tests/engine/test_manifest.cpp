@@ -60,11 +60,11 @@ TEST_F(ManifestFile, PackWithoutDigestRemovesTheOldManifestOnlyWhenItSucceeds)
     PackOutcome pack;
     ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1);
     DisarmFileFaults();
-    EXPECT_FALSE(pack.bSucceeded);
+    EXPECT_FALSE(pack.succeeded);
     EXPECT_TRUE(FileExists(dir / "p.sha256"));
     host.ClearEvents();
     ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1);
-    EXPECT_TRUE(pack.bSucceeded);
+    EXPECT_TRUE(pack.succeeded);
     EXPECT_FALSE(FileExists(dir / "p.sha256"));
     EXPECT_NE(host.LogText().find("Removed '" + dir / "p.sha256" +
                                   "': its checksums described an earlier pack.\r\n"),
@@ -90,7 +90,7 @@ TEST_F(ManifestFile, APackLeavesAChecksumFileItDidNotWriteAlone)
         host.ClearEvents();
         PackOutcome pack;
         ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1) << row.label;
-        EXPECT_TRUE(pack.bSucceeded) << row.label;
+        EXPECT_TRUE(pack.succeeded) << row.label;
         EXPECT_EQ(ReadFileBytes(dir / "p.sha256"), row.text) << row.label;
         const std::string log = host.LogText();
         EXPECT_EQ(log.find("Removed"), std::string::npos) << row.label << log;
@@ -158,9 +158,9 @@ TEST_F(ManifestFile, APackAskedForChecksumsWritesThemOrLeavesAForeignFile)
         PackRequest request = PackOf(dir / "p.kmx", row.split, 2000);
         request.writeManifest = true;
         PackOutcome pack;
-        ASSERT_EQ(StartPackJob(request, pack), 1) << row.label;
+        ASSERT_TRUE(StartPackJob(request, pack)) << row.label;
         host.RunUntilJobEnds();
-        EXPECT_TRUE(pack.bSucceeded) << row.label;
+        EXPECT_TRUE(pack.succeeded) << row.label;
         EXPECT_EQ(pack.manifestWritten, !row.foreign) << row.label;
         const std::string log = host.LogText();
         const std::string line =
@@ -174,7 +174,7 @@ TEST_F(ManifestFile, APackAskedForChecksumsWritesThemOrLeavesAForeignFile)
         }
         const ManifestCheck check = ExamineManifest(dir / "p.0KX");
         ASSERT_EQ(check.kind, ManifestCheck::Ours) << row.label;
-        EXPECT_EQ(check.Project()->strDigest, pack.strProjectDigest) << row.label;
+        EXPECT_EQ(check.Project()->strDigest, pack.projectDigest) << row.label;
         EXPECT_EQ(check.entries.size(), row.split ? SetFiles(dir / "p.0KX").size() + 1 : 2U) << row.label;
         EXPECT_TRUE(ManifestVouchesFor(check, SetFiles(dir / "p.0KX"))) << row.label;
     }
@@ -190,7 +190,7 @@ TEST_F(ManifestFile, AnUnpackAskedToCheckFindsTheManifestItself)
     PackRequest pack = PackOf(dir / "p.kmx");
     pack.writeManifest = true;
     PackOutcome packed;
-    ASSERT_EQ(StartPackJob(pack, packed), 1);
+    ASSERT_TRUE(StartPackJob(pack, packed));
     host.RunUntilJobEnds();
     ASSERT_TRUE(packed.manifestWritten);
     const std::string ours = ReadFileBytes(dir / "p.sha256");
@@ -209,13 +209,13 @@ TEST_F(ManifestFile, AnUnpackAskedToCheckFindsTheManifestItself)
         host.ClearEvents();
         host.AnswerNextBoxes({IDOK, IDOK});
         UnpackRequest request;
-        request.strPackedPath = dir / "p.0KX";
+        request.packedPath = dir / "p.0KX";
         request.checkManifest = true;
         UnpackOutcome outcome;
         StartUnpackJob(request, outcome);
         host.RunUntilJobEnds();
         host.ForgetAnswers();
-        EXPECT_EQ(outcome.bRestored != 0, row.restored) << row.label;
+        EXPECT_EQ(outcome.restored != 0, row.restored) << row.label;
         EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), row.restored ? data : "older") << row.label;
         EXPECT_EQ(ReadFileBytes(dir / "p.sha256"), row.manifest) << row.label;
         const std::string log = host.LogText();

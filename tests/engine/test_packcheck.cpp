@@ -32,7 +32,7 @@ std::vector<std::string> SetOf(const std::string& stream, std::size_t volumeSize
 PackedFileReport CheckPackedPath(const std::string& path)
 {
     CheckRequest request;
-    request.strPackedPath = path;
+    request.packedPath = path;
     return CheckPackedFile(request);
 }
 
@@ -68,8 +68,8 @@ TEST_F(PackCheck, SoundFilesAndSetsPassWithoutWarnings)
         const std::string before = ListFolder(folder.Path());
         const PackedFileReport report = CheckPackedPath(folder / "p.0KX");
         EXPECT_EQ(report.verdict, PackedFileReport::Sound) << row.label;
-        EXPECT_EQ(report.nVolumes, row.count) << row.label;
-        EXPECT_EQ(report.nRestoredBytes, row.restored) << row.label;
+        EXPECT_EQ(report.volumeCount, row.count) << row.label;
+        EXPECT_EQ(report.restoredBytes, row.restored) << row.label;
         EXPECT_EQ(report.warnings, std::vector<std::string>{}) << row.label;
         EXPECT_EQ(ListFolder(folder.Path()), before) << row.label; // nothing written
     }
@@ -124,11 +124,11 @@ TEST_F(PackCheck, FailsWhatTheUnpackJobRefuses)
         const PackedFileReport report = CheckPackedPath(folder / "p.0KX");
         EXPECT_EQ(report.verdict == PackedFileReport::Sound, row.sound) << row.label;
         UnpackRequest unpack;
-        unpack.strPackedPath = folder / "p.0KX";
+        unpack.packedPath = folder / "p.0KX";
         UnpackOutcome unpacked;
         StartUnpackJob(unpack, unpacked);
         host.RunUntilJobEnds();
-        EXPECT_EQ(unpacked.bRestored != 0, row.sound) << row.label;
+        EXPECT_EQ(unpacked.restored != 0, row.sound) << row.label;
     }
 }
 
@@ -142,8 +142,8 @@ TEST_F(PackCheck, AMissingVolumeIsAskedForLikeTheUnpackJobDoes)
     host.AnswerNextBoxes({IDCANCEL});
     const PackedFileReport missing = CheckPackedPath(dir / "p.0KX");
     EXPECT_EQ(missing.verdict, PackedFileReport::VolumeMissing);
-    EXPECT_EQ(missing.nMissingVolume, 2);
-    EXPECT_EQ(missing.strMissingName, dir / "p.2KX");
+    EXPECT_EQ(missing.missingVolume, 2);
+    EXPECT_EQ(missing.missingName, dir / "p.2KX");
 
     // Located by hand: sound, but the set's own names hold fewer volumes than the header says.
     WriteFileBytes(dir / "copy of volume 2", volumes[2]);
@@ -199,7 +199,7 @@ TEST_F(PackCheck, TrailingDataIsSeenAfterStreamsOfEveryLength)
         WriteFileBytes(dir / "p.0KX", stream + '\0');
         const PackedFileReport report = CheckPackedPath(dir / "p.0KX");
         EXPECT_EQ(report.warnings, std::vector<std::string>{"There is data behind the stream's end code."}) << size;
-        EXPECT_EQ(report.nRestoredBytes, size) << size;
+        EXPECT_EQ(report.restoredBytes, size) << size;
         EXPECT_EQ(report.verdict, PackedFileReport::Sound) << size;
         // More than a read's worth of input left unread behind the end code is no padding: the
         // end code was met by chance in damaged data, and the file is not unpacked.

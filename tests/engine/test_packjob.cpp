@@ -40,8 +40,8 @@ TEST_F(PackJob, SuccessfulPackWritesTheStreamAndLogsExactly)
     EXPECT_EQ(host.LogText(), std::string(kPackStart) + "\r\n" + SizeReport(400, packed.size()) +
                                   "\r\n" + kPackEnd);
     EXPECT_TRUE(host.BoxTexts().empty());
-    EXPECT_TRUE(pack.bSucceeded);
-    EXPECT_EQ(pack.strPackedPath, dir / "p.0KX");
+    EXPECT_TRUE(pack.succeeded);
+    EXPECT_EQ(pack.packedPath, dir / "p.0KX");
 }
 
 TEST_F(PackJob, PackedNameIsTheProjectNameWithZeroKX)
@@ -135,7 +135,7 @@ TEST_F(PackJob, DecliningTheQuestionEndsTheJobCleanly)
     EXPECT_EQ(host.States(), (std::vector<long>{JOB_COMPRESSING, JOB_IDLE}));
     EXPECT_EQ(host.Count(HostEvent::Done), 0); // no wait cursor was begun
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), "old");
-    EXPECT_FALSE(pack.bSucceeded);
+    EXPECT_FALSE(pack.succeeded);
     EXPECT_EQ(host.UnscriptedBoxes(), 0);
 }
 
@@ -143,7 +143,6 @@ TEST_F(PackJob, AfterAnUnpackTheOldPackedFileStaysUntilTheNewOneReplacesIt)
 {
     // After an unpack, an agreed overwrite used to delete the old packed file (or an older
     // set's volume 0) at the question, before anything new was written.
-    g_strProjectExt = ".KMX";
     const std::string data = MakeTestData(3000, true);
     WriteFileBytes(dir / "p.kmx", data);
     WriteFileBytes(dir / "p.0KX", "old");
@@ -153,7 +152,7 @@ TEST_F(PackJob, AfterAnUnpackTheOldPackedFileStaysUntilTheNewOneReplacesIt)
     ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1);
     DisarmFileFaults();
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), "old");
-    EXPECT_FALSE(pack.bSucceeded);
+    EXPECT_FALSE(pack.succeeded);
 
     host.ClearEvents();
     host.AnswerNextBoxes({IDOK});
@@ -189,7 +188,7 @@ TEST_F(PackJob, AWriteFailureRemovesThePackedFileAndLogsIt)
         EXPECT_TRUE(host.BoxTexts().empty()) << row.label;
         EXPECT_EQ(ListFolder(dir.Path()), "p.kmx") << row.label;
         EXPECT_EQ(host.Count(HostEvent::Done), 1) << row.label;
-        EXPECT_FALSE(pack.bSucceeded) << row.label;
+        EXPECT_FALSE(pack.succeeded) << row.label;
     }
 }
 
@@ -207,7 +206,7 @@ TEST_F(PackJob, AReadErrorDuringCompressionIsReportedNotPackedAsSuccess)
     DisarmFileFaults();
     EXPECT_EQ(host.LogText(), failedLog);
     EXPECT_FALSE(FileExists(dir / "p.0KX"));
-    EXPECT_FALSE(pack.bSucceeded);
+    EXPECT_FALSE(pack.succeeded);
 }
 
 TEST_F(PackJob, AProjectFileThatIsNoRegularFileIsRefusedBeforeAnythingIsAsked)
@@ -259,7 +258,7 @@ TEST_F(PackJob, APackedNameThatCannotBeReplacedFailsAndKeepsWhatWasThere)
     EXPECT_EQ(host.LogText(), std::string(kPackStart) + kPackEnd);
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.kmx");
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX/inside"), "kept");
-    EXPECT_FALSE(pack.bSucceeded);
+    EXPECT_FALSE(pack.succeeded);
 }
 
 TEST_F(PackJob, AProjectFileThatIsItsOwnPackedFileIsRefused)
@@ -276,7 +275,6 @@ TEST_F(PackJob, AProjectFileThatIsItsOwnPackedFileIsRefused)
     }
     EXPECT_EQ(ReadFileBytes(dir / "self.0KX"), "precious");
     EXPECT_EQ(ReadFileBytes(dir / "target.0KX"), "also precious");
-    g_strProjectExt = ".KMX"; // after an unpack the question would even delete it
     host.AnswerNextBoxes({IDOK});
     EXPECT_EQ(PackAndWait(host, dir / "self.0KX"), 0);
     EXPECT_EQ(ReadFileBytes(dir / "self.0KX"), "precious");
@@ -290,7 +288,6 @@ TEST_F(PackJob, TheSameFilePacksToTheSameBytesWhateverTheWorkAreaHeld)
     ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
     const std::string first = ReadFileBytes(dir / "p.0KX");
     std::memset(SharedCodecWorkArea().bytes, 0x5A, CODEC_WORK_SIZE);
-    g_strProjectExt = ".KMX";
     host.AnswerNextBoxes({IDOK, IDOK});
     ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), first);

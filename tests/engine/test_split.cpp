@@ -52,7 +52,7 @@ TEST_F(Split, VolumeSizesAndCountMatchTheFilesWritten)
         const std::string stream = MakeTestData(static_cast<std::size_t>(row.stream), false, 3);
         WriteFileBytes(packed, stream);
         const int count = static_cast<int>(row.sizes.size());
-        EXPECT_EQ(SplitPackedFile(packed, row.volume), 1) << row.stream;
+        EXPECT_TRUE(SplitPackedFile(packed, row.volume)) << row.stream;
 
         const std::string label = std::to_string(row.stream) + "/" + std::to_string(row.volume);
         const std::string volume0 = ReadFileBytes(packed);
@@ -74,7 +74,7 @@ TEST_F(Split, VolumesTenAndOneHundredAreNamedByTheRule)
 {
     const std::string packed = dir / "P.0KX";
     WriteFileBytes(packed, MakeTestData(1005, false));
-    ASSERT_EQ(SplitPackedFile(packed, 10), 1);
+    ASSERT_TRUE(SplitPackedFile(packed, 10));
     EXPECT_EQ(ReadFileBytes(dir / "P.10X").size(), 10u);
     EXPECT_EQ(ReadFileBytes(dir / "P.100").size(), 5u);
     EXPECT_EQ(ReadFileBytes(packed).substr(14, 2), std::string("\x65\x00", 2)); // 101 volumes
@@ -87,12 +87,16 @@ TEST_F(Split, VolumesAreWrittenInThePackedFilesFolder)
     setenv("TMPDIR", elsewhere.Path().c_str(), 1);
     setenv("TMP", elsewhere.Path().c_str(), 1);
     WriteFileBytes(dir / "P.0KX", "stream");
-    ASSERT_EQ(SplitPackedFile(dir / "P.0KX", 1000), 1);
+    // While the volume is written, it is a temporary file beside the packed file.
+    std::vector<std::string> during;
+    host.WhenProgressMoves([&](int) { during.push_back(ListFolder(dir.Path())); });
+    ASSERT_TRUE(SplitPackedFile(dir / "P.0KX", 1000));
+    host.WhenProgressMoves(nullptr);
     unsetenv("TMPDIR");
     unsetenv("TMP");
-    ASSERT_EQ(g_fileNames.size(), 1u);
-    EXPECT_EQ(g_fileNames[0].rfind(dir / "tmp_", 0), 0u) << g_fileNames[0];
-    EXPECT_FALSE(FileExists(g_fileNames[0]));
+    ASSERT_FALSE(during.empty());
+    EXPECT_NE(during.front().find("tmp_"), std::string::npos) << during.front();
+    EXPECT_EQ(ListFolder(dir.Path()).find("tmp_"), std::string::npos) << ListFolder(dir.Path());
     EXPECT_EQ(ListFolder(elsewhere.Path()), "");
     EXPECT_EQ(ReadFileBytes(dir / "P.0KX"), Header(1) + "stream");
 }
@@ -119,7 +123,7 @@ TEST_F(Split, APackJobWithSplitLogsEveryVolumeAndKeepsTheStream)
     EXPECT_EQ(host.Count(HostEvent::Done), 1);
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.1KX p.kmx");
     EXPECT_EQ(JoinSet(dir / "p.0KX", 2), stream);
-    EXPECT_TRUE(pack.bSucceeded);
+    EXPECT_TRUE(pack.succeeded);
 }
 
 TEST_F(Split, DecliningAnExistingVolumeIsAskedBeforeAnythingIsWritten)
@@ -141,7 +145,7 @@ TEST_F(Split, DecliningAnExistingVolumeIsAskedBeforeAnythingIsWritten)
     EXPECT_EQ(ListFolder(dir.Path()), "p.1KX p.kmx");
     EXPECT_EQ(ReadFileBytes(dir / "p.kmx"), data);
     EXPECT_EQ(ReadFileBytes(dir / "p.1KX"), "from an earlier split");
-    EXPECT_FALSE(pack.bSucceeded);
+    EXPECT_FALSE(pack.succeeded);
 }
 
 TEST_F(Split, AVolumeNameHeldByAFolderIsRefusedBeforeAnythingIsWritten)
@@ -150,7 +154,7 @@ TEST_F(Split, AVolumeNameHeldByAFolderIsRefusedBeforeAnythingIsWritten)
     WriteFileBytes(dir / "P.0KX", stream);
     ASSERT_EQ(mkdir((dir / "P.1KX").c_str(), 0755), 0);
     host.AnswerNextBoxes({IDOK});
-    EXPECT_EQ(SplitPackedFile(dir / "P.0KX", 1000), 0);
+    EXPECT_FALSE(SplitPackedFile(dir / "P.0KX", 1000));
     ASSERT_EQ(host.BoxTexts().size(), 2u);
     EXPECT_EQ(host.BoxTexts()[1], "Unable to open file '" + (dir / "P.1KX") + "' for writing, aborting...");
     EXPECT_EQ(ListFolder(dir.Path()), "P.0KX P.1KX");
@@ -170,7 +174,7 @@ TEST_F(Split, AnIOErrorLeavesThePackedFileAsItWas)
         const std::string stream = MakeTestData(2500, false);
         WriteFileBytes(folder / "P.0KX", stream);
         row.arm();
-        EXPECT_EQ(SplitPackedFile(folder / "P.0KX", 1000), 0) << row.label;
+        EXPECT_FALSE(SplitPackedFile(folder / "P.0KX", 1000)) << row.label;
         DisarmFileFaults();
         EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{row.box}) << row.label;
         EXPECT_EQ(host.LogText(), "\r\nCreating split file  " + (folder / "P.0KX") + "...Done\r\n" +
@@ -187,7 +191,7 @@ TEST_F(Split, MoreThan32767VolumesAreRefusedBeforeAnythingMoves)
 {
     const std::string stream = MakeTestData(40000, false);
     WriteFileBytes(dir / "P.0KX", stream);
-    EXPECT_EQ(SplitPackedFile(dir / "P.0KX", 1), 0);
+    EXPECT_FALSE(SplitPackedFile(dir / "P.0KX", 1));
     ASSERT_EQ(host.BoxTexts().size(), 1u);
     EXPECT_EQ(host.BoxTexts()[0],
               "Splitting '" + (dir / "P.0KX") + "' into volumes of 1 bytes would need 40001 "
@@ -200,7 +204,7 @@ TEST_F(Split, MoreThan32767VolumesAreRefusedBeforeAnythingMoves)
 
 TEST_F(Split, APackedFileThatCannotBeOpenedIsReported)
 {
-    EXPECT_EQ(SplitPackedFile(dir / "P.0KX", 1000), 0);
+    EXPECT_FALSE(SplitPackedFile(dir / "P.0KX", 1000));
     EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{
                                    "Unable to open file '" + (dir / "P.0KX") + "' for reading, aborting..."});
     EXPECT_EQ(ListFolder(dir.Path()), "");
@@ -227,7 +231,7 @@ TEST_F(Split, APackOverAnOlderSetKeepsItWholeUntilTheNewSetIsComplete)
     host.AnswerNextBoxes({});
     PackOutcome pack;
     ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 2000), 1);
-    ASSERT_TRUE(pack.bSucceeded);
+    ASSERT_TRUE(pack.succeeded);
     const std::map<std::string, std::string> older = Snapshot(dir.Path());
     ASSERT_EQ(older.size(), 5u) << ListFolder(dir.Path());
     const std::string data = MakeTestData(7000, false, 6);
@@ -255,26 +259,26 @@ TEST_F(Split, APackOverAnOlderSetKeepsItWholeUntilTheNewSetIsComplete)
         row.arm(stream);
         ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 2000), 1) << row.label;
         DisarmFileFaults();
-        EXPECT_FALSE(pack.bSucceeded) << row.label;
+        EXPECT_FALSE(pack.succeeded) << row.label;
         EXPECT_EQ(Snapshot(dir.Path()), before) << row.label << ": " << ListFolder(dir.Path());
         EXPECT_NE(host.LogText().find("No volume of the new set was kept; the files that held the "
                                       "set's names are as they were.\r\n"),
                   std::string::npos) << row.label << host.LogText();
     }
 
-    // After an unpack the questions used to remove the older volume 0 at once.
-    g_strProjectExt = ".KMX";
+    // Asked again, in a process that has unpacked before (the questions once removed the
+    // older volume 0 at once then).
     host.ClearEvents();
     host.AnswerNextBoxes({IDOK, IDCANCEL});
     ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 2000), 1);
-    EXPECT_FALSE(pack.bSucceeded);
+    EXPECT_FALSE(pack.succeeded);
     EXPECT_EQ(Snapshot(dir.Path()), before) << "after an unpack: " << ListFolder(dir.Path());
 
     // The same pack without a fault replaces the older set whole.
     host.ClearEvents();
     host.AnswerNextBoxes({IDOK, IDOK, IDOK, IDOK});
     ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 2000), 1);
-    EXPECT_TRUE(pack.bSucceeded);
+    EXPECT_TRUE(pack.succeeded);
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.1KX p.2KX p.3KX p.kmx");
     EXPECT_EQ(JoinSet(dir / "p.0KX", 4), ImplodeBytes(data));
 }
@@ -292,7 +296,7 @@ TEST_F(Split, TheVolumesOfTheReplacedSetBeyondTheNewCountAreRemoved)
     host.AnswerNextBoxes({IDOK, IDOK});
     PackOutcome pack;
     ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 2000), 1);
-    EXPECT_TRUE(pack.bSucceeded);
+    EXPECT_TRUE(pack.succeeded);
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.1KX p.7KX p.kmx");
     EXPECT_EQ(JoinSet(dir / "p.0KX", 2), ImplodeBytes(data));
     for (const char* gone : {"p.2KX", "p.3KX"})
@@ -307,7 +311,7 @@ TEST_F(Split, APackThatWouldNeedTooManyVolumesLeavesNoPackedFile)
     host.AnswerNextBoxes({IDOK});
     PackOutcome pack;
     ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 1), 1);
-    EXPECT_FALSE(pack.bSucceeded);
+    EXPECT_FALSE(pack.succeeded);
     ASSERT_EQ(host.BoxTexts().size(), 2u);
     EXPECT_NE(host.BoxTexts()[1].find("a set holds at most 32767"), std::string::npos) << host.BoxTexts()[1];
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.kmx");

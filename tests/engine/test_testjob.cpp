@@ -18,7 +18,7 @@ protected:
     TestOutcome Run(bool logReport = false)
     {
         CheckRequest request;
-        request.strPackedPath = dir / "p.0KX";
+        request.packedPath = dir / "p.0KX";
         request.logReport = logReport;
         TestOutcome outcome;
         EXPECT_TRUE(StartTestJob(request, outcome));

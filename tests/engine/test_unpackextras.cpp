@@ -27,7 +27,7 @@ protected:
         WriteFileBytes(dir / "src/p.kmx", data);
         PackOutcome pack;
         EXPECT_EQ(PackAndWait(host, pack, dir / "src/p.kmx", 1, 5000), 1);
-        EXPECT_TRUE(pack.bSucceeded);
+        EXPECT_TRUE(pack.succeeded);
         std::remove((dir / "src/p.kmx").c_str());
         host.ClearEvents();
         return dir / "src/p.0KX";
@@ -36,7 +36,7 @@ protected:
     // Unpacks packedPath as request asks; outcome tells how it went.
     void Unpack(const std::string& packedPath)
     {
-        request.strPackedPath = packedPath;
+        request.packedPath = packedPath;
         StartUnpackJob(request, outcome);
         host.RunUntilJobEnds();
     }
@@ -55,11 +55,11 @@ TEST_F(UnpackExtras, IntoAnotherFolderLeavesThePackedFolderUntouched)
     ASSERT_NE(before.find("p.4KX"), std::string::npos) << before;
     mkdir((dir / "out").c_str(), 0755);
 
-    request.strIntoFolder = dir / "out";
+    request.intoFolder = dir / "out";
     Unpack(packed);
 
-    EXPECT_EQ(outcome.bRestored, 1) << host.LogText();
-    EXPECT_EQ(outcome.strProjectPath, dir / "out/p.KMX");
+    EXPECT_EQ(outcome.restored, 1) << host.LogText();
+    EXPECT_EQ(outcome.projectPath, dir / "out/p.KMX");
     EXPECT_EQ(ReadFileBytes(dir / "out/p.KMX"), data);
     EXPECT_EQ(ListFolder(dir / "out"), "p.KMX");  // the joined stream went there and is gone
     EXPECT_EQ(ListFolder(dir / "src"), before);   // nothing created, nothing removed
@@ -82,11 +82,11 @@ TEST_F(UnpackExtras, RestoredBytesAreCheckedAgainstTheManifestBeforeTheRename)
         WriteFileBytes(dir / "src/p.KMX", "the old project file");
         host.ClearEvents();
         host.AnswerNextBoxes({IDOK});
-        request.strExpectedDigest = row.expected;
-        request.strManifest = dir / "src/p.sha256";
+        request.expectedDigest = row.expected;
+        request.manifestPath = dir / "src/p.sha256";
         Unpack(packed);
 
-        EXPECT_EQ(outcome.bRestored, row.restored ? 1 : 0);
+        EXPECT_EQ(outcome.restored, row.restored ? 1 : 0);
         EXPECT_EQ(ReadFileBytes(dir / "src/p.KMX"), row.restored ? data : "the old project file");
         const std::string listing = ListFolder(dir / "src");
         EXPECT_EQ(listing.find("tmp_"), std::string::npos) << listing;

@@ -64,7 +64,7 @@ protected:
     // Unpacks packedPath as request asks; outcome tells how it went.
     void Unpack(const std::string& packedPath)
     {
-        request.strPackedPath = packedPath;
+        request.packedPath = packedPath;
         StartUnpackJob(request, outcome);
         host.RunUntilJobEnds();
     }
@@ -108,7 +108,7 @@ TEST_F(UnpackJob, PackThenUnpackRestoresEveryFileByteForByte)
         WriteFileBytes(folder + "/p.kmx", data);
         PackOutcome pack;
         ASSERT_EQ(PackAndWait(host, pack, folder + "/p.kmx", row.volumeSize > 0, row.volumeSize), 1) << label;
-        ASSERT_TRUE(pack.bSucceeded) << label;
+        ASSERT_TRUE(pack.succeeded) << label;
         if (row.expectedVolumes > 0) {
             EXPECT_TRUE(FileExists(VolumePath(folder + "/p.0KX", row.expectedVolumes - 1))) << label;
             EXPECT_FALSE(FileExists(VolumePath(folder + "/p.0KX", row.expectedVolumes))) << label;
@@ -116,7 +116,7 @@ TEST_F(UnpackJob, PackThenUnpackRestoresEveryFileByteForByte)
 
         host.ClearEvents();
         Unpack(folder + "/p.0KX");
-        EXPECT_EQ(outcome.bRestored, 1) << label;
+        EXPECT_EQ(outcome.restored, 1) << label;
         EXPECT_TRUE(ReadFileBytes(folder + "/p.KMX") == data) << label;
         EXPECT_TRUE(host.BoxTexts().empty()) << label;
         EXPECT_EQ(host.States(), (std::vector<long>{JOB_JOINING, JOB_DECOMPRESSING, JOB_IDLE})) << label;
@@ -184,7 +184,6 @@ TEST_F(UnpackJob, ProjectExtensionFollowsThePackedExtension)
         WriteFileBytes(dir / row.packed, stream);
         Unpack(dir / row.packed);
         EXPECT_EQ(ReadFileBytes(dir / row.project), "rows and columns") << row.packed;
-        EXPECT_EQ(g_strProjectExt, SplitPath(row.project).ext) << row.packed;
     }
 }
 
@@ -257,7 +256,7 @@ TEST_F(UnpackJob, APackedFileNamedLikeItsProjectFileIsRefused)
     ASSERT_EQ(host.BoxTexts().size(), 1u);
     EXPECT_NE(host.BoxTexts()[0].find("would be restored over itself"), std::string::npos);
     EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), ImplodeBytes("self"));
-    EXPECT_EQ(outcome.bStarted, 0);
+    EXPECT_EQ(outcome.started, 0);
 }
 
 TEST_F(UnpackJob, APackedFileThatCannotBeOpenedEndsWithTheBanner)
@@ -335,9 +334,9 @@ TEST_F(UnpackJob, MissingVolumeNotLocatedEndsTheJobWithNothingLeft)
         EXPECT_EQ(host.UnscriptedBoxes(), 0) << row.label;
         EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.2KX p.3KX p.KMX p.kmx") << row.label;
         EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), "old project") << row.label;
-        EXPECT_EQ(outcome.join.nMissingVolume, 1) << row.label;
-        EXPECT_EQ(outcome.join.nVolumes, 4) << row.label;
-        EXPECT_EQ(outcome.bRestored, 0) << row.label;
+        EXPECT_EQ(outcome.join.missingVolume, 1) << row.label;
+        EXPECT_EQ(outcome.join.volumeCount, 4) << row.label;
+        EXPECT_EQ(outcome.restored, 0) << row.label;
     }
 }
 
@@ -382,7 +381,7 @@ TEST_F(UnpackJob, AChosenFileThatCannotBeTheMissingVolumeIsRefusedAndAskedForAga
         ASSERT_EQ(boxes.size(), 3u) << row.chosen; // the project file, the missing volume, why not
         EXPECT_EQ(boxes[2], row.why + " Choose another file.") << row.chosen;
         EXPECT_EQ(host.Count(HostEvent::FindFile), 2) << row.chosen;
-        EXPECT_EQ(outcome.bRestored, 1) << row.chosen << host.LogText();
+        EXPECT_EQ(outcome.restored, 1) << row.chosen << host.LogText();
         EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), data) << row.chosen;
         ASSERT_EQ(std::rename(moved.c_str(), (dir / name).c_str()), 0);
     }
@@ -404,7 +403,7 @@ TEST_F(UnpackJob, AChooserThatKeepsChoosingAVolumeOfTheSetEndsWithTheVolumeMissi
     EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + kMissing + "\r\n" + kExpansionError + kUnpackEnd);
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.2KX p.3KX p.KMX p.kmx");
     EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), "old project");
-    EXPECT_EQ(outcome.join.nMissingVolume, 1);
+    EXPECT_EQ(outcome.join.missingVolume, 1);
 }
 
 TEST_F(UnpackJob, AReadErrorInVolumeTwoOfFourStillAppendsTheRestThenFails)
@@ -483,7 +482,7 @@ TEST_F(UnpackJob, DamagedInputIsReportedAndTheOldProjectFileKept)
         EXPECT_EQ(boxes[1], InvalidFormat(packed)) << row.label;
         EXPECT_NE(host.LogText().find(InvalidFormat(packed)), std::string::npos) << row.label;
         EXPECT_EQ(host.LogText().substr(host.LogText().size() - std::strlen(kUnpackEnd)), kUnpackEnd) << row.label;
-        EXPECT_EQ(outcome.bRestored, 0) << row.label;
+        EXPECT_EQ(outcome.restored, 0) << row.label;
         EXPECT_EQ(host.States().back(), JOB_IDLE) << row.label;
         ChangeDirectory(dir.Path());
     }
@@ -499,13 +498,13 @@ TEST_F(UnpackJob, TheEmptyStreamRestoresAnEmptyProjectFile)
     EXPECT_TRUE(FileExists(dir / "e.KMX"));
     EXPECT_EQ(ReadFileBytes(dir / "e.KMX"), "");
     EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + "\r\n" + SizeReport(0, 4) + "\r\n" + kUnpackEnd);
-    EXPECT_EQ(outcome.bRestored, 1);
+    EXPECT_EQ(outcome.restored, 1);
 
     // Four bytes that are not the empty stream stay an error.
     WriteFileBytes(dir / "f.0KX", std::string("\x00\x06\x00\x00", 4));
     Unpack(dir / "f.0KX");
     EXPECT_FALSE(FileExists(dir / "f.KMX"));
-    EXPECT_EQ(outcome.bRestored, 0);
+    EXPECT_EQ(outcome.restored, 0);
 }
 
 TEST_F(UnpackJob, KeepBrokenKeepsWhatATruncatedStreamDecoded)
@@ -513,14 +512,14 @@ TEST_F(UnpackJob, KeepBrokenKeepsWhatATruncatedStreamDecoded)
     const std::string data = MakeTestData(20000, false);
     const std::string stream = ImplodeBytes(data);
     WriteFileBytes(dir / "p.0KX", stream.substr(0, stream.size() - 1));
-    request.bKeepBroken = true;
+    request.keepBroken = true;
     Unpack(dir / "p.0KX");
     EXPECT_FALSE(FileExists(dir / "p.KMX"));
     const std::string broken = ReadFileBytes(dir / "p.KMX.broken");
     EXPECT_GT(broken.size(), 16000u); // all whole 4096-byte pieces before the cut
     EXPECT_EQ(broken, data.substr(0, broken.size()));
-    EXPECT_EQ(outcome.strBrokenPath, dir / "p.KMX.broken");
-    EXPECT_EQ(outcome.nCodecResult, CODEC_STREAM_ENDED);
+    EXPECT_EQ(outcome.brokenPath, dir / "p.KMX.broken");
+    EXPECT_EQ(outcome.codecResult, CODEC_STREAM_ENDED);
 }
 
 TEST_F(UnpackJob, AWriteErrorWhileDecompressingLeavesNoOutput)

@@ -55,7 +55,7 @@ TEST_F(VolumePlan, PlanEqualsTheSetASplitWrites)
         const std::string packed = folder / "p.0KX";
         PackOutcome pack;
         ASSERT_EQ(PackAndWait(host, pack, folder / "p.kmx", 1, static_cast<int>(volumeSize)), 1);
-        ASSERT_TRUE(pack.bSucceeded) << volumeSize;
+        ASSERT_TRUE(pack.succeeded) << volumeSize;
 
         const std::vector<PlannedVolume> plan =
             PlanVolumes(packed, streamLength, static_cast<int>(volumeSize));
@@ -78,7 +78,7 @@ TEST_F(VolumePlan, SplitStepRefusesAFolderWithoutRoomBeforeAnyVolume)
     PackOutcome pack;
     ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 10000), 1);
 
-    EXPECT_FALSE(pack.bSucceeded);
+    EXPECT_FALSE(pack.succeeded);
     ASSERT_EQ(host.BoxTexts().size(), 1u);
     EXPECT_NE(host.BoxTexts()[0].find("not enough room in '" + dir.Path() + "/'"),
               std::string::npos) << host.BoxTexts()[0];
@@ -92,7 +92,7 @@ TEST_F(VolumePlan, SplitStepRefusesAFolderWithoutRoomBeforeAnyVolume)
     // With exactly the room it needs, the same split goes through.
     OverrideFreeSpace(streamLength + 16);
     ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 10000), 1);
-    EXPECT_TRUE(pack.bSucceeded);
+    EXPECT_TRUE(pack.succeeded);
 }
 
 TEST_F(VolumePlan, RoomForPackCountsTheStreamTwiceAndFullBlocks)

@@ -70,8 +70,6 @@ protected:
     // A fresh program's job context, so that every run asks the same questions.
     void FreshRun()
     {
-        g_strProjectExt.clear();
-        g_fileNames.clear();
         DisarmFileFaults();
         ClearCancelRequest();
         host.ClearEvents();
@@ -169,7 +167,7 @@ protected:
     int StartUnpack(const std::string& packedPath)
     {
         UnpackRequest request;
-        request.strPackedPath = packedPath;
+        request.packedPath = packedPath;
         return StartUnpackJob(request, unpackOutcome);
     }
 
@@ -196,7 +194,6 @@ void PackInto(const std::string& dir, const std::string& data, int split, int vo
     TestHost* host = dynamic_cast<TestHost*>(GetMainWindowHost());
     ASSERT_NE(host, nullptr);
     ASSERT_EQ(PackAndWait(*host, dir + "/p.kmx", split, volumeSize), 1);
-    g_strProjectExt.clear();
 }
 
 TEST_F(JobMatrix, PackOverAnOlderPackedFile)

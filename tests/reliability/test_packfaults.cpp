@@ -54,13 +54,12 @@ protected:
     bool PackWithFault(Arm arm, int split)
     {
         host.ClearEvents();
-        g_fileNames.clear();
         ++m_runs;
         arm();
         PackOutcome pack;
         PackAndWait(host, pack, ProjectPath(), split, kVolumeSize);
         DisarmFileFaults();
-        return pack.bSucceeded;
+        return pack.succeeded;
     }
 
     // After a failed pack or split: the job ended, the project file is as it was, and it is

@@ -55,7 +55,7 @@ protected:
     void StartUnpack()
     {
         UnpackRequest request;
-        request.strPackedPath = PackedPath();
+        request.packedPath = PackedPath();
         StartUnpackJob(request, outcome);
     }
 
@@ -89,7 +89,7 @@ protected:
         host.RunUntilJobEnds();
         DisarmFileFaults();
         ChangeDirectory(m_startFolder);
-        return outcome.bRestored != 0;
+        return outcome.restored != 0;
     }
 
     void ExpectOldProjectKept(const std::string& what, const std::string& inputs)
@@ -192,7 +192,7 @@ TEST_F(UnpackFaults, AFolderUnderTheFinalNameIsRefusedWithItsReason)
     host.AnswerNextBoxes({IDOK});
     StartUnpack();
     host.RunUntilJobEnds();
-    EXPECT_FALSE(outcome.bRestored);
+    EXPECT_FALSE(outcome.restored);
     ExpectJobEnded(host, kUnpackEnd);
     EXPECT_TRUE(AnyBoxSays(host, "Disk Error - File Write Error\nCannot write '" + ProjectPath() +
                                      "': Is a directory"));

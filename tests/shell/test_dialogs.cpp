@@ -149,8 +149,8 @@ private slots:
             return dialog.result();
         });
         QVERIFY(WaitForJobEnd());
-        QCOMPARE(m_frame->LastPackRequest().bSplitFile, split != 0);
-        QCOMPARE(m_frame->LastPackRequest().nVolumeSize, volumeSize);
+        QCOMPARE(m_frame->LastPackRequest().split, split != 0);
+        QCOMPARE(m_frame->LastPackRequest().volumeSize, volumeSize);
         QCOMPARE(m_frame->View()->FileNameField()->text(), project);
         QVERIFY(LogText(*m_frame).startsWith(Catalogue(IDS_PACK_START)));
         QVERIFY(QFile::exists(folder.filePath(QStringLiteral("deck.0KX"))));

@@ -154,7 +154,6 @@ private slots:
         Modal::Reset();
         Modal::SetNextAnswer(IDCANCEL);
         m_frame->View()->ClearLog();
-        g_strProjectExt.clear(); // as before any unpack: a confirmed overwrite deletes nothing
 
         QCOMPARE(startPack(project), 1);
         QTRY_VERIFY_WITH_TIMEOUT(RunningWorkerThreads() == 0 && g_nJobState == JOB_IDLE, 30000);
@@ -178,8 +177,8 @@ private:
     int startPack(const QString& project)
     {
         PackRequest request;
-        request.strProjectPath = project.toStdString();
-        request.nVolumeSize = 1440000;
+        request.projectPath = project.toStdString();
+        request.volumeSize = 1440000;
         return StartPackJob(request, m_pack);
     }
 

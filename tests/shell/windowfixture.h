@@ -191,9 +191,9 @@ protected:
     int startPack(const QString& project, bool split, int volumeSize)
     {
         PackRequest request;
-        request.strProjectPath = project.toStdString();
-        request.bSplitFile = split;
-        request.nVolumeSize = volumeSize;
+        request.projectPath = project.toStdString();
+        request.split = split;
+        request.volumeSize = volumeSize;
         return StartPackJob(request, m_setupPack);
     }
 

@@ -93,6 +93,8 @@ bool TestHost::AppendToStatusLog(const std::string& text)
 void TestHost::SetProgressPosition(int percent)
 {
     m_events.push_back({HostEvent::Progress, {}, percent});
+    if (m_progressWatch)
+        m_progressWatch(percent);
 }
 
 void TestHost::SetStatusPaneText(const std::string& text)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,9 @@ public:
         m_boxAnswers.clear();
         m_findFileAnswers.clear();
     }
+    // Called on the main thread at every move of the progress bar, while the worker waits:
+    // a test looks at the job's files in the middle of its work.
+    void WhenProgressMoves(std::function<void(int percent)> watch) { m_progressWatch = std::move(watch); }
     // Without a log control, AppendToStatusLog reports that there is no log.
     void SetHasStatusLog(bool hasLog) { m_hasLog = hasLog; }
 
@@ -91,4 +95,5 @@ private:
     std::deque<std::string> m_findFileAnswers;
     int m_unscriptedBoxes = 0;
     bool m_hasLog = true;
+    std::function<void(int)> m_progressWatch;
 };
