@@ -4,6 +4,7 @@
 // Beyond the desktop program: --dry-run shows the set a pack would write and whether the
 // folder has room for it, writing nothing; a pack with --split first makes sure the folder has
 // room for the pack and the split; --manifest writes the checksums beside the set.
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+#include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/consolehost.h"
@@ -34,7 +36,7 @@ namespace {
 constexpr int kDefaultVolumeSize = 1440000;
 
 struct PackOptions {
-    std::string file;
+    std::vector<std::string> files;
     AnswerOptions answers;
     std::string lang;
     std::string split;
@@ -43,6 +45,8 @@ struct PackOptions {
     bool manifest = false;
     std::string progress;
     unsigned threads = ImplodeMachineThreads();
+    bool threadsGiven = false;
+    unsigned jobs = MachineCores();
 };
 
 // Compresses to nowhere and prints the files the pack would write, then the room check.
@@ -109,6 +113,124 @@ bool RoomForSplitPack(ConsoleHost& host, const std::string& projectPath,
     return ReportRoom(RoomForPack(packedPath, streamLength, volumeSize)) != 0;
 }
 
+// The volume size of --split, or the default; false after saying why the size is refused.
+bool VolumeSizeOf(ConsoleHost& host, const PackOptions& options, int& volumeSize)
+{
+    volumeSize = kDefaultVolumeSize;
+    if (!options.splitGiven)
+        return true;
+    if (HasOuterBlank(options.split)) {
+        host.PrintLine(FormatText(LoadString(IDS_CLI_VOLUME_SIZE_BLANK).c_str(), options.split.c_str()));
+        return false;
+    }
+    const auto size = ParseVolumeSize(options.split);
+    if (!size || *size < kSmallestVolumeSize || *size > INT_MAX) {
+        host.PrintLine(FormatText(LoadString(IDS_CLI_BAD_VOLUME_SIZE).c_str(), options.split.c_str()));
+        return false;
+    }
+    volumeSize = static_cast<int>(*size);
+    return true;
+}
+
+// One file's pack up to its job's start, on the main thread: the checks that refuse it, or
+// the dry run. Returns the command's status when it ended here; otherwise the job was asked
+// to start (started says whether it did) and EndPackOf tells how it went.
+std::optional<int> StartPackOf(ConsoleHost& host, const PackOptions& options, const std::string& file,
+                               int volumeSize, unsigned threads, PackOutcome& outcome, bool& started)
+{
+    started = false;
+    // A folder, a device or a FIFO is no project file: opening a FIFO would wait for a writer
+    // and reading /dev/zero would never end.
+    const int notRegular = CheckRegularInput(file);
+    if (notRegular == EISDIR || notRegular == ESPIPE || notRegular == ENODEV) {
+        host.PrintLine(FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), file.c_str(),
+                                  InputErrorText(notRegular).c_str()));
+        return EXIT_FAILED;
+    }
+    // As the Pack dialog does: a project file that cannot be opened is not packed.
+    if (std::FILE* probe = OpenRegularInputStream(file)) {
+        std::fclose(probe);
+    } else {
+        const int error = errno;
+        host.PrintLine(FormatText(LoadString(IDS_CANNOT_OPEN_FILE).c_str(), file.c_str()) +
+                       " (" + std::strerror(error) + ")");
+        return EXIT_FAILED;
+    }
+
+    const int split = options.splitGiven ? 1 : 0;
+    const std::string packedPath = PackedNameFor(file);
+    if (options.dryRun)
+        return RunDryRun(host, file, packedPath, split ? volumeSize : 0, threads);
+    if (split && !RoomForSplitPack(host, file, packedPath, volumeSize, threads)) {
+        host.PrintLine(LoadString(IDS_CLI_PACK_FAILED));
+        return EXIT_FAILED;
+    }
+
+    PackRequest request;
+    request.projectPath = file;
+    request.split = split != 0;
+    request.volumeSize = volumeSize;
+    request.threads = threads;
+    request.writeManifest = options.manifest;
+    started = StartPackJob(request, outcome);
+    return std::nullopt;
+}
+
+// Once the job of StartPackOf has ended: the command's status.
+int EndPackOf(ConsoleHost& host, const PackOptions& options, bool started, const PackOutcome& outcome)
+{
+    if (started && outcome.succeeded) {
+        host.FinishPlainProgress();
+        return !options.manifest || outcome.manifestWritten ? EXIT_OK : EXIT_FAILED;
+    }
+    host.PrintFailureLine(LoadString(IDS_CLI_PACK_FAILED));
+    return EXIT_FAILED;
+}
+
+int PackOne(ConsoleHost& host, const PackOptions& options, const std::string& file, int volumeSize)
+{
+    PackOutcome outcome;
+    bool started = false;
+    if (const std::optional<int> status =
+            StartPackOf(host, options, file, volumeSize, options.threads, outcome, started))
+        return *status;
+    if (started)
+        host.RunUntilJobEnds();
+    return EndPackOf(host, options, started, outcome);
+}
+
+// One file of a batch.
+class PackFileJob : public BatchJob {
+public:
+    PackFileJob(const PackOptions& options, std::string file, int volumeSize, unsigned threads)
+        : m_options(options), m_file(std::move(file)), m_volumeSize(volumeSize), m_threads(threads)
+    {
+    }
+
+    bool Start(ConsoleHost& host) override
+    {
+        m_status = StartPackOf(host, m_options, m_file, m_volumeSize, m_threads, m_outcome, m_started);
+        return !m_status && m_started;
+    }
+
+    BatchResult Finish(ConsoleHost& host, bool) override
+    {
+        BatchResult result;
+        const int status = m_status ? *m_status : EndPackOf(host, m_options, m_started, m_outcome);
+        result.succeeded = status == EXIT_OK;
+        return result;
+    }
+
+private:
+    const PackOptions& m_options;
+    std::string m_file;
+    int m_volumeSize;
+    unsigned m_threads;
+    PackOutcome m_outcome;
+    bool m_started = false;
+    std::optional<int> m_status; // set when the pack ended before its job
+};
+
 int RunPack(const PackOptions& options)
 {
     UseLanguage(options.lang);
@@ -118,64 +240,32 @@ int RunPack(const PackOptions& options)
     host.SetPlainProgress(options.progress == "plain");
 
     int volumeSize = kDefaultVolumeSize;
-    if (options.splitGiven) {
-        if (HasOuterBlank(options.split)) {
-            host.PrintLine(FormatText(LoadString(IDS_CLI_VOLUME_SIZE_BLANK).c_str(),
-                                      options.split.c_str()));
-            return EXIT_USAGE;
+    if (!VolumeSizeOf(host, options, volumeSize))
+        return EXIT_USAGE;
+    if (options.files.size() == 1)
+        return PackOne(host, options, options.files.front(), volumeSize);
+    // A dry run prints its plans one file after another.
+    if (options.dryRun) {
+        int status = EXIT_OK;
+        for (const std::string& file : options.files) {
+            host.PrintLine(FormatText(LoadString(IDS_CLI_BATCH_FILE).c_str(), file.c_str()));
+            status = std::max(status, PackOne(host, options, file, volumeSize));
         }
-        const auto size = ParseVolumeSize(options.split);
-        if (!size || *size < kSmallestVolumeSize || *size > INT_MAX) {
-            host.PrintLine(FormatText(LoadString(IDS_CLI_BAD_VOLUME_SIZE).c_str(),
-                                      options.split.c_str()));
-            return EXIT_USAGE;
-        }
-        volumeSize = static_cast<int>(*size);
+        return status;
     }
 
-    // A folder, a device or a FIFO is no project file: opening a FIFO would wait for a writer
-    // and reading /dev/zero would never end.
-    const int notRegular = CheckRegularInput(options.file);
-    if (notRegular == EISDIR || notRegular == ESPIPE || notRegular == ENODEV) {
-        host.PrintLine(FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), options.file.c_str(),
-                                  InputErrorText(notRegular).c_str()));
-        return EXIT_FAILED;
-    }
-    // As the Pack dialog does: a project file that cannot be opened is not packed.
-    if (std::FILE* probe = OpenRegularInputStream(options.file)) {
-        std::fclose(probe);
-    } else {
-        const int error = errno;
-        host.PrintLine(FormatText(LoadString(IDS_CANNOT_OPEN_FILE).c_str(), options.file.c_str()) +
-                       " (" + std::strerror(error) + ")");
-        return EXIT_FAILED;
-    }
-
-    const int split = options.splitGiven ? 1 : 0;
-    const std::string packedPath = PackedNameFor(options.file);
-    if (options.dryRun)
-        return RunDryRun(host, options.file, packedPath, split ? volumeSize : 0, options.threads);
-    if (split && !RoomForSplitPack(host, options.file, packedPath, volumeSize, options.threads)) {
-        host.PrintLine(LoadString(IDS_CLI_PACK_FAILED));
-        return EXIT_FAILED;
-    }
-
-    PackRequest request;
-    request.projectPath = options.file;
-    request.split = split != 0;
-    request.volumeSize = volumeSize;
-    request.threads = options.threads;
-    request.writeManifest = options.manifest;
-    PackOutcome outcome;
-    const bool started = StartPackJob(request, outcome);
-    if (started)
-        host.RunUntilJobEnds();
-    if (started && outcome.succeeded) {
-        host.FinishPlainProgress();
-        return !options.manifest || outcome.manifestWritten ? EXIT_OK : EXIT_FAILED;
-    }
-    host.PrintFailureLine(LoadString(IDS_CLI_PACK_FAILED));
-    return EXIT_FAILED;
+    const std::vector<std::string> files = DistinctFiles(options.files);
+    BatchSettings settings;
+    settings.answer = answer;
+    settings.jobs = options.jobs;
+    settings.plainProgress = options.progress == "plain";
+    settings.summaryId = IDS_CLI_BATCH_PACKED;
+    const unsigned threads = options.threadsGiven ? options.threads : ThreadsPerJob(options.jobs, files.size());
+    std::vector<BatchFile> batch;
+    for (const std::string& file : files)
+        batch.push_back({file, std::make_unique<PackFileJob>(options, file, volumeSize, threads),
+                         FileSizeOrZero(file)});
+    return RunBatch(batch, settings);
 }
 
 void AddPackCommand(CLI::App& app, int& exitStatus)
@@ -200,10 +290,14 @@ void AddPackCommand(CLI::App& app, int& exitStatus)
     cmd->add_option("--progress", options->progress,
                     "plain: one line 'STEP PERCENT' on standard error per change (compress, split)")
         ->check(CLI::IsMember({"plain"}));
-    AddThreadsOption(*cmd, options->threads);
-    cmd->add_option("FILE", options->file, "The project file (.kmx)")->required();
-    cmd->callback([options, split, &exitStatus] {
+    CLI::Option* threads = AddThreadsOption(*cmd, options->threads);
+    AddJobsOption(*cmd, options->jobs);
+    cmd->add_option("FILE", options->files,
+                    "The project files (.kmx): each packed on its own, up to --jobs at once")
+        ->required();
+    cmd->callback([options, split, threads, &exitStatus] {
         options->splitGiven = split->count() > 0;
+        options->threadsGiven = threads->count() > 0;
         exitStatus = RunPack(*options);
     });
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/consolehost.h"
@@ -20,23 +21,20 @@
 namespace {
 
 struct UnpackOptions {
-    std::string file;
+    std::vector<std::string> files;
     AnswerOptions answers;
     bool keepBroken = false;
     std::string lang;
     std::vector<std::string> volumeDirs;
     std::string into;
     std::string progress;
+    unsigned jobs = MachineCores();
 };
 
-// A folder named relative to where the command starts, made absolute: what the request
-// names does not depend on the current directory.
-std::string Absolute(const std::string& path)
+std::string MissingVolumeLine(const UnpackOutcome& outcome)
 {
-    if (path.empty() || path.front() == '/')
-        return path;
-    const std::string current = CurrentDirectory();
-    return current.empty() ? path : current + "/" + path;
+    return FormatText(LoadString(IDS_CLI_VOLUME_MISSING).c_str(), static_cast<long>(outcome.join.missingVolume),
+                      static_cast<long>(outcome.join.volumeCount - 1), outcome.join.missingName.c_str());
 }
 
 std::string FolderOf(const std::string& path)
@@ -45,45 +43,42 @@ std::string FolderOf(const std::string& path)
     return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-int RunUnpack(const UnpackOptions& options)
+// Starts one file's unpack; the job's outcome is read by EndUnpackOf once it has ended.
+bool StartUnpackOf(ConsoleHost& host, const UnpackOptions& options, const std::string& file,
+                   UnpackOutcome& outcome)
 {
-    UseLanguage(options.lang);
-    const ConsoleHost::Answer answer = options.answers.Answer();
-    ConsoleHost host(answer);
-
     UnpackRequest request;
-    request.packedPath = options.file;
+    request.packedPath = file;
     for (const std::string& dir : options.volumeDirs)
-        request.volumeSearchDirs.push_back(Absolute(dir));
+        request.volumeSearchDirs.push_back(AbsolutePath(dir));
     request.keepBroken = options.keepBroken;
-    request.intoFolder = Absolute(options.into);
+    request.intoFolder = AbsolutePath(options.into);
     host.SetPlainProgress(options.progress == "plain");
 
     // The restored bytes must have the checksum of a manifest of ours beside the packed file
     // before they replace the project file.
     request.checkManifest = true;
+    return StartUnpackJob(request, outcome);
+}
 
-    UnpackOutcome outcome;
-    StartUnpackJob(request, outcome);
-    host.RunUntilJobEnds();
-
+// Once the job has ended: the console's lines on how it went, and the command's status.
+int EndUnpackOf(ConsoleHost& host, const UnpackOptions& options, const std::string& file,
+                const UnpackOutcome& outcome)
+{
     if (outcome.restored) {
         host.FinishPlainProgress();
         host.PrintLine(FormatText(LoadString(IDS_CLI_RESTORED).c_str(), outcome.projectPath.c_str()));
         return EXIT_OK;
     }
     if (outcome.started && outcome.join.missingVolume >= 0)
-        host.PrintFailureLine(FormatText(LoadString(IDS_CLI_VOLUME_MISSING).c_str(),
-                                         static_cast<long>(outcome.join.missingVolume),
-                                         static_cast<long>(outcome.join.volumeCount - 1),
-                                         outcome.join.missingName.c_str()));
+        host.PrintFailureLine(MissingVolumeLine(outcome));
     if (!outcome.brokenPath.empty())
         host.PrintFailureLine(FormatText(LoadString(IDS_CLI_BROKEN_KEPT).c_str(),
                                          static_cast<long>(outcome.restoredBytes), outcome.brokenPath.c_str()));
     // The job writes its temporary files beside the packed file: on read-only media it
     // cannot, and --into is the way out.
     if (outcome.started && options.into.empty() && !CancelRequested()) {
-        const std::string folder = FolderOf(Absolute(options.file));
+        const std::string folder = FolderOf(AbsolutePath(file));
         if (access(folder.c_str(), W_OK) != 0) {
             const int error = errno;
             host.PrintFailureLine(FormatText(LoadString(IDS_CLI_FOLDER_NOT_WRITABLE).c_str(),
@@ -92,6 +87,51 @@ int RunUnpack(const UnpackOptions& options)
     }
     host.PrintFailureLine(LoadString(IDS_CLI_UNPACK_FAILED));
     return EXIT_FAILED;
+}
+
+// One file of a batch.
+class UnpackFileJob : public BatchJob {
+public:
+    UnpackFileJob(const UnpackOptions& options, std::string file) : m_options(options), m_file(std::move(file)) {}
+
+    bool Start(ConsoleHost& host) override { return StartUnpackOf(host, m_options, m_file, m_outcome); }
+
+    BatchResult Finish(ConsoleHost& host, bool) override
+    {
+        BatchResult result;
+        result.succeeded = EndUnpackOf(host, m_options, m_file, m_outcome) == EXIT_OK;
+        // A missing volume is the reason, whatever the log said after it.
+        if (!result.succeeded && m_outcome.started && m_outcome.join.missingVolume >= 0)
+            result.reason = MissingVolumeLine(m_outcome);
+        return result;
+    }
+
+private:
+    const UnpackOptions& m_options;
+    std::string m_file;
+    UnpackOutcome m_outcome;
+};
+
+int RunUnpack(const UnpackOptions& options)
+{
+    UseLanguage(options.lang);
+    const ConsoleHost::Answer answer = options.answers.Answer();
+    ConsoleHost host(answer);
+    if (options.files.size() == 1) {
+        UnpackOutcome outcome;
+        StartUnpackOf(host, options, options.files.front(), outcome);
+        host.RunUntilJobEnds();
+        return EndUnpackOf(host, options, options.files.front(), outcome);
+    }
+    BatchSettings settings;
+    settings.answer = answer;
+    settings.jobs = options.jobs;
+    settings.plainProgress = options.progress == "plain";
+    settings.summaryId = IDS_CLI_BATCH_RESTORED;
+    std::vector<BatchFile> batch;
+    for (const std::string& file : DistinctFiles(options.files))
+        batch.push_back({file, std::make_unique<UnpackFileJob>(options, file), FileSizeOrZero(file)});
+    return RunBatch(batch, settings);
 }
 
 void AddUnpackCommand(CLI::App& app, int& exitStatus)
@@ -115,7 +155,11 @@ void AddUnpackCommand(CLI::App& app, int& exitStatus)
     cmd->add_option("--progress", options->progress,
                     "plain: one line 'STEP PERCENT' on standard error per change (join, expand)")
         ->check(CLI::IsMember({"plain"}));
-    cmd->add_option("FILE", options->file, "The packed file (.0KX, .0RV), the first of a set")->required();
+    AddJobsOption(*cmd, options->jobs);
+    cmd->add_option("FILE", options->files,
+                    "The packed files (.0KX, .0RV), the first of each set: each restored on its "
+                    "own, up to --jobs at once")
+        ->required();
     cmd->callback([options, &exitStatus] { exitStatus = RunUnpack(*options); });
 }
 

@@ -25,14 +25,18 @@ struct CommandRegistration {
     CommandRegistration(int order, AddCommandFn add);
 };
 
+// The stop signal (SIGINT, SIGTERM, SIGHUP ...) that asked the command to stop, 0 when none
+// came: a batch starts no new file after one.
+int StopSignalCaught();
+
 // Calls every registered AddCommandFn in order.
 void AddRegisteredCommands(CLI::App& app, int& exitStatus);
 
 // --threads N, for the commands that compress (pack, implode): threads keeps its value (the
 // machine's cores) when the option is absent.
-inline void AddThreadsOption(CLI::App& cmd, unsigned& threads)
+inline CLI::Option* AddThreadsOption(CLI::App& cmd, unsigned& threads)
 {
-    cmd.add_option("--threads", threads,
+    return cmd.add_option("--threads", threads,
                    "Threads to compress on (default: the machine's cores); the output is the same "
                    "for every N")
         ->type_name("N")

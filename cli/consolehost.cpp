@@ -54,8 +54,30 @@ ConsoleHost::ConsoleHost(Answer answer)
     SetMainWindowHost(this);
 }
 
+ConsoleHost::ConsoleHost(Answer answer, ConsoleBatch& batch, std::string label)
+    : m_answer(answer),
+      m_terminal(false),
+      m_canAsk(isatty(STDIN_FILENO) != 0 && isatty(STDERR_FILENO) != 0),
+      m_startFolder(CurrentDirectory()),
+      m_batch(&batch),
+      m_label(std::move(label))
+{
+}
+
+std::string ConsoleHost::TakeLog()
+{
+    ReleaseBanner();
+    if (!m_atLineStart)
+        WriteText("\n");
+    std::string log = std::move(m_captured);
+    m_captured.clear();
+    return log;
+}
+
 ConsoleHost::~ConsoleHost()
 {
+    if (m_batch)
+        return; // its log was taken, or is not shown
     ReleaseBanner();
     ClearStatusLine();
     if (!m_atLineStart)
@@ -86,14 +108,53 @@ void ConsoleHost::PrintFailureLine(const std::string& text)
         WriteText("\n");
 }
 
-void ConsoleHost::RunOnMainAndWait(const std::function<void()>& fn) { m_loop.Send(fn); }
+// A batch job's host is its own: its requests run on the job's thread, in order, and touch
+// only this host. The main thread runs only the questions asked at the terminal.
+void ConsoleHost::RunOnMainAndWait(const std::function<void()>& fn)
+{
+    if (m_batch)
+        fn();
+    else
+        m_loop.Send(fn);
+}
 
-void ConsoleHost::RunOnMainLater(std::function<void()> fn) { m_loop.Post(std::move(fn)); }
+void ConsoleHost::RunOnMainLater(std::function<void()> fn)
+{
+    if (m_batch)
+        fn();
+    else
+        m_loop.Post(std::move(fn));
+}
 
 void ConsoleHost::JobStateChanged(JobState state)
 {
     PlainStepChanged(state);
-    SetJobState(state);
+    // The process's job state is the one job's of a single-file command; a batch job's
+    // state stays its own.
+    if (!m_batch)
+        SetJobState(state);
+}
+
+bool ConsoleHost::AsksLive(bool question) const
+{
+    return m_batch && !m_live && question && m_canAsk && m_answer == Answer::Ask;
+}
+
+void ConsoleHost::RunLive(const std::function<void()>& ask)
+{
+    m_batch->loop.Send([&] {
+        if (m_batch->clearBar)
+            m_batch->clearBar();
+        const bool atLineStart = m_atLineStart;
+        m_live = true;
+        m_atLineStart = true;
+        WriteText(m_label + ": ");
+        ask();
+        if (!m_atLineStart)
+            WriteText("\n");
+        m_live = false;
+        m_atLineStart = atLineStart;
+    });
 }
 
 void ConsoleHost::JobEnded(JobKind, bool, const std::string& closingLine)
@@ -103,6 +164,15 @@ void ConsoleHost::JobEnded(JobKind, bool, const std::string& closingLine)
 }
 
 std::optional<std::string> ConsoleHost::FindVolume(const FindVolumeRequest& request)
+{
+    if (!AsksLive(true))
+        return FindVolumeHere(request);
+    std::optional<std::string> answer;
+    RunLive([&] { answer = FindVolumeHere(request); });
+    return answer;
+}
+
+std::optional<std::string> ConsoleHost::FindVolumeHere(const FindVolumeRequest& request)
 {
     const std::string name = request.strName + "." + request.strExt;
     const long volume = request.nVolume;     // counted from 0, as the volumes' names count
@@ -176,6 +246,12 @@ void ConsoleHost::SetProgressPosition(int percent)
 {
     if (m_quiet)
         return;
+    if (m_batch && !m_plain) {
+        // The main thread draws the batch's bar from every job's progress.
+        if (m_batchProgress.exchange(percent) != percent)
+            m_batch->loop.Wake();
+        return;
+    }
     if (m_plain) {
         if (m_plainActive && percent != m_plainPercent)
             PrintPlainProgress(percent);
@@ -237,12 +313,30 @@ void ConsoleHost::PlainStepChanged(int state)
 void ConsoleHost::PrintPlainProgress(int percent)
 {
     m_plainPercent = percent;
+    if (m_batch) {
+        // Printed at once, whole, between the other jobs' lines.
+        const std::lock_guard<std::mutex> lock(m_batch->output);
+        std::fprintf(stderr, "%s: %s %d\n", m_label.c_str(), m_plainStep.c_str(), percent);
+        std::fflush(stderr);
+        return;
+    }
     if (!m_atLineStart)
         WriteText("\n");
     WriteText(m_plainStep + " " + std::to_string(percent) + "\n");
 }
 
 int ConsoleHost::ShowMessageBox(const std::string& text, unsigned type)
+{
+    if (!AsksLive((type & 0x0Fu) == MB_OKCANCEL))
+        return ShowMessageBoxHere(text, type);
+    // Asked at the terminal while the other jobs go on; the log keeps the question too.
+    int answer = IDCANCEL;
+    RunLive([&] { answer = ShowMessageBoxHere(text, type); });
+    WriteText(text + LoadString(IDS_CLI_ANSWER_YES_NO) + (answer == IDOK ? "y\n" : "n\n"));
+    return answer;
+}
+
+int ConsoleHost::ShowMessageBoxHere(const std::string& text, unsigned type)
 {
     ClearStatusLine();
     if (!m_atLineStart)
@@ -292,6 +386,11 @@ void ConsoleHost::WriteText(const std::string& text)
     const std::string out = ConsoleLineEnds(text);
     if (out.empty())
         return;
+    if (m_batch && !m_live) {
+        m_captured += out;
+        m_atLineStart = out.back() == '\n';
+        return;
+    }
     std::fwrite(out.data(), 1, out.size(), stderr);
     m_atLineStart = out.back() == '\n';
     std::fflush(stderr);

@@ -6,7 +6,10 @@
 // the user types its path; without a terminal nobody can, and the answer is Cancel.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
+#include <functional>
+#include <mutex>
 #include <string>
 
 #include "platform/eventloop.h"
@@ -14,13 +17,38 @@
 
 struct FindVolumeRequest;
 
+// What the jobs of a console batch (several files in one command) share: the main thread's
+// loop, where questions are asked at the terminal one at a time, the lock of standard error
+// for the lines printed while jobs run, and how the main thread takes its batch progress
+// bar off the terminal before one of them.
+struct ConsoleBatch {
+    EventLoop& loop;
+    std::mutex output;
+    std::function<void()> clearBar;
+};
+
 class ConsoleHost : public MainWindowHost {
 public:
     enum class Answer { Ask, Yes, No };
 
     // Becomes the main window host; the constructing thread is the main thread.
     explicit ConsoleHost(Answer answer);
+    // The host of one job of a batch, for its job scope (platform/jobscope.h): it does not
+    // become the process's host. The job's log is kept (TakeLog) instead of printed, requests
+    // run on the job's own thread, and only questions asked at the terminal go to the main
+    // thread, under the file's name label. --progress=plain lines are printed at once, each
+    // prefixed with the label.
+    ConsoleHost(Answer answer, ConsoleBatch& batch, std::string label);
     ~ConsoleHost() override;
+
+    // A batch job's log so far, its held banner last, ending with a line end; the log is
+    // emptied.
+    std::string TakeLog();
+    // No question about a missing volume goes to the terminal: the answer is none, said in
+    // the log.
+    void NeverAsk() { m_canAsk = false; }
+    // A batch job's progress in percent, -1 before any; any thread.
+    int Progress() const { return m_batchProgress.load(); }
 
     // Runs the main thread's event loop until no worker thread runs and the job is idle.
     void RunUntilJobEnds();
@@ -60,6 +88,12 @@ private:
     std::optional<std::string> FindVolume(const FindVolumeRequest& request) override;
     void PlainStepChanged(int state);
     void PrintPlainProgress(int percent);
+    // Whether this batch job's question goes to the terminal, through the main thread.
+    bool AsksLive(bool question) const;
+    // Runs ask on the main thread with the output going to the terminal, under the label.
+    void RunLive(const std::function<void()>& ask);
+    int ShowMessageBoxHere(const std::string& text, unsigned type);
+    std::optional<std::string> FindVolumeHere(const FindVolumeRequest& request);
 
     EventLoop m_loop;
     Answer m_answer;
@@ -82,4 +116,10 @@ private:
     // The job's closing banner, held back until the console's failure lines are out.
     std::string m_heldBanner;
     void ReleaseBanner();
+    // A job of a batch: its batch, label and kept log; m_live while it asks at the terminal.
+    ConsoleBatch* m_batch = nullptr;
+    std::string m_label;
+    std::string m_captured;
+    bool m_live = false;
+    std::atomic<int> m_batchProgress{-1};
 };

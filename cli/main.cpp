@@ -127,6 +127,8 @@ std::vector<std::string> WithEmptyValuesApart(int argc, char** argv)
 
 } // namespace
 
+int StopSignalCaught() { return g_stopSignal; }
+
 CommandRegistration::CommandRegistration(int order, AddCommandFn add)
 {
     Registry().emplace_back(order, add);

@@ -22,6 +22,14 @@ void AddLanguageOption(CLI::App& cmd, std::string& lang)
         ->check(CLI::IsMember({"en", "ja"}));
 }
 
+void AddJobsOption(CLI::App& cmd, unsigned& jobs)
+{
+    cmd.add_option("--jobs", jobs,
+                   "With several files: how many run at once (default: the machine's cores)")
+        ->type_name("N")
+        ->check(CLI::Range(1u, 1024u));
+}
+
 void AddVolumeDirOption(CLI::App& cmd, std::vector<std::string>& dirs)
 {
     cmd.add_option("--volume-dir", dirs,

@@ -25,6 +25,8 @@ struct AnswerOptions {
 void AddAnswerOptions(CLI::App& cmd, AnswerOptions& answers, const std::string& yesHelp);
 // --lang en|ja.
 void AddLanguageOption(CLI::App& cmd, std::string& lang);
+// --jobs N: how many files of a batch run at once (1 to 1024).
+void AddJobsOption(CLI::App& cmd, unsigned& jobs);
 // --volume-dir DIR, repeatable, existing folders only.
 void AddVolumeDirOption(CLI::App& cmd, std::vector<std::string>& dirs);
 

@@ -2,16 +2,18 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "codec/implode_parallel.h"
 #include "engine/fileutil.h"
 #include "engine/jobcontext.h"
 #include "platform/files.h"
 
-CodecWorkArea& SharedCodecWorkArea()
+CodecWorkArea& JobCodecWorkArea()
 {
-    static CodecWorkArea area{};
-    return area;
+    // Value-initialised: zeroed, as the compressor wants it.
+    thread_local std::unique_ptr<CodecWorkArea> area = std::make_unique<CodecWorkArea>();
+    return *area;
 }
 
 namespace {
@@ -112,7 +114,7 @@ CompressContext CompressLikeThePackJob(std::FILE* project, std::FILE* out, unsig
 
     // The compressor's choice between equal candidates at the end of the input depends on
     // what the work area held before: a zeroed area makes a file always pack to the same bytes.
-    CodecWorkArea& work = SharedCodecWorkArea();
+    CodecWorkArea& work = JobCodecWorkArea();
     std::memset(work.bytes, 0, sizeof(work.bytes));
     const unsigned type = CODEC_BINARY;
     const unsigned dictSize = 4096;

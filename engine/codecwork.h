@@ -8,9 +8,11 @@
 #include "codec/codec.h"
 #include "engine/sha256.h"
 
-// The codec work area of the process. One area serves both jobs, pack and unpack: the
-// commands that start a job are disabled while one runs, so it is never used twice at once.
-CodecWorkArea& SharedCodecWorkArea();
+// The codec work area of the calling job: one for each thread, so the jobs that run at once
+// (a console batch) each have their own. A job's codec runs only on its worker thread (the
+// parallel compressor calls back on its caller's thread alone), so the area is the job's.
+// Allocated on the thread's first use and released when the thread ends.
+CodecWorkArea& JobCodecWorkArea();
 
 // What a codec run over files keeps track of in either direction; lives on the worker's
 // stack. Sizes and counters are 64-bit so that files beyond 2 and 4 GiB report correctly.

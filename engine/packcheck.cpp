@@ -110,7 +110,7 @@ unsigned Decode(DecodeRun& run)
             if (self.digest)
                 self.digest->Update(buf, *size);
         },
-        SharedCodecWorkArea().bytes, &run);
+        JobCodecWorkArea().bytes, &run);
 }
 
 // The volume's path beside volume 0 or in a search folder, or empty.

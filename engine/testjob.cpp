@@ -58,6 +58,8 @@ void TestWorker(CheckRequest request, TestOutcome& outcome)
     }
     outcome.streamSound = report.verdict == PackedFileReport::Sound;
     outcome.sound = outcome.streamSound && manifestMatches;
+    outcome.manifestVouched = hasManifest && manifestMatches && outcome.streamSound;
+    outcome.report = report;
     if (request.logReport)
         LogReport(outcome);
     SendJobBusyEnded();
@@ -77,6 +79,8 @@ bool StartTestJob(const CheckRequest& request, TestOutcome& outcome)
     outcome.streamSound = false;
     outcome.sound = false;
     outcome.cancelled = false;
+    outcome.report = PackedFileReport();
+    outcome.manifestVouched = false;
     if (request.logReport)
         AppendStatusId(IDS_TEST_START);
     SendJobState(JOB_DECOMPRESSING);

@@ -21,6 +21,10 @@ struct TestOutcome {
     // A cancel came during the check: a verdict may blame a read that failed on purpose. The
     // log says the test was cancelled instead of the report; sound stays as the check found.
     bool cancelled = false;
+    // The check itself: the volumes read or missing, the sizes; what an inventory lists.
+    PackedFileReport report;
+    // A manifest of ours lay beside the packed file, and every checksum in it matched.
+    bool manifestVouched = false;
 };
 
 // Main thread. Starts the worker, which tests request.packedPath (its missing volumes found

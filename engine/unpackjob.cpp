@@ -70,7 +70,7 @@ bool IsEmptyStream(const unsigned char* bytes, std::size_t length)
     // the empty stream when the end code comes first and nothing was written.
     unsigned char padded[5] = {bytes[0], bytes[1], bytes[2], bytes[3], 0};
     MemoryStream stream{padded, sizeof padded, 0, 0};
-    CodecWorkArea& work = SharedCodecWorkArea();
+    CodecWorkArea& work = JobCodecWorkArea();
     const unsigned result = explode(
         [](unsigned char* buf, unsigned* size, void* param) -> unsigned {
             auto& s = *static_cast<MemoryStream*>(param);
@@ -133,7 +133,7 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
     context.nInTotal = GetFileLength(in);
     context.nLeft = static_cast<std::uint64_t>(context.nInTotal);
 
-    const unsigned result = explode(ExpandRead, ExpandWrite, SharedCodecWorkArea().bytes, &context);
+    const unsigned result = explode(ExpandRead, ExpandWrite, JobCodecWorkArea().bytes, &context);
     outcome.decoded = true;
     outcome.codecResult = result;
 

@@ -15,6 +15,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include "platform/jobscope.h"
+
 namespace {
 
 constexpr std::uint64_t kUnarmed = UINT64_MAX;
@@ -549,7 +551,11 @@ void OutputFile::Abandon()
 }
 
 void RequestCancel() { g_cancel.store(true); }
-bool CancelRequested() { return g_cancel.load() && g_cancelHolds.load() == 0; }
+bool CancelRequested()
+{
+    const JobScope* scope = JobScope::Current();
+    return (g_cancel.load() || (scope && scope->CancelRequested())) && g_cancelHolds.load() == 0;
+}
 void ClearCancelRequest() { g_cancel.store(false); }
 
 CancelHold::CancelHold() { ++g_cancelHolds; }

@@ -180,7 +180,8 @@ std::FILE* OpenRegularInputStream(const std::string& path);
 // in the console. Once set, every read and write through ReadBytes and WriteBytes fails with
 // ECANCELED, so every job runs its own failure path at its next read or write: temporary files
 // removed, old files kept. No question is asked after it (ShowMessageBoxOwnedByMain answers
-// Cancel at once). RequestCancel is async-signal-safe.
+// Cancel at once). RequestCancel is async-signal-safe. A thread inside a job scope
+// (platform/jobscope.h) also sees that job's own request.
 void RequestCancel();
 bool CancelRequested();
 // Forgets the request, before a new job starts (the desktop program, the tests).

@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "platform/files.h"
+#include "platform/jobscope.h"
 
 namespace {
 
@@ -14,7 +15,13 @@ std::atomic<MainWindowHost*> g_host{nullptr};
 
 void SetMainWindowHost(MainWindowHost* host) { g_host.store(host); }
 
-MainWindowHost* GetMainWindowHost() { return g_host.load(); }
+MainWindowHost* GetMainWindowHost()
+{
+    // A job of a batch reports to its own host; every other thread to the process's.
+    if (const JobScope* scope = JobScope::Current())
+        return scope->Host();
+    return g_host.load();
+}
 
 void PostJobState(JobState state)
 {

@@ -95,6 +95,7 @@ public:
 };
 
 // The host that plays the main window, or null. Set on the main thread before a job starts.
+// On a thread inside a job scope (platform/jobscope.h) Get answers the scope's host instead.
 void SetMainWindowHost(MainWindowHost* host);
 MainWindowHost* GetMainWindowHost();
 

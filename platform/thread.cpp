@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/eventloop.h"
+#include "platform/jobscope.h"
 #include "platform/process.h"
 
 namespace {
@@ -27,13 +28,24 @@ bool StartWorkerThread(std::function<void()> fn)
         sigaddset(&stopSignals, stop);
     pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
     bool started = true;
+    // The worker belongs to the job of the thread that starts it.
+    JobScope* scope = JobScope::Current();
+    if (scope)
+        scope->ThreadStarted();
     try {
-        std::thread([work = std::move(fn)] {
-            work();
+        std::thread([work = std::move(fn), scope] {
+            {
+                JobScope::Enter inScope(scope);
+                work();
+            }
+            if (scope)
+                scope->ThreadEnded();
             g_running.fetch_sub(1);
             EventLoop::WakeAll();
         }).detach();
     } catch (const std::system_error&) {
+        if (scope)
+            scope->ThreadEnded();
         g_running.fetch_sub(1);
         started = false;
     }

@@ -261,4 +261,18 @@ enum : unsigned {
     IDS_APP_USAGE = 48100,             // --help
     IDS_APP_UNKNOWN_OPTION = 48101,    // after the option that was not understood
     IDS_APP_BUSY_NOT_OPENED = 48102,   // log: "%s" the file another start asked for during a job
+
+    // The console's batches: many files in one command, a tree's inventory (49400 on).
+    IDS_CLI_BATCH_FILE = 49400,        // "%s" the file whose log follows
+    IDS_CLI_BATCH_PACKED = 49401,      // "%ld" packed, "%ld" files
+    IDS_CLI_BATCH_RESTORED = 49402,    // "%ld" restored, "%ld" files
+    IDS_CLI_BATCH_SOUND = 49403,       // "%ld" sound, "%ld" files
+    IDS_CLI_BATCH_FAILED = 49404,      // "%s" the file, "%s" why
+    IDS_CLI_BATCH_NOT_DONE = 49405,    // "%s" the file a cancel left undone
+    IDS_CLI_BATCH_BAR = 49406,         // the bar: "%ld" files ended, "%ld" files
+    IDS_CLI_ORPHAN_VOLUME = 49407,     // "%ld" its volume, "%s" the volume 0 that is not there
+    IDS_CLI_SET_VOLUME_MISSING = 49408, // "%ld" the volume, "%ld" the count, "%s" its name
+    IDS_CLI_NOTHING_FOUND = 49409,     // "%s" the folder with no packed file below it
+    IDS_CLI_BATCH_NO_REASON = 49410,   // why, when the job's log said nothing more
+    IDS_CLI_BATCH_CANCELLED = 49411,   // why: a signal cancelled it
 };

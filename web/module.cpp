@@ -32,7 +32,7 @@
 #include "platform/strings.h"
 #include "resources/textids.h"
 #include "web/codec_bench.h"
-#include "web/json.h"
+#include "platform/json.h"
 
 // The worker's side of the module (worker.js).
 EM_JS(void, pw_emit, (const unsigned char* bytes, unsigned count), {
@@ -284,7 +284,7 @@ EMSCRIPTEN_KEEPALIVE const char* pw_check(const char* name, int restore, int bro
                 *static_cast<Run*>(param)->written += *size;
                 pw_emit(buf, *size);
             },
-            SharedCodecWorkArea().bytes, &run);
+            JobCodecWorkArea().bytes, &run);
         object.Add("decoded", !reader.failed);
         object.Add("outputBytes", static_cast<double>(written));
     }

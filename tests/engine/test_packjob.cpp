@@ -284,10 +284,10 @@ TEST_F(PackJob, TheSameFilePacksToTheSameBytesWhateverTheWorkAreaHeld)
 {
     const std::string data = MakeTestData(70000, true, 7);
     WriteFileBytes(dir / "p.kmx", data);
-    std::memset(SharedCodecWorkArea().bytes, 0xA5, CODEC_WORK_SIZE); // what another job left
+    std::memset(JobCodecWorkArea().bytes, 0xA5, CODEC_WORK_SIZE); // what another job left
     ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
     const std::string first = ReadFileBytes(dir / "p.0KX");
-    std::memset(SharedCodecWorkArea().bytes, 0x5A, CODEC_WORK_SIZE);
+    std::memset(JobCodecWorkArea().bytes, 0x5A, CODEC_WORK_SIZE);
     host.AnswerNextBoxes({IDOK, IDOK});
     ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), first);

@@ -1,6 +1,6 @@
-// A small JSON writer for the module's answers to the page: objects and arrays of texts,
-// numbers and truth values. Texts are UTF-8 and written as they are, with the characters
-// JSON requires escaped.
+// A small JSON writer, for the web module's answers to its page and the console's --json:
+// objects and arrays of texts, numbers and truth values. Texts are UTF-8 and written as they
+// are, with the characters JSON requires escaped.
 #pragma once
 
 #include <cstdio>

@@ -1,0 +1,271 @@
+#include "cli/batch.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "cli/commands.h"
+#include "engine/format.h"
+#include "platform/eventloop.h"
+#include "platform/files.h"
+#include "platform/jobscope.h"
+#include "platform/strings.h"
+#include "resources/textids.h"
+
+namespace {
+
+constexpr int kBarWidth = 30;
+
+// What the main thread keeps of one file while the batch runs.
+struct Running {
+    BatchFile* file = nullptr;
+    std::unique_ptr<ConsoleHost> host;
+    std::unique_ptr<JobScope> scope;
+    bool started = false;
+};
+
+std::string TrimmedLine(const std::string& line)
+{
+    const std::size_t first = line.find_first_not_of(" \t\r*");
+    if (first == std::string::npos)
+        return {};
+    return line.substr(first, line.find_last_not_of(" \t\r*") - first + 1);
+}
+
+// The last line of a failed job's log that says something: not its banner, nor the console's
+// closing "... failed" line, which say nothing of why.
+std::string ReasonFromLog(const std::string& log)
+{
+    const std::string skipped[] = {TrimmedLine(LoadString(IDS_PACK_END)), TrimmedLine(LoadString(IDS_UNPACK_END)),
+                                   TrimmedLine(LoadString(IDS_CLI_PACK_FAILED)),
+                                   TrimmedLine(LoadString(IDS_CLI_UNPACK_FAILED))};
+    std::string reason;
+    std::size_t start = 0;
+    while (start < log.size()) {
+        std::size_t end = log.find('\n', start);
+        if (end == std::string::npos)
+            end = log.size();
+        const std::string line = TrimmedLine(log.substr(start, end - start));
+        if (!line.empty() && std::find(std::begin(skipped), std::end(skipped), line) == std::end(skipped))
+            reason = line;
+        start = end + 1;
+    }
+    return reason;
+}
+
+class Batch {
+public:
+    Batch(std::vector<BatchFile>& files, const BatchSettings& settings)
+        : m_files(files), m_settings(settings), m_bar(isatty(STDERR_FILENO) != 0 && !settings.plainProgress)
+    {
+        m_shared.clearBar = [this] { ClearBar(); };
+        for (const BatchFile& file : files)
+            m_totalBytes += file.size;
+    }
+
+    int Run();
+
+private:
+    void StartNext();
+    void End(Running& running);
+    void PrintSummary();
+    void DrawBar();
+    void ClearBar();
+
+    std::vector<BatchFile>& m_files;
+    const BatchSettings& m_settings;
+    EventLoop m_loop;
+    ConsoleBatch m_shared{m_loop, {}, {}};
+    std::vector<Running> m_running;
+    std::size_t m_next = 0;
+    std::vector<BatchResult> m_results; // by file, in the order given
+    std::vector<bool> m_ended;
+    std::vector<bool> m_cancelled; // it ended failed after a stop signal
+    std::size_t m_endedCount = 0;
+    long long m_totalBytes = 0;
+    long long m_endedBytes = 0;
+    bool m_bar;
+    bool m_barShown = false;
+    std::string m_lastBar;
+};
+
+void Batch::StartNext()
+{
+    BatchFile& file = m_files[m_next++];
+    Running running;
+    running.file = &file;
+    running.host = std::make_unique<ConsoleHost>(m_settings.answer, m_shared, file.name);
+    running.host->SetPlainProgress(m_settings.plainProgress);
+    running.scope = std::make_unique<JobScope>(running.host.get());
+    {
+        const JobScope::Enter inScope(running.scope.get());
+        running.started = file.job->Start(*running.host);
+    }
+    m_running.push_back(std::move(running));
+}
+
+void Batch::End(Running& running)
+{
+    BatchResult result;
+    {
+        const JobScope::Enter inScope(running.scope.get());
+        result = running.file->job->Finish(*running.host, running.started);
+    }
+    const std::string log = running.host->TakeLog();
+    if (!result.succeeded && result.reason.empty())
+        result.reason = ReasonFromLog(log);
+    if (!result.succeeded && result.reason.empty())
+        result.reason = LoadString(IDS_CLI_BATCH_NO_REASON);
+    // The summary names the file before its reason already.
+    const std::string named = running.file->name + ": ";
+    if (result.reason.compare(0, named.size(), named) == 0)
+        result.reason.erase(0, named.size());
+    ClearBar();
+    {
+        const std::lock_guard<std::mutex> lock(m_shared.output);
+        std::fprintf(stderr, "%s%s\n%s", m_endedCount > 0 ? "\n" : "", FormatText(LoadString(IDS_CLI_BATCH_FILE).c_str(),
+                                                  running.file->name.c_str()).c_str(), log.c_str());
+        std::fflush(stderr);
+    }
+    for (const std::string& line : result.report)
+        std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    const std::size_t index = static_cast<std::size_t>(running.file - m_files.data());
+    m_results[index] = result;
+    m_ended[index] = true;
+    m_cancelled[index] = !result.succeeded && StopSignalCaught() != 0;
+    ++m_endedCount;
+    m_endedBytes += running.file->size;
+}
+
+int Batch::Run()
+{
+    m_results.assign(m_files.size(), BatchResult());
+    m_ended.assign(m_files.size(), false);
+    m_cancelled.assign(m_files.size(), false);
+    const unsigned jobs = std::max(1u, m_settings.jobs);
+    for (;;) {
+        // A stop signal starts nothing new; the running jobs see their cancel and end.
+        while (m_running.size() < jobs && m_next < m_files.size() && StopSignalCaught() == 0)
+            StartNext();
+        if (m_running.empty())
+            break;
+        DrawBar();
+        m_loop.RunUntil([this] {
+            DrawBar();
+            return std::any_of(m_running.begin(), m_running.end(), [](const Running& running) {
+                return !running.started || running.scope->RunningThreads() == 0;
+            });
+        });
+        for (auto it = m_running.begin(); it != m_running.end();) {
+            if (it->started && it->scope->RunningThreads() != 0) {
+                ++it;
+                continue;
+            }
+            End(*it);
+            it = m_running.erase(it);
+        }
+    }
+    ClearBar();
+    PrintSummary();
+    const bool allDone = std::all_of(m_results.begin(), m_results.end(),
+                                     [](const BatchResult& result) { return result.succeeded; });
+    return allDone && m_endedCount == m_files.size() ? EXIT_OK : EXIT_FAILED;
+}
+
+void Batch::PrintSummary()
+{
+    long done = 0;
+    for (const BatchResult& result : m_results)
+        done += result.succeeded ? 1 : 0;
+    std::string summary = "\n" + FormatText(LoadString(m_settings.summaryId).c_str(), done,
+                                            static_cast<long>(m_files.size())) + "\n";
+    for (std::size_t i = 0; i < m_files.size(); ++i) {
+        const std::string& name = m_files[i].name;
+        if (!m_ended[i] || m_cancelled[i])
+            summary += FormatText(LoadString(IDS_CLI_BATCH_NOT_DONE).c_str(), name.c_str()) + "\n";
+        else if (!m_results[i].succeeded)
+            summary += FormatText(LoadString(IDS_CLI_BATCH_FAILED).c_str(), name.c_str(),
+                                  m_results[i].reason.c_str()) + "\n";
+    }
+    const std::lock_guard<std::mutex> lock(m_shared.output);
+    std::fputs(summary.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+void Batch::DrawBar()
+{
+    if (!m_bar)
+        return;
+    long long bytes = m_endedBytes;
+    for (const Running& running : m_running)
+        bytes += running.file->size * std::max(0, running.host->Progress()) / 100;
+    const int percent = m_totalBytes > 0 ? static_cast<int>(bytes * 100 / m_totalBytes)
+                                         : static_cast<int>(m_endedCount * 100 / std::max<std::size_t>(1, m_files.size()));
+    const int filled = percent * kBarWidth / 100;
+    const std::string line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                             std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') + "] " +
+                             std::to_string(percent) + "%  " +
+                             FormatText(LoadString(IDS_CLI_BATCH_BAR).c_str(), static_cast<long>(m_endedCount),
+                                        static_cast<long>(m_files.size()));
+    if (m_barShown && line == m_lastBar)
+        return;
+    const std::lock_guard<std::mutex> lock(m_shared.output);
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    std::fflush(stderr);
+    m_barShown = true;
+    m_lastBar = line;
+}
+
+void Batch::ClearBar()
+{
+    if (!m_barShown)
+        return;
+    const std::lock_guard<std::mutex> lock(m_shared.output);
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    m_barShown = false;
+}
+
+} // namespace
+
+int RunBatch(std::vector<BatchFile>& files, const BatchSettings& settings)
+{
+    Batch batch(files, settings);
+    return batch.Run();
+}
+
+unsigned MachineCores() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+unsigned ThreadsPerJob(unsigned jobs, std::size_t files)
+{
+    const std::size_t atOnce = std::max<std::size_t>(1, std::min<std::size_t>(jobs, files));
+    return std::max(1u, MachineCores() / static_cast<unsigned>(atOnce));
+}
+
+std::string AbsolutePath(const std::string& path)
+{
+    if (path.empty() || path.front() == '/')
+        return path;
+    const std::string current = CurrentDirectory();
+    return current.empty() ? path : current + "/" + path;
+}
+
+std::vector<std::string> DistinctFiles(const std::vector<std::string>& files)
+{
+    std::vector<std::string> distinct;
+    std::set<std::string> seen;
+    for (const std::string& file : files)
+        if (seen.insert(AbsolutePath(file)).second)
+            distinct.push_back(file);
+    return distinct;
+}
+
+long long FileSizeOrZero(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? static_cast<long long>(info.st_size) : 0;
+}

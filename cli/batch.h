@@ -1,0 +1,63 @@
+// Many files in one console command: every file is its own job, with its own host, log and
+// cancel request (platform/jobscope.h), up to --jobs of them at once. Each job's log is printed
+// whole under its file's name once it has ended, a failure ends that file's job only, and a
+// summary closes the command. A stop signal cancels every running job and starts no new one.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/consolehost.h"
+
+// How one file's job ended.
+struct BatchResult {
+    bool succeeded = false;
+    std::string reason;                 // why not, when known: else taken from its log
+    std::vector<std::string> report;    // lines for standard output (a test's verdict)
+};
+
+// One file's job. Both calls run on the main thread inside the job's scope, so that what
+// they report goes to the job's own host.
+class BatchJob {
+public:
+    virtual ~BatchJob() = default;
+    // Checks and starts the job; false when it ended already (Finish follows at once).
+    virtual bool Start(ConsoleHost& host) = 0;
+    // Once the job's worker has ended (or it never started): how it went, with the lines
+    // the console adds to its log (through host).
+    virtual BatchResult Finish(ConsoleHost& host, bool started) = 0;
+};
+
+struct BatchFile {
+    std::string name;               // as the user gave it: the log's heading, the summary
+    std::unique_ptr<BatchJob> job;
+    // The job's input, in bytes, for the batch's progress bar; 0 when unknown.
+    long long size = 0;
+};
+
+struct BatchSettings {
+    ConsoleHost::Answer answer = ConsoleHost::Answer::Ask;
+    unsigned jobs = 1;               // files at once
+    bool plainProgress = false;
+    unsigned summaryId = 0;          // "Packed: %ld of %ld files." and the like
+};
+
+// Runs the files' jobs and prints their logs and the summary. Returns the command's exit
+// status: EXIT_OK when every file's job succeeded, else EXIT_FAILED.
+int RunBatch(std::vector<BatchFile>& files, const BatchSettings& settings);
+
+// The machine's cores, at least 1: the default of --jobs.
+unsigned MachineCores();
+// The compressor's threads for each of jobs files at once on the machine's cores: the cores
+// that no file takes are shared among the files.
+unsigned ThreadsPerJob(unsigned jobs, std::size_t files);
+
+// The files given, each once (the first time it is named, by its absolute path): two jobs on
+// one file would only wait for each other.
+std::vector<std::string> DistinctFiles(const std::vector<std::string>& files);
+// The length of a file, 0 when it cannot be had: the weight of its job in the progress bar.
+long long FileSizeOrZero(const std::string& path);
+
+// The folder a relative path names from the current directory, made absolute.
+std::string AbsolutePath(const std::string& path);
