@@ -29,10 +29,10 @@ struct Running {
 
 std::string TrimmedLine(const std::string& line)
 {
-    const std::size_t first = line.find_first_not_of(" \t\r*");
+    const std::size_t first = line.find_first_not_of(" \t\r\n*");
     if (first == std::string::npos)
         return {};
-    return line.substr(first, line.find_last_not_of(" \t\r*") - first + 1);
+    return line.substr(first, line.find_last_not_of(" \t\r\n*") - first + 1);
 }
 
 // The last line of a failed job's log that says something: not its banner, nor the console's

@@ -75,11 +75,14 @@ def is_lock_file(rel):
 class Fixture:
     """A command and the folder it runs in. prepare(cli, work) builds the folder; args run it."""
 
-    def __init__(self, name, args, prepare, asks=False):
+    def __init__(self, name, args, prepare, asks=False, groups=None):
         self.name = name
         self.args = args
         self.prepare = prepare
         self.asks = asks  # an older output is there, so the command asks before replacing it
+        # A batch: the name prefixes of each file's own files. Each file's job ends on its
+        # own, so the invariant holds for each group rather than for the whole folder.
+        self.groups = groups
 
 
 def put(work, name, data):
@@ -117,6 +120,29 @@ def packed(cli, work, split=False):
     project(cli, work)
     make(cli, work, ["pack"] + (["--split", VOLUME] if split else []) + ["p.kmx"])
     os.unlink(os.path.join(work, "p.kmx"))
+
+
+def two_projects(cli, work):
+    put(work, "p.kmx", PROJECT)
+    put(work, "q.kmx", OLD_PROJECT)
+
+
+def two_projects_and_old_packed(cli, work):
+    two_projects(cli, work)
+    put(work, "q.0KX", b"an older packed file\n")
+
+
+def packed_and_set(cli, work):
+    two_projects(cli, work)
+    make(cli, work, ["pack", "p.kmx"])
+    make(cli, work, ["pack", "--split", VOLUME, "q.kmx"])
+    os.unlink(os.path.join(work, "p.kmx"))
+    os.unlink(os.path.join(work, "q.kmx"))
+
+
+def packed_and_set_and_old_project(cli, work):
+    packed_and_set(cli, work)
+    put(work, "q.KMX", PROJECT)
 
 
 def packed_and_stale_volume(cli, work):
@@ -182,6 +208,16 @@ FIXTURES = [
             True),
     Fixture("unpack --into", ["unpack", "--into", "into", "p.0KX"],
             set_and_old_project_elsewhere, True),
+    Fixture("pack of two files", ["pack", "--jobs", "2", "p.kmx", "q.kmx"], two_projects,
+            groups=["p.", "q."]),
+    Fixture("pack --split of two files, one over an older packed file",
+            ["pack", "--jobs", "2", "--split", VOLUME, "p.kmx", "q.kmx"],
+            two_projects_and_old_packed, True, groups=["p.", "q."]),
+    Fixture("unpack of a file and a set", ["unpack", "--jobs", "2", "p.0KX", "q.0KX"],
+            packed_and_set, groups=["p.", "q."]),
+    Fixture("unpack of a file and a set over an older project file",
+            ["unpack", "--jobs", "1", "p.0KX", "q.0KX"], packed_and_set_and_old_project, True,
+            groups=["p.", "q."]),
     Fixture("implode", ["implode", "in.bin", "out.imp"], raw),
     Fixture("implode over an older output", ["implode", "in.bin", "out.imp"], raw_and_old_output),
     Fixture("explode over an older output", ["explode", "in.imp", "out.bin"],
@@ -218,16 +254,28 @@ def spread(count, most=12):
     return sorted({1 + round(i * step) for i in range(most)})
 
 
-def judge_folder(c, case, before, expected, status, after):
+def group_of(state, prefix):
+    return {rel: data for rel, data in state.items() if os.path.basename(rel).startswith(prefix)}
+
+
+def judge_folder(c, case, before, expected, status, after, groups=None):
     """The folder's part of the invariant: exit 0 only with exactly the result; otherwise the
-    folder as it was or the whole result, and no temporary file. True when the run failed (the
-    caller then checks its exit status and message)."""
+    folder as it was or the whole result (for a batch: each file's group of files), and no
+    temporary file. True when the run failed (the caller then checks its exit status and
+    message)."""
     if status == 0:
         c.expect(after == expected, case, "exit status 0 but the folder is not the result: "
                  "%s" % describe(after, expected))
         return False
-    c.expect(after == before or after == expected, case,
-             "the folder is neither as it was nor the result: %s" % describe(after, before))
+    for prefix in groups or [""]:
+        was, now, result = (group_of(state, prefix) for state in (before, after, expected))
+        c.expect(now == was or now == result, case,
+                 "%s is neither as it was nor the result: %s" % (prefix + "*" if prefix else
+                                                                  "the folder", describe(now, was)))
+    if groups:
+        rest = [rel for rel in after if not any(os.path.basename(rel).startswith(p) for p in groups)]
+        c.expect(all(before.get(rel) == after[rel] for rel in rest), case,
+                 "files of no job changed: %s" % rest)
     temps = [rel for rel in after if is_temporary(rel)]
     c.expect(not temps, case, "temporary files left: %s" % temps)
     return True
@@ -239,7 +287,7 @@ class Matrix:
         self.checks = Checks()
         self.counts = {}
 
-    def judge(self, case, kind, before, expected, status, text, after):
+    def judge(self, case, kind, before, expected, status, text, after, groups=None):
         """Checks the invariant; kind is 'fault', 'answer', a signal number or 'kill'."""
         c = self.checks
         self.counts[kind if isinstance(kind, str) else "signal"] = \
@@ -253,7 +301,7 @@ class Matrix:
                     c.expect(expected.get(rel) == data, case,
                              "%s is new and not the right result" % rel)
             return
-        if not judge_folder(c, case, before, expected, status, after):
+        if not judge_folder(c, case, before, expected, status, after, groups):
             return
         if isinstance(kind, int):
             c.expect(status == 128 + kind, case, "exit status %d after signal %d" % (status, kind))
@@ -266,7 +314,8 @@ class Matrix:
         restore(work, base)
         status, text = self.cli.run(args, work, faults)
         after = snapshot(work)
-        self.judge("%s: %s" % (fixture.name, case), kind, base, expected, status, text, after)
+        self.judge("%s: %s" % (fixture.name, case), kind, base, expected, status, text, after,
+                   fixture.groups)
 
     def run_fixture(self, fixture, work):
         shutil.rmtree(work)
