@@ -135,10 +135,8 @@ int RunPack(const PackOptions& options)
 
     // A folder, a device or a FIFO is no project file: opening a FIFO would wait for a writer
     // and reading /dev/zero would never end.
-    const int notRegular = CheckRegularInput(options.file);
-    if (notRegular == EISDIR || notRegular == ESPIPE || notRegular == ENODEV) {
-        host.PrintLine(FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), options.file.c_str(),
-                                  InputErrorText(notRegular).c_str()));
+    if (const std::string refusal = NotRegularInputRefusal(options.file); !refusal.empty()) {
+        host.PrintLine(refusal);
         return EXIT_FAILED;
     }
     // As the Pack dialog does: a project file that cannot be opened is not packed.

@@ -57,6 +57,14 @@ std::string InputErrorText(int error)
     }
 }
 
+std::string NotRegularInputRefusal(const std::string& path)
+{
+    const int error = CheckRegularInput(path);
+    if (error != ESPIPE && error != ENODEV && error != EISDIR)
+        return {};
+    return FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), path.c_str(), InputErrorText(error).c_str());
+}
+
 std::string CannotOpenInputText(const std::string& path, int error)
 {
     if (error == ESPIPE || error == ENODEV || error == EISDIR)

@@ -26,6 +26,11 @@ bool EqualIgnoringCase(const std::string& a, const std::string& b);
 // or "it is a folder" for the errors OpenRegularInput gives those (ESPIPE, ENODEV, EISDIR),
 // else the system's text for the error.
 std::string InputErrorText(int error);
+// The line that refuses path as an input when it is a folder, a device or a FIFO ("not a
+// regular file (it is a FIFO)"): none of them has a size to read, opening a FIFO waits for a
+// writer and reading /dev/zero never ends. Empty for anything else, whose open says what is
+// wrong with it.
+std::string NotRegularInputRefusal(const std::string& path);
 // The line for an input that could not be opened: "not a regular file (it is a FIFO)" for the
 // kinds above, else "Unable to open the file" with the system's reason.
 std::string CannotOpenInputText(const std::string& path, int error);

@@ -313,11 +313,8 @@ bool StartPackJob(const PackRequest& request, PackOutcome& outcome)
     // A folder, a device or a FIFO has no size to pack from, and reading /dev/zero or a FIFO
     // would never end: refused before anything is asked or created. A name that is not there
     // is reported by the worker when it opens it.
-    const int notRegular = CheckRegularInput(projectPath);
-    if (notRegular == EISDIR || notRegular == ESPIPE || notRegular == ENODEV) {
-        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), projectPath.c_str(),
-                                             InputErrorText(notRegular).c_str()),
-                                  MB_OK | MB_ICONEXCLAMATION);
+    if (const std::string refusal = NotRegularInputRefusal(projectPath); !refusal.empty()) {
+        ShowMessageBoxOwnedByMain(refusal, MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
     // A project file named like a volume of the set a split would write (p.1KX, p.12X, ...)

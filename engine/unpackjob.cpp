@@ -227,11 +227,8 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
     outcome.started = true;
     // The job measures the packed file and each volume: a folder, a device or a FIFO is no
     // packed file (and reading one might never end).
-    const int notRegular = CheckRegularInput(packedPath);
-    if (notRegular == EISDIR || notRegular == ESPIPE || notRegular == ENODEV) {
-        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), packedPath.c_str(),
-                                             InputErrorText(notRegular).c_str()),
-                                  MB_OK | MB_ICONEXCLAMATION);
+    if (const std::string refusal = NotRegularInputRefusal(packedPath); !refusal.empty()) {
+        ShowMessageBoxOwnedByMain(refusal, MB_OK | MB_ICONEXCLAMATION);
     } else if (std::FILE* probe = OpenRegularInputStream(packedPath)) {
         CloseStream(probe);
         PostJobState(JOB_JOINING);

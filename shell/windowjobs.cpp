@@ -5,9 +5,8 @@
 #include <QLineEdit>
 #include <QProgressBar>
 
+#include "engine/names.h"
 #include "platform/files.h"
-#include "platform/paths.h"
-#include "platform/strings.h"
 #include "resources/textids.h"
 #include "shell/dialogs.h"
 #include "shell/modal.h"
@@ -16,19 +15,6 @@
 #include "shell/view.h"
 
 namespace {
-
-// The form's field as the commands see it: without blanks, tabs or line ends around it.
-PathParts FieldParts(const QString& text, bool* empty)
-{
-    const QString trimmed = text.trimmed();
-    *empty = trimmed.isEmpty();
-    return SplitPath(QFile::encodeName(trimmed).toStdString());
-}
-
-bool SameExtension(const std::string& ext, const char* other)
-{
-    return QString::fromStdString(ext).compare(QLatin1String(other), Qt::CaseInsensitive) == 0;
-}
 
 // The name a dialog confirmed, as the job gets it: trimmed and absolute, so that no job and no
 // later proposal depends on the folder the program happens to be in. A relative name is taken
@@ -47,28 +33,18 @@ WindowJobs::~WindowJobs() = default;
 
 QString WindowJobs::PackProposal(const QString& field)
 {
-    // The field's file with the project extension.
-    bool empty = false;
-    const PathParts parts = FieldParts(field, &empty);
-    return empty ? QString()
-                 : QFile::decodeName(MakePath(parts.drive, parts.dir, parts.name, ".kmx").c_str());
+    const QString trimmed = field.trimmed();
+    return trimmed.isEmpty()
+        ? QString()
+        : QFile::decodeName(ProjectProposalFor(QFile::encodeName(trimmed).toStdString()).c_str());
 }
 
 QString WindowJobs::UnpackProposal(const QString& field)
 {
-    // The field's file in its own folder; a project file's name (the one just packed, or just
-    // restored) becomes the name of its packed file.
-    bool empty = false;
-    PathParts parts = FieldParts(field, &empty);
-    if (empty) {
-        return QString();
-    }
-    if (SameExtension(parts.ext, ".kmx")) {
-        parts.ext = ".0KX";
-    } else if (SameExtension(parts.ext, ".rvn")) {
-        parts.ext = ".0RV";
-    }
-    return QFile::decodeName(MakePath(parts).c_str());
+    const QString trimmed = field.trimmed();
+    return trimmed.isEmpty()
+        ? QString()
+        : QFile::decodeName(PackedProposalFor(QFile::encodeName(trimmed).toStdString()).c_str());
 }
 
 void WindowJobs::Pack()
