@@ -21,6 +21,7 @@
 #include "engine/manifest.h"
 #include "engine/names.h"
 #include "engine/packedformat.h"
+#include "engine/recovery.h"
 #include "engine/split.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -250,6 +251,13 @@ void PackWorker(const PackRequest& request, PackOutcome& outcome)
         succeeded = CompressProjectFile(request, outcome, streamPath) != 0;
         if (succeeded && request.bSplitFile)
             succeeded = RunSplitStep(streamPath, outcome.strPackedPath, request.nVolumeSize) != 0;
+        // Recovery files follow the set they describe; older ones went with the set they described.
+        if (succeeded && request.recovery.Wanted())
+            outcome.recoveryWritten =
+                WriteRecoveryFiles(outcome.strPackedPath, request.recovery,
+                                   request.bSplitFile ? request.nVolumeSize : 0, outcome.recoveryFiles);
+        else if (succeeded)
+            RemoveStaleRecoveryFiles(outcome.strPackedPath);
         // The new set is in place: what is left of the older one goes, whatever a cancel says.
         CancelHold finishing;
         // Checksums of the set this pack replaced would fail every later check of the new one.

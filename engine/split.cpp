@@ -394,6 +394,11 @@ void SplitWorker(const SplitRequest& request, SplitOutcome& outcome)
             outcome.bManifestFailed = 1;
         }
     }
+    if (outcome.bComplete && request.recovery.Wanted())
+        outcome.recoveryWritten =
+            WriteRecoveryFiles(packedPath, request.recovery, request.nVolumeSize, outcome.recoveryFiles);
+    else if (outcome.bComplete)
+        RemoveStaleRecoveryFiles(packedPath);
     PostJobState(JOB_IDLE);
     ReportJobEnded(JobKind::Split, outcome.bComplete != 0);
 }

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/recovery.h"
+
 // Chunk size of every read and write of the split: the only data it holds in memory.
 constexpr std::size_t SPLIT_CHUNK_SIZE = 10000;
 
@@ -31,6 +33,9 @@ struct SplitRequest {
     std::string strStreamPath; // the single packed stream to cut into volumes
     int nVolumeSize = 0;       // V: the stream bytes of each volume
     Owner owner = UsersPackedFile;
+    // StartSplitJob only: recovery files to write beside the complete set (recovery.h).
+    // Without it, recovery files of the single packed file go, since they describe it.
+    RecoveryAmount recovery;
 };
 
 // How a split went, for the front ends.
@@ -44,6 +49,8 @@ struct SplitOutcome {
     std::string strManifest;
     int bManifestFailed = 0;
     int bManifestMismatch = 0;    // it did not vouch for the packed file: nothing was written
+    bool recoveryWritten = false; // StartSplitJob with recovery: the recovery files are in place
+    std::vector<std::string> recoveryFiles; // their names
 };
 
 // Splits the stream of the request into volumes of nVolumeSize bytes (plus the header in
