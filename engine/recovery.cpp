@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "engine/fileutil.h"
 #include "engine/format.h"
@@ -535,7 +536,15 @@ RecoveryExamination RecoveryWorkFolder::Verify()
         if (std::sscanf(line.c_str(), "You need %ld more recovery", &more) == 1)
             examination.blocksShort = more;
     }
-    for (std::size_t i = 0; i < targets.size(); ++i) {
+    // par2 checks files on several threads and reports them in the order it finishes them.
+    std::vector<std::size_t> order(targets.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return std::make_pair(VolumeNumberOf(targets[a].name, m_packedBase), targets[a].name) <
+               std::make_pair(VolumeNumberOf(targets[b].name, m_packedBase), targets[b].name);
+    });
+    for (const std::size_t i : order) {
         targets[i].volume = targets.size() > 1 ? VolumeNumberOf(targets[i].name, m_packedBase) : -1;
         if (!sound[i])
             examination.damaged.push_back(targets[i]);
