@@ -295,4 +295,6 @@ enum : unsigned {
     IDS_CLI_BAD_RECOVERY = 49050,          // "%s" the amount given
     IDS_CLI_RECOVERY_NEEDS_SPLIT = 49051,  // "%s" the amount given
     IDS_CLI_RECOVERY_FAILED = 49052,       // the set is complete, its recovery files are not
+    IDS_DLG_RECOVERY_DISKS = 49060,        // the Pack dialog's label of the list of recovery disks
+    IDS_WINDOW_OFFER_REBUILD = 49061,      // after a test that found the set repairable
 };

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QTimer>
 
 #include "engine/format.h"
 #include "engine/manifest.h"
@@ -86,6 +87,9 @@ void WindowJobs::Pack()
     m_packRequest.strProjectPath = QFile::encodeName(project).toStdString();
     m_packRequest.bSplitFile = dialog.IsSeparateFile() != 0;
     m_packRequest.nVolumeSize = dialog.GetVolumeSize();
+    // Recovery files beside the set, as the console's --recovery N, by the same job.
+    if (m_packRequest.bSplitFile)
+        m_packRequest.recovery.volumes = dialog.GetRecoveryDisks();
     // With Write checksums the job takes the project file's checksum from the bytes the codec
     // reads; the manifest is written once the set is complete.
     m_packRequest.bProjectDigest = dialog.IsWriteChecksums() != 0;
@@ -197,7 +201,18 @@ void WindowJobs::End(bool succeeded, const QString& closingLine)
         // A bar left part-filled or full would say that some of the work stands.
         m_view->Progress()->setValue(0);
     }
+    const bool offerRebuild = m_kind == JobKind::Test && m_testOutcome.repairable && !m_testOutcome.cancelled;
     m_kind.reset();
+    // A test whose set its recovery files can mend offers the unpack that rebuilds it, once
+    // the test's worker has ended.
+    if (offerRebuild) {
+        const QString question = QString::fromStdString(m_testOutcome.verdict) + QStringLiteral("\n\n") +
+                                 Text(IDS_WINDOW_OFFER_REBUILD);
+        QTimer::singleShot(0, m_owner, [this, question] {
+            if (!m_kind && Modal::MessageBox(m_owner, question, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK)
+                Unpack();
+        });
+    }
 }
 
 void WindowJobs::WriteChecksums()
