@@ -22,6 +22,7 @@
 #include "engine/names.h"
 #include "engine/packedformat.h"
 #include "engine/packjob.h"
+#include "engine/recovery.h"
 #include "engine/volumeplan.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -41,6 +42,7 @@ struct PackOptions {
     bool splitGiven = false; // --split came, even with an empty size
     bool dryRun = false;
     bool manifest = false;
+    std::string recovery;
     std::string progress;
     unsigned threads = ImplodeMachineThreads();
 };
@@ -133,6 +135,16 @@ int RunPack(const PackOptions& options)
         volumeSize = static_cast<int>(*size);
     }
 
+    RecoveryAmount recovery;
+    if (!options.recovery.empty() && !ParseRecoveryAmount(options.recovery, recovery)) {
+        host.PrintLine(FormatText(LoadString(IDS_CLI_BAD_RECOVERY).c_str(), options.recovery.c_str()));
+        return EXIT_USAGE;
+    }
+    if (recovery.volumes > 0 && !options.splitGiven) {
+        host.PrintLine(FormatText(LoadString(IDS_CLI_RECOVERY_NEEDS_SPLIT).c_str(), options.recovery.c_str()));
+        return EXIT_USAGE;
+    }
+
     // A folder, a device or a FIFO is no project file: opening a FIFO would wait for a writer
     // and reading /dev/zero would never end.
     if (const std::string refusal = NotRegularInputRefusal(options.file); !refusal.empty()) {
@@ -164,12 +176,17 @@ int RunPack(const PackOptions& options)
     request.volumeSize = volumeSize;
     request.threads = options.threads;
     request.writeManifest = options.manifest;
+    request.recovery = recovery;
     PackOutcome outcome;
     const bool started = StartPackJob(request, outcome);
     if (started)
         host.RunUntilJobEnds();
     if (started && outcome.succeeded) {
         host.FinishPlainProgress();
+        if (recovery.Wanted() && !outcome.recoveryWritten) {
+            host.PrintFailureLine(LoadString(IDS_CLI_RECOVERY_FAILED));
+            return EXIT_FAILED;
+        }
         return !options.manifest || outcome.manifestWritten ? EXIT_OK : EXIT_FAILED;
     }
     host.PrintFailureLine(LoadString(IDS_CLI_PACK_FAILED));
@@ -195,6 +212,11 @@ void AddPackCommand(CLI::App& app, int& exitStatus)
     cmd->add_flag("--manifest", options->manifest,
                   "Also write NAME.sha256 beside the packed file: checksums of the project file "
                   "and of every file of the set, in the format of sha256sum");
+    cmd->add_option("--recovery", options->recovery,
+                    "Also write PAR2 recovery files NAME.par2, NAME.volXX+YY.par2 beside the set (made "
+                    "by par2): with --split, N (1-99) rebuilds any N lost or damaged volumes, each "
+                    "recovery file at most a volume; or P% (1%-100%) of the packed data")
+        ->type_name("N|P%");
     cmd->add_option("--progress", options->progress,
                     "plain: one line 'STEP PERCENT' on standard error per change (compress, split)")
         ->check(CLI::IsMember({"plain"}));

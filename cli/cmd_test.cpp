@@ -43,6 +43,8 @@ int RunTest(const TestOptions& options)
     std::printf("%s\n", outcome.verdict.c_str());
     for (const std::string& line : outcome.manifestLines)
         std::printf("%s\n", line.c_str());
+    for (const std::string& line : outcome.recoveryLines)
+        std::printf("%s\n", line.c_str());
     if (!ReportWritten(host, "test"))
         return EXIT_FAILED;
     return outcome.sound ? EXIT_OK : EXIT_FAILED;
@@ -53,7 +55,9 @@ void AddTestCommand(CLI::App& app, int& exitStatus)
     auto options = std::make_shared<TestOptions>();
     CLI::App* cmd = app.add_subcommand(
         "test", "Say whether a packed file or a set of volumes is sound, without restoring it: "
-                "exit 0 when its stream is complete up to its end code.");
+                "exit 0 when its stream is complete up to its end code. Recovery files NAME.par2 "
+                "beside it are verified with par2: a damaged volume is named, with whether it "
+                "can be rebuilt (exit 1).");
     AddAnswerOptions(*cmd, options->answers, "Answer OK to every question (look for a missing volume)");
     AddVolumeDirOption(*cmd, options->volumeDirs);
     AddLanguageOption(*cmd, options->lang);

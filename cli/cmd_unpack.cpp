@@ -102,7 +102,7 @@ void AddUnpackCommand(CLI::App& app, int& exitStatus)
                   "beside it: .KMX, or .RVN for a .0RV file.");
     AddAnswerOptions(*cmd, options->answers,
                      "Answer OK to every question (overwrite the project file, look for a "
-                              "missing volume)");
+                     "missing volume, rebuild a damaged one from recovery files NAME.par2)");
     AddVolumeDirOption(*cmd, options->volumeDirs);
     cmd->add_flag("--keep-broken", options->keepBroken,
                   "When the stream is damaged, keep what it decoded as PROJECT.broken");

@@ -21,6 +21,7 @@
 #include "engine/manifest.h"
 #include "engine/names.h"
 #include "engine/packedformat.h"
+#include "engine/recovery.h"
 #include "engine/split.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -250,6 +251,13 @@ void PackWorker(const PackRequest& request, PackOutcome& outcome)
         succeeded = CompressProjectFile(request, outcome, streamPath) != 0;
         if (succeeded && request.split)
             succeeded = RunSplitStep(streamPath, outcome.packedPath, request.volumeSize);
+        // Recovery files follow the set they describe; older ones went with the set they described.
+        if (succeeded && request.recovery.Wanted())
+            outcome.recoveryWritten =
+                WriteRecoveryFiles(outcome.packedPath, request.recovery,
+                                   request.split ? request.volumeSize : 0, outcome.recoveryFiles);
+        else if (succeeded)
+            RemoveStaleRecoveryFiles(outcome.packedPath);
         // The new set is in place: what is left of the older one goes, whatever a cancel says.
         CancelHold finishing;
         // Checksums of the set this pack replaced would fail every later check of the new one.

@@ -395,6 +395,11 @@ void SplitWorker(const SplitRequest& request, SplitOutcome& outcome)
             outcome.manifestFailed = true;
         }
     }
+    if (outcome.complete && request.recovery.Wanted())
+        outcome.recoveryWritten =
+            WriteRecoveryFiles(packedPath, request.recovery, request.volumeSize, outcome.recoveryFiles);
+    else if (outcome.complete)
+        RemoveStaleRecoveryFiles(packedPath);
     PostJobState(JOB_IDLE);
     ReportJobEnded(JobKind::Split, outcome.complete);
 }

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/recovery.h"
+
 // Chunk size of every read and write of the split: the only data it holds in memory.
 constexpr std::size_t SPLIT_CHUNK_SIZE = 10000;
 
@@ -31,6 +33,9 @@ struct SplitRequest {
     std::string streamPath; // the single packed stream to cut into volumes
     int volumeSize = 0;       // V: the stream bytes of each volume
     Owner owner = UsersPackedFile;
+    // StartSplitJob only: recovery files to write beside the complete set (recovery.h).
+    // Without it, recovery files of the single packed file go, since they describe it.
+    RecoveryAmount recovery;
 };
 
 // How a split went, for the front ends.
@@ -43,7 +48,9 @@ struct SplitOutcome {
     // not be (and is gone, since it described the single packed file).
     std::string manifestPath;
     bool manifestFailed = false;
-    bool manifestMismatch = false;    // it did not vouch for the packed file: nothing was written
+    bool manifestMismatch = false; // it did not vouch for the packed file: nothing was written
+    bool recoveryWritten = false; // StartSplitJob with recovery: the recovery files are in place
+    std::vector<std::string> recoveryFiles; // their names
 };
 
 // Splits the stream of the request into volumes of volumeSize bytes (plus the header in

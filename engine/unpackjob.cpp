@@ -24,6 +24,7 @@
 #include "engine/manifest.h"
 #include "engine/names.h"
 #include "engine/packjob.h"
+#include "engine/recovery.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
@@ -227,14 +228,25 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
     outcome.started = true;
     // The job measures the packed file and each volume: a folder, a device or a FIFO is no
     // packed file (and reading one might never end).
+    // Recovery files beside the set may rebuild a lost or damaged file of it (volume 0 too)
+    // into a folder of their own, from where the set is then joined.
+    RecoveryWorkFolder recovery;
+    RecoveryExamination examination;
+    std::string joinFrom = packedPath;
     if (const std::string refusal = NotRegularInputRefusal(packedPath); !refusal.empty()) {
         ShowMessageBoxOwnedByMain(refusal, MB_OK | MB_ICONEXCLAMATION);
-    } else if (std::FILE* probe = OpenRegularInputStream(packedPath)) {
+    } else if (!RebuildForUnpack(recovery, packedPath, request.volumeSearchDirs, joinFrom, examination)) {
+        if (CancelRequested())
+            AppendStatusId(IDS_JOB_CANCELLED);
+    } else if (std::FILE* probe = OpenRegularInputStream(joinFrom)) {
         CloseStream(probe);
         PostJobState(JOB_JOINING);
         std::string tempName;
-        if (JoinVolumes(packedPath, request.intoFolder, request.volumeSearchDirs, tempName, outcome.join)) {
-            const std::string& source = tempName.empty() ? packedPath : tempName;
+        // The joined stream goes where it always does, even when the set is read from the
+        // recovery's work folder.
+        const std::string joinFolder = request.intoFolder.empty() ? GetDirectory(packedPath) : request.intoFolder;
+        if (JoinVolumes(joinFrom, joinFolder, request.volumeSearchDirs, tempName, outcome.join)) {
+            const std::string& source = tempName.empty() ? joinFrom : tempName;
             // A volume of the wrong size leaves a gap in the stream (or adds to it), and a
             // decoder running through it may still meet an end code by chance.
             const SetShape shape = tempName.empty() ? SetShape{} : MeasureSet(outcome.join.volumes);
@@ -252,6 +264,10 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
                                   MB_OK | MB_ICONEXCLAMATION);
     }
 
+    // Recovery files that could have helped: how to get par2, or why they could not be used.
+    const std::string unused = outcome.restored ? std::string() : DescribeUnusedRecovery(examination);
+    if (!unused.empty())
+        AppendStatus("\r\n" + unused + "\r\n");
     ReportJobEnded(JobKind::Unpack, outcome.restored != 0, IDS_UNPACK_END);
     SendJobBusyEnded();
     PostJobState(JOB_IDLE);

@@ -261,4 +261,40 @@ enum : unsigned {
     IDS_APP_USAGE = 48100,             // --help
     IDS_APP_UNKNOWN_OPTION = 48101,    // after the option that was not understood
     IDS_APP_BUSY_NOT_OPENED = 48102,   // log: "%s" the file another start asked for during a job
+
+    // Recovery files beside a set, made and read by par2 (49000 on).
+    IDS_RECOVERY_START = 49000,            // log banner before par2 makes the recovery files
+    IDS_RECOVERY_FILE_WRITTEN = 49001,     // "%s" the recovery file, "%lld" its size
+    IDS_RECOVERY_COVERS_VOLUMES = 49002,   // "%ld" volumes, "%s" the index
+    IDS_RECOVERY_COVERS_PERCENT = 49003,   // "%ld" percent, "%s" the index
+    IDS_RECOVERY_NOT_WRITTEN = 49004,      // "%s" why; the set itself is kept
+    IDS_RECOVERY_NO_PROGRAM = 49005,       // the reason: par2 is not installed
+    IDS_RECOVERY_PROGRAM_FAILED = 49006,   // "%s" what par2 said
+    IDS_RECOVERY_TOO_LARGE = 49007,        // "%ld" the volume size
+    IDS_RECOVERY_STALE_REMOVED = 49008,    // "%s" the old recovery file
+    IDS_RECOVERY_VOLUME_MISSING = 49009,   // "%ld" volume, "%s" its name
+    IDS_RECOVERY_VOLUME_DAMAGED = 49010,   // "%ld" volume, "%s" its name, "%ld" sound, "%ld" blocks
+    IDS_RECOVERY_FILE_MISSING = 49011,     // "%s" the whole packed file
+    IDS_RECOVERY_FILE_DAMAGED = 49012,     // "%s" the whole packed file, "%ld" sound, "%ld" blocks
+    IDS_RECOVERY_REPAIRABLE_ONE = 49013,   // "%s" packed file, "%ld" volume, "%s" index
+    IDS_RECOVERY_REPAIRABLE_MANY = 49014,  // "%s" packed file, "%s" the volumes, "%s" index
+    IDS_RECOVERY_REPAIRABLE_WHOLE = 49015, // "%s" packed file, "%s" index
+    IDS_RECOVERY_NOT_REPAIRABLE = 49016,   // "%s" packed file, "%s" index, "%ld" blocks short
+    IDS_RECOVERY_ALL_MATCH = 49017,        // "%s" index
+    IDS_RECOVERY_UNUSABLE = 49018,         // "%s" index, "%s" what par2 said
+    IDS_RECOVERY_NEED_PROGRAM = 49019,     // "%s" index
+    IDS_RECOVERY_ASK_REBUILD = 49020,      // "%s" the damage, "%s" index
+    IDS_RECOVERY_REBUILT_VOLUME = 49021,   // "%ld" volume, "%s" its name, "%s" index
+    IDS_RECOVERY_REBUILT_FILE = 49022,     // "%s" the whole packed file, "%s" index
+    IDS_RECOVERY_SET_UNTOUCHED = 49023,    // "%s" index
+    IDS_RECOVERY_NOT_REBUILT = 49024,
+    IDS_RECOVERY_REBUILD_FAILED = 49025,   // "%s" why
+    IDS_RECOVERY_REBUILT_MISMATCH = 49026, // "%s" the rebuilt file, "%s" the manifest
+    IDS_RECOVERY_CANNOT_REBUILD = 49027,   // "%s" index, "%ld" blocks short
+    IDS_RECOVERY_CANCELLED = 49028,
+    IDS_CLI_BAD_RECOVERY = 49050,          // "%s" the amount given
+    IDS_CLI_RECOVERY_NEEDS_SPLIT = 49051,  // "%s" the amount given
+    IDS_CLI_RECOVERY_FAILED = 49052,       // the set is complete, its recovery files are not
+    IDS_DLG_RECOVERY_DISKS = 49060,        // the Pack dialog's label of the list of recovery disks
+    IDS_WINDOW_OFFER_REBUILD = 49061,      // after a test that found the set repairable
 };

@@ -209,6 +209,7 @@ CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     m_bSeparateFile = split.separate ? 1 : 0;
     m_nDiskSizeIndex = split.diskSizeIndex;
     m_bWriteChecksums = Settings::WriteChecksums() ? 1 : 0;
+    m_nRecoveryDisks = Settings::RecoveryDisks();
 
     setObjectName(QStringLiteral("packDialog"));
     PrepareDialog(this, IDS_PACK_CAPTION);
@@ -233,6 +234,19 @@ CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     // The template's height includes the dropped list; the closed box is one line high.
     place.Place(m_diskSize, {{81, 37, 56, 60}, {76, 37, 56, 60}});
     m_diskSize->resize(m_diskSize->width(), place.Units().Y(12));
+    // Beside the disk size: how many disks of the set recovery files can rebuild.
+    auto* recoveryLabel = new QLabel(Text(IDS_DLG_RECOVERY_DISKS), this);
+    recoveryLabel->setObjectName(QStringLiteral("recoveryDisksLabel"));
+    recoveryLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    place.Place(recoveryLabel, {{139, 37, 55, 12}, {134, 37, 58, 12}});
+    m_recoveryDisks = new QComboBox(this);
+    m_recoveryDisks->setObjectName(QStringLiteral("recoveryDisks"));
+    m_recoveryDisks->setEditable(false);
+    for (const char* disks : {"0", "1", "2"})
+        m_recoveryDisks->addItem(QString::fromLatin1(disks));
+    recoveryLabel->setBuddy(m_recoveryDisks);
+    place.Place(m_recoveryDisks, {{196, 37, 26, 40}, {194, 37, 24, 40}});
+    m_recoveryDisks->resize(m_recoveryDisks->width(), place.Units().Y(12));
     m_writeChecksums = new QCheckBox(Text(IDS_DLG_WRITE_CHECKSUMS), this);
     m_writeChecksums->setObjectName(QStringLiteral("writeChecksums"));
     place.Place(m_writeChecksums, {{8, 54, 130, 13}, {11, 54, 130, 13}});
@@ -247,7 +261,8 @@ CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     setTabOrder(m_fileName, m_browse);
     setTabOrder(m_browse, m_separateFile);
     setTabOrder(m_separateFile, m_diskSize);
-    setTabOrder(m_diskSize, m_writeChecksums);
+    setTabOrder(m_diskSize, m_recoveryDisks);
+    setTabOrder(m_recoveryDisks, m_writeChecksums);
     setTabOrder(m_writeChecksums, m_ok);
     setTabOrder(m_ok, m_cancel);
 
@@ -276,6 +291,7 @@ void CPackProjectDlg::LoadFields()
     m_separateFile->setChecked(m_bSeparateFile != 0);
     m_diskSize->setCurrentIndex(m_nDiskSizeIndex);
     m_writeChecksums->setChecked(m_bWriteChecksums != 0);
+    m_recoveryDisks->setCurrentIndex(m_nRecoveryDisks);
     m_fileName->setText(m_strFileName);
 }
 
@@ -284,18 +300,21 @@ bool CPackProjectDlg::SaveFields()
     m_bSeparateFile = m_separateFile->isChecked() ? 1 : 0;
     m_nDiskSizeIndex = m_diskSize->currentIndex();
     m_bWriteChecksums = m_writeChecksums->isChecked() ? 1 : 0;
+    m_nRecoveryDisks = m_recoveryDisks->currentIndex();
     m_strFileName = m_fileName->text();
     if (!FileNameOpens()) {
         return false;
     }
     Settings::SetLastSplit({m_bSeparateFile != 0, m_nDiskSizeIndex});
     Settings::SetWriteChecksums(m_bWriteChecksums != 0);
+    Settings::SetRecoveryDisks(m_nRecoveryDisks);
     return true;
 }
 
 void CPackProjectDlg::OnSeparateFile()
 {
     m_diskSize->setEnabled(m_separateFile->isChecked());
+    m_recoveryDisks->setEnabled(m_separateFile->isChecked());
 }
 
 void CPackProjectDlg::OnChangeFileName()

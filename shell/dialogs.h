@@ -75,9 +75,12 @@ public:
     // Write checksums: NAME.sha256 beside the packed file or set, as the console's --manifest.
     int IsWriteChecksums() const { return m_bWriteChecksums; }
     int GetVolumeSize() const { return VolumeSizeForIndex(m_nDiskSizeIndex); }
+    // Volumes' worth of recovery files beside a split set (0, 1 or 2), as --recovery N.
+    int GetRecoveryDisks() const { return m_nRecoveryDisks; }
 
     QCheckBox* SeparateFileBox() const { return m_separateFile; }
     QComboBox* DiskSizeList() const { return m_diskSize; }
+    QComboBox* RecoveryDisksList() const { return m_recoveryDisks; }
     QCheckBox* WriteChecksumsBox() const { return m_writeChecksums; }
 
 private:
@@ -90,10 +93,12 @@ private:
     int m_bSeparateFile = 0;
     int m_nDiskSizeIndex = -1;
     int m_bWriteChecksums = 0;
+    int m_nRecoveryDisks = 0;
 
     QCheckBox* m_separateFile;
     QCheckBox* m_writeChecksums;
     QComboBox* m_diskSize;
+    QComboBox* m_recoveryDisks;
 };
 
 class CUnpackProjectDlg : public CProjectFileDlg {

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QTimer>
 
 #include "engine/names.h"
 #include "platform/files.h"
@@ -60,6 +61,9 @@ void WindowJobs::Pack()
     m_packRequest.projectPath = QFile::encodeName(project).toStdString();
     m_packRequest.split = dialog.IsSeparateFile() != 0;
     m_packRequest.volumeSize = dialog.GetVolumeSize();
+    // Recovery files beside the set, as the console's --recovery N, by the same job.
+    if (m_packRequest.split)
+        m_packRequest.recovery.volumes = dialog.GetRecoveryDisks();
     // With Write checksums the job writes NAME.sha256 beside the set once it is complete, as
     // the console's --manifest does.
     m_packRequest.writeManifest = dialog.IsWriteChecksums() != 0;
@@ -156,5 +160,16 @@ void WindowJobs::End(bool succeeded, const QString& closingLine)
         // A bar left part-filled or full would say that some of the work stands.
         m_view->Progress()->setValue(0);
     }
+    const bool offerRebuild = m_kind == JobKind::Test && m_testOutcome.repairable && !m_testOutcome.cancelled;
     m_kind.reset();
+    // A test whose set its recovery files can mend offers the unpack that rebuilds it, once
+    // the test's worker has ended.
+    if (offerRebuild) {
+        const QString question = QString::fromStdString(m_testOutcome.verdict) + QStringLiteral("\n\n") +
+                                 Text(IDS_WINDOW_OFFER_REBUILD);
+        QTimer::singleShot(0, m_owner, [this, question] {
+            if (!m_kind && Modal::MessageBox(m_owner, question, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK)
+                Unpack();
+        });
+    }
 }
