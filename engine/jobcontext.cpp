@@ -81,7 +81,9 @@ namespace {
 
 // The question both checks ask: 1 when nothing is under the name or the user agreed to replace
 // it (exists then says which), 0 when the job must leave it; g_lastCheckRefusal says why.
-int AskAboutExistingFile(const std::string& path, const std::string& shownName, bool& exists)
+// With answers, a "Yes to all" given before answers it, and moreFiles > 0 offers that answer.
+int AskAboutExistingFile(const std::string& path, const std::string& shownName, bool& exists,
+                         ReplaceAnswers* answers = nullptr, long moreFiles = 0)
 {
     exists = false;
     g_lastCheckRefusal = CheckRefusal::ByProgram;
@@ -102,8 +104,22 @@ int AskAboutExistingFile(const std::string& path, const std::string& shownName, 
     case FileLookup::Exists:
         break;
     }
-    if (ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_OVERWRITE_QUESTION).c_str(), shownName.c_str()),
-                                  MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK) {
+    if (answers && answers->yesToAll) {
+        exists = true;
+        g_lastCheckRefusal = CheckRefusal::None;
+        return 1;
+    }
+    std::string question = FormatText(LoadString(IDS_OVERWRITE_QUESTION).c_str(), shownName.c_str());
+    unsigned type = MB_OKCANCEL | MB_ICONEXCLAMATION;
+    if (answers && moreFiles > 0) {
+        question += "\n\n" + FormatText(LoadString(IDS_REPLACE_MORE_FILES).c_str(), moreFiles);
+        type |= MB_YESTOALL;
+    }
+    const int answer = ShowMessageBoxOwnedByMain(question, type);
+    const bool all = answer == IDYESTOALL && (type & MB_YESTOALL) != 0;
+    if (all)
+        answers->yesToAll = true;
+    if (answer != IDOK && !all) {
         // A box that a cancel request answered was no answer of the user's.
         g_lastCheckRefusal = CancelRequested() ? CheckRefusal::ByProgram : CheckRefusal::ByUser;
         return 0;
@@ -141,6 +157,12 @@ int AskBeforeReplacing(const std::string& path)
     return AskAboutExistingFile(path, path, exists);
 }
 
+int AskBeforeReplacing(const std::string& path, ReplaceAnswers& answers, long moreFiles)
+{
+    bool exists = false;
+    return AskAboutExistingFile(path, path, exists, &answers, moreFiles);
+}
+
 void LogCheckRefusal()
 {
     if (CancelRequested())
@@ -159,12 +181,35 @@ void ShowOutputOpenError(const OutputFile& output, const std::string& path, int 
         ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, path, error);
 }
 
+namespace {
+
+std::string DiskErrorText(unsigned diskErrorId, unsigned detailId, const std::string& path, int error)
+{
+    return LoadString(diskErrorId) + "\n" +
+           FormatText(LoadString(detailId).c_str(), path.c_str(), SystemErrorText(error).c_str());
+}
+
+} // namespace
+
 void ShowDiskErrorBox(unsigned diskErrorId, unsigned detailId, const std::string& path, int error)
 {
-    ShowMessageBoxOwnedByMain(LoadString(diskErrorId) + "\n" +
-                                  FormatText(LoadString(detailId).c_str(), path.c_str(),
-                                             SystemErrorText(error).c_str()),
-                              MB_OK | MB_ICONEXCLAMATION);
+    ShowMessageBoxOwnedByMain(DiskErrorText(diskErrorId, detailId, path, error), MB_OK | MB_ICONEXCLAMATION);
+}
+
+void ReportDiskError(unsigned diskErrorId, unsigned detailId, const std::string& path, int error)
+{
+    const std::string text = DiskErrorText(diskErrorId, detailId, path, error);
+    ShowMessageBoxOwnedByMain(text, MB_OK | MB_ICONEXCLAMATION);
+    // The same text, so that the console, which prints the box, shows it once.
+    AppendStatus(text + "\r\n");
+}
+
+void ReportOutputOpenError(const OutputFile& output, const std::string& path, int error)
+{
+    if (output.FolderFailed())
+        ReportDiskError(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, output.Folder(), error);
+    else
+        ReportDiskError(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, path, error);
 }
 
 void ShowBox(unsigned id, const std::string& path)

@@ -22,6 +22,7 @@
 #include "engine/names.h"
 #include "engine/packedformat.h"
 #include "engine/split.h"
+#include "engine/volumeplan.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
@@ -230,6 +231,20 @@ std::string FormatSizeReport(std::int64_t originalSize, std::uint64_t compressed
 
 namespace {
 
+// With a split, the volume names after the packed file's that hold a file now (an older set's
+// volumes, most often): the question about the packed file offers "Yes to all" for them. A
+// whole packed file takes only its own name.
+long OtherVolumesHeld(const PackRequest& request, const PackOutcome& outcome)
+{
+    long held = 0;
+    if (!request.bSplitFile || LookUpFile(outcome.strPackedPath) != FileLookup::Exists)
+        return 0;
+    for (int index = 1; index < MAX_VOLUMES && LookUpFile(VolumePath(outcome.strPackedPath, index)) == FileLookup::Exists;
+         ++index)
+        ++held;
+    return held;
+}
+
 // The worker. Ends itself; the job posts JOB_IDLE as its last state, then reports its end.
 void PackWorker(const PackRequest& request, PackOutcome& outcome)
 {
@@ -241,15 +256,21 @@ void PackWorker(const PackRequest& request, PackOutcome& outcome)
     // same base name, a split or a join into it waits, and so does an unpack or a test of it.
     JobLocks locks;
     bool succeeded = false;
+    ReplaceAnswers answers;
     if (!locks.Take({{outcome.strPackedPath, NameLockMode::Exclusive}})) {
         // Cancelled while another program held the name: nothing was asked or written.
-    } else if (!AskBeforeReplacing(outcome.strPackedPath)) {
+    } else if (!AskBeforeReplacing(outcome.strPackedPath, answers, OtherVolumesHeld(request, outcome))) {
         LogCheckRefusal();
     } else {
         std::string streamPath;
-        succeeded = CompressProjectFile(request, outcome, streamPath) != 0;
+        // A folder without room for the set is refused before anything is compressed.
+        const bool roomy = !request.bSplitFile || !request.checkRoomFirst ||
+                           CheckRoomForSplitPack(request.strProjectPath, outcome.strPackedPath,
+                                                 request.nVolumeSize, request.nThreads) != 0;
+        succeeded = roomy && CompressProjectFile(request, outcome, streamPath) != 0;
         if (succeeded && request.bSplitFile)
-            succeeded = RunSplitStep(streamPath, outcome.strPackedPath, request.nVolumeSize) != 0;
+            succeeded = RunSplitStep(streamPath, outcome.strPackedPath, request.nVolumeSize,
+                                     answers.yesToAll) != 0;
         // The new set is in place: what is left of the older one goes, whatever a cancel says.
         CancelHold finishing;
         // Checksums of the set this pack replaced would fail every later check of the new one.

@@ -25,6 +25,10 @@ struct PackRequest {
     // the job still holds the packed file's name, and log whether they were written. Implies
     // bProjectDigest.
     bool writeManifest = false;
+    // With a split: make sure the folder has room for the stream and the volumes before
+    // compressing (CheckRoomForSplitPack, volumeplan.h), instead of failing once the disk is
+    // full. The console checks before it starts the job.
+    bool checkRoomFirst = false;
 };
 
 // How a pack went. Written by StartPackJob and the worker; read once the job has ended.

@@ -31,6 +31,9 @@ struct SplitRequest {
     std::string strStreamPath; // the single packed stream to cut into volumes
     int nVolumeSize = 0;       // V: the stream bytes of each volume
     Owner owner = UsersPackedFile;
+    // The user has answered "Yes to all" before the split began: a file under a volume's name
+    // is replaced without a question.
+    bool replaceAll = false;
 };
 
 // How a split went, for the front ends.
@@ -67,5 +70,7 @@ int StartSplitJob(const SplitRequest& request, SplitOutcome& outcome);
 
 // The split step of the pack job: posts JOB_SPLITTING, logs its banner and cuts
 // the job's own stream in streamPath into the volumes of packedPath, of volumeSize bytes; the
-// stream is removed whatever happens. Returns 1 when the set is complete.
-int RunSplitStep(const std::string& streamPath, const std::string& packedPath, int volumeSize);
+// stream is removed whatever happens. replaceAll: the user has answered "Yes to all" about the
+// packed file. Returns 1 when the set is complete.
+int RunSplitStep(const std::string& streamPath, const std::string& packedPath, int volumeSize,
+                 bool replaceAll = false);
