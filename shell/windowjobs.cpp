@@ -89,6 +89,8 @@ void WindowJobs::Pack()
     // With Write checksums the job takes the project file's checksum from the bytes the codec
     // reads; the manifest is written once the set is complete.
     m_packRequest.bProjectDigest = dialog.IsWriteChecksums() != 0;
+    // As the console does: a split is refused before compressing when the folder lacks room.
+    m_packRequest.checkRoomFirst = true;
     const int started = StartPackJob(m_packRequest, m_packOutcome);
     if (started == 0) {
         End(false);
@@ -114,8 +116,10 @@ void WindowJobs::Unpack()
                                                               manifest.strWarning.c_str())) +
                             QStringLiteral("\n"));
     }
-    UnpackRequest request;
+    UnpackRequest& request = m_unpackRequest;
+    request = UnpackRequest{};
     request.strPackedPath = packedPath;
+    request.strIntoFolder = QFile::encodeName(dialog.GetIntoFolder()).toStdString();
     if (const ManifestEntry* project = manifest.Project()) {
         request.strExpectedDigest = project->strDigest;
         request.strManifest = manifest.strPath;
@@ -128,8 +132,8 @@ void WindowJobs::Unpack()
 
 void WindowJobs::Test()
 {
-    // The packed file is named as for Unpack.
-    CUnpackProjectDlg dialog(m_owner);
+    // The packed file is named as for Unpack; a test restores nothing.
+    CUnpackProjectDlg dialog(m_owner, false);
     dialog.setWindowTitle(Text(IDS_TEST_CAPTION));
     dialog.SetFileName(UnpackProposal(m_view->FileNameField()->text()));
     if (Modal::RunDialog(dialog) != QDialog::Accepted) {
@@ -186,10 +190,24 @@ void WindowJobs::End(bool succeeded, const QString& closingLine)
     if (m_kind == JobKind::Test) {
         m_view->AppendToLog(Text(succeeded ? IDS_TEST_SOUND_END : IDS_TEST_NOT_SOUND_END));
     } else if (succeeded) {
+        if (m_kind == JobKind::Unpack) {
+            // Where the project file went: beside the packed file, or into the folder chosen.
+            m_view->AppendToLog(QString::fromStdString(FormatText(
+                LoadString(IDS_CLI_RESTORED).c_str(), m_unpackOutcome.strProjectPath.c_str())));
+        }
         if (!closingLine.isEmpty()) {
             m_view->AppendToLog(closingLine);
         }
     } else {
+        if (m_kind == JobKind::Unpack && !CancelRequested()) {
+            // Read-only media: the way out is another folder to restore into.
+            if (const int error = RestoreFolderError(m_unpackRequest)) {
+                m_view->AppendToLog(QString::fromStdString(
+                    FormatText(LoadString(IDS_WINDOW_FOLDER_NOT_WRITABLE).c_str(),
+                               RestoreFolder(m_unpackRequest).c_str(), SystemErrorText(error).c_str()) +
+                    "\n"));
+            }
+        }
         m_view->AppendToLog(Text(m_kind == JobKind::Pack ? IDS_PACK_NOT_COMPLETE
                                                          : IDS_UNPACK_NOT_COMPLETE));
     }
