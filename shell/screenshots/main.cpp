@@ -117,7 +117,8 @@ int main(int argc, char** argv)
     QApplication::setFont(DialogFont());
     InstallQtTranslations(app);
     QApplication::setWindowIcon(AppIcon());
-    const QString folder = QString::fromLocal8Bit(argv[1]);
+    // Absolute: a chooser is grabbed while the current folder is the set's.
+    const QString folder = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     QDir().mkpath(folder);
     QString suffix = CurrentLanguage() == Language::Japanese ? QStringLiteral("ja")
                                                              : QStringLiteral("en");
@@ -209,7 +210,11 @@ int main(int argc, char** argv)
         const std::vector<std::string> found{packed};
         FindVolumeRequest missing{"1KX", "bridge", 1, 4, &found};
         SaveNextModal(folder + QStringLiteral("/volume-chooser-%1.png").arg(suffix), ok);
+        // Opened in the set's folder, as an unpack of the set opens it.
+        const QString start = QDir::currentPath();
+        QDir::setCurrent(demo.path());
         frame.FindVolume(missing);
+        QDir::setCurrent(start);
     }
 
     // No box waits for a user here: one that nobody expected is answered Cancel.
