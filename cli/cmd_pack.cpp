@@ -90,27 +90,6 @@ int RunDryRun(ConsoleHost& host, const std::string& projectPath, const std::stri
     return roomy ? EXIT_OK : EXIT_FAILED;
 }
 
-// Before a pack with --split: the folder must hold the stream and the volumes at once. The
-// stream's worst-case length settles it at once when the folder is roomy; otherwise the
-// project file is compressed to nowhere first, so that only a real shortage is refused.
-bool RoomForSplitPack(ConsoleHost& host, const std::string& projectPath,
-                      const std::string& packedPath, int volumeSize, unsigned threads)
-{
-    std::FILE* project = std::fopen(projectPath.c_str(), "rb");
-    const std::int64_t projectLength = project ? GetFileLength(project) : 0;
-    if (project)
-        std::fclose(project);
-    if (RoomForPack(packedPath, WorstCaseStreamLength(projectLength), volumeSize).Enough())
-        return true;
-    std::int64_t streamLength = 0;
-    host.SetProgressQuiet(true);
-    const int measured = MeasureStreamLength(projectPath, streamLength, threads);
-    host.SetProgressQuiet(false);
-    if (!measured)
-        return true; // the pack itself reports the unreadable file
-    return ReportRoom(RoomForPack(packedPath, streamLength, volumeSize)) != 0;
-}
-
 int RunPack(const PackOptions& options)
 {
     UseLanguage(options.lang);
@@ -165,7 +144,8 @@ int RunPack(const PackOptions& options)
     const std::string packedPath = PackedNameFor(options.file);
     if (options.dryRun)
         return RunDryRun(host, options.file, packedPath, split ? volumeSize : 0, options.threads);
-    if (split && !RoomForSplitPack(host, options.file, packedPath, volumeSize, options.threads)) {
+    if (split && !CheckRoomForSplitPack(options.file, packedPath, volumeSize, options.threads,
+                                        [&host](bool quiet) { host.SetProgressQuiet(quiet); })) {
         host.PrintLine(LoadString(IDS_CLI_PACK_FAILED));
         return EXIT_FAILED;
     }

@@ -39,12 +39,6 @@ std::string Absolute(const std::string& path)
     return current.empty() ? path : current + "/" + path;
 }
 
-std::string FolderOf(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
 int RunUnpack(const UnpackOptions& options)
 {
     UseLanguage(options.lang);
@@ -83,12 +77,9 @@ int RunUnpack(const UnpackOptions& options)
     // The job writes its temporary files beside the packed file: on read-only media it
     // cannot, and --into is the way out.
     if (outcome.started && options.into.empty() && !CancelRequested()) {
-        const std::string folder = FolderOf(Absolute(options.file));
-        if (access(folder.c_str(), W_OK) != 0) {
-            const int error = errno;
+        if (const int error = RestoreFolderError(request))
             host.PrintFailureLine(FormatText(LoadString(IDS_CLI_FOLDER_NOT_WRITABLE).c_str(),
-                                             folder.c_str(), SystemErrorText(error).c_str()));
-        }
+                                             RestoreFolder(request).c_str(), SystemErrorText(error).c_str()));
     }
     host.PrintFailureLine(LoadString(IDS_CLI_UNPACK_FAILED));
     return EXIT_FAILED;

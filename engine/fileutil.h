@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Prefix of every file a job writes beside its final name before a rename gives it that name,
 // and of the files a job keeps aside until a new set is complete.
@@ -21,6 +22,9 @@ std::string FileNameOf(const std::string& path);
 
 // True when a and b are the same name but for the letter case of ASCII letters.
 bool EqualIgnoringCase(const std::string& a, const std::string& b);
+// The other files in path's folder whose names differ from its name only in letter case
+// (NAME.kmx beside NAME.KMX: two files here, one on the systems the sets come from), sorted.
+std::vector<std::string> OtherCaseNamesOf(const std::string& path);
 
 // Why an input cannot be read, for a message that names it: "it is a FIFO", "it is a device"
 // or "it is a folder" for the errors OpenRegularInput gives those (ESPIPE, ENODEV, EISDIR),

@@ -63,8 +63,10 @@ std::string LookForVolume(const std::string& dir, const std::string& name, std::
     return {};
 }
 
-void LogMissingVolume()
+// The log names the volume, so that a saved log still says which disk to look for.
+void LogMissingVolume(const std::string& expected)
 {
+    AppendStatus(FormatText(LoadString(IDS_VOLUME_NOT_FOUND_NAMED).c_str(), expected.c_str()) + "\r\n");
     AppendStatusId(IDS_VOLUME_NOT_FOUND);
     AppendStatus("\r\n");
     AppendStatusId(IDS_UNPACK_FAILED);
@@ -221,7 +223,7 @@ bool BuildVolumeList(const std::string& packedPath, int count, const std::vector
         }
         found.missingVolume = index;
         found.missingName = expected;
-        LogMissingVolume();
+        LogMissingVolume(expected);
         return false;
     }
     return true;
@@ -346,8 +348,7 @@ bool JoinSet(const std::string& packedPath, const std::string& folder,
         std::string shown = folder.empty() ? std::string(".") : folder;
         if (shown.size() > 1 && shown.back() == '/')
             shown.pop_back();
-        ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, shown, error);
-        AppendStatus("\r\n");
+        ReportDiskError(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, shown, error);
         tempName.clear();
         failed = true;
     }

@@ -23,6 +23,7 @@
 #include "engine/packedformat.h"
 #include "engine/recovery.h"
 #include "engine/split.h"
+#include "engine/volumeplan.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
@@ -231,6 +232,20 @@ std::string FormatSizeReport(std::int64_t originalSize, std::uint64_t compressed
 
 namespace {
 
+// With a split, the volume names after the packed file's that hold a file now (an older set's
+// volumes, most often): the question about the packed file offers "Yes to all" for them. A
+// whole packed file takes only its own name.
+long OtherVolumesHeld(const PackRequest& request, const PackOutcome& outcome)
+{
+    long held = 0;
+    if (!request.split || LookUpFile(outcome.packedPath) != FileLookup::Exists)
+        return 0;
+    for (int index = 1; index < MAX_VOLUMES && LookUpFile(VolumePath(outcome.packedPath, index)) == FileLookup::Exists;
+         ++index)
+        ++held;
+    return held;
+}
+
 // The worker. Ends itself; the job posts JOB_IDLE as its last state, then reports its end.
 void PackWorker(const PackRequest& request, PackOutcome& outcome)
 {
@@ -242,15 +257,22 @@ void PackWorker(const PackRequest& request, PackOutcome& outcome)
     // same base name, a split or a join into it waits, and so does an unpack or a test of it.
     JobLocks locks;
     bool succeeded = false;
+    ReplaceAnswers answers;
     if (!locks.Take({{outcome.packedPath, NameLockMode::Exclusive}})) {
         // Cancelled while another program held the name: nothing was asked or written.
-    } else if (const ReplaceAnswer answer = AskBeforeReplacing(outcome.packedPath); !answer) {
+    } else if (const ReplaceAnswer answer =
+                   AskBeforeReplacing(outcome.packedPath, answers, OtherVolumesHeld(request, outcome));
+               !answer) {
         LogCheckRefusal(answer);
     } else {
         std::string streamPath;
-        succeeded = CompressProjectFile(request, outcome, streamPath) != 0;
+        // A folder without room for the set is refused before anything is compressed.
+        const bool roomy = !request.split || !request.checkRoomFirst ||
+                           CheckRoomForSplitPack(request.projectPath, outcome.packedPath,
+                                                 request.volumeSize, request.threads) != 0;
+        succeeded = roomy && CompressProjectFile(request, outcome, streamPath) != 0;
         if (succeeded && request.split)
-            succeeded = RunSplitStep(streamPath, outcome.packedPath, request.volumeSize);
+            succeeded = RunSplitStep(streamPath, outcome.packedPath, request.volumeSize, answers.yesToAll);
         // Recovery files follow the set they describe; older ones went with the set they described.
         if (succeeded && request.recovery.Wanted())
             outcome.recoveryWritten =

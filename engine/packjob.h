@@ -27,6 +27,10 @@ struct PackRequest {
     // Write recovery files beside the complete set (recovery.h): volumes' worth for a split,
     // a percentage for either. Without it, recovery files of an earlier set of the name go.
     RecoveryAmount recovery;
+    // With a split: make sure the folder has room for the stream and the volumes before
+    // compressing (CheckRoomForSplitPack, volumeplan.h), instead of failing once the disk is
+    // full. The console checks before it starts the job.
+    bool checkRoomFirst = false;
 };
 
 // How a pack went. Written by StartPackJob and the worker; read once the job has ended.

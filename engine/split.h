@@ -36,6 +36,9 @@ struct SplitRequest {
     // StartSplitJob only: recovery files to write beside the complete set (recovery.h).
     // Without it, recovery files of the single packed file go, since they describe it.
     RecoveryAmount recovery;
+    // The user has answered "Yes to all" before the split began: a file under a volume's name
+    // is replaced without a question.
+    bool replaceAll = false;
 };
 
 // How a split went, for the front ends.
@@ -74,5 +77,7 @@ bool StartSplitJob(const SplitRequest& request, SplitOutcome& outcome);
 
 // The split step of the pack job: posts JOB_SPLITTING, logs its banner and cuts
 // the job's own stream in streamPath into the volumes of packedPath, of volumeSize bytes; the
-// stream is removed whatever happens. Returns true when the set is complete.
-bool RunSplitStep(const std::string& streamPath, const std::string& packedPath, int volumeSize);
+// stream is removed whatever happens. replaceAll: the user has answered "Yes to all" about the
+// packed file. Returns true when the set is complete.
+bool RunSplitStep(const std::string& streamPath, const std::string& packedPath, int volumeSize,
+                  bool replaceAll = false);

@@ -120,7 +120,7 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
     }
     OutputFile out;
     if (!out.Open(outputName, TEMP_FILE_PREFIX, packedPath)) {
-        ShowOutputOpenError(out, outputName, errno);
+        ReportOutputOpenError(out, outputName, errno);
         CloseStream(in);
         return;
     }
@@ -200,6 +200,11 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
         outcome.restored = true;
         outcome.restoredBytes = restoredLength;
         AppendStatus(FormatSizeReport(restoredLength, static_cast<std::uint64_t>(compressedLength)));
+        // The project file keeps the packed file's base name: a file of the same name in
+        // another letter case stays beside it, and the user may be looking at that one.
+        for (const std::string& other : OtherCaseNamesOf(outputName))
+            AppendStatus("\r\n" + FormatText(LoadString(IDS_RESTORED_OTHER_CASE).c_str(), other.c_str(),
+                                              outputName.c_str()));
     }
     AppendStatus("\r\n");
 }
@@ -275,20 +280,48 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
 
 } // namespace
 
-bool StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
-{
-    outcome = UnpackOutcome{};
+namespace {
 
-    // The path as given (a blank is part of a name; the window trims what was typed in its
-    // field), made absolute against the current directory, names the packed file and
-    // everything the job writes: the job never changes the current directory, so two unpacks
-    // in one process each restore their own file, whatever ran between them.
-    std::string path = request.packedPath;
+// The path as given (a blank is part of a name; the window trims what was typed in its
+// field), made absolute against the current directory.
+std::string AbsolutePackedPath(const std::string& given)
+{
+    std::string path = given;
     if (!path.empty() && path.front() != '/') {
         const std::string current = CurrentDirectory();
         if (!current.empty())
             path = MakePath("", current, path, "");
     }
+    return path;
+}
+
+} // namespace
+
+std::string RestoreFolder(const UnpackRequest& request)
+{
+    std::string folder = request.intoFolder.empty() ? GetDirectory(AbsolutePackedPath(request.packedPath))
+                                                       : request.intoFolder;
+    if (folder.empty())
+        folder = ".";
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
+}
+
+int RestoreFolderError(const UnpackRequest& request)
+{
+    // Creating a file in a folder takes the right to write it and to enter it.
+    return access(RestoreFolder(request).c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+}
+
+bool StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
+{
+    outcome = UnpackOutcome{};
+
+    // The absolute path names the packed file and everything the job writes: the job never
+    // changes the current directory, so two unpacks in one process each restore their own
+    // file, whatever ran between them.
+    const std::string path = AbsolutePackedPath(request.packedPath);
 
     UnpackRequest job = request;
     if (request.checkManifest) {
@@ -303,7 +336,6 @@ bool StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
     }
 
     AppendStatusId(IDS_UNPACK_START);
-
 
     const std::string projectPath = ProjectNameFor(path, request.intoFolder);
     outcome.projectPath = projectPath;

@@ -261,6 +261,28 @@ enum : unsigned {
     IDS_APP_USAGE = 48100,             // --help
     IDS_APP_UNKNOWN_OPTION = 48101,    // after the option that was not understood
     IDS_APP_BUSY_NOT_OPENED = 48102,   // log: "%s" the file another start asked for during a job
+    IDS_APP_BUSY_NOT_TAKEN = 48103,    // the second start's error: "%s" its file
+
+    // The window's questions, choosers and log lines of everyday use (48200 on).
+    IDS_REPLACE_MORE_FILES = 48200,    // "%ld" the other files a Yes to all replaces
+    IDS_DLG_YES_TO_ALL = 48201,        // the button of that answer
+    IDS_CLI_ANSWER_YES_NO_ALL = 48202, // the console's prompt when Yes to all is offered
+    IDS_CLOSE_STOPS_JOB = 48203,       // the question after IDS_WAIT_FOR_JOB on closing
+    IDS_DLG_STOP_AND_QUIT = 48204,     // its buttons
+    IDS_DLG_KEEP_WORKING = 48205,
+    IDS_FIND_VOLUME_TITLE = 48206,     // "%ld" the volume from 1, "%ld" the count, "%s" volume 0
+    IDS_VOLUME_FOREIGN_NAME = 48207,   // "%s" chosen, "%ld" volume from 1, "%s" volume 0, "%s" its name
+    IDS_ALL_FILES_FILTER = 48208,      // a chooser's last filter
+    IDS_UNPACK_CHOOSER_FILTER = 48209, // the window's chooser of a packed file
+    IDS_DLG_RESTORE_TO = 48210,        // the Unpack dialog's folder to restore into
+    IDS_DLG_INTO_PLACEHOLDER = 48211,  // shown in that field while it is empty
+    IDS_DLG_BROWSE_FOLDER = 48212,     // its Browse button
+    IDS_INTO_FOLDER_NOT_WRITABLE = 48213, // "%s" the folder named, "%s" the system's reason
+    IDS_FOLDER_READ_ONLY_CHOOSE = 48214,  // "%s" the packed file's folder, "%s" the reason
+    IDS_WINDOW_FOLDER_NOT_WRITABLE = 48215, // log: "%s" the folder, "%s" the reason
+    IDS_RESTORED_OTHER_CASE = 48216,   // log: "%s" the other file, "%s" the restored one
+    IDS_VOLUME_NOT_FOUND_NAMED = 48217, // log: "%s" the volume's name in the set's folder
+    IDS_DLG_DISK_SIZE = 48218,         // the Pack dialog's label of the disk-size list
 
     // Recovery files beside a set, made and read by par2 (49000 on).
     IDS_RECOVERY_START = 49000,            // log banner before par2 makes the recovery files

@@ -67,6 +67,8 @@ void WindowJobs::Pack()
     // With Write checksums the job writes NAME.sha256 beside the set once it is complete, as
     // the console's --manifest does.
     m_packRequest.writeManifest = dialog.IsWriteChecksums() != 0;
+    // As the console does: a split is refused before compressing when the folder lacks room.
+    m_packRequest.checkRoomFirst = true;
     const bool started = StartPackJob(m_packRequest, m_packOutcome);
     if (!started) {
         End(false);
@@ -82,8 +84,10 @@ void WindowJobs::Unpack()
     }
     const QString packed = FullName(dialog.GetFileName());
     Begin(JobKind::Unpack, packed);
-    UnpackRequest request;
+    UnpackRequest& request = m_unpackRequest;
+    request = UnpackRequest{};
     request.packedPath = QFile::encodeName(packed).toStdString();
+    request.intoFolder = QFile::encodeName(dialog.GetIntoFolder()).toStdString();
     // A manifest of ours beside the packed file: the restored bytes must have its project
     // checksum before they replace the project file. Any other file of that name is left
     // alone, with a warning.
@@ -96,8 +100,8 @@ void WindowJobs::Unpack()
 
 void WindowJobs::Test()
 {
-    // The packed file is named as for Unpack.
-    CUnpackProjectDlg dialog(m_owner);
+    // The packed file is named as for Unpack; a test restores nothing.
+    CUnpackProjectDlg dialog(m_owner, false);
     dialog.setWindowTitle(Text(IDS_TEST_CAPTION));
     dialog.SetFileName(UnpackProposal(m_view->FileNameField()->text()));
     if (Modal::RunDialog(dialog) != QDialog::Accepted) {
@@ -149,10 +153,24 @@ void WindowJobs::End(bool succeeded, const QString& closingLine)
     if (m_kind == JobKind::Test) {
         m_view->AppendToLog(Text(succeeded ? IDS_TEST_SOUND_END : IDS_TEST_NOT_SOUND_END));
     } else if (succeeded) {
+        if (m_kind == JobKind::Unpack) {
+            // Where the project file went: beside the packed file, or into the folder chosen.
+            m_view->AppendToLog(QString::fromStdString(FormatText(
+                LoadString(IDS_CLI_RESTORED).c_str(), m_unpackOutcome.projectPath.c_str())));
+        }
         if (!closingLine.isEmpty()) {
             m_view->AppendToLog(closingLine);
         }
     } else {
+        if (m_kind == JobKind::Unpack && !CancelRequested()) {
+            // Read-only media: the way out is another folder to restore into.
+            if (const int error = RestoreFolderError(m_unpackRequest)) {
+                m_view->AppendToLog(QString::fromStdString(
+                    FormatText(LoadString(IDS_WINDOW_FOLDER_NOT_WRITABLE).c_str(),
+                               RestoreFolder(m_unpackRequest).c_str(), SystemErrorText(error).c_str()) +
+                    "\n"));
+            }
+        }
         m_view->AppendToLog(Text(m_kind == JobKind::Pack ? IDS_PACK_NOT_COMPLETE
                                                          : IDS_UNPACK_NOT_COMPLETE));
     }
