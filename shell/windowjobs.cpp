@@ -6,8 +6,10 @@
 #include <QProgressBar>
 #include <QTimer>
 
+#include "engine/format.h"
 #include "engine/names.h"
 #include "platform/files.h"
+#include "platform/strings.h"
 #include "resources/textids.h"
 #include "shell/dialogs.h"
 #include "shell/modal.h"
