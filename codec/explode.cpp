@@ -30,6 +30,8 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #include <tmmintrin.h>
+#elif defined(__wasm_simd128__)
+#include <wasm_simd128.h>
 #endif
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <cpuid.h>
