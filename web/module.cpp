@@ -23,6 +23,7 @@
 #include "engine/format.h"
 #include "engine/join.h"
 #include "engine/manifest.h"
+#include "engine/names.h"
 #include "engine/packcheck.h"
 #include "engine/packedformat.h"
 #include "engine/volumeplan.h"
@@ -107,14 +108,6 @@ const char* VerdictName(PackedFileReport::Verdict verdict)
     case PackedFileReport::Damaged: return "damaged";
     }
     return "";
-}
-
-// The project file a packed file restores: its base name with ".RVN" for a packed file named
-// ".0RV" (in any letter case), ".KMX" for every other one, as the unpack job names it.
-std::string ProjectNameFor(const std::string& packedName)
-{
-    const PathParts parts = SplitPath(packedName);
-    return parts.name + (EqualIgnoringCase(parts.ext, ".0RV") ? ".RVN" : ".KMX");
 }
 
 // Reads a packed file's stream from the volumes in order, volume 0 after its header.
@@ -324,8 +317,7 @@ EMSCRIPTEN_KEEPALIVE const char* pw_pack(const char* name, const char* split)
         return Finish(object);
     }
     const auto streamLength = static_cast<std::int64_t>(context.nCompressed);
-    const PathParts parts = SplitPath(name);
-    const std::string packedName = parts.name + ".0KX";
+    const std::string packedName = PackedNameFor(name);
     if (volumeSize > 0 && VolumeCountFor(streamLength, volumeSize) > MAX_VOLUMES) {
         object.Add("error", FormatText(LoadString(IDS_CLI_PLAN_TOO_MANY).c_str(),
                                        static_cast<long long>(VolumeCountFor(streamLength, volumeSize))));
