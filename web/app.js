@@ -47,6 +47,7 @@
         var done = job;
         job = null;
         window.packtoolModuleMemory = message.memory;
+        window.packtoolBytesRead = message.read;
         showBusy(false);
         done.resolve(message);
       }
@@ -126,8 +127,6 @@
   }
 
   // --- Restore.
-  var restoreFiles = [];
-
   // The first file of the set: a name whose extension begins with 0 (.0KX, .0RV), else the
   // one file given that is no manifest.
   function packedFileAmong(files) {
@@ -146,7 +145,6 @@
       seen[file.name] = true;
       return true;
     });
-    restoreFiles = files;
     var setView = $('restore-set'), report = $('restore-report'), save = $('restore-save');
     clear(setView); clear(report); forgetLinks(save);
     var name = packedFileAmong(files);
@@ -156,9 +154,9 @@
     }
     return runJob({ op: 'describe', files: files, name: name }).then(function (message) {
       showSet(setView, name, message.result);
-      return runJob({ op: 'check', files: files, name: name, restore: true });
+      return runJob({ op: 'check', files: files, name: name });
     }).then(function (message) {
-      showCheck(report, save, name, message);
+      showCheck(report, save, message);
     }, cancelled(report));
   }
 
@@ -183,7 +181,7 @@
     view.appendChild(list);
   }
 
-  function showCheck(report, save, name, message) {
+  function showCheck(report, save, message) {
     var result = message.result;
     result.warnings.forEach(function (warning) {
       line(report, fmt(t('IDS_CLI_WARNING'), warning), 'warning');
@@ -193,8 +191,10 @@
       line(report, text, result.manifestMatches ? '' : 'verdict bad');
     });
     if (result.invalid) line(report, result.invalid, 'verdict bad');
-    if (result.sound && result.decoded) {
-      var output = message.output || new Blob([]);
+    // The bytes the test decoded: the project file of a sound set, what a damaged stream
+    // decoded, or nothing to keep.
+    var output = message.output || new Blob([]);
+    if (result.sound) {
       line(report, fmt(t('IDS_WEB_RESTORED_BYTES'), result.project, output.size));
       saveLink(save, output, result.project, fmt(t('IDS_WEB_SAVE'), result.project)).focus();
       return;
@@ -207,11 +207,8 @@
       keep.id = 'keep-broken';
       keep.textContent = fmt(t('IDS_WEB_KEEP_BROKEN'), brokenName);
       keep.addEventListener('click', function () {
-        runJob({ op: 'check', files: restoreFiles, name: name, broken: true }).then(function (again) {
-          keep.remove();
-          saveLink(save, again.output || new Blob([]), brokenName, fmt(t('IDS_WEB_SAVE'), brokenName),
-                   'broken').focus();
-        }, cancelled(report));
+        keep.remove();
+        saveLink(save, output, brokenName, fmt(t('IDS_WEB_SAVE'), brokenName), 'broken').focus();
       });
       save.appendChild(keep);
     }
