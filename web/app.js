@@ -215,30 +215,52 @@
   }
 
   // Files from a drop: folders are read one level deep, as the set lies in one folder.
+  // Chromium's handles read a dropped folder also on a page opened from a file path, where
+  // its entries refuse to; other browsers give entries. Rejects when a folder cannot be read.
+  // Both kinds must be asked for while the drop event runs.
   function filesFromDrop(dataTransfer) {
     var items = Array.prototype.slice.call(dataTransfer.items || []);
     var entries = items.map(function (item) { return item.webkitGetAsEntry && item.webkitGetAsEntry(); });
     if (!entries.some(function (entry) { return entry && entry.isDirectory; }))
       return Promise.resolve(Array.prototype.slice.call(dataTransfer.files));
-    return Promise.all(entries.map(function (entry) {
-      if (!entry) return [];
-      if (entry.isFile) return new Promise(function (resolve) { entry.file(function (f) { resolve([f]); }, function () { resolve([]); }); });
-      return new Promise(function (resolve) {
-        var reader = entry.createReader(), found = [];
-        (function more() {
-          reader.readEntries(function (batch) {
-            if (!batch.length) {
-              Promise.all(found.filter(function (e) { return e.isFile; }).map(function (e) {
-                return new Promise(function (done) { e.file(done, function () { done(null); }); });
-              })).then(function (files) { resolve(files.filter(Boolean)); });
-              return;
-            }
-            found = found.concat(batch);
-            more();
-          }, function () { resolve([]); });
-        })();
+    var lists;
+    if (items.every(function (item) { return item.getAsFileSystemHandle; })) {
+      lists = items.map(function (item) { return item.getAsFileSystemHandle().then(filesOfHandle); });
+    } else {
+      lists = entries.map(filesOfEntry);
+    }
+    return Promise.all(lists).then(function (found) { return [].concat.apply([], found); });
+  }
+  function filesOfHandle(handle) {
+    if (!handle) return [];
+    if (handle.kind === 'file') return handle.getFile().then(function (file) { return [file]; });
+    var iterator = handle.values(), files = [];
+    return (function next() {
+      return iterator.next().then(function (step) {
+        if (step.done) return Promise.all(files);
+        if (step.value.kind === 'file') files.push(step.value.getFile());
+        return next();
       });
-    })).then(function (lists) { return [].concat.apply([], lists); });
+    })();
+  }
+  function filesOfEntry(entry) {
+    if (!entry) return [];
+    if (entry.isFile) return new Promise(function (resolve, reject) { entry.file(function (f) { resolve([f]); }, reject); });
+    return new Promise(function (resolve, reject) {
+      var reader = entry.createReader(), found = [];
+      (function more() {
+        reader.readEntries(function (batch) {
+          if (!batch.length) {
+            Promise.all(found.filter(function (e) { return e.isFile; }).map(function (e) {
+              return new Promise(function (done, failed) { e.file(done, failed); });
+            })).then(resolve, reject);
+            return;
+          }
+          found = found.concat(batch);
+          more();
+        }, reject);
+      })();
+    });
   }
 
   // --- Pack.
@@ -276,6 +298,7 @@
       if (window.showDirectoryPicker && outputs.length > 1) {
         var all = document.createElement('button');
         all.type = 'button';
+        all.id = 'save-all';
         all.textContent = t('IDS_WEB_SAVE_ALL_FOLDER');
         all.addEventListener('click', function () { saveIntoFolder(outputs, report); });
         save.appendChild(all);
@@ -324,7 +347,10 @@
     drop.addEventListener('drop', function (event) {
       event.preventDefault();
       drop.classList.remove('over');
-      filesFromDrop(event.dataTransfer).then(function (files) { if (files.length) restore(files); });
+      filesFromDrop(event.dataTransfer).then(restore, function () {
+        clear($('restore-set')); clear($('restore-report')); forgetLinks($('restore-save'));
+        line($('restore-report'), t('IDS_WEB_FOLDER_UNREADABLE'), 'verdict bad');
+      });
     });
     drop.addEventListener('keydown', function (event) {
       if (event.key === 'Enter' || event.key === ' ') { event.preventDefault(); $('restore-files').click(); }
