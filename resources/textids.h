@@ -256,6 +256,7 @@ enum : unsigned {
     IDS_WEB_PROGRESS = 48026,
     IDS_WEB_RESTORED_BYTES = 48027, // "%s" the project file, "%lld" its size
     IDS_WEB_NOT_RESTORED = 48028,
+    IDS_WEB_FOLDER_UNREADABLE = 48029,
 
     // The desktop program's command line and its second starts (48100 on).
     IDS_APP_USAGE = 48100,             // --help
