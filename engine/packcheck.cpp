@@ -205,14 +205,6 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
     run.reader.volumes = &report.volumes;
     run.reader.skipHeader = report.volumeCount > 0;
     Sha256 digest;
-<<<<<<< HEAD
-    run.digest = request.restoredDigest ? &digest : nullptr;
-    run.progressTotal = report.streamBytes;
-    const unsigned result = Decode(run);
-    report.restoredBytes = run.written;
-    if (request.restoredDigest)
-        report.restoredDigest = digest.FinalHex();
-=======
     run.digest = request.restoredDigest ? &digest : nullptr;
     run.output = request.decodedBytes ? &request.decodedBytes : nullptr;
     run.progressTotal = report.streamBytes;
@@ -221,7 +213,6 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
     report.restoredBytes = run.written;
     if (request.restoredDigest)
         report.restoredDigest = digest.FinalHex();
->>>>>>> w25
     if (run.reader.failed) {
         report.verdict = PackedFileReport::ReadError;
         if (run.reader.failedVolume >= 0) {
@@ -277,29 +268,10 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
             report.verdict = PackedFileReport::Damaged;
     }
 
-<<<<<<< HEAD
-    // The stream's last byte holds the last bits of its end code: when the stream still
-    // decodes completely without its last byte, something follows the end code.
-    if (result == CODEC_OK && report.streamBytes > 0) {
-        DecodeRun shorter;
-        shorter.reader.volumes = &report.volumes;
-        shorter.reader.skipHeader = report.volumeCount > 0;
-        shorter.reader.limit = report.streamBytes - 1;
-        bool endsEarlier = false;
-        if (shorter.reader.limit == 4) {
-            // Four bytes are too short for the decoder: the empty file's stream, perhaps.
-            unsigned char bytes[4] = {};
-            endsEarlier = shorter.reader.Read(bytes, sizeof bytes) == sizeof bytes &&
-                          IsEmptyStream(bytes, sizeof bytes);
-        } else {
-            endsEarlier = Decode(shorter) == CODEC_OK;
-        }
-=======
     // The stream's last byte holds the last bits of its end code: when the stream would
     // still decode completely without its last byte, something follows the end code.
     if (result == CODEC_OK && report.streamBytes > 0) {
         const bool endsEarlier = (endCodeBits + 7) / 8 < report.streamBytes;
->>>>>>> w25
         // In a set the data behind the end code is at the end of the last volume.
         if (endsEarlier && report.volumeCount > 1)
             report.warnings.push_back(FormatText(LoadString(IDS_CHECK_TRAILING_IN_LAST).c_str(),
