@@ -66,19 +66,23 @@ TEST(Subprocess, HandsDownNoDescriptorAndNoBlockedSignal)
     const int ours = open((dir / "held").c_str(), O_CREAT | O_RDWR, 0600); // not close-on-exec
     ASSERT_GE(ours, 3);
     // Run from a thread that blocks SIGTERM, as a job's worker does.
-    ProgramRun run;
+    // Each program looks at itself: a shell's pipeline would show the shell's own pipe ends
+    // for as long as it takes to close them. ls holds one descriptor of its own, the folder
+    // it lists, which takes the lowest free number: 3 when it inherited nothing else.
+    ProgramRun fds;
+    ProgramRun status;
     std::thread worker([&] {
         sigset_t stop;
         sigemptyset(&stop);
         sigaddset(&stop, SIGTERM);
         pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-        run = RunProgram(kShell,
-                         {"-c", "ls /proc/$$/fd | tr '\\n' ' '; grep SigBlk /proc/$$/status"});
+        fds = RunProgram(FindProgramOnPath("ls"), {"/proc/self/fd"});
+        status = RunProgram(FindProgramOnPath("grep"), {"SigBlk", "/proc/self/status"});
     });
     worker.join();
     close(ours);
-    EXPECT_EQ(run.output.substr(0, run.output.find("SigBlk")), "0 1 2 ");
-    EXPECT_NE(run.output.find("SigBlk:\t0000000000000000"), std::string::npos) << run.output;
+    EXPECT_EQ(fds.output, "0\n1\n2\n3\n");
+    EXPECT_NE(status.output.find("SigBlk:\t0000000000000000"), std::string::npos) << status.output;
 }
 
 TEST(Subprocess, ACancelEndsTheProgram)
