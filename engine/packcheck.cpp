@@ -114,27 +114,17 @@ unsigned Decode(DecodeRun& run)
         SharedCodecWorkArea().bytes, &run);
 }
 
-// The volume's path beside volume 0 or in a search folder, or empty.
-std::string FindVolume(const PathParts& parts, int index, const std::vector<std::string>& searchDirs)
-{
-    const std::string name = parts.name + "." + JoinedVolumeExtension(index);
-    std::string found = FindFileIgnoringCase(parts.drive + parts.dir, name);
-    for (std::size_t d = 0; found.empty() && d < searchDirs.size(); ++d)
-        found = FindFileIgnoringCase(searchDirs[d], name);
-    return found;
-}
-
 void CheckSetShape(PackedFileReport& report, const std::vector<std::string>& searchDirs)
 {
     const int count = report.volumeCount;
-    const PathParts parts = SplitPath(report.volumes.front());
+    const std::string& first = report.volumes.front();
     int found = 1;
-    while (found < count && !FindVolume(parts, found, searchDirs).empty())
+    while (found < count && !FindVolumeFile(first, found, searchDirs).empty())
         ++found;
     if (found < count)
         report.warnings.push_back(FormatText(LoadString(IDS_CHECK_COUNT_MISMATCH).c_str(),
                                              static_cast<long>(count), static_cast<long>(found)));
-    const std::string beyond = FindVolume(parts, count, searchDirs);
+    const std::string beyond = FindVolumeFile(first, count, searchDirs);
     if (!beyond.empty())
         report.warnings.push_back(FormatText(LoadString(IDS_CHECK_VOLUME_BEYOND).c_str(), beyond.c_str()));
 
