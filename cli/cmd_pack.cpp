@@ -24,6 +24,7 @@
 #include "engine/names.h"
 #include "engine/packedformat.h"
 #include "engine/packjob.h"
+#include "engine/recovery.h"
 #include "engine/volumeplan.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -43,6 +44,7 @@ struct PackOptions {
     bool splitGiven = false; // --split came, even with an empty size
     bool dryRun = false;
     bool manifest = false;
+    std::string recovery;
     std::string progress;
     unsigned threads = ImplodeMachineThreads();
     bool threadsGiven = false;
@@ -92,59 +94,55 @@ int RunDryRun(ConsoleHost& host, const std::string& projectPath, const std::stri
     return roomy ? EXIT_OK : EXIT_FAILED;
 }
 
-// Before a pack with --split: the folder must hold the stream and the volumes at once. The
-// stream's worst-case length settles it at once when the folder is roomy; otherwise the
-// project file is compressed to nowhere first, so that only a real shortage is refused.
-bool RoomForSplitPack(ConsoleHost& host, const std::string& projectPath,
-                      const std::string& packedPath, int volumeSize, unsigned threads)
-{
-    std::FILE* project = std::fopen(projectPath.c_str(), "rb");
-    const std::int64_t projectLength = project ? GetFileLength(project) : 0;
-    if (project)
-        std::fclose(project);
-    if (RoomForPack(packedPath, WorstCaseStreamLength(projectLength), volumeSize).Enough())
-        return true;
-    std::int64_t streamLength = 0;
-    host.SetProgressQuiet(true);
-    const int measured = MeasureStreamLength(projectPath, streamLength, threads);
-    host.SetProgressQuiet(false);
-    if (!measured)
-        return true; // the pack itself reports the unreadable file
-    return ReportRoom(RoomForPack(packedPath, streamLength, volumeSize)) != 0;
-}
-
-// The volume size of --split, or the default; false after saying why the size is refused.
-bool VolumeSizeOf(ConsoleHost& host, const PackOptions& options, int& volumeSize)
+// The volume size of --split (or the default) and the recovery asked for; false after saying
+// why one of them is refused.
+bool SizesOf(ConsoleHost& host, const PackOptions& options, int& volumeSize, RecoveryAmount& recovery)
 {
     volumeSize = kDefaultVolumeSize;
-    if (!options.splitGiven)
-        return true;
-    if (HasOuterBlank(options.split)) {
-        host.PrintLine(FormatText(LoadString(IDS_CLI_VOLUME_SIZE_BLANK).c_str(), options.split.c_str()));
+    if (options.splitGiven) {
+        if (HasOuterBlank(options.split)) {
+            host.PrintLine(FormatText(LoadString(IDS_CLI_VOLUME_SIZE_BLANK).c_str(),
+                                      options.split.c_str()));
+            return false;
+        }
+        const auto size = ParseVolumeSize(options.split);
+        if (!size || *size < kSmallestVolumeSize || *size > INT_MAX) {
+            host.PrintLine(FormatText(LoadString(IDS_CLI_BAD_VOLUME_SIZE).c_str(),
+                                      options.split.c_str()));
+            return false;
+        }
+        volumeSize = static_cast<int>(*size);
+    }
+
+    if (!options.recovery.empty() && !ParseRecoveryAmount(options.recovery, recovery)) {
+        host.PrintLine(FormatText(LoadString(IDS_CLI_BAD_RECOVERY).c_str(), options.recovery.c_str()));
         return false;
     }
-    const auto size = ParseVolumeSize(options.split);
-    if (!size || *size < kSmallestVolumeSize || *size > INT_MAX) {
-        host.PrintLine(FormatText(LoadString(IDS_CLI_BAD_VOLUME_SIZE).c_str(), options.split.c_str()));
+    if (recovery.volumes > 0 && !options.splitGiven) {
+        host.PrintLine(FormatText(LoadString(IDS_CLI_RECOVERY_NEEDS_SPLIT).c_str(), options.recovery.c_str()));
         return false;
     }
-    volumeSize = static_cast<int>(*size);
     return true;
 }
+
+// What every file of one pack command is packed with.
+struct PackSettings {
+    int volumeSize = kDefaultVolumeSize;
+    RecoveryAmount recovery;
+    unsigned threads = 0;
+};
 
 // One file's pack up to its job's start, on the main thread: the checks that refuse it, or
 // the dry run. Returns the command's status when it ended here; otherwise the job was asked
 // to start (started says whether it did) and EndPackOf tells how it went.
 std::optional<int> StartPackOf(ConsoleHost& host, const PackOptions& options, const std::string& file,
-                               int volumeSize, unsigned threads, PackOutcome& outcome, bool& started)
+                               const PackSettings& settings, PackOutcome& outcome, bool& started)
 {
     started = false;
     // A folder, a device or a FIFO is no project file: opening a FIFO would wait for a writer
     // and reading /dev/zero would never end.
-    const int notRegular = CheckRegularInput(file);
-    if (notRegular == EISDIR || notRegular == ESPIPE || notRegular == ENODEV) {
-        host.PrintLine(FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), file.c_str(),
-                                  InputErrorText(notRegular).c_str()));
+    if (const std::string refusal = NotRegularInputRefusal(file); !refusal.empty()) {
+        host.PrintLine(refusal);
         return EXIT_FAILED;
     }
     // As the Pack dialog does: a project file that cannot be opened is not packed.
@@ -160,8 +158,9 @@ std::optional<int> StartPackOf(ConsoleHost& host, const PackOptions& options, co
     const int split = options.splitGiven ? 1 : 0;
     const std::string packedPath = PackedNameFor(file);
     if (options.dryRun)
-        return RunDryRun(host, file, packedPath, split ? volumeSize : 0, threads);
-    if (split && !RoomForSplitPack(host, file, packedPath, volumeSize, threads)) {
+        return RunDryRun(host, file, packedPath, split ? settings.volumeSize : 0, settings.threads);
+    if (split && !CheckRoomForSplitPack(file, packedPath, settings.volumeSize, settings.threads,
+                                        [&host](bool quiet) { host.SetProgressQuiet(quiet); })) {
         host.PrintLine(LoadString(IDS_CLI_PACK_FAILED));
         return EXIT_FAILED;
     }
@@ -169,54 +168,59 @@ std::optional<int> StartPackOf(ConsoleHost& host, const PackOptions& options, co
     PackRequest request;
     request.projectPath = file;
     request.split = split != 0;
-    request.volumeSize = volumeSize;
-    request.threads = threads;
+    request.volumeSize = settings.volumeSize;
+    request.threads = settings.threads;
     request.writeManifest = options.manifest;
+    request.recovery = settings.recovery;
     started = StartPackJob(request, outcome);
     return std::nullopt;
 }
 
 // Once the job of StartPackOf has ended: the command's status.
-int EndPackOf(ConsoleHost& host, const PackOptions& options, bool started, const PackOutcome& outcome)
+int EndPackOf(ConsoleHost& host, const PackOptions& options, const PackSettings& settings, bool started,
+              const PackOutcome& outcome)
 {
     if (started && outcome.succeeded) {
         host.FinishPlainProgress();
+        if (settings.recovery.Wanted() && !outcome.recoveryWritten) {
+            host.PrintFailureLine(LoadString(IDS_CLI_RECOVERY_FAILED));
+            return EXIT_FAILED;
+        }
         return !options.manifest || outcome.manifestWritten ? EXIT_OK : EXIT_FAILED;
     }
     host.PrintFailureLine(LoadString(IDS_CLI_PACK_FAILED));
     return EXIT_FAILED;
 }
 
-int PackOne(ConsoleHost& host, const PackOptions& options, const std::string& file, int volumeSize)
+int PackOne(ConsoleHost& host, const PackOptions& options, const std::string& file, const PackSettings& settings)
 {
     PackOutcome outcome;
     bool started = false;
-    if (const std::optional<int> status =
-            StartPackOf(host, options, file, volumeSize, options.threads, outcome, started))
+    if (const std::optional<int> status = StartPackOf(host, options, file, settings, outcome, started))
         return *status;
     if (started)
         host.RunUntilJobEnds();
-    return EndPackOf(host, options, started, outcome);
+    return EndPackOf(host, options, settings, started, outcome);
 }
 
 // One file of a batch.
 class PackFileJob : public BatchJob {
 public:
-    PackFileJob(const PackOptions& options, std::string file, int volumeSize, unsigned threads)
-        : m_options(options), m_file(std::move(file)), m_volumeSize(volumeSize), m_threads(threads)
+    PackFileJob(const PackOptions& options, std::string file, const PackSettings& settings)
+        : m_options(options), m_file(std::move(file)), m_settings(settings)
     {
     }
 
     bool Start(ConsoleHost& host) override
     {
-        m_status = StartPackOf(host, m_options, m_file, m_volumeSize, m_threads, m_outcome, m_started);
+        m_status = StartPackOf(host, m_options, m_file, m_settings, m_outcome, m_started);
         return !m_status && m_started;
     }
 
     BatchResult Finish(ConsoleHost& host, bool) override
     {
         BatchResult result;
-        const int status = m_status ? *m_status : EndPackOf(host, m_options, m_started, m_outcome);
+        const int status = m_status ? *m_status : EndPackOf(host, m_options, m_settings, m_started, m_outcome);
         result.succeeded = status == EXIT_OK;
         return result;
     }
@@ -224,8 +228,7 @@ public:
 private:
     const PackOptions& m_options;
     std::string m_file;
-    int m_volumeSize;
-    unsigned m_threads;
+    const PackSettings& m_settings;
     PackOutcome m_outcome;
     bool m_started = false;
     std::optional<int> m_status; // set when the pack ended before its job
@@ -239,33 +242,34 @@ int RunPack(const PackOptions& options)
     ConsoleHost host(answer);
     host.SetPlainProgress(options.progress == "plain");
 
-    int volumeSize = kDefaultVolumeSize;
-    if (!VolumeSizeOf(host, options, volumeSize))
+    PackSettings settings;
+    settings.threads = options.threads;
+    if (!SizesOf(host, options, settings.volumeSize, settings.recovery))
         return EXIT_USAGE;
     if (options.files.size() == 1)
-        return PackOne(host, options, options.files.front(), volumeSize);
+        return PackOne(host, options, options.files.front(), settings);
     // A dry run prints its plans one file after another.
     if (options.dryRun) {
         int status = EXIT_OK;
         for (const std::string& file : options.files) {
             host.PrintLine(FormatText(LoadString(IDS_CLI_BATCH_FILE).c_str(), file.c_str()));
-            status = std::max(status, PackOne(host, options, file, volumeSize));
+            status = std::max(status, PackOne(host, options, file, settings));
         }
         return status;
     }
 
     const std::vector<std::string> files = DistinctFiles(options.files);
-    BatchSettings settings;
-    settings.answer = answer;
-    settings.jobs = options.jobs;
-    settings.plainProgress = options.progress == "plain";
-    settings.summaryId = IDS_CLI_BATCH_PACKED;
-    const unsigned threads = options.threadsGiven ? options.threads : ThreadsPerJob(options.jobs, files.size());
+    BatchSettings batchSettings;
+    batchSettings.answer = answer;
+    batchSettings.jobs = options.jobs;
+    batchSettings.plainProgress = options.progress == "plain";
+    batchSettings.summaryId = IDS_CLI_BATCH_PACKED;
+    if (!options.threadsGiven)
+        settings.threads = ThreadsPerJob(options.jobs, files.size());
     std::vector<BatchFile> batch;
     for (const std::string& file : files)
-        batch.push_back({file, std::make_unique<PackFileJob>(options, file, volumeSize, threads),
-                         FileSizeOrZero(file)});
-    return RunBatch(batch, settings);
+        batch.push_back({file, std::make_unique<PackFileJob>(options, file, settings), FileSizeOrZero(file)});
+    return RunBatch(batch, batchSettings);
 }
 
 void AddPackCommand(CLI::App& app, int& exitStatus)
@@ -287,6 +291,11 @@ void AddPackCommand(CLI::App& app, int& exitStatus)
     cmd->add_flag("--manifest", options->manifest,
                   "Also write NAME.sha256 beside the packed file: checksums of the project file "
                   "and of every file of the set, in the format of sha256sum");
+    cmd->add_option("--recovery", options->recovery,
+                    "Also write PAR2 recovery files NAME.par2, NAME.volXX+YY.par2 beside the set (made "
+                    "by par2): with --split, N (1-99) rebuilds any N lost or damaged volumes, each "
+                    "recovery file at most a volume; or P% (1%-100%) of the packed data")
+        ->type_name("N|P%");
     cmd->add_option("--progress", options->progress,
                     "plain: one line 'STEP PERCENT' on standard error per change (compress, split)")
         ->check(CLI::IsMember({"plain"}));

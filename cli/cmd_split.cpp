@@ -15,6 +15,7 @@
 #include "engine/manifest.h"
 #include "engine/names.h"
 #include "engine/packedformat.h"
+#include "engine/recovery.h"
 #include "engine/split.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -29,6 +30,7 @@ struct SplitOptions {
     AnswerOptions answers;
     std::string lang;
     std::string progress;
+    std::string recovery;
 };
 
 bool StartsWithHeader(const std::string& path)
@@ -49,6 +51,11 @@ int RunSplit(const SplitOptions& options)
     const auto size = ParseVolumeSize(options.size);
     if (!size || *size < kSmallestVolumeSize || *size > INT_MAX) {
         host.PrintLine(FormatText(LoadString(IDS_CLI_BAD_VOLUME_SIZE).c_str(), options.size.c_str()));
+        return EXIT_USAGE;
+    }
+    RecoveryAmount recovery;
+    if (!options.recovery.empty() && !ParseRecoveryAmount(options.recovery, recovery)) {
+        host.PrintLine(FormatText(LoadString(IDS_CLI_BAD_RECOVERY).c_str(), options.recovery.c_str()));
         return EXIT_USAGE;
     }
     if (!HasPackedExtension(options.packed)) {
@@ -74,6 +81,7 @@ int RunSplit(const SplitOptions& options)
     request.streamPath = options.packed;
     request.volumeSize = static_cast<int>(*size);
     request.owner = SplitRequest::UsersPackedFile;
+    request.recovery = recovery;
     SplitOutcome outcome;
     const bool started = StartSplitJob(request, outcome);
     if (started)
@@ -92,6 +100,10 @@ int RunSplit(const SplitOptions& options)
     }
     if (!outcome.manifestPath.empty())
         host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_WRITTEN).c_str(), outcome.manifestPath.c_str()));
+    if (recovery.Wanted() && !outcome.recoveryWritten) {
+        host.PrintLine(LoadString(IDS_CLI_RECOVERY_FAILED));
+        return EXIT_FAILED;
+    }
     return EXIT_OK;
 }
 
@@ -107,6 +119,11 @@ void AddSplitCommand(CLI::App& app, int& exitStatus)
     cmd->add_option("--progress", options->progress,
                     "plain: one line 'split PERCENT' on standard error per whole percent")
         ->check(CLI::IsMember({"plain"}));
+    cmd->add_option("--recovery", options->recovery,
+                    "Also write PAR2 recovery files beside the set (made by par2): N (1-99) rebuilds "
+                    "any N lost or damaged volumes, each recovery file at most a volume; or P% "
+                    "(1%-100%) of the packed data")
+        ->type_name("N|P%");
     cmd->add_option("SIZE", options->size,
                     "Volume size: 1.44M, 1.2M, 720K, 360K, or a number of bytes with an optional K "
                     "or M (decimal), at least 1000")

@@ -114,6 +114,7 @@ int EndTestOf(ConsoleHost& host, const TestOutcome& outcome, std::vector<std::st
         host.PrintLine(warning);
     report.push_back(outcome.verdict);
     report.insert(report.end(), outcome.manifestLines.begin(), outcome.manifestLines.end());
+    report.insert(report.end(), outcome.recoveryLines.begin(), outcome.recoveryLines.end());
     return outcome.sound ? EXIT_OK : EXIT_FAILED;
 }
 
@@ -243,7 +244,9 @@ void AddTestCommand(CLI::App& app, int& exitStatus)
     auto options = std::make_shared<TestOptions>();
     CLI::App* cmd = app.add_subcommand(
         "test", "Say whether a packed file or a set of volumes is sound, without restoring it: "
-                "exit 0 when its stream is complete up to its end code.");
+                "exit 0 when its stream is complete up to its end code. Recovery files NAME.par2 "
+                "beside it are verified with par2: a damaged volume is named, with whether it "
+                "can be rebuilt (exit 1).");
     AddAnswerOptions(*cmd, options->answers, "Answer OK to every question (look for a missing volume)");
     AddVolumeDirOption(*cmd, options->volumeDirs);
     AddLanguageOption(*cmd, options->lang);

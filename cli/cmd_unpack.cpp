@@ -31,21 +31,7 @@ struct UnpackOptions {
     unsigned jobs = MachineCores();
 };
 
-std::string MissingVolumeLine(const UnpackOutcome& outcome)
-{
-    return FormatText(LoadString(IDS_CLI_VOLUME_MISSING).c_str(), static_cast<long>(outcome.join.missingVolume),
-                      static_cast<long>(outcome.join.volumeCount - 1), outcome.join.missingName.c_str());
-}
-
-std::string FolderOf(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-// Starts one file's unpack; the job's outcome is read by EndUnpackOf once it has ended.
-bool StartUnpackOf(ConsoleHost& host, const UnpackOptions& options, const std::string& file,
-                   UnpackOutcome& outcome)
+UnpackRequest RequestFor(const UnpackOptions& options, const std::string& file)
 {
     UnpackRequest request;
     request.packedPath = file;
@@ -53,16 +39,20 @@ bool StartUnpackOf(ConsoleHost& host, const UnpackOptions& options, const std::s
         request.volumeSearchDirs.push_back(AbsolutePath(dir));
     request.keepBroken = options.keepBroken;
     request.intoFolder = AbsolutePath(options.into);
-    host.SetPlainProgress(options.progress == "plain");
-
     // The restored bytes must have the checksum of a manifest of ours beside the packed file
     // before they replace the project file.
     request.checkManifest = true;
-    return StartUnpackJob(request, outcome);
+    return request;
+}
+
+std::string MissingVolumeLine(const UnpackOutcome& outcome)
+{
+    return FormatText(LoadString(IDS_CLI_VOLUME_MISSING).c_str(), static_cast<long>(outcome.join.missingVolume),
+                      static_cast<long>(outcome.join.volumeCount - 1), outcome.join.missingName.c_str());
 }
 
 // Once the job has ended: the console's lines on how it went, and the command's status.
-int EndUnpackOf(ConsoleHost& host, const UnpackOptions& options, const std::string& file,
+int EndUnpackOf(ConsoleHost& host, const UnpackOptions& options, const UnpackRequest& request,
                 const UnpackOutcome& outcome)
 {
     if (outcome.restored) {
@@ -78,12 +68,9 @@ int EndUnpackOf(ConsoleHost& host, const UnpackOptions& options, const std::stri
     // The job writes its temporary files beside the packed file: on read-only media it
     // cannot, and --into is the way out.
     if (outcome.started && options.into.empty() && !CancelRequested()) {
-        const std::string folder = FolderOf(AbsolutePath(file));
-        if (access(folder.c_str(), W_OK) != 0) {
-            const int error = errno;
+        if (const int error = RestoreFolderError(request))
             host.PrintFailureLine(FormatText(LoadString(IDS_CLI_FOLDER_NOT_WRITABLE).c_str(),
-                                             folder.c_str(), SystemErrorText(error).c_str()));
-        }
+                                             RestoreFolder(request).c_str(), SystemErrorText(error).c_str()));
     }
     host.PrintFailureLine(LoadString(IDS_CLI_UNPACK_FAILED));
     return EXIT_FAILED;
@@ -92,14 +79,18 @@ int EndUnpackOf(ConsoleHost& host, const UnpackOptions& options, const std::stri
 // One file of a batch.
 class UnpackFileJob : public BatchJob {
 public:
-    UnpackFileJob(const UnpackOptions& options, std::string file) : m_options(options), m_file(std::move(file)) {}
+    UnpackFileJob(const UnpackOptions& options, const std::string& file) : m_request(RequestFor(options, file)), m_options(options) {}
 
-    bool Start(ConsoleHost& host) override { return StartUnpackOf(host, m_options, m_file, m_outcome); }
+    bool Start(ConsoleHost& host) override
+    {
+        host.SetPlainProgress(m_options.progress == "plain");
+        return StartUnpackJob(m_request, m_outcome);
+    }
 
     BatchResult Finish(ConsoleHost& host, bool) override
     {
         BatchResult result;
-        result.succeeded = EndUnpackOf(host, m_options, m_file, m_outcome) == EXIT_OK;
+        result.succeeded = EndUnpackOf(host, m_options, m_request, m_outcome) == EXIT_OK;
         // A missing volume is the reason, whatever the log said after it.
         if (!result.succeeded && m_outcome.started && m_outcome.join.missingVolume >= 0)
             result.reason = MissingVolumeLine(m_outcome);
@@ -107,8 +98,8 @@ public:
     }
 
 private:
+    UnpackRequest m_request;
     const UnpackOptions& m_options;
-    std::string m_file;
     UnpackOutcome m_outcome;
 };
 
@@ -118,10 +109,12 @@ int RunUnpack(const UnpackOptions& options)
     const ConsoleHost::Answer answer = options.answers.Answer();
     ConsoleHost host(answer);
     if (options.files.size() == 1) {
+        const UnpackRequest request = RequestFor(options, options.files.front());
+        host.SetPlainProgress(options.progress == "plain");
         UnpackOutcome outcome;
-        StartUnpackOf(host, options, options.files.front(), outcome);
+        StartUnpackJob(request, outcome);
         host.RunUntilJobEnds();
-        return EndUnpackOf(host, options, options.files.front(), outcome);
+        return EndUnpackOf(host, options, request, outcome);
     }
     BatchSettings settings;
     settings.answer = answer;
@@ -142,7 +135,7 @@ void AddUnpackCommand(CLI::App& app, int& exitStatus)
                   "beside it: .KMX, or .RVN for a .0RV file.");
     AddAnswerOptions(*cmd, options->answers,
                      "Answer OK to every question (overwrite the project file, look for a "
-                              "missing volume)");
+                     "missing volume, rebuild a damaged one from recovery files NAME.par2)");
     AddVolumeDirOption(*cmd, options->volumeDirs);
     cmd->add_flag("--keep-broken", options->keepBroken,
                   "When the stream is damaged, keep what it decoded as PROJECT.broken");

@@ -352,7 +352,7 @@ int ConsoleHost::ShowMessageBoxHere(const std::string& text, unsigned type)
         WriteText(text + LoadString(IDS_CLI_ANSWER_YES_NO) + "n\n");
         answer = IDCANCEL;
     } else if (m_canAsk) {
-        answer = AskAtTerminal(text);
+        answer = AskAtTerminal(text, (type & MB_YESTOALL) != 0);
     } else {
         WriteText(text + "\n" + LoadString(IDS_CLI_NO_TERMINAL) + "\n");
         answer = IDCANCEL;
@@ -363,10 +363,10 @@ int ConsoleHost::ShowMessageBoxHere(const std::string& text, unsigned type)
     return answer;
 }
 
-int ConsoleHost::AskAtTerminal(const std::string& text)
+int ConsoleHost::AskAtTerminal(const std::string& text, bool offerAll)
 {
     for (;;) {
-        WriteText(text + LoadString(IDS_CLI_ANSWER_YES_NO));
+        WriteText(text + LoadString(offerAll ? IDS_CLI_ANSWER_YES_NO_ALL : IDS_CLI_ANSWER_YES_NO));
         std::fflush(stderr);
         std::string line;
         if (!std::getline(std::cin, line)) {
@@ -378,6 +378,8 @@ int ConsoleHost::AskAtTerminal(const std::string& text)
             return IDOK;
         if (line == "n" || line == "N" || line == "no")
             return IDCANCEL;
+        if (offerAll && (line == "a" || line == "A" || line == "all"))
+            return IDYESTOALL;
     }
 }
 

@@ -84,7 +84,8 @@ private:
     void ClearStatusLine();
     void DrawStatusLine();
     void WriteText(const std::string& text); // with "\r\n" turned into "\n"
-    int AskAtTerminal(const std::string& text);
+    // y or n; with offerAll also a, "Yes to all".
+    int AskAtTerminal(const std::string& text, bool offerAll);
     std::optional<std::string> FindVolume(const FindVolumeRequest& request) override;
     void PlainStepChanged(int state);
     void PrintPlainProgress(int percent);

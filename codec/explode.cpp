@@ -30,6 +30,8 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #include <tmmintrin.h>
+#elif defined(__wasm_simd128__)
+#include <wasm_simd128.h>
 #endif
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <cpuid.h>
@@ -203,6 +205,7 @@ unsigned ReadInput(ExplodeWork& w)
         count = EXPLODE_READ_SIZE;
     if (count == 0)
         w.bInputEnded = true;
+    w.nBytesRead += count;
     return count;
 }
 
@@ -305,7 +308,8 @@ inline bool DecodeAsciiLiteral(ExplodeWork& w, BitReader& r, unsigned& byte)
 }
 
 // Decodes one token: a literal (value = the byte), a match (value = its length, distance in
-// *distance), the end code, or the end of the input before the token was complete.
+// *distance), the end code (value = its extra bits, left in the buffer), or the end of the
+// input before the token was complete.
 // kChecked: the bit buffer may hold less than a whole token and its lookahead, so every
 // drop makes sure of its bits first.
 template <bool kAscii, bool kChecked>
@@ -335,10 +339,8 @@ inline Token DecodeToken(ExplodeWork& w, BitReader& r, unsigned dictBits, unsign
     Drop(r, codeBits);
     const unsigned length = (lengthEntry >> 16) + Peek(r, extraBits); // extraBits may be 0
     if (length == END_CODE_LENGTH) {
-        // The stream normally ends right here: the bits behind the end code need not exist,
-        // so a refill that finds no input is the normal end.
-        if (CanDrop<kChecked>(w, r, extraBits))
-            Drop(r, extraBits);
+        // Its extra bits, from which the length was read, stay for the caller (value).
+        value = extraBits;
         return Token::End;
     }
     if (!CanDrop<kChecked>(w, r, extraBits))
@@ -582,9 +584,15 @@ unsigned DecodeStream(ExplodeWork& w)
             } else if (token == Token::Match) {
                 CopyMatch(window + outPos, distance, value);
                 outPos += value;
+            } else if (token == Token::End) {
+                // All the end code's bits are in the buffer; the stream normally ends behind
+                // them, so a refill that finds no input here is the normal end.
+                w.nEndBits = (w.nBytesRead - (r.inBytes - r.inPos)) * 8 - r.count + value;
+                if (CanDrop<true>(w, r, value))
+                    Drop(r, value);
+                break;
             } else {
-                if (token == Token::InputEnded)
-                    result = CODEC_STREAM_ENDED;
+                result = CODEC_STREAM_ENDED;
                 break;
             }
         }
@@ -629,6 +637,8 @@ unsigned explode(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* 
     w.pfnWrite = pfnWrite;
     w.pParam = pParam;
     w.bInputEnded = false;
+    w.nBytesRead = 0;
+    w.nEndBits = 0;
     w.nInPos = 0;
     w.nInBytes = ReadInput(w);
     if (w.nInBytes <= 4)
@@ -652,4 +662,9 @@ unsigned explode(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* 
     w.nBitBuf = 0;
     w.nBitCount = 0;
     return w.nType == CODEC_ASCII ? DecodeStream<true>(w) : DecodeStream<false>(w);
+}
+
+std::uint64_t ExplodeEndCodeBits(const void* pWork)
+{
+    return std::launder(static_cast<const ExplodeWork*>(pWork))->nEndBits;
 }

@@ -48,6 +48,8 @@ struct ExplodeWork {
     std::uint32_t nInBytes;   // bytes in abInBuf from the last read
     std::uint32_t nReadSize;  // the size argument of each read call
     bool bInputEnded;         // a read returned 0: the stream has no more bytes
+    std::uint64_t nBytesRead; // bytes the read callback delivered, the header's included
+    std::uint64_t nEndBits;   // after the end code: the stream's bits up to its last one
     void* pParam;             // the caller's parameter, handed to both callbacks
     CodecReadFn pfnRead;
     CodecWriteFn pfnWrite;
@@ -71,6 +73,12 @@ struct ExplodeWork {
     std::uint16_t awAsciiEntry6[128]; // after 6 bits dropped, next 7 bits
     std::uint16_t awAsciiEntry8[256]; // after 8 bits dropped, next 8 bits
 };
+
+// After explode returned CODEC_OK on the work area pWork: how many bits of the stream, from its
+// first header byte, reach to the last bit of the end code. The decoder needs nothing behind
+// them, so a stream cut to (bits + 7) / 8 bytes still decodes completely, and any byte after
+// those is data behind the end code.
+std::uint64_t ExplodeEndCodeBits(const void* pWork);
 
 // The smallest work area explode accepts.
 constexpr std::size_t EXPLODE_WORK_SIZE = sizeof(ExplodeWork);

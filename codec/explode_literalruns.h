@@ -1,6 +1,6 @@
 // Explode's runs of binary literals: eight literals of 9 bits each are 9 whole bytes, so a
 // run is unpacked straight from the input buffer, eight literals per step, with SSE2 or SSSE3
-// where the processor has them and with 64-bit words elsewhere. Included by explode.cpp alone,
+// where the processor has them, with SIMD128 in WebAssembly and with 64-bit words elsewhere. Included by explode.cpp alone,
 // inside its anonymous namespace, so that every function here is inlined into the decoder.
 #pragma once
 
@@ -14,7 +14,8 @@
 // flag to bit 7 and the literal into the high byte. Which lanes start one byte later and by
 // how much each lane shifts depend only on the run's bit offset, so they come from a table
 // of eight entries. Steps go in pairs: sixteen literals, one store, one test of the flags.
-// With SSSE3 (checked once per stream) one byte shuffle gives every lane its two bytes.
+// With SSSE3 (checked once per stream) one byte shuffle gives every lane its two bytes, and
+// so with WebAssembly's SIMD128.
 // Without SSE2 the eight bytes are gathered in one 64-bit word, byte i moved down by i bits
 // in three rounds (by 1, 2 and 4).
 constexpr unsigned RUN_LITERALS = 8;
@@ -22,7 +23,7 @@ constexpr unsigned RUN_STEP_BYTES = RUN_LITERALS * BINARY_LITERAL_BITS / 8;
 // A step reads this many bytes from its first one: the literals' 9 or 10 bytes, whole words.
 constexpr unsigned RUN_LOAD_BYTES = 16;
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) || defined(__wasm_simd128__)
 // Lane constants of a step for one bit offset of the run.
 struct RunLanes {
     alignas(16) std::uint16_t nextByte[RUN_LITERALS]; // 0xFFFF: the lane takes bytes i + 1, i + 2
@@ -46,6 +47,32 @@ constexpr std::array<RunLanes, 8> MakeRunLanes()
 
 constexpr std::array<RunLanes, 8> kRunLanes = MakeRunLanes();
 
+// Per bit offset: the byte shuffle that puts bytes b, b + 1 into lane i, b = i or i + 1.
+struct RunShuffle {
+    alignas(16) std::uint8_t bytes[16];
+};
+
+constexpr std::array<RunShuffle, 8> MakeRunShuffles()
+{
+    std::array<RunShuffle, 8> table{};
+    for (unsigned offset = 0; offset < 8; ++offset) {
+        for (unsigned i = 0; i < RUN_LITERALS; ++i) {
+            const unsigned first = i + (i + offset >= 8 ? 1 : 0);
+            table[offset].bytes[2 * i] = static_cast<std::uint8_t>(first);
+            table[offset].bytes[2 * i + 1] = static_cast<std::uint8_t>(first + 1);
+        }
+    }
+    return table;
+}
+
+constexpr std::array<RunShuffle, 8> kRunShuffles = MakeRunShuffles();
+
+// Bits of UnpackRunSteps' mask per literal: the byte mask of the lanes, whose even bits are
+// the lanes' bits 7.
+constexpr unsigned RUN_MASK_BITS = 2;
+#endif
+
+#if defined(__SSE2__)
 // Lane i of the result holds literal i of the step at `in` in its high byte and the
 // literal's flag in bit 7.
 inline __m128i UnpackRunLanes(const unsigned char* in, const RunLanes& lanes)
@@ -84,33 +111,10 @@ inline unsigned UnpackRunSteps(const unsigned char* in, unsigned offset, unsigne
     return flags & 0x55555555u;
 }
 
-// Bits of UnpackRunSteps' mask per literal.
-constexpr unsigned RUN_MASK_BITS = 2;
-
 #if defined(__GNUC__)
 // Processors with SSSE3 (checked when explode starts) take each lane's two bytes with one
 // byte shuffle instead of two unpacks and a blend: half the instructions per step.
 #define EXPLODE_RUN_SSSE3 1
-
-// Per bit offset: the byte shuffle that puts bytes b, b + 1 into lane i, b = i or i + 1.
-struct RunShuffle {
-    alignas(16) std::uint8_t bytes[16];
-};
-
-constexpr std::array<RunShuffle, 8> MakeRunShuffles()
-{
-    std::array<RunShuffle, 8> table{};
-    for (unsigned offset = 0; offset < 8; ++offset) {
-        for (unsigned i = 0; i < RUN_LITERALS; ++i) {
-            const unsigned first = i + (i + offset >= 8 ? 1 : 0);
-            table[offset].bytes[2 * i] = static_cast<std::uint8_t>(first);
-            table[offset].bytes[2 * i + 1] = static_cast<std::uint8_t>(first + 1);
-        }
-    }
-    return table;
-}
-
-constexpr std::array<RunShuffle, 8> kRunShuffles = MakeRunShuffles();
 
 // Asked of the processor itself, once: the compiler's own feature check would link a start-up
 // routine that queries every feature in every process, whether it explodes or not.
@@ -152,6 +156,39 @@ bool CpuHasSsse3()
     return flags;
 }
 #endif
+#elif defined(__wasm_simd128__)
+// WebAssembly's SIMD128 has the byte shuffle SSSE3 has (swizzle), so a step is one shuffle
+// and one multiply, as there; every browser that runs the page has SIMD128.
+
+// Lane i of the result holds literal i of the step at `in` in its high byte and the
+// literal's flag in bit 7.
+inline v128_t UnpackRunLanes(const unsigned char* in, unsigned offset)
+{
+    const v128_t shuffle = wasm_v128_load(kRunShuffles[offset].bytes);
+    const v128_t scale = wasm_v128_load(kRunLanes[offset].scale);
+    return wasm_i16x8_mul(wasm_i8x16_swizzle(wasm_v128_load(in), shuffle), scale);
+}
+
+// Unpacks the literals of kSteps (1 or 2) steps from `in`, whose first flag is bit `offset`
+// of its first byte, into dst (8 bytes per step). Returns 0 when all are literals, else a
+// mask whose lowest set bit is the first match's (bit 2i for literal i); bytes stored for a
+// match and behind it are scratch, the match overwrites them.
+template <unsigned kSteps>
+inline unsigned UnpackRunSteps(const unsigned char* in, unsigned offset, unsigned char* dst)
+{
+    static_assert(kSteps == 1 || kSteps == 2, "a step is eight 16-bit lanes; two fill one store");
+    const v128_t lanes0 = UnpackRunLanes(in, offset);
+    unsigned flags = wasm_i8x16_bitmask(lanes0);
+    if (kSteps == 1) {
+        const v128_t literals = wasm_u16x8_shr(lanes0, 8);
+        wasm_v128_store64_lane(dst, wasm_u8x16_narrow_i16x8(literals, literals), 0);
+    } else {
+        const v128_t lanes1 = UnpackRunLanes(in + RUN_STEP_BYTES, offset);
+        flags |= wasm_i8x16_bitmask(lanes1) << 16;
+        wasm_v128_store(dst, wasm_u8x16_narrow_i16x8(wasm_u16x8_shr(lanes0, 8), wasm_u16x8_shr(lanes1, 8)));
+    }
+    return flags & 0x55555555u;
+}
 #else
 constexpr std::uint64_t RUN_FLAGS = 0x8040201008040201; // bits 0, 9, ..., 63
 

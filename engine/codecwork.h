@@ -1,4 +1,4 @@
-// The engine's glue to the codec: the work area of the process, the callbacks over files that
+// The engine's glue to the codec: the work area of each job, the callbacks over files that
 // the pack and the unpack job hand the codec, and the pack job's compression settings.
 #pragma once
 

@@ -1,7 +1,9 @@
 #include "engine/fileutil.h"
 
 #include <cctype>
+#include <algorithm>
 #include <cerrno>
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include "engine/format.h"
@@ -57,9 +59,35 @@ std::string InputErrorText(int error)
     }
 }
 
+std::string NotRegularInputRefusal(const std::string& path)
+{
+    const int error = CheckRegularInput(path);
+    if (error != ESPIPE && error != ENODEV && error != EISDIR)
+        return {};
+    return FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), path.c_str(), InputErrorText(error).c_str());
+}
+
 std::string CannotOpenInputText(const std::string& path, int error)
 {
     if (error == ESPIPE || error == ENODEV || error == EISDIR)
         return FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), path.c_str(), InputErrorText(error).c_str());
     return FormatText(LoadString(IDS_CANNOT_OPEN_FILE).c_str(), path.c_str()) + " (" + SystemErrorText(error) + ")";
+}
+
+std::vector<std::string> OtherCaseNamesOf(const std::string& path)
+{
+    const PathParts parts = SplitPath(path);
+    const std::string folder = parts.drive + parts.dir;
+    const std::string name = parts.name + parts.ext;
+    std::vector<std::string> others;
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir)
+        return others;
+    while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name != name && EqualIgnoringCase(entry->d_name, name))
+            others.push_back(MakePath("", folder, entry->d_name, ""));
+    }
+    closedir(dir);
+    std::sort(others.begin(), others.end());
+    return others;
 }

@@ -74,8 +74,10 @@ int CheckStream(std::FILE* stream, int messageId)
 namespace {
 
 // The question both checks ask: go on when nothing is under the name or the user agreed to
-// replace it (exists then says which), else why not.
-ReplaceAnswer AskAboutExistingFile(const std::string& path, const std::string& shownName, bool& exists)
+// replace it (exists then says which), else why not. With answers, a "Yes to all" given before
+// answers it, and moreFiles > 0 offers that answer.
+ReplaceAnswer AskAboutExistingFile(const std::string& path, const std::string& shownName, bool& exists,
+                                   ReplaceAnswers* answers = nullptr, long moreFiles = 0)
 {
     exists = false;
     const ReplaceAnswer byProgram{CheckRefusal::ByProgram};
@@ -95,8 +97,21 @@ ReplaceAnswer AskAboutExistingFile(const std::string& path, const std::string& s
     case FileLookup::Exists:
         break;
     }
-    if (ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_OVERWRITE_QUESTION).c_str(), shownName.c_str()),
-                                  MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK) {
+    if (answers && answers->yesToAll) {
+        exists = true;
+        return {};
+    }
+    std::string question = FormatText(LoadString(IDS_OVERWRITE_QUESTION).c_str(), shownName.c_str());
+    unsigned type = MB_OKCANCEL | MB_ICONEXCLAMATION;
+    if (answers && moreFiles > 0) {
+        question += "\n\n" + FormatText(LoadString(IDS_REPLACE_MORE_FILES).c_str(), moreFiles);
+        type |= MB_YESTOALL;
+    }
+    const int answer = ShowMessageBoxOwnedByMain(question, type);
+    const bool all = answer == IDYESTOALL && (type & MB_YESTOALL) != 0;
+    if (all)
+        answers->yesToAll = true;
+    if (answer != IDOK && !all) {
         // A box that a cancel request answered was no answer of the user's.
         return {CancelRequested() ? CheckRefusal::ByProgram : CheckRefusal::ByUser};
     }
@@ -130,6 +145,12 @@ ReplaceAnswer AskBeforeReplacing(const std::string& path)
     return AskAboutExistingFile(path, path, exists);
 }
 
+ReplaceAnswer AskBeforeReplacing(const std::string& path, ReplaceAnswers& answers, long moreFiles)
+{
+    bool exists = false;
+    return AskAboutExistingFile(path, path, exists, &answers, moreFiles);
+}
+
 void LogCheckRefusal(const ReplaceAnswer& answer)
 {
     if (CancelRequested())
@@ -148,12 +169,35 @@ void ShowOutputOpenError(const OutputFile& output, const std::string& path, int 
         ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, path, error);
 }
 
+namespace {
+
+std::string DiskErrorText(unsigned diskErrorId, unsigned detailId, const std::string& path, int error)
+{
+    return LoadString(diskErrorId) + "\n" +
+           FormatText(LoadString(detailId).c_str(), path.c_str(), SystemErrorText(error).c_str());
+}
+
+} // namespace
+
 void ShowDiskErrorBox(unsigned diskErrorId, unsigned detailId, const std::string& path, int error)
 {
-    ShowMessageBoxOwnedByMain(LoadString(diskErrorId) + "\n" +
-                                  FormatText(LoadString(detailId).c_str(), path.c_str(),
-                                             SystemErrorText(error).c_str()),
-                              MB_OK | MB_ICONEXCLAMATION);
+    ShowMessageBoxOwnedByMain(DiskErrorText(diskErrorId, detailId, path, error), MB_OK | MB_ICONEXCLAMATION);
+}
+
+void ReportDiskError(unsigned diskErrorId, unsigned detailId, const std::string& path, int error)
+{
+    const std::string text = DiskErrorText(diskErrorId, detailId, path, error);
+    ShowMessageBoxOwnedByMain(text, MB_OK | MB_ICONEXCLAMATION);
+    // The same text, so that the console, which prints the box, shows it once.
+    AppendStatus(text + "\r\n");
+}
+
+void ReportOutputOpenError(const OutputFile& output, const std::string& path, int error)
+{
+    if (output.FolderFailed())
+        ReportDiskError(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, output.Folder(), error);
+    else
+        ReportDiskError(IDS_WRITE_ERROR, IDS_CANNOT_WRITE_FILE, path, error);
 }
 
 void ShowBox(unsigned id, const std::string& path)

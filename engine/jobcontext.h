@@ -51,6 +51,14 @@ ReplaceAnswer CheckExistingFile(const std::string& path, const std::string& show
 // The question of CheckExistingFile for a file that a job replaces only by a rename once its
 // new content is complete: the file is never removed here.
 ReplaceAnswer AskBeforeReplacing(const std::string& path);
+// The answers one job has given about the files it replaces: once the user has answered
+// "Yes to all", its later questions are answered OK without a box.
+struct ReplaceAnswers {
+    bool yesToAll = false;
+};
+// AskBeforeReplacing for one of several files of a job. With moreFiles > 0 the box says that
+// many more of them are there and offers "Yes to all" (IDS_REPLACE_MORE_FILES).
+ReplaceAnswer AskBeforeReplacing(const std::string& path, ReplaceAnswers& answers, long moreFiles);
 
 // Logs why a question stopped the job: message 1224 "Operation Aborted by User..." when the
 // user said Cancel, else that the program stopped it (the box before it says why), or that it
@@ -66,6 +74,11 @@ void ShowBoxWithReason(unsigned id, const std::string& path, int error);
 // (1220 or 1221), then a line naming the file (detailId: "%s" the path, "%s" the reason)
 // with the system's reason for error.
 void ShowDiskErrorBox(unsigned diskErrorId, unsigned detailId, const std::string& path, int error);
+// The same box, its text also logged (with a line end), so that a saved log keeps the file
+// and the reason.
+void ReportDiskError(unsigned diskErrorId, unsigned detailId, const std::string& path, int error);
 // The write-error box for an output that could not be opened to replace path: naming its
 // folder when the temporary file could not be made there, else the file itself.
 void ShowOutputOpenError(const OutputFile& output, const std::string& path, int error);
+// The same box, its text also logged.
+void ReportOutputOpenError(const OutputFile& output, const std::string& path, int error);

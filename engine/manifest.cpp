@@ -20,8 +20,9 @@ bool RestoredBytesMatchManifest(const std::string& restoredDigest, const std::st
         return true;
     const std::string text =
         FormatText(LoadString(IDS_MANIFEST_RESTORED_MISMATCH).c_str(), manifestPath.c_str());
-    // Shown once: the console prints a box as a line of its own.
+    // Shown, and logged so that a saved log keeps it; the console prints the two once.
     ShowMessageBoxOwnedByMain(text, MB_OK | MB_ICONEXCLAMATION);
+    AppendStatus(text + "\r\n");
     return false;
 }
 

@@ -27,3 +27,19 @@ bool HasPackedExtension(const std::string& path)
 {
     return EqualIgnoringCase(SplitPath(path).ext, ".0KX");
 }
+
+std::string ProjectProposalFor(const std::string& path)
+{
+    const PathParts parts = SplitPath(path);
+    return MakePath(parts.drive, parts.dir, parts.name, ".kmx");
+}
+
+std::string PackedProposalFor(const std::string& path)
+{
+    PathParts parts = SplitPath(path);
+    if (EqualIgnoringCase(parts.ext, ".kmx"))
+        parts.ext = ".0KX";
+    else if (EqualIgnoringCase(parts.ext, ".rvn"))
+        parts.ext = ".0RV";
+    return MakePath(parts);
+}

@@ -17,3 +17,9 @@ std::string ProjectNameFor(const std::string& packedPath, const std::string& int
 
 // True when the path's extension is ".0KX" in any letter case: a packed file a split takes.
 bool HasPackedExtension(const std::string& path);
+
+// The names the window's commands propose from the file named in its form. Pack: that file
+// with the project extension ".kmx". Unpack and Test: that file, a project file's name given
+// its packed extension (.kmx: .0KX, .rvn: .0RV, in any letter case).
+std::string ProjectProposalFor(const std::string& path);
+std::string PackedProposalFor(const std::string& path);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "codec/codec.h"
+#include "codec/explode.h"
 #include "engine/codecwork.h"
 #include "engine/fileutil.h"
 #include "engine/format.h"
@@ -21,14 +22,13 @@
 namespace {
 
 // Reads the stream straight from the volumes, in order: volume 0 after its header (for a set),
-// every further volume whole. Stops after limit bytes.
+// every further volume whole.
 struct VolumeReader {
     const std::vector<std::string>* volumes = nullptr;
     bool skipHeader = false;
     std::size_t next = 0;          // the volume to open next
     std::FILE* current = nullptr;
     std::uint64_t delivered = 0;
-    std::uint64_t limit = UINT64_MAX;
     bool failed = false;
     int failedVolume = -1; // the volume that could not be opened or read
     int error = 0;         // why
@@ -41,8 +41,6 @@ struct VolumeReader {
 
     unsigned Read(unsigned char* buf, unsigned want)
     {
-        if (limit - delivered < want)
-            want = static_cast<unsigned>(limit - delivered);
         unsigned got = 0;
         while (got < want && !failed) {
             if (!current) {
@@ -81,9 +79,10 @@ struct VolumeReader {
 struct DecodeRun {
     VolumeReader reader;
     std::uint64_t written = 0;
-    // The run that decides the verdict also moves the progress bar and feeds the project
-    // file's checksum (manifest.h); the extra runs of the checks do neither.
+    // The run moves the progress bar, feeds the project file's checksum (manifest.h) when
+    // asked, and hands the bytes to the caller's hook when there is one.
     Sha256* digest = nullptr;
+    const std::function<void(const unsigned char*, std::size_t)>* output = nullptr;
     std::uint64_t progressTotal = 0;
     int lastPercent = -1;
 };
@@ -109,31 +108,23 @@ unsigned Decode(DecodeRun& run)
             self.written += *size;
             if (self.digest)
                 self.digest->Update(buf, *size);
+            if (self.output && *size > 0)
+                (*self.output)(buf, *size);
         },
         JobCodecWorkArea().bytes, &run);
-}
-
-// The volume's path beside volume 0 or in a search folder, or empty.
-std::string FindVolume(const PathParts& parts, int index, const std::vector<std::string>& searchDirs)
-{
-    const std::string name = parts.name + "." + JoinedVolumeExtension(index);
-    std::string found = FindFileIgnoringCase(parts.drive + parts.dir, name);
-    for (std::size_t d = 0; found.empty() && d < searchDirs.size(); ++d)
-        found = FindFileIgnoringCase(searchDirs[d], name);
-    return found;
 }
 
 void CheckSetShape(PackedFileReport& report, const std::vector<std::string>& searchDirs)
 {
     const int count = report.volumeCount;
-    const PathParts parts = SplitPath(report.volumes.front());
+    const std::string& first = report.volumes.front();
     int found = 1;
-    while (found < count && !FindVolume(parts, found, searchDirs).empty())
+    while (found < count && !FindVolumeFile(first, found, searchDirs).empty())
         ++found;
     if (found < count)
         report.warnings.push_back(FormatText(LoadString(IDS_CHECK_COUNT_MISMATCH).c_str(),
                                              static_cast<long>(count), static_cast<long>(found)));
-    const std::string beyond = FindVolume(parts, count, searchDirs);
+    const std::string beyond = FindVolumeFile(first, count, searchDirs);
     if (!beyond.empty())
         report.warnings.push_back(FormatText(LoadString(IDS_CHECK_VOLUME_BEYOND).c_str(), beyond.c_str()));
 
@@ -205,8 +196,10 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
     run.reader.skipHeader = report.volumeCount > 0;
     Sha256 digest;
     run.digest = request.restoredDigest ? &digest : nullptr;
+    run.output = request.decodedBytes ? &request.decodedBytes : nullptr;
     run.progressTotal = report.streamBytes;
     const unsigned result = Decode(run);
+    const std::uint64_t endCodeBits = result == CODEC_OK ? ExplodeEndCodeBits(JobCodecWorkArea().bytes) : 0;
     report.restoredBytes = run.written;
     if (request.restoredDigest)
         report.restoredDigest = digest.FinalHex();
@@ -265,22 +258,10 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
             report.verdict = PackedFileReport::Damaged;
     }
 
-    // The stream's last byte holds the last bits of its end code: when the stream still
-    // decodes completely without its last byte, something follows the end code.
+    // The stream's last byte holds the last bits of its end code: when the stream would
+    // still decode completely without its last byte, something follows the end code.
     if (result == CODEC_OK && report.streamBytes > 0) {
-        DecodeRun shorter;
-        shorter.reader.volumes = &report.volumes;
-        shorter.reader.skipHeader = report.volumeCount > 0;
-        shorter.reader.limit = report.streamBytes - 1;
-        bool endsEarlier = false;
-        if (shorter.reader.limit == 4) {
-            // Four bytes are too short for the decoder: the empty file's stream, perhaps.
-            unsigned char bytes[4] = {};
-            endsEarlier = shorter.reader.Read(bytes, sizeof bytes) == sizeof bytes &&
-                          IsEmptyStream(bytes, sizeof bytes);
-        } else {
-            endsEarlier = Decode(shorter) == CODEC_OK;
-        }
+        const bool endsEarlier = (endCodeBits + 7) / 8 < report.streamBytes;
         // In a set the data behind the end code is at the end of the last volume.
         if (endsEarlier && report.volumeCount > 1)
             report.warnings.push_back(FormatText(LoadString(IDS_CHECK_TRAILING_IN_LAST).c_str(),

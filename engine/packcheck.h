@@ -6,7 +6,9 @@
 // is full or read-only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,10 @@ struct CheckRequest {
     // The test job (engine/testjob.h) writes its start line and its report to the Status log
     // as well: the window's log; the console prints the outcome on its own streams.
     bool logReport = false;
+    // When set, receives the bytes the stream decodes to, in order and as they come, whatever
+    // the verdict turns out to be: a caller that restores while it tests (the web page)
+    // decodes the stream once. The test decodes the stream only once itself.
+    std::function<void(const unsigned char* bytes, std::size_t count)> decodedBytes;
 };
 
 // Tests the packed file of the request. Runs on the calling thread; questions about missing

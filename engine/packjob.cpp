@@ -21,7 +21,9 @@
 #include "engine/manifest.h"
 #include "engine/names.h"
 #include "engine/packedformat.h"
+#include "engine/recovery.h"
 #include "engine/split.h"
+#include "engine/volumeplan.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
@@ -230,6 +232,20 @@ std::string FormatSizeReport(std::int64_t originalSize, std::uint64_t compressed
 
 namespace {
 
+// With a split, the volume names after the packed file's that hold a file now (an older set's
+// volumes, most often): the question about the packed file offers "Yes to all" for them. A
+// whole packed file takes only its own name.
+long OtherVolumesHeld(const PackRequest& request, const PackOutcome& outcome)
+{
+    long held = 0;
+    if (!request.split || LookUpFile(outcome.packedPath) != FileLookup::Exists)
+        return 0;
+    for (int index = 1; index < MAX_VOLUMES && LookUpFile(VolumePath(outcome.packedPath, index)) == FileLookup::Exists;
+         ++index)
+        ++held;
+    return held;
+}
+
 // The worker. Ends itself; the job posts JOB_IDLE as its last state, then reports its end.
 void PackWorker(const PackRequest& request, PackOutcome& outcome)
 {
@@ -241,15 +257,29 @@ void PackWorker(const PackRequest& request, PackOutcome& outcome)
     // same base name, a split or a join into it waits, and so does an unpack or a test of it.
     JobLocks locks;
     bool succeeded = false;
+    ReplaceAnswers answers;
     if (!locks.Take({{outcome.packedPath, NameLockMode::Exclusive}})) {
         // Cancelled while another program held the name: nothing was asked or written.
-    } else if (const ReplaceAnswer answer = AskBeforeReplacing(outcome.packedPath); !answer) {
+    } else if (const ReplaceAnswer answer =
+                   AskBeforeReplacing(outcome.packedPath, answers, OtherVolumesHeld(request, outcome));
+               !answer) {
         LogCheckRefusal(answer);
     } else {
         std::string streamPath;
-        succeeded = CompressProjectFile(request, outcome, streamPath) != 0;
+        // A folder without room for the set is refused before anything is compressed.
+        const bool roomy = !request.split || !request.checkRoomFirst ||
+                           CheckRoomForSplitPack(request.projectPath, outcome.packedPath,
+                                                 request.volumeSize, request.threads) != 0;
+        succeeded = roomy && CompressProjectFile(request, outcome, streamPath) != 0;
         if (succeeded && request.split)
-            succeeded = RunSplitStep(streamPath, outcome.packedPath, request.volumeSize);
+            succeeded = RunSplitStep(streamPath, outcome.packedPath, request.volumeSize, answers.yesToAll);
+        // Recovery files follow the set they describe; older ones went with the set they described.
+        if (succeeded && request.recovery.Wanted())
+            outcome.recoveryWritten =
+                WriteRecoveryFiles(outcome.packedPath, request.recovery,
+                                   request.split ? request.volumeSize : 0, outcome.recoveryFiles);
+        else if (succeeded)
+            RemoveStaleRecoveryFiles(outcome.packedPath);
         // The new set is in place: what is left of the older one goes, whatever a cancel says.
         CancelHold finishing;
         // Checksums of the set this pack replaced would fail every later check of the new one.
@@ -313,11 +343,8 @@ bool StartPackJob(const PackRequest& request, PackOutcome& outcome)
     // A folder, a device or a FIFO has no size to pack from, and reading /dev/zero or a FIFO
     // would never end: refused before anything is asked or created. A name that is not there
     // is reported by the worker when it opens it.
-    const int notRegular = CheckRegularInput(projectPath);
-    if (notRegular == EISDIR || notRegular == ESPIPE || notRegular == ENODEV) {
-        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), projectPath.c_str(),
-                                             InputErrorText(notRegular).c_str()),
-                                  MB_OK | MB_ICONEXCLAMATION);
+    if (const std::string refusal = NotRegularInputRefusal(projectPath); !refusal.empty()) {
+        ShowMessageBoxOwnedByMain(refusal, MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
     // A project file named like a volume of the set a split would write (p.1KX, p.12X, ...)

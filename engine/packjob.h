@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
+
+#include "engine/recovery.h"
 
 // The size report (message 1233): original size, compressed size and the compressed size as
 // a percentage of the original with two decimals. An empty original reports 0.00.
@@ -21,6 +24,13 @@ struct PackRequest {
     // the job still holds the packed file's name, and log whether they were written. Without it the pack removes an old manifest of ours,
     // which would no longer match.
     bool writeManifest = false;
+    // Write recovery files beside the complete set (recovery.h): volumes' worth for a split,
+    // a percentage for either. Without it, recovery files of an earlier set of the name go.
+    RecoveryAmount recovery;
+    // With a split: make sure the folder has room for the stream and the volumes before
+    // compressing (CheckRoomForSplitPack, volumeplan.h), instead of failing once the disk is
+    // full. The console checks before it starts the job.
+    bool checkRoomFirst = false;
 };
 
 // How a pack went. Written by StartPackJob and the worker; read once the job has ended.
@@ -29,6 +39,8 @@ struct PackOutcome {
     std::string packedPath;      // the packed file the job writes: the project file's name + ".0KX"
     std::string projectDigest;   // the project file's SHA-256 in hex, when asked for
     bool manifestWritten = false;   // writeManifest: the checksums are beside the set
+    bool recoveryWritten = false;   // recovery: the recovery files are beside the set
+    std::vector<std::string> recoveryFiles; // their names
 };
 
 // Main thread. Names the packed file, asks about an existing one and starts the worker, which

@@ -192,8 +192,18 @@ bool SplitIntoVolumes(const SplitRequest& request, SplitOutcome& outcome)
     const int count = static_cast<int>(volumes);
 
     // Every question first. Volume 0 takes the packed file's own name, which the caller has
-    // settled (the user's file, or the name the pack was allowed to write).
+    // settled (the user's file, or the name the pack was allowed to write). The files under the
+    // other names (an older set's volumes, most often) are asked about once: the question
+    // about the first of them offers "Yes to all" for the rest.
     std::vector<PendingVolume> pending(static_cast<std::size_t>(count));
+    std::vector<bool> held(static_cast<std::size_t>(count), false);
+    long heldAfter = 0; // names after the one asked about that hold a file
+    for (int index = 1; index < count; ++index) {
+        held[static_cast<std::size_t>(index)] = LookUpFile(VolumePath(packedPath, index)) == FileLookup::Exists;
+        heldAfter += held[static_cast<std::size_t>(index)] ? 1 : 0;
+    }
+    ReplaceAnswers answers;
+    answers.yesToAll = request.replaceAll;
     for (int index = 0; index < count; ++index) {
         PendingVolume& volume = pending[static_cast<std::size_t>(index)];
         // As every output: a link is written through to the file it names, and stays a link.
@@ -208,7 +218,9 @@ bool SplitIntoVolumes(const SplitRequest& request, SplitOutcome& outcome)
         }
         if (index == 0)
             continue;
-        if (!AskBeforeReplacing(volume.strPath)) {
+        if (held[static_cast<std::size_t>(index)])
+            --heldAfter;
+        if (!AskBeforeReplacing(volume.strPath, answers, heldAfter)) {
             // Only an answer is the user's abort; an invalid name was refused with its box.
             if (LookUpFile(volume.strPath) == FileLookup::Exists) {
                 outcome.declined = true;
@@ -322,7 +334,8 @@ bool SplitPackedFile(const std::string& packedPath, int volumeSize)
     return SplitIntoVolumes(request, outcome);
 }
 
-bool RunSplitStep(const std::string& streamPath, const std::string& packedPath, int volumeSize)
+bool RunSplitStep(const std::string& streamPath, const std::string& packedPath, int volumeSize,
+                  bool replaceAll)
 {
     PostJobState(JOB_SPLITTING);
     AppendStatus("\r\n");
@@ -332,6 +345,7 @@ bool RunSplitStep(const std::string& streamPath, const std::string& packedPath, 
     request.streamPath = streamPath;
     request.volumeSize = volumeSize;
     request.owner = SplitRequest::JobsOwnStream;
+    request.replaceAll = replaceAll;
     // A folder without room for the volumes is refused before any is written.
     if (!ReportRoom(RoomForSplit(streamPath, packedPath, volumeSize))) {
         std::remove(streamPath.c_str());
@@ -395,6 +409,11 @@ void SplitWorker(const SplitRequest& request, SplitOutcome& outcome)
             outcome.manifestFailed = true;
         }
     }
+    if (outcome.complete && request.recovery.Wanted())
+        outcome.recoveryWritten =
+            WriteRecoveryFiles(packedPath, request.recovery, request.volumeSize, outcome.recoveryFiles);
+    else if (outcome.complete)
+        RemoveStaleRecoveryFiles(packedPath);
     PostJobState(JOB_IDLE);
     ReportJobEnded(JobKind::Split, outcome.complete);
 }

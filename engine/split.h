@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/recovery.h"
+
 // Chunk size of every read and write of the split: the only data it holds in memory.
 constexpr std::size_t SPLIT_CHUNK_SIZE = 10000;
 
@@ -31,6 +33,12 @@ struct SplitRequest {
     std::string streamPath; // the single packed stream to cut into volumes
     int volumeSize = 0;       // V: the stream bytes of each volume
     Owner owner = UsersPackedFile;
+    // StartSplitJob only: recovery files to write beside the complete set (recovery.h).
+    // Without it, recovery files of the single packed file go, since they describe it.
+    RecoveryAmount recovery;
+    // The user has answered "Yes to all" before the split began: a file under a volume's name
+    // is replaced without a question.
+    bool replaceAll = false;
 };
 
 // How a split went, for the front ends.
@@ -43,7 +51,9 @@ struct SplitOutcome {
     // not be (and is gone, since it described the single packed file).
     std::string manifestPath;
     bool manifestFailed = false;
-    bool manifestMismatch = false;    // it did not vouch for the packed file: nothing was written
+    bool manifestMismatch = false; // it did not vouch for the packed file: nothing was written
+    bool recoveryWritten = false; // StartSplitJob with recovery: the recovery files are in place
+    std::vector<std::string> recoveryFiles; // their names
 };
 
 // Splits the stream of the request into volumes of volumeSize bytes (plus the header in
@@ -67,5 +77,7 @@ bool StartSplitJob(const SplitRequest& request, SplitOutcome& outcome);
 
 // The split step of the pack job: posts JOB_SPLITTING, logs its banner and cuts
 // the job's own stream in streamPath into the volumes of packedPath, of volumeSize bytes; the
-// stream is removed whatever happens. Returns true when the set is complete.
-bool RunSplitStep(const std::string& streamPath, const std::string& packedPath, int volumeSize);
+// stream is removed whatever happens. replaceAll: the user has answered "Yes to all" about the
+// packed file. Returns true when the set is complete.
+bool RunSplitStep(const std::string& streamPath, const std::string& packedPath, int volumeSize,
+                  bool replaceAll = false);

@@ -21,6 +21,10 @@ struct TestOutcome {
     // A cancel came during the check: a verdict may blame a read that failed on purpose. The
     // log says the test was cancelled instead of the report; sound stays as the check found.
     bool cancelled = false;
+    // Recovery files beside the set (recovery.h): that every file matches them, shown after
+    // the verdict; and whether what is damaged can be rebuilt from them.
+    std::vector<std::string> recoveryLines;
+    bool repairable = false;
     // The check itself: the volumes read or missing, the sizes; what an inventory lists.
     PackedFileReport report;
     // A manifest of ours lay beside the packed file, and every checksum in it matched.
@@ -32,6 +36,8 @@ struct TestOutcome {
 // the checksum of the decoded bytes when a manifest of ours lies beside it, and fills outcome.
 // With request.logReport the job also writes its start line and, at the end, its lines to the
 // Status log (a cancel logs that it was cancelled instead). request.restoredDigest is decided
-// by the job. Returns true when the worker was started; outcome, which must outlive the job,
-// tells how it went once the job is idle.
+// by the job. Recovery files beside the set are verified first: when they find files damaged
+// or missing, the verdict says which and whether they can be rebuilt, and the stream is not
+// decoded (a missing volume is not asked for). Returns true when the worker was started;
+// outcome, which must outlive the job, tells how it went once the job is idle.
 bool StartTestJob(const CheckRequest& request, TestOutcome& outcome);

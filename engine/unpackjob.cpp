@@ -24,6 +24,7 @@
 #include "engine/manifest.h"
 #include "engine/names.h"
 #include "engine/packjob.h"
+#include "engine/recovery.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
@@ -119,7 +120,7 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
     }
     OutputFile out;
     if (!out.Open(outputName, TEMP_FILE_PREFIX, packedPath)) {
-        ShowOutputOpenError(out, outputName, errno);
+        ReportOutputOpenError(out, outputName, errno);
         CloseStream(in);
         return;
     }
@@ -199,6 +200,11 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
         outcome.restored = true;
         outcome.restoredBytes = restoredLength;
         AppendStatus(FormatSizeReport(restoredLength, static_cast<std::uint64_t>(compressedLength)));
+        // The project file keeps the packed file's base name: a file of the same name in
+        // another letter case stays beside it, and the user may be looking at that one.
+        for (const std::string& other : OtherCaseNamesOf(outputName))
+            AppendStatus("\r\n" + FormatText(LoadString(IDS_RESTORED_OTHER_CASE).c_str(), other.c_str(),
+                                              outputName.c_str()));
     }
     AppendStatus("\r\n");
 }
@@ -227,17 +233,25 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
     outcome.started = true;
     // The job measures the packed file and each volume: a folder, a device or a FIFO is no
     // packed file (and reading one might never end).
-    const int notRegular = CheckRegularInput(packedPath);
-    if (notRegular == EISDIR || notRegular == ESPIPE || notRegular == ENODEV) {
-        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), packedPath.c_str(),
-                                             InputErrorText(notRegular).c_str()),
-                                  MB_OK | MB_ICONEXCLAMATION);
-    } else if (std::FILE* probe = OpenRegularInputStream(packedPath)) {
+    // Recovery files beside the set may rebuild a lost or damaged file of it (volume 0 too)
+    // into a folder of their own, from where the set is then joined.
+    RecoveryWorkFolder recovery;
+    RecoveryExamination examination;
+    std::string joinFrom = packedPath;
+    if (const std::string refusal = NotRegularInputRefusal(packedPath); !refusal.empty()) {
+        ShowMessageBoxOwnedByMain(refusal, MB_OK | MB_ICONEXCLAMATION);
+    } else if (!RebuildForUnpack(recovery, packedPath, request.volumeSearchDirs, joinFrom, examination)) {
+        if (CancelRequested())
+            AppendStatusId(IDS_JOB_CANCELLED);
+    } else if (std::FILE* probe = OpenRegularInputStream(joinFrom)) {
         CloseStream(probe);
         PostJobState(JOB_JOINING);
         std::string tempName;
-        if (JoinVolumes(packedPath, request.intoFolder, request.volumeSearchDirs, tempName, outcome.join)) {
-            const std::string& source = tempName.empty() ? packedPath : tempName;
+        // The joined stream goes where it always does, even when the set is read from the
+        // recovery's work folder.
+        const std::string joinFolder = request.intoFolder.empty() ? GetDirectory(packedPath) : request.intoFolder;
+        if (JoinVolumes(joinFrom, joinFolder, request.volumeSearchDirs, tempName, outcome.join)) {
+            const std::string& source = tempName.empty() ? joinFrom : tempName;
             // A volume of the wrong size leaves a gap in the stream (or adds to it), and a
             // decoder running through it may still meet an end code by chance.
             const SetShape shape = tempName.empty() ? SetShape{} : MeasureSet(outcome.join.volumes);
@@ -255,6 +269,10 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
                                   MB_OK | MB_ICONEXCLAMATION);
     }
 
+    // Recovery files that could have helped: how to get par2, or why they could not be used.
+    const std::string unused = outcome.restored ? std::string() : DescribeUnusedRecovery(examination);
+    if (!unused.empty())
+        AppendStatus("\r\n" + unused + "\r\n");
     ReportJobEnded(JobKind::Unpack, outcome.restored != 0, IDS_UNPACK_END);
     SendJobBusyEnded();
     PostJobState(JOB_IDLE);
@@ -262,20 +280,48 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
 
 } // namespace
 
-bool StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
-{
-    outcome = UnpackOutcome{};
+namespace {
 
-    // The path as given (a blank is part of a name; the window trims what was typed in its
-    // field), made absolute against the current directory, names the packed file and
-    // everything the job writes: the job never changes the current directory, so two unpacks
-    // in one process each restore their own file, whatever ran between them.
-    std::string path = request.packedPath;
+// The path as given (a blank is part of a name; the window trims what was typed in its
+// field), made absolute against the current directory.
+std::string AbsolutePackedPath(const std::string& given)
+{
+    std::string path = given;
     if (!path.empty() && path.front() != '/') {
         const std::string current = CurrentDirectory();
         if (!current.empty())
             path = MakePath("", current, path, "");
     }
+    return path;
+}
+
+} // namespace
+
+std::string RestoreFolder(const UnpackRequest& request)
+{
+    std::string folder = request.intoFolder.empty() ? GetDirectory(AbsolutePackedPath(request.packedPath))
+                                                       : request.intoFolder;
+    if (folder.empty())
+        folder = ".";
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
+}
+
+int RestoreFolderError(const UnpackRequest& request)
+{
+    // Creating a file in a folder takes the right to write it and to enter it.
+    return access(RestoreFolder(request).c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+}
+
+bool StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
+{
+    outcome = UnpackOutcome{};
+
+    // The absolute path names the packed file and everything the job writes: the job never
+    // changes the current directory, so two unpacks in one process each restore their own
+    // file, whatever ran between them.
+    const std::string path = AbsolutePackedPath(request.packedPath);
 
     UnpackRequest job = request;
     if (request.checkManifest) {
@@ -290,7 +336,6 @@ bool StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
     }
 
     AppendStatusId(IDS_UNPACK_START);
-
 
     const std::string projectPath = ProjectNameFor(path, request.intoFolder);
     outcome.projectPath = projectPath;

@@ -69,6 +69,15 @@ struct UnpackOutcome {
     JoinInfo join;                // the volumes of a set, or the one missing
 };
 
+// The folder an unpack writes the project file and its temporary files into: the request's
+// strIntoFolder, else the packed file's own folder (a relative packed path taken in the
+// current directory), without a trailing '/'.
+std::string RestoreFolder(const UnpackRequest& request);
+// 0 when an unpack can create files in RestoreFolder, else the system's reason (EROFS for
+// read-only media, EACCES, ENOENT, ...). The window asks for another folder then, the console
+// names --into.
+int RestoreFolderError(const UnpackRequest& request);
+
 // Main thread. Logs the start banner, chooses the project extension, asks about an existing
 // project file and starts the worker: it joins, decompresses, removes the joined file and logs
 // the closing banner, which every run that reached the worker ends with. Returns true when the

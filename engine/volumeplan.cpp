@@ -111,9 +111,29 @@ int ReportRoom(const RoomCheck& check)
 {
     if (check.Enough())
         return 1;
-    ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_NO_ROOM).c_str(), check.strFolder.c_str(),
-                                         static_cast<long long>(check.nNeeded),
-                                         static_cast<long long>(check.nAvailable)),
-                              MB_OK | MB_ICONEXCLAMATION);
+    const std::string text = FormatText(LoadString(IDS_NO_ROOM).c_str(), check.strFolder.c_str(),
+                                        static_cast<long long>(check.nNeeded),
+                                        static_cast<long long>(check.nAvailable));
+    ShowMessageBoxOwnedByMain(text, MB_OK | MB_ICONEXCLAMATION);
+    // Logged too, so that a saved log keeps the reason; the console prints the two once.
+    AppendStatus(text + "\r\n");
     return 0;
+}
+
+int CheckRoomForSplitPack(const std::string& projectPath, const std::string& packedPath, int volumeSize,
+                          unsigned threads, const std::function<void(bool)>& quiet)
+{
+    if (RoomForPack(packedPath, WorstCaseStreamLength(std::max<std::int64_t>(FileLength(projectPath), 0)),
+                    volumeSize)
+            .Enough())
+        return 1;
+    std::int64_t streamLength = 0;
+    if (quiet)
+        quiet(true);
+    const int measured = MeasureStreamLength(projectPath, streamLength, threads);
+    if (quiet)
+        quiet(false);
+    if (!measured)
+        return 1;
+    return ReportRoom(RoomForPack(packedPath, streamLength, volumeSize));
 }

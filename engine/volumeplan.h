@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,3 +53,13 @@ RoomCheck RoomForSplit(const std::string& streamPath, const std::string& packedP
 
 // Shows the "not enough room" message when the check fails; 1 when there is room.
 int ReportRoom(const RoomCheck& check);
+
+// Before a pack with a split: 1 when the packed file's folder has room for the stream and the
+// volumes at once, else 0 after the "not enough room" message (ReportRoom). The stream's
+// worst-case length settles it at once when the folder is roomy; otherwise the project file is
+// compressed to nowhere first, so that only a real shortage is refused, with quiet(true) before
+// and quiet(false) after, for a front end that hides that progress. A project file that cannot
+// be read passes: the pack itself reports it. The console runs it before it starts the pack,
+// the window's pack job on its worker (PackRequest::checkRoomFirst).
+int CheckRoomForSplitPack(const std::string& projectPath, const std::string& packedPath, int volumeSize,
+                          unsigned threads, const std::function<void(bool)>& quiet = {});

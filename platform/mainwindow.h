@@ -30,14 +30,18 @@ enum JobState : int {
 enum class JobKind { Pack, Unpack, Test, Split, Join };
 
 // Message box styles and answers, with the values the program has always used.
+// MB_YESTOALL, added to MB_OKCANCEL, offers a third answer, IDYESTOALL, to a question that
+// stands for several files: a host that has no such button answers OK or Cancel as before.
 enum : unsigned {
     MB_OK = 0x00,
     MB_OKCANCEL = 0x01,
     MB_ICONEXCLAMATION = 0x30,
+    MB_YESTOALL = 0x100,
 };
 enum : int {
     IDOK = 1,
     IDCANCEL = 2,
+    IDYESTOALL = 10,
 };
 
 // The state of a command (menu item, toolbar button) that an update handler may change.
@@ -87,7 +91,8 @@ public:
     // The message pane of the status bar, redrawn at once.
     virtual void SetStatusPaneText(const std::string& text) = 0;
     // A modal message box owned by the main window and captioned with the application title.
-    // type combines MB_OK or MB_OKCANCEL with an icon; returns IDOK or IDCANCEL.
+    // type combines MB_OK or MB_OKCANCEL with an icon (and MB_YESTOALL); returns IDOK or
+    // IDCANCEL (or IDYESTOALL).
     virtual int ShowMessageBox(const std::string& text, unsigned type) = 0;
     // Asks the user for the file that holds a missing volume: its path, or nothing when the
     // user chose none.

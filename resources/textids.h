@@ -256,11 +256,70 @@ enum : unsigned {
     IDS_WEB_PROGRESS = 48026,
     IDS_WEB_RESTORED_BYTES = 48027, // "%s" the project file, "%lld" its size
     IDS_WEB_NOT_RESTORED = 48028,
+    IDS_WEB_FOLDER_UNREADABLE = 48029,
 
     // The desktop program's command line and its second starts (48100 on).
     IDS_APP_USAGE = 48100,             // --help
     IDS_APP_UNKNOWN_OPTION = 48101,    // after the option that was not understood
     IDS_APP_BUSY_NOT_OPENED = 48102,   // log: "%s" the file another start asked for during a job
+    IDS_APP_BUSY_NOT_TAKEN = 48103,    // the second start's error: "%s" its file
+
+    // The window's questions, choosers and log lines of everyday use (48200 on).
+    IDS_REPLACE_MORE_FILES = 48200,    // "%ld" the other files a Yes to all replaces
+    IDS_DLG_YES_TO_ALL = 48201,        // the button of that answer
+    IDS_CLI_ANSWER_YES_NO_ALL = 48202, // the console's prompt when Yes to all is offered
+    IDS_CLOSE_STOPS_JOB = 48203,       // the question after IDS_WAIT_FOR_JOB on closing
+    IDS_DLG_STOP_AND_QUIT = 48204,     // its buttons
+    IDS_DLG_KEEP_WORKING = 48205,
+    IDS_FIND_VOLUME_TITLE = 48206,     // "%ld" the volume from 1, "%ld" the count, "%s" volume 0
+    IDS_VOLUME_FOREIGN_NAME = 48207,   // "%s" chosen, "%ld" volume from 1, "%s" volume 0, "%s" its name
+    IDS_ALL_FILES_FILTER = 48208,      // a chooser's last filter
+    IDS_UNPACK_CHOOSER_FILTER = 48209, // the window's chooser of a packed file
+    IDS_DLG_RESTORE_TO = 48210,        // the Unpack dialog's folder to restore into
+    IDS_DLG_INTO_PLACEHOLDER = 48211,  // shown in that field while it is empty
+    IDS_DLG_BROWSE_FOLDER = 48212,     // its Browse button
+    IDS_INTO_FOLDER_NOT_WRITABLE = 48213, // "%s" the folder named, "%s" the system's reason
+    IDS_FOLDER_READ_ONLY_CHOOSE = 48214,  // "%s" the packed file's folder, "%s" the reason
+    IDS_WINDOW_FOLDER_NOT_WRITABLE = 48215, // log: "%s" the folder, "%s" the reason
+    IDS_RESTORED_OTHER_CASE = 48216,   // log: "%s" the other file, "%s" the restored one
+    IDS_VOLUME_NOT_FOUND_NAMED = 48217, // log: "%s" the volume's name in the set's folder
+    IDS_DLG_DISK_SIZE = 48218,         // the Pack dialog's label of the disk-size list
+
+    // Recovery files beside a set, made and read by par2 (49000 on).
+    IDS_RECOVERY_START = 49000,            // log banner before par2 makes the recovery files
+    IDS_RECOVERY_FILE_WRITTEN = 49001,     // "%s" the recovery file, "%lld" its size
+    IDS_RECOVERY_COVERS_VOLUMES = 49002,   // "%ld" volumes, "%s" the index
+    IDS_RECOVERY_COVERS_PERCENT = 49003,   // "%ld" percent, "%s" the index
+    IDS_RECOVERY_NOT_WRITTEN = 49004,      // "%s" why; the set itself is kept
+    IDS_RECOVERY_NO_PROGRAM = 49005,       // the reason: par2 is not installed
+    IDS_RECOVERY_PROGRAM_FAILED = 49006,   // "%s" what par2 said
+    IDS_RECOVERY_TOO_LARGE = 49007,        // "%ld" the volume size
+    IDS_RECOVERY_STALE_REMOVED = 49008,    // "%s" the old recovery file
+    IDS_RECOVERY_VOLUME_MISSING = 49009,   // "%ld" volume, "%s" its name
+    IDS_RECOVERY_VOLUME_DAMAGED = 49010,   // "%ld" volume, "%s" its name, "%ld" sound, "%ld" blocks
+    IDS_RECOVERY_FILE_MISSING = 49011,     // "%s" the whole packed file
+    IDS_RECOVERY_FILE_DAMAGED = 49012,     // "%s" the whole packed file, "%ld" sound, "%ld" blocks
+    IDS_RECOVERY_REPAIRABLE_ONE = 49013,   // "%s" packed file, "%ld" volume, "%s" index
+    IDS_RECOVERY_REPAIRABLE_MANY = 49014,  // "%s" packed file, "%s" the volumes, "%s" index
+    IDS_RECOVERY_REPAIRABLE_WHOLE = 49015, // "%s" packed file, "%s" index
+    IDS_RECOVERY_NOT_REPAIRABLE = 49016,   // "%s" packed file, "%s" index, "%ld" blocks short
+    IDS_RECOVERY_ALL_MATCH = 49017,        // "%s" index
+    IDS_RECOVERY_UNUSABLE = 49018,         // "%s" index, "%s" what par2 said
+    IDS_RECOVERY_NEED_PROGRAM = 49019,     // "%s" index
+    IDS_RECOVERY_ASK_REBUILD = 49020,      // "%s" the damage, "%s" index
+    IDS_RECOVERY_REBUILT_VOLUME = 49021,   // "%ld" volume, "%s" its name, "%s" index
+    IDS_RECOVERY_REBUILT_FILE = 49022,     // "%s" the whole packed file, "%s" index
+    IDS_RECOVERY_SET_UNTOUCHED = 49023,    // "%s" index
+    IDS_RECOVERY_NOT_REBUILT = 49024,
+    IDS_RECOVERY_REBUILD_FAILED = 49025,   // "%s" why
+    IDS_RECOVERY_REBUILT_MISMATCH = 49026, // "%s" the rebuilt file, "%s" the manifest
+    IDS_RECOVERY_CANNOT_REBUILD = 49027,   // "%s" index, "%ld" blocks short
+    IDS_RECOVERY_CANCELLED = 49028,
+    IDS_CLI_BAD_RECOVERY = 49050,          // "%s" the amount given
+    IDS_CLI_RECOVERY_NEEDS_SPLIT = 49051,  // "%s" the amount given
+    IDS_CLI_RECOVERY_FAILED = 49052,       // the set is complete, its recovery files are not
+    IDS_DLG_RECOVERY_DISKS = 49060,        // the Pack dialog's label of the list of recovery disks
+    IDS_WINDOW_OFFER_REBUILD = 49061,      // after a test that found the set repairable
 
     // The console's batches: many files in one command, a tree's inventory (49400 on).
     IDS_CLI_BATCH_FILE = 49400,        // "%s" the file whose log follows

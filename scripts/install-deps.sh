@@ -11,6 +11,9 @@ missing=""
 # lintian checks the Debian package; xdotool presses keys in the real-program test; strace
 # slows the renames of two programs at once in tests/reliability/test_concurrent.py.
 PACKAGES="$PACKAGES lintian xdotool strace"
+# par2 makes and reads the recovery files beside a set (pack --recovery, and the repair on
+# unpack and test); its tests run it.
+PACKAGES="$PACKAGES par2"
 # The web page: Debian's Emscripten builds it; its tests drive headless Chromium through
 # chromedriver; nodejs runs Emscripten's tools (and the page's benchmark).
 if [ "${PACKTOOL_WEB:-1}" -ne 0 ]; then

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <cstdio>
 
+#include "engine/format.h"
 #include "platform/instancelock.h"
 #include "platform/strings.h"
 #include "resources/textids.h"
@@ -117,8 +118,9 @@ void CZUNPackApp::OpenFromCommandLine()
 
 namespace {
 
-// A second start hands its command and file to the running program and ends without a window.
-void HandOverToRunningInstance(int& argc, char** argv, const CZUNPackApp::Options& options)
+// A second start hands its command and file to the running program and ends without a window:
+// with status 0 when the running window took them, else 1 with a line that says why.
+int HandOverToRunningInstance(int& argc, char** argv, const CZUNPackApp::Options& options)
 {
     QCoreApplication app(argc, argv);
     InstanceChannel::Request request;
@@ -129,10 +131,22 @@ void HandOverToRunningInstance(int& argc, char** argv, const CZUNPackApp::Option
         // keeps what its field holds.
         request.file = QFileInfo(QFile::decodeName(options.file->c_str())).absoluteFilePath();
     }
-    if (!InstanceChannel::SendToRunning(InstanceChannel::SocketPath(kInstanceLockName), request,
-                                        kHandOverWaitMs)) {
-        std::fprintf(stderr, "packtool: the running Pack Tool could not be reached\n");
+    switch (InstanceChannel::SendToRunning(InstanceChannel::SocketPath(kInstanceLockName), request,
+                                           kHandOverWaitMs)) {
+    case InstanceChannel::Delivery::Taken:
+        return 0;
+    case InstanceChannel::Delivery::Refused:
+        SetLanguage(LanguageFromEnvironment());
+        std::fprintf(stderr, "packtool: %s\n",
+                     FormatText(LoadString(IDS_APP_BUSY_NOT_TAKEN).c_str(),
+                                QFile::encodeName(request.file).constData())
+                         .c_str());
+        return 1;
+    case InstanceChannel::Delivery::Unreachable:
+        break;
     }
+    std::fprintf(stderr, "packtool: the running Pack Tool could not be reached\n");
+    return 1;
 }
 
 } // namespace
@@ -144,7 +158,7 @@ bool CZUNPackApp::Start()
     m_instanceLock = std::make_unique<InstanceLock>(kInstanceLockName);
     const InstanceLock::Result lock = m_instanceLock->TryAcquire();
     if (lock == InstanceLock::HeldElsewhere) {
-        HandOverToRunningInstance(m_argc, m_argv, m_options);
+        m_handOverStatus = HandOverToRunningInstance(m_argc, m_argv, m_options);
         return false;
     }
     if (lock == InstanceLock::Unavailable) {
@@ -170,7 +184,7 @@ bool CZUNPackApp::Start()
     m_pChannel = std::make_unique<InstanceChannel::Server>(
         InstanceChannel::SocketPath(kInstanceLockName),
         [frame](const InstanceChannel::Request& request) {
-            frame->OpenFromAnotherStart(request.command, request.file);
+            return frame->OpenFromAnotherStart(request.command, request.file);
         });
 
     OpenFromCommandLine();
@@ -183,7 +197,7 @@ int CZUNPackApp::Finish()
     if (m_instanceLock) {
         m_instanceLock->Release();
     }
-    return 0;
+    return m_handOverStatus;
 }
 
 int CZUNPackApp::Run()

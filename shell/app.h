@@ -25,7 +25,8 @@ public:
     // True: the main window is up, run the event loop. False: end now (another instance
     // runs, or no window could be made), with Finish's code.
     bool Start();
-    // Releases the single-instance lock; answers the exit code, 0.
+    // Releases the single-instance lock; answers the exit code: 0, or for a second start 1
+    // when the running window did not take its request (a job ran) or could not be reached.
     int Finish();
     // Start, the event loop, Finish: the whole run.
     int Run();
@@ -59,4 +60,5 @@ private:
     std::unique_ptr<QApplication> m_pQtApp;
     std::unique_ptr<CMainFrame> m_pMainWnd;
     std::unique_ptr<QObject> m_pChannel;
+    int m_handOverStatus = 0;
 };

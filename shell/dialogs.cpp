@@ -9,8 +9,12 @@
 #include <QPushButton>
 #include <QKeyEvent>
 #include <QShowEvent>
+#include <algorithm>
 #include <cstdio>
 
+#include "engine/format.h"
+#include "engine/unpackjob.h"
+#include "platform/files.h"
 #include "platform/mainwindow.h"
 #include "platform/strings.h"
 #include "resources/textids.h"
@@ -96,7 +100,7 @@ QString CannotOpenMessage(const QString& name)
 // The chooser of Browse: starts in the folder last chosen or worked in, else in the folder
 // "database" in the program's folder (the current folder when there is neither), and shows
 // the filter's first entry first. The folder of a chosen file is remembered.
-QString BrowseForFile(QWidget* owner, unsigned filterId)
+QString BrowseForFile(QWidget* owner, const QString& filter)
 {
     QString start = Settings::LastFolder();
     if (start.isEmpty() || !QFileInfo(start).isDir()) {
@@ -106,7 +110,7 @@ QString BrowseForFile(QWidget* owner, unsigned filterId)
         start.clear();
     }
     const QString chosen =
-        Modal::OpenFileName(owner, start, QString(), FilterFromCatalogue(filterId));
+        Modal::OpenFileName(owner, start, QString(), filter);
     if (!chosen.isEmpty()) {
         Settings::SetLastFolder(QFileInfo(chosen).absolutePath());
     }
@@ -186,9 +190,9 @@ bool CProjectFileDlg::FileNameOpens()
     return false;
 }
 
-void CProjectFileDlg::OnBrowse(unsigned filterId)
+void CProjectFileDlg::OnBrowse(const QString& filter)
 {
-    const QString chosen = BrowseForFile(this, filterId);
+    const QString chosen = BrowseForFile(this, filter);
     if (!chosen.isEmpty()) {
         m_strFileName = chosen;
         m_fileName->setText(chosen);
@@ -209,6 +213,7 @@ CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     m_bSeparateFile = split.separate ? 1 : 0;
     m_nDiskSizeIndex = split.diskSizeIndex;
     m_bWriteChecksums = Settings::WriteChecksums() ? 1 : 0;
+    m_nRecoveryDisks = Settings::RecoveryDisks();
 
     setObjectName(QStringLiteral("packDialog"));
     PrepareDialog(this, IDS_PACK_CAPTION);
@@ -233,6 +238,24 @@ CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     // The template's height includes the dropped list; the closed box is one line high.
     place.Place(m_diskSize, {{81, 37, 56, 60}, {76, 37, 56, 60}});
     m_diskSize->resize(m_diskSize->width(), place.Units().Y(12));
+    // The list's label above it, so that it is not known by its value alone.
+    auto* diskSizeLabel = new QLabel(Text(IDS_DLG_DISK_SIZE), this);
+    diskSizeLabel->setObjectName(QStringLiteral("diskSizeLabel"));
+    diskSizeLabel->setBuddy(m_diskSize);
+    place.Place(diskSizeLabel, {{82, 27, 60, 8}, {77, 27, 60, 8}});
+    // Beside the disk size: how many disks of the set recovery files can rebuild.
+    auto* recoveryLabel = new QLabel(Text(IDS_DLG_RECOVERY_DISKS), this);
+    recoveryLabel->setObjectName(QStringLiteral("recoveryDisksLabel"));
+    recoveryLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    place.Place(recoveryLabel, {{139, 37, 55, 12}, {134, 37, 58, 12}});
+    m_recoveryDisks = new QComboBox(this);
+    m_recoveryDisks->setObjectName(QStringLiteral("recoveryDisks"));
+    m_recoveryDisks->setEditable(false);
+    for (const char* disks : {"0", "1", "2"})
+        m_recoveryDisks->addItem(QString::fromLatin1(disks));
+    recoveryLabel->setBuddy(m_recoveryDisks);
+    place.Place(m_recoveryDisks, {{196, 37, 26, 40}, {194, 37, 24, 40}});
+    m_recoveryDisks->resize(m_recoveryDisks->width(), place.Units().Y(12));
     m_writeChecksums = new QCheckBox(Text(IDS_DLG_WRITE_CHECKSUMS), this);
     m_writeChecksums->setObjectName(QStringLiteral("writeChecksums"));
     place.Place(m_writeChecksums, {{8, 54, 130, 13}, {11, 54, 130, 13}});
@@ -247,11 +270,15 @@ CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     setTabOrder(m_fileName, m_browse);
     setTabOrder(m_browse, m_separateFile);
     setTabOrder(m_separateFile, m_diskSize);
-    setTabOrder(m_diskSize, m_writeChecksums);
+    setTabOrder(m_diskSize, m_recoveryDisks);
+    setTabOrder(m_recoveryDisks, m_writeChecksums);
     setTabOrder(m_writeChecksums, m_ok);
     setTabOrder(m_ok, m_cancel);
 
-    connect(m_browse, &QPushButton::clicked, this, [this] { OnBrowse(IDS_PACK_FILTER); });
+    connect(m_browse, &QPushButton::clicked, this, [this] {
+        OnBrowse(FilterFromCatalogue(IDS_PACK_FILTER) + QStringLiteral(";;") +
+                 FilterFromCatalogue(IDS_ALL_FILES_FILTER));
+    });
     connect(m_separateFile, &QCheckBox::clicked, this, &CPackProjectDlg::OnSeparateFile);
     connect(m_fileName, &QLineEdit::textChanged, this, &CPackProjectDlg::OnChangeFileName);
     connect(m_ok, &QPushButton::clicked, this, &CProjectFileDlg::accept);
@@ -261,11 +288,17 @@ CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
 void CPackProjectDlg::SetUpControls()
 {
     LoadFields();
-    for (unsigned id : {IDS_DISK_SIZE_144, IDS_DISK_SIZE_120, IDS_DISK_SIZE_360, IDS_DISK_SIZE_720}) {
-        m_diskSize->addItem(Text(id));
+    // Largest first; each row carries its index of VolumeSizeForIndex, the index the choice
+    // is remembered by.
+    const struct {
+        unsigned textId;
+        int index;
+    } sizes[] = {{IDS_DISK_SIZE_144, 0}, {IDS_DISK_SIZE_120, 1}, {IDS_DISK_SIZE_720, 3}, {IDS_DISK_SIZE_360, 2}};
+    for (const auto& size : sizes) {
+        m_diskSize->addItem(Text(size.textId), size.index);
     }
     // The split choice of the last OK, or the first size.
-    m_diskSize->setCurrentIndex(m_nDiskSizeIndex >= 0 ? m_nDiskSizeIndex : 0);
+    m_diskSize->setCurrentIndex(std::max(0, m_diskSize->findData(m_nDiskSizeIndex)));
     OnSeparateFile();
     OnChangeFileName();
     m_fileName->setFocus();
@@ -274,28 +307,32 @@ void CPackProjectDlg::SetUpControls()
 void CPackProjectDlg::LoadFields()
 {
     m_separateFile->setChecked(m_bSeparateFile != 0);
-    m_diskSize->setCurrentIndex(m_nDiskSizeIndex);
+    m_diskSize->setCurrentIndex(m_diskSize->findData(m_nDiskSizeIndex));
     m_writeChecksums->setChecked(m_bWriteChecksums != 0);
+    m_recoveryDisks->setCurrentIndex(m_nRecoveryDisks);
     m_fileName->setText(m_strFileName);
 }
 
 bool CPackProjectDlg::SaveFields()
 {
     m_bSeparateFile = m_separateFile->isChecked() ? 1 : 0;
-    m_nDiskSizeIndex = m_diskSize->currentIndex();
+    m_nDiskSizeIndex = m_diskSize->currentIndex() >= 0 ? m_diskSize->currentData().toInt() : -1;
     m_bWriteChecksums = m_writeChecksums->isChecked() ? 1 : 0;
+    m_nRecoveryDisks = m_recoveryDisks->currentIndex();
     m_strFileName = m_fileName->text();
     if (!FileNameOpens()) {
         return false;
     }
     Settings::SetLastSplit({m_bSeparateFile != 0, m_nDiskSizeIndex});
     Settings::SetWriteChecksums(m_bWriteChecksums != 0);
+    Settings::SetRecoveryDisks(m_nRecoveryDisks);
     return true;
 }
 
 void CPackProjectDlg::OnSeparateFile()
 {
     m_diskSize->setEnabled(m_separateFile->isChecked());
+    m_recoveryDisks->setEnabled(m_separateFile->isChecked());
 }
 
 void CPackProjectDlg::OnChangeFileName()
@@ -307,7 +344,8 @@ void CPackProjectDlg::OnChangeFileName()
 // ---------------------------------------------------------------------------------------------
 // The Unpack dialog (132).
 
-CUnpackProjectDlg::CUnpackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
+CUnpackProjectDlg::CUnpackProjectDlg(QWidget* owner, bool restores)
+    : CProjectFileDlg(owner), m_restores(restores)
 {
     setObjectName(QStringLiteral("unpackDialog"));
     PrepareDialog(this, IDS_UNPACK_CAPTION);
@@ -324,6 +362,24 @@ CUnpackProjectDlg::CUnpackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     place.Place(label, {{3, 23, 38, 8}, {3, 23, 38, 8}});
     m_browse = MakeButton(this, IDS_DLG_BROWSE, "browse");
     place.Place(m_browse, {{178, 19, 44, 14}, {179, 19, 32, 14}});
+    // The folder to restore into, below the file: empty for the packed file's own folder, so
+    // that a set on read-only media restores elsewhere.
+    m_into = new QLineEdit(this);
+    m_into->setObjectName(QStringLiteral("intoFolder"));
+    m_into->setPlaceholderText(Text(IDS_DLG_INTO_PLACEHOLDER));
+    m_into->setAccessibleName(WithoutMnemonic(Text(IDS_DLG_RESTORE_TO)));
+    place.Place(m_into, {{43, 42, 132, 15}, {43, 42, 132, 15}});
+    auto* intoLabel = new QLabel(Text(IDS_DLG_RESTORE_TO), this);
+    intoLabel->setObjectName(QStringLiteral("intoFolderLabel"));
+    intoLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    intoLabel->setBuddy(m_into);
+    place.Place(intoLabel, {{1, 46, 40, 8}, {1, 46, 40, 8}});
+    m_intoBrowse = MakeButton(this, IDS_DLG_BROWSE_FOLDER, "intoBrowse");
+    place.Place(m_intoBrowse, {{178, 42, 44, 14}, {179, 42, 32, 14}});
+    for (QWidget* control : {static_cast<QWidget*>(m_into), static_cast<QWidget*>(intoLabel),
+                             static_cast<QWidget*>(m_intoBrowse)}) {
+        control->setVisible(restores);
+    }
     m_ok = MakeButton(this, IDS_DLG_OK, "ok");
     m_ok->setDefault(true);
     place.Place(m_ok, {{52, 74, 50, 14}, {52, 74, 50, 14}});
@@ -332,10 +388,14 @@ CUnpackProjectDlg::CUnpackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     setFixedSize(place.Size(224, 99, 224, 99));
 
     setTabOrder(m_fileName, m_browse);
-    setTabOrder(m_browse, m_ok);
+    setTabOrder(m_browse, m_into);
+    setTabOrder(m_into, m_intoBrowse);
+    setTabOrder(m_intoBrowse, m_ok);
     setTabOrder(m_ok, m_cancel);
 
-    connect(m_browse, &QPushButton::clicked, this, [this] { OnBrowse(IDS_UNPACK_FILTER); });
+    connect(m_browse, &QPushButton::clicked, this,
+            [this] { OnBrowse(FilterFromCatalogue(IDS_UNPACK_CHOOSER_FILTER)); });
+    connect(m_intoBrowse, &QPushButton::clicked, this, &CUnpackProjectDlg::OnBrowseIntoFolder);
     connect(m_fileName, &QLineEdit::textChanged, this, &CUnpackProjectDlg::OnChangeFileName);
     connect(m_ok, &QPushButton::clicked, this, &CProjectFileDlg::accept);
     connect(m_cancel, &QPushButton::clicked, this, &CUnpackProjectDlg::reject);
@@ -351,12 +411,62 @@ void CUnpackProjectDlg::SetUpControls()
 void CUnpackProjectDlg::LoadFields()
 {
     m_fileName->setText(m_strFileName);
+    m_into->setText(m_strIntoFolder);
 }
 
 bool CUnpackProjectDlg::SaveFields()
 {
     m_strFileName = m_fileName->text();
-    return FileNameOpens();
+    return FileNameOpens() && (!m_restores || IntoFolderWritable());
+}
+
+void CUnpackProjectDlg::OnBrowseIntoFolder()
+{
+    const QString start = m_into->text().trimmed().isEmpty() ? Settings::LastFolder() : m_into->text().trimmed();
+    const QString chosen = Modal::FolderName(this, start, WithoutMnemonic(Text(IDS_DLG_RESTORE_TO)));
+    if (!chosen.isEmpty()) {
+        m_into->setText(chosen);
+    }
+}
+
+bool CUnpackProjectDlg::IntoFolderWritable()
+{
+    const QString typed = m_into->text().trimmed();
+    UnpackRequest request;
+    request.packedPath = QFile::encodeName(QFileInfo(m_strFileName.trimmed()).absoluteFilePath()).toStdString();
+    request.intoFolder = typed.isEmpty() ? std::string()
+                                            : QFile::encodeName(QFileInfo(typed).absoluteFilePath()).toStdString();
+    int error = RestoreFolderError(request);
+    if (error == 0) {
+        m_strIntoFolder = QFile::decodeName(request.intoFolder.c_str());
+        return true;
+    }
+    const std::string folder = RestoreFolder(request);
+    const std::string reason = SystemErrorText(error);
+    if (!typed.isEmpty()) {
+        // A folder the user named: said why, and the dialog stays open to name another.
+        Modal::MessageBox(this,
+                          QString::fromStdString(FormatText(LoadString(IDS_INTO_FOLDER_NOT_WRITABLE).c_str(),
+                                                            folder.c_str(), reason.c_str())),
+                          MB_OK | MB_ICONEXCLAMATION);
+        m_into->setFocus();
+        m_into->selectAll();
+        return false;
+    }
+    // The packed file's own folder is read-only: offer to restore into another one.
+    if (Modal::MessageBox(this,
+                          QString::fromStdString(FormatText(LoadString(IDS_FOLDER_READ_ONLY_CHOOSE).c_str(),
+                                                            folder.c_str(), reason.c_str())),
+                          MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK) {
+        m_into->setFocus();
+        return false;
+    }
+    OnBrowseIntoFolder();
+    if (m_into->text().trimmed().isEmpty()) {
+        m_into->setFocus();
+        return false;
+    }
+    return IntoFolderWritable();
 }
 
 void CUnpackProjectDlg::OnChangeFileName()

@@ -52,8 +52,8 @@ protected:
     // At OK: true when m_strFileName opens; otherwise IDS_CANNOT_OPEN_FILE, and the name is
     // selected.
     bool FileNameOpens();
-    // Browse...: the chooser with the catalogue's filter filterId; a chosen file fills the field.
-    void OnBrowse(unsigned filterId);
+    // Browse...: the chooser with the Qt name filter; a chosen file fills the field.
+    void OnBrowse(const QString& filter);
     void OnDialogHelp();
 
     QString m_strFileName;
@@ -75,9 +75,12 @@ public:
     // Write checksums: NAME.sha256 beside the packed file or set, as the console's --manifest.
     int IsWriteChecksums() const { return m_bWriteChecksums; }
     int GetVolumeSize() const { return VolumeSizeForIndex(m_nDiskSizeIndex); }
+    // Volumes' worth of recovery files beside a split set (0, 1 or 2), as --recovery N.
+    int GetRecoveryDisks() const { return m_nRecoveryDisks; }
 
     QCheckBox* SeparateFileBox() const { return m_separateFile; }
     QComboBox* DiskSizeList() const { return m_diskSize; }
+    QComboBox* RecoveryDisksList() const { return m_recoveryDisks; }
     QCheckBox* WriteChecksumsBox() const { return m_writeChecksums; }
 
 private:
@@ -90,22 +93,40 @@ private:
     int m_bSeparateFile = 0;
     int m_nDiskSizeIndex = -1;
     int m_bWriteChecksums = 0;
+    int m_nRecoveryDisks = 0;
 
     QCheckBox* m_separateFile;
     QCheckBox* m_writeChecksums;
     QComboBox* m_diskSize;
+    QComboBox* m_recoveryDisks;
 };
 
 class CUnpackProjectDlg : public CProjectFileDlg {
     Q_OBJECT
 public:
-    explicit CUnpackProjectDlg(QWidget* owner);
+    // restores: the dialog of Unpack, with the folder to restore into; Test restores nothing.
+    explicit CUnpackProjectDlg(QWidget* owner, bool restores = true);
+
+    // The folder to restore into, absolute; empty for the packed file's own folder.
+    QString GetIntoFolder() const { return m_strIntoFolder; }
+    QLineEdit* IntoFolderField() const { return m_into; }
+    QPushButton* IntoBrowseButton() const { return m_intoBrowse; }
 
 private:
     void SetUpControls() override;
     void LoadFields() override;
     bool SaveFields() override;
     void OnChangeFileName();
+    // Browse... of the folder: a chosen folder fills the field.
+    void OnBrowseIntoFolder();
+    // At OK: true when the job can create files in the folder it restores into. A read-only
+    // packed file's folder (a CD, a share) offers to choose another one.
+    bool IntoFolderWritable();
+
+    bool m_restores;
+    QString m_strIntoFolder;
+    QLineEdit* m_into = nullptr;
+    QPushButton* m_intoBrowse = nullptr;
 };
 
 class CAboutDlg : public QDialog {

@@ -108,6 +108,15 @@ void DrawUnpack(GridPainter& g)
     g.Shape(Arrow(8, 0, false), kBlue);
 }
 
+void DrawTest(GridPainter& g)
+{
+    // The closed, taped box of Pack, and a green tick over it: the set is sound.
+    g.Box(1, 9, 14, 7, kOlive);
+    g.Fill(2, 10, 12, 1, kYellow);
+    g.Fill(7, 9, 2, 7, kYellow);
+    g.Shape(Points({{0, 4}, {3, 4}, {5, 7}, {11, 0}, {14, 0}, {5, 11}}), kLime);
+}
+
 void DrawExit(GridPainter& g)
 {
     // A door standing open in its dark frame, and a red arrow leading out of it.
@@ -128,6 +137,9 @@ QPixmap DrawToolbarImage(ToolbarImage image, int size)
         break;
     case ToolbarImage::Unpack:
         DrawUnpack(g);
+        break;
+    case ToolbarImage::Test:
+        DrawTest(g);
         break;
     case ToolbarImage::Exit:
         DrawExit(g);

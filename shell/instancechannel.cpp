@@ -5,6 +5,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
+#include <QVariant>
 #include <string>
 
 #include "platform/instancelock.h"
@@ -14,8 +15,10 @@ namespace InstanceChannel {
 namespace {
 
 // A request is its command letter, a line end, then the file's bytes as the file system
-// names them; a letter alone means no file.
+// names them (a letter alone means no file), and a zero byte, which no file name holds. The
+// answer is one byte: '1' taken, '0' refused.
 const int kMaxMessage = 64 * 1024;
+const char kEnd = '\0';
 
 } // namespace
 
@@ -52,10 +55,10 @@ Request Decode(const QByteArray& message)
     return request;
 }
 
-bool SendToRunning(const QString& socketPath, const Request& request, int timeoutMs)
+Delivery SendToRunning(const QString& socketPath, const Request& request, int timeoutMs)
 {
     if (socketPath.isEmpty()) {
-        return false;
+        return Delivery::Unreachable;
     }
     QElapsedTimer clock;
     clock.start();
@@ -63,22 +66,29 @@ bool SendToRunning(const QString& socketPath, const Request& request, int timeou
         QLocalSocket socket;
         socket.connectToServer(socketPath);
         if (socket.waitForConnected(500)) {
-            socket.write(Encode(request));
-            const bool written = socket.waitForBytesWritten(2000);
-            socket.disconnectFromServer();
-            if (socket.state() != QLocalSocket::UnconnectedState) {
-                socket.waitForDisconnected(2000);
+            socket.write(Encode(request) + kEnd);
+            if (!socket.waitForBytesWritten(2000)) {
+                return Delivery::Unreachable;
             }
-            return written;
+            QByteArray answer;
+            while (answer.isEmpty() && socket.waitForReadyRead(timeoutMs)) {
+                answer += socket.readAll();
+            }
+            answer += socket.readAll();
+            socket.disconnectFromServer();
+            if (answer.startsWith('1')) {
+                return Delivery::Taken;
+            }
+            return answer.startsWith('0') ? Delivery::Refused : Delivery::Unreachable;
         }
         if (clock.elapsed() > timeoutMs) {
-            return false;
+            return Delivery::Unreachable;
         }
         QThread::msleep(50);
     }
 }
 
-Server::Server(const QString& socketPath, std::function<void(const Request&)> handler,
+Server::Server(const QString& socketPath, std::function<bool(const Request&)> handler,
                QObject* parent)
     : QObject(parent), m_server(new QLocalServer(this)), m_handler(std::move(handler))
 {
@@ -90,25 +100,27 @@ Server::Server(const QString& socketPath, std::function<void(const Request&)> ha
     }
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = m_server->nextPendingConnection()) {
-            auto* message = new QByteArray;
-            connect(socket, &QLocalSocket::readyRead, socket, [socket, message] {
-                *message += socket->readAll();
-                if (message->size() > kMaxMessage) {
-                    socket->abort();
+            // The request is handled once its end has come, and answered; a sender that has
+            // gone before its end was not whole, and is not handled.
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+                QByteArray message = socket->property("message").toByteArray() + socket->readAll();
+                const qsizetype end = message.indexOf(kEnd);
+                if (end < 0) {
+                    if (message.size() > kMaxMessage) {
+                        socket->abort();
+                    } else {
+                        socket->setProperty("message", message);
+                    }
+                    return;
                 }
+                const bool taken = m_handler(Decode(message.left(end)));
+                socket->write(taken ? "1" : "0");
+                socket->flush();
+                socket->disconnectFromServer();
             });
-            auto finish = [this, socket, message] {
-                *message += socket->readAll();
-                if (message->size() <= kMaxMessage) {
-                    m_handler(Decode(*message));
-                }
-                delete message;
-                socket->deleteLater();
-            };
-            if (socket->state() == QLocalSocket::UnconnectedState) {
-                finish(); // the whole request arrived, and the sender has gone already
-            } else {
-                connect(socket, &QLocalSocket::disconnected, this, finish);
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            if (socket->bytesAvailable() > 0) {
+                QMetaObject::invokeMethod(socket, "readyRead", Qt::QueuedConnection);
             }
         }
     });

@@ -24,22 +24,26 @@ struct Request {
 QByteArray Encode(const Request& request);
 Request Decode(const QByteArray& message);
 
+// What became of a request: the running window took it, refused it (a job runs, and the
+// field names that job's file), or could not be reached.
+enum class Delivery { Taken, Refused, Unreachable };
+
 // Sends the request to the running program, waiting up to timeoutMs for it to listen (it may
-// still be starting). True when the request was delivered.
-bool SendToRunning(const QString& socketPath, const Request& request, int timeoutMs);
+// still be starting) and for its answer.
+Delivery SendToRunning(const QString& socketPath, const Request& request, int timeoutMs);
 
 // The running program's end: listens on the socket and hands each request to handler, on the
-// thread that created it.
+// thread that created it; the handler's answer (true: taken) goes back to the sender.
 class Server : public QObject {
     Q_OBJECT
 public:
-    Server(const QString& socketPath, std::function<void(const Request&)> handler,
+    Server(const QString& socketPath, std::function<bool(const Request&)> handler,
            QObject* parent = nullptr);
     bool IsListening() const;
 
 private:
     QLocalServer* m_server;
-    std::function<void(const Request&)> m_handler;
+    std::function<bool(const Request&)> m_handler;
 };
 
 } // namespace InstanceChannel

@@ -123,6 +123,7 @@ void CMainFrame::createActions()
 
     QAction* test = createAction(ID_TEST_PACKED, Text(IDS_MENU_TEST_PACKED), IDS_TEST_PROMPT,
                                  "actionTestPacked");
+    test->setIcon(ToolbarIcon(ToolbarImage::Test));
     test->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     connect(test, &QAction::triggered, this, &CMainFrame::OnTestPacked);
 
@@ -194,6 +195,7 @@ void CMainFrame::createToolBar()
     toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
     toolBar->addAction(Action(ID_PACK_PROJECT));
     toolBar->addAction(Action(ID_UNPACK_PROJECT));
+    toolBar->addAction(Action(ID_TEST_PACKED));
     toolBar->addAction(Action(ID_APP_EXIT));
 }
 
@@ -303,15 +305,35 @@ std::optional<std::string> CMainFrame::FindVolume(const FindVolumeRequest& reque
 {
     const QString ext = QFile::decodeName(QByteArray::fromStdString(request.strExt));
     const QString initialName = QFile::decodeName(QByteArray::fromStdString(request.strName)) + QLatin1Char('.') + ext;
+    // Titled with the volume asked for, counted from 1, and the set's first file.
+    const std::string first = request.pFound != nullptr && !request.pFound->empty()
+                                  ? SplitPath(request.pFound->front()).name + SplitPath(request.pFound->front()).ext
+                                  : request.strName + ".0KX";
+    const QString title = QString::fromStdString(FormatText(LoadString(IDS_FIND_VOLUME_TITLE).c_str(),
+                                                            static_cast<long>(request.nVolume + 1),
+                                                            static_cast<long>(request.nVolumes), first.c_str()));
+    // Volumes from 10 on are named .10X, .100: no packed-file pattern shows them all.
+    const QString filter = FilterFromCatalogue(IDS_FINDFILE_FILTER) + QStringLiteral(";;") +
+                           FilterFromCatalogue(IDS_ALL_FILES_FILTER);
     // The chooser opens in the folder of the packed file being unpacked. The job checks the
     // file chosen (CheckChosenVolume): one that cannot be the missing volume is refused with
-    // the reason, and the chooser opens again.
-    const QString chosen = Modal::OpenFileName(this, m_jobs->Folder(), initialName,
-                                               FilterFromCatalogue(IDS_FINDFILE_FILTER), ext);
-    if (chosen.isEmpty()) {
-        return std::nullopt;
+    // the reason, and the chooser opens again. A file named otherwise than the volume (another
+    // set's, of the same size) is taken only when the user says so.
+    for (;;) {
+        const QString chosen = Modal::OpenFileName(this, m_jobs->Folder(), initialName, filter, ext, title);
+        if (chosen.isEmpty()) {
+            return std::nullopt;
+        }
+        if (QFileInfo(chosen).fileName().compare(initialName, Qt::CaseInsensitive) == 0 ||
+            Modal::MessageBox(this,
+                              QString::fromStdString(FormatText(
+                                  LoadString(IDS_VOLUME_FOREIGN_NAME).c_str(), QFile::encodeName(chosen).constData(),
+                                  static_cast<long>(request.nVolume + 1), first.c_str(),
+                                  QFile::encodeName(initialName).constData())),
+                              MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK) {
+            return QFile::encodeName(chosen).toStdString();
+        }
     }
-    return QFile::encodeName(chosen).toStdString();
 }
 
 void CMainFrame::JobBusy()
@@ -355,11 +377,34 @@ int CMainFrame::ShowMessageBox(const std::string& text, unsigned type)
 
 bool CMainFrame::CanCloseNow()
 {
-    if (g_nJobState != JOB_IDLE) {
-        Modal::MessageBox(this, Text(IDS_WAIT_FOR_JOB), MB_OK | MB_ICONEXCLAMATION);
-        return false;
+    if (g_nJobState == JOB_IDLE) {
+        return true;
     }
-    return true;
+    if (m_closeWhenJobEnds) {
+        return false; // asked already: the job is stopping
+    }
+    const QString text = Text(IDS_WAIT_FOR_JOB) + QStringLiteral("\n\n") + Text(IDS_CLOSE_STOPS_JOB);
+    if (Modal::MessageBox(this, text, MB_OKCANCEL | MB_ICONEXCLAMATION, Text(IDS_DLG_STOP_AND_QUIT),
+                          Text(IDS_DLG_KEEP_WORKING)) == IDOK) {
+        m_closeWhenJobEnds = true;
+        OnCancelJob();
+        closeIfStoppedJobEnded();
+    }
+    return false;
+}
+
+void CMainFrame::closeIfStoppedJobEnded()
+{
+    if (!m_closeWhenJobEnds) {
+        return;
+    }
+    if (g_nJobState != JOB_IDLE || IsJobRunning() || RunningWorkerThreads() != 0) {
+        // The worker may still be on its way out after its last report: look again shortly.
+        QTimer::singleShot(20, this, &CMainFrame::closeIfStoppedJobEnded);
+        return;
+    }
+    m_closeWhenJobEnds = false;
+    close();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)
@@ -430,7 +475,7 @@ void CMainFrame::dropEvent(QDropEvent* event)
     activateWindow();
 }
 
-void CMainFrame::OpenFromAnotherStart(char command, const QString& file)
+bool CMainFrame::OpenFromAnotherStart(char command, const QString& file)
 {
     if (isMinimized()) {
         showNormal();
@@ -440,12 +485,12 @@ void CMainFrame::OpenFromAnotherStart(char command, const QString& file)
     activateWindow();
     // During a job the field names the job's file: another start does not change it under the
     // job, and the log says what was asked and not done.
-    if (IsJobRunning()) {
+    if (IsJobRunning() || g_nJobState != JOB_IDLE) {
         if (!file.isEmpty()) {
             m_view->AppendToLog(QString::fromStdString(FormatText(
                 LoadString(IDS_APP_BUSY_NOT_OPENED).c_str(), QFile::encodeName(file).constData())));
         }
-        return;
+        return file.isEmpty() && command == 'G';
     }
     if (!file.isNull()) {
         m_view->FileNameField()->setText(file);
@@ -463,6 +508,7 @@ void CMainFrame::OpenFromAnotherStart(char command, const QString& file)
         QAction* action = Action(id);
         QMetaObject::invokeMethod(action, &QAction::trigger, Qt::QueuedConnection);
     }
+    return true;
 }
 
 void CMainFrame::OnAppExit()
@@ -482,7 +528,7 @@ void CMainFrame::OnFileOpen()
     // Opening reads nothing: the chosen file becomes the form's file name, ready for Pack or
     // Unpack. No file is read or written.
     QString filter = FilterFromCatalogue(IDS_PACK_FILTER) + QStringLiteral(";;") +
-                     FilterFromCatalogue(IDS_UNPACK_FILTER);
+                     FilterFromCatalogue(IDS_UNPACK_CHOOSER_FILTER);
     const QString chosen = Modal::OpenFileName(this, Settings::LastFolder(), QString(), filter);
     if (!chosen.isEmpty()) {
         m_view->FileNameField()->setText(chosen);

@@ -82,15 +82,18 @@ public:
     void RestoreGeometry();
     // A second start of the program hands over its command ('G' names the file, 'P' and 'U'
     // also run Pack or Unpack) and its file (null: none): the file fills the field, and the
-    // window comes to the front.
-    void OpenFromAnotherStart(char command, const QString& file);
+    // window comes to the front. False when a job runs and the request was not taken (the
+    // field names the job's file); a start without file or command is always taken.
+    bool OpenFromAnotherStart(char command, const QString& file);
     // The file a drop carries when it is one project or packed file (.kmx, .0KX, .0RV), else
     // an empty text.
     static QString DroppedFile(const QMimeData* data);
 
     // Enables the job commands and Exit exactly when no job runs.
     void UpdateCommandStates();
-    // True when no job runs; otherwise tells the user to wait (IDS_WAIT_FOR_JOB).
+    // True when no job runs. Otherwise the user is told to wait (IDS_WAIT_FOR_JOB) and asked
+    // whether to stop the job and quit: the job is then cancelled, ending as Cancel ends it,
+    // and the window closes once it has ended.
     bool CanCloseNow();
 
 protected:
@@ -108,6 +111,8 @@ private:
     void createToolBar();
     void createStatusBar();
     void updateLockIndicators();
+    // Closes the window once the job stopped on closing has ended.
+    void closeIfStoppedJobEnded();
 
 
     CZUNPackView* m_view = nullptr;
@@ -120,4 +125,6 @@ private:
     std::function<void()> m_cancelRequest = [] { RequestCancel(); };
     // The jobs started from the window's commands.
     std::unique_ptr<WindowJobs> m_jobs;
+    // The user chose to stop the job and quit: the window closes when the job has ended.
+    bool m_closeWhenJobEnds = false;
 };

@@ -54,11 +54,12 @@ private:
 
 } // namespace
 
-int MessageBox(QWidget* owner, const QString& text, unsigned type)
+int MessageBox(QWidget* owner, const QString& text, unsigned type, const QString& okText,
+               const QString& cancelText)
 {
     Script& script = TheScript();
     const bool okCancel = (type & 0x0F) == MB_OKCANCEL;
-    script.shown.push_back({Record::Box, text, type, owner, QString()});
+    script.shown.push_back({Record::Box, text, type, owner, QString(), QString()});
     if (!script.answers.empty()) {
         int answer = script.answers.front();
         script.answers.pop_front();
@@ -74,16 +75,26 @@ int MessageBox(QWidget* owner, const QString& text, unsigned type)
     box.setText(text);
     box.setIcon((type & 0xF0) == MB_ICONEXCLAMATION ? QMessageBox::Warning
                                                     : QMessageBox::NoIcon);
-    QPushButton* ok = box.addButton(Text(IDS_DLG_OK), QMessageBox::AcceptRole);
+    QPushButton* ok =
+        box.addButton(okText.isEmpty() ? Text(IDS_DLG_OK) : okText, QMessageBox::AcceptRole);
+    // "Yes to all" between OK and Cancel, for a question that stands for several files.
+    QPushButton* all = nullptr;
+    if (okCancel && (type & MB_YESTOALL) != 0) {
+        all = box.addButton(Text(IDS_DLG_YES_TO_ALL), QMessageBox::YesRole);
+    }
     QPushButton* cancel = nullptr;
     if (okCancel) {
-        cancel = box.addButton(Text(IDS_DLG_CANCEL), QMessageBox::RejectRole);
+        cancel = box.addButton(cancelText.isEmpty() ? Text(IDS_DLG_CANCEL) : cancelText,
+                               QMessageBox::RejectRole);
         box.setEscapeButton(cancel);
     } else {
         box.setEscapeButton(ok);
     }
     box.setDefaultButton(ok);
     box.exec();
+    if (all != nullptr && box.clickedButton() == all) {
+        return IDYESTOALL;
+    }
     if (okCancel && box.clickedButton() != ok) {
         return IDCANCEL;
     }
@@ -92,24 +103,37 @@ int MessageBox(QWidget* owner, const QString& text, unsigned type)
 
 namespace {
 
-// Both choosers: the scripted answer if a test gave one, else the real chooser.
+enum class ChooserKind { Open, Save, Folder };
+
+// Every chooser: the scripted answer if a test gave one, else the real chooser.
 QString ChooseFile(QWidget* owner, const QString& folder, const QString& initialName,
-                   const QString& filter, QFileDialog::AcceptMode mode, const QString& defaultSuffix)
+                   const QString& filter, ChooserKind kind, const QString& defaultSuffix,
+                   const QString& title = QString())
 {
     Script& script = TheScript();
     script.shown.push_back(
-        {Record::Chooser, folder + QLatin1Char('|') + initialName, 0, owner, filter});
+        {Record::Chooser, folder + QLatin1Char('|') + initialName, 0, owner, filter, title});
     QString chosen;
     if (!script.fileNames.empty()) {
         chosen = script.fileNames.front();
         script.fileNames.pop_front();
     } else if (!script.scriptedOnly) {
         NormalPointer pointer;
-        QFileDialog chooser(owner, QString(), folder.isEmpty() ? QDir::currentPath() : folder,
+        QFileDialog chooser(owner, title, folder.isEmpty() ? QDir::currentPath() : folder,
                             filter);
-        chooser.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
-                                                            : QFileDialog::AnyFile);
-        chooser.setAcceptMode(mode);
+        switch (kind) {
+        case ChooserKind::Open:
+            chooser.setFileMode(QFileDialog::ExistingFile);
+            break;
+        case ChooserKind::Save:
+            chooser.setFileMode(QFileDialog::AnyFile);
+            chooser.setAcceptMode(QFileDialog::AcceptSave);
+            break;
+        case ChooserKind::Folder:
+            chooser.setFileMode(QFileDialog::Directory);
+            chooser.setOption(QFileDialog::ShowDirsOnly);
+            break;
+        }
         chooser.setDefaultSuffix(defaultSuffix);
         if (!initialName.isEmpty()) {
             chooser.selectFile(initialName);
@@ -124,23 +148,27 @@ QString ChooseFile(QWidget* owner, const QString& folder, const QString& initial
 } // namespace
 
 QString OpenFileName(QWidget* owner, const QString& folder, const QString& initialName,
-                     const QString& filter, const QString& defaultSuffix)
+                     const QString& filter, const QString& defaultSuffix, const QString& title)
 {
-    return ChooseFile(owner, folder, initialName, filter, QFileDialog::AcceptOpen, defaultSuffix);
+    return ChooseFile(owner, folder, initialName, filter, ChooserKind::Open, defaultSuffix, title);
 }
 
 QString SaveFileName(QWidget* owner, const QString& folder, const QString& initialName,
                      const QString& filter)
 {
-    return ChooseFile(owner, folder, initialName, filter, QFileDialog::AcceptSave,
-                      QStringLiteral("txt"));
+    return ChooseFile(owner, folder, initialName, filter, ChooserKind::Save, QStringLiteral("txt"));
+}
+
+QString FolderName(QWidget* owner, const QString& folder, const QString& title)
+{
+    return ChooseFile(owner, folder, QString(), QString(), ChooserKind::Folder, QString(), title);
 }
 
 int RunDialog(QDialog& dialog)
 {
     Script& script = TheScript();
     script.shown.push_back({Record::Dialog, dialog.windowTitle(), 0, dialog.parentWidget(),
-                            QString()});
+                            QString(), QString()});
     if (!script.dialogs.empty()) {
         std::function<int(QDialog&)> run = std::move(script.dialogs.front());
         script.dialogs.pop_front();

@@ -61,6 +61,18 @@ void SetWriteChecksums(bool on)
     Store().setValue(QStringLiteral("pack/writeChecksums"), on);
 }
 
+int RecoveryDisks()
+{
+    const int disks = Store().value(QStringLiteral("pack/recoveryDisks"), 0).toInt();
+    // Only the three choices of the list; anything else (an edited file) is none.
+    return disks >= 0 && disks <= 2 ? disks : 0;
+}
+
+void SetRecoveryDisks(int disks)
+{
+    Store().setValue(QStringLiteral("pack/recoveryDisks"), disks);
+}
+
 QRect WindowGeometry()
 {
     return Store().value(QStringLiteral("window/geometry")).toRect();

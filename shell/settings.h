@@ -28,6 +28,10 @@ void SetLastSplit(const SplitChoice& choice);
 bool WriteChecksums();
 void SetWriteChecksums(bool on);
 
+// The Pack dialog's Recovery disks (0, 1 or 2) as they were at its last OK.
+int RecoveryDisks();
+void SetRecoveryDisks(int disks);
+
 // The main window's normal geometry (without the frame the desktop draws), or an empty
 // rectangle when none was saved.
 QRect WindowGeometry();

@@ -4,9 +4,11 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QTimer>
 
+#include "engine/format.h"
+#include "engine/names.h"
 #include "platform/files.h"
-#include "platform/paths.h"
 #include "platform/strings.h"
 #include "resources/textids.h"
 #include "shell/dialogs.h"
@@ -16,19 +18,6 @@
 #include "shell/view.h"
 
 namespace {
-
-// The form's field as the commands see it: without blanks, tabs or line ends around it.
-PathParts FieldParts(const QString& text, bool* empty)
-{
-    const QString trimmed = text.trimmed();
-    *empty = trimmed.isEmpty();
-    return SplitPath(QFile::encodeName(trimmed).toStdString());
-}
-
-bool SameExtension(const std::string& ext, const char* other)
-{
-    return QString::fromStdString(ext).compare(QLatin1String(other), Qt::CaseInsensitive) == 0;
-}
 
 // The name a dialog confirmed, as the job gets it: trimmed and absolute, so that no job and no
 // later proposal depends on the folder the program happens to be in. A relative name is taken
@@ -47,28 +36,18 @@ WindowJobs::~WindowJobs() = default;
 
 QString WindowJobs::PackProposal(const QString& field)
 {
-    // The field's file with the project extension.
-    bool empty = false;
-    const PathParts parts = FieldParts(field, &empty);
-    return empty ? QString()
-                 : QFile::decodeName(MakePath(parts.drive, parts.dir, parts.name, ".kmx").c_str());
+    const QString trimmed = field.trimmed();
+    return trimmed.isEmpty()
+        ? QString()
+        : QFile::decodeName(ProjectProposalFor(QFile::encodeName(trimmed).toStdString()).c_str());
 }
 
 QString WindowJobs::UnpackProposal(const QString& field)
 {
-    // The field's file in its own folder; a project file's name (the one just packed, or just
-    // restored) becomes the name of its packed file.
-    bool empty = false;
-    PathParts parts = FieldParts(field, &empty);
-    if (empty) {
-        return QString();
-    }
-    if (SameExtension(parts.ext, ".kmx")) {
-        parts.ext = ".0KX";
-    } else if (SameExtension(parts.ext, ".rvn")) {
-        parts.ext = ".0RV";
-    }
-    return QFile::decodeName(MakePath(parts).c_str());
+    const QString trimmed = field.trimmed();
+    return trimmed.isEmpty()
+        ? QString()
+        : QFile::decodeName(PackedProposalFor(QFile::encodeName(trimmed).toStdString()).c_str());
 }
 
 void WindowJobs::Pack()
@@ -84,9 +63,14 @@ void WindowJobs::Pack()
     m_packRequest.projectPath = QFile::encodeName(project).toStdString();
     m_packRequest.split = dialog.IsSeparateFile() != 0;
     m_packRequest.volumeSize = dialog.GetVolumeSize();
+    // Recovery files beside the set, as the console's --recovery N, by the same job.
+    if (m_packRequest.split)
+        m_packRequest.recovery.volumes = dialog.GetRecoveryDisks();
     // With Write checksums the job writes NAME.sha256 beside the set once it is complete, as
     // the console's --manifest does.
     m_packRequest.writeManifest = dialog.IsWriteChecksums() != 0;
+    // As the console does: a split is refused before compressing when the folder lacks room.
+    m_packRequest.checkRoomFirst = true;
     const bool started = StartPackJob(m_packRequest, m_packOutcome);
     if (!started) {
         End(false);
@@ -102,8 +86,10 @@ void WindowJobs::Unpack()
     }
     const QString packed = FullName(dialog.GetFileName());
     Begin(JobKind::Unpack, packed);
-    UnpackRequest request;
+    UnpackRequest& request = m_unpackRequest;
+    request = UnpackRequest{};
     request.packedPath = QFile::encodeName(packed).toStdString();
+    request.intoFolder = QFile::encodeName(dialog.GetIntoFolder()).toStdString();
     // A manifest of ours beside the packed file: the restored bytes must have its project
     // checksum before they replace the project file. Any other file of that name is left
     // alone, with a warning.
@@ -116,8 +102,8 @@ void WindowJobs::Unpack()
 
 void WindowJobs::Test()
 {
-    // The packed file is named as for Unpack.
-    CUnpackProjectDlg dialog(m_owner);
+    // The packed file is named as for Unpack; a test restores nothing.
+    CUnpackProjectDlg dialog(m_owner, false);
     dialog.setWindowTitle(Text(IDS_TEST_CAPTION));
     dialog.SetFileName(UnpackProposal(m_view->FileNameField()->text()));
     if (Modal::RunDialog(dialog) != QDialog::Accepted) {
@@ -169,10 +155,24 @@ void WindowJobs::End(bool succeeded, const QString& closingLine)
     if (m_kind == JobKind::Test) {
         m_view->AppendToLog(Text(succeeded ? IDS_TEST_SOUND_END : IDS_TEST_NOT_SOUND_END));
     } else if (succeeded) {
+        if (m_kind == JobKind::Unpack) {
+            // Where the project file went: beside the packed file, or into the folder chosen.
+            m_view->AppendToLog(QString::fromStdString(FormatText(
+                LoadString(IDS_CLI_RESTORED).c_str(), m_unpackOutcome.projectPath.c_str())));
+        }
         if (!closingLine.isEmpty()) {
             m_view->AppendToLog(closingLine);
         }
     } else {
+        if (m_kind == JobKind::Unpack && !CancelRequested()) {
+            // Read-only media: the way out is another folder to restore into.
+            if (const int error = RestoreFolderError(m_unpackRequest)) {
+                m_view->AppendToLog(QString::fromStdString(
+                    FormatText(LoadString(IDS_WINDOW_FOLDER_NOT_WRITABLE).c_str(),
+                               RestoreFolder(m_unpackRequest).c_str(), SystemErrorText(error).c_str()) +
+                    "\n"));
+            }
+        }
         m_view->AppendToLog(Text(m_kind == JobKind::Pack ? IDS_PACK_NOT_COMPLETE
                                                          : IDS_UNPACK_NOT_COMPLETE));
     }
@@ -180,5 +180,16 @@ void WindowJobs::End(bool succeeded, const QString& closingLine)
         // A bar left part-filled or full would say that some of the work stands.
         m_view->Progress()->setValue(0);
     }
+    const bool offerRebuild = m_kind == JobKind::Test && m_testOutcome.repairable && !m_testOutcome.cancelled;
     m_kind.reset();
+    // A test whose set its recovery files can mend offers the unpack that rebuilds it, once
+    // the test's worker has ended.
+    if (offerRebuild) {
+        const QString question = QString::fromStdString(m_testOutcome.verdict) + QStringLiteral("\n\n") +
+                                 Text(IDS_WINDOW_OFFER_REBUILD);
+        QTimer::singleShot(0, m_owner, [this, question] {
+            if (!m_kind && Modal::MessageBox(m_owner, question, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK)
+                Unpack();
+        });
+    }
 }

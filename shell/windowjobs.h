@@ -68,7 +68,8 @@ private:
     // The last Pack command's request, and what its job answered.
     PackRequest m_packRequest;
     PackOutcome m_packOutcome;
-    // What the last unpack's worker answered.
+    // The last Unpack command's request, and what its worker answered.
+    UnpackRequest m_unpackRequest;
     UnpackOutcome m_unpackOutcome;
     // What the last test's worker found.
     TestOutcome m_testOutcome;

@@ -47,6 +47,7 @@
         var done = job;
         job = null;
         window.packtoolModuleMemory = message.memory;
+        window.packtoolBytesRead = message.read;
         showBusy(false);
         done.resolve(message);
       }
@@ -126,8 +127,6 @@
   }
 
   // --- Restore.
-  var restoreFiles = [];
-
   // The first file of the set: a name whose extension begins with 0 (.0KX, .0RV), else the
   // one file given that is no manifest.
   function packedFileAmong(files) {
@@ -146,7 +145,6 @@
       seen[file.name] = true;
       return true;
     });
-    restoreFiles = files;
     var setView = $('restore-set'), report = $('restore-report'), save = $('restore-save');
     clear(setView); clear(report); forgetLinks(save);
     var name = packedFileAmong(files);
@@ -156,9 +154,9 @@
     }
     return runJob({ op: 'describe', files: files, name: name }).then(function (message) {
       showSet(setView, name, message.result);
-      return runJob({ op: 'check', files: files, name: name, restore: true });
+      return runJob({ op: 'check', files: files, name: name });
     }).then(function (message) {
-      showCheck(report, save, name, message);
+      showCheck(report, save, message);
     }, cancelled(report));
   }
 
@@ -183,7 +181,7 @@
     view.appendChild(list);
   }
 
-  function showCheck(report, save, name, message) {
+  function showCheck(report, save, message) {
     var result = message.result;
     result.warnings.forEach(function (warning) {
       line(report, fmt(t('IDS_CLI_WARNING'), warning), 'warning');
@@ -193,8 +191,10 @@
       line(report, text, result.manifestMatches ? '' : 'verdict bad');
     });
     if (result.invalid) line(report, result.invalid, 'verdict bad');
-    if (result.sound && result.decoded) {
-      var output = message.output || new Blob([]);
+    // The bytes the test decoded: the project file of a sound set, what a damaged stream
+    // decoded, or nothing to keep.
+    var output = message.output || new Blob([]);
+    if (result.sound) {
       line(report, fmt(t('IDS_WEB_RESTORED_BYTES'), result.project, output.size));
       saveLink(save, output, result.project, fmt(t('IDS_WEB_SAVE'), result.project)).focus();
       return;
@@ -207,41 +207,60 @@
       keep.id = 'keep-broken';
       keep.textContent = fmt(t('IDS_WEB_KEEP_BROKEN'), brokenName);
       keep.addEventListener('click', function () {
-        runJob({ op: 'check', files: restoreFiles, name: name, broken: true }).then(function (again) {
-          keep.remove();
-          saveLink(save, again.output || new Blob([]), brokenName, fmt(t('IDS_WEB_SAVE'), brokenName),
-                   'broken').focus();
-        }, cancelled(report));
+        keep.remove();
+        saveLink(save, output, brokenName, fmt(t('IDS_WEB_SAVE'), brokenName), 'broken').focus();
       });
       save.appendChild(keep);
     }
   }
 
   // Files from a drop: folders are read one level deep, as the set lies in one folder.
+  // Chromium's handles read a dropped folder also on a page opened from a file path, where
+  // its entries refuse to; other browsers give entries. Rejects when a folder cannot be read.
+  // Both kinds must be asked for while the drop event runs.
   function filesFromDrop(dataTransfer) {
     var items = Array.prototype.slice.call(dataTransfer.items || []);
     var entries = items.map(function (item) { return item.webkitGetAsEntry && item.webkitGetAsEntry(); });
     if (!entries.some(function (entry) { return entry && entry.isDirectory; }))
       return Promise.resolve(Array.prototype.slice.call(dataTransfer.files));
-    return Promise.all(entries.map(function (entry) {
-      if (!entry) return [];
-      if (entry.isFile) return new Promise(function (resolve) { entry.file(function (f) { resolve([f]); }, function () { resolve([]); }); });
-      return new Promise(function (resolve) {
-        var reader = entry.createReader(), found = [];
-        (function more() {
-          reader.readEntries(function (batch) {
-            if (!batch.length) {
-              Promise.all(found.filter(function (e) { return e.isFile; }).map(function (e) {
-                return new Promise(function (done) { e.file(done, function () { done(null); }); });
-              })).then(function (files) { resolve(files.filter(Boolean)); });
-              return;
-            }
-            found = found.concat(batch);
-            more();
-          }, function () { resolve([]); });
-        })();
+    var lists;
+    if (items.every(function (item) { return item.getAsFileSystemHandle; })) {
+      lists = items.map(function (item) { return item.getAsFileSystemHandle().then(filesOfHandle); });
+    } else {
+      lists = entries.map(filesOfEntry);
+    }
+    return Promise.all(lists).then(function (found) { return [].concat.apply([], found); });
+  }
+  function filesOfHandle(handle) {
+    if (!handle) return [];
+    if (handle.kind === 'file') return handle.getFile().then(function (file) { return [file]; });
+    var iterator = handle.values(), files = [];
+    return (function next() {
+      return iterator.next().then(function (step) {
+        if (step.done) return Promise.all(files);
+        if (step.value.kind === 'file') files.push(step.value.getFile());
+        return next();
       });
-    })).then(function (lists) { return [].concat.apply([], lists); });
+    })();
+  }
+  function filesOfEntry(entry) {
+    if (!entry) return [];
+    if (entry.isFile) return new Promise(function (resolve, reject) { entry.file(function (f) { resolve([f]); }, reject); });
+    return new Promise(function (resolve, reject) {
+      var reader = entry.createReader(), found = [];
+      (function more() {
+        reader.readEntries(function (batch) {
+          if (!batch.length) {
+            Promise.all(found.filter(function (e) { return e.isFile; }).map(function (e) {
+              return new Promise(function (done, failed) { e.file(done, failed); });
+            })).then(resolve, reject);
+            return;
+          }
+          found = found.concat(batch);
+          more();
+        }, reject);
+      })();
+    });
   }
 
   // --- Pack.
@@ -279,6 +298,7 @@
       if (window.showDirectoryPicker && outputs.length > 1) {
         var all = document.createElement('button');
         all.type = 'button';
+        all.id = 'save-all';
         all.textContent = t('IDS_WEB_SAVE_ALL_FOLDER');
         all.addEventListener('click', function () { saveIntoFolder(outputs, report); });
         save.appendChild(all);
@@ -327,7 +347,10 @@
     drop.addEventListener('drop', function (event) {
       event.preventDefault();
       drop.classList.remove('over');
-      filesFromDrop(event.dataTransfer).then(function (files) { if (files.length) restore(files); });
+      filesFromDrop(event.dataTransfer).then(restore, function () {
+        clear($('restore-set')); clear($('restore-report')); forgetLinks($('restore-save'));
+        line($('restore-report'), t('IDS_WEB_FOLDER_UNREADABLE'), 'verdict bad');
+      });
     });
     drop.addEventListener('keydown', function (event) {
       if (event.key === 'Enter' || event.key === ' ') { event.preventDefault(); $('restore-files').click(); }

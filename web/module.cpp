@@ -23,6 +23,7 @@
 #include "engine/format.h"
 #include "engine/join.h"
 #include "engine/manifest.h"
+#include "engine/names.h"
 #include "engine/packcheck.h"
 #include "engine/packedformat.h"
 #include "engine/volumeplan.h"
@@ -109,66 +110,6 @@ const char* VerdictName(PackedFileReport::Verdict verdict)
     return "";
 }
 
-// The project file a packed file restores: its base name with ".RVN" for a packed file named
-// ".0RV" (in any letter case), ".KMX" for every other one, as the unpack job names it.
-std::string ProjectNameFor(const std::string& packedName)
-{
-    const PathParts parts = SplitPath(packedName);
-    return parts.name + (EqualIgnoringCase(parts.ext, ".0RV") ? ".RVN" : ".KMX");
-}
-
-// Reads a packed file's stream from the volumes in order, volume 0 after its header.
-struct StreamReader {
-    std::vector<std::string> volumes;
-    bool skipHeader = false;
-    std::size_t next = 0;
-    std::FILE* current = nullptr;
-    std::uint64_t delivered = 0;
-    std::uint64_t total = 0;
-    int lastPercent = -1;
-    bool failed = false;
-
-    unsigned Read(unsigned char* buf, unsigned want)
-    {
-        unsigned got = 0;
-        while (got < want && !failed) {
-            if (!current) {
-                if (next >= volumes.size())
-                    break;
-                current = std::fopen(volumes[next].c_str(), "rb");
-                if (!current) {
-                    failed = true;
-                    break;
-                }
-                UseLargeInputBuffer(current);
-                if (next == 0 && skipHeader) {
-                    unsigned char header[PACKED_HEADER_SIZE];
-                    ReadBytes(header, sizeof header, current);
-                }
-                ++next;
-            }
-            got += static_cast<unsigned>(ReadBytes(buf + got, want - got, current));
-            if (got < want) {
-                failed = StreamFailed(current);
-                CloseStream(current);
-                current = nullptr;
-            }
-        }
-        delivered += got;
-        if (total > 0) {
-            const int percent = static_cast<int>(std::min<std::uint64_t>(100, delivered * 100 / total));
-            if (percent != lastPercent)
-                pw_progress(STEP_RESTORE, lastPercent = percent);
-        }
-        return got;
-    }
-    ~StreamReader()
-    {
-        if (current)
-            CloseStream(current);
-    }
-};
-
 // A FILE whose bytes go to the worker through pw_emit.
 std::FILE* OpenEmitStream()
 {
@@ -215,18 +156,22 @@ EMSCRIPTEN_KEEPALIVE const char* pw_describe_set(const char* name)
 }
 
 // Tests the packed file `name` as `packtool-cli test` does, and checks a manifest of ours
-// beside it. With restore set, a stream that restores (and that the manifest vouches for) is
-// also decoded into pw_emit, as the project file; with broken set, what a damaged stream
-// decodes goes out, to be kept under the project file's name with ".broken" added.
-EMSCRIPTEN_KEEPALIVE const char* pw_check(const char* name, int restore, int broken)
+// beside it. The test's own decoding goes out through pw_emit as it runs, so the stream is
+// decoded once: the page keeps the bytes as the project file when the answer says "sound",
+// as what a damaged stream decoded (the project file's name with ".broken") when it says
+// "keepable", and drops them otherwise.
+EMSCRIPTEN_KEEPALIVE const char* pw_check(const char* name)
 {
-    BeginCall(STEP_CHECK);
+    BeginCall(STEP_RESTORE);
     ClearCancelRequest();
     const ManifestCheck manifest = ExamineManifest(name);
     const bool hasManifest = manifest.kind == ManifestCheck::Ours;
     CheckRequest request;
     request.packedPath = name;
     request.restoredDigest = hasManifest;
+    request.decodedBytes = [](const unsigned char* bytes, std::size_t count) {
+        pw_emit(bytes, static_cast<unsigned>(count));
+    };
     const PackedFileReport report = CheckPackedFile(request);
 
     JsonObject object;
@@ -264,30 +209,6 @@ EMSCRIPTEN_KEEPALIVE const char* pw_check(const char* name, int restore, int bro
     object.Add("project", ProjectNameFor(name));
     if (!sound && report.verdict != PackedFileReport::Sound)
         object.Add("invalid", FormatText(LoadString(IDS_INVALID_FILE_FORMAT).c_str(), name));
-
-    const bool decode = (restore && sound) || (broken && keepable);
-    if (decode) {
-        StreamReader reader;
-        reader.volumes = report.volumes;
-        reader.skipHeader = report.volumeCount > 0;
-        reader.total = report.streamBytes;
-        std::uint64_t written = 0;
-        struct Run {
-            StreamReader* reader;
-            std::uint64_t* written;
-        } run{&reader, &written};
-        explode(
-            [](unsigned char* buf, unsigned* size, void* param) -> unsigned {
-                return static_cast<Run*>(param)->reader->Read(buf, *size);
-            },
-            [](unsigned char* buf, unsigned* size, void* param) {
-                *static_cast<Run*>(param)->written += *size;
-                pw_emit(buf, *size);
-            },
-            JobCodecWorkArea().bytes, &run);
-        object.Add("decoded", !reader.failed);
-        object.Add("outputBytes", static_cast<double>(written));
-    }
     return Finish(object);
 }
 
@@ -324,8 +245,7 @@ EMSCRIPTEN_KEEPALIVE const char* pw_pack(const char* name, const char* split)
         return Finish(object);
     }
     const auto streamLength = static_cast<std::int64_t>(context.nCompressed);
-    const PathParts parts = SplitPath(name);
-    const std::string packedName = parts.name + ".0KX";
+    const std::string packedName = PackedNameFor(name);
     if (volumeSize > 0 && VolumeCountFor(streamLength, volumeSize) > MAX_VOLUMES) {
         object.Add("error", FormatText(LoadString(IDS_CLI_PLAN_TOO_MANY).c_str(),
                                        static_cast<long long>(VolumeCountFor(streamLength, volumeSize))));

@@ -1,11 +1,12 @@
 // The page's Web Worker, around the WebAssembly module (module.cpp). Every job runs here, on
 // the worker's own thread, so the page never waits on it. The page posts one job at a time:
 //   {op: 'describe', files, name}                  the set that `name` begins
-//   {op: 'check', files, name, restore, broken}    test, and restore or keep what decoded
+//   {op: 'check', files, name}                     test, restoring as it decodes
 //   {op: 'pack', files, name, split}               pack `name`, whole or into volumes
 // with the files the user chose; the worker answers {type: 'progress', step, percent} while it
 // works and {type: 'result', result, output} at the end, output being a Blob of the bytes the
-// job wrote (restored or packed), or null. Cancel is the page ending the worker.
+// job wrote (what the test decoded, or the packed stream), or null. Cancel is the page ending
+// the worker.
 var Module = typeof Module !== 'undefined' ? Module : {};
 (function () {
   var isWorker = typeof importScripts === 'function' && typeof postMessage === 'function';
@@ -53,10 +54,12 @@ var Module = typeof Module !== 'undefined' ? Module : {};
   // reads that follow from them.
   var READ_AHEAD = 1024 * 1024;
   var ahead = { file: null, start: 0, bytes: new Uint8Array(0) };
+  var bytesRead = 0; // by the module in this job, from all the files
   function readAhead(stream, buffer, offset, length, position) {
     var file = stream.node.contents;
     var end = Math.min(position + length, file.size);
     if (position >= end) return 0;
+    bytesRead += end - position;
     if (ahead.file !== file || position < ahead.start || end > ahead.start + ahead.bytes.length) {
       var stop = Math.min(file.size, position + Math.max(length, READ_AHEAD));
       ahead = { file: file, start: position,
@@ -79,24 +82,24 @@ var Module = typeof Module !== 'undefined' ? Module : {};
   }
 
   function run(job) {
-    used = 0; blobs = [];
+    used = 0; blobs = []; bytesRead = 0;
     Module.ccall('pw_set_language', null, ['number'], [job.lang === 'ja' ? 1 : 0]);
     mount(job.files);
     var text;
     if (job.op === 'describe')
       text = Module.ccall('pw_describe_set', 'string', ['string'], [job.name]);
     else if (job.op === 'check')
-      text = Module.ccall('pw_check', 'string', ['string', 'number', 'number'],
-                          [job.name, job.restore ? 1 : 0, job.broken ? 1 : 0]);
+      text = Module.ccall('pw_check', 'string', ['string'], [job.name]);
     else if (job.op === 'pack')
       text = Module.ccall('pw_pack', 'string', ['string', 'string'], [job.name, job.split || '']);
     flush();
     ahead = { file: null, start: 0, bytes: new Uint8Array(0) };
     var output = blobs.length ? new Blob(blobs) : null;
     blobs = [];
-    // The module's memory after the job, for the page to show that a large file streamed.
+    // The module's memory after the job and the bytes it read, for the page to show that a
+    // large file streamed through once.
     postMessage({ type: 'result', op: job.op, result: JSON.parse(text), output: output,
-                  memory: HEAPU8.length });
+                  memory: HEAPU8.length, read: bytesRead });
   }
 
   self.onmessage = function (event) {

@@ -15,10 +15,15 @@
 #include <QPushButton>
 #include <QAction>
 #include <QTimer>
+#include <cerrno>
 #include <cstdio>
+#include <string>
+#include <vector>
 
+#include "engine/format.h"
 #include "engine/jobcontext.h"
 #include "engine/packjob.h"
+#include "platform/files.h"
 #include "platform/thread.h"
 #include "platform/strings.h"
 #include "resources/textids.h"
@@ -81,6 +86,24 @@ bool Save(QWidget& widget, const QString& path)
     return saved;
 }
 
+// Grabs the next modal window the program opens (a question, a chooser) once it is up, then
+// closes it as Cancel would.
+void SaveNextModal(const QString& path, bool& ok)
+{
+    QTimer::singleShot(500, [path, &ok] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr) {
+            std::printf("FAILED %s: no window\n", qPrintable(path));
+            ok = false;
+            return;
+        }
+        ok &= Save(*modal, path);
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            dialog->reject();
+        }
+    });
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -94,7 +117,8 @@ int main(int argc, char** argv)
     QApplication::setFont(DialogFont());
     InstallQtTranslations(app);
     QApplication::setWindowIcon(AppIcon());
-    const QString folder = QString::fromLocal8Bit(argv[1]);
+    // Absolute: a chooser is grabbed while the current folder is the set's.
+    const QString folder = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     QDir().mkpath(folder);
     QString suffix = CurrentLanguage() == Language::Japanese ? QStringLiteral("ja")
                                                              : QStringLiteral("en");
@@ -163,6 +187,36 @@ int main(int argc, char** argv)
         delete menu;
     }
 
+    // The questions of everyday use, as the program asks them.
+    {
+        const std::string packed = demo.filePath(QStringLiteral("bridge.0KX")).toStdString();
+        SaveNextModal(folder + QStringLiteral("/question-yes-to-all-%1.png").arg(suffix), ok);
+        Modal::MessageBox(&frame,
+                          QString::fromStdString(FormatText(LoadString(IDS_OVERWRITE_QUESTION).c_str(), packed.c_str()) +
+                                                 "\n\n" + FormatText(LoadString(IDS_REPLACE_MORE_FILES).c_str(), 6L)),
+                          MB_OKCANCEL | MB_ICONEXCLAMATION | MB_YESTOALL);
+        // Closing while a job runs: Keep Working here.
+        frame.JobStateChanged(JOB_COMPRESSING);
+        SaveNextModal(folder + QStringLiteral("/close-during-job-%1.png").arg(suffix), ok);
+        frame.close();
+        frame.JobStateChanged(JOB_IDLE);
+        // A set on read-only media, at OK in the Unpack dialog.
+        SaveNextModal(folder + QStringLiteral("/unpack-read-only-%1.png").arg(suffix), ok);
+        Modal::MessageBox(&frame,
+                          QString::fromStdString(FormatText(LoadString(IDS_FOLDER_READ_ONLY_CHOOSE).c_str(),
+                                                            "/media/cdrom", SystemErrorText(EROFS).c_str())),
+                          MB_OKCANCEL | MB_ICONEXCLAMATION);
+        // The chooser for a missing volume, titled with the volume it wants.
+        const std::vector<std::string> found{packed};
+        FindVolumeRequest missing{"1KX", "bridge", 1, 4, &found};
+        SaveNextModal(folder + QStringLiteral("/volume-chooser-%1.png").arg(suffix), ok);
+        // Opened in the set's folder, as an unpack of the set opens it.
+        const QString start = QDir::currentPath();
+        QDir::setCurrent(demo.path());
+        frame.FindVolume(missing);
+        QDir::setCurrent(start);
+    }
+
     // No box waits for a user here: one that nobody expected is answered Cancel.
     Modal::SetScriptedOnly(true);
     // Test on the set just written: the log says whether it is sound.
@@ -206,7 +260,7 @@ int main(int argc, char** argv)
         if (!pack.SeparateFileBox()->isChecked()) {
             pack.SeparateFileBox()->click();
         }
-        pack.DiskSizeList()->setCurrentIndex(3);
+        pack.DiskSizeList()->setCurrentIndex(pack.DiskSizeList()->findText(QStringLiteral("720 K")));
         if (!pack.WriteChecksumsBox()->isChecked()) {
             pack.WriteChecksumsBox()->click();
         }
@@ -217,6 +271,9 @@ int main(int argc, char** argv)
         unpack.SetFileName(WindowJobs::UnpackProposal(project));
         unpack.show();
         ok &= Save(unpack, folder + QStringLiteral("/unpack-dialog-%1.png").arg(suffix));
+        // A set on read-only media restores into another folder.
+        unpack.IntoFolderField()->setText(QDir::home().filePath(QStringLiteral("projects")));
+        ok &= Save(unpack, folder + QStringLiteral("/unpack-dialog-into-%1.png").arg(suffix));
     }
     {
         CAboutDlg about(&frame);
@@ -240,20 +297,21 @@ int main(int argc, char** argv)
     // The toolbar pictures and the icon at the sizes they are drawn for, side by side.
     {
         const int sizes[] = {16, 24, 32, 48, 64};
-        QImage sheet(4 * (64 + 8) + 8 + 136, 5 * (64 + 8) + 8, QImage::Format_ARGB32);
+        QImage sheet(5 * (64 + 8) + 8 + 136, 5 * (64 + 8) + 8, QImage::Format_ARGB32);
         sheet.fill(QColor(192, 192, 192));
         QPainter painter(&sheet);
         int y = 8;
         for (int size : sizes) {
             int x = 8;
-            for (ToolbarImage image : {ToolbarImage::Pack, ToolbarImage::Unpack, ToolbarImage::Exit}) {
+            for (ToolbarImage image : {ToolbarImage::Pack, ToolbarImage::Unpack, ToolbarImage::Test,
+                                       ToolbarImage::Exit}) {
                 painter.drawPixmap(x, y, DrawToolbarImage(image, size));
                 x += 72;
             }
             painter.drawPixmap(x, y, DrawAppIcon(size));
             y += 72;
         }
-        painter.drawPixmap(4 * 72 + 8, 8, DrawAppIcon(128));
+        painter.drawPixmap(5 * 72 + 8, 8, DrawAppIcon(128));
         painter.end();
         const QString path = folder + QStringLiteral("/icons.png");
         const bool saved = sheet.save(path);

@@ -567,6 +567,46 @@ TEST(ExplodeRoundTrip, CompressorStreamsOfBothCodingsAndEveryDictionaryComeBack)
     }
 }
 
+TEST(ExplodeEnd, TheEndCodesLastBitIsReportedWhereverTheInputEnds)
+{
+    // A stream ending in every bit position of its last byte, in both codings.
+    std::vector<TokenWriter> writers = {NineThousandBytes(), NineThousandBytes(CODEC_ASCII, 1024), LiteralRuns()};
+    for (unsigned i = 0; i < 8; ++i) {
+        TokenWriter w(CODEC_BINARY, 2048);
+        w.Literals(std::string("ab"));
+        for (unsigned j = 0; j < i; ++j)
+            w.Match(2, 1);
+        writers.push_back(w.End());
+    }
+    const std::vector<std::vector<std::size_t>> pieceSizes = {{}, {5, 1}, {2047, 1}};
+    const Bytes junk = {0xFF, 0xFF, 0xFF};
+    for (const TokenWriter& w : writers) {
+        Bytes stream = w.Stream();
+        const std::size_t bytes = stream.size();
+        for (std::size_t behind : {std::size_t{0}, std::size_t{1}, std::size_t{3000}}) {
+            stream.resize(bytes);
+            for (std::size_t k = 0; k < behind; ++k)
+                stream.push_back(junk[k % junk.size()]);
+            for (const auto& pieces : pieceSizes) {
+                SCOPED_TRACE(::testing::Message() << w.BitCount() << " bits, " << behind << " behind, "
+                                                  << pieces.size() << " piece sizes");
+                auto work = std::make_unique<CodecWorkArea>();
+                const ExplodeRun run = Explode(stream, pieces, work.get());
+                ASSERT_EQ(run.result, CODEC_OK);
+                EXPECT_EQ(ExplodeEndCodeBits(work.get()), w.BitCount());
+            }
+        }
+    }
+    // The compressor's streams end in the byte that holds the end code's last bit.
+    const Bytes text = Repeat("packed volumes of a project file, ", 3000);
+    for (unsigned type : {CODEC_BINARY, CODEC_ASCII}) {
+        const Bytes stream = Implode(text, type, 4096);
+        auto work = std::make_unique<CodecWorkArea>();
+        ASSERT_EQ(Explode(stream, {}, work.get()).result, CODEC_OK);
+        EXPECT_EQ((ExplodeEndCodeBits(work.get()) + 7) / 8, stream.size());
+    }
+}
+
 TEST(ExplodeRoundTrip, AnEmptyInputsStreamIsRefusedAsTooShort)
 {
     const Bytes stream = Implode({}, CODEC_BINARY, 4096);

@@ -77,6 +77,9 @@ public:
 
     const std::vector<unsigned char>& Expected() const { return expected_; }
 
+    // The bits written so far, the header's included.
+    std::size_t BitCount() const { return bytes_.size() * 8 + bitCount_; }
+
 private:
     void LengthSymbol(unsigned length)
     {

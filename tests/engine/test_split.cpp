@@ -3,6 +3,7 @@
 #include <sstream>
 #include <sys/stat.h>
 
+#include "engine/format.h"
 #include "engine/packedformat.h"
 #include "engine/split.h"
 #include "platform/paths.h"
@@ -316,4 +317,53 @@ TEST_F(Split, APackThatWouldNeedTooManyVolumesLeavesNoPackedFile)
     EXPECT_NE(host.BoxTexts()[1].find("a set holds at most 32767"), std::string::npos) << host.BoxTexts()[1];
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.kmx");
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), "an older packed file");
+}
+
+TEST_F(Split, AnOlderSetIsAskedAboutOnceWithYesToAll)
+{
+    // A pack over an older set used to ask once for every volume: 120 questions for a set of
+    // floppies. The question about the packed file offers "Yes to all" for the volumes there;
+    // OK there asks once more, at the first volume, offering it for the rest.
+    WriteFileBytes(dir / "p.kmx", MakeTestData(7000, false, 5));
+    ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 2000), 1);
+    ASSERT_EQ(ListFolder(dir.Path()), "p.0KX p.1KX p.2KX p.3KX p.kmx");
+    const std::string data = MakeTestData(7000, false, 6);
+    WriteFileBytes(dir / "p.kmx", data);
+    const std::string more = "\n\nMore files of this set are already there (%ld). Yes to all replaces "
+                             "them too, without asking again.";
+    auto question = [&](const char* name, long others) {
+        std::string text = "File '" + (dir / name) + "' already exists. Okay to overwrite this file?";
+        return others > 0 ? text + FormatText(more.c_str(), others) : text;
+    };
+    struct Row {
+        const char* label;
+        std::initializer_list<int> answers;
+        std::vector<std::string> asked;
+    };
+    const Row rows[] = {
+        {"Yes to all at the packed file", {IDYESTOALL}, {question("p.0KX", 3)}},
+        {"OK, then Yes to all at volume 1", {IDOK, IDYESTOALL}, {question("p.0KX", 3), question("p.1KX", 2)}},
+    };
+    for (const Row& row : rows) {
+        host.ClearEvents();
+        host.AnswerNextBoxes(row.answers);
+        PackOutcome pack;
+        ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 2000), 1) << row.label;
+        EXPECT_TRUE(pack.succeeded) << row.label << host.LogText();
+        EXPECT_EQ(host.BoxTexts(), row.asked) << row.label;
+        for (const HostEvent& event : host.Events()) {
+            if (event.kind == HostEvent::MessageBox) {
+                EXPECT_EQ(event.value, long(MB_OKCANCEL | MB_ICONEXCLAMATION | MB_YESTOALL)) << row.label;
+            }
+        }
+        EXPECT_EQ(host.UnscriptedBoxes(), 0) << row.label;
+        EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.1KX p.2KX p.3KX p.kmx") << row.label;
+        EXPECT_EQ(JoinSet(dir / "p.0KX", 4), ImplodeBytes(data)) << row.label;
+    }
+
+    // A whole pack offers no Yes to all: it takes only its own name.
+    host.ClearEvents();
+    host.AnswerNextBoxes({IDOK});
+    ASSERT_EQ(PackAndWait(host, dir / "p.kmx"), 1);
+    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{question("p.0KX", 0)});
 }

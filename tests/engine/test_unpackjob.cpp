@@ -18,6 +18,12 @@ namespace {
 const char* kUnpackStart = "\r\n********** Starting Package Expansion  **********\r\n";
 const char* kUnpackEnd = "\r\n ********* Package Expansion Complete *********\r\n";
 const char* kMissing = "Unable to open/find a file in the package set... aborting operation";
+
+// The line that names a volume nobody found, before kMissing.
+std::string NotFound(const std::string& volume)
+{
+    return "The set's file '" + volume + "' was not found, and no file was chosen in its place.\r\n";
+}
 const char* kExpansionError = "Error during package expansion... aborting\r\n";
 
 std::string SizeReport(std::size_t original, std::size_t packed)
@@ -142,8 +148,12 @@ TEST_F(UnpackJob, TwoVolumeUnpackLogsEachVolumeThenTheSizes)
 
     host.ClearEvents();
     Unpack(dir / "p.0KX");
+    // The project file p.kmx is still there: a different file from the restored p.KMX here,
+    // which the log points out.
     EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + Appending(dir / "p.0KX") +
                                   Appending(dir / "p.1KX") + "\r\n" + SizeReport(5000, streamSize) +
+                                  "\r\nNote: '" + (dir / "p.kmx") + "' is there too, a different file whose "
+                                  "name differs from '" + (dir / "p.KMX") + "' only in letter case." +
                                   "\r\n" + kUnpackEnd);
     std::vector<std::string> panes;
     for (const HostEvent& e : host.Events())
@@ -328,7 +338,8 @@ TEST_F(UnpackJob, MissingVolumeNotLocatedEndsTheJobWithNothingLeft)
         if (row.chooserCancelled)
             host.AnswerNextFindFile("");
         Unpack(dir / "p.0KX");
-        EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + kMissing + "\r\n" + kExpansionError + kUnpackEnd)
+        EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + NotFound(dir / "p.1KX") + kMissing + "\r\n" +
+                                      kExpansionError + kUnpackEnd)
             << row.label;
         EXPECT_EQ(host.Count(HostEvent::FindFile), row.chooserCancelled ? 1 : 0) << row.label;
         EXPECT_EQ(host.UnscriptedBoxes(), 0) << row.label;
@@ -400,7 +411,8 @@ TEST_F(UnpackJob, AChooserThatKeepsChoosingAVolumeOfTheSetEndsWithTheVolumeMissi
     host.AnswerNextFindFile(""); // then the user gives up
     Unpack(dir / "p.0KX");
     EXPECT_EQ(host.Count(HostEvent::FindFile), 2);
-    EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + kMissing + "\r\n" + kExpansionError + kUnpackEnd);
+    EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + NotFound(dir / "p.1KX") + kMissing + "\r\n" +
+                                  kExpansionError + kUnpackEnd);
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.2KX p.3KX p.KMX p.kmx");
     EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), "old project");
     EXPECT_EQ(outcome.join.missingVolume, 1);

@@ -89,9 +89,15 @@ private slots:
         QList<bool> enabled;
         QStringList labels;
         int keptIndex = -1;
+        QLabel* label = nullptr;
+        bool labelShown = false;
+        QString labelText;
         runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
             auto& dialog = static_cast<CPackProjectDlg&>(d);
             QComboBox* list = dialog.DiskSizeList();
+            label = dialog.findChild<QLabel*>(QStringLiteral("diskSizeLabel"));
+            labelShown = label != nullptr && label->isVisible() && label->buddy() == list;
+            labelText = label != nullptr ? label->text() : QString();
             for (int i = 0; i < list->count(); ++i) {
                 labels << list->itemText(i);
             }
@@ -105,7 +111,10 @@ private slots:
             dialog.reject();
             return dialog.result();
         });
-        QCOMPARE(labels, (QStringList{"1.44 MB", "1.20 MB", "360K", "720 K"}));
+        // Largest first, and labelled: a screen reader names the list, not its value.
+        QCOMPARE(labels, (QStringList{"1.44 MB", "1.20 MB", "720 K", "360K"}));
+        QVERIFY(labelShown);
+        QCOMPARE(labelText, QStringLiteral("Disk si&ze"));
         QCOMPARE(enabled, (QList<bool>{false, true, false}));
         QCOMPARE(keptIndex, 3);
     }
@@ -113,13 +122,13 @@ private slots:
     void sizesHandedToTheJob_data()
     {
         QTest::addColumn<bool>("separate");
-        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("size"); // the label chosen; empty: none
         QTest::addColumn<int>("split");
         QTest::addColumn<int>("volumeSize");
-        QTest::newRow("defaults") << false << -1 << 0 << 1440000;
-        QTest::newRow("720 K") << true << 3 << 1 << 720000;
-        QTest::newRow("1.20 MB") << true << 1 << 1 << 1200000;
-        QTest::newRow("360K, then Separate File cleared") << false << 2 << 0 << 360000;
+        QTest::newRow("defaults") << false << QString() << 0 << 1440000;
+        QTest::newRow("720 K") << true << "720 K" << 1 << 720000;
+        QTest::newRow("1.20 MB") << true << "1.20 MB" << 1 << 1200000;
+        QTest::newRow("360K, then Separate File cleared") << false << "360K" << 0 << 360000;
     }
 
     // OK hands the choice to the job, writes the name back into the form and empties the log
@@ -127,7 +136,7 @@ private slots:
     void sizesHandedToTheJob()
     {
         QFETCH(bool, separate);
-        QFETCH(int, index);
+        QFETCH(QString, size);
         QFETCH(int, split);
         QFETCH(int, volumeSize);
         QTemporaryDir folder;
@@ -138,9 +147,9 @@ private slots:
 
         runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
             auto& dialog = static_cast<CPackProjectDlg&>(d);
-            if (index >= 0) {
+            if (!size.isEmpty()) {
                 QTest::mouseClick(dialog.SeparateFileBox(), Qt::LeftButton);
-                dialog.DiskSizeList()->setCurrentIndex(index);
+                SelectDiskSize(dialog, size);
                 if (!separate) {
                     QTest::mouseClick(dialog.SeparateFileBox(), Qt::LeftButton);
                 }
@@ -235,9 +244,11 @@ private slots:
     {
         QTest::addColumn<int>("command");
         QTest::addColumn<QString>("filter");
-        QTest::newRow("Pack") << int(ID_PACK_PROJECT) << "Project Files (*.kmx)";
+        // Every filter its own label, and the last one shows every file.
+        QTest::newRow("Pack") << int(ID_PACK_PROJECT) << "Project Files (*.kmx);;All Files (*)";
         QTest::newRow("Unpack") << int(ID_UNPACK_PROJECT)
-                                << "Packed Files (*.0kx);;Packed Files (*.0rv)";
+                                << "Packed Files (*.0kx *.0rv);;Packed .kmx Files (*.0kx);;"
+                                   "Packed .rvn Files (*.0rv);;All Files (*)";
     }
 
     void browseStartsInDatabaseFolder()

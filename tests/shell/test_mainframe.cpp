@@ -127,6 +127,8 @@ private slots:
         Settings::SetLastFile(QString());
     }
 
+    // Closing during a job says to wait and offers to stop the job and quit; Keep Working (and
+    // a box nobody answers) leaves the window and the job as they were.
     void closeRefusedDuringJob()
     {
         m_frame->JobStateChanged(JobState(7));
@@ -141,9 +143,9 @@ private slots:
         QCOMPARE(shown.size(), size_t(2));
         for (const Modal::Record& box : shown) {
             QCOMPARE(box.kind, Modal::Record::Box);
-            QCOMPARE(box.text,
-                     QStringLiteral("Please wait for background processing to end before exiting"));
-            QCOMPARE(box.type, unsigned(MB_OK | MB_ICONEXCLAMATION));
+            QCOMPARE(box.text, QStringLiteral("Please wait for background processing to end before exiting\n\n") +
+                                   Catalogue(IDS_CLOSE_STOPS_JOB));
+            QCOMPARE(box.type, unsigned(MB_OKCANCEL | MB_ICONEXCLAMATION));
             QCOMPARE(box.owner, m_frame.get());
         }
 
@@ -218,35 +220,60 @@ private slots:
         QTRY_COMPARE(g_nJobState, int(JOB_IDLE));
     }
 
+    // The chooser for a missing volume says which volume of which set it wants. A file named
+    // as that volume (in any letter case) is taken at once; one named otherwise (another set's
+    // volume of the same size, say) only when the user says so, else the chooser opens again.
     void findFileAsksForTheMissingVolume()
     {
         QTemporaryDir folder;
-        const QString chosen = folder.filePath(QStringLiteral("moved/SET.1KX"));
+        const QString own = folder.filePath(QStringLiteral("moved/SET.1KX"));
+        const QString ownOtherCase = folder.filePath(QStringLiteral("moved/set.1kx"));
+        const QString foreign = folder.filePath(QStringLiteral("OTHER.1KX"));
         const QString jobFolder = QDir::currentPath();
-        Modal::SetNextFileName(chosen);
-        Modal::SetNextFileName(QString()); // the second time the user cancels
+        for (const QString& path : {own, foreign, ownOtherCase, foreign}) {
+            Modal::SetNextFileName(path);
+        }
+        Modal::SetNextAnswer(IDOK);     // take the first foreign file
+        Modal::SetNextAnswer(IDCANCEL); // not the second: the chooser opens again
+        Modal::SetNextFileName(QString()); // the last time the user cancels
 
-        FindVolumeRequest request{"1KX", "SET"};
-        std::optional<std::string> answers[2];
+        const std::vector<std::string> found{"/media/cd/SET.0KX"};
+        FindVolumeRequest request{"1KX", "SET", 1, 4, &found};
+        std::optional<std::string> answers[4];
         std::thread worker([&] {
             for (std::optional<std::string>& answer : answers) {
                 answer = FindVolumeThroughMain(request);
             }
         });
-        QTRY_VERIFY_WITH_TIMEOUT(Modal::Shown().size() == 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(Modal::Shown().size() == 7, 10000);
         worker.join();
 
-        QVERIFY(answers[0].has_value());
-        QCOMPARE(QString::fromLocal8Bit(answers[0]->c_str()), chosen);
-        QVERIFY(!answers[1].has_value());
+        QCOMPARE(QString::fromLocal8Bit(answers[0].value_or("").c_str()), own);
+        QCOMPARE(QString::fromLocal8Bit(answers[1].value_or("").c_str()), foreign);
+        QCOMPARE(QString::fromLocal8Bit(answers[2].value_or("").c_str()), ownOtherCase);
+        QVERIFY(!answers[3].has_value());
         // The job's current folder stays where the job put it.
         QCOMPARE(QDir::currentPath(), jobFolder);
 
-        const Modal::Record& chooser = Modal::Shown()[0];
-        QCOMPARE(chooser.kind, Modal::Record::Chooser);
-        QCOMPARE(chooser.text, QStringLiteral("|SET.1KX")); // current folder, initial name
-        QCOMPARE(chooser.filter, QStringLiteral("Packed Files (*.?kx)"));
-        QCOMPARE(chooser.owner, m_frame.get());
+        const QString question = QStringLiteral("'%1' is not named as volume 2 of SET.0KX ('SET.1KX'): it may "
+                                                "belong to another set. Take it as that volume anyway?")
+                                     .arg(foreign);
+        const std::vector<Modal::Record>& shown = Modal::Shown();
+        QList<Modal::Record::Kind> kinds;
+        for (const Modal::Record& record : shown) {
+            kinds << record.kind;
+            QCOMPARE(record.owner, m_frame.get());
+            if (record.kind == Modal::Record::Chooser) {
+                QCOMPARE(record.title, QStringLiteral("Volume 2 of 4 of SET.0KX"));
+                QCOMPARE(record.text, QStringLiteral("|SET.1KX")); // current folder, initial name
+                QCOMPARE(record.filter, QStringLiteral("Packed Files (*.?kx);;All Files (*)"));
+            } else {
+                QCOMPARE(record.text, question);
+            }
+        }
+        using R = Modal::Record;
+        QCOMPARE(kinds, (QList<R::Kind>{R::Chooser, R::Chooser, R::Box, R::Chooser, R::Chooser, R::Box,
+                                        R::Chooser}));
     }
 
     // Cancel beside the bar and Escape ask the running job to stop, and only while one runs;
@@ -352,20 +379,23 @@ private slots:
         QTRY_COMPARE(m_frame->statusBar()->currentMessage(), prompt);
     }
 
-    // Three pictures that differ at every size, drawn for each size rather than scaled, so a
-    // scale of 2 shows the 32-pixel drawing; the window icon has pictures up to 256 pixels.
+    // Four pictures (Test has its button too) that differ at every size, drawn for each size
+    // rather than scaled, so a scale of 2 shows the 32-pixel drawing; the window icon has
+    // pictures up to 256 pixels.
     void toolbarAndIconsAreDrawnForEverySize()
     {
         auto* toolBar = m_frame->findChild<QToolBar*>(QStringLiteral("toolBar"));
         const QList<QAction*> actions = toolBar->actions();
-        QCOMPARE(actions.size(), 3);
+        QCOMPARE(actions.size(), 4);
         QCOMPARE(actions[0], m_frame->Action(ID_PACK_PROJECT));
         QCOMPARE(actions[1], m_frame->Action(ID_UNPACK_PROJECT));
-        QCOMPARE(actions[2], m_frame->Action(ID_APP_EXIT));
-        const ToolbarImage images[] = {ToolbarImage::Pack, ToolbarImage::Unpack, ToolbarImage::Exit};
+        QCOMPARE(actions[2], m_frame->Action(ID_TEST_PACKED));
+        QCOMPARE(actions[3], m_frame->Action(ID_APP_EXIT));
+        const ToolbarImage images[] = {ToolbarImage::Pack, ToolbarImage::Unpack, ToolbarImage::Test,
+                                       ToolbarImage::Exit};
         for (int size : {16, 32}) {
             QList<QImage> seen;
-            for (int i = 0; i < 3; ++i) {
+            for (int i = 0; i < 4; ++i) {
                 const QImage image = actions[i]->icon().pixmap(QSize(size, size)).toImage();
                 QCOMPARE(image.size(), QSize(size, size));
                 QCOMPARE(image, DrawToolbarImage(images[i], size).toImage());

@@ -4,10 +4,13 @@
 Two folders A and B hold a project of the same name. The program, started in a third
 folder, unpacks A's packed file, then the one typed into the File Name field: B's. B's
 project file is restored and A's is left alone; nothing depends on the folder the program
-runs in. A second start with "/G" hands its file to the running window. At a scale of 2
-the window lies wholly on a 1024 x 768 screen.
+runs in. A second start with "/G" hands its file to the running window. Started with an
+absolute path, whatever letters follow its slashes (/G, /P, /U, /Games/, /usr/), the program
+puts exactly that path into the field and opens no dialog. At a scale of 2 the window lies
+wholly on a 1024 x 768 screen.
 
 Usage: test_real_unpack.py PACKTOOL PACKTOOL_CLI. Skipped (77) without Xvfb or xdotool."""
+import configparser
 import os
 import shutil
 import subprocess
@@ -143,6 +146,26 @@ def main():
         subprocess.run(["xdotool", "windowfocus", "--sync", window[0]], env=env, check=True)
         key("ctrl+q")
         assert wait_for(lambda: program.poll() is not None, 20), "Ctrl+Q did not end the program"
+
+        # An absolute path alone: the field holds it exactly (what the window keeps when it
+        # closes) and no dialog opens, whatever letters follow its slashes.
+        settings = os.path.join(work, "config", "packtool", "packtool.conf")
+        for path in (os.path.join(work, "G", "p.kmx"), os.path.join(work, "P", "deck.0KX"),
+                     os.path.join(work, "U", "x.0KX"), "/home/u/Games/g.kmx", "/usr/p.0KX"):
+            program = subprocess.Popen([packtool, path], cwd=elsewhere, env=env, stderr=program_log)
+            assert wait_for(find_window), "no main window for " + path
+            time.sleep(1.0)
+            shown = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(program.pid),
+                                    "--name", "."], env=env, capture_output=True, text=True).stdout.split()
+            assert shown == window, "%s: windows shown %s, the main window %s" % (path, shown, window)
+            subprocess.run(["xdotool", "windowfocus", "--sync", window[0]], env=env, check=True)
+            key("ctrl+q")
+            assert wait_for(lambda: program.poll() is not None, 20), "Ctrl+Q did not end " + path
+            kept = configparser.ConfigParser(interpolation=None)
+            kept.optionxform = str
+            kept.read(settings)
+            assert kept.get("files", "lastFile", fallback=None) == path, \
+                "%s: the field held %r" % (path, kept.get("files", "lastFile", fallback=None))
 
         # At a scale of 2 the window is larger than a quarter of the screen leaves room for:
         # it is moved in so that all of it, status bar included, is on the screen.

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QPlainTextEdit>
 #include <QtTest>
 #include <chrono>
 #include <csignal>
@@ -363,6 +364,35 @@ private slots:
             QCOMPARE(Modal::Shown()[0].kind, Modal::Record::Dialog);
             QCOMPARE(Modal::Shown()[0].text, dialog);
         }
+        QCOMPARE(app.Finish(), 0);
+    }
+
+    // A second start while a job runs: the window keeps the job's file and says in its log
+    // what was asked, and the second start ends with status 1, not as if it had been done.
+    void secondStartDuringAJobIsRefused()
+    {
+        char a0[] = "packtool";
+        char* argv[] = {a0, nullptr};
+        int argc = 1;
+        CZUNPackApp app(argc, argv);
+        QVERIFY(app.Start());
+        Modal::SetScriptedOnly(true);
+        Modal::Reset();
+        CMainFrame* frame = app.MainFrame();
+        frame->View()->FileNameField()->setText(QStringLiteral("/jobs/running.kmx"));
+        frame->JobStateChanged(JOB_COMPRESSING);
+
+        Child second({"QT_QPA_PLATFORM=offscreen", "PACKTOOL_LANG=en",
+                      "XDG_RUNTIME_DIR=" + m_runtime.path().toStdString()},
+                     {"/U", "/data/deck.0KX"});
+        std::optional<int> status;
+        // The window answers while its events are handled.
+        QTRY_VERIFY_WITH_TIMEOUT((status = second.WaitForExit(0ms)).has_value(), 20000);
+        QCOMPARE(status, std::optional<int>(1));
+        QCOMPARE(frame->View()->FileNameField()->text(), QStringLiteral("/jobs/running.kmx"));
+        QVERIFY(frame->View()->StatusLog()->toPlainText().contains(QStringLiteral("/data/deck.0KX")));
+        QVERIFY(Modal::Shown().empty());
+        frame->JobStateChanged(JOB_IDLE);
         QCOMPARE(app.Finish(), 0);
     }
 

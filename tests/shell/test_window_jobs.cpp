@@ -136,7 +136,7 @@ private slots:
                 if (!pack->SeparateFileBox()->isChecked()) {
                     QTest::mouseClick(pack->SeparateFileBox(), Qt::LeftButton);
                 }
-                pack->DiskSizeList()->setCurrentIndex(2); // 360K
+                SelectDiskSize(*pack, QStringLiteral("360K"));
             }
             QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
             return dialog.result();
@@ -172,6 +172,55 @@ private slots:
         QVERIFY2(!LogText(*m_frame).contains(Catalogue(IDS_JOB_CANCELLED)), qPrintable(LogText(*m_frame)));
         if (command == ID_UNPACK_PROJECT) {
             QCOMPARE(ReadFile(folder.filePath(QStringLiteral("deck.KMX"))), bytes);
+        }
+    }
+
+    // Closing the window while a job reads and writes offers to stop the job and quit. Stop and
+    // Quit ends the job as Cancel does (nothing of it left in the folder) and then closes the
+    // window; Keep Working lets the job run to its end with the window open.
+    void closingDuringAJobOffersToStopIt_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("Stop and Quit") << int(IDOK);
+        QTest::newRow("Keep Working") << int(IDCANCEL);
+    }
+
+    void closingDuringAJobOffersToStopIt()
+    {
+        QFETCH(int, answer);
+        QTemporaryDir folder;
+        const QString project = folder.filePath(QStringLiteral("deck.kmx"));
+        WriteFile(project, ProjectBytes(3000000));
+        const QMap<QString, QByteArray> before = FolderContents(folder.path());
+        QProgressBar* progress = m_frame->View()->Progress();
+        bool refused = false;
+        auto connection = connect(progress, &QProgressBar::valueChanged, this, [&](int value) {
+            if (value >= 10 && Modal::Shown().size() == 1) {
+                Modal::SetNextAnswer(answer);
+                refused = !m_frame->close();
+            }
+        });
+        m_frame->View()->FileNameField()->setText(project);
+        runCommand(ID_PACK_PROJECT, [](QDialog& dialog) {
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd(m_frame.get()));
+        disconnect(connection);
+        QVERIFY(refused); // the close itself waits for the job
+        QCOMPARE(Modal::Shown().size(), size_t(2));
+        QCOMPARE(Modal::Shown()[1].type, unsigned(MB_OKCANCEL | MB_ICONEXCLAMATION));
+        const QString log = LogText(*m_frame);
+        if (answer == IDOK) {
+            QVERIFY2(log.contains(Catalogue(IDS_JOB_CANCELLED)), qPrintable(log));
+            QVERIFY2(log.endsWith(Catalogue(IDS_PACK_NOT_COMPLETE)), qPrintable(log));
+            QCOMPARE(FolderContents(folder.path()), before);
+            QTRY_VERIFY(!m_frame->isVisible());
+        } else {
+            QVERIFY2(log.endsWith(Catalogue(IDS_PACK_END)), qPrintable(log));
+            QVERIFY(QFile::exists(folder.filePath(QStringLiteral("deck.0KX"))));
+            QTest::qWait(100);
+            QVERIFY(m_frame->isVisible());
         }
     }
 };

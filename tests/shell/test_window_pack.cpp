@@ -55,7 +55,7 @@ private slots:
             auto& dialog = static_cast<CPackProjectDlg&>(d);
             boxShown << dialog.WriteChecksumsBox()->isChecked();
             QTest::mouseClick(dialog.SeparateFileBox(), Qt::LeftButton);
-            dialog.DiskSizeList()->setCurrentIndex(2); // 360K
+            SelectDiskSize(dialog, QStringLiteral("360K"));
             QTest::mouseClick(dialog.WriteChecksumsBox(), Qt::LeftButton);
             QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
             return dialog.result();
@@ -124,6 +124,39 @@ private slots:
         QVERIFY2(end >= 0 && log.indexOf(QStringLiteral("The checksums could not be written to '%1'.").arg(manifest)) > end,
                  qPrintable(log));
         QVERIFY(!log.contains(Catalogue(IDS_PACK_NOT_COMPLETE)));
+    }
+
+    // Packing over an older set asks once: the question about the packed file offers Yes to
+    // all, and that answer replaces every volume of the set without another box.
+    void packOverAnOlderSetAsksOnce()
+    {
+        QTemporaryDir folder;
+        const QString project = folder.filePath(QStringLiteral("deck.kmx"));
+        WriteFile(project, ProjectBytes(1500000));
+        QVERIFY(startPack(project, true, 360000) == 1);
+        QVERIFY(WaitForJobEnd());
+        const QStringList older = QDir(folder.path()).entryList({QStringLiteral("deck.?KX")}, QDir::Files);
+        QVERIFY(older.size() >= 2);
+        const QByteArray bytes = ProjectBytes(1600000);
+        WriteFile(project, bytes);
+
+        m_frame->View()->FileNameField()->setText(project);
+        Modal::Reset();
+        Modal::SetNextAnswer(IDYESTOALL);
+        runCommand(ID_PACK_PROJECT, [](QDialog& d) {
+            auto& dialog = static_cast<CPackProjectDlg&>(d);
+            QTest::mouseClick(dialog.SeparateFileBox(), Qt::LeftButton);
+            SelectDiskSize(dialog, QStringLiteral("360K"));
+            QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd(m_frame.get()));
+        const std::vector<Modal::Record>& shown = Modal::Shown();
+        QCOMPARE(shown.size(), size_t(2)); // the dialog and one question
+        QVERIFY(shown[1].text.startsWith(Catalogue(IDS_OVERWRITE_QUESTION)
+                                             .replace(QStringLiteral("%s"), folder.filePath(QStringLiteral("deck.0KX")))));
+        QCOMPARE(shown[1].type, unsigned(MB_OKCANCEL | MB_ICONEXCLAMATION | MB_YESTOALL));
+        QVERIFY2(LogText(*m_frame).endsWith(Catalogue(IDS_PACK_END)), qPrintable(LogText(*m_frame)));
     }
 };
 

@@ -2,6 +2,51 @@
 // volume asked for where it was moved, and the manifest checked.
 #include "tests/shell/windowfixture.h"
 
+#include <QProcess>
+#include <cerrno>
+#include <unistd.h>
+
+#include "platform/files.h"
+
+// A folder the program cannot write, as a CD or a read-only share is: the folder made
+// read-only for a user, a read-only view of it for root (whom permissions do not stop).
+class ReadOnlyFolder {
+public:
+    explicit ReadOnlyFolder(const QString& folder) : m_folder(folder)
+    {
+        if (geteuid() != 0) {
+            m_made = QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+            return;
+        }
+        m_view = folder + QStringLiteral("-cd");
+        m_made = QDir().mkpath(m_view) &&
+                 QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), QStringLiteral("-o"),
+                                                             QStringLiteral("ro"), folder, m_view}) == 0;
+        m_mounted = m_made;
+    }
+    ~ReadOnlyFolder()
+    {
+        if (m_mounted) {
+            QProcess::execute(QStringLiteral("umount"), {m_view});
+            QDir().rmdir(m_view);
+        } else if (m_made) {
+            QFile::setPermissions(m_folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                QFileDevice::ExeOwner);
+        }
+    }
+    ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+    ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+    bool Made() const { return m_made; }
+    // The read-only folder's path: the folder itself, or its read-only view.
+    QString Path() const { return m_view.isEmpty() ? m_folder : m_view; }
+
+private:
+    QString m_folder;
+    QString m_view;
+    bool m_made = false;
+    bool m_mounted = false;
+};
+
 class WindowUnpackTest : public QObject, protected WindowFixture {
     Q_OBJECT
 
@@ -77,7 +122,7 @@ private slots:
         runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
             auto& dialog = static_cast<CPackProjectDlg&>(d);
             QTest::mouseClick(dialog.SeparateFileBox(), Qt::LeftButton);
-            dialog.DiskSizeList()->setCurrentIndex(2); // 360K
+            SelectDiskSize(dialog, QStringLiteral("360K"));
             QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
             return dialog.result();
         });
@@ -169,10 +214,102 @@ private slots:
                                               return r.text == mismatch && r.owner == m_frame.get();
                                           });
         QCOMPARE(boxShown, !restored);
+        // The reason stays in the log too, for a log that is saved.
+        QCOMPARE(log.contains(mismatch), !restored);
         const QString warning = QStringLiteral("Warning: ") + QString::fromStdString(examined.strWarning);
         QCOMPARE(log.contains(warning), manifest == QStringLiteral("foreign"));
         // The manifest is the user's: never changed.
         QCOMPARE(ReadFile(manifestPath), text);
+    }
+
+    // A set on read-only media: OK offers to restore into another folder; the folder chosen
+    // gets the project file, the log says where it went, and the media stays as it was. A
+    // folder named in the dialog that cannot be written is refused with the reason.
+    void readOnlyMediaRestoresIntoAnotherFolder()
+    {
+        QTemporaryDir media, target;
+        const QString project = media.filePath(QStringLiteral("deck.kmx"));
+        const QByteArray bytes = ProjectBytes(900000);
+        WriteFile(project, bytes);
+        QVERIFY(startPack(project, true, 360000) == 1);
+        QVERIFY(WaitForJobEnd());
+        QVERIFY(QFile::remove(project));
+        ReadOnlyFolder cd(media.path());
+        if (!cd.Made()) {
+            QSKIP("no read-only folder can be made here");
+        }
+        const QMap<QString, QByteArray> before = FolderContents(cd.Path());
+        const QString packed = cd.Path() + QStringLiteral("/deck.0KX");
+
+        // Cancel at the offer: the dialog stays open. A folder that does not exist is refused.
+        // Then OK at the offer, and the folder chooser gives the target.
+        Modal::Reset();
+        Modal::SetNextAnswer(IDCANCEL);
+        Modal::SetNextAnswer(IDOK);
+        Modal::SetNextAnswer(IDOK);
+        Modal::SetNextFileName(target.path());
+        QStringList intoShown;
+        bool intoVisible = false;
+        m_frame->View()->FileNameField()->setText(packed);
+        runCommand(ID_UNPACK_PROJECT, [&](QDialog& d) {
+            auto& dialog = static_cast<CUnpackProjectDlg&>(d);
+            intoVisible = dialog.IntoFolderField()->isVisible();
+            QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+            intoShown << (dialog.isVisible() ? dialog.IntoFolderField()->text() : QStringLiteral("closed"));
+            dialog.IntoFolderField()->setText(target.filePath(QStringLiteral("missing")));
+            QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+            intoShown << (dialog.isVisible() ? dialog.IntoFolderField()->text() : QStringLiteral("closed"));
+            dialog.IntoFolderField()->clear();
+            QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+            intoShown << dialog.IntoFolderField()->text();
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd(m_frame.get()));
+        QVERIFY(intoVisible);
+        QCOMPARE(m_lastResults.last(), int(QDialog::Accepted));
+        QCOMPARE(intoShown, (QStringList{QString(), target.filePath(QStringLiteral("missing")), target.path()}));
+
+        const std::vector<Modal::Record>& shown = Modal::Shown();
+        QCOMPARE(shown.size(), size_t(5)); // the dialog, the offer, the refusal, the offer, the chooser
+        const QString readOnly = QString::fromStdString(SystemErrorText(geteuid() == 0 ? EROFS : EACCES));
+        QVERIFY2(shown[1].text.contains(cd.Path()) && shown[1].text.contains(readOnly), qPrintable(shown[1].text));
+        QCOMPARE(shown[1].type, unsigned(MB_OKCANCEL | MB_ICONEXCLAMATION));
+        QVERIFY2(shown[2].text.contains(target.filePath(QStringLiteral("missing"))), qPrintable(shown[2].text));
+        QCOMPARE(shown[4].kind, Modal::Record::Chooser);
+        QCOMPARE(shown[4].title, QStringLiteral("Restore to"));
+
+        QCOMPARE(ReadFile(target.filePath(QStringLiteral("deck.KMX"))), bytes);
+        QCOMPARE(FolderContents(cd.Path()), before);
+        const QString log = LogText(*m_frame);
+        QVERIFY2(log.endsWith(QStringLiteral("Restored '%1'.").arg(target.filePath(QStringLiteral("deck.KMX"))) +
+                              Catalogue(IDS_UNPACK_END)),
+                 qPrintable(log));
+    }
+
+    // Where did my file go: the log names the restored file, and a file beside it whose name
+    // differs only in letter case (deck.kmx beside deck.KMX: two files here) is named too.
+    void theLogSaysWhereTheFileWent()
+    {
+        QTemporaryDir folder;
+        const QString project = folder.filePath(QStringLiteral("deck.kmx"));
+        const QByteArray bytes = ProjectBytes(40000);
+        WriteFile(project, bytes);
+        QVERIFY(startPack(project, false, 0) == 1);
+        QVERIFY(WaitForJobEnd());
+        m_frame->View()->FileNameField()->setText(folder.filePath(QStringLiteral("deck.0KX")));
+        runCommand(ID_UNPACK_PROJECT, [](QDialog& dialog) {
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+            return dialog.result();
+        });
+        QVERIFY(WaitForJobEnd(m_frame.get()));
+        const QString restored = folder.filePath(QStringLiteral("deck.KMX"));
+        QCOMPARE(ReadFile(restored), bytes);
+        const QString log = LogText(*m_frame);
+        const QString note = QStringLiteral("Note: '%1' is there too, a different file whose name differs from "
+                                            "'%2' only in letter case.")
+                                 .arg(project, restored);
+        QVERIFY2(log.endsWith(note + QStringLiteral("\nRestored '%1'.").arg(restored) + Catalogue(IDS_UNPACK_END)),
+                 qPrintable(log));
     }
 };
 

@@ -122,6 +122,15 @@ inline QString Catalogue(unsigned id)
     return QString::fromStdString(LoadString(id)).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
+// Chooses the disk size by its label, wherever the list shows it.
+inline void SelectDiskSize(CPackProjectDlg& dialog, const QString& label)
+{
+    QComboBox* list = dialog.DiskSizeList();
+    const int row = list->findText(label);
+    QVERIFY2(row >= 0, qPrintable(label));
+    list->setCurrentIndex(row);
+}
+
 class WindowFixture {
 protected:
     // Once for the test program: English, boxes answered only by script, settings of its own.
