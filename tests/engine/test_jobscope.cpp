@@ -24,10 +24,10 @@ public:
     void JobStateChanged(JobState) override {}
     void JobBusy() override {}
     void JobBusyEnded() override {}
-    void JobEnded(JobKind, bool succeeded, const std::string&) override
+    void JobEnded(JobKind, bool ok, const std::string&) override
     {
         ++ended;
-        this->succeeded = succeeded;
+        succeeded = ok;
     }
     bool AppendToStatusLog(const std::string& text) override
     {
@@ -99,7 +99,7 @@ TEST_F(JobScopes, TwoPacksAtOnceEachReportToTheirOwnHostAndOneCancelEndsOneJob)
     EXPECT_EQ(ReadFileBytes(dir / "a.0KX"), ImplodeBytes(a));
     EXPECT_EQ(ReadFileBytes(dir / "b.0KX"), ImplodeBytes(b));
     EXPECT_FALSE(FileExists(dir / "c.0KX"));
-    EXPECT_EQ(ListFolder(dir), "a.0KX a.kmx b.0KX b.kmx c.kmx"); // no temporary file of c's
+    EXPECT_EQ(ListFolder(dir.Path()), "a.0KX a.kmx b.0KX b.kmx c.kmx"); // no temporary file of c's
     EXPECT_EQ(std::make_tuple(hostA.ended, hostB.ended, hostC.ended), std::make_tuple(1, 1, 1));
     EXPECT_NE(hostA.log.find("Original File size = 300000 bytes."), std::string::npos) << hostA.log;
     EXPECT_EQ(hostA.log.find("200000"), std::string::npos) << hostA.log;
