@@ -75,11 +75,14 @@ def main():
         os.makedirs(src)
         names = []
         total = 0
+        # Every file a different slice of one text, so none packs like another.
+        text = text_bytes(rnd, 8 * KB * KB)
         for i in range(args.files):
             size = rnd.randint(64 * KB, 4 * KB * KB)
             name = "p%03d" % i
+            start = rnd.randint(0, len(text) - size)
             with open(os.path.join(src, name + ".kmx"), "wb") as f:
-                f.write(text_bytes(rnd, size))
+                f.write(text[start:start + size])
             names.append(name)
             total += size
         timed([cli, "pack", "--jobs", "2"] + [n + ".kmx" for n in names], src)
