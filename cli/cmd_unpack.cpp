@@ -29,16 +29,6 @@ struct UnpackOptions {
     std::string progress;
 };
 
-// A folder named relative to where the command starts, made absolute: what the request
-// names does not depend on the current directory.
-std::string Absolute(const std::string& path)
-{
-    if (path.empty() || path.front() == '/')
-        return path;
-    const std::string current = CurrentDirectory();
-    return current.empty() ? path : current + "/" + path;
-}
-
 int RunUnpack(const UnpackOptions& options)
 {
     UseLanguage(options.lang);
@@ -48,9 +38,9 @@ int RunUnpack(const UnpackOptions& options)
     UnpackRequest request;
     request.packedPath = options.file;
     for (const std::string& dir : options.volumeDirs)
-        request.volumeSearchDirs.push_back(Absolute(dir));
+        request.volumeSearchDirs.push_back(AbsolutePath(dir));
     request.keepBroken = options.keepBroken;
-    request.intoFolder = Absolute(options.into);
+    request.intoFolder = AbsolutePath(options.into);
     host.SetPlainProgress(options.progress == "plain");
 
     // The restored bytes must have the checksum of a manifest of ours beside the packed file

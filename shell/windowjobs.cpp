@@ -28,6 +28,14 @@ QString FullName(const QString& confirmed)
     return trimmed.isEmpty() ? trimmed : QFileInfo(trimmed).absoluteFilePath();
 }
 
+// The name a command proposes from the form's field (trimmed), or empty for an empty field.
+QString Proposal(const QString& field, std::string (*propose)(const std::string&))
+{
+    const QString trimmed = field.trimmed();
+    return trimmed.isEmpty() ? QString()
+                             : QFile::decodeName(propose(QFile::encodeName(trimmed).toStdString()).c_str());
+}
+
 } // namespace
 
 WindowJobs::WindowJobs(QWidget* owner, CZUNPackView* view) : m_owner(owner), m_view(view) {}
@@ -36,18 +44,12 @@ WindowJobs::~WindowJobs() = default;
 
 QString WindowJobs::PackProposal(const QString& field)
 {
-    const QString trimmed = field.trimmed();
-    return trimmed.isEmpty()
-        ? QString()
-        : QFile::decodeName(ProjectProposalFor(QFile::encodeName(trimmed).toStdString()).c_str());
+    return Proposal(field, ProjectProposalFor);
 }
 
 QString WindowJobs::UnpackProposal(const QString& field)
 {
-    const QString trimmed = field.trimmed();
-    return trimmed.isEmpty()
-        ? QString()
-        : QFile::decodeName(PackedProposalFor(QFile::encodeName(trimmed).toStdString()).c_str());
+    return Proposal(field, PackedProposalFor);
 }
 
 void WindowJobs::Pack()

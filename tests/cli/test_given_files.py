@@ -148,7 +148,7 @@ class JoinOutput(Folder):
         self.assertNotIn(b"already exists", result.stderr)
         self.assertEqual(received, single)
         self.assertTrue(stat.S_ISFIFO(os.stat(self.path("fifo")).st_mode))
-        self.assertFalse([n for n in os.listdir(self.dir) if n.startswith(("zunj", "tmp_"))])
+        self.assertFalse([n for n in os.listdir(self.dir) if n.startswith("tmp_")])
 
 
 class KeepBroken(Folder):

@@ -56,7 +56,7 @@ class SplitJoin(unittest.TestCase):
                 self.assertEqual(read(self.path("joined.0KX")), self.single)
                 self.assertIn(b"Appending file '%s'...Done" % self.path("set", "p.0KX").encode(),
                               join.stderr)
-                self.assertFalse([n for n in os.listdir(self.dir) if n.startswith("zunj")])
+                self.assertFalse([n for n in os.listdir(self.dir) if n.startswith("tmp_")])
                 shutil.rmtree(self.path("set"))
                 shutil.rmtree(self.path("whole"))
                 os.remove(self.path("joined.0KX"))

@@ -149,13 +149,13 @@ def unpack_faults(cli, checks, work, clean):
         read_files = sorted({e[2] for e in io if e[0] == "r"})
         for name in read_files:
             size = sum(e[1] for e in io if e[0] == "r" and e[2] == name)
-            match = "/zunj" if name.startswith("zunj") else "/" + name
+            match = "/tmp_" if name.startswith("tmp_") else "/" + name
             for offset in sorted({0, size // 2, max(size - 1, 0)}):
                 status, text = cli.run(args, work, {"FAULTSHIM_READ_MATCH": match,
                                                     "FAULTSHIM_READ_AFTER": offset})
-                expect_kept("%s unpack, read of %s fails at %d" % (what, name[:4] if name.startswith("zunj") else name, offset),
+                expect_kept("%s unpack, read of %s fails at %d" % (what, name[:4] if name.startswith("tmp_") else name, offset),
                             status, text, read_errors)
-        checks.expect(any(n.startswith("zunj") for n in read_files) == bool(split),
+        checks.expect(any(n.startswith("tmp_") for n in read_files) == bool(split),
                       what, "joined file read: %s" % read_files)
 
         status, text = cli.run(args, work, {"FAULTSHIM_RENAME_FAIL": 1})

@@ -34,7 +34,7 @@ WAITING = "Another Pack Tool is using"
 
 def leftovers(work):
     """Temporary files and lock files: nothing of the kind may stay after a run."""
-    return [n for n in folder(work) if n.startswith(("tmp_", "zunj")) or n.endswith(".lock")]
+    return [n for n in folder(work) if n.startswith("tmp_") or n.endswith(".lock")]
 
 
 def start(cli, args, cwd, slow=None):

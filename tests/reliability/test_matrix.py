@@ -34,7 +34,7 @@ PROJECT = project_bytes(40 * 1000, seed=3)
 OLD_PROJECT = project_bytes(25 * 1000, seed=4)
 VOLUME = "1000"
 # Names under which the program keeps its temporary files.
-TEMP_PREFIXES = ("tmp_", "zunj", ".packtool", "zunp")
+TEMP_PREFIXES = ("tmp_", ".packtool", "zunp")
 
 
 def snapshot(root):
