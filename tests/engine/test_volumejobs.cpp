@@ -1,6 +1,7 @@
 // The split and join jobs through their requests, as both front ends start them: what the
 // outcome says, what the log shows, and what the files hold afterwards.
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,10 +23,8 @@ const char* kSplitStart = "\r\n **************     Splitting File     **********
 std::map<std::string, std::string> Snapshot(const TempDir& folder)
 {
     std::map<std::string, std::string> files;
-    std::string names = ListFolder(folder.Path()) + " ";
-    for (std::size_t at = 0, next; (next = names.find(' ', at)) != std::string::npos; at = next + 1)
-        if (next > at)
-            files[names.substr(at, next - at)] = ReadFileBytes(folder / names.substr(at, next - at));
+    for (const auto& entry : std::filesystem::directory_iterator(folder.Path()))
+        files[entry.path().filename().string()] = ReadFileBytes(entry.path().string());
     return files;
 }
 
