@@ -69,10 +69,10 @@ class Cli:
                                 stderr=stderr, **popen)
 
     def run(self, args, cwd, env=None, faults=None, prefix=(), timeout=None, closed=(),
-            file_limit=None, stdout=subprocess.PIPE, stderr=subprocess.PIPE):
+            file_limit=None, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=False):
         """Runs packtool-cli to its end without a terminal and returns the completed process
-        (its output as bytes). closed: standard descriptors (0, 1, 2) the program starts
-        without; file_limit: the largest file it may write (RLIMIT_FSIZE)."""
+        (its output as bytes, or as str when text). closed: standard descriptors (0, 1, 2)
+        the program starts without; file_limit: the largest file it may write (RLIMIT_FSIZE)."""
         def prepare():
             for fd in closed:
                 os.close(fd)
@@ -81,7 +81,8 @@ class Cli:
         self.runs += 1
         return subprocess.run(list(prefix) + [self.binary] + args, cwd=cwd,
                               env=self.environment(env, faults), stdin=subprocess.DEVNULL,
-                              stdout=stdout, stderr=stderr, timeout=timeout or self.timeout,
+                              stdout=stdout, stderr=stderr, text=text,
+                              timeout=timeout or self.timeout,
                               preexec_fn=prepare if closed or file_limit is not None else None)
 
     def run_text(self, args, cwd, faults=None, timeout=None, **options):
