@@ -27,7 +27,7 @@ import signal
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from packtoolrun import Checks, Cli, project_bytes  # noqa: E402
 
 PROJECT = project_bytes(40 * 1000, seed=3)
@@ -90,7 +90,7 @@ def put(work, name, data):
 
 
 def make(cli, work, args):
-    status, text = cli.run(args, work)
+    status, text = cli.run_text(args, work)
     if status != 0:
         raise RuntimeError("setting up with %s failed: %s" % (args, text))
 
@@ -264,7 +264,7 @@ class Matrix:
 
     def run_case(self, fixture, work, base, expected, case, args, kind, faults=None):
         restore(work, base)
-        status, text = self.cli.run(args, work, faults)
+        status, text = self.cli.run_text(args, work, faults)
         after = snapshot(work)
         self.judge("%s: %s" % (fixture.name, case), kind, base, expected, status, text, after)
 
