@@ -18,12 +18,11 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from packtoolrun import Checks, Cli, folder, project_bytes, read, write  # noqa: E402
 
 PROJECT = project_bytes(12 * 1000 * 1000, seed=11)
 VOLUME = "360K"
-ENV = dict(os.environ, LANG="C.UTF-8", LANGUAGE="", LC_ALL="")
 PACK = ["pack", "--yes", "--split", VOLUME, "--recovery", "1", "work.kmx"]
 
 
@@ -90,8 +89,8 @@ def signal_cases(cli, checks, work, reference):
                 if name != "work.kmx":
                     path = os.path.join(work, name)
                     shutil.rmtree(path) if os.path.isdir(path) else os.unlink(path)
-            proc = subprocess.Popen([cli.binary] + PACK, cwd=work, env=ENV, stdin=subprocess.DEVNULL,
-                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT, start_new_session=True)
+            proc = cli.start(PACK, work, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, start_new_session=True)
             running = wait_for_par2(proc)
             if running:
                 # Somewhere in par2's run, not only at its first instant.
@@ -131,8 +130,8 @@ def full_disk_case(cli, checks, reference, set_bytes):
         return
     try:
         write(os.path.join(mount, "work.kmx"), PROJECT)
-        proc = subprocess.Popen([cli.binary] + PACK, cwd=mount, env=ENV, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        proc = cli.start(PACK, mount, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         running = wait_for_par2(proc)
         if running:
             # The disk fills up: what is left is far less than one recovery file.
@@ -163,7 +162,7 @@ def main():
     checks = Checks()
     with tempfile.TemporaryDirectory(prefix="packtool-recovery-") as work:
         write(os.path.join(work, "work.kmx"), PROJECT)
-        status, text = cli.run(["pack", "--split", VOLUME, "work.kmx"], work, timeout=300)
+        status, text = cli.run_text(["pack", "--split", VOLUME, "work.kmx"], work, timeout=300)
         checks.expect(status == 0, "reference split", text)
         reference = {n: read(os.path.join(work, n)) for n in folder(work) if n != "work.kmx"}
         checks.expect(len(reference) >= 3, "reference split", "volumes: %s" % sorted(reference))
