@@ -21,47 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/memorystreams.h"
 #include "codec/codec.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
 const char* const kCorpusFiles[] = {"text", "source", "binary", "database", "random"};
-
-struct Source {
-    const Bytes* data;
-    std::size_t pos;
-};
-
-struct Sink {
-    unsigned char* out;
-    std::size_t pos;
-    std::size_t capacity;
-};
-
-unsigned ReadSource(unsigned char* buf, unsigned* size, void* param)
-{
-    auto& src = *static_cast<Source*>(param);
-    const std::size_t n = std::min<std::size_t>(*size, src.data->size() - src.pos);
-    std::memcpy(buf, src.data->data() + src.pos, n);
-    src.pos += n;
-    return static_cast<unsigned>(n);
-}
-
-void WriteSink(unsigned char* buf, unsigned* size, void* param)
-{
-    auto& sink = *static_cast<Sink*>(param);
-    const std::size_t n = std::min<std::size_t>(*size, sink.capacity - sink.pos);
-    std::memcpy(sink.out + sink.pos, buf, n);
-    sink.pos += n;
-}
-
-void AppendToBytes(unsigned char* buf, unsigned* size, void* param)
-{
-    auto& out = *static_cast<Bytes*>(param);
-    out.insert(out.end(), buf, buf + *size);
-}
 
 [[noreturn]] void Fail(const std::string& what)
 {
@@ -73,42 +38,21 @@ Bytes Implode(const Bytes& input, unsigned type)
 {
     auto work = std::make_unique<CodecWorkArea>();
     const unsigned dictSize = 4096;
-    Source src{&input, 0};
     Bytes stream;
-    Source* param = &src;
-    struct Both {
-        Source* src;
-        Bytes* out;
-    } both{param, &stream};
-    const auto read = [](unsigned char* buf, unsigned* size, void* p) {
-        return ReadSource(buf, size, static_cast<Both*>(p)->src);
-    };
-    const auto write = [](unsigned char* buf, unsigned* size, void* p) {
-        AppendToBytes(buf, size, static_cast<Both*>(p)->out);
-    };
-    if (implode(read, write, work.get(), &both, &type, &dictSize) != CODEC_OK)
+    MemoryStreams m{&input, 0, &stream, 0};
+    if (implode(ReadMemory, WriteMemory, work.get(), &m, &type, &dictSize) != CODEC_OK)
         Fail("implode failed");
+    stream.resize(m.outPos);
     return stream;
 }
 
 // Decodes `stream` into `out` (of the original's size); returns the bytes written.
 std::size_t Explode(const Bytes& stream, Bytes& out, CodecWorkArea& work)
 {
-    Source src{&stream, 0};
-    Sink sink{out.data(), 0, out.size()};
-    struct Both {
-        Source* src;
-        Sink* sink;
-    } both{&src, &sink};
-    const auto read = [](unsigned char* buf, unsigned* size, void* p) {
-        return ReadSource(buf, size, static_cast<Both*>(p)->src);
-    };
-    const auto write = [](unsigned char* buf, unsigned* size, void* p) {
-        WriteSink(buf, size, static_cast<Both*>(p)->sink);
-    };
-    if (explode(read, write, &work, &both) != CODEC_OK)
+    MemoryStreams m{&stream, 0, &out, 0};
+    if (explode(ReadMemory, WriteMemory, &work, &m) != CODEC_OK)
         Fail("explode failed");
-    return sink.pos;
+    return m.outPos;
 }
 
 Bytes Deflate(const Bytes& input)

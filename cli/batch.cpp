@@ -246,14 +246,6 @@ unsigned ThreadsPerJob(unsigned jobs, std::size_t files)
     return std::max(1u, MachineCores() / static_cast<unsigned>(atOnce));
 }
 
-std::string AbsolutePath(const std::string& path)
-{
-    if (path.empty() || path.front() == '/')
-        return path;
-    const std::string current = CurrentDirectory();
-    return current.empty() ? path : current + "/" + path;
-}
-
 std::vector<std::string> DistinctFiles(const std::vector<std::string>& files)
 {
     std::vector<std::string> distinct;

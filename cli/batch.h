@@ -58,6 +58,3 @@ unsigned ThreadsPerJob(unsigned jobs, std::size_t files);
 std::vector<std::string> DistinctFiles(const std::vector<std::string>& files);
 // The length of a file, 0 when it cannot be had: the weight of its job in the progress bar.
 long long FileSizeOrZero(const std::string& path);
-
-// The folder a relative path names from the current directory, made absolute.
-std::string AbsolutePath(const std::string& path);

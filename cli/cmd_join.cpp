@@ -30,14 +30,6 @@ struct JoinOptions {
     std::string progress;
 };
 
-std::string Absolute(const std::string& path)
-{
-    if (path.empty() || path.front() == '/')
-        return path;
-    const std::string current = CurrentDirectory();
-    return current.empty() ? path : current + "/" + path;
-}
-
 int RunJoin(const JoinOptions& options)
 {
     UseLanguage(options.lang);
@@ -45,8 +37,8 @@ int RunJoin(const JoinOptions& options)
     host.SetPlainProgress(options.progress == "plain");
 
     JoinRequest request;
-    request.packedPath = Absolute(options.packed);
-    request.outPath = Absolute(options.out);
+    request.packedPath = AbsolutePath(options.packed);
+    request.outPath = AbsolutePath(options.out);
     // A FIFO or a device is refused before it is opened for reading (it might never end).
     if (std::FILE* probe = OpenRegularInputStream(request.packedPath)) {
         CloseStream(probe);
@@ -69,7 +61,7 @@ int RunJoin(const JoinOptions& options)
     }
 
     for (const std::string& folder : options.volumeDirs)
-        request.volumeSearchDirs.push_back(Absolute(folder));
+        request.volumeSearchDirs.push_back(AbsolutePath(folder));
     JoinOutcome outcome;
     const bool started = StartJoinJob(request, outcome);
     if (started)

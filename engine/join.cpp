@@ -28,8 +28,6 @@ namespace {
 
 // Every read and write of the join moves this many bytes at most: the only data it holds.
 constexpr std::size_t JOIN_CHUNK_SIZE = 2000;
-// Prefix of the joined temporary file.
-constexpr const char* kJoinTempPrefix = "zunj";
 
 // The join's progress: bytes copied of the whole set, shown by whole percent.
 struct JoinProgress {
@@ -134,7 +132,7 @@ bool JoinSet(const std::string& packedPath, const std::string& folder,
     // written through it.
     const bool straight = !straightInto.empty();
     std::FILE* joined = straight ? std::fopen(straightInto.c_str(), "wb")
-                                 : CreateExclusiveStream(folder, kJoinTempPrefix, "wb", tempName);
+                                 : CreateExclusiveStream(folder, TEMP_FILE_PREFIX, "wb", tempName);
     bool failed = false;
     if (!joined && straight) {
         ShowBoxWithReason(IDS_CANNOT_OPEN_FOR_WRITING, straightInto, errno);

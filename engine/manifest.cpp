@@ -208,18 +208,16 @@ bool WriteManifest(const std::string& path, const std::vector<ManifestEntry>& en
         const std::string name = EscapeName(entry.strName, escaped);
         text += (escaped ? "\\" : "") + entry.strDigest + "  " + name + "\n";
     }
-    std::string tempPath;
-    std::FILE* out = CreateExclusiveStream(SplitPath(path).dir, TEMP_FILE_PREFIX, "wb", tempPath);
-    if (!out)
+    // Written as every output is: under a temporary name beside it, renamed into place once
+    // complete, keeping the attributes of the file it replaces.
+    OutputFile out;
+    if (!out.Open(path, TEMP_FILE_PREFIX))
         return false;
-    const bool written = WriteBytes(text.data(), text.size(), out) == text.size() &&
-                         std::fflush(out) == 0 && !StreamFailed(out);
-    const bool closed = CloseWrittenStream(out) == 0;
-    if (!written || !closed || std::rename(tempPath.c_str(), path.c_str()) != 0) {
-        std::remove(tempPath.c_str());
+    if (WriteBytes(text.data(), text.size(), out.Stream()) != text.size()) {
+        out.Abandon();
         return false;
     }
-    return true;
+    return out.Commit();
 }
 
 std::vector<std::string> SetFiles(const std::string& packedPath)

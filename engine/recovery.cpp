@@ -68,14 +68,6 @@ std::int64_t CeilDiv(std::int64_t a, std::int64_t b)
     return (a + b - 1) / b;
 }
 
-std::string Absolute(const std::string& path)
-{
-    if (!path.empty() && path.front() == '/')
-        return path;
-    const std::string current = CurrentDirectory();
-    return current.empty() ? path : MakePath("", current, path, "");
-}
-
 std::vector<std::string> NamesIn(const std::string& folder)
 {
     std::vector<std::string> names;
@@ -207,7 +199,7 @@ ProgramRun CreateInto(const std::string& program, const std::string& folder,
     args.push_back("--");
     args.push_back(MakePath("", folder, indexName, ""));
     for (const std::string& file : files)
-        args.push_back(Absolute(file));
+        args.push_back(AbsolutePath(file));
     return RunProgram(program, args);
 }
 
@@ -356,10 +348,10 @@ bool WriteRecoveryFiles(const std::string& packedPath, const RecoveryAmount& amo
         return notWritten(FormatText(LoadString(IDS_CANNOT_CREATE_IN_FOLDER).c_str(),
                                      setFolder.empty() ? "." : setFolder.c_str(),
                                      SystemErrorText(errno).c_str()));
-    const std::string folder = Absolute(pattern);
+    const std::string folder = AbsolutePath(pattern);
     const std::string indexName = FileNameOf(RecoveryIndexPath(packedPath));
     // par2 keeps the names relative to this folder: the bare file names.
-    const std::string baseFolder = setFolder.empty() ? CurrentDirectory() : Absolute(setFolder);
+    const std::string baseFolder = setFolder.empty() ? CurrentDirectory() : AbsolutePath(setFolder);
 
     SetProgress(0);
     bool fits = false;
@@ -466,7 +458,7 @@ RecoveryExamination RecoveryWorkFolder::Examine(const std::string& packedPath,
     }
     m_folder = pattern;
     for (const std::string& file : files) {
-        if (symlink(Absolute(file).c_str(), PathOf(FileNameOf(file)).c_str()) != 0) {
+        if (symlink(AbsolutePath(file).c_str(), PathOf(FileNameOf(file)).c_str()) != 0) {
             examination.kind = RecoveryExamination::Unusable;
             examination.reason = SystemErrorText(errno);
             return examination;
@@ -491,7 +483,7 @@ RecoveryExamination RecoveryWorkFolder::Examine(const std::string& packedPath,
             // par2 would wait on a FIFO for ever: only a regular file is given to it.
             if (!found.empty() && CheckRegularInput(found) == 0) {
                 linked =
-                    symlink(Absolute(found).c_str(), PathOf(target.name).c_str()) == 0 || linked;
+                    symlink(AbsolutePath(found).c_str(), PathOf(target.name).c_str()) == 0 || linked;
                 break;
             }
         }

@@ -280,26 +280,9 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
 
 } // namespace
 
-namespace {
-
-// The path as given (a blank is part of a name; the window trims what was typed in its
-// field), made absolute against the current directory.
-std::string AbsolutePackedPath(const std::string& given)
-{
-    std::string path = given;
-    if (!path.empty() && path.front() != '/') {
-        const std::string current = CurrentDirectory();
-        if (!current.empty())
-            path = MakePath("", current, path, "");
-    }
-    return path;
-}
-
-} // namespace
-
 std::string RestoreFolder(const UnpackRequest& request)
 {
-    std::string folder = request.intoFolder.empty() ? GetDirectory(AbsolutePackedPath(request.packedPath))
+    std::string folder = request.intoFolder.empty() ? GetDirectory(AbsolutePath(request.packedPath))
                                                        : request.intoFolder;
     if (folder.empty())
         folder = ".";
@@ -321,7 +304,7 @@ bool StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
     // The absolute path names the packed file and everything the job writes: the job never
     // changes the current directory, so two unpacks in one process each restore their own
     // file, whatever ran between them.
-    const std::string path = AbsolutePackedPath(request.packedPath);
+    const std::string path = AbsolutePath(request.packedPath);
 
     UnpackRequest job = request;
     if (request.checkManifest) {

@@ -19,6 +19,7 @@
 #include "codec/codec.h"
 #include "codec/explode.h"
 #include "tests/codec/token_reader.h"
+#include "tests/support/codecstreams.h"
 
 namespace {
 
@@ -35,52 +36,31 @@ void Check(bool ok, const char* what)
     }
 }
 
-struct Run {
-    Run(const std::uint8_t* d, std::size_t n, std::uint32_t pieces) : data(d), size(n), pieceState(pieces) {}
-    const std::uint8_t* data;
-    std::size_t size;
-    std::size_t pos = 0;
-    std::uint32_t pieceState; // 0: everything asked for at once; else a generator of piece sizes
-    bool ended = false;
-    std::vector<unsigned char> output;
-    std::vector<unsigned> writes;
-    unsigned reads = 0;
-};
-
-unsigned Read(unsigned char* buf, unsigned* size, void* param)
+// The sizes of successive reads that pieceState generates, enough for one byte a read; none
+// (everything asked for at once) for 0. The first read gets at least 5 bytes, so that explode
+// decodes.
+std::vector<std::size_t> PieceSizes(std::size_t size, std::uint32_t pieceState)
 {
-    auto& run = *static_cast<Run*>(param);
-    Check(!run.ended, "read again after the input had ended");
-    Check(*size == EXPLODE_READ_SIZE, "a read asked for other than 2048 bytes");
-    std::size_t n = *size;
-    if (run.pieceState != 0) {
-        run.pieceState = run.pieceState * 1103515245u + 12345u;
-        // The first read gets at least 5 bytes, so that explode decodes.
-        n = run.reads == 0 ? 5 + (run.pieceState >> 16) % 2044 : 1 + (run.pieceState >> 16) % 2048;
+    std::vector<std::size_t> pieces;
+    if (pieceState == 0)
+        return pieces;
+    for (std::size_t i = 0; i < size + 2; ++i) {
+        pieceState = pieceState * 1103515245u + 12345u;
+        pieces.push_back(i == 0 ? 5 + (pieceState >> 16) % 2044 : 1 + (pieceState >> 16) % 2048);
     }
-    ++run.reads;
-    if (n > run.size - run.pos)
-        n = run.size - run.pos;
-    if (n != 0)
-        std::memcpy(buf, run.data + run.pos, n);
-    run.pos += n;
-    run.ended = n == 0;
-    return static_cast<unsigned>(n);
+    return pieces;
 }
 
-void Write(unsigned char* buf, unsigned* size, void* param)
-{
-    auto& run = *static_cast<Run*>(param);
-    run.writes.push_back(*size);
-    run.output.insert(run.output.end(), buf, buf + *size);
-}
-
-unsigned Explode(Run& run, unsigned char fill)
+unsigned Explode(MemoryStreams& io, unsigned char fill)
 {
     // Exactly the documented size, so that anything past it is outside the allocation.
     auto work = std::make_unique<unsigned char[]>(EXPLODE_WORK_SIZE);
     std::memset(work.get(), fill, EXPLODE_WORK_SIZE);
-    return explode(Read, Write, work.get(), &run);
+    const unsigned result = explode(ReadMemory, WriteMemory, work.get(), &io);
+    Check(!io.readAfterEnd, "read again after the input had ended");
+    Check(std::all_of(io.asked.begin(), io.asked.end(), [](unsigned n) { return n == EXPLODE_READ_SIZE; }),
+          "a read asked for other than 2048 bytes");
+    return result;
 }
 
 } // namespace
@@ -93,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     data += 2;
     size -= 2;
 
-    Run whole(data, size, 0);
+    MemoryStreams whole(data, size);
     const unsigned result = Explode(whole, 0x00);
     Check(result <= CODEC_STREAM_ENDED, "unknown result code");
     Check((result == CODEC_TOO_SHORT) == (size <= 4), "too short although the first read had 5 bytes");
@@ -106,27 +86,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i + 1 < whole.writes.size(); ++i)
         Check(whole.writes[i] == 4096, "a write before the last one was not 4096 bytes");
     const std::uint64_t streamBits = (size - 2) * std::uint64_t{8};
-    Check(whole.output.size() * MIN_MATCH_BITS <= streamBits * MAX_MATCH, "more output than the input can encode");
+    Check(whole.stream.size() * MIN_MATCH_BITS <= streamBits * MAX_MATCH, "more output than the input can encode");
 
     // The plain reader of the tests, one bit at a time, decodes the same bytes: the shorter
     // output is the start of the longer (explode stops where a token's lookahead is missing,
     // the plain reader at a distance before the first byte, where explode reads zeros), and a
     // stream that the plain reader reads to its end code is decoded whole.
     const tokens::Decoded plain = tokens::Decode(std::vector<std::uint8_t>(data, data + size));
-    const std::size_t common = std::min(plain.data.size(), whole.output.size());
+    const std::size_t common = std::min(plain.data.size(), whole.stream.size());
     Check(std::equal(plain.data.begin(), plain.data.begin() + static_cast<std::ptrdiff_t>(common),
-                     whole.output.begin()),
+                     whole.stream.begin()),
           "the output differs from the plain reader's");
     if (plain.ok) {
         Check(result == CODEC_OK, "a whole stream was not decoded to its end code");
-        Check(whole.output.size() == plain.data.size(), "a whole stream decoded to another length");
+        Check(whole.stream.size() == plain.data.size(), "a whole stream decoded to another length");
     }
 
     // Another piece pattern and a work area full of old bytes change nothing.
-    Run pieces(data, size, pieceState | 1);
+    MemoryStreams pieces(data, size, PieceSizes(size, pieceState | 1));
     const unsigned piecesResult = Explode(pieces, 0xA5);
     Check(piecesResult == result, "the read pieces changed the result");
-    Check(pieces.output == whole.output, "the read pieces or old work-area bytes changed the output");
+    Check(pieces.stream == whole.stream, "the read pieces or old work-area bytes changed the output");
     Check(pieces.writes == whole.writes, "the read pieces changed the writes");
     return 0;
 }

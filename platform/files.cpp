@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "platform/jobscope.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -163,6 +164,14 @@ std::string CurrentDirectory()
         return {};
     buffer.resize(std::char_traits<char>::length(buffer.c_str()));
     return buffer;
+}
+
+std::string AbsolutePath(const std::string& path)
+{
+    if (path.empty() || path.front() == '/')
+        return path;
+    const std::string current = CurrentDirectory();
+    return current.empty() ? path : MakePath("", current, path, "");
 }
 
 bool ChangeDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }

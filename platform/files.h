@@ -36,6 +36,10 @@ std::FILE* CreateExclusiveStream(const std::string& dir, const std::string& pref
 
 // The current directory, with no trailing '/' (except for "/" itself); empty on failure.
 std::string CurrentDirectory();
+// path made absolute against the current directory, so that what a job is given does not
+// depend on the folder the program is in later. Empty stays empty; a path that begins with
+// '/' is returned as it is, and so is any path when the current directory is unknown.
+std::string AbsolutePath(const std::string& path);
 bool ChangeDirectory(const std::string& path);
 
 // Length of an open stream in bytes, by seeking to its end; -1 when it cannot be found. The

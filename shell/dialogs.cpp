@@ -243,18 +243,19 @@ CPackProjectDlg::CPackProjectDlg(QWidget* owner) : CProjectFileDlg(owner)
     diskSizeLabel->setObjectName(QStringLiteral("diskSizeLabel"));
     diskSizeLabel->setBuddy(m_diskSize);
     place.Place(diskSizeLabel, {{82, 27, 60, 8}, {77, 27, 60, 8}});
-    // Beside the disk size: how many disks of the set recovery files can rebuild.
+    // Beside the disk size, labelled above as it is: how many disks of the set the recovery
+    // files can rebuild.
     auto* recoveryLabel = new QLabel(Text(IDS_DLG_RECOVERY_DISKS), this);
     recoveryLabel->setObjectName(QStringLiteral("recoveryDisksLabel"));
-    recoveryLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    place.Place(recoveryLabel, {{139, 37, 55, 12}, {134, 37, 58, 12}});
+    place.Place(recoveryLabel, {{146, 27, 60, 8}, {141, 27, 60, 8}});
     m_recoveryDisks = new QComboBox(this);
     m_recoveryDisks->setObjectName(QStringLiteral("recoveryDisks"));
     m_recoveryDisks->setEditable(false);
+    m_recoveryDisks->setAccessibleName(WithoutMnemonic(Text(IDS_DLG_RECOVERY_DISKS)));
     for (const char* disks : {"0", "1", "2"})
         m_recoveryDisks->addItem(QString::fromLatin1(disks));
     recoveryLabel->setBuddy(m_recoveryDisks);
-    place.Place(m_recoveryDisks, {{196, 37, 26, 40}, {194, 37, 24, 40}});
+    place.Place(m_recoveryDisks, {{145, 37, 32, 40}, {140, 37, 32, 40}});
     m_recoveryDisks->resize(m_recoveryDisks->width(), place.Units().Y(12));
     m_writeChecksums = new QCheckBox(Text(IDS_DLG_WRITE_CHECKSUMS), this);
     m_writeChecksums->setObjectName(QStringLiteral("writeChecksums"));

@@ -84,15 +84,21 @@ QPolygonF Arrow(qreal x, qreal tip, bool down)
                    {x - 1.5, tip + 8 * d}, {x - 1.5, tip + 4 * d}, {x - 4, tip + 4 * d}});
 }
 
+// The closed, taped box of a packed file, in the lower half of the image.
+void DrawClosedBox(GridPainter& g)
+{
+    g.Box(1, 9, 14, 7, kOlive);
+    g.Fill(2, 10, 12, 1, kYellow);
+    g.Fill(7, 9, 2, 7, kYellow);
+}
+
 void DrawPack(GridPainter& g)
 {
     // A sheet going down into a closed, taped box.
     g.Box(1, 0, 7, 7, kWhite);
     g.Fill(2.5, 2, 4, 1, kDarkGrey);
     g.Fill(2.5, 4, 4, 1, kDarkGrey);
-    g.Box(1, 9, 14, 7, kOlive);
-    g.Fill(2, 10, 12, 1, kYellow);
-    g.Fill(7, 9, 2, 7, kYellow);
+    DrawClosedBox(g);
     g.Shape(Arrow(11.5, 9, true), kLime);
 }
 
@@ -111,9 +117,7 @@ void DrawUnpack(GridPainter& g)
 void DrawTest(GridPainter& g)
 {
     // The closed, taped box of Pack, and a green tick over it: the set is sound.
-    g.Box(1, 9, 14, 7, kOlive);
-    g.Fill(2, 10, 12, 1, kYellow);
-    g.Fill(7, 9, 2, 7, kYellow);
+    DrawClosedBox(g);
     g.Shape(Points({{0, 4}, {3, 4}, {5, 7}, {11, 0}, {14, 0}, {5, 11}}), kLime);
 }
 

@@ -28,6 +28,14 @@ QString FullName(const QString& confirmed)
     return trimmed.isEmpty() ? trimmed : QFileInfo(trimmed).absoluteFilePath();
 }
 
+// The name a command proposes from the form's field (trimmed), or empty for an empty field.
+QString Proposal(const QString& field, std::string (*propose)(const std::string&))
+{
+    const QString trimmed = field.trimmed();
+    return trimmed.isEmpty() ? QString()
+                             : QFile::decodeName(propose(QFile::encodeName(trimmed).toStdString()).c_str());
+}
+
 } // namespace
 
 WindowJobs::WindowJobs(QWidget* owner, CZUNPackView* view) : m_owner(owner), m_view(view) {}
@@ -36,31 +44,36 @@ WindowJobs::~WindowJobs() = default;
 
 QString WindowJobs::PackProposal(const QString& field)
 {
-    const QString trimmed = field.trimmed();
-    return trimmed.isEmpty()
-        ? QString()
-        : QFile::decodeName(ProjectProposalFor(QFile::encodeName(trimmed).toStdString()).c_str());
+    return Proposal(field, ProjectProposalFor);
 }
 
 QString WindowJobs::UnpackProposal(const QString& field)
 {
-    const QString trimmed = field.trimmed();
-    return trimmed.isEmpty()
-        ? QString()
-        : QFile::decodeName(PackedProposalFor(QFile::encodeName(trimmed).toStdString()).c_str());
+    return Proposal(field, PackedProposalFor);
+}
+
+template <class Dialog>
+std::optional<std::string> WindowJobs::Confirm(Dialog& dialog, const QString& proposal, JobKind kind)
+{
+    dialog.SetFileName(proposal);
+    if (Modal::RunDialog(dialog) != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    const QString file = FullName(dialog.GetFileName());
+    Begin(kind, file);
+    return QFile::encodeName(file).toStdString();
 }
 
 void WindowJobs::Pack()
 {
     CPackProjectDlg dialog(m_owner);
-    dialog.SetFileName(PackProposal(m_view->FileNameField()->text()));
-    if (Modal::RunDialog(dialog) != QDialog::Accepted) {
+    const std::optional<std::string> project =
+        Confirm(dialog, PackProposal(m_view->FileNameField()->text()), JobKind::Pack);
+    if (!project) {
         return;
     }
-    const QString project = FullName(dialog.GetFileName());
-    Begin(JobKind::Pack, project);
     m_packRequest = PackRequest{};
-    m_packRequest.projectPath = QFile::encodeName(project).toStdString();
+    m_packRequest.projectPath = *project;
     m_packRequest.split = dialog.IsSeparateFile() != 0;
     m_packRequest.volumeSize = dialog.GetVolumeSize();
     // Recovery files beside the set, as the console's --recovery N, by the same job.
@@ -80,15 +93,14 @@ void WindowJobs::Pack()
 void WindowJobs::Unpack()
 {
     CUnpackProjectDlg dialog(m_owner);
-    dialog.SetFileName(UnpackProposal(m_view->FileNameField()->text()));
-    if (Modal::RunDialog(dialog) != QDialog::Accepted) {
+    const std::optional<std::string> packed =
+        Confirm(dialog, UnpackProposal(m_view->FileNameField()->text()), JobKind::Unpack);
+    if (!packed) {
         return;
     }
-    const QString packed = FullName(dialog.GetFileName());
-    Begin(JobKind::Unpack, packed);
     UnpackRequest& request = m_unpackRequest;
     request = UnpackRequest{};
-    request.packedPath = QFile::encodeName(packed).toStdString();
+    request.packedPath = *packed;
     request.intoFolder = QFile::encodeName(dialog.GetIntoFolder()).toStdString();
     // A manifest of ours beside the packed file: the restored bytes must have its project
     // checksum before they replace the project file. Any other file of that name is left
@@ -105,14 +117,13 @@ void WindowJobs::Test()
     // The packed file is named as for Unpack; a test restores nothing.
     CUnpackProjectDlg dialog(m_owner, false);
     dialog.setWindowTitle(Text(IDS_TEST_CAPTION));
-    dialog.SetFileName(UnpackProposal(m_view->FileNameField()->text()));
-    if (Modal::RunDialog(dialog) != QDialog::Accepted) {
+    const std::optional<std::string> packed =
+        Confirm(dialog, UnpackProposal(m_view->FileNameField()->text()), JobKind::Test);
+    if (!packed) {
         return;
     }
-    const QString packed = FullName(dialog.GetFileName());
-    Begin(JobKind::Test, packed);
     CheckRequest request;
-    request.packedPath = QFile::encodeName(packed).toStdString();
+    request.packedPath = *packed;
     request.logReport = true; // the report goes to the Status log
     if (!StartTestJob(request, m_testOutcome)) {
         End(false);

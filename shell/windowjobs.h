@@ -54,6 +54,10 @@ public:
     static QString UnpackProposal(const QString& field);
 
 private:
+    // Asks the command's dialog with the proposed file name. When it is confirmed, the job
+    // of that kind begins on the file (Begin), whose full path the job's request takes.
+    template <class Dialog>
+    std::optional<std::string> Confirm(Dialog& dialog, const QString& proposal, JobKind kind);
     // A job is asked for: the form gets its full path, an empty log and an empty bar.
     void Begin(JobKind kind, const QString& path);
     // Closes the job's log: its closing line when it succeeded, else the program's own line

@@ -215,6 +215,21 @@ int main(int argc, char** argv)
         QDir::setCurrent(demo.path());
         frame.FindVolume(missing);
         QDir::setCurrent(start);
+        // A set with recovery files and a lost volume: Test's offer to unpack it, and the
+        // unpack's question before the rebuild.
+        const std::string index = demo.filePath(QStringLiteral("bridge.par2")).toStdString();
+        SaveNextModal(folder + QStringLiteral("/rebuild-offer-%1.png").arg(suffix), ok);
+        Modal::MessageBox(&frame,
+                          QString::fromStdString(FormatText(LoadString(IDS_RECOVERY_REPAIRABLE_ONE).c_str(),
+                                                            packed.c_str(), 2L, index.c_str())) +
+                              QStringLiteral("\n\n") + Text(IDS_WINDOW_OFFER_REBUILD),
+                          MB_OKCANCEL | MB_ICONEXCLAMATION);
+        const std::string damage = FormatText(LoadString(IDS_RECOVERY_VOLUME_MISSING).c_str(), 2L, "bridge.2KX");
+        SaveNextModal(folder + QStringLiteral("/rebuild-question-%1.png").arg(suffix), ok);
+        Modal::MessageBox(&frame,
+                          QString::fromStdString(FormatText(LoadString(IDS_RECOVERY_ASK_REBUILD).c_str(),
+                                                            damage.c_str(), index.c_str())),
+                          MB_OKCANCEL | MB_ICONEXCLAMATION);
     }
 
     // No box waits for a user here: one that nobody expected is answered Cancel.
@@ -261,6 +276,7 @@ int main(int argc, char** argv)
             pack.SeparateFileBox()->click();
         }
         pack.DiskSizeList()->setCurrentIndex(pack.DiskSizeList()->findText(QStringLiteral("720 K")));
+        pack.RecoveryDisksList()->setCurrentIndex(1);
         if (!pack.WriteChecksumsBox()->isChecked()) {
             pack.WriteChecksumsBox()->click();
         }

@@ -6,31 +6,18 @@ lines against the job's.
 Usage: test_command_line.py PATH-TO-packtool-cli
 """
 import os
-import pty
 import random
-import select
-import signal
 import subprocess
 import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import clitest  # noqa: E402
-from clitest import read, run, write  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from packtoolrun import Cli, read, write  # noqa: E402
 
 PROJECT = b"a project file\r\n" * 200 + random.Random(7).randbytes(8000)
 OTHER = b"another project, nothing like the first\n" * 500
-
-
-def run_closed(args, cwd, closed=(), stdout=None):
-    """Runs the CLI with the given standard descriptors closed (0, 1, 2)."""
-    def close():
-        for fd in closed:
-            os.close(fd)
-    return subprocess.run([clitest.CLI] + args, cwd=cwd, env=clitest.environment(),
-                          stdin=subprocess.DEVNULL, stdout=stdout or subprocess.PIPE,
-                          stderr=subprocess.PIPE, preexec_fn=close, timeout=120)
+CLI = None  # the Cli of the binary given
 
 
 class CommandLine(unittest.TestCase):
@@ -42,7 +29,7 @@ class CommandLine(unittest.TestCase):
         subprocess.run(["rm", "-rf", self.work], check=True)
 
     def pack(self, name="p.kmx"):
-        result = run(["pack", "--yes", name], self.work)
+        result = CLI.run(["pack", "--yes", name], self.work)
         self.assertEqual(result.returncode, 0, result.stderr)
 
     def test_volume_sizes_that_are_refused_as_usage_errors(self):
@@ -55,7 +42,7 @@ class CommandLine(unittest.TestCase):
         ]
         for args, reason in cases:
             with self.subTest(args=args):
-                result = run(args, self.work)
+                result = CLI.run(args, self.work)
                 err = result.stderr.decode()
                 self.assertEqual(result.returncode, 2, err)
                 self.assertIn(reason, err)
@@ -64,7 +51,7 @@ class CommandLine(unittest.TestCase):
         packed = read(os.path.join(self.work, "p.0KX"))
         for size in ("1000 ", " 1000", ""):
             with self.subTest(split=size):
-                result = run(["split", size, "p.0KX"], self.work)
+                result = CLI.run(["split", size, "p.0KX"], self.work)
                 self.assertEqual(result.returncode, 2, result.stderr)
                 self.assertEqual(sorted(os.listdir(self.work)), ["p.0KX", "p.kmx"])
                 self.assertEqual(read(os.path.join(self.work, "p.0KX")), packed)
@@ -73,7 +60,7 @@ class CommandLine(unittest.TestCase):
         for value, said in (("2x", "not a whole number"), ("", "not a whole number"),
                             ("0", "not in range")):
             with self.subTest(value=value):
-                result = run(["pack", "--threads", value, "p.kmx"], self.work)
+                result = CLI.run(["pack", "--threads", value, "p.kmx"], self.work)
                 err = result.stderr.decode()
                 self.assertEqual(result.returncode, 2, err)
                 self.assertIn(said, err)
@@ -82,14 +69,14 @@ class CommandLine(unittest.TestCase):
         self.pack()
         os.rename(os.path.join(self.work, "p.0KX"), os.path.join(self.work, "lead.0KX"))
         # No file " lead.0KX": lead.0KX is another file and is not restored.
-        result = run(["unpack", "--yes", " lead.0KX"], self.work)
+        result = CLI.run(["unpack", "--yes", " lead.0KX"], self.work)
         self.assertEqual(result.returncode, 1, result.stderr)
         self.assertNotIn("lead.KMX", os.listdir(self.work))
         # " lead.0KX" holds another project: that one is restored, as " lead.KMX".
         write(os.path.join(self.work, "q.kmx"), OTHER)
         self.pack("q.kmx")
         os.rename(os.path.join(self.work, "q.0KX"), os.path.join(self.work, " lead.0KX"))
-        result = run(["unpack", "--yes", " lead.0KX"], self.work)
+        result = CLI.run(["unpack", "--yes", " lead.0KX"], self.work)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(read(os.path.join(self.work, " lead.KMX")), OTHER)
         self.assertNotIn("lead.KMX", os.listdir(self.work))
@@ -100,7 +87,7 @@ class CommandLine(unittest.TestCase):
             for args in (["test", "p.0KX"], ["pack", "--dry-run", "p.kmx"],
                          ["explode", "p.0KX"]):
                 with self.subTest(args=args, stdout="/dev/full"):
-                    result = run_closed(args, self.work, stdout=full)
+                    result = CLI.run(args, self.work, stdout=full)
                     err = result.stderr.decode()
                     self.assertEqual(result.returncode, 1, err)
                     self.assertIn("No space left on device", err)
@@ -109,7 +96,7 @@ class CommandLine(unittest.TestCase):
         for args in (["test", "p.0KX"], ["pack", "--dry-run", "p.kmx"], ["explode", "p.0KX"],
                      ["implode", "p.kmx"]):
             with self.subTest(args=args, stdout="closed"):
-                result = run_closed(args, self.work, closed=(1,))
+                result = CLI.run(args, self.work, closed=(1,))
                 err = result.stderr.decode()
                 self.assertEqual(result.returncode, 1, err)
                 self.assertIn("standard output", err)
@@ -119,7 +106,7 @@ class CommandLine(unittest.TestCase):
         self.pack()
         for args in (["implode", "-", "e.imp"], ["explode", "-", "e.out"]):
             with self.subTest(args=args):
-                result = run_closed(args, self.work, closed=(0,))
+                result = CLI.run(args, self.work, closed=(0,))
                 err = result.stderr.decode()
                 self.assertEqual(result.returncode, 1, err)
                 self.assertIn("standard input", err)
@@ -127,33 +114,16 @@ class CommandLine(unittest.TestCase):
                 self.assertEqual(sorted(os.listdir(self.work)), ["p.0KX", "p.kmx"])
 
     def test_explode_does_not_read_a_stream_from_a_terminal(self):
-        pid, fd = pty.fork()
-        if pid == 0:
-            os.chdir(self.work)
-            os.execve(clitest.CLI, [clitest.CLI, "explode", "-", "out.raw"], clitest.environment())
-        output = b""
-        while True:
-            ready, _, _ = select.select([fd], [], [], 10)
-            if not ready:
-                os.kill(pid, signal.SIGKILL)  # still reading the terminal
-                break
-            try:
-                chunk = os.read(fd, 4096)
-            except OSError:
-                break
-            if not chunk:
-                break
-            output += chunk
-        _, status = os.waitpid(pid, 0)
-        os.close(fd)
-        self.assertEqual(os.waitstatus_to_exitcode(status), 1, output)
-        self.assertIn(b"not read from a terminal", output)
+        # Silent for 10 s: still reading the terminal, and killed.
+        code, output = CLI.in_terminal(["explode", "-", "out.raw"], self.work, silence=10)
+        self.assertEqual(code, 1, output)
+        self.assertIn("not read from a terminal", output)
         self.assertNotIn("out.raw", os.listdir(self.work))
 
     def test_failure_lines_come_before_the_closing_banner(self):
         self.pack()
         write(os.path.join(self.work, "cut.0KX"), read(os.path.join(self.work, "p.0KX"))[:200])
-        result = run(["unpack", "--yes", "cut.0KX"], self.work)
+        result = CLI.run(["unpack", "--yes", "cut.0KX"], self.work)
         err = result.stderr.decode()
         self.assertEqual(result.returncode, 1, err)
         self.assertLess(err.index("The project file was not restored."),
@@ -162,7 +132,7 @@ class CommandLine(unittest.TestCase):
     def test_a_question_answered_cancel_is_said_once(self):
         self.pack()
         write(os.path.join(self.work, "p.1KX"), b"a stale volume\n")
-        result = run(["split", "1000", "p.0KX"], self.work)
+        result = CLI.run(["split", "1000", "p.0KX"], self.work)
         err = result.stderr.decode()
         self.assertEqual(result.returncode, 1, err)
         self.assertIn("answered Cancel", err)
@@ -170,5 +140,5 @@ class CommandLine(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    clitest.CLI = os.path.abspath(sys.argv.pop(1))
+    CLI = Cli(sys.argv.pop(1))
     unittest.main()

@@ -5,61 +5,20 @@ any number of threads.
 Usage: test_pack.py PATH-TO-packtool-cli
 """
 import os
-import pty
 import random
-import select
 import shutil
 import struct
-import subprocess
 import sys
 import tempfile
 import unittest
 
-CLI = None
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from packtoolrun import Cli, size_report  # noqa: E402
+
+CLI = None  # the Cli of the binary given
 
 START = "\n ********* Starting Package Compression *********\n"
 END = "\n ********* Package Compression Complete *********\n"
-
-
-def run(args, cwd, env_extra=None):
-    env = dict(os.environ, LANG="C.UTF-8", LANGUAGE="", LC_ALL="")
-    env.pop("PACKTOOL_LANG", None)
-    env.update(env_extra or {})
-    return subprocess.run([CLI] + args, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                          capture_output=True, timeout=120)
-
-
-def run_in_terminal(args, cwd, answers):
-    """Runs the CLI with a pty as its terminal; types each answer after each question."""
-    pid, fd = pty.fork()
-    if pid == 0:
-        os.chdir(cwd)
-        env = dict(os.environ, LANG="C.UTF-8", LANGUAGE="", LC_ALL="")
-        env.pop("PACKTOOL_LANG", None)
-        os.execve(CLI, [CLI] + args, env)
-    output = b""
-    answers = list(answers)
-    while True:
-        ready, _, _ = select.select([fd], [], [], 60)
-        if not ready:
-            break
-        try:
-            chunk = os.read(fd, 4096)
-        except OSError:
-            break
-        if not chunk:
-            break
-        output += chunk
-        if answers and output.rstrip().endswith(b"[y/n]"):
-            os.write(fd, answers.pop(0).encode() + b"\n")
-    _, status = os.waitpid(pid, 0)
-    return os.waitstatus_to_exitcode(status), output.decode("utf-8", "replace")
-
-
-def size_report(original, packed):
-    ratio = packed * 100.0 / original if original else 0.0
-    return ("Original File size = %d bytes.\nCompressed size = %d bytes ( %0.2f)"
-            % (original, packed, ratio))
 
 
 class PackCommand(unittest.TestCase):
@@ -74,7 +33,7 @@ class PackCommand(unittest.TestCase):
         shutil.rmtree(self.dir)
 
     def test_without_terminal_logs_to_stderr_and_exits_0(self):
-        result = run(["pack", "p.kmx"], self.dir)
+        result = CLI.run(["pack", "p.kmx"], self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
         packed = os.path.getsize(self.packed)
         self.assertEqual(result.stderr.decode(),
@@ -85,7 +44,7 @@ class PackCommand(unittest.TestCase):
     def test_question_without_terminal_or_flag_is_cancelled_with_advice(self):
         with open(self.packed, "wb") as f:
             f.write(b"old")
-        result = run(["pack", self.project], self.dir)
+        result = CLI.run(["pack", self.project], self.dir)
         self.assertEqual(result.returncode, 1)
         err = result.stderr.decode()
         self.assertIn("File '%s' already exists. Okay to overwrite this file?" % self.packed, err)
@@ -97,24 +56,24 @@ class PackCommand(unittest.TestCase):
     def test_yes_and_no_answer_the_questions(self):
         with open(self.packed, "wb") as f:
             f.write(b"old")
-        result = run(["pack", "--no", "p.kmx"], self.dir)
+        result = CLI.run(["pack", "--no", "p.kmx"], self.dir)
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stderr.decode().count("[y/n] n"), 1)
         with open(self.packed, "rb") as f:
             self.assertEqual(f.read(), b"old")
 
-        result = run(["pack", "--yes", "p.kmx"], self.dir)
+        result = CLI.run(["pack", "--yes", "p.kmx"], self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
         # Asked once, by the job, as the desktop program does.
         self.assertEqual(result.stderr.decode().count("Okay to overwrite this file? [y/n] y"), 1)
         self.assertGreater(os.path.getsize(self.packed), 3)
 
-        self.assertEqual(run(["pack", "--yes", "--no", "p.kmx"], self.dir).returncode, 2)
+        self.assertEqual(CLI.run(["pack", "--yes", "--no", "p.kmx"], self.dir).returncode, 2)
 
     def test_at_a_terminal_asks_and_shows_progress_and_state(self):
         with open(self.packed, "wb") as f:
             f.write(b"old")
-        code, output = run_in_terminal(["pack", "p.kmx"], self.dir, ["y"])
+        code, output = CLI.in_terminal(["pack", "p.kmx"], self.dir, [("[y/n]", "y")])
         self.assertEqual(code, 0, output)
         self.assertEqual(output.count("[y/n]"), 1)
         self.assertIn("100%", output)
@@ -122,29 +81,29 @@ class PackCommand(unittest.TestCase):
         self.assertIn("Package Compression Complete", output)
 
         # Declined at the job's one question: the job logs the abort and ends.
-        code, output = run_in_terminal(["pack", "p.kmx"], self.dir, ["n"])
+        code, output = CLI.in_terminal(["pack", "p.kmx"], self.dir, [("[y/n]", "n")])
         self.assertEqual(code, 1, output)
         self.assertEqual(output.count("[y/n]"), 1)
         self.assertIn("Operation Aborted by User...", output)
 
     def test_japanese_texts(self):
-        result = run(["pack", "--lang", "ja", "p.kmx"], self.dir)
+        result = CLI.run(["pack", "--lang", "ja", "p.kmx"], self.dir)
         self.assertEqual(result.returncode, 0)
         err = result.stderr.decode("utf-8")
         self.assertIn("ﾌｧｲﾙ圧縮の開始", err)
         self.assertIn("ｵﾘｼﾞﾅﾙﾌｧｲﾙｻｲｽﾞ = 20000ﾊﾞｲﾄ.", err)
         self.assertIn("ﾌｧｲﾙ圧縮の終了", err)
-        result = run(["pack", "p.kmx"], self.dir, {"LANG": "ja_JP.UTF-8"})
+        result = CLI.run(["pack", "p.kmx"], self.dir, {"LANG": "ja_JP.UTF-8"})
         self.assertIn("このﾌｧｲﾙはすでに存在します。", result.stderr.decode("utf-8"))
-        result = run(["pack", "--lang", "en", "p.kmx"], self.dir, {"PACKTOOL_LANG": "ja"})
+        result = CLI.run(["pack", "--lang", "en", "p.kmx"], self.dir, {"PACKTOOL_LANG": "ja"})
         self.assertIn("already exists", result.stderr.decode("utf-8"))
 
     def test_missing_file_fails_clearly(self):
-        result = run(["pack", "missing.kmx"], self.dir)
+        result = CLI.run(["pack", "missing.kmx"], self.dir)
         self.assertEqual(result.returncode, 1)
         self.assertIn("Unable to open the file 'missing.kmx'.", result.stderr.decode())
         self.assertEqual(os.listdir(self.dir), ["p.kmx"])
-        self.assertEqual(run(["pack"], self.dir).returncode, 2)
+        self.assertEqual(CLI.run(["pack"], self.dir).returncode, 2)
 
 
 class PackSplit(unittest.TestCase):
@@ -153,7 +112,7 @@ class PackSplit(unittest.TestCase):
         rnd = random.Random(5)
         with open(os.path.join(self.dir, "p.kmx"), "wb") as f:
             f.write(bytes(rnd.getrandbits(8) for _ in range(1500000)))
-        result = run(["pack", "p.kmx"], self.dir)
+        result = CLI.run(["pack", "p.kmx"], self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
         with open(os.path.join(self.dir, "p.0KX"), "rb") as f:
             self.stream = f.read()
@@ -184,7 +143,7 @@ class PackSplit(unittest.TestCase):
                            ("360K", 360000), ("250000", 250000), ("100K", 100000),
                            ("0.5M", 500000)]:
             with self.subTest(size=text):
-                result = run(["pack", "--split", text, "p.kmx"], self.dir)
+                result = CLI.run(["pack", "--split", text, "p.kmx"], self.dir)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertIn("Splitting File", result.stderr.decode())
                 self.check_set(size)
@@ -193,27 +152,27 @@ class PackSplit(unittest.TestCase):
         # setUp packed on the default threads (the machine's cores).
         for threads in ["1", "3"]:
             with self.subTest(threads=threads):
-                result = run(["pack", "--threads", threads, "p.kmx"], self.dir)
+                result = CLI.run(["pack", "--threads", threads, "p.kmx"], self.dir)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 with open(os.path.join(self.dir, "p.0KX"), "rb") as f:
                     self.assertEqual(f.read(), self.stream)
                 os.remove(os.path.join(self.dir, "p.0KX"))
-        result = run(["pack", "--split", "720K", "--threads", "1", "p.kmx"], self.dir)
+        result = CLI.run(["pack", "--split", "720K", "--threads", "1", "p.kmx"], self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.check_set(720000)
-        result = run(["pack", "--threads", "0", "p.kmx"], self.dir)
+        result = CLI.run(["pack", "--threads", "0", "p.kmx"], self.dir)
         self.assertEqual(result.returncode, 2)
         self.assertEqual(os.listdir(self.dir), ["p.kmx"])
 
     def test_sizes_too_small_or_malformed_are_refused(self):
         for text in ["999", "0", "0.9K", "abc", "1.5", "-5K", "1.0001K"]:
             with self.subTest(size=text):
-                result = run(["pack", "--split", text, "p.kmx"], self.dir)
+                result = CLI.run(["pack", "--split", text, "p.kmx"], self.dir)
                 self.assertEqual(result.returncode, 2)
                 self.assertIn("Invalid volume size '%s'" % text, result.stderr.decode())
                 self.assertEqual(os.listdir(self.dir), ["p.kmx"])
 
 
 if __name__ == "__main__":
-    CLI = os.path.abspath(sys.argv.pop(1))
+    CLI = Cli(sys.argv.pop(1))
     unittest.main()

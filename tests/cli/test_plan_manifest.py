@@ -13,14 +13,10 @@ import sys
 import tempfile
 import unittest
 
-CLI = None
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from packtoolrun import Cli, can_unshare, run_unshared  # noqa: E402
 
-
-def run(args, cwd, extra=()):
-    env = dict(os.environ, LANG="C.UTF-8", LANGUAGE="", LC_ALL="")
-    env.pop("PACKTOOL_LANG", None)
-    return subprocess.run(list(extra) + [CLI] + args, cwd=cwd, env=env,
-                          stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+CLI = None  # the Cli of the binary given
 
 
 def listing(folder):
@@ -51,13 +47,13 @@ class DryRun(unittest.TestCase):
     def test_plan_equals_the_set_a_real_split_writes(self):
         # The stream's length decides which sizes give an empty last volume or a remainder
         # within 16 bytes of a volume: take them from a first plan of the whole file.
-        first = run(["pack", "--dry-run", "p.kmx"], self.dir)
+        first = CLI.run(["pack", "--dry-run", "p.kmx"], self.dir)
         self.assertEqual(first.returncode, 0, first.stderr)
         stream = int(first.stdout.split()[0])
         for size in ["1.44M", "50K", str(stream), str(stream // 3), str(stream - 8), "1000"]:
             with self.subTest(size=size):
                 before = listing(self.dir)
-                plan = run(["pack", "--split", size, "--dry-run", "p.kmx"], self.dir)
+                plan = CLI.run(["pack", "--split", size, "--dry-run", "p.kmx"], self.dir)
                 self.assertEqual(plan.returncode, 0, plan.stderr)
                 self.assertEqual(listing(self.dir), before, "a dry run writes nothing")
                 lines = plan.stdout.decode().splitlines()
@@ -67,7 +63,7 @@ class DryRun(unittest.TestCase):
                                  % (len(volumes), sum(b for _, b in volumes)))
                 self.assertRegex(lines[-1], r"^Room in '\.': \d+ bytes needed, \d+ bytes free\.$")
 
-                real = run(["pack", "--yes", "--split", size, "p.kmx"], self.dir)
+                real = CLI.run(["pack", "--yes", "--split", size, "p.kmx"], self.dir)
                 self.assertEqual(real.returncode, 0, real.stderr)
                 written = {n: s for n, s in listing(self.dir).items() if n != "p.kmx"}
                 self.assertEqual(written, dict(volumes))
@@ -79,15 +75,11 @@ class DryRun(unittest.TestCase):
 def in_small_folder(size_kb, script):
     """Runs a shell script in a fresh tmpfs of size_kb KB, mounted in a private mount
     namespace; returns the completed process, or None when no tmpfs can be mounted here."""
-    probe = subprocess.run(["unshare", "-rm", "sh", "-c", "mount -t tmpfs -o size=4k tmpfs /mnt"],
-                           capture_output=True)
-    if probe.returncode != 0:
+    if not can_unshare():
         return None
     wrapper = ("set -e; d=$(mktemp -d); mount -t tmpfs -o size=%dk tmpfs \"$d\"; cd \"$d\"; %s"
                % (size_kb, script))
-    env = dict(os.environ, LANG="C.UTF-8", LANGUAGE="", LC_ALL="", CLI=CLI)
-    return subprocess.run(["unshare", "-rm", "sh", "-c", wrapper], env=env,
-                          stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+    return run_unshared(CLI, wrapper)
 
 
 class FreeSpace(unittest.TestCase):
@@ -127,7 +119,7 @@ class Manifest(unittest.TestCase):
     def test_sha256sum_accepts_the_manifest_of_a_set_and_of_a_single_file(self):
         for split in (["--split", "20K"], []):
             with self.subTest(split=split):
-                result = run(["pack", "--yes", "--manifest"] + split + ["p.kmx"], self.dir)
+                result = CLI.run(["pack", "--yes", "--manifest"] + split + ["p.kmx"], self.dir)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertIn(b"Checksums written to 'p.sha256'.", result.stderr)
                 with open(os.path.join(self.dir, "p.sha256")) as f:
@@ -144,10 +136,10 @@ class Manifest(unittest.TestCase):
         self.assertFalse([n for n in os.listdir(self.dir) if n.startswith("tmp_")])
 
     def test_pack_without_manifest_removes_the_old_one(self):
-        self.assertEqual(run(["pack", "--manifest", "p.kmx"], self.dir).returncode, 0)
+        self.assertEqual(CLI.run(["pack", "--manifest", "p.kmx"], self.dir).returncode, 0)
         with open(os.path.join(self.dir, "p.kmx"), "ab") as f:
             f.write(b"changed")
-        result = run(["pack", "--yes", "p.kmx"], self.dir)
+        result = CLI.run(["pack", "--yes", "p.kmx"], self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertFalse(os.path.exists(os.path.join(self.dir, "p.sha256")))
         self.assertIn(b"Removed 'p.sha256': its checksums described an earlier pack.",
@@ -160,7 +152,7 @@ class PlainProgress(unittest.TestCase):
         self.addCleanup(shutil.rmtree, folder)
         with open(os.path.join(folder, "p.kmx"), "wb") as f:
             f.write(project_bytes(300000, 3))
-        result = run(["pack", "--progress=plain", "--split", "50K", "p.kmx"], folder)
+        result = CLI.run(["pack", "--progress=plain", "--split", "50K", "p.kmx"], folder)
         self.assertEqual(result.returncode, 0, result.stderr)
         lines = [l for l in result.stderr.decode().splitlines()
                  if re.match(r"^(compress|split|join|expand) \d+$", l)]
@@ -177,5 +169,5 @@ class PlainProgress(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    CLI = os.path.abspath(sys.argv.pop(1))
+    CLI = Cli(sys.argv.pop(1))
     unittest.main()

@@ -13,27 +13,19 @@ import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import clitest  # noqa: E402
-from clitest import read, write  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from packtoolrun import Cli, read, write  # noqa: E402
 
 PAR2 = shutil.which("par2")
 VOLUME = 100000
 VOLUMES = ["p.0KX", "p.1KX", "p.2KX", "p.3KX"]
+CLI = None  # the Cli of the binary given
 
 
 def project():
     """720,000 bytes that pack into four volumes of 100K: half noise, half text."""
     rng = random.Random(26)
     return bytes(rng.randrange(256) for _ in range(300000)) + b"text of the project\r\n" * 20000
-
-
-def run(args, cwd, path=None):
-    env = clitest.environment()
-    if path is not None:
-        env["PATH"] = path
-    return subprocess.run([clitest.CLI] + args, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                          capture_output=True, timeout=300)
 
 
 def flip(path, offset):
@@ -62,7 +54,7 @@ class Recovery(unittest.TestCase):
         shutil.rmtree(self.dir)
 
     def pack(self, *args):
-        result = run(["pack", "--yes", "--split", "100K", *args, "p.kmx"], self.dir)
+        result = CLI.run(["pack", "--yes", "--split", "100K", *args, "p.kmx"], self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(sorted(n for n in os.listdir(self.dir) if n.endswith("KX")), VOLUMES)
         os.remove(self.path("p.kmx"))
@@ -81,7 +73,7 @@ class Recovery(unittest.TestCase):
         self.assertIn(b"Any 1 lost or damaged volume(s) of the set can be rebuilt from 'p.par2'",
                       result.stderr)
         self.assertFalse([n for n in os.listdir(self.dir) if n.startswith("tmp_")])
-        test = run(["test", "p.0KX"], self.dir)
+        test = CLI.run(["test", "p.0KX"], self.dir)
         self.assertEqual(test.returncode, 0, test.stderr)
         self.assertIn(b"Every file of the set matches its recovery data in p.par2.", test.stdout)
 
@@ -122,12 +114,12 @@ class Recovery(unittest.TestCase):
                 damage()
                 damaged = self.snapshot()
 
-                test = run(["test", "p.0KX"], self.dir)
+                test = CLI.run(["test", "p.0KX"], self.dir)
                 self.assertEqual(test.returncode, status, test.stdout + test.stderr)
                 self.assertIn(verdict, test.stdout)
                 self.assertEqual(self.snapshot(), damaged)
 
-                unpack = run(["unpack", "--yes", "p.0KX"], self.dir)
+                unpack = CLI.run(["unpack", "--yes", "p.0KX"], self.dir)
                 self.assertEqual(unpack.returncode, 0 if restores else 1, unpack.stderr)
                 if restores:
                     self.assertEqual(read(self.path("p.KMX")), self.project)
@@ -140,12 +132,12 @@ class Recovery(unittest.TestCase):
     def test_unpack_asks_before_rebuilding(self):
         self.pack("--recovery", "1")
         os.remove(self.path("p.2KX"))
-        declined = run(["unpack", "--no", "p.0KX"], self.dir)
+        declined = CLI.run(["unpack", "--no", "p.0KX"], self.dir)
         self.assertEqual(declined.returncode, 1, declined.stderr)
         self.assertIn(b"Volume 2 ('p.2KX') is missing.", declined.stderr)
         self.assertIn(b"Nothing was rebuilt.", declined.stderr)
         self.assertFalse(os.path.exists(self.path("p.KMX")))
-        rebuilt = run(["unpack", "--yes", "p.0KX"], self.dir)
+        rebuilt = CLI.run(["unpack", "--yes", "p.0KX"], self.dir)
         self.assertEqual(rebuilt.returncode, 0, rebuilt.stderr)
         self.assertIn(b"Rebuilt volume 2 ('p.2KX') from", rebuilt.stderr)
         self.assertFalse(os.path.exists(self.path("p.2KX")))
@@ -157,10 +149,10 @@ class Recovery(unittest.TestCase):
             os.rename(self.path(name), self.path("disk5", name))
         os.rename(self.path("p.3KX"), self.path("disk5", "p.3KX"))
         os.remove(self.path("p.1KX"))
-        test = run(["test", "--volume-dir", "disk5", "p.0KX"], self.dir)
+        test = CLI.run(["test", "--volume-dir", "disk5", "p.0KX"], self.dir)
         self.assertEqual(test.returncode, 1, test.stderr)
         self.assertIn(b"repairable: volume 1 can be rebuilt from disk5/p.par2.", test.stdout)
-        unpack = run(["unpack", "--yes", "--volume-dir", "disk5", "p.0KX"], self.dir)
+        unpack = CLI.run(["unpack", "--yes", "--volume-dir", "disk5", "p.0KX"], self.dir)
         self.assertEqual(unpack.returncode, 0, unpack.stderr)
         self.assertEqual(read(self.path("p.KMX")), self.project)
 
@@ -169,22 +161,22 @@ class Recovery(unittest.TestCase):
         os.mkdir(nowhere)
         write(self.path("p.0KX"), b"an older single packed file")
         write(self.path("p.par2"), b"recovery data of that older file")
-        packed = run(["pack", "--yes", "--split", "100K", "--recovery", "1", "p.kmx"], self.dir,
-                     path=nowhere)
+        packed = CLI.run(["pack", "--yes", "--split", "100K", "--recovery", "1", "p.kmx"], self.dir,
+                         env={"PATH": nowhere})
         self.assertEqual(packed.returncode, 1, packed.stderr)
         self.assertIn(b"the program par2 is not installed (on Debian and Ubuntu: apt-get install par2)",
                       packed.stderr)
         # The set is complete and kept; the recovery data of the file it replaced is gone.
         self.assertEqual(recovery_files(self.dir), [])
-        self.assertEqual(run(["test", "p.0KX"], self.dir, path=nowhere).returncode, 0)
+        self.assertEqual(CLI.run(["test", "p.0KX"], self.dir, env={"PATH": nowhere}).returncode, 0)
 
-        result = run(["pack", "--yes", "--split", "100K", "--recovery", "1", "p.kmx"], self.dir)
+        result = CLI.run(["pack", "--yes", "--split", "100K", "--recovery", "1", "p.kmx"], self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
         os.remove(self.path("p.1KX"))
-        test = run(["test", "--no", "p.0KX"], self.dir, path=nowhere)
+        test = CLI.run(["test", "--no", "p.0KX"], self.dir, env={"PATH": nowhere})
         self.assertEqual(test.returncode, 1)
         self.assertIn(b"apt-get install par2", test.stderr)
-        unpack = run(["unpack", "--no", "p.0KX"], self.dir, path=nowhere)
+        unpack = CLI.run(["unpack", "--no", "p.0KX"], self.dir, env={"PATH": nowhere})
         self.assertEqual(unpack.returncode, 1)
         self.assertIn(b"apt-get install par2", unpack.stderr)
 
@@ -194,9 +186,9 @@ class Recovery(unittest.TestCase):
         flip(self.path("p.3KX"), 100)
         repair = subprocess.run([PAR2, "repair", "p.par2"], cwd=self.dir, capture_output=True)
         self.assertEqual(repair.returncode, 0, repair.stdout)
-        test = run(["test", "p.0KX"], self.dir)
+        test = CLI.run(["test", "p.0KX"], self.dir)
         self.assertEqual(test.returncode, 0, test.stdout + test.stderr)
-        self.assertEqual(run(["unpack", "--yes", "p.0KX"], self.dir).returncode, 0)
+        self.assertEqual(CLI.run(["unpack", "--yes", "p.0KX"], self.dir).returncode, 0)
         self.assertEqual(read(self.path("p.KMX")), self.project)
 
     def test_we_use_a_set_protected_by_hand(self):
@@ -205,21 +197,21 @@ class Recovery(unittest.TestCase):
                                 capture_output=True)
         self.assertEqual(create.returncode, 0, create.stdout)
         cut(self.path("p.2KX"), 1000)
-        test = run(["test", "p.0KX"], self.dir)
+        test = CLI.run(["test", "p.0KX"], self.dir)
         self.assertIn(b"repairable: volume 2 can be rebuilt from p.par2.", test.stdout)
-        unpack = run(["unpack", "--yes", "p.0KX"], self.dir)
+        unpack = CLI.run(["unpack", "--yes", "p.0KX"], self.dir)
         self.assertEqual(unpack.returncode, 0, unpack.stderr)
         self.assertEqual(read(self.path("p.KMX")), self.project)
 
     def test_whole_packed_file_with_a_percentage(self):
-        result = run(["pack", "--recovery", "10%", "p.kmx"], self.dir)
+        result = CLI.run(["pack", "--recovery", "10%", "p.kmx"], self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("p.par2", recovery_files(self.dir))
         os.remove(self.path("p.kmx"))
         flip(self.path("p.0KX"), 1234)
-        test = run(["test", "p.0KX"], self.dir)
+        test = CLI.run(["test", "p.0KX"], self.dir)
         self.assertIn(b"p.0KX: repairable: it can be rebuilt from p.par2.", test.stdout)
-        unpack = run(["unpack", "--yes", "p.0KX"], self.dir)
+        unpack = CLI.run(["unpack", "--yes", "p.0KX"], self.dir)
         self.assertEqual(unpack.returncode, 0, unpack.stderr)
         self.assertEqual(read(self.path("p.KMX")), self.project)
 
@@ -240,7 +232,7 @@ class Recovery(unittest.TestCase):
         for name, data in older.items():
             write(self.path(name), data)
         os.remove(self.path("p.3KX"))
-        unpack = run(["unpack", "--yes", "p.0KX"], self.dir)
+        unpack = CLI.run(["unpack", "--yes", "p.0KX"], self.dir)
         self.assertEqual(unpack.returncode, 1, unpack.stderr)
         self.assertIn(b"does not match its checksum in", unpack.stderr)
         self.assertFalse(os.path.exists(self.path("p.KMX")))
@@ -254,21 +246,21 @@ class Recovery(unittest.TestCase):
         ]
         for args, message in cases:
             with self.subTest(args=args):
-                result = run(args, self.dir)
+                result = CLI.run(args, self.dir)
                 self.assertEqual(result.returncode, 2, result.stderr)
                 self.assertIn(message, result.stderr)
         self.assertEqual(sorted(os.listdir(self.dir)), ["p.kmx"])
 
     def test_split_with_recovery(self):
-        self.assertEqual(run(["pack", "p.kmx"], self.dir).returncode, 0)
-        split = run(["split", "--recovery", "1", "100K", "p.0KX"], self.dir)
+        self.assertEqual(CLI.run(["pack", "p.kmx"], self.dir).returncode, 0)
+        split = CLI.run(["split", "--recovery", "1", "100K", "p.0KX"], self.dir)
         self.assertEqual(split.returncode, 0, split.stderr)
         os.remove(self.path("p.kmx"))
         os.remove(self.path("p.2KX"))
-        self.assertEqual(run(["unpack", "--yes", "p.0KX"], self.dir).returncode, 0)
+        self.assertEqual(CLI.run(["unpack", "--yes", "p.0KX"], self.dir).returncode, 0)
         self.assertEqual(read(self.path("p.KMX")), self.project)
 
 
 if __name__ == "__main__":
-    clitest.CLI = os.path.abspath(sys.argv.pop(1))
+    CLI = Cli(sys.argv.pop(1), timeout=300)  # par2 takes its time
     unittest.main()

@@ -5,56 +5,21 @@ sound and damaged packed files.
 Usage: test_unpack.py PATH-TO-packtool-cli
 """
 import os
-import pty
 import random
-import select
 import shutil
 import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import clitest  # noqa: E402
-from clitest import environment, read, run, write  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from packtoolrun import Cli, read, size_report, write  # noqa: E402
 
-CLI = None
+CLI = None  # the Cli of the binary given
 
 START = "\n********** Starting Package Expansion  **********\n"
 END = "\n ********* Package Expansion Complete *********\n"
 MISSING = "Unable to open/find a file in the package set... aborting operation"
 ABORTED = "Error during package expansion... aborting\n"
-
-
-def run_in_terminal(args, cwd, answers):
-    """Runs the CLI on a pty; answers is a list of (prompt ending, text typed after it)."""
-    env = environment()
-    pid, fd = pty.fork()
-    if pid == 0:
-        os.chdir(cwd)
-        os.execve(CLI, [CLI] + args, env)
-    output = b""
-    answers = list(answers)
-    while True:
-        ready, _, _ = select.select([fd], [], [], 60)
-        if not ready:
-            break
-        try:
-            chunk = os.read(fd, 4096)
-        except OSError:
-            break
-        if not chunk:
-            break
-        output += chunk
-        if answers and output.rstrip().endswith(answers[0][0].encode()):
-            os.write(fd, answers.pop(0)[1].encode() + b"\n")
-    _, status = os.waitpid(pid, 0)
-    return os.waitstatus_to_exitcode(status), output.decode("utf-8", "replace")
-
-
-def size_report(original, packed):
-    ratio = packed * 100.0 / original if original else 0.0
-    return ("Original File size = %d bytes.\nCompressed size = %d bytes ( %0.2f)"
-            % (original, packed, ratio))
 
 
 class UnpackCommand(unittest.TestCase):
@@ -74,14 +39,14 @@ class UnpackCommand(unittest.TestCase):
 
     def pack(self, split=None):
         args = ["pack", "p.kmx"] + (["--split", split] if split else [])
-        self.assertEqual(run(args, self.dir).returncode, 0)
+        self.assertEqual(CLI.run(args, self.dir).returncode, 0)
 
     def test_unpack_of_a_set_without_terminal(self):
         self.pack("25000")
         volumes = ["p.0KX", "p.1KX", "p.2KX"]
         self.assertTrue(all(os.path.exists(self.path(v)) for v in volumes))
         stream = sum(os.path.getsize(self.path(v)) for v in volumes) - 16
-        result = run(["unpack", "p.0KX"], self.dir)
+        result = CLI.run(["unpack", "p.0KX"], self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
         appending = "".join("Appending file '%s'...Done\n" % self.path(v) for v in volumes)
         # p.kmx is still there, a file of its own beside p.KMX on Linux: the log says so.
@@ -96,7 +61,7 @@ class UnpackCommand(unittest.TestCase):
     def test_whole_file_and_0rv_names(self):
         self.pack()
         os.rename(self.path("p.0KX"), self.path("q.0rv"))
-        result = run(["unpack", "q.0rv"], self.dir)
+        result = CLI.run(["unpack", "q.0rv"], self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(read(self.path("q.RVN")), self.data)
         self.assertNotIn("Appending", result.stderr.decode())
@@ -107,7 +72,7 @@ class UnpackCommand(unittest.TestCase):
         os.mkdir(elsewhere)
         os.rename(self.path("p.1KX"), os.path.join(elsewhere, "p.1KX"))
         for flags in ([], ["--yes"]):
-            result = run(["unpack"] + flags + ["p.0KX"], self.dir)
+            result = CLI.run(["unpack"] + flags + ["p.0KX"], self.dir)
             self.assertEqual(result.returncode, 1)
             err = result.stderr.decode()
             self.assertIn("Unable to open file '%s'. Try to find it yourself?" % self.path("p.1KX"), err)
@@ -120,25 +85,25 @@ class UnpackCommand(unittest.TestCase):
         # With --yes the question is answered, and only then nobody can type the path.
         self.assertIn("Volume 1 of volumes 0 to 2 ('p.1KX') is missing. No terminal to ask at", err)
 
-        result = run(["unpack", "--volume-dir", "disk2", "p.0KX"], self.dir)
+        result = CLI.run(["unpack", "--volume-dir", "disk2", "p.0KX"], self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("Appending file '%s'...Done" % os.path.join(elsewhere, "p.1KX"), result.stderr.decode())
         self.assertEqual(read(self.path("p.KMX")), self.data)
 
-        self.assertEqual(run(["unpack", "--volume-dir", "no such folder", "p.0KX"], self.dir).returncode, 2)
+        self.assertEqual(CLI.run(["unpack", "--volume-dir", "no such folder", "p.0KX"], self.dir).returncode, 2)
 
     def test_at_a_terminal_the_missing_volume_is_typed_in(self):
         self.pack("25000")
         os.mkdir(self.path("moved"))
         os.rename(self.path("p.2KX"), self.path("moved/third"))
         # Cancel by typing nothing: nothing is restored.
-        code, output = run_in_terminal(["unpack", "p.0KX"], self.dir, [("[y/n]", "y"), ("cancel:", "")])
+        code, output = CLI.in_terminal(["unpack", "p.0KX"], self.dir, [("[y/n]", "y"), ("cancel:", "")])
         self.assertEqual(code, 1, output)
         self.assertIn("Volume 2 of volumes 0 to 2 ('p.2KX') is missing. Type its path, or nothing "
                       "to cancel:", output)
         self.assertFalse(os.path.exists(self.path("p.KMX")))
         # A path relative to where the command started, with blanks around it.
-        code, output = run_in_terminal(["unpack", "p.0KX"], self.dir,
+        code, output = CLI.in_terminal(["unpack", "p.0KX"], self.dir,
                                        [("[y/n]", "y"), ("cancel:", "  moved/third ")])
         self.assertEqual(code, 0, output)
         self.assertIn("Appending file '%s'...Done" % self.path("moved/third"), output)
@@ -156,7 +121,7 @@ class UnpackCommand(unittest.TestCase):
         os.symlink(self.path("p.2KX"), self.path("link"))
         write(self.path("short"), b"too short")
         prompt = "cancel:"
-        code, output = run_in_terminal(["unpack", "--yes", "p.0KX"], self.dir,
+        code, output = CLI.in_terminal(["unpack", "--yes", "p.0KX"], self.dir,
                                        [(prompt, "p.0KX"), (prompt, "link"), (prompt, "short"),
                                         (prompt, "moved/second")])
         self.assertEqual(code, 0, output)
@@ -175,7 +140,7 @@ class UnpackCommand(unittest.TestCase):
         self.pack()
         packed = read(self.path("p.0KX"))
         write(self.path("p.KMX"), b"old project")
-        result = run(["unpack", "--no", "p.0KX"], self.dir)
+        result = CLI.run(["unpack", "--no", "p.0KX"], self.dir)
         self.assertEqual(result.returncode, 1)
         self.assertIn("Operation Aborted by User...", result.stderr.decode())
         self.assertEqual(read(self.path("p.KMX")), b"old project")
@@ -183,7 +148,7 @@ class UnpackCommand(unittest.TestCase):
         for label, damaged in (("truncated", packed[:-1]), ("foreign", b"not a packed file at all"),
                                ("empty", b"")):
             write(self.path("p.0KX"), damaged)
-            result = run(["unpack", "--yes", "p.0KX"], self.dir)
+            result = CLI.run(["unpack", "--yes", "p.0KX"], self.dir)
             err = result.stderr.decode()
             self.assertEqual(result.returncode, 1, label)
             self.assertIn("Invalid file format [%s], aborting..." % self.path("p.0KX"), err, label)
@@ -192,7 +157,7 @@ class UnpackCommand(unittest.TestCase):
             self.assertEqual(sorted(os.listdir(self.dir)), ["p.0KX", "p.KMX", "p.kmx"], label)
 
         write(self.path("p.0KX"), packed[: len(packed) // 2])
-        result = run(["unpack", "--yes", "--keep-broken", "p.0KX"], self.dir)
+        result = CLI.run(["unpack", "--yes", "--keep-broken", "p.0KX"], self.dir)
         self.assertEqual(result.returncode, 1)
         broken = read(self.path("p.KMX.broken"))
         self.assertTrue(len(broken) > 0 and self.data.startswith(broken))
@@ -201,7 +166,7 @@ class UnpackCommand(unittest.TestCase):
 
     def test_japanese_messages(self):
         self.pack()
-        result = run(["unpack", "--lang", "ja", "p.0KX"], self.dir)
+        result = CLI.run(["unpack", "--lang", "ja", "p.0KX"], self.dir)
         self.assertEqual(result.returncode, 0)
         self.assertIn("ﾊﾟｯｸﾌｧｲﾙの拡張開始", result.stderr.decode())
 
@@ -212,7 +177,7 @@ class TestCommand(unittest.TestCase):
         rnd = random.Random(7)
         self.data = bytes(rnd.getrandbits(8) for _ in range(50000))
         write(os.path.join(self.dir, "p.kmx"), self.data)
-        self.assertEqual(run(["pack", "--split", "20000", "p.kmx"], self.dir).returncode, 0)
+        self.assertEqual(CLI.run(["pack", "--split", "20000", "p.kmx"], self.dir).returncode, 0)
 
     def tearDown(self):
         shutil.rmtree(self.dir)
@@ -221,16 +186,16 @@ class TestCommand(unittest.TestCase):
         return os.path.join(self.dir, name)
 
     def test_whole_file_and_set_of_one(self):
-        self.assertEqual(run(["pack", "--yes", "p.kmx"], self.dir).returncode, 0)
-        result = run(["test", "p.0KX"], self.dir)
+        self.assertEqual(CLI.run(["pack", "--yes", "p.kmx"], self.dir).returncode, 0)
+        result = CLI.run(["test", "p.0KX"], self.dir)
         self.assertEqual((result.returncode, result.stdout.decode()),
                          (0, "p.0KX: sound. The stream is complete and restores 50000 bytes.\n"))
         # The whole pack took the earlier set's other volumes with it.
         self.assertEqual(sorted(os.listdir(self.dir)), ["p.0KX", "p.kmx"])
         # A volume beyond the header's count (left by hand here) is seen.
-        self.assertEqual(run(["pack", "--yes", "--split", "1.44M", "p.kmx"], self.dir).returncode, 0)
+        self.assertEqual(CLI.run(["pack", "--yes", "--split", "1.44M", "p.kmx"], self.dir).returncode, 0)
         write(self.path("p.1KX"), b"a stray volume")
-        result = run(["test", "p.0KX"], self.dir)
+        result = CLI.run(["test", "p.0KX"], self.dir)
         self.assertEqual((result.returncode, result.stdout.decode()),
                          (0, "p.0KX: sound. A set of one volume; the stream is complete and restores "
                              "50000 bytes.\n"))
@@ -239,7 +204,7 @@ class TestCommand(unittest.TestCase):
 
     def test_sound_set_and_nothing_written(self):
         before = sorted(os.listdir(self.dir))
-        result = run(["test", "p.0KX"], self.dir)
+        result = CLI.run(["test", "p.0KX"], self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stdout.decode(),
                          "p.0KX: sound. A set of 3 volumes; the stream is complete and restores "
@@ -249,13 +214,13 @@ class TestCommand(unittest.TestCase):
     def test_damage_and_warnings(self):
         last = read(self.path("p.2KX"))
         write(self.path("p.2KX"), last[:-1])
-        result = run(["test", "p.0KX"], self.dir)
+        result = CLI.run(["test", "p.0KX"], self.dir)
         self.assertEqual(result.returncode, 1)
         self.assertIn("p.0KX: damaged. The stream ends before its end code", result.stdout.decode())
 
         write(self.path("p.2KX"), last + b"\0")
         write(self.path("p.3KX"), b"stray")
-        result = run(["test", "p.0KX"], self.dir)
+        result = CLI.run(["test", "p.0KX"], self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
         # The warnings go to standard error, the verdict alone to standard output.
         self.assertEqual(result.stdout.decode(),
@@ -267,13 +232,13 @@ class TestCommand(unittest.TestCase):
                          "('p.2KX').\n")
 
         os.remove(self.path("p.1KX"))
-        result = run(["test", "p.0KX"], self.dir)
+        result = CLI.run(["test", "p.0KX"], self.dir)
         self.assertEqual(result.returncode, 1)
         self.assertIn("p.0KX: incomplete. Volume 1 of volumes 0 to 2 ('%s') is missing." % "p.1KX",
                       result.stdout.decode())
         # It asks as unpack does, and takes the --yes it suggests.
         self.assertIn("Use --yes to answer OK", result.stderr.decode())
-        result = run(["test", "--yes", "p.0KX"], self.dir)
+        result = CLI.run(["test", "--yes", "p.0KX"], self.dir)
         self.assertEqual(result.returncode, 1)
         # Every message counts the volumes from 0, as their names do (.1KX is volume 1).
         self.assertIn("Volume 1 of volumes 0 to 2 ('p.1KX') is missing. No terminal to ask at",
@@ -282,5 +247,5 @@ class TestCommand(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    CLI = clitest.CLI = os.path.abspath(sys.argv.pop(1))
+    CLI = Cli(sys.argv.pop(1))
     unittest.main()

@@ -2,6 +2,7 @@
 // match the manifest's checksum, on sets made by the real pack job.
 #include <sys/stat.h>
 
+#include "engine/fileutil.h"
 #include "engine/manifest.h"
 #include "engine/packedformat.h"
 #include "engine/unpackjob.h"
@@ -90,7 +91,7 @@ TEST_F(UnpackExtras, RestoredBytesAreCheckedAgainstTheManifestBeforeTheRename)
         EXPECT_EQ(ReadFileBytes(dir / "src/p.KMX"), row.restored ? data : "the old project file");
         const std::string listing = ListFolder(dir / "src");
         EXPECT_EQ(listing.find("tmp_"), std::string::npos) << listing;
-        EXPECT_EQ(listing.find("zunj"), std::string::npos) << listing;
+        EXPECT_EQ(listing.find(TEMP_FILE_PREFIX), std::string::npos) << listing;
         if (!row.restored) {
             const std::string message =
                 "The restored bytes do not match the project file's checksum in '" +

@@ -180,7 +180,7 @@ TEST_F(UnpackJob, SingleFileAndCountOneSetBothRestoreWithoutLeftovers)
                                   SizeReport(3000, stream.size()) + "\r\n" + kUnpackEnd);
     EXPECT_EQ(ReadFileBytes(dir / "single.KMX"), data);
     EXPECT_EQ(ReadFileBytes(dir / "set.KMX"), data);
-    EXPECT_EQ(ListFolder(dir.Path()), "set.0KX set.KMX single.0KX single.KMX"); // no zunj file
+    EXPECT_EQ(ListFolder(dir.Path()), "set.0KX set.KMX single.0KX single.KMX"); // no joined file left
 }
 
 TEST_F(UnpackJob, ProjectExtensionFollowsThePackedExtension)

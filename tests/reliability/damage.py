@@ -24,8 +24,8 @@ import sys
 import tempfile
 from concurrent.futures import ThreadPoolExecutor
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from packtoolrun import project_bytes, read, write  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from packtoolrun import Cli, project_bytes, read, write  # noqa: E402
 
 OLD_PROJECT = b"the old project file, which a damaged packed file must not replace\n"
 # Kinds of damage whose every case must be reported.
@@ -54,8 +54,7 @@ def make_sources(cli, base, rng, manifest=False):
             write(os.path.join(folder, "work.kmx"), data)
             args = ["pack", "work.kmx"] + (["--split", split] if split else []) + \
                 (["--manifest"] if manifest else [])
-            proc = subprocess.run([cli] + args, cwd=folder, stdin=subprocess.DEVNULL,
-                                  capture_output=True, timeout=600)
+            proc = cli.run(args, folder, timeout=600)
             if proc.returncode != 0:
                 raise RuntimeError("cannot pack %s: %s" % (args, proc.stderr.decode()))
             files = {name: read(os.path.join(folder, name)) for name in os.listdir(folder)
@@ -135,16 +134,14 @@ def make_case(sources, rng):
 
 
 def run_cli(cli, args, cwd, timeout):
-    env = dict(os.environ, LANG="C.UTF-8", LANGUAGE="", LC_ALL="",
-               ASAN_OPTIONS="exitcode=86:detect_leaks=1",
-               UBSAN_OPTIONS="exitcode=87:print_stacktrace=1:halt_on_error=1")
+    """The exit status and text of a run, with a sanitizer's findings as exit statuses of
+    their own; None and why for a run that hangs."""
+    env = {"ASAN_OPTIONS": "exitcode=86:detect_leaks=1",
+           "UBSAN_OPTIONS": "exitcode=87:print_stacktrace=1:halt_on_error=1"}
     try:
-        proc = subprocess.run([cli] + args, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=timeout)
+        return cli.run_text(args, cwd, env=env, timeout=timeout)
     except subprocess.TimeoutExpired:
         return None, "hang (killed after %d s)" % timeout
-    return proc.returncode, proc.stdout.decode("utf-8", "replace") + proc.stderr.decode(
-        "utf-8", "replace")
 
 
 def check_case(cli, base, index, case, timeout):
@@ -206,7 +203,7 @@ def main():
     parser.add_argument("--manifest", action="store_true",
                         help="pack with --manifest: the checksums lie beside every packed file")
     args = parser.parse_args()
-    cli = os.path.abspath(args.cli)
+    cli = Cli(args.cli)
     rng = random.Random(args.seed)
 
     with tempfile.TemporaryDirectory(prefix="packtool-damage-") as base:

@@ -8,7 +8,7 @@ import os
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from packtoolrun import Checks, Cli, folder, project_bytes, read, write  # noqa: E402
 
 PROJECT = project_bytes(1000 * 1000, seed=7)
@@ -52,10 +52,10 @@ def main():
 
         # Every write of a pack, then every write of the split that follows it.
         for n in range(1, len(pack_writes) + 1):
-            status, text = cli.run(["pack", "work.kmx"], work, {"FAULTSHIM_WRITE_NTH": n})
+            status, text = cli.run_text(["pack", "work.kmx"], work, {"FAULTSHIM_WRITE_NTH": n})
             expect_failed("pack write %d" % n, status, text, "Disk Error - File Write Error")
         for n in range(len(pack_writes) + 1, len(split_writes) + 1):
-            status, text = cli.run(["pack", "--split", SPLIT, "work.kmx"], work,
+            status, text = cli.run_text(["pack", "--split", SPLIT, "work.kmx"], work,
                                    {"FAULTSHIM_WRITE_NTH": n})
             expect_failed("split write %d (%s)" % (n, split_writes[n - 1][2]), status, text,
                           "Disk Error - File Write Error")
@@ -63,33 +63,33 @@ def main():
         for case, args, budget in (("pack", ["pack", "work.kmx"], len(packed) - 1),
                                    ("split", ["pack", "--split", SPLIT, "work.kmx"],
                                     len(packed) + sum(map(len, volumes.values())) - 1)):
-            status, text = cli.run(args, work, {"FAULTSHIM_WRITE_AFTER": budget})
+            status, text = cli.run_text(args, work, {"FAULTSHIM_WRITE_AFTER": budget})
             expect_failed("%s, disk full after %d bytes" % (case, budget), status, text,
                           "Disk Error - File Write Error")
 
         # Reads of the project file (pack) and of the moved packed stream (split).
         for offset in (0, 4096, 500000, len(PROJECT) - 1):
-            status, text = cli.run(["pack", "work.kmx"], work,
+            status, text = cli.run_text(["pack", "work.kmx"], work,
                                    {"FAULTSHIM_READ_MATCH": "work.kmx", "FAULTSHIM_READ_AFTER": offset})
             expect_failed("project read fails at %d" % offset, status, text,
                           "Disk Error - File Read Error")
         for offset in (0, 10000, len(packed) // 2, len(packed) - 1):
-            status, text = cli.run(["pack", "--split", SPLIT, "work.kmx"], work,
+            status, text = cli.run_text(["pack", "--split", SPLIT, "work.kmx"], work,
                                    {"FAULTSHIM_READ_MATCH": "/tmp_", "FAULTSHIM_READ_AFTER": offset})
             expect_failed("split read fails at %d" % offset, status, text,
                           "Disk Error - File Read Error")
 
         # The finished packed file cannot be renamed to its name; in a split pack, the renames
         # are the volumes' into their names at the end, volume 0 last (the stream is not moved).
-        status, text = cli.run(["pack", "work.kmx"], work, {"FAULTSHIM_RENAME_FAIL": 1})
+        status, text = cli.run_text(["pack", "work.kmx"], work, {"FAULTSHIM_RENAME_FAIL": 1})
         expect_failed("pack rename", status, text, "Disk Error - File Write Error")
         for n in range(1, len(volumes) + 1):
-            status, text = cli.run(["pack", "--split", SPLIT, "work.kmx"], work,
+            status, text = cli.run_text(["pack", "--split", SPLIT, "work.kmx"], work,
                                    {"FAULTSHIM_RENAME_NTH": n})
             expect_failed("split rename %d" % n, status, text, "Disk Error - File Write Error")
 
         # Nothing failed: the fault library itself changes nothing.
-        status, _ = cli.run(["pack", "work.kmx"], work, {"FAULTSHIM_WRITE_NTH": len(pack_writes) + 1})
+        status, _ = cli.run_text(["pack", "work.kmx"], work, {"FAULTSHIM_WRITE_NTH": len(pack_writes) + 1})
         checks.expect(status == 0 and read(os.path.join(work, "work.0KX")) == packed,
                       "pack without a fault", "status %d" % status)
         clean()
@@ -115,7 +115,7 @@ def unpack_faults(cli, checks, work, clean):
     restored_path = os.path.join(work, "work.KMX")
     for split in (None, SPLIT):
         clean()
-        cli.run(["pack", "work.kmx"] + (["--split", split] if split else []), work)
+        cli.run_text(["pack", "work.kmx"] + (["--split", split] if split else []), work)
         inputs = folder(work)
         write(restored_path, old)
         args = ["unpack", "--yes", "work.0KX"]
@@ -136,12 +136,12 @@ def unpack_faults(cli, checks, work, clean):
         write_errors = ("Disk Error - File Write Error",)
         writes = [e for e in io if e[0] == "w"]
         for n in range(1, len(writes) + 1):
-            status, text = cli.run(args, work, {"FAULTSHIM_WRITE_NTH": n})
+            status, text = cli.run_text(args, work, {"FAULTSHIM_WRITE_NTH": n})
             expect_kept("%s unpack write %d (%s)" % (what, n, writes[n - 1][2][:4]), status, text,
                         write_errors)
         total = sum(e[1] for e in writes)
         for budget in (0, total // 2, total - 1):
-            status, text = cli.run(args, work, {"FAULTSHIM_WRITE_AFTER": budget})
+            status, text = cli.run_text(args, work, {"FAULTSHIM_WRITE_AFTER": budget})
             expect_kept("%s unpack, disk full after %d" % (what, budget), status, text, write_errors)
 
         # Reads: each file the unpack reads, at its start, middle and last byte.
@@ -149,16 +149,16 @@ def unpack_faults(cli, checks, work, clean):
         read_files = sorted({e[2] for e in io if e[0] == "r"})
         for name in read_files:
             size = sum(e[1] for e in io if e[0] == "r" and e[2] == name)
-            match = "/zunj" if name.startswith("zunj") else "/" + name
+            match = "/tmp_" if name.startswith("tmp_") else "/" + name
             for offset in sorted({0, size // 2, max(size - 1, 0)}):
-                status, text = cli.run(args, work, {"FAULTSHIM_READ_MATCH": match,
+                status, text = cli.run_text(args, work, {"FAULTSHIM_READ_MATCH": match,
                                                     "FAULTSHIM_READ_AFTER": offset})
-                expect_kept("%s unpack, read of %s fails at %d" % (what, name[:4] if name.startswith("zunj") else name, offset),
+                expect_kept("%s unpack, read of %s fails at %d" % (what, name[:4] if name.startswith("tmp_") else name, offset),
                             status, text, read_errors)
-        checks.expect(any(n.startswith("zunj") for n in read_files) == bool(split),
+        checks.expect(any(n.startswith("tmp_") for n in read_files) == bool(split),
                       what, "joined file read: %s" % read_files)
 
-        status, text = cli.run(args, work, {"FAULTSHIM_RENAME_FAIL": 1})
+        status, text = cli.run_text(args, work, {"FAULTSHIM_RENAME_FAIL": 1})
         expect_kept("%s unpack rename" % what, status, text, write_errors)
 
 
@@ -179,7 +179,7 @@ def split_faults(cli, checks, work, clean):
     file, every rename, and every question answered No or Cancel leave work.0KX byte for byte
     and nothing else; the message says it was left as it was."""
     clean()
-    cli.run(["pack", "work.kmx"], work)
+    cli.run_text(["pack", "work.kmx"], work)
     before = snapshot(work)
     args = ["split", SPLIT, "work.0KX"]
     io = cli.io_log(args, work)
@@ -197,32 +197,32 @@ def split_faults(cli, checks, work, clean):
 
     writes = [e for e in io if e[0] == "w"]
     for n in range(1, len(writes) + 1):
-        status, text = cli.run(args, work, {"FAULTSHIM_WRITE_NTH": n})
+        status, text = cli.run_text(args, work, {"FAULTSHIM_WRITE_NTH": n})
         expect_kept("split write %d" % n, status, text, "Disk Error - File Write Error")
     total = sum(e[1] for e in writes)
     for budget in (0, total // 2, total - 1):
-        status, text = cli.run(args, work, {"FAULTSHIM_WRITE_AFTER": budget})
+        status, text = cli.run_text(args, work, {"FAULTSHIM_WRITE_AFTER": budget})
         expect_kept("split, disk full after %d" % budget, status, text, "Disk Error - File Write Error")
     size = len(before["work.0KX"])
     for offset in (0, 10000, size // 2, size - 1):
-        status, text = cli.run(args, work, {"FAULTSHIM_READ_MATCH": "/work.0KX",
+        status, text = cli.run_text(args, work, {"FAULTSHIM_READ_MATCH": "/work.0KX",
                                             "FAULTSHIM_READ_AFTER": offset})
         expect_kept("split, read fails at %d" % offset, status, text, "Disk Error - File Read Error")
     for n in range(1, count + 1):
-        status, text = cli.run(args, work, {"FAULTSHIM_RENAME_NTH": n})
+        status, text = cli.run_text(args, work, {"FAULTSHIM_RENAME_NTH": n})
         expect_kept("split rename %d" % n, status, text, "Disk Error - File Write Error")
     # A file with a later volume's name: No, Cancel for want of a terminal; asked before any
     # volume is written.
     other = {"work.2KX": b"not a volume"}
     for flags in (["--no"], []):
         write(os.path.join(work, "work.2KX"), other["work.2KX"])
-        status, text = cli.run(["split"] + flags + [SPLIT, "work.0KX"], work)
+        status, text = cli.run_text(["split"] + flags + [SPLIT, "work.0KX"], work)
         case = "split, question answered %s" % (flags or "without a terminal")
         checks.expect("Creating split file" not in text, case, "volumes written first:\n%s" % text)
         # Without a terminal the console's "answered Cancel" says it, and only once.
         expect_kept(case, status, text,
                     "Operation Aborted by User" if flags else "answered Cancel", other)
-    status, text = cli.run(args, work)
+    status, text = cli.run_text(args, work)
     checks.expect(status == 0 and len(folder(work)) == count + 1, "split without a fault",
                   "status %d, folder %s\n%s" % (status, folder(work), text))
 
@@ -235,7 +235,7 @@ def older_set_faults(cli, checks, work, clean):
     project = os.path.join(work, "work.kmx")
     older = PROJECT[:10000] + b"an older version of this project " * 4 + PROJECT[10132:]
     write(project, older)
-    cli.run(["pack", "--split", SPLIT, "work.kmx"], work)
+    cli.run_text(["pack", "--split", SPLIT, "work.kmx"], work)
     write(project, PROJECT)
     before = snapshot(work)
     count = len(before) - 1
@@ -256,21 +256,21 @@ def older_set_faults(cli, checks, work, clean):
     first_volume_write = next(i for i, e in enumerate(writes) if e[2].startswith("tmp_") and
                               i > 0 and writes[i - 1][2] != e[2]) + 1
     for n in range(first_volume_write, len(writes) + 1):
-        status, text = cli.run(args, work, {"FAULTSHIM_WRITE_NTH": n})
+        status, text = cli.run_text(args, work, {"FAULTSHIM_WRITE_NTH": n})
         expect_older("over an older set, write %d" % n, status, text, "Disk Error - File Write Error")
     stream = sum(e[1] for e in writes[:first_volume_write - 1])
     for offset in (0, stream // 2, stream - 1):
-        status, text = cli.run(args, work, {"FAULTSHIM_READ_MATCH": "/tmp_",
+        status, text = cli.run_text(args, work, {"FAULTSHIM_READ_MATCH": "/tmp_",
                                             "FAULTSHIM_READ_AFTER": offset})
         expect_older("over an older set, read fails at %d" % offset, status, text,
                      "Disk Error - File Read Error")
     # Volume 0 is moved aside first, then each other volume is moved aside and replaced, then
     # volume 0 is put in place.
     for n in range(1, 2 * count + 1):
-        status, text = cli.run(args, work, {"FAULTSHIM_RENAME_NTH": n})
+        status, text = cli.run_text(args, work, {"FAULTSHIM_RENAME_NTH": n})
         expect_older("over an older set, rename %d" % n, status, text, "Disk Error - File Write Error")
     # (A No to a later volume, after the split has begun, is the engine tests'.)
-    status, text = cli.run(["pack", "--no", "--split", SPLIT, "work.kmx"], work)
+    status, text = cli.run_text(["pack", "--no", "--split", SPLIT, "work.kmx"], work)
     expect_older("over an older set, No", status, text, "The packed file was not written.")
 
 

@@ -23,7 +23,7 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from packtoolrun import Checks, Cli, folder, project_bytes, read, write  # noqa: E402
 
 A = project_bytes(300 * 1000, seed=21)
@@ -34,22 +34,21 @@ WAITING = "Another Pack Tool is using"
 
 def leftovers(work):
     """Temporary files and lock files: nothing of the kind may stay after a run."""
-    return [n for n in folder(work) if n.startswith(("tmp_", "zunj")) or n.endswith(".lock")]
+    return [n for n in folder(work) if n.startswith("tmp_") or n.endswith(".lock")]
 
 
 def start(cli, args, cwd, slow=None):
     """Starts packtool-cli; slow = (syscalls, microseconds) delays each of those calls' return."""
-    command = [cli.binary] + args
-    env = None
+    prefix, env = (), None
     if slow:
         calls, micros = slow
-        command = ["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=" + calls,
-                   "-e", "inject=%s:delay_exit=%s" % (calls, micros)] + command
+        prefix = ("strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=" + calls,
+                  "-e", "inject=%s:delay_exit=%s" % (calls, micros))
         # LeakSanitizer cannot run under ptrace: a sanitizer build checks leaks in the other runs.
-        env = dict(os.environ)
-        env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS", ""), "detect_leaks=0"]))
-    return subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        env = {"ASAN_OPTIONS": ":".join(filter(None, [os.environ.get("ASAN_OPTIONS", ""),
+                                                      "detect_leaks=0"]))}
+    return cli.start(args, cwd, env=env, prefix=prefix, stdout=subprocess.PIPE,
+                     stderr=subprocess.STDOUT)
 
 
 def finish(proc, timeout=60):
@@ -65,7 +64,7 @@ def restored_by_unpack(cli, work, name="proj"):
     target = os.path.join(work, name + ".KMX")
     if os.path.exists(target):
         os.unlink(target)
-    status, text = cli.run(["unpack", "--yes", name + ".0KX"], work)
+    status, text = cli.run_text(["unpack", "--yes", name + ".0KX"], work)
     data = read(target) if status == 0 else None
     if os.path.exists(target):
         os.unlink(target)
@@ -94,7 +93,7 @@ def two_packs(cli, checks, work):
             # other starts.
             if first_kind == "split":
                 checks.expect(WAITING in t1 + t2, case, "neither waited for the other\n%s\n%s" % (t1, t2))
-            status, text = cli.run(["test", "proj.0KX"], work)
+            status, text = cli.run_text(["test", "proj.0KX"], work)
             checks.expect(status == 0, case, "test of the set: exit %d\n%s" % (status, text))
             restored = restored_by_unpack(cli, work)
             checks.expect(restored in (A, B), case, "unpack restored neither input")
@@ -108,7 +107,7 @@ def reader_during_split_pack(cli, checks, work):
             for name in folder(work):
                 os.unlink(os.path.join(work, name))
             write(os.path.join(work, "proj.txt"), B)
-            status, text = cli.run(["pack", "--yes", "--split", SPLIT, "proj.txt"], work)
+            status, text = cli.run_text(["pack", "--yes", "--split", SPLIT, "proj.txt"], work)
             checks.expect(status == 0, case, "the older set: %s" % text)
             write(os.path.join(work, "proj.kmx"), A)
             writer = start(cli, ["pack", "--yes", "--split", SPLIT, "proj.kmx"], work, (RENAMES, 150000))
@@ -131,7 +130,7 @@ def split_during_pack(cli, checks, work):
         for name in folder(work):
             os.unlink(os.path.join(work, name))
         write(os.path.join(work, "proj.txt"), B)
-        status, text = cli.run(["pack", "--yes", "proj.txt"], work)
+        status, text = cli.run_text(["pack", "--yes", "proj.txt"], work)
         checks.expect(status == 0, case, text)
         write(os.path.join(work, "proj.kmx"), A)
         pack = start(cli, ["pack", "--yes", "--split", SPLIT, "proj.kmx"], work, (RENAMES, 150000))
@@ -139,7 +138,7 @@ def split_during_pack(cli, checks, work):
         split = start(cli, ["split", "--yes", "30K", "proj.0KX"], work, (RENAMES, 100000))
         (ps, pt), (ss, st) = finish(pack), finish(split)
         checks.expect(ps == 0, case, "the pack: exit %d\n%s" % (ps, pt))
-        status, text = cli.run(["test", "proj.0KX"], work)
+        status, text = cli.run_text(["test", "proj.0KX"], work)
         checks.expect(status == 0, case, "test of the set: exit %d\n%s" % (status, text))
         restored = restored_by_unpack(cli, work)
         # A split that ran first was replaced by the pack's set; one that ran after the pack
@@ -175,7 +174,7 @@ def sigterm_after_rename(cli, checks, work):
         for name in folder(work):
             os.unlink(os.path.join(work, name))
         write(os.path.join(work, "p.kmx"), B)
-        status, text = cli.run(["pack", "--yes", "--manifest", "--split", SPLIT, "p.kmx"], work)
+        status, text = cli.run_text(["pack", "--yes", "--manifest", "--split", SPLIT, "p.kmx"], work)
         old_volumes = [n for n in folder(work) if n.startswith("p.") and n[-2:].upper() in ("KX", "0X")]
         checks.expect(status == 0 and len(old_volumes) >= 3, case, "older set: %s" % old_volumes)
         write(os.path.join(work, "p.kmx"), A)
@@ -194,7 +193,7 @@ def sigterm_after_rename(cli, checks, work):
         checks.expect([n for n in files if n.startswith("p.") and n != "p.0KX" and n[-2:] == "KX"] == [],
                       case, "volumes of the older set left: %s" % files)
         if manifest:
-            status, text = cli.run(["test", "p.0KX"], work)
+            status, text = cli.run_text(["test", "p.0KX"], work)
             checks.expect(status == 0 and "p.sha256" in files, case, "manifest: %s\n%s" % (files, text))
         else:
             checks.expect("p.sha256" not in files, case, "the older set's manifest stayed")
@@ -206,19 +205,19 @@ def whole_pack_over_set(cli, checks, work):
     for name in folder(work):
         os.unlink(os.path.join(work, name))
     write(os.path.join(work, "p.kmx"), B)
-    cli.run(["pack", "--yes", "--split", SPLIT, "p.kmx"], work)
+    cli.run_text(["pack", "--yes", "--split", SPLIT, "p.kmx"], work)
     count = len([n for n in folder(work) if n.endswith(("KX", "X"))])
     write(os.path.join(work, "p.kmx"), A)
-    status, text = cli.run(["pack", "--yes", "p.kmx"], work)
+    status, text = cli.run_text(["pack", "--yes", "p.kmx"], work)
     checks.expect(status == 0, case, text)
     checks.expect(folder(work) == ["p.0KX", "p.kmx"], case, "of %d volumes left: %s" % (count, folder(work)))
     # Declined: the older set stays whole.
     for name in folder(work):
         os.unlink(os.path.join(work, name))
     write(os.path.join(work, "p.kmx"), B)
-    cli.run(["pack", "--yes", "--split", SPLIT, "p.kmx"], work)
+    cli.run_text(["pack", "--yes", "--split", SPLIT, "p.kmx"], work)
     before = {n: read(os.path.join(work, n)) for n in folder(work)}
-    status, text = cli.run(["pack", "--no", "p.kmx"], work)
+    status, text = cli.run_text(["pack", "--no", "p.kmx"], work)
     after = {n: read(os.path.join(work, n)) for n in folder(work)}
     checks.expect(status != 0 and after == before, "whole pack over a set, declined", text)
 
@@ -229,7 +228,7 @@ def project_named_like_volume(cli, checks, work):
         for entry in folder(work):
             os.unlink(os.path.join(work, entry))
         write(os.path.join(work, name), A)
-        status, text = cli.run(["pack", "--yes", "--split", SPLIT, name], work)
+        status, text = cli.run_text(["pack", "--yes", "--split", SPLIT, name], work)
         checks.expect(status != 0, case, "exit %d" % status)
         checks.expect(name in text and "named like a volume" in text, case, "message:\n%s" % text)
         checks.expect(folder(work) == [name] and read(os.path.join(work, name)) == A, case,
@@ -238,7 +237,7 @@ def project_named_like_volume(cli, checks, work):
     for entry in folder(work):
         os.unlink(os.path.join(work, entry))
     write(os.path.join(work, "p.1KX"), A)
-    status, text = cli.run(["pack", "--yes", "p.1KX"], work)
+    status, text = cli.run_text(["pack", "--yes", "p.1KX"], work)
     checks.expect(status == 0 and read(os.path.join(work, "p.1KX")) == A, "whole pack of p.1KX", text)
 
 
@@ -249,14 +248,14 @@ def modes_owners_and_links(cli, checks, work):
     try:
         write(os.path.join(work, "p.kmx"), A)
         os.chmod(os.path.join(work, "p.kmx"), 0o600)
-        status, text = cli.run(["pack", "--yes", "--split", SPLIT, "p.kmx"], work)
+        status, text = cli.run_text(["pack", "--yes", "--split", SPLIT, "p.kmx"], work)
         modes = {n: stat.S_IMODE(os.stat(os.path.join(work, n)).st_mode) for n in folder(work)}
         checks.expect(status == 0 and set(modes.values()) == {0o600}, "split pack of a 0600 project",
                       "modes: %s" % modes)
-        status, text = cli.run(["join", "--yes", "p.0KX", "joined.0KX"], work)
+        status, text = cli.run_text(["join", "--yes", "p.0KX", "joined.0KX"], work)
         mode = stat.S_IMODE(os.stat(os.path.join(work, "joined.0KX")).st_mode)
         checks.expect(status == 0 and mode == 0o600, "join of a 0600 set", "mode %o\n%s" % (mode, text))
-        status, text = cli.run(["split", "--yes", SPLIT, "joined.0KX"], work)
+        status, text = cli.run_text(["split", "--yes", SPLIT, "joined.0KX"], work)
         modes = {n: stat.S_IMODE(os.stat(os.path.join(work, n)).st_mode)
                  for n in folder(work) if n.startswith("joined.")}
         checks.expect(status == 0 and set(modes.values()) == {0o600}, "split of a 0600 packed file",
@@ -273,7 +272,7 @@ def modes_owners_and_links(cli, checks, work):
             xattr = False
         if os.geteuid() == 0:
             os.chown(out, 4321, 4322)
-        status, text = cli.run(["join", "--yes", "p.0KX", "out.0KX"], work)
+        status, text = cli.run_text(["join", "--yes", "p.0KX", "out.0KX"], work)
         info = os.stat(out)
         checks.expect(status == 0 and stat.S_IMODE(info.st_mode) == 0o640, "join over a 0640 file",
                       "mode %o\n%s" % (stat.S_IMODE(info.st_mode), text))
@@ -290,7 +289,7 @@ def modes_owners_and_links(cli, checks, work):
             for entry in folder(work):
                 os.unlink(os.path.join(work, entry))
             write(os.path.join(work, "p.kmx"), A)
-            cli.run(["pack", "--yes", "--split", SPLIT, "p.kmx"], work)
+            cli.run_text(["pack", "--yes", "--split", SPLIT, "p.kmx"], work)
             volumes = sorted(n for n in folder(work) if n != "p.kmx")
             write(os.path.join(elsewhere, "v1"), b"old volume 1")
             os.unlink(os.path.join(work, "p.1KX"))
@@ -298,12 +297,12 @@ def modes_owners_and_links(cli, checks, work):
             write(os.path.join(elsewhere, "joined"), b"old joined")
             os.symlink(os.path.join(elsewhere, "joined"), os.path.join(work, "j.0KX"))
             write(os.path.join(work, "p.kmx"), B)
-            status, text = cli.run(["pack", "--yes", "--split", SPLIT, "p.kmx"], work)
+            status, text = cli.run_text(["pack", "--yes", "--split", SPLIT, "p.kmx"], work)
             checks.expect(status == 0 and os.path.islink(os.path.join(work, "p.1KX")),
                           "pack --split over a linked volume", "the link was replaced\n%s" % text)
             checks.expect(restored_by_unpack(cli, work, "p") == B, "pack --split over a linked volume",
                           "the set does not restore")
-            status, text = cli.run(["join", "--yes", "p.0KX", "j.0KX"], work)
+            status, text = cli.run_text(["join", "--yes", "p.0KX", "j.0KX"], work)
             checks.expect(status == 0 and os.path.islink(os.path.join(work, "j.0KX")) and
                           read(os.path.join(elsewhere, "joined"))[:4] != b"old ",
                           "join into a link", "the link was replaced or not written\n%s" % text)

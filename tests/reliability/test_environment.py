@@ -10,7 +10,6 @@ The invariant, against the folder before the run (B) and after a run in a sound 
 
 Usage: test_environment.py PACKTOOL_CLI [FAULTSHIM_LIBRARY]"""
 import os
-import resource
 import shutil
 import signal
 import subprocess
@@ -19,30 +18,13 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from packtoolrun import Checks, Cli, project_bytes  # noqa: E402
 from test_matrix import (FIXTURES, describe, is_temporary, judge_folder, restore, snapshot,  # noqa: E402
                          with_answer)
 
-ENV = dict(os.environ, LANG="C.UTF-8", LANGUAGE="", LC_ALL="")
 # Large enough that a job is still writing when the signal comes.
 BIG_PROJECT = project_bytes(6 * 1000 * 1000, seed=11)
-
-
-def run(cli, args, cwd, closed=(), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-        file_limit=None):
-    """Runs packtool-cli with the descriptors in closed closed, and a file-size limit."""
-    def prepare():
-        for fd in closed:
-            os.close(fd)
-        if file_limit is not None:
-            resource.setrlimit(resource.RLIMIT_FSIZE, (file_limit, file_limit))
-    proc = subprocess.run([cli.binary] + args, cwd=cwd, env=ENV, stdin=subprocess.DEVNULL,
-                          stdout=stdout, stderr=stderr, preexec_fn=prepare, timeout=120)
-    text = b""
-    for out in (proc.stdout, proc.stderr):
-        if isinstance(out, bytes):
-            text += out
-    return proc.returncode, text.decode("utf-8", "replace")
 
 
 def closed_pipe():
@@ -72,7 +54,7 @@ class Environment:
         fixture.prepare(self.cli, work)
         base = snapshot(work)
         args = with_answer(fixture.args, "--yes") if fixture.asks else fixture.args
-        status, text = run(self.cli, args, work)
+        status, text = self.cli.run_text(args, work)
         expected = snapshot(work)
         if not self.checks.expect(status == 0 and expected != base, fixture.name,
                                   "the run in a sound environment failed: %s" % text):
@@ -81,7 +63,7 @@ class Environment:
 
         def case(label, **kwargs):
             restore(work, base)
-            status, text = run(self.cli, args, work, **kwargs)
+            status, text = self.cli.run_text(args, work, **kwargs)
             said = 2 not in kwargs.get("closed", ()) and "stderr" not in kwargs
             self.judge("%s: %s" % (fixture.name, label), base, expected, status, text,
                        snapshot(work), said)
@@ -113,7 +95,7 @@ class Environment:
         os.makedirs(work)
         with open(os.path.join(work, "in.bin"), "wb") as f:
             f.write(BIG_PROJECT[:200000])
-        run(self.cli, ["implode", "in.bin", "in.imp"], work)
+        self.cli.run_text(["implode", "in.bin", "in.imp"], work)
         base = snapshot(work)
         cases = [
             ("implode from a closed standard input", ["implode", "-", "out.imp"], {"closed": (0,)}),
@@ -126,7 +108,7 @@ class Environment:
         ]
         for label, args, kwargs in cases:
             restore(work, base)
-            status, text = run(self.cli, args, work, **kwargs)
+            status, text = self.cli.run_text(args, work, **kwargs)
             self.judge(label, base, base, status, text, snapshot(work))
             self.checks.expect(status == 1, label, "exit status %d" % status)
             self.checks.expect("standard" in text, label, "the stream is not named: %s" % text)
@@ -134,7 +116,7 @@ class Environment:
             restore(work, base)
             pipe = closed_pipe()
             try:
-                status, text = run(self.cli, args, work, stdout=pipe)
+                status, text = self.cli.run_text(args, work, stdout=pipe)
             finally:
                 os.close(pipe)
             label = "%s to a closed pipe" % label
@@ -148,11 +130,11 @@ class Environment:
         big = os.path.join(work, "big.kmx")
         with open(big, "wb") as f:
             f.write(BIG_PROJECT)
-        run(self.cli, ["pack", "--split", "1M", "big.kmx"], work)
+        self.cli.run_text(["pack", "--split", "1M", "big.kmx"], work)
         split_set = {k: v for k, v in snapshot(work).items() if k != "big.kmx"}
         for name in split_set:
             os.unlink(os.path.join(work, name))
-        run(self.cli, ["pack", "big.kmx"], work)
+        self.cli.run_text(["pack", "big.kmx"], work)
         packed = snapshot(work)["big.0KX"]
         old = b"what was there before\n"
         layouts = [
@@ -161,9 +143,9 @@ class Environment:
             ("pack --split", ["pack", "--yes", "--split", "1M", "big.kmx"],
              {"big.kmx": BIG_PROJECT}, "tmp_"),
             ("unpack of a set", ["unpack", "--yes", "big.0KX"],
-             dict(split_set, **{"big.KMX": old}), "zunj"),
+             dict(split_set, **{"big.KMX": old}), "tmp_"),
             ("join", ["join", "--yes", "big.0KX", "out.0KX"],
-             dict(split_set, **{"out.0KX": old}), "zunj"),
+             dict(split_set, **{"out.0KX": old}), "tmp_"),
             ("implode", ["implode", "big.kmx", "out.imp"],
              {"big.kmx": BIG_PROJECT, "out.imp": old}, "tmp_"),
             ("explode", ["explode", "big.0KX", "out.raw"],
@@ -180,16 +162,14 @@ class Environment:
             # The fault-free result: a signal that comes once the job is past its last rename
             # (a cancel waits for the renames to finish) leaves exactly this, with exit 0.
             fill(files)
-            subprocess.run([self.cli.binary] + args, cwd=work, env=ENV, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+            self.cli.run(args, work, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL).check_returncode()
             result = snapshot(work)
             for signum in (signal.SIGUSR1, signal.SIGALRM, signal.SIGQUIT):
                 case = "%s, %s" % (label, signal.Signals(signum).name)
                 fill(files)
                 before = snapshot(work)
-                proc = subprocess.Popen([self.cli.binary] + args, cwd=work, env=ENV,
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.PIPE)
+                proc = self.cli.start(args, work)
                 end = time.monotonic() + 60
                 seen = False
                 while time.monotonic() < end and proc.poll() is None and not seen:

@@ -4,7 +4,7 @@ unpack. Afterwards:
   partial one;
 - a packed file under its final name is the complete stream; a set left by a killed split is
   either the complete set or reported as damaged by `packtool-cli test` and `unpack`;
-- the only other trace is a temporary file whose name says what it is (tmp_..., zunj...), or
+- the only other trace is a temporary file whose name says what it is (tmp_...), or
   the unlocked lock file of a name (.NAME.lock), which the next job on that name removes.
 
 Usage: test_kill.py PACKTOOL_CLI [FAULTSHIM_LIBRARY] [RUNS]"""
@@ -16,18 +16,18 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from packtoolrun import Checks, Cli, folder, project_bytes, read, write  # noqa: E402
 
 PROJECT = project_bytes(3 * 1000 * 1000, seed=11)
 OLD_PROJECT = b"the project file as it was before the unpack\n" * 100
 SPLIT = "20K"
-TEMP_PREFIXES = ("tmp_", "zunj")
+TEMP_PREFIXES = ("tmp_",)
 
 
 def timed_run(cli, args, cwd):
     start = time.monotonic()
-    status, text = cli.run(args, cwd)
+    status, text = cli.run_text(args, cwd)
     if status != 0:
         raise RuntimeError("reference run %s failed: %s" % (args, text))
     return time.monotonic() - start
@@ -36,8 +36,7 @@ def timed_run(cli, args, cwd):
 def run_and_kill(cli, args, cwd, delay, trigger=None):
     """Starts packtool-cli and kills it after delay seconds (if it still runs); with a trigger,
     the delay counts from the moment that file appears in cwd."""
-    proc = subprocess.Popen([cli.binary] + args, cwd=cwd, stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    proc = cli.start(args, cwd, stderr=subprocess.DEVNULL)
     if trigger:
         while proc.poll() is None and not os.path.exists(os.path.join(cwd, trigger)):
             pass
@@ -112,7 +111,7 @@ def main():
                 # Volume 0 takes its name last: later volumes without it are no set.
                 if set(folder(work)) & set(volumes):
                     headless_sets += 1
-                    status, text = cli.run(["test", "work.0KX"], work)
+                    status, text = cli.run_text(["test", "work.0KX"], work)
                     checks.expect(status == 1, case, "test without volume 0: exit %d" % status)
                 continue
             # Killed before the split moved it aside, the packed file is the whole stream: a
@@ -120,18 +119,18 @@ def main():
             complete = read(os.path.join(work, "work.0KX")) == packed or all(
                 os.path.exists(os.path.join(work, n)) and read(os.path.join(work, n)) == d
                 for n, d in volumes.items())
-            status, text = cli.run(["test", "work.0KX"], work)
+            status, text = cli.run_text(["test", "work.0KX"], work)
             if complete:
                 checks.expect(status == 0, case, "test of the complete set: %d\n%s" % (status, text))
                 continue
             damaged_sets += 1
             checks.expect(status == 1, case, "test of a partial set: exit %d\n%s" % (status, text))
             write(os.path.join(work, "work.KMX"), OLD_PROJECT)
-            status, text = cli.run(["unpack", "--yes", "work.0KX"], work)
+            status, text = cli.run_text(["unpack", "--yes", "work.0KX"], work)
             checks.expect(status == 1, case, "unpack of a partial set: exit %d\n%s" % (status, text))
             checks.expect(read(os.path.join(work, "work.KMX")) == OLD_PROJECT, case,
                           "unpack of a partial set replaced the old project file")
-            checks.expect(not [n for n in folder(work) if n.startswith("zunj")], case,
+            checks.expect(not [n for n in folder(work) if n.startswith("tmp_")], case,
                           "unpack left its joined file")
         print("killed splits that left a partial set: %d with volume 0, %d without" %
               (damaged_sets, headless_sets))
@@ -151,9 +150,8 @@ def main():
             write(project_path, PROJECT)
             for name, data in older_set.items():
                 write(os.path.join(work, name), data)
-            proc = subprocess.Popen([cli.binary, "pack", "--yes", "--split", SPLIT, "work.kmx"],
-                                    cwd=work, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                    stderr=subprocess.DEVNULL)
+            proc = cli.start(["pack", "--yes", "--split", SPLIT, "work.kmx"], work,
+                             stderr=subprocess.DEVNULL)
             # From the moment the split writes its first volume (a second temporary file beside
             # the stream's) to a little after the split's usual end: while volumes are written,
             # and while they take the older set's names.
@@ -172,8 +170,8 @@ def main():
                 mixed["none"] += 1
                 continue
             write(os.path.join(work, "work.KMX"), OLD_PROJECT)
-            test_status, _ = cli.run(["test", "work.0KX"], work)
-            status, text = cli.run(["unpack", "--yes", "work.0KX"], work)
+            test_status, _ = cli.run_text(["test", "work.0KX"], work)
+            status, text = cli.run_text(["unpack", "--yes", "work.0KX"], work)
             restored = read(os.path.join(work, "work.KMX"))
             checks.expect(test_status == status, case, "test %d, unpack %d" % (test_status, status))
             if status == 0:

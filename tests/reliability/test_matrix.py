@@ -27,14 +27,14 @@ import signal
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from packtoolrun import Checks, Cli, project_bytes  # noqa: E402
 
 PROJECT = project_bytes(40 * 1000, seed=3)
 OLD_PROJECT = project_bytes(25 * 1000, seed=4)
 VOLUME = "1000"
 # Names under which the program keeps its temporary files.
-TEMP_PREFIXES = ("tmp_", "zunj", ".packtool", "zunp")
+TEMP_PREFIXES = ("tmp_", ".packtool", "zunp")
 
 
 def snapshot(root):
@@ -93,7 +93,7 @@ def put(work, name, data):
 
 
 def make(cli, work, args):
-    status, text = cli.run(args, work)
+    status, text = cli.run_text(args, work)
     if status != 0:
         raise RuntimeError("setting up with %s failed: %s" % (args, text))
 
@@ -312,7 +312,7 @@ class Matrix:
 
     def run_case(self, fixture, work, base, expected, case, args, kind, faults=None):
         restore(work, base)
-        status, text = self.cli.run(args, work, faults)
+        status, text = self.cli.run_text(args, work, faults)
         after = snapshot(work)
         self.judge("%s: %s" % (fixture.name, case), kind, base, expected, status, text, after,
                    fixture.groups)

@@ -8,28 +8,25 @@ import pty
 import select
 import shutil
 import stat
-import subprocess
 import sys
 import tempfile
 import threading
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from packtoolrun import project_bytes, read, write  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from packtoolrun import Cli, project_bytes, read, write  # noqa: E402
 
-CLI = None
-ENV = dict(os.environ, LANG="C.UTF-8", LANGUAGE="", LC_ALL="")
+CLI = None  # the Cli of the binary given
 DATA = project_bytes(300 * 1000, seed=3)
 NOBODY = 65534
 
 
 def run(args, cwd, as_nobody=False, timeout=30, **kwargs):
-    command = [CLI] + args
+    prefix = ()
     if as_nobody and os.geteuid() == 0:
-        command = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups"] + command
-    proc = subprocess.run(command, cwd=cwd, env=ENV, stdin=subprocess.DEVNULL,
-                          capture_output=True, timeout=timeout, **kwargs)
+        prefix = ("setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups")
+    proc = CLI.run(args, cwd, prefix=prefix, timeout=timeout, **kwargs)
     return proc.returncode, proc.stdout, proc.stderr.decode("utf-8", "replace")
 
 
@@ -148,9 +145,7 @@ class OddFiles(unittest.TestCase):
                 write(self.path("big.kmx"), big)
                 if os.path.exists(self.path("big.0KX")):
                     os.unlink(self.path("big.0KX"))
-                proc = subprocess.Popen([CLI, "pack", "big.kmx"], cwd=self.dir, env=ENV,
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.PIPE)
+                proc = CLI.start(["pack", "big.kmx"], self.dir)
                 # Changed once the packed data has begun to reach its temporary file: the size
                 # was measured and the reading is well under way.
                 while proc.poll() is None and not any(
@@ -311,9 +306,7 @@ class OddFiles(unittest.TestCase):
             for force in ([], ["-f"], ["--force"]):
                 with self.subTest(command=command, force=force):
                     master, slave = pty.openpty()
-                    proc = subprocess.Popen([CLI, command] + force + [source], cwd=self.dir, env=ENV,
-                                            stdin=subprocess.DEVNULL, stdout=slave,
-                                            stderr=subprocess.PIPE)
+                    proc = CLI.start([command] + force + [source], self.dir, stdout=slave)
                     os.close(slave)
                     written = 0
                     while proc.poll() is None or select.select([master], [], [], 0)[0]:
@@ -334,6 +327,6 @@ class OddFiles(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    CLI = os.path.abspath(sys.argv[1])
+    CLI = Cli(sys.argv[1])
     del sys.argv[1:]
     unittest.main()

@@ -23,6 +23,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from packtoolrun import Checks, Cli, project_bytes, read, write  # noqa: E402
 from test_matrix import describe, is_temporary  # noqa: E402
 
@@ -133,7 +134,7 @@ class OddInputs:
                                             "s.3KX", "s.sha256"], os.listdir(work)
 
     def must(self, args, cwd):
-        status, text = self.cli.run(args, cwd, timeout=60)
+        status, text = self.cli.run_text(args, cwd, timeout=60)
         if status != 0:
             raise RuntimeError("setting up with %s failed: %s" % (args, text))
 
@@ -158,7 +159,7 @@ class OddInputs:
         shape = kind_of(odd)
         case = "%s, %s is %s" % (case, place, name)
         try:
-            status, text = self.cli.run(args, work, timeout=TIMEOUT)
+            status, text = self.cli.run_text(args, work, timeout=TIMEOUT)
         except subprocess.TimeoutExpired:
             self.checks.expect(False, case, "hung for %d s" % TIMEOUT)
             return
@@ -226,7 +227,7 @@ class OddInputs:
         before = snapshot(work)
         case = "%s --volume-dir vd, vd is %s" % (command[0], name)
         try:
-            status, text = self.cli.run(command + ["--volume-dir", "vd", "s.0KX"], work, timeout=TIMEOUT)
+            status, text = self.cli.run_text(command + ["--volume-dir", "vd", "s.0KX"], work, timeout=TIMEOUT)
         except subprocess.TimeoutExpired:
             self.checks.expect(False, case, "hung for %d s" % TIMEOUT)
             return
@@ -252,7 +253,7 @@ class OddInputs:
         before = snapshot(work)
         case = "%s: volume %d %s" % (command[0], index, change)
         try:
-            status, text = self.cli.run(command + ["s.0KX"], work, timeout=TIMEOUT)
+            status, text = self.cli.run_text(command + ["s.0KX"], work, timeout=TIMEOUT)
         except subprocess.TimeoutExpired:
             self.checks.expect(False, case, "hung for %d s" % TIMEOUT)
             return
@@ -285,7 +286,7 @@ class OddInputs:
             work = self.fresh()
             before = snapshot(work)
             case = "split, rename %d fails" % n
-            status, text = self.cli.run(["split", "--yes", str(self.volume), "q.0KX"], work,
+            status, text = self.cli.run_text(["split", "--yes", str(self.volume), "q.0KX"], work,
                                         faults={"FAULTSHIM_RENAME_NTH": n}, timeout=TIMEOUT)
             self.checks.expect(status == 1, case, "exit status %d: %s" % (status, text))
             self.checks.expect(re.search(r"Cannot write '([^']*/)?q\.[0-3]KX': Input/output error", text),

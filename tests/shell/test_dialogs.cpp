@@ -285,7 +285,8 @@ private slots:
         QDir(database).removeRecursively();
     }
 
-    // Every text of the three dialogs shows whole, inside its dialog, in both languages.
+    // Every text of the three dialogs shows whole, inside its dialog, in both languages, and no
+    // two controls shown cover each other.
     void dialogTextsFit_data()
     {
         QTest::addColumn<int>("language");
@@ -302,9 +303,15 @@ private slots:
         CAboutDlg about(m_frame.get());
         for (QDialog* dialog : {static_cast<QDialog*>(&pack), static_cast<QDialog*>(&unpack),
                                 static_cast<QDialog*>(&about)}) {
-            for (QWidget* child : dialog->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            const QList<QWidget*> children = dialog->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+            for (QWidget* child : children) {
                 const QString where = dialog->objectName() + QLatin1Char('/') + child->objectName();
                 QVERIFY2(dialog->rect().contains(child->geometry()), qPrintable(where));
+                for (QWidget* other : children) {
+                    QVERIFY2(other == child || child->isHidden() || other->isHidden() ||
+                                 !child->geometry().intersects(other->geometry()),
+                             qPrintable(where + QStringLiteral(" covers ") + other->objectName()));
+                }
                 QString text;
                 int room = child->width();
                 if (auto* label = qobject_cast<QLabel*>(child)) {

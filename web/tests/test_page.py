@@ -23,6 +23,10 @@ import time
 import unittest
 import urllib.request
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests",
+                                "support"))
+from packtoolrun import Cli  # noqa: E402
+
 PAGE = os.environ.get("PACKTOOL_WEB_PAGE", "")
 CLI = os.environ.get("PACKTOOL_CLI", "")
 CHROMEDRIVER = shutil.which("chromedriver") or "/usr/bin/chromedriver"
@@ -165,7 +169,8 @@ def write_bytes(path, data):
 
 
 def cli(*args, cwd=None, lang="en"):
-    return subprocess.run([CLI, *args, "--lang", lang], cwd=cwd, capture_output=True, text=True)
+    """The console's run of args in the page's language, its output as text."""
+    return Cli(CLI).run([*args, "--lang", lang], cwd, text=True)
 
 
 def corpus_like(path, kind, size):
@@ -628,7 +633,7 @@ class NoNetworkTest(unittest.TestCase):
             work = tempfile.mkdtemp(prefix="packtool-web-net-")
             project = os.path.join(work, "NET.kmx")
             corpus_like(project, "text", 30_000)
-            subprocess.run([CLI, "pack", "--yes", "--split", "2000", project], check=True, capture_output=True)
+            cli("pack", "--yes", "--split", "2000", project).check_returncode()
             driver.choose_files("#restore-files", sorted(os.path.join(work, f) for f in os.listdir(work)))
             driver.wait(RESULT_SHOWN)
             self.assertTrue(driver.run("return !!document.querySelector('#restore-save a');"))
