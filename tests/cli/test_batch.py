@@ -16,9 +16,14 @@ import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import clitest  # noqa: E402
-from clitest import environment, read, run, write  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from packtoolrun import Cli, environment, read, write  # noqa: E402
+
+CLI = None  # the Cli of the binary given
+
+
+def run(args, cwd):
+    return CLI.run(args, cwd)
 
 TEMP_PREFIXES = ("tmp_", "zunj", "zunp", ".packtool")
 
@@ -125,7 +130,7 @@ class Batch(unittest.TestCase):
                   'full/big.0KX; status=$?; ls -a full >&2; exit $status')
         # Room for the packed file and a little more, not for the project file.
         room = (os.path.getsize(self.path("full", "big.0KX")) // 4096 + 8) * 4096
-        env = dict(environment(), CLI=clitest.CLI, ROOM=str(room))
+        env = dict(environment(), CLI=CLI.binary, ROOM=str(room))
         result = subprocess.run(["unshare", "-rm", "sh", "-c", script], cwd=self.dir, env=env,
                                 stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
         self.assertEqual(result.returncode, 1, result.stderr.decode())
@@ -160,7 +165,7 @@ class Batch(unittest.TestCase):
                 os.mkdir(work)
                 for name in names:
                     write(os.path.join(work, name + ".kmx"), contents[name])
-                proc = subprocess.Popen([clitest.CLI, "pack", "--jobs", "1", "--threads", "1"] +
+                proc = subprocess.Popen([CLI.binary, "pack", "--jobs", "1", "--threads", "1"] +
                                         [n + ".kmx" for n in names], cwd=work, env=environment(),
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.PIPE)
@@ -258,5 +263,5 @@ class Inventory(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    CLI = clitest.CLI = os.path.abspath(sys.argv.pop(1))
+    CLI = Cli(sys.argv.pop(1))
     unittest.main()
