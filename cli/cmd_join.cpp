@@ -71,14 +71,9 @@ int RunJoin(const JoinOptions& options)
         return EXIT_FAILED;
     }
     host.FinishPlainProgress();
-    if (outcome.manifestFailed) {
-        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_FAILED).c_str(),
-                                  ManifestPath(request.outPath).c_str()));
-        return EXIT_FAILED;
-    }
-    if (!outcome.manifestPath.empty())
-        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_WRITTEN).c_str(), outcome.manifestPath.c_str()));
-    return EXIT_OK;
+    return PrintManifestOutcome(host, outcome.manifestFailed, ManifestPath(request.outPath), outcome.manifestPath)
+               ? EXIT_OK
+               : EXIT_FAILED;
 }
 
 void AddJoinCommand(CLI::App& app, int& exitStatus)
@@ -91,9 +86,7 @@ void AddJoinCommand(CLI::App& app, int& exitStatus)
                      "Answer OK to every question (overwrite OUT, look for a missing volume)");
     AddVolumeDirOption(*cmd, options->volumeDirs);
     AddLanguageOption(*cmd, options->lang);
-    cmd->add_option("--progress", options->progress,
-                    "plain: one line 'join PERCENT' on standard error per whole percent")
-        ->check(CLI::IsMember({"plain"}));
+    AddProgressOption(*cmd, options->progress, "one line 'join PERCENT' on standard error per whole percent");
     cmd->add_option("PACKED", options->packed, "The first volume of the set (.0KX)")->required();
     cmd->add_option("OUT", options->out, "The single packed file to write")->required();
     cmd->callback([options, &exitStatus] { exitStatus = RunJoin(*options); });

@@ -93,13 +93,8 @@ int RunSplit(const SplitOptions& options)
     host.FinishPlainProgress();
     host.PrintLine(FormatText(LoadString(IDS_CLI_SPLIT_DONE).c_str(), static_cast<long>(outcome.volumeCount),
                               options.packed.c_str()));
-    if (outcome.manifestFailed) {
-        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_FAILED).c_str(),
-                                  ManifestPath(options.packed).c_str()));
+    if (!PrintManifestOutcome(host, outcome.manifestFailed, ManifestPath(options.packed), outcome.manifestPath))
         return EXIT_FAILED;
-    }
-    if (!outcome.manifestPath.empty())
-        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_WRITTEN).c_str(), outcome.manifestPath.c_str()));
     if (recovery.Wanted() && !outcome.recoveryWritten) {
         host.PrintLine(LoadString(IDS_CLI_RECOVERY_FAILED));
         return EXIT_FAILED;
@@ -116,9 +111,7 @@ void AddSplitCommand(CLI::App& app, int& exitStatus)
     AddAnswerOptions(*cmd, options->answers,
                      "Answer OK to every question (overwrite existing volumes)");
     AddLanguageOption(*cmd, options->lang);
-    cmd->add_option("--progress", options->progress,
-                    "plain: one line 'split PERCENT' on standard error per whole percent")
-        ->check(CLI::IsMember({"plain"}));
+    AddProgressOption(*cmd, options->progress, "one line 'split PERCENT' on standard error per whole percent");
     cmd->add_option("--recovery", options->recovery,
                     "Also write PAR2 recovery files beside the set (made by par2): N (1-99) rebuilds "
                     "any N lost or damaged volumes, each recovery file at most a volume; or P% "

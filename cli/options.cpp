@@ -39,6 +39,23 @@ void AddVolumeDirOption(CLI::App& cmd, std::vector<std::string>& dirs)
         ->check(CLI::ExistingDirectory);
 }
 
+void AddProgressOption(CLI::App& cmd, std::string& progress, const std::string& lines)
+{
+    cmd.add_option("--progress", progress, "plain: " + lines)->check(CLI::IsMember({"plain"}));
+}
+
+bool PrintManifestOutcome(ConsoleHost& host, bool failed, const std::string& failedPath,
+                          const std::string& writtenPath)
+{
+    if (failed) {
+        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_FAILED).c_str(), failedPath.c_str()));
+        return false;
+    }
+    if (!writtenPath.empty())
+        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_WRITTEN).c_str(), writtenPath.c_str()));
+    return true;
+}
+
 void UseLanguage(const std::string& lang)
 {
     SetLanguage(lang == "ja"   ? Language::Japanese

@@ -29,6 +29,14 @@ void AddLanguageOption(CLI::App& cmd, std::string& lang);
 void AddJobsOption(CLI::App& cmd, unsigned& jobs);
 // --volume-dir DIR, repeatable, existing folders only.
 void AddVolumeDirOption(CLI::App& cmd, std::vector<std::string>& dirs);
+// --progress plain; lines says what its lines on standard error are.
+void AddProgressOption(CLI::App& cmd, std::string& progress, const std::string& lines);
+
+// After a split or a join of a set with a manifest of ours: the line that says where the
+// rewritten manifest is, or that it could not be written (failedPath names it then). Returns
+// false for the latter, which makes the command fail.
+bool PrintManifestOutcome(ConsoleHost& host, bool failed, const std::string& failedPath,
+                          const std::string& writtenPath);
 
 // After a command printed its report on standard output: flushes it, and when it could not be
 // written (standard output closed, a full disk, a closed pipe) says so on standard error.
