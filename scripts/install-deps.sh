@@ -14,6 +14,8 @@ PACKAGES="$PACKAGES lintian xdotool strace"
 # par2 makes and reads the recovery files beside a set (pack --recovery, and the repair on
 # unpack and test); its tests run it.
 PACKAGES="$PACKAGES par2"
+# jq reads the inventory's JSON lines in the batch tests, as a user's script would.
+PACKAGES="$PACKAGES jq"
 # The web page: Debian's Emscripten builds it; its tests drive headless Chromium through
 # chromedriver; nodejs runs Emscripten's tools (and the page's benchmark).
 if [ "${PACKTOOL_WEB:-1}" -ne 0 ]; then
