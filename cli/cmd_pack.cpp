@@ -296,9 +296,7 @@ void AddPackCommand(CLI::App& app, int& exitStatus)
                     "by par2): with --split, N (1-99) rebuilds any N lost or damaged volumes, each "
                     "recovery file at most a volume; or P% (1%-100%) of the packed data")
         ->type_name("N|P%");
-    cmd->add_option("--progress", options->progress,
-                    "plain: one line 'STEP PERCENT' on standard error per change (compress, split)")
-        ->check(CLI::IsMember({"plain"}));
+    AddProgressOption(*cmd, options->progress, "one line 'STEP PERCENT' on standard error per change (compress, split)");
     CLI::Option* threads = AddThreadsOption(*cmd, options->threads);
     AddJobsOption(*cmd, options->jobs);
     cmd->add_option("FILE", options->files,

@@ -250,9 +250,7 @@ void AddTestCommand(CLI::App& app, int& exitStatus)
     AddAnswerOptions(*cmd, options->answers, "Answer OK to every question (look for a missing volume)");
     AddVolumeDirOption(*cmd, options->volumeDirs);
     AddLanguageOption(*cmd, options->lang);
-    cmd->add_option("--progress", options->progress,
-                    "plain: one line 'expand PERCENT' on standard error per whole percent")
-        ->check(CLI::IsMember({"plain"}));
+    AddProgressOption(*cmd, options->progress, "one line 'expand PERCENT' on standard error per whole percent");
     AddJobsOption(*cmd, options->jobs);
     cmd->add_flag("--recursive", options->recursive,
                   "Each PATH is a folder: test every packed file and set below it, and report the "

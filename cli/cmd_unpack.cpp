@@ -145,9 +145,7 @@ void AddUnpackCommand(CLI::App& app, int& exitStatus)
                     "packed file's folder (which may then be read-only)")
         ->type_name("DIR")
         ->check(CLI::ExistingDirectory);
-    cmd->add_option("--progress", options->progress,
-                    "plain: one line 'STEP PERCENT' on standard error per change (join, expand)")
-        ->check(CLI::IsMember({"plain"}));
+    AddProgressOption(*cmd, options->progress, "one line 'STEP PERCENT' on standard error per change (join, expand)");
     AddJobsOption(*cmd, options->jobs);
     cmd->add_option("FILE", options->files,
                     "The packed files (.0KX, .0RV), the first of each set: each restored on its "
