@@ -8,11 +8,12 @@
 #include "engine/fileutil.h"
 #include "engine/jobcontext.h"
 #include "platform/files.h"
+#include "platform/threadlocal.h"
 
 CodecWorkArea& JobCodecWorkArea()
 {
     // Value-initialised: zeroed, as the compressor wants it.
-    thread_local std::unique_ptr<CodecWorkArea> area = std::make_unique<CodecWorkArea>();
+    PACKTOOL_THREAD_LOCAL std::unique_ptr<CodecWorkArea> area = std::make_unique<CodecWorkArea>();
     return *area;
 }
 

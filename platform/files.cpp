@@ -17,6 +17,7 @@
 
 #include "platform/jobscope.h"
 #include "platform/paths.h"
+#include "platform/threadlocal.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ std::string SplitDir(const std::string& path)
 std::string RandomSuffix()
 {
     static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    thread_local std::mt19937_64 engine{std::random_device{}() ^
+    PACKTOOL_THREAD_LOCAL std::mt19937_64 engine{std::random_device{}() ^
                                         (static_cast<std::uint64_t>(getpid()) << 32)};
     std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof(kChars)) - 2);
     std::string suffix(6, 'x');

@@ -1,8 +1,9 @@
 #include "platform/jobscope.h"
+#include "platform/threadlocal.h"
 
 namespace {
 
-thread_local JobScope* t_scope = nullptr;
+PACKTOOL_THREAD_LOCAL JobScope* t_scope = nullptr;
 
 } // namespace
 
