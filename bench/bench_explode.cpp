@@ -84,7 +84,8 @@ void SetThroughput(benchmark::State& state, std::size_t outputBytes, std::size_t
     state.counters["MB/s"] = benchmark::Counter(static_cast<double>(outputBytes) / 1e6 *
                                                     static_cast<double>(state.iterations()),
                                                 benchmark::Counter::kIsRate);
-    state.counters["ratio%"] = 100.0 * static_cast<double>(streamBytes) / static_cast<double>(outputBytes);
+    state.counters["ratio%"] =
+        100.0 * static_cast<double>(streamBytes) / static_cast<double>(outputBytes);
 }
 
 struct CorpusEntry {
@@ -166,11 +167,13 @@ int main(int argc, char** argv)
     LoadCorpus();
     for (const auto& entry : Corpus()) {
         const CorpusEntry* e = entry.get();
-        benchmark::RegisterBenchmark(("explode/" + e->name).c_str(), BenchExplode, e, &e->binaryStream)
+        benchmark::RegisterBenchmark(("explode/" + e->name).c_str(), BenchExplode, e,
+                                     &e->binaryStream)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("inflate/" + e->name).c_str(), BenchInflate, e)
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("explode_ascii/" + e->name).c_str(), BenchExplode, e, &e->asciiStream)
+        benchmark::RegisterBenchmark(("explode_ascii/" + e->name).c_str(), BenchExplode, e,
+                                     &e->asciiStream)
             ->Unit(benchmark::kMillisecond);
     }
     benchmark::RunSpecifiedBenchmarks();

@@ -39,7 +39,8 @@ std::size_t Implode(const Bytes& input, Bytes& output, CodecWorkArea& work)
 std::size_t Deflate(const Bytes& input, Bytes& output, int level)
 {
     uLongf size = static_cast<uLongf>(output.size());
-    if (compress2(output.data(), &size, input.data(), static_cast<uLong>(input.size()), level) != Z_OK)
+    if (compress2(output.data(), &size, input.data(), static_cast<uLong>(input.size()), level) !=
+        Z_OK)
         std::abort();
     return size;
 }
@@ -50,7 +51,11 @@ struct Row {
 };
 std::map<std::string, Row> g_rows;
 
-enum class Method { Implode, Deflate1, Deflate6 };
+enum class Method {
+    Implode,
+    Deflate1,
+    Deflate6
+};
 
 void Compress(benchmark::State& state, const Bytes* input, Method method)
 {
@@ -127,11 +132,14 @@ int main(int argc, char** argv)
     if (files.empty())
         return 1;
     for (const auto& [name, data] : files) {
-        benchmark::RegisterBenchmark(("implode/" + name).c_str(), Compress, data.get(), Method::Implode)
+        benchmark::RegisterBenchmark(("implode/" + name).c_str(), Compress, data.get(),
+                                     Method::Implode)
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("deflate1/" + name).c_str(), Compress, data.get(), Method::Deflate1)
+        benchmark::RegisterBenchmark(("deflate1/" + name).c_str(), Compress, data.get(),
+                                     Method::Deflate1)
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("deflate6/" + name).c_str(), Compress, data.get(), Method::Deflate6)
+        benchmark::RegisterBenchmark(("deflate6/" + name).c_str(), Compress, data.get(),
+                                     Method::Deflate6)
             ->Unit(benchmark::kMillisecond);
     }
 
@@ -140,11 +148,13 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    std::printf("\n%-10s %12s %12s %12s %10s %10s %10s %10s %10s\n", "file", "implode MB/s", "deflate1", "deflate6",
-                "vs defl6", "vs defl1", "implode %", "deflate1 %", "deflate6 %");
+    std::printf("\n%-10s %12s %12s %12s %10s %10s %10s %10s %10s\n", "file", "implode MB/s",
+                "deflate1", "deflate6", "vs defl6", "vs defl1", "implode %", "deflate1 %",
+                "deflate6 %");
     for (const auto& [file, r] : g_rows) {
-        std::printf("%-10s %12.1f %12.1f %12.1f %9.2fx %9.2fx %9.1f%% %9.1f%% %9.1f%%\n", file.c_str(), r.implodeRate,
-                    r.deflate1Rate, r.deflate6Rate, r.deflate6Rate > 0 ? r.implodeRate / r.deflate6Rate : 0.0,
+        std::printf("%-10s %12.1f %12.1f %12.1f %9.2fx %9.2fx %9.1f%% %9.1f%% %9.1f%%\n",
+                    file.c_str(), r.implodeRate, r.deflate1Rate, r.deflate6Rate,
+                    r.deflate6Rate > 0 ? r.implodeRate / r.deflate6Rate : 0.0,
                     r.deflate1Rate > 0 ? r.implodeRate / r.deflate1Rate : 0.0, 100 * r.implodeShare,
                     100 * r.deflate1Share, 100 * r.deflate6Share);
     }

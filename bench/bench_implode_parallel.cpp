@@ -44,7 +44,8 @@ std::size_t Implode(const Bytes& input, Bytes& output, CodecWorkArea& work, unsi
     MemoryStreams m{&input, 0, &output, 0};
     const unsigned type = CODEC_BINARY;
     const unsigned dictSize = 4096;
-    codec::ImplodeParallelWithStats(ReadMemory, WriteMemory, work.bytes, &m, &type, &dictSize, threads, 0, stats);
+    codec::ImplodeParallelWithStats(ReadMemory, WriteMemory, work.bytes, &m, &type, &dictSize,
+                                    threads, 0, stats);
     return m.outPos;
 }
 
@@ -62,7 +63,8 @@ std::size_t ParallelDeflate(const Bytes& input, std::vector<Bytes>& pieces, unsi
             const std::size_t n = std::min(kPiece, input.size() - from);
             pieces[i].resize(compressBound(static_cast<uLong>(n)));
             uLongf size = static_cast<uLongf>(pieces[i].size());
-            if (compress2(pieces[i].data(), &size, input.data() + from, static_cast<uLong>(n), 6) != Z_OK)
+            if (compress2(pieces[i].data(), &size, input.data() + from, static_cast<uLong>(n), 6) !=
+                Z_OK)
                 std::abort();
             sizes[i] = size;
         }
@@ -94,7 +96,11 @@ struct Row {
 };
 std::map<std::string, Row> g_rows;
 
-enum class Method { ImplodeOne, ImplodeMany, DeflateMany };
+enum class Method {
+    ImplodeOne,
+    ImplodeMany,
+    DeflateMany
+};
 
 void Compress(benchmark::State& state, const Bytes* input, Method method)
 {
@@ -193,12 +199,18 @@ int main(int argc, char** argv)
     if (files.empty())
         return 1;
     for (const auto& [name, data] : files) {
-        benchmark::RegisterBenchmark(("implode_1/" + name).c_str(), Compress, data.get(), Method::ImplodeOne)
-            ->Unit(benchmark::kMillisecond)->UseRealTime();
-        benchmark::RegisterBenchmark(("implode_n/" + name).c_str(), Compress, data.get(), Method::ImplodeMany)
-            ->Unit(benchmark::kMillisecond)->UseRealTime();
-        benchmark::RegisterBenchmark(("deflate6_n/" + name).c_str(), Compress, data.get(), Method::DeflateMany)
-            ->Unit(benchmark::kMillisecond)->UseRealTime();
+        benchmark::RegisterBenchmark(("implode_1/" + name).c_str(), Compress, data.get(),
+                                     Method::ImplodeOne)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark(("implode_n/" + name).c_str(), Compress, data.get(),
+                                     Method::ImplodeMany)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark(("deflate6_n/" + name).c_str(), Compress, data.get(),
+                                     Method::DeflateMany)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
     }
 
     benchmark::Initialize(&argc, argv);
@@ -210,15 +222,18 @@ int main(int argc, char** argv)
     // wasted speculation); caller: the caller's thread's share of it (reads, join, writes),
     // the part that does not spread over the cores. On a busy machine the MB/s depend on the
     // share of the cores the run gets; these two do not.
-    std::printf("\nthreads: %u\n%-10s %10s %10s %11s %8s %10s %9s %8s %9s %9s %7s\n", g_threads, "file", "implode 1",
-                "implode N", "deflate6 N", "speedup", "vs defl6 N", "implode %", "cpu N/1", "caller %", "segments",
-                "again");
+    std::printf("\nthreads: %u\n%-10s %10s %10s %11s %8s %10s %9s %8s %9s %9s %7s\n", g_threads,
+                "file", "implode 1", "implode N", "deflate6 N", "speedup", "vs defl6 N",
+                "implode %", "cpu N/1", "caller %", "segments", "again");
     for (const auto& [file, r] : g_rows) {
-        std::printf("%-10s %10.1f %10.1f %11.1f %7.2fx %9.2fx %8.1f%% %7.3fx %8.1f%% %9llu %7llu\n", file.c_str(),
-                    r.oneRate, r.manyRate, r.deflateRate, r.oneRate > 0 ? r.manyRate / r.oneRate : 0.0,
+        std::printf("%-10s %10.1f %10.1f %11.1f %7.2fx %9.2fx %8.1f%% %7.3fx %8.1f%% %9llu %7llu\n",
+                    file.c_str(), r.oneRate, r.manyRate, r.deflateRate,
+                    r.oneRate > 0 ? r.manyRate / r.oneRate : 0.0,
                     r.deflateRate > 0 ? r.manyRate / r.deflateRate : 0.0, 100 * r.share,
-                    r.oneCpu > 0 ? r.manyCpu / r.oneCpu : 0.0, r.manyCpu > 0 ? 100 * r.callerCpu / r.manyCpu : 0.0,
-                    static_cast<unsigned long long>(r.segments), static_cast<unsigned long long>(r.parsedAgain));
+                    r.oneCpu > 0 ? r.manyCpu / r.oneCpu : 0.0,
+                    r.manyCpu > 0 ? 100 * r.callerCpu / r.manyCpu : 0.0,
+                    static_cast<unsigned long long>(r.segments),
+                    static_cast<unsigned long long>(r.parsedAgain));
     }
     return 0;
 }

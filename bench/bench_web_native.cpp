@@ -14,11 +14,13 @@ int main(int argc, char** argv)
     const int reps = 10;
     for (int i = 1; i < argc; ++i) {
         std::ifstream file(argv[i], std::ios::binary);
-        const std::vector<unsigned char> input((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        const std::vector<unsigned char> input((std::istreambuf_iterator<char>(file)),
+                                               std::istreambuf_iterator<char>());
         for (const bool implode : {true, false}) {
             std::vector<unsigned char> output;
             const double ms = codecbench::BestMilliseconds(input, implode, reps, output);
-            std::printf("{\"file\": \"%s\", \"op\": \"%s\", \"ms\": %.3f, \"bytes\": %zu, \"outputBytes\": %zu}\n",
+            std::printf("{\"file\": \"%s\", \"op\": \"%s\", \"ms\": %.3f, \"bytes\": %zu, "
+                        "\"outputBytes\": %zu}\n",
                         argv[i], implode ? "implode" : "explode", ms, input.size(), output.size());
         }
     }

@@ -19,7 +19,8 @@ using Bytes = std::vector<unsigned char>;
 
 // Every regular file of the corpus folder dir, by name in order; empty, after saying so on
 // standard error, when there is none.
-inline std::vector<std::pair<std::string, std::unique_ptr<Bytes>>> LoadCorpus(const std::filesystem::path& dir)
+inline std::vector<std::pair<std::string, std::unique_ptr<Bytes>>>
+LoadCorpus(const std::filesystem::path& dir)
 {
     std::vector<std::pair<std::string, std::unique_ptr<Bytes>>> files;
     std::error_code error;
@@ -27,12 +28,14 @@ inline std::vector<std::pair<std::string, std::unique_ptr<Bytes>>> LoadCorpus(co
         if (!entry.is_regular_file())
             continue;
         std::ifstream in(entry.path(), std::ios::binary);
-        auto data = std::make_unique<Bytes>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        auto data = std::make_unique<Bytes>(std::istreambuf_iterator<char>(in),
+                                            std::istreambuf_iterator<char>());
         files.emplace_back(entry.path().filename().string(), std::move(data));
     }
     if (files.empty())
         std::fprintf(stderr, "no corpus in %s: run bench/make_corpus.sh first\n", dir.c_str());
-    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(files.begin(), files.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
     return files;
 }
 

@@ -39,7 +39,8 @@ std::string TrimmedLine(const std::string& line)
 // closing "... failed" line, which say nothing of why.
 std::string ReasonFromLog(const std::string& log)
 {
-    const std::string skipped[] = {TrimmedLine(LoadString(IDS_PACK_END)), TrimmedLine(LoadString(IDS_UNPACK_END)),
+    const std::string skipped[] = {TrimmedLine(LoadString(IDS_PACK_END)),
+                                   TrimmedLine(LoadString(IDS_UNPACK_END)),
                                    TrimmedLine(LoadString(IDS_CLI_PACK_FAILED)),
                                    TrimmedLine(LoadString(IDS_CLI_UNPACK_FAILED))};
     std::string reason;
@@ -49,7 +50,8 @@ std::string ReasonFromLog(const std::string& log)
         if (end == std::string::npos)
             end = log.size();
         const std::string line = TrimmedLine(log.substr(start, end - start));
-        if (!line.empty() && std::find(std::begin(skipped), std::end(skipped), line) == std::end(skipped))
+        if (!line.empty() &&
+            std::find(std::begin(skipped), std::end(skipped), line) == std::end(skipped))
             reason = line;
         start = end + 1;
     }
@@ -59,7 +61,9 @@ std::string ReasonFromLog(const std::string& log)
 class Batch {
 public:
     Batch(std::vector<BatchFile>& files, const BatchSettings& settings)
-        : m_files(files), m_settings(settings), m_bar(isatty(STDERR_FILENO) != 0 && !settings.plainProgress)
+        : m_files(files),
+          m_settings(settings),
+          m_bar(isatty(STDERR_FILENO) != 0 && !settings.plainProgress)
     {
         m_shared.clearBar = [this] { ClearBar(); };
         for (const BatchFile& file : files)
@@ -126,8 +130,10 @@ void Batch::End(Running& running)
     ClearBar();
     {
         const std::lock_guard<std::mutex> lock(m_shared.output);
-        std::fprintf(stderr, "%s%s\n%s", m_endedCount > 0 ? "\n" : "", FormatText(LoadString(IDS_CLI_BATCH_FILE).c_str(),
-                                                  running.file->name.c_str()).c_str(), log.c_str());
+        std::fprintf(
+            stderr, "%s%s\n%s", m_endedCount > 0 ? "\n" : "",
+            FormatText(LoadString(IDS_CLI_BATCH_FILE).c_str(), running.file->name.c_str()).c_str(),
+            log.c_str());
         std::fflush(stderr);
     }
     for (const std::string& line : result.report)
@@ -181,15 +187,18 @@ void Batch::PrintSummary()
     long done = 0;
     for (const BatchResult& result : m_results)
         done += result.succeeded ? 1 : 0;
-    std::string summary = "\n" + FormatText(LoadString(m_settings.summaryId).c_str(), done,
-                                            static_cast<long>(m_files.size())) + "\n";
+    std::string summary = "\n" +
+                          FormatText(LoadString(m_settings.summaryId).c_str(), done,
+                                     static_cast<long>(m_files.size())) +
+                          "\n";
     for (std::size_t i = 0; i < m_files.size(); ++i) {
         const std::string& name = m_files[i].name;
         if (!m_ended[i] || m_cancelled[i])
             summary += FormatText(LoadString(IDS_CLI_BATCH_NOT_DONE).c_str(), name.c_str()) + "\n";
         else if (!m_results[i].succeeded)
             summary += FormatText(LoadString(IDS_CLI_BATCH_FAILED).c_str(), name.c_str(),
-                                  m_results[i].reason.c_str()) + "\n";
+                                  m_results[i].reason.c_str()) +
+                       "\n";
     }
     const std::lock_guard<std::mutex> lock(m_shared.output);
     std::fputs(summary.c_str(), stderr);
@@ -203,14 +212,17 @@ void Batch::DrawBar()
     long long bytes = m_endedBytes;
     for (const Running& running : m_running)
         bytes += running.file->size * std::max(0, running.host->Progress()) / 100;
-    const int percent = m_totalBytes > 0 ? static_cast<int>(bytes * 100 / m_totalBytes)
-                                         : static_cast<int>(m_endedCount * 100 / std::max<std::size_t>(1, m_files.size()));
+    const int percent =
+        m_totalBytes > 0
+            ? static_cast<int>(bytes * 100 / m_totalBytes)
+            : static_cast<int>(m_endedCount * 100 / std::max<std::size_t>(1, m_files.size()));
     const int filled = percent * kBarWidth / 100;
-    const std::string line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                             std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') + "] " +
-                             std::to_string(percent) + "%  " +
-                             FormatText(LoadString(IDS_CLI_BATCH_BAR).c_str(), static_cast<long>(m_endedCount),
-                                        static_cast<long>(m_files.size()));
+    const std::string line =
+        "[" + std::string(static_cast<std::size_t>(filled), '#') +
+        std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') + "] " +
+        std::to_string(percent) + "%  " +
+        FormatText(LoadString(IDS_CLI_BATCH_BAR).c_str(), static_cast<long>(m_endedCount),
+                   static_cast<long>(m_files.size()));
     if (m_barShown && line == m_lastBar)
         return;
     const std::lock_guard<std::mutex> lock(m_shared.output);
@@ -238,7 +250,10 @@ int RunBatch(std::vector<BatchFile>& files, const BatchSettings& settings)
     return batch.Run();
 }
 
-unsigned MachineCores() { return std::max(1u, std::thread::hardware_concurrency()); }
+unsigned MachineCores()
+{
+    return std::max(1u, std::thread::hardware_concurrency());
+}
 
 unsigned ThreadsPerJob(unsigned jobs, std::size_t files)
 {
@@ -259,5 +274,7 @@ std::vector<std::string> DistinctFiles(const std::vector<std::string>& files)
 long long FileSizeOrZero(const std::string& path)
 {
     struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? static_cast<long long>(info.st_size) : 0;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)
+               ? static_cast<long long>(info.st_size)
+               : 0;
 }

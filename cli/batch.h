@@ -13,8 +13,8 @@
 // How one file's job ended.
 struct BatchResult {
     bool succeeded = false;
-    std::string reason;                 // why not, when known: else taken from its log
-    std::vector<std::string> report;    // lines for standard output (a test's verdict)
+    std::string reason;              // why not, when known: else taken from its log
+    std::vector<std::string> report; // lines for standard output (a test's verdict)
 };
 
 // One file's job. Both calls run on the main thread inside the job's scope, so that what
@@ -30,7 +30,7 @@ public:
 };
 
 struct BatchFile {
-    std::string name;               // as the user gave it: the log's heading, the summary
+    std::string name; // as the user gave it: the log's heading, the summary
     std::unique_ptr<BatchJob> job;
     // The job's input, in bytes, for the batch's progress bar; 0 when unknown.
     long long size = 0;
@@ -38,9 +38,9 @@ struct BatchFile {
 
 struct BatchSettings {
     ConsoleHost::Answer answer = ConsoleHost::Answer::Ask;
-    unsigned jobs = 1;               // files at once
+    unsigned jobs = 1; // files at once
     bool plainProgress = false;
-    unsigned summaryId = 0;          // "Packed: %ld of %ld files." and the like
+    unsigned summaryId = 0; // "Packed: %ld of %ld files." and the like
 };
 
 // Runs the files' jobs and prints their logs and the summary. Returns the command's exit

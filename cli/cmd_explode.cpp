@@ -39,9 +39,9 @@ struct ExplodeFiles {
     unsigned char head[4] = {0, 0, 0, 0}; // the first bytes of the input
     std::uint64_t bytesRead = 0;
     std::uint64_t bytesWritten = 0;
-    bool wrote = false;     // explode made at least one write call
-    int readErrno = 0;      // first read error, 0 if none
-    int writeErrno = 0;     // first write error, 0 if none
+    bool wrote = false; // explode made at least one write call
+    int readErrno = 0;  // first read error, 0 if none
+    int writeErrno = 0; // first write error, 0 if none
 };
 
 unsigned ReadInput(unsigned char* buf, unsigned* size, void* param)
@@ -75,8 +75,8 @@ std::string Reason(unsigned result, const ExplodeFiles& files)
 {
     switch (result) {
     case CODEC_TOO_SHORT:
-        return "the input is too short to be a compressed stream (" + std::to_string(files.bytesRead) +
-               " bytes; at least 5 are needed)";
+        return "the input is too short to be a compressed stream (" +
+               std::to_string(files.bytesRead) + " bytes; at least 5 are needed)";
     case CODEC_BAD_DICT_SIZE:
         return "unknown dictionary size (header byte 1 is " + std::to_string(files.head[1]) +
                "; 4, 5 or 6 expected)";
@@ -86,8 +86,7 @@ std::string Reason(unsigned result, const ExplodeFiles& files)
     case CODEC_STREAM_ENDED:
         return "the stream ends before its end code; the " + std::to_string(files.bytesWritten) +
                " bytes decoded up to there were written";
-    default:
-        return "unexpected result " + std::to_string(result);
+    default: return "unexpected result " + std::to_string(result);
     }
 }
 
@@ -95,8 +94,8 @@ std::string Reason(unsigned result, const ExplodeFiles& files)
 // bytes, which the decoder refuses as too short. It stands for an empty file.
 bool IsEmptyStream(const ExplodeFiles& files)
 {
-    return files.bytesRead == 4 && files.head[0] <= CODEC_ASCII && files.head[1] >= 4 && files.head[1] <= 6 &&
-           files.head[2] == 0x01 && files.head[3] == 0xFF;
+    return files.bytesRead == 4 && files.head[0] <= CODEC_ASCII && files.head[1] >= 4 &&
+           files.head[1] <= 6 && files.head[2] == 0x01 && files.head[3] == 0xFF;
 }
 
 void Complain(const std::string& text)
@@ -131,7 +130,9 @@ int RunExplode(const std::string& inputPath, const std::string& outputPath, bool
     }
     // Nobody types a compressed stream: a terminal as the input is a forgotten file name.
     if (!force && isatty(fileno(files.in))) {
-        std::fprintf(stderr, "%s\n", FormatText(LoadString(IDS_CLI_STREAM_FROM_TERMINAL).c_str(), "explode").c_str());
+        std::fprintf(
+            stderr, "%s\n",
+            FormatText(LoadString(IDS_CLI_STREAM_FROM_TERMINAL).c_str(), "explode").c_str());
         return EXIT_FAILED;
     }
     UseLargeInputBuffer(files.in);
@@ -141,14 +142,16 @@ int RunExplode(const std::string& inputPath, const std::string& outputPath, bool
         files.out = stdout;
         UseLargeOutputBuffer(stdout);
     } else {
-        if (!output.Open(outputPath, TEMP_FILE_PREFIX, inputPath == "-" ? std::string() : inputPath)) {
+        if (!output.Open(outputPath, TEMP_FILE_PREFIX,
+                         inputPath == "-" ? std::string() : inputPath)) {
             Complain("cannot create '" + outputPath + "': " + std::strerror(errno));
             return EXIT_FAILED;
         }
         files.out = output.Stream();
     }
     if (!force && isatty(fileno(files.out))) {
-        std::fprintf(stderr, "%s\n", FormatText(LoadString(IDS_CLI_BINARY_TO_TERMINAL).c_str(), "explode").c_str());
+        std::fprintf(stderr, "%s\n",
+                     FormatText(LoadString(IDS_CLI_BINARY_TO_TERMINAL).c_str(), "explode").c_str());
         return EXIT_FAILED;
     }
 
@@ -188,7 +191,8 @@ int RunExplode(const std::string& inputPath, const std::string& outputPath, bool
     }
     if (files.readErrno != 0) {
         Complain("cannot read " + inName + ": " + std::strerror(files.readErrno) +
-                 (files.wrote ? "; the " + std::to_string(files.bytesWritten) + " bytes decoded up to there were written"
+                 (files.wrote ? "; the " + std::to_string(files.bytesWritten) +
+                                    " bytes decoded up to there were written"
                               : std::string()));
         return EXIT_FAILED;
     }
@@ -201,7 +205,8 @@ int RunExplode(const std::string& inputPath, const std::string& outputPath, bool
 
 void AddExplodeCommand(CLI::App& app, int& exitStatus)
 {
-    auto* cmd = app.add_subcommand("explode", "Decompress one implode stream (a whole packed file is one)");
+    auto* cmd =
+        app.add_subcommand("explode", "Decompress one implode stream (a whole packed file is one)");
     auto input = std::make_shared<std::string>("-");
     auto output = std::make_shared<std::string>("-");
     auto force = std::make_shared<bool>(false);
@@ -209,7 +214,8 @@ void AddExplodeCommand(CLI::App& app, int& exitStatus)
                   "Read the compressed stream even from a terminal, and write the decoded data "
                   "even to one");
     cmd->add_option("INPUT", *input, "Compressed stream to read; - or absent: standard input");
-    cmd->add_option("OUTPUT", *output, "File to write the decoded bytes to; - or absent: standard output");
+    cmd->add_option("OUTPUT", *output,
+                    "File to write the decoded bytes to; - or absent: standard output");
     cmd->callback([input, output, force, &exitStatus] {
         UseLanguage("");
         exitStatus = RunExplode(*input, *output, *force);

@@ -75,7 +75,8 @@ std::string DisplayName(const std::string& path, const char* stdName)
 
 void Complain(const char* what, const std::string& name, int error)
 {
-    std::fprintf(stderr, "packtool-cli implode: cannot %s %s: %s\n", what, name.c_str(), std::strerror(error));
+    std::fprintf(stderr, "packtool-cli implode: cannot %s %s: %s\n", what, name.c_str(),
+                 std::strerror(error));
 }
 
 int RunImplode(const ImplodeOptions& opt)
@@ -106,21 +107,23 @@ int RunImplode(const ImplodeOptions& opt)
         io.out = stdout;
         UseLargeOutputBuffer(stdout);
     } else {
-        if (!output.Open(opt.output, TEMP_FILE_PREFIX, opt.input == "-" ? std::string() : opt.input)) {
+        if (!output.Open(opt.output, TEMP_FILE_PREFIX,
+                         opt.input == "-" ? std::string() : opt.input)) {
             Complain("write", outName, errno);
             return EXIT_FAILED;
         }
         io.out = output.Stream();
     }
     if (!opt.force && isatty(fileno(io.out))) {
-        std::fprintf(stderr, "%s\n", FormatText(LoadString(IDS_CLI_BINARY_TO_TERMINAL).c_str(), "implode").c_str());
+        std::fprintf(stderr, "%s\n",
+                     FormatText(LoadString(IDS_CLI_BINARY_TO_TERMINAL).c_str(), "implode").c_str());
         return EXIT_FAILED;
     }
 
     auto work = std::make_unique<CodecWorkArea>(); // zeroed: the same input gives the same bytes
     const unsigned type = opt.ascii ? CODEC_ASCII : CODEC_BINARY;
-    const unsigned result =
-        implode_parallel(ReadInput, WriteOutput, work->bytes, &io, &type, &opt.dictSize, opt.threads);
+    const unsigned result = implode_parallel(ReadInput, WriteOutput, work->bytes, &io, &type,
+                                             &opt.dictSize, opt.threads);
 
     if (opt.output == "-") {
         if (io.writeError == 0 && std::fflush(io.out) != 0)
@@ -142,7 +145,8 @@ int RunImplode(const ImplodeOptions& opt)
         return EXIT_FAILED;
     }
     if (result != CODEC_OK) { // the options allow only valid parameters
-        std::fprintf(stderr, "packtool-cli implode: compressor refused the parameters (code %u)\n", result);
+        std::fprintf(stderr, "packtool-cli implode: compressor refused the parameters (code %u)\n",
+                     result);
         return EXIT_FAILED;
     }
     return 0;
@@ -153,7 +157,8 @@ void AddImplodeCommand(CLI::App& app, int& exitStatus)
     auto opt = std::make_shared<ImplodeOptions>();
     CLI::App* cmd = app.add_subcommand(
         "implode", "Compress INPUT into one bare implode stream (no packed-file header) in OUTPUT");
-    cmd->add_flag("--ascii", opt->ascii, "Code literals with the ASCII code tuned for text (default: binary)");
+    cmd->add_flag("--ascii", opt->ascii,
+                  "Code literals with the ASCII code tuned for text (default: binary)");
     cmd->add_option("--dict", opt->dictSize, "Dictionary size in bytes")
         ->check(CLI::IsMember({1024u, 2048u, 4096u}))
         ->capture_default_str();

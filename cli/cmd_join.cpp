@@ -55,7 +55,8 @@ int RunJoin(const JoinOptions& options)
     // found elsewhere are checked by the job itself.
     for (const std::string& file : SetFiles(request.packedPath)) {
         if (IsSameFile(file, request.outPath)) {
-            host.PrintLine(FormatText(LoadString(IDS_CLI_JOIN_INTO_SET).c_str(), options.out.c_str()));
+            host.PrintLine(
+                FormatText(LoadString(IDS_CLI_JOIN_INTO_SET).c_str(), options.out.c_str()));
             return EXIT_FAILED;
         }
     }
@@ -71,7 +72,8 @@ int RunJoin(const JoinOptions& options)
         return EXIT_FAILED;
     }
     host.FinishPlainProgress();
-    return PrintManifestOutcome(host, outcome.manifestFailed, ManifestPath(request.outPath), outcome.manifestPath)
+    return PrintManifestOutcome(host, outcome.manifestFailed, ManifestPath(request.outPath),
+                                outcome.manifestPath)
                ? EXIT_OK
                : EXIT_FAILED;
 }
@@ -86,7 +88,8 @@ void AddJoinCommand(CLI::App& app, int& exitStatus)
                      "Answer OK to every question (overwrite OUT, look for a missing volume)");
     AddVolumeDirOption(*cmd, options->volumeDirs);
     AddLanguageOption(*cmd, options->lang);
-    AddProgressOption(*cmd, options->progress, "one line 'join PERCENT' on standard error per whole percent");
+    AddProgressOption(*cmd, options->progress,
+                      "one line 'join PERCENT' on standard error per whole percent");
     cmd->add_option("PACKED", options->packed, "The first volume of the set (.0KX)")->required();
     cmd->add_option("OUT", options->out, "The single packed file to write")->required();
     cmd->callback([options, &exitStatus] { exitStatus = RunJoin(*options); });

@@ -64,8 +64,9 @@ int RunDryRun(ConsoleHost& host, const std::string& projectPath, const std::stri
         return EXIT_FAILED;
     }
     if (volumeSize > 0 && VolumeCountFor(streamLength, volumeSize) > MAX_VOLUMES) {
-        host.PrintLine(FormatText(LoadString(IDS_CLI_PLAN_TOO_MANY).c_str(),
-                                  static_cast<long long>(VolumeCountFor(streamLength, volumeSize))));
+        host.PrintLine(
+            FormatText(LoadString(IDS_CLI_PLAN_TOO_MANY).c_str(),
+                       static_cast<long long>(VolumeCountFor(streamLength, volumeSize))));
         return EXIT_FAILED;
     }
     host.FinishPlainProgress();
@@ -77,17 +78,18 @@ int RunDryRun(ConsoleHost& host, const std::string& projectPath, const std::stri
         total += volume.nSize;
     }
     std::printf("%s\n", FormatText(LoadString(IDS_CLI_PLAN_TOTAL).c_str(),
-                                   static_cast<long>(plan.size()),
-                                   static_cast<long long>(total)).c_str());
+                                   static_cast<long>(plan.size()), static_cast<long long>(total))
+                            .c_str());
     const RoomCheck room = RoomForPack(packedPath, streamLength, volumeSize);
     if (room.nAvailable >= 0)
         std::printf("%s\n", FormatText(LoadString(IDS_CLI_PLAN_ROOM).c_str(),
                                        room.strFolder.c_str(), static_cast<long long>(room.nNeeded),
-                                       static_cast<long long>(room.nAvailable)).c_str());
+                                       static_cast<long long>(room.nAvailable))
+                                .c_str());
     else
         std::printf("%s\n", FormatText(LoadString(IDS_CLI_PLAN_ROOM_UNKNOWN).c_str(),
-                                       room.strFolder.c_str(),
-                                       static_cast<long long>(room.nNeeded)).c_str());
+                                       room.strFolder.c_str(), static_cast<long long>(room.nNeeded))
+                                .c_str());
     const bool roomy = ReportRoom(room) != 0;
     if (!ReportWritten(host, "pack"))
         return EXIT_FAILED;
@@ -96,30 +98,33 @@ int RunDryRun(ConsoleHost& host, const std::string& projectPath, const std::stri
 
 // The volume size of --split (or the default) and the recovery asked for; false after saying
 // why one of them is refused.
-bool SizesOf(ConsoleHost& host, const PackOptions& options, int& volumeSize, RecoveryAmount& recovery)
+bool SizesOf(ConsoleHost& host, const PackOptions& options, int& volumeSize,
+             RecoveryAmount& recovery)
 {
     volumeSize = kDefaultVolumeSize;
     if (options.splitGiven) {
         if (HasOuterBlank(options.split)) {
-            host.PrintLine(FormatText(LoadString(IDS_CLI_VOLUME_SIZE_BLANK).c_str(),
-                                      options.split.c_str()));
+            host.PrintLine(
+                FormatText(LoadString(IDS_CLI_VOLUME_SIZE_BLANK).c_str(), options.split.c_str()));
             return false;
         }
         const auto size = ParseVolumeSize(options.split);
         if (!size || *size < kSmallestVolumeSize || *size > INT_MAX) {
-            host.PrintLine(FormatText(LoadString(IDS_CLI_BAD_VOLUME_SIZE).c_str(),
-                                      options.split.c_str()));
+            host.PrintLine(
+                FormatText(LoadString(IDS_CLI_BAD_VOLUME_SIZE).c_str(), options.split.c_str()));
             return false;
         }
         volumeSize = static_cast<int>(*size);
     }
 
     if (!options.recovery.empty() && !ParseRecoveryAmount(options.recovery, recovery)) {
-        host.PrintLine(FormatText(LoadString(IDS_CLI_BAD_RECOVERY).c_str(), options.recovery.c_str()));
+        host.PrintLine(
+            FormatText(LoadString(IDS_CLI_BAD_RECOVERY).c_str(), options.recovery.c_str()));
         return false;
     }
     if (recovery.volumes > 0 && !options.splitGiven) {
-        host.PrintLine(FormatText(LoadString(IDS_CLI_RECOVERY_NEEDS_SPLIT).c_str(), options.recovery.c_str()));
+        host.PrintLine(
+            FormatText(LoadString(IDS_CLI_RECOVERY_NEEDS_SPLIT).c_str(), options.recovery.c_str()));
         return false;
     }
     return true;
@@ -135,8 +140,9 @@ struct PackSettings {
 // One file's pack up to its job's start, on the main thread: the checks that refuse it, or
 // the dry run. Returns the command's status when it ended here; otherwise the job was asked
 // to start (started says whether it did) and EndPackOf tells how it went.
-std::optional<int> StartPackOf(ConsoleHost& host, const PackOptions& options, const std::string& file,
-                               const PackSettings& settings, PackOutcome& outcome, bool& started)
+std::optional<int> StartPackOf(ConsoleHost& host, const PackOptions& options,
+                               const std::string& file, const PackSettings& settings,
+                               PackOutcome& outcome, bool& started)
 {
     started = false;
     // A folder, a device or a FIFO is no project file: opening a FIFO would wait for a writer
@@ -150,8 +156,8 @@ std::optional<int> StartPackOf(ConsoleHost& host, const PackOptions& options, co
         std::fclose(probe);
     } else {
         const int error = errno;
-        host.PrintLine(FormatText(LoadString(IDS_CANNOT_OPEN_FILE).c_str(), file.c_str()) +
-                       " (" + std::strerror(error) + ")");
+        host.PrintLine(FormatText(LoadString(IDS_CANNOT_OPEN_FILE).c_str(), file.c_str()) + " (" +
+                       std::strerror(error) + ")");
         return EXIT_FAILED;
     }
 
@@ -177,8 +183,8 @@ std::optional<int> StartPackOf(ConsoleHost& host, const PackOptions& options, co
 }
 
 // Once the job of StartPackOf has ended: the command's status.
-int EndPackOf(ConsoleHost& host, const PackOptions& options, const PackSettings& settings, bool started,
-              const PackOutcome& outcome)
+int EndPackOf(ConsoleHost& host, const PackOptions& options, const PackSettings& settings,
+              bool started, const PackOutcome& outcome)
 {
     if (started && outcome.succeeded) {
         host.FinishPlainProgress();
@@ -192,11 +198,13 @@ int EndPackOf(ConsoleHost& host, const PackOptions& options, const PackSettings&
     return EXIT_FAILED;
 }
 
-int PackOne(ConsoleHost& host, const PackOptions& options, const std::string& file, const PackSettings& settings)
+int PackOne(ConsoleHost& host, const PackOptions& options, const std::string& file,
+            const PackSettings& settings)
 {
     PackOutcome outcome;
     bool started = false;
-    if (const std::optional<int> status = StartPackOf(host, options, file, settings, outcome, started))
+    if (const std::optional<int> status =
+            StartPackOf(host, options, file, settings, outcome, started))
         return *status;
     if (started)
         host.RunUntilJobEnds();
@@ -220,7 +228,8 @@ public:
     BatchResult Finish(ConsoleHost& host, bool) override
     {
         BatchResult result;
-        const int status = m_status ? *m_status : EndPackOf(host, m_options, m_settings, m_started, m_outcome);
+        const int status =
+            m_status ? *m_status : EndPackOf(host, m_options, m_settings, m_started, m_outcome);
         result.succeeded = status == EXIT_OK;
         return result;
     }
@@ -268,7 +277,8 @@ int RunPack(const PackOptions& options)
         settings.threads = ThreadsPerJob(options.jobs, files.size());
     std::vector<BatchFile> batch;
     for (const std::string& file : files)
-        batch.push_back({file, std::make_unique<PackFileJob>(options, file, settings), FileSizeOrZero(file)});
+        batch.push_back(
+            {file, std::make_unique<PackFileJob>(options, file, settings), FileSizeOrZero(file)});
     return RunBatch(batch, batchSettings);
 }
 
@@ -281,22 +291,25 @@ void AddPackCommand(CLI::App& app, int& exitStatus)
     AddAnswerOptions(*cmd, options->answers,
                      "Answer OK to every question (overwrite existing files)");
     AddLanguageOption(*cmd, options->lang);
-    CLI::Option* split = cmd->add_option("--split", options->split,
-                    "Split into volumes of SIZE bytes: 1.44M, 1.2M, 720K, 360K, or a number of "
-                    "bytes with an optional K or M (decimal), at least 1000")
-        ->type_name("SIZE");
+    CLI::Option* split =
+        cmd->add_option("--split", options->split,
+                        "Split into volumes of SIZE bytes: 1.44M, 1.2M, 720K, 360K, or a number of "
+                        "bytes with an optional K or M (decimal), at least 1000")
+            ->type_name("SIZE");
     cmd->add_flag("--dry-run", options->dryRun,
                   "Write nothing: compress to nowhere, print the files the pack would write "
                   "(size and name of each, then the count) and check the folder's free space");
     cmd->add_flag("--manifest", options->manifest,
                   "Also write NAME.sha256 beside the packed file: checksums of the project file "
                   "and of every file of the set, in the format of sha256sum");
-    cmd->add_option("--recovery", options->recovery,
-                    "Also write PAR2 recovery files NAME.par2, NAME.volXX+YY.par2 beside the set (made "
-                    "by par2): with --split, N (1-99) rebuilds any N lost or damaged volumes, each "
-                    "recovery file at most a volume; or P% (1%-100%) of the packed data")
+    cmd->add_option(
+           "--recovery", options->recovery,
+           "Also write PAR2 recovery files NAME.par2, NAME.volXX+YY.par2 beside the set (made "
+           "by par2): with --split, N (1-99) rebuilds any N lost or damaged volumes, each "
+           "recovery file at most a volume; or P% (1%-100%) of the packed data")
         ->type_name("N|P%");
-    AddProgressOption(*cmd, options->progress, "one line 'STEP PERCENT' on standard error per change (compress, split)");
+    AddProgressOption(*cmd, options->progress,
+                      "one line 'STEP PERCENT' on standard error per change (compress, split)");
     CLI::Option* threads = AddThreadsOption(*cmd, options->threads);
     AddJobsOption(*cmd, options->jobs);
     cmd->add_option("FILE", options->files,

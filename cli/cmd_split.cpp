@@ -45,21 +45,25 @@ int RunSplit(const SplitOptions& options)
     host.SetPlainProgress(options.progress == "plain");
 
     if (HasOuterBlank(options.size)) {
-        host.PrintLine(FormatText(LoadString(IDS_CLI_VOLUME_SIZE_BLANK).c_str(), options.size.c_str()));
+        host.PrintLine(
+            FormatText(LoadString(IDS_CLI_VOLUME_SIZE_BLANK).c_str(), options.size.c_str()));
         return EXIT_USAGE;
     }
     const auto size = ParseVolumeSize(options.size);
     if (!size || *size < kSmallestVolumeSize || *size > INT_MAX) {
-        host.PrintLine(FormatText(LoadString(IDS_CLI_BAD_VOLUME_SIZE).c_str(), options.size.c_str()));
+        host.PrintLine(
+            FormatText(LoadString(IDS_CLI_BAD_VOLUME_SIZE).c_str(), options.size.c_str()));
         return EXIT_USAGE;
     }
     RecoveryAmount recovery;
     if (!options.recovery.empty() && !ParseRecoveryAmount(options.recovery, recovery)) {
-        host.PrintLine(FormatText(LoadString(IDS_CLI_BAD_RECOVERY).c_str(), options.recovery.c_str()));
+        host.PrintLine(
+            FormatText(LoadString(IDS_CLI_BAD_RECOVERY).c_str(), options.recovery.c_str()));
         return EXIT_USAGE;
     }
     if (!HasPackedExtension(options.packed)) {
-        host.PrintLine(FormatText(LoadString(IDS_CLI_NOT_PACKED_NAME).c_str(), options.packed.c_str()));
+        host.PrintLine(
+            FormatText(LoadString(IDS_CLI_NOT_PACKED_NAME).c_str(), options.packed.c_str()));
         return EXIT_USAGE;
     }
     // A FIFO or a device is refused before it is opened for reading (it might never end).
@@ -71,7 +75,8 @@ int RunSplit(const SplitOptions& options)
         return EXIT_FAILED;
     }
     if (StartsWithHeader(options.packed)) {
-        host.PrintLine(FormatText(LoadString(IDS_CLI_ALREADY_A_SET).c_str(), options.packed.c_str()));
+        host.PrintLine(
+            FormatText(LoadString(IDS_CLI_ALREADY_A_SET).c_str(), options.packed.c_str()));
         return EXIT_FAILED;
     }
 
@@ -91,9 +96,10 @@ int RunSplit(const SplitOptions& options)
         return EXIT_FAILED;
     }
     host.FinishPlainProgress();
-    host.PrintLine(FormatText(LoadString(IDS_CLI_SPLIT_DONE).c_str(), static_cast<long>(outcome.volumeCount),
-                              options.packed.c_str()));
-    if (!PrintManifestOutcome(host, outcome.manifestFailed, ManifestPath(options.packed), outcome.manifestPath))
+    host.PrintLine(FormatText(LoadString(IDS_CLI_SPLIT_DONE).c_str(),
+                              static_cast<long>(outcome.volumeCount), options.packed.c_str()));
+    if (!PrintManifestOutcome(host, outcome.manifestFailed, ManifestPath(options.packed),
+                              outcome.manifestPath))
         return EXIT_FAILED;
     if (recovery.Wanted() && !outcome.recoveryWritten) {
         host.PrintLine(LoadString(IDS_CLI_RECOVERY_FAILED));
@@ -111,11 +117,13 @@ void AddSplitCommand(CLI::App& app, int& exitStatus)
     AddAnswerOptions(*cmd, options->answers,
                      "Answer OK to every question (overwrite existing volumes)");
     AddLanguageOption(*cmd, options->lang);
-    AddProgressOption(*cmd, options->progress, "one line 'split PERCENT' on standard error per whole percent");
-    cmd->add_option("--recovery", options->recovery,
-                    "Also write PAR2 recovery files beside the set (made by par2): N (1-99) rebuilds "
-                    "any N lost or damaged volumes, each recovery file at most a volume; or P% "
-                    "(1%-100%) of the packed data")
+    AddProgressOption(*cmd, options->progress,
+                      "one line 'split PERCENT' on standard error per whole percent");
+    cmd->add_option(
+           "--recovery", options->recovery,
+           "Also write PAR2 recovery files beside the set (made by par2): N (1-99) rebuilds "
+           "any N lost or damaged volumes, each recovery file at most a volume; or P% "
+           "(1%-100%) of the packed data")
         ->type_name("N|P%");
     cmd->add_option("SIZE", options->size,
                     "Volume size: 1.44M, 1.2M, 720K, 360K, or a number of bytes with an optional K "

@@ -54,7 +54,8 @@ std::string BaseNameOf(const std::string& path)
 }
 
 // One line of --json for a packed file or set: the schema is in docs/inventory-json.md.
-std::string EntryJson(const std::string& path, const InventoryEntry* entry, const TestOutcome& outcome)
+std::string EntryJson(const std::string& path, const InventoryEntry* entry,
+                      const TestOutcome& outcome)
 {
     const PackedFileReport& report = outcome.report;
     const bool set = entry ? entry->set : report.volumeCount > 0;
@@ -166,7 +167,9 @@ public:
         } else {
             result.reason = m_outcome.verdict;
         }
-        result.report = m_options.json ? std::vector<std::string>{EntryJson(m_file, m_entry, m_outcome)} : lines;
+        result.report = m_options.json
+                            ? std::vector<std::string>{EntryJson(m_file, m_entry, m_outcome)}
+                            : lines;
         return result;
     }
 
@@ -202,7 +205,9 @@ int RunTest(const TestOptions& options)
         for (std::size_t i = 0; i < inventories.size(); ++i) {
             const Inventory& inventory = inventories[i];
             for (const InventoryEntry& entry : inventory.entries)
-                batch.push_back({entry.path, std::make_unique<TestFileJob>(options, entry.path, &entry), entry.bytes});
+                batch.push_back({entry.path,
+                                 std::make_unique<TestFileJob>(options, entry.path, &entry),
+                                 entry.bytes});
             for (const Inventory::Orphan& orphan : inventory.orphans) {
                 const std::string reason = FormatText(LoadString(IDS_CLI_ORPHAN_VOLUME).c_str(),
                                                       static_cast<long>(orphan.volume),
@@ -214,13 +219,16 @@ int RunTest(const TestOptions& options)
             }
             for (const auto& folder : inventory.unreadable)
                 extraFailures.push_back(FormatText(LoadString(IDS_CLI_BATCH_FAILED).c_str(),
-                                                   folder.first.c_str(), SystemErrorText(folder.second).c_str()));
+                                                   folder.first.c_str(),
+                                                   SystemErrorText(folder.second).c_str()));
             if (inventory.entries.empty() && inventory.orphans.empty())
-                host.PrintLine(FormatText(LoadString(IDS_CLI_NOTHING_FOUND).c_str(), options.files[i].c_str()));
+                host.PrintLine(FormatText(LoadString(IDS_CLI_NOTHING_FOUND).c_str(),
+                                          options.files[i].c_str()));
         }
     } else {
         for (const std::string& file : DistinctFiles(options.files))
-            batch.push_back({file, std::make_unique<TestFileJob>(options, file, nullptr), FileSizeOrZero(file)});
+            batch.push_back({file, std::make_unique<TestFileJob>(options, file, nullptr),
+                             FileSizeOrZero(file)});
     }
     if (!batch.empty()) {
         BatchSettings settings;
@@ -247,19 +255,23 @@ void AddTestCommand(CLI::App& app, int& exitStatus)
                 "exit 0 when its stream is complete up to its end code. Recovery files NAME.par2 "
                 "beside it are verified with par2: a damaged volume is named, with whether it "
                 "can be rebuilt (exit 1).");
-    AddAnswerOptions(*cmd, options->answers, "Answer OK to every question (look for a missing volume)");
+    AddAnswerOptions(*cmd, options->answers,
+                     "Answer OK to every question (look for a missing volume)");
     AddVolumeDirOption(*cmd, options->volumeDirs);
     AddLanguageOption(*cmd, options->lang);
-    AddProgressOption(*cmd, options->progress, "one line 'expand PERCENT' on standard error per whole percent");
+    AddProgressOption(*cmd, options->progress,
+                      "one line 'expand PERCENT' on standard error per whole percent");
     AddJobsOption(*cmd, options->jobs);
-    cmd->add_flag("--recursive", options->recursive,
-                  "Each PATH is a folder: test every packed file and set below it, and report the "
-                  "volumes of sets whose first volume is not there and the sets with volumes missing");
+    cmd->add_flag(
+        "--recursive", options->recursive,
+        "Each PATH is a folder: test every packed file and set below it, and report the "
+        "volumes of sets whose first volume is not there and the sets with volumes missing");
     cmd->add_flag("--json", options->json,
                   "On standard output, one JSON object per line for each packed file, set or "
                   "orphan volume instead of the verdicts (see docs/inventory-json.md)");
-    cmd->add_option("PATH", options->files,
-                    "The packed files (.0KX, .0RV), the first of each set; with --recursive, folders")
+    cmd->add_option(
+           "PATH", options->files,
+           "The packed files (.0KX, .0RV), the first of each set; with --recursive, folders")
         ->required();
     cmd->callback([options, &exitStatus] { exitStatus = RunTest(*options); });
 }

@@ -47,8 +47,9 @@ UnpackRequest RequestFor(const UnpackOptions& options, const std::string& file)
 
 std::string MissingVolumeLine(const UnpackOutcome& outcome)
 {
-    return FormatText(LoadString(IDS_CLI_VOLUME_MISSING).c_str(), static_cast<long>(outcome.join.missingVolume),
-                      static_cast<long>(outcome.join.volumeCount - 1), outcome.join.missingName.c_str());
+    return FormatText(
+        LoadString(IDS_CLI_VOLUME_MISSING).c_str(), static_cast<long>(outcome.join.missingVolume),
+        static_cast<long>(outcome.join.volumeCount - 1), outcome.join.missingName.c_str());
 }
 
 // Once the job has ended: the console's lines on how it went, and the command's status.
@@ -57,20 +58,23 @@ int EndUnpackOf(ConsoleHost& host, const UnpackOptions& options, const UnpackReq
 {
     if (outcome.restored) {
         host.FinishPlainProgress();
-        host.PrintLine(FormatText(LoadString(IDS_CLI_RESTORED).c_str(), outcome.projectPath.c_str()));
+        host.PrintLine(
+            FormatText(LoadString(IDS_CLI_RESTORED).c_str(), outcome.projectPath.c_str()));
         return EXIT_OK;
     }
     if (outcome.started && outcome.join.missingVolume >= 0)
         host.PrintFailureLine(MissingVolumeLine(outcome));
     if (!outcome.brokenPath.empty())
         host.PrintFailureLine(FormatText(LoadString(IDS_CLI_BROKEN_KEPT).c_str(),
-                                         static_cast<long>(outcome.restoredBytes), outcome.brokenPath.c_str()));
+                                         static_cast<long>(outcome.restoredBytes),
+                                         outcome.brokenPath.c_str()));
     // The job writes its temporary files beside the packed file: on read-only media it
     // cannot, and --into is the way out.
     if (outcome.started && options.into.empty() && !CancelRequested()) {
         if (const int error = RestoreFolderError(request))
             host.PrintFailureLine(FormatText(LoadString(IDS_CLI_FOLDER_NOT_WRITABLE).c_str(),
-                                             RestoreFolder(request).c_str(), SystemErrorText(error).c_str()));
+                                             RestoreFolder(request).c_str(),
+                                             SystemErrorText(error).c_str()));
     }
     host.PrintFailureLine(LoadString(IDS_CLI_UNPACK_FAILED));
     return EXIT_FAILED;
@@ -79,7 +83,10 @@ int EndUnpackOf(ConsoleHost& host, const UnpackOptions& options, const UnpackReq
 // One file of a batch.
 class UnpackFileJob : public BatchJob {
 public:
-    UnpackFileJob(const UnpackOptions& options, const std::string& file) : m_request(RequestFor(options, file)), m_options(options) {}
+    UnpackFileJob(const UnpackOptions& options, const std::string& file)
+        : m_request(RequestFor(options, file)), m_options(options)
+    {
+    }
 
     bool Start(ConsoleHost& host) override
     {
@@ -123,7 +130,8 @@ int RunUnpack(const UnpackOptions& options)
     settings.summaryId = IDS_CLI_BATCH_RESTORED;
     std::vector<BatchFile> batch;
     for (const std::string& file : DistinctFiles(options.files))
-        batch.push_back({file, std::make_unique<UnpackFileJob>(options, file), FileSizeOrZero(file)});
+        batch.push_back(
+            {file, std::make_unique<UnpackFileJob>(options, file), FileSizeOrZero(file)});
     return RunBatch(batch, settings);
 }
 
@@ -145,7 +153,8 @@ void AddUnpackCommand(CLI::App& app, int& exitStatus)
                     "packed file's folder (which may then be read-only)")
         ->type_name("DIR")
         ->check(CLI::ExistingDirectory);
-    AddProgressOption(*cmd, options->progress, "one line 'STEP PERCENT' on standard error per change (join, expand)");
+    AddProgressOption(*cmd, options->progress,
+                      "one line 'STEP PERCENT' on standard error per change (join, expand)");
     AddJobsOption(*cmd, options->jobs);
     cmd->add_option("FILE", options->files,
                     "The packed files (.0KX, .0RV), the first of each set: each restored on its "

@@ -36,9 +36,10 @@ void AddRegisteredCommands(CLI::App& app, int& exitStatus);
 // machine's cores) when the option is absent.
 inline CLI::Option* AddThreadsOption(CLI::App& cmd, unsigned& threads)
 {
-    return cmd.add_option("--threads", threads,
-                   "Threads to compress on (default: the machine's cores); the output is the same "
-                   "for every N")
+    return cmd
+        .add_option("--threads", threads,
+                    "Threads to compress on (default: the machine's cores); the output is the same "
+                    "for every N")
         ->type_name("N")
         ->check(CLI::Validator(
             [](std::string& value) {

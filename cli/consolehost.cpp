@@ -175,18 +175,20 @@ std::optional<std::string> ConsoleHost::FindVolume(const FindVolumeRequest& requ
 std::optional<std::string> ConsoleHost::FindVolumeHere(const FindVolumeRequest& request)
 {
     const std::string name = request.strName + "." + request.strExt;
-    const long volume = request.nVolume;     // counted from 0, as the volumes' names count
+    const long volume = request.nVolume;       // counted from 0, as the volumes' names count
     const long volumes = request.nVolumes - 1; // the last volume's number
     ClearStatusLine();
     if (!m_atLineStart)
         WriteText("\n");
     if (!m_canAsk) {
         WriteText(FormatText(LoadString(IDS_CLI_FIND_VOLUME_NO_TERMINAL).c_str(), volume, volumes,
-                             name.c_str()) + "\n");
+                             name.c_str()) +
+                  "\n");
         DrawStatusLine();
         return std::nullopt;
     }
-    WriteText(FormatText(LoadString(IDS_CLI_FIND_VOLUME_PROMPT).c_str(), volume, volumes, name.c_str()));
+    WriteText(
+        FormatText(LoadString(IDS_CLI_FIND_VOLUME_PROMPT).c_str(), volume, volumes, name.c_str()));
     std::fflush(stderr);
     std::string line;
     const bool answered = static_cast<bool>(std::getline(std::cin, line));
@@ -196,9 +198,11 @@ std::optional<std::string> ConsoleHost::FindVolumeHere(const FindVolumeRequest& 
     // Blanks around the path, and the quotes a terminal puts around a dropped file, go.
     const char* blanks = " \t\r";
     const std::size_t first = line.find_first_not_of(blanks);
-    line = first == std::string::npos ? std::string()
-                                      : line.substr(first, line.find_last_not_of(blanks) - first + 1);
-    if (line.size() >= 2 && (line.front() == '\'' || line.front() == '"') && line.back() == line.front())
+    line = first == std::string::npos
+               ? std::string()
+               : line.substr(first, line.find_last_not_of(blanks) - first + 1);
+    if (line.size() >= 2 && (line.front() == '\'' || line.front() == '"') &&
+        line.back() == line.front())
         line = line.substr(1, line.size() - 2);
     DrawStatusLine();
     if (line.empty())
@@ -276,7 +280,10 @@ void ConsoleHost::SetPlainProgress(bool plain)
         m_terminal = false; // the lines take the bar's place
 }
 
-void ConsoleHost::SetProgressQuiet(bool quiet) { m_quiet = quiet; }
+void ConsoleHost::SetProgressQuiet(bool quiet)
+{
+    m_quiet = quiet;
+}
 
 void ConsoleHost::FinishPlainProgress()
 {

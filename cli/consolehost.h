@@ -29,7 +29,11 @@ struct ConsoleBatch {
 
 class ConsoleHost : public MainWindowHost {
 public:
-    enum class Answer { Ask, Yes, No };
+    enum class Answer {
+        Ask,
+        Yes,
+        No
+    };
 
     // Becomes the main window host; the constructing thread is the main thread.
     explicit ConsoleHost(Answer answer);
@@ -71,7 +75,7 @@ public:
     void RunOnMainAndWait(const std::function<void()>& fn) override;
     void RunOnMainLater(std::function<void()> fn) override;
     void JobStateChanged(JobState state) override;
-    void JobBusy() override {}      // there is no wait cursor on a console
+    void JobBusy() override {} // there is no wait cursor on a console
     void JobBusyEnded() override {}
     // The closing line goes into the log like any other text.
     void JobEnded(JobKind kind, bool succeeded, const std::string& closingLine) override;
@@ -98,11 +102,11 @@ private:
 
     EventLoop m_loop;
     Answer m_answer;
-    bool m_terminal;            // standard error is a terminal: draw the bar and the state
-    bool m_canAsk;              // standard input and standard error are terminals
+    bool m_terminal; // standard error is a terminal: draw the bar and the state
+    bool m_canAsk;   // standard input and standard error are terminals
     bool m_statusLineShown = false;
-    bool m_atLineStart = true;  // the log's last character was a line end
-    int m_progress = -1;        // -1 until a job reports progress
+    bool m_atLineStart = true; // the log's last character was a line end
+    int m_progress = -1;       // -1 until a job reports progress
     std::string m_state;
     std::string m_startFolder;  // where the command started: typed relative paths start here
     bool m_plain = false;       // --progress=plain

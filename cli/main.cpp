@@ -55,7 +55,10 @@ void CatchStopSignals()
     }
 }
 
-void PrintError(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+void PrintError(const std::string& text)
+{
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
 
 // After a parse error: a word where a command belongs that names none, and a file name that
 // begins with '-' and was taken for an option, get a line of their own that says what to do.
@@ -73,7 +76,8 @@ void ExplainParseError(const CLI::App& app, int argc, char** argv)
             names += (names.empty() ? "" : ", ") + sub->get_name();
         }
         if (!known) {
-            PrintError(FormatText(LoadString(IDS_CLI_UNKNOWN_COMMAND).c_str(), first.c_str(), names.c_str()));
+            PrintError(FormatText(LoadString(IDS_CLI_UNKNOWN_COMMAND).c_str(), first.c_str(),
+                                  names.c_str()));
             return;
         }
     }
@@ -93,11 +97,13 @@ void ExplainParseError(const CLI::App& app, int argc, char** argv)
         const std::string name = arg.substr(0, arg.find('='));
         bool isOption = false;
         for (const CLI::Option* option : command->get_options()) {
-            isOption = isOption || option->check_name(name) ||
-                       (name.size() > 2 && name[1] != '-' && option->check_sname(name.substr(1, 1)));
+            isOption =
+                isOption || option->check_name(name) ||
+                (name.size() > 2 && name[1] != '-' && option->check_sname(name.substr(1, 1)));
         }
         if (!isOption) {
-            PrintError(FormatText(LoadString(IDS_CLI_OPTION_LIKE_FILE).c_str(), arg.c_str(), arg.c_str()));
+            PrintError(
+                FormatText(LoadString(IDS_CLI_OPTION_LIKE_FILE).c_str(), arg.c_str(), arg.c_str()));
             return;
         }
     }
@@ -127,7 +133,10 @@ std::vector<std::string> WithEmptyValuesApart(int argc, char** argv)
 
 } // namespace
 
-int StopSignalCaught() { return g_stopSignal; }
+int StopSignalCaught()
+{
+    return g_stopSignal;
+}
 
 CommandRegistration::CommandRegistration(int order, AddCommandFn add)
 {

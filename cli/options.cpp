@@ -52,7 +52,8 @@ bool PrintManifestOutcome(ConsoleHost& host, bool failed, const std::string& fai
         return false;
     }
     if (!writtenPath.empty())
-        host.PrintLine(FormatText(LoadString(IDS_CLI_MANIFEST_WRITTEN).c_str(), writtenPath.c_str()));
+        host.PrintLine(
+            FormatText(LoadString(IDS_CLI_MANIFEST_WRITTEN).c_str(), writtenPath.c_str()));
     return true;
 }
 
@@ -82,6 +83,7 @@ bool StandardStreamUsable(int fd, const char* command)
     std::fprintf(stderr, "%s\n",
                  FormatText(LoadString(IDS_CLI_STREAM_CLOSED).c_str(), command,
                             fd == STDIN_FILENO ? "standard input" : "standard output",
-                            SystemErrorText(EBADF).c_str()).c_str());
+                            SystemErrorText(EBADF).c_str())
+                     .c_str());
     return false;
 }

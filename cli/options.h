@@ -17,7 +17,9 @@ struct AnswerOptions {
     // The console's answer: Yes or No when a flag was given, else asked at the terminal.
     ConsoleHost::Answer Answer() const
     {
-        return yes ? ConsoleHost::Answer::Yes : no ? ConsoleHost::Answer::No : ConsoleHost::Answer::Ask;
+        return yes  ? ConsoleHost::Answer::Yes
+               : no ? ConsoleHost::Answer::No
+                    : ConsoleHost::Answer::Ask;
     }
 };
 

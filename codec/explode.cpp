@@ -49,7 +49,8 @@ constexpr unsigned LOOKAHEAD_BITS = 8;
 constexpr unsigned MAX_TOKEN_BITS = 1 + 7 + 8 + 8 + 6;
 // A refill from the input buffer leaves at least this many bits in the bit buffer.
 constexpr unsigned REFILL_BITS = 56;
-static_assert(MAX_TOKEN_BITS + LOOKAHEAD_BITS <= REFILL_BITS, "one refill must cover a whole token");
+static_assert(MAX_TOKEN_BITS + LOOKAHEAD_BITS <= REFILL_BITS,
+              "one refill must cover a whole token");
 
 // Runs of binary literals (all of incompressible data, much of text) are decoded five at a
 // time when their flag bits are all 0: 45 bits plus the lookahead fit one refill.
@@ -58,7 +59,8 @@ constexpr unsigned BATCH_LITERALS = 5;
 constexpr unsigned BATCH_BITS = BATCH_LITERALS * BINARY_LITERAL_BITS + LOOKAHEAD_BITS;
 constexpr std::uint64_t BATCH_FLAGS = 0x1008040201; // bits 0, 9, 18, 27, 36
 static_assert(BATCH_BITS <= REFILL_BITS, "one refill must cover a batch of literals");
-static_assert(MAX_TOKEN_BITS + LOOKAHEAD_BITS <= BATCH_BITS, "a refill for a batch covers any token");
+static_assert(MAX_TOKEN_BITS + LOOKAHEAD_BITS <= BATCH_BITS,
+              "a refill for a batch covers any token");
 
 // The end code: length 519 (length class 15 with extra value 255), the only length that
 // reaches it.
@@ -66,14 +68,19 @@ constexpr unsigned END_CODE_LENGTH = 519;
 // Marks an ASCII code longer than 8 bits in awAsciiEntry.
 constexpr std::uint16_t ASCII_LONG_CODE = 0xFFFF;
 
-enum class Token { Literal, Match, End, InputEnded };
+enum class Token {
+    Literal,
+    Match,
+    End,
+    InputEnded
+};
 
 // The hot part of the reader, kept in registers by the decode loop.
 struct BitReader {
-    std::uint64_t buf;   // unread bits, the next one in bit 0
-    unsigned count;      // valid bits in buf, 0 to 63
-    unsigned inPos;      // next byte of abInBuf to load
-    unsigned inBytes;    // bytes in abInBuf
+    std::uint64_t buf; // unread bits, the next one in bit 0
+    unsigned count;    // valid bits in buf, 0 to 63
+    unsigned inPos;    // next byte of abInBuf to load
+    unsigned inBytes;  // bytes in abInBuf
 };
 
 inline std::uint64_t LoadLittleEndian64(const unsigned char* p)
@@ -102,7 +109,8 @@ void BuildLengthAndDistanceTables(ExplodeWork& w)
 {
     using namespace codec;
     for (unsigned c = 0; c < LENGTH_CLASSES; ++c) {
-        const std::uint32_t entry = kLenBits[c] | (kLenExtraBits[c] << 4) | ((kLenBase[c] + 2u) << 16);
+        const std::uint32_t entry =
+            kLenBits[c] | (kLenExtraBits[c] << 4) | ((kLenBase[c] + 2u) << 16);
         FillIndex<std::uint32_t>(w.alLenEntry, 256, kLenCodes[c], kLenBits[c], entry);
     }
     for (unsigned i = 0; i < DISTANCE_CODES; ++i) {
@@ -137,7 +145,8 @@ void BuildMatchTable(ExplodeWork& w)
                     continue;
                 const std::uint32_t entry =
                     (1 + bits) | (lowBits << 4) | (length << 8) | (((d << lowBits) + 1) << 16);
-                FillIndex<std::uint32_t>(w.alMatchEntry, size, lengthCode | (kDistCodes[d] << lengthBits), bits, entry);
+                FillIndex<std::uint32_t>(w.alMatchEntry, size,
+                                         lengthCode | (kDistCodes[d] << lengthBits), bits, entry);
             }
         }
     }
@@ -181,7 +190,9 @@ void BuildAsciiTables(ExplodeWork& w)
             FillIndex<unsigned char>(index8, sizeof index8, c >> 8, n - 8, value);
         }
     }
-    const auto entry = [&bits](unsigned char b) { return static_cast<std::uint16_t>(b | (bits[b] << 8)); };
+    const auto entry = [&bits](unsigned char b) {
+        return static_cast<std::uint16_t>(b | (bits[b] << 8));
+    };
     for (unsigned j = 0; j < 256; ++j) {
         w.awAsciiEntry[j] = index[j] == longCode ? ASCII_LONG_CODE : entry(index[j]);
         w.awAsciiEntry4[j] = entry(index4[j]);
@@ -423,9 +434,13 @@ inline bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned dictBits, un
         unsigned byte = nextBit >> 3;
         unsigned flags = 0;
         // Pairs of steps while both fit in the input and the window, then single steps.
-        if (byte + RUN_STEP_BYTES + RUN_LOAD_BYTES <= r.inBytes && out + 2 * RUN_LITERALS <= outEnd) {
-            const unsigned pairs = std::min((r.inBytes - byte - RUN_STEP_BYTES - RUN_LOAD_BYTES) / (2 * RUN_STEP_BYTES),
-                                            (outEnd - out - 2 * RUN_LITERALS) / (2 * RUN_LITERALS)) + 1;
+        if (byte + RUN_STEP_BYTES + RUN_LOAD_BYTES <= r.inBytes &&
+            out + 2 * RUN_LITERALS <= outEnd) {
+            const unsigned pairs =
+                std::min((r.inBytes - byte - RUN_STEP_BYTES - RUN_LOAD_BYTES) /
+                             (2 * RUN_STEP_BYTES),
+                         (outEnd - out - 2 * RUN_LITERALS) / (2 * RUN_LITERALS)) +
+                1;
 #if defined(EXPLODE_RUN_SSSE3)
             flags = ssse3 ? UnpackRunPairsSsse3(in, offset, window, byte, out, pairs)
                           : UnpackRunPairs(in, offset, window, byte, out, pairs);
@@ -490,8 +505,8 @@ inline bool DecodeLiteralRun(ExplodeWork& w, BitReader& r, unsigned dictBits, un
 
 // DecodeLiteralRun on copies of the reader and the output position: the decode loop's own
 // never have their address taken, so they stay in registers.
-inline bool DecodeLiteralRunOf(ExplodeWork& w, BitReader& r, unsigned dictBits, unsigned char* window,
-                               unsigned& outPos, bool ssse3)
+inline bool DecodeLiteralRunOf(ExplodeWork& w, BitReader& r, unsigned dictBits,
+                               unsigned char* window, unsigned& outPos, bool ssse3)
 {
     BitReader reader = r;
     unsigned out = outPos;
@@ -537,7 +552,8 @@ unsigned DecodeStream(ExplodeWork& w)
                 matchNext = false;
                 if (!DecodeLiteralRunOf(w, r, dictBits, window, outPos, ssse3)) {
                     for (unsigned i = 0; i < BATCH_LITERALS; ++i)
-                        window[outPos + i] = static_cast<unsigned char>(bits >> (BINARY_LITERAL_BITS * i + 1));
+                        window[outPos + i] =
+                            static_cast<unsigned char>(bits >> (BINARY_LITERAL_BITS * i + 1));
                     outPos += BATCH_LITERALS;
                     Drop(r, BATCH_LITERALS * BINARY_LITERAL_BITS);
                 }
@@ -546,8 +562,10 @@ unsigned DecodeStream(ExplodeWork& w)
                 // are stored, and the match overwrites what was not a literal.
                 const unsigned flagPos = static_cast<unsigned>(__builtin_ctzll(matchFlags));
                 for (unsigned i = 0; i < EXPLODE_LITERALS_BEFORE_MATCH; ++i)
-                    window[outPos + i] = static_cast<unsigned char>(bits >> (BINARY_LITERAL_BITS * i + 1));
-                static_assert(BATCH_LITERALS * BINARY_LITERAL_BITS * 57 >> 9 == BATCH_LITERALS, "x * 57 >> 9 is x / 9");
+                    window[outPos + i] =
+                        static_cast<unsigned char>(bits >> (BINARY_LITERAL_BITS * i + 1));
+                static_assert(BATCH_LITERALS * BINARY_LITERAL_BITS * 57 >> 9 == BATCH_LITERALS,
+                              "x * 57 >> 9 is x / 9");
                 outPos += flagPos * 57 >> 9;
                 Drop(r, flagPos);
                 if (r.inBytes - r.inPos >= 8)
@@ -557,9 +575,10 @@ unsigned DecodeStream(ExplodeWork& w)
 
         // A match whose codes one lookup decodes, with the whole token in the buffer; 0 for
         // any other token.
-        const std::uint32_t matchEntry = matchNext && (r.buf & 1) != 0 && r.count >= MAX_TOKEN_BITS + LOOKAHEAD_BITS
-                                             ? w.alMatchEntry[(r.buf >> 1) & ((1u << EXPLODE_MATCH_BITS) - 1)]
-                                             : 0;
+        const std::uint32_t matchEntry =
+            matchNext && (r.buf & 1) != 0 && r.count >= MAX_TOKEN_BITS + LOOKAHEAD_BITS
+                ? w.alMatchEntry[(r.buf >> 1) & ((1u << EXPLODE_MATCH_BITS) - 1)]
+                : 0;
         if (!matchNext) {
             // The literals were all of this step.
         } else if (matchEntry != 0) {

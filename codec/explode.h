@@ -30,16 +30,18 @@ constexpr unsigned EXPLODE_LITERALS_BEFORE_MATCH = 4;
 constexpr unsigned EXPLODE_COPY_SLACK = 16;
 // Window: history, the production area, the overrun of a step that starts at the area's
 // last byte (literals and a match behind them).
-constexpr unsigned EXPLODE_WINDOW_SIZE = EXPLODE_HISTORY + EXPLODE_PRODUCTION - 1 + EXPLODE_LITERALS_BEFORE_MATCH +
-                                         EXPLODE_MAX_MATCH + EXPLODE_COPY_SLACK;
+constexpr unsigned EXPLODE_WINDOW_SIZE = EXPLODE_HISTORY + EXPLODE_PRODUCTION - 1 +
+                                         EXPLODE_LITERALS_BEFORE_MATCH + EXPLODE_MAX_MATCH +
+                                         EXPLODE_COPY_SLACK;
 // Stream bits behind a match's flag that one lookup decodes at once (see alMatchEntry).
 constexpr unsigned EXPLODE_MATCH_BITS = 11;
 // Bytes asked of the read callback per call.
 constexpr unsigned EXPLODE_READ_SIZE = 2048;
 
 struct ExplodeWork {
-    std::uint32_t nType;      // literal coding from header byte 0
-    std::uint32_t nOutPos;    // next write position in abWindow (in the production area between tokens)
+    std::uint32_t nType; // literal coding from header byte 0
+    std::uint32_t
+        nOutPos; // next write position in abWindow (in the production area between tokens)
     std::uint32_t nDictBits;  // k from header byte 1
     std::uint32_t nDictMask;  // 2^k - 1
     std::uint64_t nBitBuf;    // unread stream bits, the next one in bit 0
@@ -85,6 +87,9 @@ constexpr std::size_t EXPLODE_WORK_SIZE = sizeof(ExplodeWork);
 
 // The decoder has always had at least 12596 bytes of work area (window, input buffer and
 // tables); ours is a little larger for the word-wise copy, and the shared area must hold it.
-static_assert(EXPLODE_WORK_SIZE >= 12596, "explode's work area is documented as 12596 bytes or more");
-static_assert(EXPLODE_WORK_SIZE <= CODEC_WORK_SIZE, "the shared codec work area must hold ExplodeWork");
-static_assert(alignof(ExplodeWork) <= alignof(CodecWorkArea), "CodecWorkArea must be aligned for ExplodeWork");
+static_assert(EXPLODE_WORK_SIZE >= 12596,
+              "explode's work area is documented as 12596 bytes or more");
+static_assert(EXPLODE_WORK_SIZE <= CODEC_WORK_SIZE,
+              "the shared codec work area must hold ExplodeWork");
+static_assert(alignof(ExplodeWork) <= alignof(CodecWorkArea),
+              "CodecWorkArea must be aligned for ExplodeWork");

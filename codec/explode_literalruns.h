@@ -83,7 +83,8 @@ inline __m128i UnpackRunLanes(const unsigned char* in, const RunLanes& lanes)
     const __m128i next = _mm_unpacklo_epi8(v1, _mm_srli_si128(v, 2)); // bytes i + 1, i + 2
     const __m128i useNext = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes.nextByte));
     const __m128i scale = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes.scale));
-    const __m128i word = _mm_or_si128(_mm_andnot_si128(useNext, here), _mm_and_si128(useNext, next));
+    const __m128i word =
+        _mm_or_si128(_mm_andnot_si128(useNext, here), _mm_and_si128(useNext, next));
     return _mm_mullo_epi16(word, scale); // the flag from bit f to bit 7, the literal above it
 }
 
@@ -105,7 +106,8 @@ inline unsigned UnpackRunSteps(const unsigned char* in, unsigned offset, unsigne
     } else {
         const __m128i lanes1 = UnpackRunLanes(in + RUN_STEP_BYTES, lanes);
         flags |= static_cast<unsigned>(_mm_movemask_epi8(lanes1)) << 16;
-        const __m128i literals = _mm_packus_epi16(_mm_srli_epi16(lanes0, 8), _mm_srli_epi16(lanes1, 8));
+        const __m128i literals =
+            _mm_packus_epi16(_mm_srli_epi16(lanes0, 8), _mm_srli_epi16(lanes1, 8));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), literals);
     }
     return flags & 0x55555555u;
@@ -128,10 +130,12 @@ bool CpuHasSsse3()
 }
 
 // UnpackRunPairs with SSSE3.
-[[gnu::target("ssse3")]] unsigned UnpackRunPairsSsse3(const unsigned char* in, unsigned offset, unsigned char* window,
-                                                      unsigned& byteRef, unsigned& outRef, unsigned pairs)
+[[gnu::target("ssse3")]] unsigned UnpackRunPairsSsse3(const unsigned char* in, unsigned offset,
+                                                      unsigned char* window, unsigned& byteRef,
+                                                      unsigned& outRef, unsigned pairs)
 {
-    const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(kRunShuffles[offset].bytes));
+    const __m128i shuffle =
+        _mm_load_si128(reinterpret_cast<const __m128i*>(kRunShuffles[offset].bytes));
     const __m128i scale = _mm_load_si128(reinterpret_cast<const __m128i*>(kRunLanes[offset].scale));
     // Locals, which the stores into the window cannot alias.
     unsigned byte = byteRef;
@@ -139,12 +143,15 @@ bool CpuHasSsse3()
     unsigned flags = 0;
     do {
         const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + byte));
-        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + byte + RUN_STEP_BYTES));
+        const __m128i v1 =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + byte + RUN_STEP_BYTES));
         const __m128i lanes0 = _mm_mullo_epi16(_mm_shuffle_epi8(v0, shuffle), scale);
         const __m128i lanes1 = _mm_mullo_epi16(_mm_shuffle_epi8(v1, shuffle), scale);
         flags = (static_cast<unsigned>(_mm_movemask_epi8(lanes0)) |
-                 static_cast<unsigned>(_mm_movemask_epi8(lanes1)) << 16) & 0x55555555u;
-        const __m128i literals = _mm_packus_epi16(_mm_srli_epi16(lanes0, 8), _mm_srli_epi16(lanes1, 8));
+                 static_cast<unsigned>(_mm_movemask_epi8(lanes1)) << 16) &
+                0x55555555u;
+        const __m128i literals =
+            _mm_packus_epi16(_mm_srli_epi16(lanes0, 8), _mm_srli_epi16(lanes1, 8));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(window + out), literals);
         if (flags != 0)
             break;
@@ -185,7 +192,8 @@ inline unsigned UnpackRunSteps(const unsigned char* in, unsigned offset, unsigne
     } else {
         const v128_t lanes1 = UnpackRunLanes(in + RUN_STEP_BYTES, offset);
         flags |= wasm_i8x16_bitmask(lanes1) << 16;
-        wasm_v128_store(dst, wasm_u8x16_narrow_i16x8(wasm_u16x8_shr(lanes0, 8), wasm_u16x8_shr(lanes1, 8)));
+        wasm_v128_store(
+            dst, wasm_u8x16_narrow_i16x8(wasm_u16x8_shr(lanes0, 8), wasm_u16x8_shr(lanes1, 8)));
     }
     return flags & 0x55555555u;
 }
@@ -235,7 +243,8 @@ inline unsigned UnpackRunSteps(const unsigned char* in, unsigned offset, unsigne
         std::memcpy(dst + step * RUN_LITERALS, &v, sizeof v);
         const std::uint64_t matchFlags = bits & RUN_FLAGS;
         if (matchFlags != 0) {
-            const unsigned literals = static_cast<unsigned>(__builtin_ctzll(matchFlags)) / BINARY_LITERAL_BITS;
+            const unsigned literals =
+                static_cast<unsigned>(__builtin_ctzll(matchFlags)) / BINARY_LITERAL_BITS;
             return 1u << (step * RUN_LITERALS + literals);
         }
     }
@@ -250,8 +259,8 @@ constexpr unsigned RUN_MASK_BITS = 1;
 // first flag at bit `offset` of its first byte, until a pair shows a match flag. Returns
 // that pair's mask (as UnpackRunSteps), 0 when all were literals; byte and out are left at
 // the first pair not wholly taken.
-inline unsigned UnpackRunPairs(const unsigned char* in, unsigned offset, unsigned char* window, unsigned& byteRef,
-                               unsigned& outRef, unsigned pairs)
+inline unsigned UnpackRunPairs(const unsigned char* in, unsigned offset, unsigned char* window,
+                               unsigned& byteRef, unsigned& outRef, unsigned pairs)
 {
     // Locals, which the stores into the window cannot alias.
     unsigned byte = byteRef;

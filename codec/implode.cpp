@@ -26,9 +26,14 @@ namespace {
 // (kept out of the work area, see ImplodeWork), the bit writer and the token coder.
 class Compressor {
 public:
-    Compressor(ImplodeWork& work, CodecReadFn read, CodecWriteFn write, void* param, bool pairBucketsOnly)
-        : m_work(work), m_pfnRead(read), m_pParam(param), m_bPairBucketsOnly(pairBucketsOnly),
-          m_bits(work.abOutBuf, write, param), m_coder(work, m_bits)
+    Compressor(ImplodeWork& work, CodecReadFn read, CodecWriteFn write, void* param,
+               bool pairBucketsOnly)
+        : m_work(work),
+          m_pfnRead(read),
+          m_pParam(param),
+          m_bPairBucketsOnly(pairBucketsOnly),
+          m_bits(work.abOutBuf, write, param),
+          m_coder(work, m_bits)
     {
     }
 
@@ -99,7 +104,8 @@ void Compressor::Run()
         // Slide: the dictionary and the look-ahead move to the front, the next block is read
         // behind them.
         cursor -= IMPLODE_BLOCK_SIZE;
-        std::memmove(m_work.abWindow, m_work.abWindow + IMPLODE_BLOCK_SIZE, dictSize + IMPLODE_LOOKAHEAD);
+        std::memmove(m_work.abWindow, m_work.abWindow + IMPLODE_BLOCK_SIZE,
+                     dictSize + IMPLODE_LOOKAHEAD);
         m_bits.Sync();
     }
 
@@ -113,8 +119,8 @@ void Compressor::Run()
 namespace codec {
 namespace {
 
-unsigned Implode(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* pParam, const unsigned* pType,
-                 const unsigned* pDictSize, bool pairBucketsOnly)
+unsigned Implode(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* pParam,
+                 const unsigned* pType, const unsigned* pDictSize, bool pairBucketsOnly)
 {
     auto& work = *static_cast<ImplodeWork*>(pWork);
     if (const unsigned refused = ImplodeSetUp(work, *pType, *pDictSize); refused != CODEC_OK)
@@ -125,8 +131,8 @@ unsigned Implode(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* 
 
 } // namespace
 
-unsigned ImplodeWithPairBucketsOnly(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* pParam,
-                                    const unsigned* pType, const unsigned* pDictSize)
+unsigned ImplodeWithPairBucketsOnly(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork,
+                                    void* pParam, const unsigned* pType, const unsigned* pDictSize)
 {
     return Implode(pfnRead, pfnWrite, pWork, pParam, pType, pDictSize, true);
 }

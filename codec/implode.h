@@ -65,8 +65,9 @@ struct ImplodeWork {
     // constants and our pointers (8 bytes) live in the call's own frame; the space keeps
     // every later field at its original offset and is unused.
     std::uint8_t abUnused[2462];
-    std::int16_t awBorder[IMPLODE_MAX_MATCH + 2];       // border table of the long-match scan
-    std::uint16_t awBucketStart[IMPLODE_PAIR_HASHES + 1]; // first index of each bucket in the sorted positions
+    std::int16_t awBorder[IMPLODE_MAX_MATCH + 2]; // border table of the long-match scan
+    std::uint16_t awBucketStart[IMPLODE_PAIR_HASHES +
+                                1]; // first index of each bucket in the sorted positions
     std::uint8_t abOutBuf[IMPLODE_OUT_BUFFER];
     // The window (IMPLODE_WINDOW_SIZE bytes), immediately followed by the window positions
     // ordered by hash (IMPLODE_WINDOW_SIZE 16-bit little-endian values, ascending position
@@ -89,7 +90,7 @@ static_assert(alignof(ImplodeWork) <= alignof(CodecWorkArea), "CodecWorkArea fit
 
 // implode() as the Windows program searches: every block with the pair buckets (see
 // implode_match.h). Slower; the tests use it to show that implode() writes the same bytes.
-unsigned ImplodeWithPairBucketsOnly(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* pParam,
-                                    const unsigned* pType, const unsigned* pDictSize);
+unsigned ImplodeWithPairBucketsOnly(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork,
+                                    void* pParam, const unsigned* pType, const unsigned* pDictSize);
 
 } // namespace codec

@@ -21,8 +21,10 @@
 
 namespace codec {
 
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the accumulator is stored as a little-endian word");
-static_assert(IMPLODE_OUT_PIECE - 2 + 4 <= IMPLODE_OUT_BUFFER, "a word stored at the last even position fits the buffer");
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the accumulator is stored as a little-endian word");
+static_assert(IMPLODE_OUT_PIECE - 2 + 4 <= IMPLODE_OUT_BUFFER,
+              "a word stored at the last even position fits the buffer");
 
 class ImplodeBitWriter {
 public:

@@ -66,7 +66,8 @@ constexpr ImplodeSymbolTable BuildImplodeSymbols(bool ascii)
         const unsigned extraBits = kLenExtraBits[c];
         for (unsigned extra = 0; extra < (1u << extraBits); ++extra, ++symbol) {
             t.bits[symbol] = static_cast<std::uint8_t>(1 + codeBits + extraBits);
-            t.codes[symbol] = static_cast<std::uint16_t>(1u + (kLenCodes[c] << 1) + (extra << (codeBits + 1)));
+            t.codes[symbol] =
+                static_cast<std::uint16_t>(1u + (kLenCodes[c] << 1) + (extra << (codeBits + 1)));
         }
     }
     return t;
@@ -74,8 +75,8 @@ constexpr ImplodeSymbolTable BuildImplodeSymbols(bool ascii)
 
 inline constexpr ImplodeSymbolTable kImplodeBinarySymbols = BuildImplodeSymbols(false);
 inline constexpr ImplodeSymbolTable kImplodeAsciiSymbols = BuildImplodeSymbols(true);
-static_assert(kImplodeBinarySymbols.codes[IMPLODE_END_SYMBOL] == 0xFF01
-                  && kImplodeBinarySymbols.bits[IMPLODE_END_SYMBOL] == 16,
+static_assert(kImplodeBinarySymbols.codes[IMPLODE_END_SYMBOL] == 0xFF01 &&
+                  kImplodeBinarySymbols.bits[IMPLODE_END_SYMBOL] == 16,
               "the end code is length 519: class 15 with extra value 255");
 
 // The most bits one token takes: a length symbol of 16 bits, a distance code of 8 and 6 low
@@ -116,16 +117,20 @@ inline unsigned ImplodeSortFirst(std::uint64_t block, unsigned cursor, unsigned 
 // Whether a sink wants to know where each token starts: then Mark(position) comes before the
 // token's bits.
 template <class Sink, class = void>
-struct ImplodeSinkMarksTokens : std::false_type {};
+struct ImplodeSinkMarksTokens : std::false_type {
+};
 template <class Sink>
-struct ImplodeSinkMarksTokens<Sink, std::void_t<decltype(std::declval<Sink&>().Mark(0u))>> : std::true_type {};
+struct ImplodeSinkMarksTokens<Sink, std::void_t<decltype(std::declval<Sink&>().Mark(0u))>>
+    : std::true_type {
+};
 
 template <class Sink>
 class ImplodeTokenCoder {
 public:
     // work: its nType, nDictSize and nDictBits are set, its window holds the block.
     ImplodeTokenCoder(ImplodeWork& work, Sink& sink)
-        : m_work(work), m_sink(sink),
+        : m_work(work),
+          m_sink(sink),
           m_symbols(work.nType == CODEC_ASCII ? kImplodeAsciiSymbols : kImplodeBinarySymbols),
           m_finder(work, work.nDictSize)
     {
@@ -158,7 +163,8 @@ public:
     // only ends the coding early; the tokens before it are those of an uninterrupted run.
     unsigned Code(unsigned p, unsigned limit, bool endOfInput, unsigned stop = ~0u)
     {
-        return m_bTriples ? Code<true>(p, limit, endOfInput, stop) : Code<false>(p, limit, endOfInput, stop);
+        return m_bTriples ? Code<true>(p, limit, endOfInput, stop)
+                          : Code<false>(p, limit, endOfInput, stop);
     }
 
     template <bool kTriples>
@@ -192,8 +198,10 @@ public:
                     break;
                 }
                 unsigned nextDistance1 = 0;
-                const unsigned nextLength = m_finder.template FindIn<kTriples>(p + 1, nextDistance1, true);
-                if (length >= nextLength || (nextLength == length + 1 && distance1 <= IMPLODE_NEAR_DIST1)) {
+                const unsigned nextLength =
+                    m_finder.template FindIn<kTriples>(p + 1, nextDistance1, true);
+                if (length >= nextLength ||
+                    (nextLength == length + 1 && distance1 <= IMPLODE_NEAR_DIST1)) {
                     EmitMatch(p, length, distance1);
                     p += length;
                     break;
@@ -212,7 +220,10 @@ public:
         return p;
     }
 
-    void EmitEnd() { m_sink.Put(m_symbols.codes[IMPLODE_END_SYMBOL], m_symbols.bits[IMPLODE_END_SYMBOL]); }
+    void EmitEnd()
+    {
+        m_sink.Put(m_symbols.codes[IMPLODE_END_SYMBOL], m_symbols.bits[IMPLODE_END_SYMBOL]);
+    }
 
 private:
     void EmitLiteral(unsigned pos)
@@ -235,9 +246,9 @@ private:
         const unsigned low = distance1 & ((1u << lowBits) - 1);
         const unsigned symBits = m_symbols.bits[symbol];
         const unsigned distBits = kDistBits[code];
-        const std::uint32_t value = m_symbols.codes[symbol]
-            | (static_cast<std::uint32_t>(kDistCodes[code]) << symBits)
-            | (static_cast<std::uint32_t>(low) << (symBits + distBits));
+        const std::uint32_t value = m_symbols.codes[symbol] |
+                                    (static_cast<std::uint32_t>(kDistCodes[code]) << symBits) |
+                                    (static_cast<std::uint32_t>(low) << (symBits + distBits));
         m_sink.Put(value, symBits + distBits + lowBits);
     }
 

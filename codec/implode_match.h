@@ -59,7 +59,8 @@ namespace codec {
 // behind the window (see ImplodeWork::abWindow).
 inline unsigned SortedPos(const std::uint8_t* window, unsigned index)
 {
-    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the sorted positions are loaded as 16-bit words");
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+                  "the sorted positions are loaded as 16-bit words");
     std::uint16_t v;
     std::memcpy(&v, window + IMPLODE_WINDOW_SIZE + 2 * index, 2);
     return v;
@@ -127,21 +128,23 @@ inline std::uint64_t Load64(const std::uint8_t* at)
 // not 0). The load is little-endian on the hosts we build for, so it is the lowest set byte.
 inline unsigned FirstDifference(std::uint64_t diff)
 {
-    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "byte order of the 8-byte comparisons");
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+                  "byte order of the 8-byte comparisons");
     return static_cast<unsigned>(__builtin_ctzll(diff)) / 8;
 }
 
 // Number of equal leading bytes of a and b, at most `limit`, when the first `from` are known
 // to be equal. Compares sixteen (with SSE2) or eight bytes at a time; never reads at or
 // beyond offset `limit`.
-inline unsigned MatchLength(const std::uint8_t* a, const std::uint8_t* b, unsigned from, unsigned limit)
+inline unsigned MatchLength(const std::uint8_t* a, const std::uint8_t* b, unsigned from,
+                            unsigned limit)
 {
     unsigned n = from;
 #if defined(__SSE2__)
     while (n + 16 <= limit) {
-        const auto equal = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + n)),
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n)))));
+        const auto equal = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + n)),
+                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n)))));
         if (equal != 0xFFFF)
             return n + static_cast<unsigned>(__builtin_ctz(~equal));
         n += 16;
@@ -166,8 +169,8 @@ inline unsigned RunLength(const std::uint8_t* at, std::uint8_t z, unsigned from,
 #if defined(__SSE2__)
     const __m128i zv = _mm_set1_epi8(static_cast<char>(z));
     while (n + 16 <= limit) {
-        const auto equal = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + n)), zv)));
+        const auto equal = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + n)), zv)));
         if (equal != 0xFFFF)
             return n + static_cast<unsigned>(__builtin_ctz(~equal));
         n += 16;
@@ -207,8 +210,11 @@ constexpr unsigned IMPLODE_RUN_SEARCH = 8;
 class ImplodeMatchFinder {
 public:
     ImplodeMatchFinder(ImplodeWork& work, unsigned dictSize)
-        : m_pWindow(work.abWindow), m_pBucketStart(work.awBucketStart), m_pBorder(work.awBorder),
-          m_pRecentPair(m_aRecentPair), m_nDictSize(dictSize)
+        : m_pWindow(work.abWindow),
+          m_pBucketStart(work.awBucketStart),
+          m_pBorder(work.awBorder),
+          m_pRecentPair(m_aRecentPair),
+          m_nDictSize(dictSize)
     {
     }
 
@@ -271,7 +277,8 @@ public:
         // Positions from `tail` on are the ones the next block keeps; their counts go to
         // m_aTailCount on the way.
         constexpr unsigned tail = IMPLODE_BLOCK_SIZE;
-        const bool reuse = follows && m_bTailCount && last == m_nTailLast && !m_bTripleFilter && first + tail <= last;
+        const bool reuse = follows && m_bTailCount && last == m_nTailLast && !m_bTripleFilter &&
+                           first + tail <= last;
         m_bTailCount = false;
         // start: one entry more than there are hashes, the end of the last bucket.
         if (reuse) {
@@ -357,7 +364,8 @@ public:
     // than 3 never displaces the match at p.
     unsigned Find(unsigned p, unsigned& distance1, bool lookAhead)
     {
-        return m_bTriples ? FindIn<true>(p, distance1, lookAhead) : FindIn<false>(p, distance1, lookAhead);
+        return m_bTriples ? FindIn<true>(p, distance1, lookAhead)
+                          : FindIn<false>(p, distance1, lookAhead);
     }
 
     // Find for a caller that knows how the block was sorted (kTriples: SortTriples).
@@ -388,8 +396,10 @@ public:
             // Mostly none or one or two entries fell out of reach since the bucket's last
             // search, a number no branch predicts: two steps are taken without a branch.
             // (The entry at end still lies within the sorted positions of a triple block.)
-            index += static_cast<unsigned>(index < end) & static_cast<unsigned>(SortedPos(win, index) < lowest);
-            index += static_cast<unsigned>(index < end) & static_cast<unsigned>(SortedPos(win, index) < lowest);
+            index += static_cast<unsigned>(index < end) &
+                     static_cast<unsigned>(SortedPos(win, index) < lowest);
+            index += static_cast<unsigned>(index < end) &
+                     static_cast<unsigned>(SortedPos(win, index) < lowest);
         }
         if (index < end && SortedPos(win, index) < lowest)
             index = SkipOutOfReach(index, end, lowest);
@@ -401,18 +411,19 @@ public:
         unsigned bestPos = 0;
         // p's run: the bytes equal to its first, when the first three are (triple buckets).
         const unsigned run = kTriples && at[1] == at[0] && at[2] == at[0]
-            ? RunLength(at, at[0], 3, IMPLODE_MAX_MATCH) : 0;
-        const bool noTriple = kTriples && run == 0 && NoTripleInBucket(at, index, end, lowest, span);
+                                 ? RunLength(at, at[0], 3, IMPLODE_MAX_MATCH)
+                                 : 0;
+        const bool noTriple =
+            kTriples && run == 0 && NoTripleInBucket(at, index, end, lowest, span);
         if (kTriples && noTriple) {
             ++m_nNoTriple;
             return NoMatch(p, distance1, lookAhead);
         }
-        const bool found = noTriple
-            ? false
-            : run >= IMPLODE_RUN_SEARCH
-            ? FindInRun(at, p, run, index, end, lowest, best, bestPos)
+        const bool found =
+            noTriple                    ? false
+            : run >= IMPLODE_RUN_SEARCH ? FindInRun(at, p, run, index, end, lowest, best, bestPos)
             : run != 0 ? FindInBucket<true>(at, p, run, index, end, lowest, span, best, bestPos)
-                         : FindInBucket<false>(at, p, run, index, end, lowest, span, best, bestPos);
+                       : FindInBucket<false>(at, p, run, index, end, lowest, span, best, bestPos);
         if (!found) {
             if (!kTriples || lookAhead)
                 return 0;
@@ -430,7 +441,8 @@ private:
     // least lowest). The positions out of reach are a prefix of index..end (see FindIn). After
     // a long match many of them fall out of reach at once (long buckets of records that repeat
     // themselves): eight are tested at a time.
-    __attribute__((noinline)) unsigned SkipOutOfReach(unsigned index, unsigned end, unsigned lowest) const
+    __attribute__((noinline)) unsigned SkipOutOfReach(unsigned index, unsigned end,
+                                                      unsigned lowest) const
     {
         const std::uint8_t* const win = m_pWindow;
 #if defined(__SSE2__)
@@ -439,8 +451,11 @@ private:
         // Eight entries from index lie within the sorted positions while index + 8 is within
         // their count; entries behind end are read but not counted.
         while (index < end && index + 8 <= IMPLODE_WINDOW_SIZE) {
-            const __m128i entries = _mm_loadu_si128(reinterpret_cast<const __m128i*>(win + IMPLODE_WINDOW_SIZE + 2 * index));
-            const auto inReach = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi16(entries, lowests))) ^ 0xFFFFu;
+            const __m128i entries = _mm_loadu_si128(
+                reinterpret_cast<const __m128i*>(win + IMPLODE_WINDOW_SIZE + 2 * index));
+            const auto inReach =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi16(entries, lowests))) ^
+                0xFFFFu;
             if (inReach != 0) {
                 const unsigned passed = static_cast<unsigned>(__builtin_ctz(inReach)) / 2;
                 return std::min(index + passed, end);
@@ -476,12 +491,14 @@ private:
     // bucket ends within them or the fourth is out of reach already (the bucket ascends
     // from its first entry in reach, so those in reach come first). When it answers false
     // the bucket is scanned as usual, from its start.
-    __attribute__((always_inline)) bool NoTripleInBucket(const std::uint8_t* at, unsigned index, unsigned end,
-                                                         unsigned lowest, unsigned span) const
+    __attribute__((always_inline)) bool NoTripleInBucket(const std::uint8_t* at, unsigned index,
+                                                         unsigned end, unsigned lowest,
+                                                         unsigned span) const
     {
         static_assert(IMPLODE_MAX_DICT + IMPLODE_BLOCK_SIZE + 4 <= IMPLODE_WINDOW_SIZE,
                       "four entries from below a bucket's end lie within the sorted positions");
-        static_assert(IMPLODE_WINDOW_SIZE <= SORTED_POS_MASK && SORTED_POS_MASK + 4 <= 2 * IMPLODE_WINDOW_SIZE,
+        static_assert(IMPLODE_WINDOW_SIZE <= SORTED_POS_MASK &&
+                          SORTED_POS_MASK + 4 <= 2 * IMPLODE_WINDOW_SIZE,
                       "a masked position's bytes lie within the window's array");
         const std::uint8_t* const win = m_pWindow;
         const std::uint32_t head = Load32(at) & 0xFFFFFFu;
@@ -502,18 +519,24 @@ private:
             const unsigned n = end - index;
             std::uint64_t four;
             std::memcpy(&four, win + IMPLODE_WINDOW_SIZE + 2 * index, 8);
-            const __m128i cs = _mm_and_si128(
-                _mm_unpacklo_epi16(_mm_cvtsi64_si128(static_cast<long long>(four)), _mm_setzero_si128()), posMask);
+            const __m128i cs =
+                _mm_and_si128(_mm_unpacklo_epi16(_mm_cvtsi64_si128(static_cast<long long>(four)),
+                                                 _mm_setzero_si128()),
+                              posMask);
             const unsigned c3 = static_cast<unsigned>(four >> 48) & SORTED_POS_MASK;
             const __m128i words = _mm_setr_epi32(
                 static_cast<int>(Load32(win + (static_cast<unsigned>(four) & SORTED_POS_MASK))),
-                static_cast<int>(Load32(win + (static_cast<unsigned>(four >> 16) & SORTED_POS_MASK))),
-                static_cast<int>(Load32(win + (static_cast<unsigned>(four >> 32) & SORTED_POS_MASK))),
+                static_cast<int>(
+                    Load32(win + (static_cast<unsigned>(four >> 16) & SORTED_POS_MASK))),
+                static_cast<int>(
+                    Load32(win + (static_cast<unsigned>(four >> 32) & SORTED_POS_MASK))),
                 static_cast<int>(Load32(win + c3)));
             const __m128i equal = _mm_cmpeq_epi32(_mm_and_si128(words, low24), heads);
-            const __m128i inReach = _mm_cmplt_epi32(_mm_xor_si128(_mm_sub_epi32(cs, lowests), bias), spans);
+            const __m128i inReach =
+                _mm_cmplt_epi32(_mm_xor_si128(_mm_sub_epi32(cs, lowests), bias), spans);
             const __m128i inBucket = _mm_cmpgt_epi32(_mm_set1_epi32(static_cast<int>(n)), lanes);
-            if (_mm_movemask_ps(_mm_castsi128_ps(_mm_and_si128(_mm_and_si128(equal, inReach), inBucket))) != 0)
+            if (_mm_movemask_ps(
+                    _mm_castsi128_ps(_mm_and_si128(_mm_and_si128(equal, inReach), inBucket))) != 0)
                 return false;
             if (!(n > 4 && c3 - lowest < span))
                 return true;
@@ -546,8 +569,9 @@ private:
     // the scan of a short bucket.
     // kRun: whether run is not 0; the common scan then has no test for it.
     template <bool kRun>
-    __attribute__((always_inline)) bool FindInBucket(const std::uint8_t* at, unsigned p, unsigned run, unsigned index, unsigned end,
-                      unsigned lowest, unsigned span, unsigned& best, unsigned& bestPos)
+    __attribute__((always_inline)) bool
+    FindInBucket(const std::uint8_t* at, unsigned p, unsigned run, unsigned index, unsigned end,
+                 unsigned lowest, unsigned span, unsigned& best, unsigned& bestPos)
     {
         const std::uint8_t* const win = m_pWindow;
         const std::uint64_t runBytes = at[0] * 0x0101010101010101ull;
@@ -582,7 +606,8 @@ private:
                 len = MatchLength(win + c, at, run, IMPLODE_MAX_MATCH);
             } else {
                 const std::uint64_t diff = word ^ head;
-                len = diff != 0 ? FirstDifference(diff) : MatchLength(win + c, at, 8, IMPLODE_MAX_MATCH);
+                len = diff != 0 ? FirstDifference(diff)
+                                : MatchLength(win + c, at, 8, IMPLODE_MAX_MATCH);
             }
             if (len < best)
                 continue;
@@ -608,8 +633,8 @@ private:
     // p and R at a candidate, the length is R when R < r, r when R > r, and r plus whatever
     // follows both runs when R = r. So each run takes one measurement, and its best
     // position, by the same rules, stands for all of its positions.
-    bool FindInRun(const std::uint8_t* at, unsigned p, unsigned r, unsigned index, unsigned end, unsigned lowest,
-                   unsigned& best, unsigned& bestPos)
+    bool FindInRun(const std::uint8_t* at, unsigned p, unsigned r, unsigned index, unsigned end,
+                   unsigned lowest, unsigned& best, unsigned& bestPos)
     {
         const std::uint8_t* const win = m_pWindow;
         const std::uint8_t z = at[0];
@@ -623,7 +648,8 @@ private:
             // from r for every position of the run up to p - 2, and all within the window.
             // Fewer than 3 bytes z: another triple of the same hash.
             const std::uint64_t diff = Load64(win + c) ^ zs;
-            const unsigned R = diff != 0 ? FirstDifference(diff) : RunLength(win + c, z, 8, p + IMPLODE_MAX_MATCH - c);
+            const unsigned R = diff != 0 ? FirstDifference(diff)
+                                         : RunLength(win + c, z, 8, p + IMPLODE_MAX_MATCH - c);
             if (R < 3) {
                 ++index;
                 continue;
@@ -766,8 +792,8 @@ private:
             c -= 16; // positions c .. c + 15
             const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(win + c));
             const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(win + c + 1));
-            const auto hits = static_cast<unsigned>(
-                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(first, as), _mm_cmpeq_epi8(second, bs))));
+            const auto hits = static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_and_si128(_mm_cmpeq_epi8(first, as), _mm_cmpeq_epi8(second, bs))));
             if (hits != 0)
                 return c + 31 - static_cast<unsigned>(__builtin_clz(hits));
         }
@@ -775,7 +801,8 @@ private:
         const std::uint64_t ones = 0x0101010101010101ull;
         while (c >= floor + 8) {
             c -= 8; // positions c .. c + 7
-            const std::uint64_t hits = ZeroBytes(Load64(win + c) ^ (a * ones)) & ZeroBytes(Load64(win + c + 1) ^ (b * ones));
+            const std::uint64_t hits = ZeroBytes(Load64(win + c) ^ (a * ones)) &
+                                       ZeroBytes(Load64(win + c + 1) ^ (b * ones));
             if (hits != 0)
                 return c + (63 - static_cast<unsigned>(__builtin_clzll(hits))) / 8;
         }
@@ -854,8 +881,8 @@ private:
 
     // The rest of the bucket once a match of best > 10 bytes at bestPos is known. Returns the
     // best length; bestPos is updated. run: as for FindInBucket, or 0.
-    unsigned ScanLong(const std::uint8_t* at, unsigned run, unsigned index, unsigned end, unsigned lowest,
-                      unsigned span, unsigned best, unsigned& bestPos)
+    unsigned ScanLong(const std::uint8_t* at, unsigned run, unsigned index, unsigned end,
+                      unsigned lowest, unsigned span, unsigned best, unsigned& bestPos)
     {
         if (best == IMPLODE_MAX_MATCH)
             return best;
@@ -947,7 +974,7 @@ private:
     std::uint8_t* m_pRecentPair;
     unsigned m_nDictSize;
     bool m_bTriples = false;
-    unsigned m_nFirst = 0;      // start of the sort range
+    unsigned m_nFirst = 0; // start of the sort range
     // The filter of triples, built by SortTriples when m_bTripleFilter: bit v of word h of
     // m_aTripleOnce is set when a position of the sort range has TripleFilterHash
     // 64 * h + v, of m_aTripleTwice when two or more have.
@@ -970,7 +997,6 @@ private:
     unsigned m_nRecentHalf = 0; // offset of the current span's bitmap in m_aRecentPair
     // The two bitmaps of recent pairs (see NearestPair).
     std::uint8_t m_aRecentPair[2 * IMPLODE_RECENT_PAIR_SLOTS / 8];
-
 };
 
 } // namespace codec

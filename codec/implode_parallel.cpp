@@ -49,7 +49,8 @@
 namespace codec {
 namespace {
 
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "bits are stored and loaded as little-endian words");
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "bits are stored and loaded as little-endian words");
 
 // The most bytes of bits one block's tokens take: a block's tokens start at no more than
 // IMPLODE_BLOCK_SIZE positions and cover at most IMPLODE_LOOKAHEAD - 1 more, at no more
@@ -116,9 +117,15 @@ private:
 // position of a block.
 class MarkedSegmentBits {
 public:
-    MarkedSegmentBits(SegmentBits& bits, TokenMark* marks) : m_bits(bits), m_pMarks(marks), m_nBase(bits.Count()) {}
+    MarkedSegmentBits(SegmentBits& bits, TokenMark* marks)
+        : m_bits(bits), m_pMarks(marks), m_nBase(bits.Count())
+    {
+    }
 
-    void Mark(unsigned pos) { m_pMarks[m_nMarks++] = TokenMark{pos, static_cast<std::uint32_t>(m_bits.Count() - m_nBase)}; }
+    void Mark(unsigned pos)
+    {
+        m_pMarks[m_nMarks++] = TokenMark{pos, static_cast<std::uint32_t>(m_bits.Count() - m_nBase)};
+    }
     void Put(std::uint32_t value, unsigned bits) { m_bits.Put(value, bits); }
     std::size_t Marks() const { return m_nMarks; }
 
@@ -132,7 +139,7 @@ private:
 // One segment: its input, and what a worker made of it.
 struct Segment {
     std::uint64_t firstBlock = 0;
-    unsigned blocks = 0;   // whole blocks to parse; none is the input's last block
+    unsigned blocks = 0;    // whole blocks to parse; none is the input's last block
     std::uint64_t base = 0; // input offset of input[0]: the window of the block before the first
     std::unique_ptr<std::uint8_t[]> input;
     std::unique_ptr<std::uint8_t[]> bits;
@@ -147,11 +154,14 @@ struct Segment {
 };
 
 // Copies a block's window, as far as the input has it, from the segment into the work area.
-void LoadWindow(ImplodeWork& work, const Segment& s, std::uint64_t block, unsigned dictSize, std::uint64_t to)
+void LoadWindow(ImplodeWork& work, const Segment& s, std::uint64_t block, unsigned dictSize,
+                std::uint64_t to)
 {
     const std::int64_t origin = WindowOrigin(block, dictSize);
-    const std::uint64_t from = origin > static_cast<std::int64_t>(s.base) ? static_cast<std::uint64_t>(origin) : s.base;
-    std::memcpy(work.abWindow + (static_cast<std::int64_t>(from) - origin), s.input.get() + (from - s.base), to - from);
+    const std::uint64_t from =
+        origin > static_cast<std::int64_t>(s.base) ? static_cast<std::uint64_t>(origin) : s.base;
+    std::memcpy(work.abWindow + (static_cast<std::int64_t>(from) - origin),
+                s.input.get() + (from - s.base), to - from);
 }
 
 // Parses a segment's blocks from the segment's assumed start: the input's first byte for the
@@ -164,7 +174,8 @@ void ParseSegment(Segment& s, ImplodeWork& work)
     // Each block is sorted anew, so the two coders may take turns on the one work area.
     ImplodeTokenCoder<MarkedSegmentBits> firstCoder(work, marked);
     ImplodeTokenCoder<SegmentBits> coder(work, sink);
-    std::uint64_t cursor = s.firstBlock == 0 ? 0 : s.firstBlock * IMPLODE_BLOCK_SIZE - IMPLODE_LOOKAHEAD;
+    std::uint64_t cursor =
+        s.firstBlock == 0 ? 0 : s.firstBlock * IMPLODE_BLOCK_SIZE - IMPLODE_LOOKAHEAD;
     const unsigned limit = dictSize + IMPLODE_BLOCK_SIZE;
     for (unsigned j = 0; j < s.blocks; ++j) {
         const std::uint64_t block = s.firstBlock + j;
@@ -196,7 +207,8 @@ void ParseSegment(Segment& s, ImplodeWork& work)
 
 // Appends bits [from, to) of a little-endian bit buffer (readable 8 bytes past to) to the
 // stream.
-void AppendBits(ImplodeBitWriter& out, const std::uint8_t* bits, std::uint64_t from, std::uint64_t to)
+void AppendBits(ImplodeBitWriter& out, const std::uint8_t* bits, std::uint64_t from,
+                std::uint64_t to)
 {
     while (from < to) {
         std::uint64_t word;
@@ -306,7 +318,8 @@ public:
     {
         for (auto& area : m_areas) {
             try {
-                m_threads.emplace_back(&WorkerPool::Work, this, std::ref(*reinterpret_cast<ImplodeWork*>(area->bytes)));
+                m_threads.emplace_back(&WorkerPool::Work, this,
+                                       std::ref(*reinterpret_cast<ImplodeWork*>(area->bytes)));
             } catch (const std::system_error&) {
                 break;
             }
@@ -396,19 +409,26 @@ unsigned ReadBlock(CodecReadFn read, void* param, std::uint8_t* dest, bool& ende
 
 class ParallelCompressor {
 public:
-    ParallelCompressor(ImplodeWork& work, CodecReadFn read, CodecWriteFn write, void* param, unsigned threads,
-                       unsigned segmentBlocks, ImplodeParallelStats& stats)
-        : m_work(work), m_pfnRead(read), m_pParam(param), m_nSegmentBlocks(segmentBlocks),
-          m_nDictSize(work.nDictSize), m_out(work.abOutBuf, write, param), m_stats(stats)
+    ParallelCompressor(ImplodeWork& work, CodecReadFn read, CodecWriteFn write, void* param,
+                       unsigned threads, unsigned segmentBlocks, ImplodeParallelStats& stats)
+        : m_work(work),
+          m_pfnRead(read),
+          m_pParam(param),
+          m_nSegmentBlocks(segmentBlocks),
+          m_nDictSize(work.nDictSize),
+          m_out(work.abOutBuf, write, param),
+          m_stats(stats)
     {
         // Everything is allocated here, before the first read: if it fails, implode() runs.
         // The segment buffers (some 5 MB for two threads) are not cleared: every byte is
         // written before it is read, and clearing them would touch all their pages, which
         // costs a short input more time than its compression (most of the bits buffers are
         // never used).
-        const std::size_t inputBytes = IMPLODE_WINDOW_SIZE + std::size_t{segmentBlocks} * IMPLODE_BLOCK_SIZE + BUFFER_SLACK;
+        const std::size_t inputBytes =
+            IMPLODE_WINDOW_SIZE + std::size_t{segmentBlocks} * IMPLODE_BLOCK_SIZE + BUFFER_SLACK;
         // The slack twice: for the word of zeros SegmentBits::Flush stores.
-        const std::size_t bitBytes = std::size_t{segmentBlocks} * BLOCK_BITS_BYTES + 2 * BUFFER_SLACK;
+        const std::size_t bitBytes =
+            std::size_t{segmentBlocks} * BLOCK_BITS_BYTES + 2 * BUFFER_SLACK;
         m_segments.resize(2 * std::size_t{threads} + 2);
         for (Segment& s : m_segments) {
             s.input.reset(new std::uint8_t[inputBytes]);
@@ -474,7 +494,9 @@ bool ParallelCompressor::ReadSegment(Segment& s, std::uint64_t firstBlock)
     bool ended = false;
     s.blocks = 0;
     while (s.blocks < m_nSegmentBlocks) {
-        const unsigned gathered = ReadBlock(m_pfnRead, m_pParam, s.input.get() + prefix + std::size_t{s.blocks} * IMPLODE_BLOCK_SIZE, ended);
+        const unsigned gathered =
+            ReadBlock(m_pfnRead, m_pParam,
+                      s.input.get() + prefix + std::size_t{s.blocks} * IMPLODE_BLOCK_SIZE, ended);
         if (ended) {
             m_nLastBlock = firstBlock + s.blocks;
             m_nLastGathered = gathered;
@@ -485,7 +507,8 @@ bool ParallelCompressor::ReadSegment(Segment& s, std::uint64_t firstBlock)
     // The carry keeps the last window's worth of whole blocks read.
     const std::size_t filled = prefix + std::size_t{s.blocks} * IMPLODE_BLOCK_SIZE;
     const std::size_t keep = std::min<std::size_t>(filled, IMPLODE_WINDOW_SIZE);
-    std::memcpy(m_carry.get() + (IMPLODE_WINDOW_SIZE - keep), s.input.get() + (filled - keep), keep);
+    std::memcpy(m_carry.get() + (IMPLODE_WINDOW_SIZE - keep), s.input.get() + (filled - keep),
+                keep);
     m_nRead = s.base + filled;
     return ended;
 }
@@ -518,11 +541,13 @@ void ParallelCompressor::CodeLastBlock(const Segment& s)
         LoadWindow(m_work, s, e - 1, m_nDictSize, e * IMPLODE_BLOCK_SIZE);
         const std::int64_t origin = WindowOrigin(e - 1, m_nDictSize);
         const auto p = static_cast<unsigned>(static_cast<std::int64_t>(m_lastBlockStart) - origin);
-        coder.Sort(ImplodeSortFirst(e - 1, p, m_nDictSize), m_nDictSize + IMPLODE_BLOCK_SIZE, false);
-        std::memmove(m_work.abWindow, m_work.abWindow + IMPLODE_BLOCK_SIZE, m_nDictSize + IMPLODE_LOOKAHEAD);
+        coder.Sort(ImplodeSortFirst(e - 1, p, m_nDictSize), m_nDictSize + IMPLODE_BLOCK_SIZE,
+                   false);
+        std::memmove(m_work.abWindow, m_work.abWindow + IMPLODE_BLOCK_SIZE,
+                     m_nDictSize + IMPLODE_LOOKAHEAD);
     }
-    std::memcpy(m_work.abWindow + IMPLODE_LOOKAHEAD + m_nDictSize, s.input.get() + (e * IMPLODE_BLOCK_SIZE - s.base),
-                m_nLastGathered);
+    std::memcpy(m_work.abWindow + IMPLODE_LOOKAHEAD + m_nDictSize,
+                s.input.get() + (e * IMPLODE_BLOCK_SIZE - s.base), m_nLastGathered);
     const std::int64_t origin = WindowOrigin(e, m_nDictSize);
     const auto p = static_cast<unsigned>(static_cast<std::int64_t>(m_lastCursor) - origin);
     const unsigned limit = m_nDictSize + m_nLastGathered + IMPLODE_LOOKAHEAD;
@@ -572,9 +597,10 @@ void ParallelCompressor::Run()
 
 namespace codec {
 
-unsigned ImplodeParallelWithStats(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* pParam,
-                                  const unsigned* pType, const unsigned* pDictSize, unsigned threads,
-                                  unsigned segmentBlocks, ImplodeParallelStats* stats)
+unsigned ImplodeParallelWithStats(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork,
+                                  void* pParam, const unsigned* pType, const unsigned* pDictSize,
+                                  unsigned threads, unsigned segmentBlocks,
+                                  ImplodeParallelStats* stats)
 {
     if (threads <= 1)
         return implode(pfnRead, pfnWrite, pWork, pParam, pType, pDictSize);
@@ -583,13 +609,15 @@ unsigned ImplodeParallelWithStats(CodecReadFn pfnRead, CodecWriteFn pfnWrite, vo
         return refused;
     if (segmentBlocks == 0)
         segmentBlocks = IMPLODE_SEGMENT_BLOCKS;
-    segmentBlocks = std::clamp(segmentBlocks, IMPLODE_MIN_SEGMENT_BLOCKS, IMPLODE_MAX_SEGMENT_BLOCKS);
+    segmentBlocks =
+        std::clamp(segmentBlocks, IMPLODE_MIN_SEGMENT_BLOCKS, IMPLODE_MAX_SEGMENT_BLOCKS);
 
     ImplodeParallelStats unused;
     std::unique_ptr<ParallelCompressor> compressor;
     try {
-        compressor = std::make_unique<ParallelCompressor>(work, pfnRead, pfnWrite, pParam, threads, segmentBlocks,
-                                                          stats != nullptr ? *stats : unused);
+        compressor =
+            std::make_unique<ParallelCompressor>(work, pfnRead, pfnWrite, pParam, threads,
+                                                 segmentBlocks, stats != nullptr ? *stats : unused);
     } catch (const std::bad_alloc&) {
         return implode(pfnRead, pfnWrite, pWork, pParam, pType, pDictSize);
     }
@@ -600,10 +628,11 @@ unsigned ImplodeParallelWithStats(CodecReadFn pfnRead, CodecWriteFn pfnWrite, vo
 } // namespace codec
 
 unsigned implode_parallel(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* pParam,
-                          const unsigned* pType, const unsigned* pDictSize, unsigned threads, unsigned segmentBlocks)
+                          const unsigned* pType, const unsigned* pDictSize, unsigned threads,
+                          unsigned segmentBlocks)
 {
-    return codec::ImplodeParallelWithStats(pfnRead, pfnWrite, pWork, pParam, pType, pDictSize, threads,
-                                           segmentBlocks, nullptr);
+    return codec::ImplodeParallelWithStats(pfnRead, pfnWrite, pWork, pParam, pType, pDictSize,
+                                           threads, segmentBlocks, nullptr);
 }
 
 unsigned ImplodeMachineThreads()

@@ -47,14 +47,16 @@ namespace codec {
 
 // What the join of one call did, for the tests and the benchmark.
 struct ImplodeParallelStats {
-    std::uint64_t segments = 0;          // segments joined
-    std::uint64_t seamsParsedAgain = 0;  // segments whose first block the join parsed from its true start
+    std::uint64_t segments = 0; // segments joined
+    std::uint64_t seamsParsedAgain =
+        0; // segments whose first block the join parsed from its true start
     std::uint64_t blocksParsedAgain = 0; // blocks the join parsed, in all
 };
 
 // implode_parallel, counting into *stats (may be null).
-unsigned ImplodeParallelWithStats(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork, void* pParam,
-                                  const unsigned* pType, const unsigned* pDictSize, unsigned threads,
-                                  unsigned segmentBlocks, ImplodeParallelStats* stats);
+unsigned ImplodeParallelWithStats(CodecReadFn pfnRead, CodecWriteFn pfnWrite, void* pWork,
+                                  void* pParam, const unsigned* pType, const unsigned* pDictSize,
+                                  unsigned threads, unsigned segmentBlocks,
+                                  ImplodeParallelStats* stats);
 
 } // namespace codec

@@ -51,31 +51,32 @@ constexpr std::array<std::uint16_t, N> BuildCodes(const std::array<std::uint8_t,
 // L - 2 - base in the class's extra bits. Class 15 with extra value 255 (length 519) is the
 // end code.
 //                                                  class:  0  1  2  3  4  5  6  7  8  9 10 11  12  13   14   15
-inline constexpr std::array<std::uint8_t, LENGTH_CLASSES> kLenBits =      {3, 2, 3, 3, 4, 4, 4, 5, 5, 5, 5, 6,  6,  6,   7,   7};
-inline constexpr std::array<std::uint8_t, LENGTH_CLASSES> kLenExtraBits = {0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4,  5,  6,   7,   8};
-inline constexpr std::array<std::uint16_t, LENGTH_CLASSES> kLenBase =     {0, 1, 2, 3, 4, 5, 6, 7, 8,10,14,22, 38, 70, 134, 262};
+inline constexpr std::array<std::uint8_t, LENGTH_CLASSES> kLenBits = {3, 2, 3, 3, 4, 4, 4, 5,
+                                                                      5, 5, 5, 6, 6, 6, 7, 7};
+inline constexpr std::array<std::uint8_t, LENGTH_CLASSES> kLenExtraBits = {0, 0, 0, 0, 0, 0, 0, 0,
+                                                                           1, 2, 3, 4, 5, 6, 7, 8};
+inline constexpr std::array<std::uint16_t, LENGTH_CLASSES> kLenBase = {
+    0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 14, 22, 38, 70, 134, 262};
 inline constexpr std::array<std::uint16_t, LENGTH_CLASSES> kLenCodes = BuildCodes(kLenBits);
 
 // Distance codes, indexed by (distance - 1) >> k, or >> 2 for a match of length 2.
 // Bit counts: index 0: 2; 1-2: 4; 3-6: 5; 7-21: 6; 22-47: 7; 48-63: 8.
 inline constexpr std::array<std::uint8_t, DISTANCE_CODES> kDistBits = {
-    2, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 6, 6, 6,
-    6, 6, 6, 6, 6, 6, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7,
-    7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7,
-    8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8,
+    2, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7,
+    7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8,
 };
 inline constexpr std::array<std::uint16_t, DISTANCE_CODES> kDistCodes = BuildCodes(kDistBits);
 
 // ASCII literal codes (4 to 13 bits), indexed by byte value, 16 values per row.
 inline constexpr std::array<std::uint8_t, ASCII_CODES> kAsciiBits = {
-    11, 12, 12, 12, 12, 12, 12, 12, 12,  8,  7, 12, 12,  7, 12, 12, // 0x00
+    11, 12, 12, 12, 12, 12, 12, 12, 12, 8,  7,  12, 12, 7,  12, 12, // 0x00
     12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 13, 12, 12, 12, 12, 12, // 0x10
-     4, 10,  8, 12, 10, 12, 10,  8,  7,  7,  8,  9,  7,  6,  7,  8, // 0x20
-     7,  6,  7,  7,  7,  7,  8,  7,  7,  8,  8, 12, 11,  7,  9, 11, // 0x30
-    12,  6,  7,  6,  6,  5,  7,  8,  8,  6, 11,  9,  6,  7,  6,  6, // 0x40
-     7, 11,  6,  6,  6,  7,  9,  8,  9,  9, 11,  8, 11,  9, 12,  8, // 0x50
-    12,  5,  6,  6,  6,  5,  6,  6,  6,  5, 11,  7,  5,  6,  5,  5, // 0x60
-     6, 10,  5,  5,  5,  5,  8,  7,  8,  8, 10, 11, 11, 12, 12, 12, // 0x70
+    4,  10, 8,  12, 10, 12, 10, 8,  7,  7,  8,  9,  7,  6,  7,  8,  // 0x20
+    7,  6,  7,  7,  7,  7,  8,  7,  7,  8,  8,  12, 11, 7,  9,  11, // 0x30
+    12, 6,  7,  6,  6,  5,  7,  8,  8,  6,  11, 9,  6,  7,  6,  6,  // 0x40
+    7,  11, 6,  6,  6,  7,  9,  8,  9,  9,  11, 8,  11, 9,  12, 8,  // 0x50
+    12, 5,  6,  6,  6,  5,  6,  6,  6,  5,  11, 7,  5,  6,  5,  5,  // 0x60
+    6,  10, 5,  5,  5,  5,  8,  7,  8,  8,  10, 11, 11, 12, 12, 12, // 0x70
     13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, // 0x80
     13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, // 0x90
     13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, // 0xA0

@@ -31,8 +31,8 @@ struct CodecFiles {
 
 // The callback parameter of the pack job's compression.
 struct CompressContext : CodecFiles {
-    std::uint64_t nCompressed = 0;     // compressed bytes handed to CompressWrite so far
-    Sha256* pProjectDigest = nullptr;  // fed every byte read of the project file, when set
+    std::uint64_t nCompressed = 0;    // compressed bytes handed to CompressWrite so far
+    Sha256* pProjectDigest = nullptr; // fed every byte read of the project file, when set
 };
 
 // The callback parameter of the unpack job's decompression.

@@ -48,14 +48,10 @@ bool EqualIgnoringCase(const std::string& a, const std::string& b)
 std::string InputErrorText(int error)
 {
     switch (error) {
-    case ESPIPE:
-        return LoadString(IDS_INPUT_IS_FIFO);
-    case ENODEV:
-        return LoadString(IDS_INPUT_IS_DEVICE);
-    case EISDIR:
-        return LoadString(IDS_INPUT_IS_FOLDER);
-    default:
-        return SystemErrorText(error);
+    case ESPIPE: return LoadString(IDS_INPUT_IS_FIFO);
+    case ENODEV: return LoadString(IDS_INPUT_IS_DEVICE);
+    case EISDIR: return LoadString(IDS_INPUT_IS_FOLDER);
+    default: return SystemErrorText(error);
     }
 }
 
@@ -64,14 +60,17 @@ std::string NotRegularInputRefusal(const std::string& path)
     const int error = CheckRegularInput(path);
     if (error != ESPIPE && error != ENODEV && error != EISDIR)
         return {};
-    return FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), path.c_str(), InputErrorText(error).c_str());
+    return FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), path.c_str(),
+                      InputErrorText(error).c_str());
 }
 
 std::string CannotOpenInputText(const std::string& path, int error)
 {
     if (error == ESPIPE || error == ENODEV || error == EISDIR)
-        return FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), path.c_str(), InputErrorText(error).c_str());
-    return FormatText(LoadString(IDS_CANNOT_OPEN_FILE).c_str(), path.c_str()) + " (" + SystemErrorText(error) + ")";
+        return FormatText(LoadString(IDS_NOT_REGULAR_INPUT).c_str(), path.c_str(),
+                          InputErrorText(error).c_str());
+    return FormatText(LoadString(IDS_CANNOT_OPEN_FILE).c_str(), path.c_str()) + " (" +
+           SystemErrorText(error) + ")";
 }
 
 std::vector<std::string> OtherCaseNamesOf(const std::string& path)

@@ -9,11 +9,11 @@
 #include <vector>
 
 struct InventoryEntry {
-    std::string path;               // the packed file, or volume 0 of a set
-    bool set = false;               // it begins with volume 0's header
-    int volumesExpected = 1;        // the header's count; 1 for a single packed file
-    std::vector<int> missing;       // the volumes of the set that are not there
-    long long bytes = 0;            // the length of every file found of it
+    std::string path;         // the packed file, or volume 0 of a set
+    bool set = false;         // it begins with volume 0's header
+    int volumesExpected = 1;  // the header's count; 1 for a single packed file
+    std::vector<int> missing; // the volumes of the set that are not there
+    long long bytes = 0;      // the length of every file found of it
 };
 
 struct Inventory {

@@ -27,7 +27,10 @@ void AppendStatus(const std::string& text)
     host->RunOnMainAndWait([&] { host->AppendToStatusLog(text); });
 }
 
-void AppendStatusId(unsigned id) { AppendStatus(LoadString(id)); }
+void AppendStatusId(unsigned id)
+{
+    AppendStatus(LoadString(id));
+}
 
 void ReportJobEnded(JobKind kind, bool succeeded, unsigned closingId)
 {
@@ -59,7 +62,10 @@ void SetJobState(int state)
     g_nJobState = state;
 }
 
-void EnableWhenIdle(CommandUpdate& cmd) { cmd.Enable(g_nJobState == JOB_IDLE); }
+void EnableWhenIdle(CommandUpdate& cmd)
+{
+    cmd.Enable(g_nJobState == JOB_IDLE);
+}
 
 int CheckStream(std::FILE* stream, int messageId)
 {
@@ -76,32 +82,32 @@ namespace {
 // The question both checks ask: go on when nothing is under the name or the user agreed to
 // replace it (exists then says which), else why not. With answers, a "Yes to all" given before
 // answers it, and moreFiles > 0 offers that answer.
-ReplaceAnswer AskAboutExistingFile(const std::string& path, const std::string& shownName, bool& exists,
-                                   ReplaceAnswers* answers = nullptr, long moreFiles = 0)
+ReplaceAnswer AskAboutExistingFile(const std::string& path, const std::string& shownName,
+                                   bool& exists, ReplaceAnswers* answers = nullptr,
+                                   long moreFiles = 0)
 {
     exists = false;
     const ReplaceAnswer byProgram{CheckRefusal::ByProgram};
     if (CancelRequested())
         return byProgram;
     switch (LookUpFile(path)) {
-    case FileLookup::Missing:
-        return {};
+    case FileLookup::Missing: return {};
     case FileLookup::InvalidName: {
         // A name too long, or a part of the path that is no folder: the system says which.
         const int error = path.empty() ? ENOENT : errno;
-        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_WRITE_FILE).c_str(), shownName.c_str(),
-                                             SystemErrorText(error).c_str()),
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_WRITE_FILE).c_str(),
+                                             shownName.c_str(), SystemErrorText(error).c_str()),
                                   MB_OK | MB_ICONEXCLAMATION);
         return byProgram;
     }
-    case FileLookup::Exists:
-        break;
+    case FileLookup::Exists: break;
     }
     if (answers && answers->yesToAll) {
         exists = true;
         return {};
     }
-    std::string question = FormatText(LoadString(IDS_OVERWRITE_QUESTION).c_str(), shownName.c_str());
+    std::string question =
+        FormatText(LoadString(IDS_OVERWRITE_QUESTION).c_str(), shownName.c_str());
     unsigned type = MB_OKCANCEL | MB_ICONEXCLAMATION;
     if (answers && moreFiles > 0) {
         question += "\n\n" + FormatText(LoadString(IDS_REPLACE_MORE_FILES).c_str(), moreFiles);
@@ -133,9 +139,10 @@ ReplaceAnswer CheckExistingFile(const std::string& path, const std::string& show
     if (!exists || path.find(keptExtension) != std::string::npos || std::remove(path.c_str()) == 0)
         return answer;
     const int error = errno;
-    ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_REMOVE).c_str(), shownName.c_str()) + "\n" +
-                                  FormatText(LoadString(IDS_SYSTEM_REASON).c_str(), SystemErrorText(error).c_str()),
-                              MB_OK | MB_ICONEXCLAMATION);
+    ShowMessageBoxOwnedByMain(
+        FormatText(LoadString(IDS_CANNOT_REMOVE).c_str(), shownName.c_str()) + "\n" +
+            FormatText(LoadString(IDS_SYSTEM_REASON).c_str(), SystemErrorText(error).c_str()),
+        MB_OK | MB_ICONEXCLAMATION);
     return {CheckRefusal::ByProgram};
 }
 
@@ -171,7 +178,8 @@ void ShowOutputOpenError(const OutputFile& output, const std::string& path, int 
 
 namespace {
 
-std::string DiskErrorText(unsigned diskErrorId, unsigned detailId, const std::string& path, int error)
+std::string DiskErrorText(unsigned diskErrorId, unsigned detailId, const std::string& path,
+                          int error)
 {
     return LoadString(diskErrorId) + "\n" +
            FormatText(LoadString(detailId).c_str(), path.c_str(), SystemErrorText(error).c_str());
@@ -181,7 +189,8 @@ std::string DiskErrorText(unsigned diskErrorId, unsigned detailId, const std::st
 
 void ShowDiskErrorBox(unsigned diskErrorId, unsigned detailId, const std::string& path, int error)
 {
-    ShowMessageBoxOwnedByMain(DiskErrorText(diskErrorId, detailId, path, error), MB_OK | MB_ICONEXCLAMATION);
+    ShowMessageBoxOwnedByMain(DiskErrorText(diskErrorId, detailId, path, error),
+                              MB_OK | MB_ICONEXCLAMATION);
 }
 
 void ReportDiskError(unsigned diskErrorId, unsigned detailId, const std::string& path, int error)

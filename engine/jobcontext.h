@@ -25,14 +25,18 @@ void AppendStatusId(unsigned id);
 // text closingId (0: no line of its own). Sent; the closing line counts as log text.
 void ReportJobEnded(JobKind kind, bool succeeded, unsigned closingId = 0);
 void SetProgress(int percent);
-void SetJobState(int state);              // main thread only
+void SetJobState(int state); // main thread only
 void EnableWhenIdle(CommandUpdate& cmd);
 int CheckStream(std::FILE* stream, int messageId);
 
 // Why a question about an existing file stopped a job: the user said Cancel, or the program
 // itself refused (a name that cannot name a file, an old file that cannot be removed, a
 // cancel request).
-enum class CheckRefusal { None, ByUser, ByProgram };
+enum class CheckRefusal {
+    None,
+    ByUser,
+    ByProgram
+};
 
 // The answer to a question about an existing file: true when the job may go on (the file is
 // not there, or the user agreed), else why not.

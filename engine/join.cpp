@@ -155,8 +155,8 @@ bool JoinSet(const std::string& packedPath, const std::string& folder,
         std::FILE* volume = OpenRegularInputStream(name);
         if (!volume) {
             failed = true;
-            ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_READ_FILE).c_str(), name.c_str(),
-                                                 InputErrorText(errno).c_str()),
+            ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_READ_FILE).c_str(),
+                                                 name.c_str(), InputErrorText(errno).c_str()),
                                       MB_OK | MB_ICONEXCLAMATION);
             AppendStatusId(IDS_VOLUME_NOT_FOUND);
             AppendStatus("\r\n");
@@ -199,8 +199,8 @@ bool JoinVolumes(const std::string& packedPath, const std::string& folder,
                  const std::vector<std::string>& searchDirs, std::string& tempName, JoinInfo& found)
 {
     // Beside the packed file unless the caller names a folder.
-    return JoinSet(packedPath, folder.empty() ? SplitPath(packedPath).dir : folder, searchDirs, tempName,
-                   found, nullptr);
+    return JoinSet(packedPath, folder.empty() ? SplitPath(packedPath).dir : folder, searchDirs,
+                   tempName, found, nullptr);
 }
 
 namespace {
@@ -233,10 +233,9 @@ void JoinWorker(const JoinRequest& request, JoinOutcome& outcome)
         for (std::size_t i = 0; i < volumes.size(); ++i) {
             if (volumes[i] == request.outPath || IsSameFile(volumes[i], request.outPath)) {
                 outcome.intoSet = true;
-                ShowMessageBoxOwnedByMain(
-                    FormatText(LoadString(IDS_JOIN_INTO_VOLUME).c_str(), request.outPath.c_str(),
-                               static_cast<long>(i)),
-                    MB_OK | MB_ICONEXCLAMATION);
+                ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_JOIN_INTO_VOLUME).c_str(),
+                                                     request.outPath.c_str(), static_cast<long>(i)),
+                                          MB_OK | MB_ICONEXCLAMATION);
                 return false;
             }
         }
@@ -253,9 +252,10 @@ void JoinWorker(const JoinRequest& request, JoinOutcome& outcome)
     const bool straight = IsSpecialFile(request.outPath);
     std::string tempName;
     std::unique_ptr<CancelHold> finishing;
-    const bool joined = JoinSet(request.packedPath, outFolder.empty() ? CurrentDirectory() : outFolder,
-                                request.volumeSearchDirs, tempName, outcome.join, approve,
-                                straight ? request.outPath : std::string());
+    const bool joined =
+        JoinSet(request.packedPath, outFolder.empty() ? CurrentDirectory() : outFolder,
+                request.volumeSearchDirs, tempName, outcome.join, approve,
+                straight ? request.outPath : std::string());
     if (joined && straight) {
         outcome.joined = true;
     } else if (joined && !tempName.empty()) {
@@ -266,7 +266,8 @@ void JoinWorker(const JoinRequest& request, JoinOutcome& outcome)
             ApplyOutputAttributes(fd, target, request.packedPath);
             close(fd);
         }
-        finishing = std::make_unique<CancelHold>(); // from the rename on: the output and its manifest
+        finishing =
+            std::make_unique<CancelHold>(); // from the rename on: the output and its manifest
         if (std::rename(tempName.c_str(), target.path.c_str()) == 0) {
             outcome.joined = true;
         } else {
@@ -307,7 +308,8 @@ bool StartJoinJob(const JoinRequest& request, JoinOutcome& outcome)
     // A folder cannot take the joined file: refused before any question or any volume read.
     if (ExamineOutput(request.outPath).kind == OutputKind::Folder) {
         ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_WRITE_FILE).c_str(),
-                                             request.outPath.c_str(), SystemErrorText(EISDIR).c_str()),
+                                             request.outPath.c_str(),
+                                             SystemErrorText(EISDIR).c_str()),
                                   MB_OK | MB_ICONEXCLAMATION);
         return false;
     }

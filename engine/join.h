@@ -20,21 +20,23 @@
 // after reporting the failure; nothing it created is left. A header whose count is 0 or
 // negative is damaged. Progress moves by the bytes copied.
 bool JoinVolumes(const std::string& packedPath, const std::string& folder,
-                 const std::vector<std::string>& searchDirs, std::string& tempName, JoinInfo& found);
+                 const std::vector<std::string>& searchDirs, std::string& tempName,
+                 JoinInfo& found);
 
 // A join of a set into one packed file of its own (the console's join command), as a job.
 struct JoinRequest {
-    std::string packedPath; // volume 0 of the set, absolute
-    std::string outPath;    // the single packed file to write, absolute
+    std::string packedPath;                    // volume 0 of the set, absolute
+    std::string outPath;                       // the single packed file to write, absolute
     std::vector<std::string> volumeSearchDirs; // where missing volumes are looked for, absolute
 };
 struct JoinOutcome {
-    bool started = false;      // the worker ran
-    bool joined = false;       // the output holds the joined stream
-    bool intoSet = false;      // the output is one of the set's volumes: refused, nothing written
+    bool started = false;     // the worker ran
+    bool joined = false;      // the output holds the joined stream
+    bool intoSet = false;     // the output is one of the set's volumes: refused, nothing written
     std::string manifestPath; // the output's manifest, when one was written
-    bool manifestFailed = false; // the set had a manifest of ours, the output's could not be written
-    JoinInfo join;           // the volumes found, or the one missing
+    bool manifestFailed =
+        false;     // the set had a manifest of ours, the output's could not be written
+    JoinInfo join; // the volumes found, or the one missing
 };
 
 // Main thread. Asks before an existing output is replaced, then starts the worker: it joins
@@ -44,4 +46,3 @@ struct JoinOutcome {
 // place. Nothing it was given is changed; an early end leaves no file of its own. Returns 1
 // when the worker was started; outcome, which must outlive the job, tells how it went.
 bool StartJoinJob(const JoinRequest& request, JoinOutcome& outcome);
-

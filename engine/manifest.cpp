@@ -13,8 +13,8 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 
-bool RestoredBytesMatchManifest(const std::string& restoredDigest, const std::string& expectedDigest,
-                                const std::string& manifestPath)
+bool RestoredBytesMatchManifest(const std::string& restoredDigest,
+                                const std::string& expectedDigest, const std::string& manifestPath)
 {
     if (restoredDigest == expectedDigest)
         return true;
@@ -146,11 +146,17 @@ bool ParseManifest(const std::string& text, std::vector<ManifestEntry>& entries)
     return true;
 }
 
-enum class ManifestRead { Read, CannotOpen, TooLarge, ReadFailed };
+enum class ManifestRead {
+    Read,
+    CannotOpen,
+    TooLarge,
+    ReadFailed
+};
 
 // Reads the manifest's text, at most MANIFEST_SIZE_LIMIT bytes of a regular file. error gets
 // the open's error, size the file's size when it is too large.
-ManifestRead ReadManifestText(const std::string& path, std::string& text, int& error, std::int64_t& size)
+ManifestRead ReadManifestText(const std::string& path, std::string& text, int& error,
+                              std::int64_t& size)
 {
     text.clear();
     error = 0;
@@ -277,7 +283,8 @@ void RemoveStaleManifest(const std::string& packedPath)
         return;
     }
     if (std::remove(manifest.strPath.c_str()) == 0) {
-        AppendStatus(FormatText(LoadString(IDS_MANIFEST_STALE_REMOVED).c_str(), manifest.strPath.c_str()));
+        AppendStatus(
+            FormatText(LoadString(IDS_MANIFEST_STALE_REMOVED).c_str(), manifest.strPath.c_str()));
         AppendStatus("\r\n");
     }
 }
@@ -323,24 +330,25 @@ ManifestCheck ExamineManifest(const std::string& packedPath)
     int error = 0;
     std::int64_t size = 0;
     const ManifestRead read = ReadManifestText(check.strPath, text, error, size);
-    if (read == ManifestRead::CannotOpen && (error == ESPIPE || error == ENODEV || error == EISDIR)) {
+    if (read == ManifestRead::CannotOpen &&
+        (error == ESPIPE || error == ENODEV || error == EISDIR)) {
         // A FIFO, a device or a folder of that name is never read, and never replaced.
         check.kind = ManifestCheck::Unreadable;
         check.strWarning = FormatText(LoadString(IDS_MANIFEST_NOT_REGULAR_IGNORED).c_str(),
                                       check.strPath.c_str(), InputErrorText(error).c_str());
     } else if (read == ManifestRead::TooLarge) {
         check.kind = ManifestCheck::Unreadable;
-        check.strWarning = FormatText(LoadString(IDS_MANIFEST_TOO_LARGE_IGNORED).c_str(),
-                                      check.strPath.c_str(), static_cast<long long>(size),
-                                      static_cast<long long>(MANIFEST_SIZE_LIMIT));
+        check.strWarning =
+            FormatText(LoadString(IDS_MANIFEST_TOO_LARGE_IGNORED).c_str(), check.strPath.c_str(),
+                       static_cast<long long>(size), static_cast<long long>(MANIFEST_SIZE_LIMIT));
     } else if (read != ManifestRead::Read || !ParseManifest(text, entries)) {
         check.kind = ManifestCheck::Unreadable;
-        check.strWarning = FormatText(LoadString(IDS_MANIFEST_UNREADABLE_IGNORED).c_str(),
-                                      check.strPath.c_str());
+        check.strWarning =
+            FormatText(LoadString(IDS_MANIFEST_UNREADABLE_IGNORED).c_str(), check.strPath.c_str());
     } else if (!IsOurManifest(entries, packedPath)) {
         check.kind = ManifestCheck::Foreign;
-        check.strWarning = FormatText(LoadString(IDS_MANIFEST_FOREIGN_IGNORED).c_str(),
-                                      check.strPath.c_str());
+        check.strWarning =
+            FormatText(LoadString(IDS_MANIFEST_FOREIGN_IGNORED).c_str(), check.strPath.c_str());
     } else {
         check.kind = ManifestCheck::Ours;
         check.entries = std::move(entries);

@@ -23,8 +23,8 @@
 // True when the restored bytes, whose checksum is restoredDigest, are what the manifest at
 // manifestPath says the project file was (expectedDigest). On a mismatch shows and logs that the
 // restored bytes differ from the manifest (the caller keeps the old project file).
-bool RestoredBytesMatchManifest(const std::string& restoredDigest, const std::string& expectedDigest,
-                                const std::string& manifestPath);
+bool RestoredBytesMatchManifest(const std::string& restoredDigest,
+                                const std::string& expectedDigest, const std::string& manifestPath);
 
 // The SHA-256 of a whole file in hexadecimal; empty when it cannot be read.
 std::string DigestOfFile(const std::string& path);
@@ -104,7 +104,12 @@ ManifestCheck ExamineManifest(const std::string& packedPath);
 const ManifestEntry* FindEntry(const std::vector<ManifestEntry>& entries, const std::string& name);
 
 // How a file on disk compares with its line in a manifest.
-enum class ManifestMatch { Matches, Differs, NotListed, Unreadable };
+enum class ManifestMatch {
+    Matches,
+    Differs,
+    NotListed,
+    Unreadable
+};
 // Whether the manifest beside a packed file lets a job go on with these files of its set. A
 // manifest of ours must list each with its checksum: the first that differs is named in a box
 // (message IDS_CLI_MANIFEST_MISMATCH) and the answer is false. Another file of that name, or

@@ -26,7 +26,7 @@ namespace {
 struct VolumeReader {
     const std::vector<std::string>* volumes = nullptr;
     bool skipHeader = false;
-    std::size_t next = 0;          // the volume to open next
+    std::size_t next = 0; // the volume to open next
     std::FILE* current = nullptr;
     std::uint64_t delivered = 0;
     bool failed = false;
@@ -126,7 +126,8 @@ void CheckSetShape(PackedFileReport& report, const std::vector<std::string>& sea
                                              static_cast<long>(count), static_cast<long>(found)));
     const std::string beyond = FindVolumeFile(first, count, searchDirs);
     if (!beyond.empty())
-        report.warnings.push_back(FormatText(LoadString(IDS_CHECK_VOLUME_BEYOND).c_str(), beyond.c_str()));
+        report.warnings.push_back(
+            FormatText(LoadString(IDS_CHECK_VOLUME_BEYOND).c_str(), beyond.c_str()));
 
     if (count < 2)
         return;
@@ -189,7 +190,8 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
             report.streamBytes += static_cast<std::uint64_t>(size);
     }
     if (report.volumeCount > 0)
-        report.streamBytes = report.streamBytes >= PACKED_HEADER_SIZE ? report.streamBytes - PACKED_HEADER_SIZE : 0;
+        report.streamBytes =
+            report.streamBytes >= PACKED_HEADER_SIZE ? report.streamBytes - PACKED_HEADER_SIZE : 0;
 
     DecodeRun run;
     run.reader.volumes = &report.volumes;
@@ -199,7 +201,8 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
     run.output = request.decodedBytes ? &request.decodedBytes : nullptr;
     run.progressTotal = report.streamBytes;
     const unsigned result = Decode(run);
-    const std::uint64_t endCodeBits = result == CODEC_OK ? ExplodeEndCodeBits(JobCodecWorkArea().bytes) : 0;
+    const std::uint64_t endCodeBits =
+        result == CODEC_OK ? ExplodeEndCodeBits(JobCodecWorkArea().bytes) : 0;
     report.restoredBytes = run.written;
     if (request.restoredDigest)
         report.restoredDigest = digest.FinalHex();
@@ -213,19 +216,11 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
         return report;
     }
     switch (result) {
-    case CODEC_OK:
-        report.verdict = PackedFileReport::Sound;
-        break;
-    case CODEC_TOO_SHORT:
-        report.verdict = PackedFileReport::TooShort;
-        break;
+    case CODEC_OK: report.verdict = PackedFileReport::Sound; break;
+    case CODEC_TOO_SHORT: report.verdict = PackedFileReport::TooShort; break;
     case CODEC_BAD_DICT_SIZE:
-    case CODEC_BAD_TYPE:
-        report.verdict = PackedFileReport::NotAStream;
-        break;
-    default:
-        report.verdict = PackedFileReport::StreamEnded;
-        break;
+    case CODEC_BAD_TYPE: report.verdict = PackedFileReport::NotAStream; break;
+    default: report.verdict = PackedFileReport::StreamEnded; break;
     }
     // The compressor's stream of an empty file is complete although the decoder refuses it.
     if (result == CODEC_TOO_SHORT && report.streamBytes == 4) {
@@ -233,7 +228,8 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
         again.reader.volumes = &report.volumes;
         again.reader.skipHeader = report.volumeCount > 0;
         unsigned char bytes[4] = {};
-        if (again.reader.Read(bytes, sizeof bytes) == sizeof bytes && IsEmptyStream(bytes, sizeof bytes)) {
+        if (again.reader.Read(bytes, sizeof bytes) == sizeof bytes &&
+            IsEmptyStream(bytes, sizeof bytes)) {
             report.verdict = PackedFileReport::Sound;
             report.emptyStream = true;
         }
@@ -254,7 +250,8 @@ PackedFileReport CheckPackedFile(const CheckRequest& request)
         const SetShape shape = report.volumeCount > 0 ? MeasureSet(report.volumes) : SetShape{};
         const std::uint64_t left = report.streamBytes - run.reader.delivered;
         const auto unread = static_cast<std::int64_t>(std::min<std::uint64_t>(left, INT64_MAX));
-        if (!StreamRestores(result, unread, report.emptyStream, report.volumeCount > 0 ? &shape : nullptr))
+        if (!StreamRestores(result, unread, report.emptyStream,
+                            report.volumeCount > 0 ? &shape : nullptr))
             report.verdict = PackedFileReport::Damaged;
     }
 
@@ -281,20 +278,23 @@ ManifestFindings CheckAgainstManifest(const PackedFileReport& report, const Mani
         if (match == ManifestMatch::Matches)
             continue;
         findings.bMatches = false;
-        const unsigned id =
-            match == ManifestMatch::NotListed ? IDS_CLI_MANIFEST_NOT_LISTED : IDS_CLI_MANIFEST_MISMATCH;
+        const unsigned id = match == ManifestMatch::NotListed ? IDS_CLI_MANIFEST_NOT_LISTED
+                                                              : IDS_CLI_MANIFEST_MISMATCH;
         findings.lines.push_back(FormatText(LoadString(id).c_str(), volume.c_str(), manifestPath));
     }
     const ManifestEntry* project = FindProjectEntry(manifest.entries, report.volumes);
     const bool decoded = report.verdict == PackedFileReport::Sound;
     if (project && decoded && project->strDigest != report.restoredDigest) {
         findings.bMatches = false;
-        findings.lines.push_back(FormatText(LoadString(IDS_CLI_TEST_RESTORED_MISMATCH).c_str(), manifestPath));
+        findings.lines.push_back(
+            FormatText(LoadString(IDS_CLI_TEST_RESTORED_MISMATCH).c_str(), manifestPath));
     }
     if (findings.bMatches && !report.volumes.empty())
-        findings.lines.push_back(FormatText(
-            LoadString(project && decoded ? IDS_CLI_MANIFEST_ALL_MATCH : IDS_CLI_MANIFEST_SET_MATCHES).c_str(),
-            static_cast<long>(report.volumes.size()), manifestPath));
+        findings.lines.push_back(
+            FormatText(LoadString(project && decoded ? IDS_CLI_MANIFEST_ALL_MATCH
+                                                     : IDS_CLI_MANIFEST_SET_MATCHES)
+                           .c_str(),
+                       static_cast<long>(report.volumes.size()), manifestPath));
     return findings;
 }
 
@@ -307,21 +307,23 @@ std::string DescribeVerdict(const PackedFileReport& report, const std::string& p
         if (report.volumeCount == 1)
             return FormatText(text(IDS_CLI_TEST_SOUND_SET_OF_ONE).c_str(), file,
                               static_cast<long>(report.restoredBytes));
-        return report.volumeCount > 0
-            ? FormatText(text(IDS_CLI_TEST_SOUND_SET).c_str(), file, static_cast<long>(report.volumeCount),
-                         static_cast<long>(report.restoredBytes))
-            : FormatText(text(IDS_CLI_TEST_SOUND).c_str(), file, static_cast<long>(report.restoredBytes));
+        return report.volumeCount > 0 ? FormatText(text(IDS_CLI_TEST_SOUND_SET).c_str(), file,
+                                                   static_cast<long>(report.volumeCount),
+                                                   static_cast<long>(report.restoredBytes))
+                                      : FormatText(text(IDS_CLI_TEST_SOUND).c_str(), file,
+                                                   static_cast<long>(report.restoredBytes));
     case PackedFileReport::CannotOpen:
         if (report.error != 0)
             return FormatText(text(IDS_CLI_TEST_CANNOT_OPEN_REASON).c_str(), file,
                               InputErrorText(report.error).c_str());
         return FormatText(text(IDS_CLI_TEST_CANNOT_OPEN).c_str(), file);
     case PackedFileReport::BadCount:
-        return FormatText(text(IDS_CLI_TEST_BAD_COUNT).c_str(), file, static_cast<long>(report.volumeCount));
+        return FormatText(text(IDS_CLI_TEST_BAD_COUNT).c_str(), file,
+                          static_cast<long>(report.volumeCount));
     case PackedFileReport::VolumeMissing:
         return FormatText(text(IDS_CLI_TEST_VOLUME_MISSING).c_str(), file,
-                          static_cast<long>(report.missingVolume), static_cast<long>(report.volumeCount - 1),
-                          report.missingName.c_str());
+                          static_cast<long>(report.missingVolume),
+                          static_cast<long>(report.volumeCount - 1), report.missingName.c_str());
     case PackedFileReport::ReadError:
         if (report.badVolume >= 0 && report.volumeCount > 0)
             return FormatText(text(IDS_CLI_TEST_VOLUME_UNREADABLE).c_str(), file,
@@ -329,13 +331,14 @@ std::string DescribeVerdict(const PackedFileReport& report, const std::string& p
                               InputErrorText(report.error).c_str());
         return FormatText(text(IDS_CLI_TEST_READ_ERROR).c_str(), file);
     case PackedFileReport::TooShort:
-        return FormatText(text(IDS_CLI_TEST_TOO_SHORT).c_str(), file, static_cast<long>(report.streamBytes));
+        return FormatText(text(IDS_CLI_TEST_TOO_SHORT).c_str(), file,
+                          static_cast<long>(report.streamBytes));
     case PackedFileReport::NotAStream:
         return FormatText(text(IDS_CLI_TEST_NOT_A_STREAM).c_str(), file);
-    case PackedFileReport::Damaged:
-        return FormatText(text(IDS_CLI_TEST_DAMAGED).c_str(), file);
+    case PackedFileReport::Damaged: return FormatText(text(IDS_CLI_TEST_DAMAGED).c_str(), file);
     case PackedFileReport::StreamEnded:
-        return FormatText(text(IDS_CLI_TEST_STREAM_ENDED).c_str(), file, static_cast<long>(report.restoredBytes));
+        return FormatText(text(IDS_CLI_TEST_STREAM_ENDED).c_str(), file,
+                          static_cast<long>(report.restoredBytes));
     }
     return {};
 }

@@ -16,38 +16,38 @@
 
 struct PackedFileReport {
     enum Verdict {
-        Sound,          // the stream decodes completely up to its end code
-        CannotOpen,     // the packed file cannot be opened
-        BadCount,       // a header whose volume count is 0 or negative
-        VolumeMissing,  // a volume of the set was not found (see missingVolume)
-        ReadError,      // a volume could not be read to its end
-        TooShort,       // too short for a stream's header
-        NotAStream,     // the stream's header names no known coding or dictionary size
-        StreamEnded,    // the stream ends before its end code
-        Damaged,        // it decodes, but as damaged data can by chance: volumes of the wrong
-                        // size, or much input behind the end code. Unpacking refuses it too.
+        Sound,         // the stream decodes completely up to its end code
+        CannotOpen,    // the packed file cannot be opened
+        BadCount,      // a header whose volume count is 0 or negative
+        VolumeMissing, // a volume of the set was not found (see missingVolume)
+        ReadError,     // a volume could not be read to its end
+        TooShort,      // too short for a stream's header
+        NotAStream,    // the stream's header names no known coding or dictionary size
+        StreamEnded,   // the stream ends before its end code
+        Damaged,       // it decodes, but as damaged data can by chance: volumes of the wrong
+                       // size, or much input behind the end code. Unpacking refuses it too.
     };
     Verdict verdict = CannotOpen;
-    int volumeCount = 0;                  // the header's count; 0 for a single packed file
+    int volumeCount = 0; // the header's count; 0 for a single packed file
     int missingVolume = -1;
     std::string missingName;
     int error = 0;                    // CannotOpen, ReadError: why, when known (errno)
     int badVolume = -1;               // ReadError: the volume that could not be used, or -1
-    std::string badPath;            // its path
-    std::vector<std::string> volumes;  // the paths read, volume 0 first
+    std::string badPath;              // its path
+    std::vector<std::string> volumes; // the paths read, volume 0 first
     std::uint64_t streamBytes = 0;    // the stream's length: the volumes less the header
     std::uint64_t restoredBytes = 0;  // what the stream decodes to
     bool emptyStream = false;         // the 4-byte stream of an empty file
     // Checks a sound set may still fail, as texts in the current language.
     std::vector<std::string> warnings;
-    std::string restoredDigest;     // the SHA-256 of the decoded bytes in hex, when asked for
+    std::string restoredDigest; // the SHA-256 of the decoded bytes in hex, when asked for
 };
 
 // What a test is asked to check.
 struct CheckRequest {
-    std::string packedPath;                 // the packed file, or volume 0 of a set
+    std::string packedPath;                    // the packed file, or volume 0 of a set
     std::vector<std::string> volumeSearchDirs; // where missing volumes are looked for
-    bool restoredDigest = false;              // take the checksum of the decoded bytes
+    bool restoredDigest = false;               // take the checksum of the decoded bytes
     // The test job (engine/testjob.h) writes its start line and its report to the Status log
     // as well: the window's log; the console prints the outcome on its own streams.
     bool logReport = false;
@@ -69,7 +69,8 @@ struct ManifestFindings {
     bool bMatches = true;
     std::vector<std::string> lines;
 };
-ManifestFindings CheckAgainstManifest(const PackedFileReport& report, const ManifestCheck& manifest);
+ManifestFindings CheckAgainstManifest(const PackedFileReport& report,
+                                      const ManifestCheck& manifest);
 
 // The verdict on the packed file named file, as one line of the catalogue's texts: what `test`
 // prints and the window's Test command logs.

@@ -18,7 +18,7 @@
 // The header of volume 0: the signature, its terminating zero byte, and the volume count N as
 // a signed 16-bit little-endian number. Nothing else is stored.
 struct PackedFileHeader {
-    char signature[14];   // "#ZunPack1.0a#" and its 0 byte
+    char signature[14];     // "#ZunPack1.0a#" and its 0 byte
     unsigned char count[2]; // N, little-endian
 };
 static_assert(sizeof(PackedFileHeader) == 16, "the header is 16 bytes on disk");

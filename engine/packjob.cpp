@@ -45,8 +45,10 @@ void LogFailure(unsigned diskErrorId, const std::string& path, int error)
     AppendStatusId(diskErrorId);
     AppendStatus("\r\n");
     if (error != 0) {
-        const unsigned detailId = diskErrorId == IDS_READ_ERROR ? IDS_CANNOT_READ_FILE : IDS_CANNOT_WRITE_FILE;
-        AppendStatus(FormatText(LoadString(detailId).c_str(), path.c_str(), SystemErrorText(error).c_str()));
+        const unsigned detailId =
+            diskErrorId == IDS_READ_ERROR ? IDS_CANNOT_READ_FILE : IDS_CANNOT_WRITE_FILE;
+        AppendStatus(
+            FormatText(LoadString(detailId).c_str(), path.c_str(), SystemErrorText(error).c_str()));
         AppendStatus("\r\n");
     }
     AppendStatusId(IDS_IO_ERROR);
@@ -66,7 +68,8 @@ bool ProjectFileChanged(const struct stat& before, const struct stat& now, const
         !SameTime(now.st_ctim, before.st_ctim))
         return true;
     struct stat named {};
-    return stat(path.c_str(), &named) != 0 || named.st_dev != before.st_dev || named.st_ino != before.st_ino;
+    return stat(path.c_str(), &named) != 0 || named.st_dev != before.st_dev ||
+           named.st_ino != before.st_ino;
 }
 
 // The volumes 1 to oldCount - 1 of the set whose volume 0 a whole packed file has just replaced:
@@ -77,7 +80,8 @@ void RemoveOlderVolumes(const std::string& packedPath, int oldCount, const std::
     for (int index = 1; index < oldCount; ++index) {
         const std::string orphan = VolumePath(packedPath, index);
         struct stat info {};
-        if (lstat(orphan.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || IsSameFile(orphan, projectPath))
+        if (lstat(orphan.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            IsSameFile(orphan, projectPath))
             continue;
         if (std::remove(orphan.c_str()) == 0) {
             AppendStatus(FormatText(LoadString(IDS_SPLIT_ORPHAN_REMOVED).c_str(), orphan.c_str()));
@@ -118,8 +122,8 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
         const std::string folder = SplitPath(packedPath).dir;
         out = CreateExclusiveStream(folder, TEMP_FILE_PREFIX, "wb+", tempPath);
         if (!out) {
-            ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER, folder.empty() ? "." : folder,
-                             errno);
+            ShowDiskErrorBox(IDS_WRITE_ERROR, IDS_CANNOT_CREATE_IN_FOLDER,
+                             folder.empty() ? "." : folder, errno);
             CloseStream(project);
             return 0;
         }
@@ -138,8 +142,8 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
 
     Sha256 digest;
     const bool wantDigest = request.writeManifest;
-    CompressContext context = CompressLikeThePackJob(project, out, request.threads,
-                                                     wantDigest ? &digest : nullptr);
+    CompressContext context =
+        CompressLikeThePackJob(project, out, request.threads, wantDigest ? &digest : nullptr);
     // A project file that another program changes while it is packed gives a stream of
     // neither version: its size when the pack began, the bytes read and its size now agree,
     // and so do its times of change (a program that saves in place keeps the size), and its
@@ -147,9 +151,10 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
     // now is looked at whatever the count read says, so the message gives it.
     struct stat now {};
     const bool measuredNow = fstat(fileno(project), &now) == 0;
-    const bool changed = !context.bReadFailed &&
-        (static_cast<std::int64_t>(context.nInRead) != context.nInTotal || !measured || !measuredNow ||
-         now.st_size != context.nInTotal || ProjectFileChanged(before, now, projectPath));
+    const bool changed =
+        !context.bReadFailed && (static_cast<std::int64_t>(context.nInRead) != context.nInTotal ||
+                                 !measured || !measuredNow || now.st_size != context.nInTotal ||
+                                 ProjectFileChanged(before, now, projectPath));
     const std::int64_t sizeNow = measuredNow ? static_cast<std::int64_t>(now.st_size) : -1;
     CloseStream(project);
     if (StreamFailed(out))
@@ -169,8 +174,8 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
         // An older set under the packed file's name: which of its volumes go with it is read
         // from its volume 0 before the new file replaces it. When that cannot be read, nothing
         // is replaced rather than leaving volumes of that set beside the new file.
-        const PackedHeaderRead older = packed.ReplacesFile() ? ReadPackedHeaderOf(packed.FinalPath())
-                                                             : PackedHeaderRead{};
+        const PackedHeaderRead older =
+            packed.ReplacesFile() ? ReadPackedHeaderOf(packed.FinalPath()) : PackedHeaderRead{};
         const int oldCount = older.bHeader && older.nCount > 1 ? older.nCount : 0;
         if (older.bReadFailed) {
             packed.Abandon();
@@ -194,10 +199,10 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
     AppendStatus("\r\n");
 
     if (changed && !CancelRequested()) {
-        const std::string text = FormatText(LoadString(IDS_FILE_CHANGED).c_str(), projectPath.c_str(),
-                                            static_cast<long long>(context.nInTotal),
-                                            static_cast<long long>(context.nInRead),
-                                            static_cast<long long>(sizeNow));
+        const std::string text =
+            FormatText(LoadString(IDS_FILE_CHANGED).c_str(), projectPath.c_str(),
+                       static_cast<long long>(context.nInTotal),
+                       static_cast<long long>(context.nInRead), static_cast<long long>(sizeNow));
         ShowMessageBoxOwnedByMain(text, MB_OK | MB_ICONEXCLAMATION);
         AppendStatus("\r\n" + text + "\r\n");
         return 0;
@@ -223,9 +228,9 @@ int CompressProjectFile(const PackRequest& request, PackOutcome& outcome, std::s
 
 std::string FormatSizeReport(std::int64_t originalSize, std::uint64_t compressedSize)
 {
-    const double ratio = originalSize > 0
-        ? static_cast<double>(compressedSize) * 100.0 / static_cast<double>(originalSize)
-        : 0.0;
+    const double ratio = originalSize > 0 ? static_cast<double>(compressedSize) * 100.0 /
+                                                static_cast<double>(originalSize)
+                                          : 0.0;
     return FormatText(LoadString(IDS_SIZE_REPORT).c_str(), static_cast<long>(originalSize),
                       static_cast<long>(compressedSize), ratio);
 }
@@ -240,7 +245,8 @@ long OtherVolumesHeld(const PackRequest& request, const PackOutcome& outcome)
     long held = 0;
     if (!request.split || LookUpFile(outcome.packedPath) != FileLookup::Exists)
         return 0;
-    for (int index = 1; index < MAX_VOLUMES && LookUpFile(VolumePath(outcome.packedPath, index)) == FileLookup::Exists;
+    for (int index = 1; index < MAX_VOLUMES &&
+                        LookUpFile(VolumePath(outcome.packedPath, index)) == FileLookup::Exists;
          ++index)
         ++held;
     return held;
@@ -260,8 +266,8 @@ void PackWorker(const PackRequest& request, PackOutcome& outcome)
     ReplaceAnswers answers;
     if (!locks.Take({{outcome.packedPath, NameLockMode::Exclusive}})) {
         // Cancelled while another program held the name: nothing was asked or written.
-    } else if (const ReplaceAnswer answer =
-                   AskBeforeReplacing(outcome.packedPath, answers, OtherVolumesHeld(request, outcome));
+    } else if (const ReplaceAnswer answer = AskBeforeReplacing(outcome.packedPath, answers,
+                                                               OtherVolumesHeld(request, outcome));
                !answer) {
         LogCheckRefusal(answer);
     } else {
@@ -272,7 +278,8 @@ void PackWorker(const PackRequest& request, PackOutcome& outcome)
                                                  request.volumeSize, request.threads) != 0;
         succeeded = roomy && CompressProjectFile(request, outcome, streamPath) != 0;
         if (succeeded && request.split)
-            succeeded = RunSplitStep(streamPath, outcome.packedPath, request.volumeSize, answers.yesToAll);
+            succeeded =
+                RunSplitStep(streamPath, outcome.packedPath, request.volumeSize, answers.yesToAll);
         // Recovery files follow the set they describe; older ones went with the set they described.
         if (succeeded && request.recovery.Wanted())
             outcome.recoveryWritten =
@@ -299,7 +306,8 @@ void PackWorker(const PackRequest& request, PackOutcome& outcome)
         const std::string manifestPath = ManifestPath(outcome.packedPath);
         outcome.manifestWritten =
             WriteManifestAfterPack(outcome.packedPath, request.projectPath, outcome.projectDigest);
-        const unsigned id = outcome.manifestWritten ? IDS_CLI_MANIFEST_WRITTEN : IDS_CLI_MANIFEST_FAILED;
+        const unsigned id =
+            outcome.manifestWritten ? IDS_CLI_MANIFEST_WRITTEN : IDS_CLI_MANIFEST_FAILED;
         AppendStatus(FormatText(LoadString(id).c_str(), manifestPath.c_str()) + "\r\n");
     }
 }

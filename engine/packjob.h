@@ -16,10 +16,10 @@ std::string FormatSizeReport(std::int64_t originalSize, std::uint64_t compressed
 
 // What a pack is asked to do.
 struct PackRequest {
-    std::string projectPath;  // the project file to pack
-    bool split = false;     // cut the packed file into volumes once it is complete
-    int volumeSize = 0;         // V: the stream bytes of each volume, when splitting
-    unsigned threads = 0;       // threads to compress on; 0: the machine's cores
+    std::string projectPath; // the project file to pack
+    bool split = false;      // cut the packed file into volumes once it is complete
+    int volumeSize = 0;      // V: the stream bytes of each volume, when splitting
+    unsigned threads = 0;    // threads to compress on; 0: the machine's cores
     // Write the checksums (NAME.sha256, manifest.h) beside the set once it is complete, while
     // the job still holds the packed file's name, and log whether they were written. Without it the pack removes an old manifest of ours,
     // which would no longer match.
@@ -35,11 +35,11 @@ struct PackRequest {
 
 // How a pack went. Written by StartPackJob and the worker; read once the job has ended.
 struct PackOutcome {
-    bool succeeded = false;        // the packed file (and, when splitting, the whole set) is written
-    std::string packedPath;      // the packed file the job writes: the project file's name + ".0KX"
-    std::string projectDigest;   // the project file's SHA-256 in hex, when asked for
-    bool manifestWritten = false;   // writeManifest: the checksums are beside the set
-    bool recoveryWritten = false;   // recovery: the recovery files are beside the set
+    bool succeeded = false;    // the packed file (and, when splitting, the whole set) is written
+    std::string packedPath;    // the packed file the job writes: the project file's name + ".0KX"
+    std::string projectDigest; // the project file's SHA-256 in hex, when asked for
+    bool manifestWritten = false;           // writeManifest: the checksums are beside the set
+    bool recoveryWritten = false;           // recovery: the recovery files are beside the set
     std::vector<std::string> recoveryFiles; // their names
 };
 

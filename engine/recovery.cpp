@@ -482,8 +482,8 @@ RecoveryExamination RecoveryWorkFolder::Examine(const std::string& packedPath,
             const std::string found = FindFileIgnoringCase(folder, target.name);
             // par2 would wait on a FIFO for ever: only a regular file is given to it.
             if (!found.empty() && CheckRegularInput(found) == 0) {
-                linked =
-                    symlink(AbsolutePath(found).c_str(), PathOf(target.name).c_str()) == 0 || linked;
+                linked = symlink(AbsolutePath(found).c_str(), PathOf(target.name).c_str()) == 0 ||
+                         linked;
                 break;
             }
         }

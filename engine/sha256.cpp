@@ -21,16 +21,23 @@ constexpr std::uint32_t kInitial[8] = {
     0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19,
 };
 
-inline std::uint32_t RotateRight(std::uint32_t x, unsigned n) { return (x >> n) | (x << (32 - n)); }
+inline std::uint32_t RotateRight(std::uint32_t x, unsigned n)
+{
+    return (x >> n) | (x << (32 - n));
+}
 
 inline std::uint32_t LoadBigEndian(const unsigned char* p)
 {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           p[3];
 }
 
 } // namespace
 
-Sha256::Sha256() { std::memcpy(m_state, kInitial, sizeof m_state); }
+Sha256::Sha256()
+{
+    std::memcpy(m_state, kInitial, sizeof m_state);
+}
 
 void Sha256::Compress(const unsigned char block[64])
 {
@@ -38,8 +45,10 @@ void Sha256::Compress(const unsigned char block[64])
     for (int i = 0; i < 16; ++i)
         w[i] = LoadBigEndian(block + 4 * i);
     for (int i = 16; i < 64; ++i) {
-        const std::uint32_t s0 = RotateRight(w[i - 15], 7) ^ RotateRight(w[i - 15], 18) ^ (w[i - 15] >> 3);
-        const std::uint32_t s1 = RotateRight(w[i - 2], 17) ^ RotateRight(w[i - 2], 19) ^ (w[i - 2] >> 10);
+        const std::uint32_t s0 =
+            RotateRight(w[i - 15], 7) ^ RotateRight(w[i - 15], 18) ^ (w[i - 15] >> 3);
+        const std::uint32_t s1 =
+            RotateRight(w[i - 2], 17) ^ RotateRight(w[i - 2], 19) ^ (w[i - 2] >> 10);
         w[i] = w[i - 16] + s0 + w[i - 7] + s1;
     }
     std::uint32_t a = m_state[0], b = m_state[1], c = m_state[2], d = m_state[3];

@@ -18,7 +18,6 @@
 #include "platform/thread.h"
 #include "resources/textids.h"
 
-
 namespace {
 
 void LogIoError()
@@ -49,11 +48,11 @@ int SetCountAt(const std::string& path)
 
 // One volume on its way to its final name.
 struct PendingVolume {
-    std::string strPath;    // the final name (a link followed to the file it names)
-    OutputTarget target;    // what the final name holds now
-    std::string strTemp;    // where it is written
-    std::string strBackup;  // where the file that held the name waits, or empty
-    bool bInPlace = false;  // renamed to its final name
+    std::string strPath;   // the final name (a link followed to the file it names)
+    OutputTarget target;   // what the final name holds now
+    std::string strTemp;   // where it is written
+    std::string strBackup; // where the file that held the name waits, or empty
+    bool bInPlace = false; // renamed to its final name
 };
 
 // Moves the file that holds the volume's name aside, to a temporary name of its own.
@@ -61,7 +60,8 @@ bool MoveAside(PendingVolume& volume)
 {
     if (LookUpFile(volume.strPath) != FileLookup::Exists)
         return true;
-    const int fd = CreateExclusiveFile(SplitPath(volume.strPath).dir, TEMP_FILE_PREFIX, volume.strBackup);
+    const int fd =
+        CreateExclusiveFile(SplitPath(volume.strPath).dir, TEMP_FILE_PREFIX, volume.strBackup);
     if (fd < 0) {
         volume.strBackup.clear();
         return false;
@@ -112,7 +112,8 @@ bool WriteVolume(std::FILE* stream, std::FILE* volume, bool first, int count, st
     bool shortRead = false;
     while (written && bytes > 0) {
         const std::size_t want = bytes < static_cast<std::int64_t>(sizeof buffer)
-            ? static_cast<std::size_t>(bytes) : sizeof buffer;
+                                     ? static_cast<std::size_t>(bytes)
+                                     : sizeof buffer;
         const std::size_t got = ReadBytes(buffer, want, stream);
         if (got > 0 && WriteBytes(buffer, got, volume) < got)
             written = false;
@@ -160,9 +161,9 @@ bool SplitIntoVolumes(const SplitRequest& request, SplitOutcome& outcome)
             std::remove(name.c_str());
         if (!usersFile)
             std::remove(request.streamPath.c_str());
-        AppendStatus(usersFile
-                         ? FormatText(LoadString(IDS_SPLIT_LEFT_AS_IT_WAS).c_str(), packedPath.c_str())
-                         : LoadString(IDS_SPLIT_OLD_FILES_KEPT));
+        AppendStatus(
+            usersFile ? FormatText(LoadString(IDS_SPLIT_LEFT_AS_IT_WAS).c_str(), packedPath.c_str())
+                      : LoadString(IDS_SPLIT_OLD_FILES_KEPT));
         AppendStatus("\r\n");
         return false;
     };
@@ -183,10 +184,10 @@ bool SplitIntoVolumes(const SplitRequest& request, SplitOutcome& outcome)
     const std::int64_t volumes = VolumeCountFor(streamLength, volumeSize);
     outcome.volumeCount = volumes;
     if (volumes > MAX_VOLUMES) {
-        ShowMessageBoxOwnedByMain(
-            FormatText(LoadString(IDS_SPLIT_TOO_MANY_VOLUMES).c_str(), packedPath.c_str(),
-                       static_cast<long>(volumeSize), static_cast<long>(volumes)),
-            MB_OK | MB_ICONEXCLAMATION);
+        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_SPLIT_TOO_MANY_VOLUMES).c_str(),
+                                             packedPath.c_str(), static_cast<long>(volumeSize),
+                                             static_cast<long>(volumes)),
+                                  MB_OK | MB_ICONEXCLAMATION);
         return endEarly(stream);
     }
     const int count = static_cast<int>(volumes);
@@ -199,7 +200,8 @@ bool SplitIntoVolumes(const SplitRequest& request, SplitOutcome& outcome)
     std::vector<bool> held(static_cast<std::size_t>(count), false);
     long heldAfter = 0; // names after the one asked about that hold a file
     for (int index = 1; index < count; ++index) {
-        held[static_cast<std::size_t>(index)] = LookUpFile(VolumePath(packedPath, index)) == FileLookup::Exists;
+        held[static_cast<std::size_t>(index)] =
+            LookUpFile(VolumePath(packedPath, index)) == FileLookup::Exists;
         heldAfter += held[static_cast<std::size_t>(index)] ? 1 : 0;
     }
     ReplaceAnswers answers;
@@ -210,7 +212,8 @@ bool SplitIntoVolumes(const SplitRequest& request, SplitOutcome& outcome)
         const std::string name = VolumePath(packedPath, index);
         volume.target = ExamineOutput(name);
         struct stat entry {};
-        volume.strPath = lstat(name.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode) ? volume.target.path : name;
+        volume.strPath =
+            lstat(name.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode) ? volume.target.path : name;
         if (volume.target.kind == OutputKind::Straight) {
             // A device or a FIFO under a volume's name cannot take a volume by a rename.
             ShowBoxWithReason(IDS_CANNOT_OPEN_FOR_WRITING, VolumePath(packedPath, index), ENOTSUP);
@@ -248,8 +251,8 @@ bool SplitIntoVolumes(const SplitRequest& request, SplitOutcome& outcome)
     int percent = -1; // shown by whole percent of the stream's bytes
     for (int index = 0; index < count; ++index) {
         PendingVolume& volume = pending[static_cast<std::size_t>(index)];
-        std::FILE* out = CreateExclusiveStream(SplitPath(volume.strPath).dir, TEMP_FILE_PREFIX, "wb",
-                                               volume.strTemp);
+        std::FILE* out = CreateExclusiveStream(SplitPath(volume.strPath).dir, TEMP_FILE_PREFIX,
+                                               "wb", volume.strTemp);
         if (!out) {
             ShowBoxWithReason(IDS_CANNOT_OPEN_FOR_WRITING, volume.strPath, errno);
             return endEarly(stream);
@@ -410,8 +413,8 @@ void SplitWorker(const SplitRequest& request, SplitOutcome& outcome)
         }
     }
     if (outcome.complete && request.recovery.Wanted())
-        outcome.recoveryWritten =
-            WriteRecoveryFiles(packedPath, request.recovery, request.volumeSize, outcome.recoveryFiles);
+        outcome.recoveryWritten = WriteRecoveryFiles(packedPath, request.recovery,
+                                                     request.volumeSize, outcome.recoveryFiles);
     else if (outcome.complete)
         RemoveStaleRecoveryFiles(packedPath);
     PostJobState(JOB_IDLE);

@@ -31,7 +31,7 @@ struct SplitRequest {
     };
     std::string packedPath; // the name volume 0 takes; volume i is named after it
     std::string streamPath; // the single packed stream to cut into volumes
-    int volumeSize = 0;       // V: the stream bytes of each volume
+    int volumeSize = 0;     // V: the stream bytes of each volume
     Owner owner = UsersPackedFile;
     // StartSplitJob only: recovery files to write beside the complete set (recovery.h).
     // Without it, recovery files of the single packed file go, since they describe it.
@@ -43,16 +43,16 @@ struct SplitRequest {
 
 // How a split went, for the front ends.
 struct SplitOutcome {
-    bool complete = false;            // the whole set took its names
-    bool declined = false;            // a question was answered No or Cancel
-    std::int64_t volumeCount = 0;    // the volumes the stream needs (may exceed MAX_VOLUMES)
+    bool complete = false;        // the whole set took its names
+    bool declined = false;        // a question was answered No or Cancel
+    std::int64_t volumeCount = 0; // the volumes the stream needs (may exceed MAX_VOLUMES)
     std::vector<std::string> removedOrphans; // volumes of the replaced set beyond the new count
     // StartSplitJob only: the manifest of ours that was rewritten for the set, or that could
     // not be (and is gone, since it described the single packed file).
     std::string manifestPath;
     bool manifestFailed = false;
     bool manifestMismatch = false; // it did not vouch for the packed file: nothing was written
-    bool recoveryWritten = false; // StartSplitJob with recovery: the recovery files are in place
+    bool recoveryWritten = false;  // StartSplitJob with recovery: the recovery files are in place
     std::vector<std::string> recoveryFiles; // their names
 };
 

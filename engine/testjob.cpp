@@ -50,7 +50,8 @@ void TestWorker(CheckRequest request, TestOutcome& outcome)
     // Recovery files know each file of the set by its checksum: what they find damaged needs
     // no decoding (nor a question for a missing volume), and what they can rebuild is said.
     RecoveryWorkFolder recovery;
-    const RecoveryExamination examination = recovery.Examine(request.packedPath, request.volumeSearchDirs);
+    const RecoveryExamination examination =
+        recovery.Examine(request.packedPath, request.volumeSearchDirs);
     if (examination.Damaged()) {
         outcome.cancelled = CancelRequested();
         for (const std::string& line : DescribeDamage(examination))
@@ -66,9 +67,10 @@ void TestWorker(CheckRequest request, TestOutcome& outcome)
             outcome.warnings.push_back(WarningLine(warning));
         outcome.verdict = DescribeVerdict(report, request.packedPath);
         if (examination.kind == RecoveryExamination::Sound)
-            outcome.recoveryLines.push_back(
-                FormatText(LoadString(IDS_RECOVERY_ALL_MATCH).c_str(), examination.recoveryFile.c_str()));
-        else if (report.verdict != PackedFileReport::Sound && !DescribeUnusedRecovery(examination).empty())
+            outcome.recoveryLines.push_back(FormatText(LoadString(IDS_RECOVERY_ALL_MATCH).c_str(),
+                                                       examination.recoveryFile.c_str()));
+        else if (report.verdict != PackedFileReport::Sound &&
+                 !DescribeUnusedRecovery(examination).empty())
             outcome.warnings.push_back(WarningLine(DescribeUnusedRecovery(examination)));
         bool manifestMatches = true;
         if (hasManifest) {

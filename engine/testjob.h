@@ -9,11 +9,11 @@
 #include "engine/packcheck.h"
 
 struct TestOutcome {
-    bool started = false;  // the worker ran
+    bool started = false; // the worker ran
     // "Warning: ..." lines, in the order they are shown: the manifest's (a file of that name
     // that is not ours, left alone), then the check's.
     std::vector<std::string> warnings;
-    std::string verdict;   // the verdict on the packed file, one line
+    std::string verdict; // the verdict on the packed file, one line
     // With a manifest of ours: one line per mismatch, or one that says all match.
     std::vector<std::string> manifestLines;
     bool streamSound = false; // the stream decodes completely and the set is whole

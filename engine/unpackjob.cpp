@@ -42,7 +42,10 @@ struct MemoryStream {
 
 } // namespace
 
-std::string GetBaseName(const std::string& path) { return SplitPath(path).name; }
+std::string GetBaseName(const std::string& path)
+{
+    return SplitPath(path).name;
+}
 
 std::string GetDirectory(const std::string& path)
 {
@@ -87,7 +90,8 @@ bool IsEmptyStream(const unsigned char* bytes, std::size_t length)
     return result == CODEC_OK && stream.written == 0;
 }
 
-bool StreamRestores(unsigned codecResult, std::int64_t unread, bool emptyStream, const SetShape* setShape)
+bool StreamRestores(unsigned codecResult, std::int64_t unread, bool emptyStream,
+                    const SetShape* setShape)
 {
     if (setShape && (!setShape->oddVolumes.empty() || setShape->firstWrong))
         return false;
@@ -146,8 +150,8 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
 
     const std::int64_t unread = context.nInTotal - static_cast<std::int64_t>(context.nInRead);
     const bool complete = StreamRestores(
-        result, unread, result == CODEC_TOO_SHORT && compressedLength == 4 && IsEmptyFileStream(source),
-        setShape);
+        result, unread,
+        result == CODEC_TOO_SHORT && compressedLength == 4 && IsEmptyFileStream(source), setShape);
     if (CancelRequested()) {
         out.Abandon();
         AppendStatusId(IDS_JOB_CANCELLED);
@@ -159,30 +163,35 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
         out.Abandon();
         AppendStatusId(IDS_WRITE_ERROR);
         if (context.nWriteError != 0)
-            AppendStatus("\r\n" + FormatText(LoadString(IDS_CANNOT_WRITE_FILE).c_str(), outputName.c_str(),
-                                              SystemErrorText(context.nWriteError).c_str()));
+            AppendStatus("\r\n" + FormatText(LoadString(IDS_CANNOT_WRITE_FILE).c_str(),
+                                             outputName.c_str(),
+                                             SystemErrorText(context.nWriteError).c_str()));
     } else if (!complete) {
         outcome.damaged = true;
         outcome.restoredBytes = restoredLength;
         const std::string broken = outputName + ".broken";
         // An older file of that name is replaced only when the user agrees, like any other.
-        const bool keep = request.keepBroken && (result == CODEC_STREAM_ENDED || result == CODEC_OK) &&
+        const bool keep = request.keepBroken &&
+                          (result == CODEC_STREAM_ENDED || result == CODEC_OK) &&
                           !out.WritesStraight();
         if (keep && AskBeforeReplacing(broken) && out.Commit(broken)) {
             outcome.brokenPath = broken;
         } else {
             out.Abandon();
             if (keep && LookUpFile(broken) == FileLookup::Exists)
-                AppendStatus(FormatText(LoadString(IDS_BROKEN_NOT_KEPT).c_str(), broken.c_str()) + "\r\n");
+                AppendStatus(FormatText(LoadString(IDS_BROKEN_NOT_KEPT).c_str(), broken.c_str()) +
+                             "\r\n");
         }
         // Volumes of the right sizes and a stream that stops short: the last one lost its end.
         if (setShape && setShape->Sound() && result != CODEC_OK && !outcome.join.volumes.empty())
             AppendStatus(FormatText(LoadString(IDS_CHECK_LAST_CUT_SHORT).c_str(),
-                                    outcome.join.volumes.back().c_str()) + "\r\n");
+                                    outcome.join.volumes.back().c_str()) +
+                         "\r\n");
         ShowBox(IDS_INVALID_FILE_FORMAT, packedPath);
         AppendStatus(FormatText(LoadString(IDS_INVALID_FILE_FORMAT).c_str(), packedPath.c_str()));
-    } else if (checkDigest && !RestoredBytesMatchManifest(restoredDigest.FinalHex(), request.expectedDigest,
-                                                          request.manifestPath)) {
+    } else if (checkDigest &&
+               !RestoredBytesMatchManifest(restoredDigest.FinalHex(), request.expectedDigest,
+                                           request.manifestPath)) {
         // Decoded to its end code, yet not the bytes that were packed: the project file
         // that was there stays.
         outcome.damaged = true;
@@ -193,18 +202,19 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
             AppendStatusId(IDS_JOB_CANCELLED);
         } else {
             AppendStatusId(IDS_WRITE_ERROR);
-            AppendStatus("\r\n" + FormatText(LoadString(IDS_CANNOT_WRITE_FILE).c_str(), outputName.c_str(),
-                                              SystemErrorText(error).c_str()));
+            AppendStatus("\r\n" + FormatText(LoadString(IDS_CANNOT_WRITE_FILE).c_str(),
+                                             outputName.c_str(), SystemErrorText(error).c_str()));
         }
     } else {
         outcome.restored = true;
         outcome.restoredBytes = restoredLength;
-        AppendStatus(FormatSizeReport(restoredLength, static_cast<std::uint64_t>(compressedLength)));
+        AppendStatus(
+            FormatSizeReport(restoredLength, static_cast<std::uint64_t>(compressedLength)));
         // The project file keeps the packed file's base name: a file of the same name in
         // another letter case stays beside it, and the user may be looking at that one.
         for (const std::string& other : OtherCaseNamesOf(outputName))
-            AppendStatus("\r\n" + FormatText(LoadString(IDS_RESTORED_OTHER_CASE).c_str(), other.c_str(),
-                                              outputName.c_str()));
+            AppendStatus("\r\n" + FormatText(LoadString(IDS_RESTORED_OTHER_CASE).c_str(),
+                                             other.c_str(), outputName.c_str()));
     }
     AppendStatus("\r\n");
 }
@@ -217,14 +227,16 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
     // The set is read while no one replaces it, and the project file is this job's to write:
     // both locked before the question about the project file.
     JobLocks locks;
-    if (!locks.Take({{packedPath, NameLockMode::Shared}, {outcome.projectPath, NameLockMode::Exclusive}})) {
+    if (!locks.Take(
+            {{packedPath, NameLockMode::Shared}, {outcome.projectPath, NameLockMode::Exclusive}})) {
         ReportJobEnded(JobKind::Unpack, false);
         PostJobState(JOB_IDLE);
         return;
     }
     // The old project file stays in place: the restored one replaces it by a rename.
     const std::string projectExt = ProjectExtensionFor(packedPath);
-    if (const ReplaceAnswer answer = CheckExistingFile(outcome.projectPath, shown, projectExt); !answer) {
+    if (const ReplaceAnswer answer = CheckExistingFile(outcome.projectPath, shown, projectExt);
+        !answer) {
         LogCheckRefusal(answer);
         ReportJobEnded(JobKind::Unpack, false);
         PostJobState(JOB_IDLE);
@@ -240,7 +252,8 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
     std::string joinFrom = packedPath;
     if (const std::string refusal = NotRegularInputRefusal(packedPath); !refusal.empty()) {
         ShowMessageBoxOwnedByMain(refusal, MB_OK | MB_ICONEXCLAMATION);
-    } else if (!RebuildForUnpack(recovery, packedPath, request.volumeSearchDirs, joinFrom, examination)) {
+    } else if (!RebuildForUnpack(recovery, packedPath, request.volumeSearchDirs, joinFrom,
+                                 examination)) {
         if (CancelRequested())
             AppendStatusId(IDS_JOB_CANCELLED);
     } else if (std::FILE* probe = OpenRegularInputStream(joinFrom)) {
@@ -249,7 +262,8 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
         std::string tempName;
         // The joined stream goes where it always does, even when the set is read from the
         // recovery's work folder.
-        const std::string joinFolder = request.intoFolder.empty() ? GetDirectory(packedPath) : request.intoFolder;
+        const std::string joinFolder =
+            request.intoFolder.empty() ? GetDirectory(packedPath) : request.intoFolder;
         if (JoinVolumes(joinFrom, joinFolder, request.volumeSearchDirs, tempName, outcome.join)) {
             const std::string& source = tempName.empty() ? joinFrom : tempName;
             // A volume of the wrong size leaves a gap in the stream (or adds to it), and a
@@ -264,13 +278,15 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
         }
     } else {
         const int error = errno;
-        ShowMessageBoxOwnedByMain(FormatText(LoadString(IDS_CANNOT_OPEN_FILE).c_str(), packedPath.c_str()) + "\n" +
-                                      FormatText(LoadString(IDS_SYSTEM_REASON).c_str(), SystemErrorText(error).c_str()),
-                                  MB_OK | MB_ICONEXCLAMATION);
+        ShowMessageBoxOwnedByMain(
+            FormatText(LoadString(IDS_CANNOT_OPEN_FILE).c_str(), packedPath.c_str()) + "\n" +
+                FormatText(LoadString(IDS_SYSTEM_REASON).c_str(), SystemErrorText(error).c_str()),
+            MB_OK | MB_ICONEXCLAMATION);
     }
 
     // Recovery files that could have helped: how to get par2, or why they could not be used.
-    const std::string unused = outcome.restored ? std::string() : DescribeUnusedRecovery(examination);
+    const std::string unused =
+        outcome.restored ? std::string() : DescribeUnusedRecovery(examination);
     if (!unused.empty())
         AppendStatus("\r\n" + unused + "\r\n");
     ReportJobEnded(JobKind::Unpack, outcome.restored != 0, IDS_UNPACK_END);
@@ -283,7 +299,7 @@ void UnpackWorker(const UnpackRequest& request, UnpackOutcome& outcome, const st
 std::string RestoreFolder(const UnpackRequest& request)
 {
     std::string folder = request.intoFolder.empty() ? GetDirectory(AbsolutePath(request.packedPath))
-                                                       : request.intoFolder;
+                                                    : request.intoFolder;
     if (folder.empty())
         folder = ".";
     while (folder.size() > 1 && folder.back() == '/')
@@ -311,7 +327,9 @@ bool StartUnpackJob(const UnpackRequest& request, UnpackOutcome& outcome)
         // Named as given, as the front end names it in its lines.
         const ManifestCheck manifest = ExamineManifest(request.packedPath);
         if (!manifest.strWarning.empty())
-            AppendStatus(FormatText(LoadString(IDS_CLI_WARNING).c_str(), manifest.strWarning.c_str()) + "\r\n");
+            AppendStatus(
+                FormatText(LoadString(IDS_CLI_WARNING).c_str(), manifest.strWarning.c_str()) +
+                "\r\n");
         if (const ManifestEntry* project = manifest.Project()) {
             job.expectedDigest = project->strDigest;
             job.manifestPath = manifest.strPath;

@@ -27,7 +27,8 @@ constexpr std::int64_t UNPACK_TRAILING_LIMIT = 2048;
 // or when it is the compressor's stream of an empty file (emptyStream); never when the
 // volumes of its set (setShape, null for a single packed file) lost or gained data inside the
 // stream, where a decoder may meet an end code by chance.
-bool StreamRestores(unsigned codecResult, std::int64_t unread, bool emptyStream, const SetShape* setShape);
+bool StreamRestores(unsigned codecResult, std::int64_t unread, bool emptyStream,
+                    const SetShape* setShape);
 
 // The base name of a path: the file name without folder and extension.
 std::string GetBaseName(const std::string& path);
@@ -36,7 +37,7 @@ std::string GetDirectory(const std::string& path);
 
 // What an unpack is asked to do.
 struct UnpackRequest {
-    std::string packedPath;                 // the packed file, or volume 0 of a set
+    std::string packedPath;                    // the packed file, or volume 0 of a set
     std::vector<std::string> volumeSearchDirs; // where missing volumes are looked for, absolute
     // The folder the project file and the job's temporary files (the joined stream, the file
     // being decoded) go to, absolute; empty for the packed file's own folder. A set then
@@ -58,15 +59,15 @@ struct UnpackRequest {
 // How an unpack went. Reset by StartUnpackJob, written by the worker; read once the job has
 // ended.
 struct UnpackOutcome {
-    bool started = false;             // the worker ran
-    bool restored = false;            // the project file was written from a complete stream
-    std::string projectPath;   // the project file the job restores
-    unsigned codecResult = 0;    // explode's result, when it ran (CODEC_OK ...)
-    bool decoded = false;             // explode ran
-    bool damaged = false;             // the stream was incomplete or no stream at all
+    bool started = false;     // the worker ran
+    bool restored = false;    // the project file was written from a complete stream
+    std::string projectPath;  // the project file the job restores
+    unsigned codecResult = 0; // explode's result, when it ran (CODEC_OK ...)
+    bool decoded = false;     // explode ran
+    bool damaged = false;     // the stream was incomplete or no stream at all
     std::int64_t restoredBytes = 0;
-    std::string brokenPath;    // where a damaged stream's output was kept, or empty
-    JoinInfo join;                // the volumes of a set, or the one missing
+    std::string brokenPath; // where a damaged stream's output was kept, or empty
+    JoinInfo join;          // the volumes of a set, or the one missing
 };
 
 // The folder an unpack writes the project file and its temporary files into: the request's

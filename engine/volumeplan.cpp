@@ -47,7 +47,8 @@ std::vector<PlannedVolume> PlanVolumes(const std::string& packedPath, std::int64
     return plan;
 }
 
-int MeasureStreamLength(const std::string& projectPath, std::int64_t& streamLength, unsigned threads)
+int MeasureStreamLength(const std::string& projectPath, std::int64_t& streamLength,
+                        unsigned threads)
 {
     std::FILE* project = OpenRegularInputStream(projectPath);
     if (!project)
@@ -111,19 +112,20 @@ int ReportRoom(const RoomCheck& check)
 {
     if (check.Enough())
         return 1;
-    const std::string text = FormatText(LoadString(IDS_NO_ROOM).c_str(), check.strFolder.c_str(),
-                                        static_cast<long long>(check.nNeeded),
-                                        static_cast<long long>(check.nAvailable));
+    const std::string text =
+        FormatText(LoadString(IDS_NO_ROOM).c_str(), check.strFolder.c_str(),
+                   static_cast<long long>(check.nNeeded), static_cast<long long>(check.nAvailable));
     ShowMessageBoxOwnedByMain(text, MB_OK | MB_ICONEXCLAMATION);
     // Logged too, so that a saved log keeps the reason; the console prints the two once.
     AppendStatus(text + "\r\n");
     return 0;
 }
 
-int CheckRoomForSplitPack(const std::string& projectPath, const std::string& packedPath, int volumeSize,
-                          unsigned threads, const std::function<void(bool)>& quiet)
+int CheckRoomForSplitPack(const std::string& projectPath, const std::string& packedPath,
+                          int volumeSize, unsigned threads, const std::function<void(bool)>& quiet)
 {
-    if (RoomForPack(packedPath, WorstCaseStreamLength(std::max<std::int64_t>(FileLength(projectPath), 0)),
+    if (RoomForPack(packedPath,
+                    WorstCaseStreamLength(std::max<std::int64_t>(FileLength(projectPath), 0)),
                     volumeSize)
             .Enough())
         return 1;

@@ -26,7 +26,8 @@ std::vector<PlannedVolume> PlanVolumes(const std::string& packedPath, std::int64
 // Compresses the project file with the pack job's codec settings, on threads threads (0: the
 // machine's cores), and throws the output away. Progress moves as in a pack. Returns 1 and the
 // stream's length, or 0 when the project file cannot be opened or read.
-int MeasureStreamLength(const std::string& projectPath, std::int64_t& streamLength, unsigned threads = 0);
+int MeasureStreamLength(const std::string& projectPath, std::int64_t& streamLength,
+                        unsigned threads = 0);
 
 // A length the stream of a project file of projectLength bytes never exceeds: every byte a
 // literal of 9 bits in the worst case, with a wide margin for the header, the end code and
@@ -36,8 +37,8 @@ std::int64_t WorstCaseStreamLength(std::int64_t projectLength);
 // What a pack or a split needs in the packed file's folder at its fullest, against what the
 // folder has.
 struct RoomCheck {
-    std::string strFolder;      // the folder, as shown to the user
-    std::int64_t nNeeded = 0;   // bytes the job adds at its peak, less what it replaces
+    std::string strFolder;        // the folder, as shown to the user
+    std::int64_t nNeeded = 0;     // bytes the job adds at its peak, less what it replaces
     std::int64_t nAvailable = -1; // -1 when the file system cannot tell
     bool Enough() const { return nAvailable < 0 || nNeeded <= nAvailable; }
 };
@@ -49,7 +50,8 @@ struct RoomCheck {
 RoomCheck RoomForPack(const std::string& packedPath, std::int64_t streamLength, int volumeSize);
 // A split of the stream in streamPath into the volumes of packedPath, of volumeSize bytes: the
 // stream and every file it replaces stay until the last volume is complete.
-RoomCheck RoomForSplit(const std::string& streamPath, const std::string& packedPath, int volumeSize);
+RoomCheck RoomForSplit(const std::string& streamPath, const std::string& packedPath,
+                       int volumeSize);
 
 // Shows the "not enough room" message when the check fails; 1 when there is room.
 int ReportRoom(const RoomCheck& check);
@@ -61,5 +63,6 @@ int ReportRoom(const RoomCheck& check);
 // and quiet(false) after, for a front end that hides that progress. A project file that cannot
 // be read passes: the pack itself reports it. The console runs it before it starts the pack,
 // the window's pack job on its worker (PackRequest::checkRoomFirst).
-int CheckRoomForSplitPack(const std::string& projectPath, const std::string& packedPath, int volumeSize,
-                          unsigned threads, const std::function<void(bool)>& quiet = {});
+int CheckRoomForSplitPack(const std::string& projectPath, const std::string& packedPath,
+                          int volumeSize, unsigned threads,
+                          const std::function<void(bool)>& quiet = {});

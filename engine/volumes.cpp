@@ -28,7 +28,10 @@ bool CanOpenForReading(const std::string& path)
     return true;
 }
 
-bool IsKindError(int error) { return error == ESPIPE || error == ENODEV || error == EISDIR; }
+bool IsKindError(int error)
+{
+    return error == ESPIPE || error == ENODEV || error == EISDIR;
+}
 
 // The volume's path in dir when it can be opened there, else empty. A FIFO, a device or a
 // folder of the volume's name is no volume that anyone could mean to choose instead: its path
@@ -54,7 +57,8 @@ std::string LookForVolume(const std::string& dir, const std::string& name, std::
 // The log names the volume, so that a saved log still says which disk to look for.
 void LogMissingVolume(const std::string& expected)
 {
-    AppendStatus(FormatText(LoadString(IDS_VOLUME_NOT_FOUND_NAMED).c_str(), expected.c_str()) + "\r\n");
+    AppendStatus(FormatText(LoadString(IDS_VOLUME_NOT_FOUND_NAMED).c_str(), expected.c_str()) +
+                 "\r\n");
     AppendStatusId(IDS_VOLUME_NOT_FOUND);
     AppendStatus("\r\n");
     AppendStatusId(IDS_UNPACK_FAILED);
@@ -93,8 +97,8 @@ bool CheckPackedHeader(const std::string& path, unsigned char header[PACKED_HEAD
     return read.bHeader;
 }
 
-bool BuildVolumeList(const std::string& packedPath, int count, const std::vector<std::string>& searchDirs,
-                     JoinInfo& found)
+bool BuildVolumeList(const std::string& packedPath, int count,
+                     const std::vector<std::string>& searchDirs, JoinInfo& found)
 {
     found = JoinInfo{};
     found.volumeCount = count;
@@ -149,7 +153,8 @@ bool BuildVolumeList(const std::string& packedPath, int count, const std::vector
                 if (!chosen)
                     break;
                 const std::string& choice = *chosen;
-                const std::string problem = CheckChosenVolume(volumes, index, count, choice, searchDirs);
+                const std::string problem =
+                    CheckChosenVolume(volumes, index, count, choice, searchDirs);
                 if (problem.empty()) {
                     accepted = choice;
                     break;
@@ -174,7 +179,8 @@ SetShape MeasureSet(const std::vector<std::string>& volumes)
     SetShape shape;
     for (const std::string& volume : volumes) {
         struct stat info {};
-        shape.sizes.push_back(stat(volume.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1);
+        shape.sizes.push_back(
+            stat(volume.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1);
     }
     const std::size_t count = shape.sizes.size();
     if (count < 2)
@@ -183,12 +189,14 @@ SetShape MeasureSet(const std::vector<std::string>& volumes)
     // them agree on is V, so that the one volume cut short or grown is the one named, not its
     // sound neighbours. With two witnesses that differ (a set of three), the larger is taken:
     // a copy cut short is the common damage, and no volume but the last may be shorter than V.
-    std::vector<std::int64_t> witnesses{shape.sizes[0] - static_cast<std::int64_t>(PACKED_HEADER_SIZE)};
+    std::vector<std::int64_t> witnesses{shape.sizes[0] -
+                                        static_cast<std::int64_t>(PACKED_HEADER_SIZE)};
     for (std::size_t i = 1; i + 1 < count; ++i)
         witnesses.push_back(shape.sizes[i]);
     std::size_t bestVotes = 0;
     for (const std::int64_t candidate : witnesses) {
-        const auto votes = static_cast<std::size_t>(std::count(witnesses.begin(), witnesses.end(), candidate));
+        const auto votes =
+            static_cast<std::size_t>(std::count(witnesses.begin(), witnesses.end(), candidate));
         if (votes > bestVotes || (votes == bestVotes && candidate > shape.volumeSize)) {
             bestVotes = votes;
             shape.volumeSize = candidate;
@@ -197,29 +205,34 @@ SetShape MeasureSet(const std::vector<std::string>& volumes)
     for (std::size_t i = 1; i + 1 < count; ++i)
         if (shape.sizes[i] != shape.volumeSize)
             shape.oddVolumes.push_back(static_cast<int>(i));
-    shape.firstWrong = shape.sizes[0] != shape.volumeSize + static_cast<std::int64_t>(PACKED_HEADER_SIZE);
+    shape.firstWrong =
+        shape.sizes[0] != shape.volumeSize + static_cast<std::int64_t>(PACKED_HEADER_SIZE);
     shape.lastTooLong = shape.sizes.back() > shape.volumeSize;
     return shape;
 }
 
-std::vector<std::string> DescribeSetShape(const SetShape& shape, const std::vector<std::string>& volumes)
+std::vector<std::string> DescribeSetShape(const SetShape& shape,
+                                          const std::vector<std::string>& volumes)
 {
     std::vector<std::string> lines;
     const std::size_t count = shape.sizes.size();
     if (count < 2 || volumes.size() != count)
         return lines;
     if (shape.firstWrong)
-        lines.push_back(FormatText(LoadString(IDS_CHECK_FIRST_SIZE).c_str(), volumes[0].c_str(),
-                                   static_cast<long>(shape.sizes[0]),
-                                   static_cast<long>(shape.volumeSize + static_cast<std::int64_t>(PACKED_HEADER_SIZE))));
+        lines.push_back(FormatText(
+            LoadString(IDS_CHECK_FIRST_SIZE).c_str(), volumes[0].c_str(),
+            static_cast<long>(shape.sizes[0]),
+            static_cast<long>(shape.volumeSize + static_cast<std::int64_t>(PACKED_HEADER_SIZE))));
     for (int i : shape.oddVolumes)
         lines.push_back(FormatText(LoadString(IDS_CHECK_MIDDLE_SIZE).c_str(), static_cast<long>(i),
                                    volumes[static_cast<std::size_t>(i)].c_str(),
                                    static_cast<long>(shape.sizes[static_cast<std::size_t>(i)]),
-                                   static_cast<long>(count - 2), static_cast<long>(shape.volumeSize)));
+                                   static_cast<long>(count - 2),
+                                   static_cast<long>(shape.volumeSize)));
     if (shape.lastTooLong)
         lines.push_back(FormatText(LoadString(IDS_CHECK_LAST_SIZE).c_str(), volumes.back().c_str(),
-                                   static_cast<long>(shape.sizes.back()), static_cast<long>(shape.volumeSize)));
+                                   static_cast<long>(shape.sizes.back()),
+                                   static_cast<long>(shape.volumeSize)));
     return lines;
 }
 
@@ -265,8 +278,8 @@ std::string CheckChosenVolume(const std::vector<std::string>& volumesSoFar, int 
     return {};
 }
 
-
-std::vector<std::string> VolumeFolders(const std::string& packedPath, const std::vector<std::string>& searchDirs)
+std::vector<std::string> VolumeFolders(const std::string& packedPath,
+                                       const std::vector<std::string>& searchDirs)
 {
     const PathParts parts = SplitPath(packedPath);
     std::vector<std::string> folders{parts.drive + parts.dir};
@@ -279,7 +292,8 @@ std::string VolumeFileName(const std::string& packedPath, int index)
     return SplitPath(packedPath).name + "." + JoinedVolumeExtension(index);
 }
 
-std::string FindVolumeFile(const std::string& packedPath, int index, const std::vector<std::string>& searchDirs)
+std::string FindVolumeFile(const std::string& packedPath, int index,
+                           const std::vector<std::string>& searchDirs)
 {
     const std::string name = VolumeFileName(packedPath, index);
     for (const std::string& folder : VolumeFolders(packedPath, searchDirs))

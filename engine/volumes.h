@@ -20,13 +20,13 @@ bool CheckPackedHeader(const std::string& path, unsigned char header[PACKED_HEAD
 
 // What BuildVolumeList found out about a set, for the jobs and the front ends' reports.
 struct JoinInfo {
-    int volumeCount = 0;                  // the header's count
+    int volumeCount = 0;              // the header's count
     int missingVolume = -1;           // index of the volume nobody found, or -1
-    std::string missingName;        // the name it was looked for under
+    std::string missingName;          // the name it was looked for under
     int badVolume = -1;               // index of a volume that is no regular file, or -1
-    std::string badPath;            // its path
+    std::string badPath;              // its path
     int badError = 0;                 // what it is instead (ESPIPE, ENODEV, EISDIR)
-    std::vector<std::string> volumes;  // every volume's path found, volume 0 first
+    std::vector<std::string> volumes; // every volume's path found, volume 0 first
 };
 
 // Fills found.volumes with one path per volume, in order: volume 0 is the packed file itself,
@@ -35,8 +35,8 @@ struct JoinInfo {
 // and 1229, when a volume stays missing; found then names it. A FIFO, a device or a folder
 // under a volume's name is refused with its reason (found.badVolume), never opened for
 // reading. A count of 0 or less gives an empty list.
-bool BuildVolumeList(const std::string& packedPath, int count, const std::vector<std::string>& searchDirs,
-                     JoinInfo& found);
+bool BuildVolumeList(const std::string& packedPath, int count,
+                     const std::vector<std::string>& searchDirs, JoinInfo& found);
 
 // Whether the file the user chose for a missing volume can be volume index of a set of count
 // volumes, of which volumesSoFar (volume 0 first) have been found: empty when it can, else why
@@ -61,11 +61,11 @@ std::string FindFileIgnoringCase(const std::string& dir, const std::string& name
 // one size V, volume 0 V + 16 bytes (its header), the last at most V. A set that differs has
 // lost or gained data inside its stream, which its decoder cannot always notice.
 struct SetShape {
-    std::vector<std::int64_t> sizes;   // of each volume, -1 when unknown
-    std::int64_t volumeSize = 0;      // V: volume 1's size, or volume 0's less 16 for two volumes
-    std::vector<int> oddVolumes;       // volumes 1 to N-2 whose size is not V
-    bool firstWrong = false;          // volume 0 is not V + 16 bytes
-    bool lastTooLong = false;         // the last volume is longer than V
+    std::vector<std::int64_t> sizes; // of each volume, -1 when unknown
+    std::int64_t volumeSize = 0;     // V: volume 1's size, or volume 0's less 16 for two volumes
+    std::vector<int> oddVolumes;     // volumes 1 to N-2 whose size is not V
+    bool firstWrong = false;         // volume 0 is not V + 16 bytes
+    bool lastTooLong = false;        // the last volume is longer than V
     bool Sound() const { return oddVolumes.empty() && !firstWrong && !lastTooLong; }
 };
 // V is the size that most of volume 0 (less its header) and the middle volumes agree on, so
@@ -73,13 +73,16 @@ struct SetShape {
 SetShape MeasureSet(const std::vector<std::string>& volumes);
 // One line for each volume whose size is wrong, naming it: what `test` warns and what a join
 // logs before it copies the volumes.
-std::vector<std::string> DescribeSetShape(const SetShape& shape, const std::vector<std::string>& volumes);
+std::vector<std::string> DescribeSetShape(const SetShape& shape,
+                                          const std::vector<std::string>& volumes);
 
 // The folders where the volumes of the set that packedPath begins are looked for, in order:
 // volume 0's own folder, then searchDirs.
-std::vector<std::string> VolumeFolders(const std::string& packedPath, const std::vector<std::string>& searchDirs);
+std::vector<std::string> VolumeFolders(const std::string& packedPath,
+                                       const std::vector<std::string>& searchDirs);
 // The file name of volume index of that set: volume 0's base name with the volume's extension.
 std::string VolumeFileName(const std::string& packedPath, int index);
 // The path of volume index of that set in the first of its folders that holds it (its name in
 // any letter case), or empty.
-std::string FindVolumeFile(const std::string& packedPath, int index, const std::vector<std::string>& searchDirs);
+std::string FindVolumeFile(const std::string& packedPath, int index,
+                           const std::vector<std::string>& searchDirs);

@@ -58,7 +58,8 @@ unsigned Explode(MemoryStreams& io, unsigned char fill)
     std::memset(work.get(), fill, EXPLODE_WORK_SIZE);
     const unsigned result = explode(ReadMemory, WriteMemory, work.get(), &io);
     Check(!io.readAfterEnd, "read again after the input had ended");
-    Check(std::all_of(io.asked.begin(), io.asked.end(), [](unsigned n) { return n == EXPLODE_READ_SIZE; }),
+    Check(std::all_of(io.asked.begin(), io.asked.end(),
+                      [](unsigned n) { return n == EXPLODE_READ_SIZE; }),
           "a read asked for other than 2048 bytes");
     return result;
 }
@@ -76,17 +77,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MemoryStreams whole(data, size);
     const unsigned result = Explode(whole, 0x00);
     Check(result <= CODEC_STREAM_ENDED, "unknown result code");
-    Check((result == CODEC_TOO_SHORT) == (size <= 4), "too short although the first read had 5 bytes");
+    Check((result == CODEC_TOO_SHORT) == (size <= 4),
+          "too short although the first read had 5 bytes");
     if (result == CODEC_TOO_SHORT || result == CODEC_BAD_DICT_SIZE || result == CODEC_BAD_TYPE) {
         Check(whole.writes.empty(), "wrote after a header error");
         Check(whole.reads == 1, "read on after a header error");
         return 0;
     }
-    Check(!whole.writes.empty() && whole.writes.back() < 4096, "no final write shorter than 4096 bytes");
+    Check(!whole.writes.empty() && whole.writes.back() < 4096,
+          "no final write shorter than 4096 bytes");
     for (std::size_t i = 0; i + 1 < whole.writes.size(); ++i)
         Check(whole.writes[i] == 4096, "a write before the last one was not 4096 bytes");
     const std::uint64_t streamBits = (size - 2) * std::uint64_t{8};
-    Check(whole.stream.size() * MIN_MATCH_BITS <= streamBits * MAX_MATCH, "more output than the input can encode");
+    Check(whole.stream.size() * MIN_MATCH_BITS <= streamBits * MAX_MATCH,
+          "more output than the input can encode");
 
     // The plain reader of the tests, one bit at a time, decodes the same bytes: the shorter
     // output is the start of the longer (explode stops where a token's lookahead is missing,
@@ -106,7 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MemoryStreams pieces(data, size, PieceSizes(size, pieceState | 1));
     const unsigned piecesResult = Explode(pieces, 0xA5);
     Check(piecesResult == result, "the read pieces changed the result");
-    Check(pieces.stream == whole.stream, "the read pieces or old work-area bytes changed the output");
+    Check(pieces.stream == whole.stream,
+          "the read pieces or old work-area bytes changed the output");
     Check(pieces.writes == whole.writes, "the read pieces changed the writes");
     return 0;
 }

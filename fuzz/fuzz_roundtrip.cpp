@@ -44,18 +44,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto work = std::make_unique<CodecWorkArea>();
 
     MemoryStreams input(data + 1, size - 1);
-    Check(implode(ReadMemory, WriteMemory, work.get(), &input, &type, &dictSize) == CODEC_OK, "implode failed");
+    Check(implode(ReadMemory, WriteMemory, work.get(), &input, &type, &dictSize) == CODEC_OK,
+          "implode failed");
 
     MemoryStreams plainInput(data + 1, size - 1);
     auto plainWork = std::make_unique<CodecWorkArea>();
-    Check(codec::ImplodeWithPairBucketsOnly(ReadMemory, WriteMemory, plainWork.get(), &plainInput, &type, &dictSize) == CODEC_OK,
+    Check(codec::ImplodeWithPairBucketsOnly(ReadMemory, WriteMemory, plainWork.get(), &plainInput,
+                                            &type, &dictSize) == CODEC_OK,
           "pair-bucket implode failed");
-    Check(plainInput.stream == input.stream, "the fast search wrote other bytes than the pair-bucket search");
+    Check(plainInput.stream == input.stream,
+          "the fast search wrote other bytes than the pair-bucket search");
 
     MemoryStreams parallelInput(data + 1, size - 1);
     auto parallelWork = std::make_unique<CodecWorkArea>();
-    Check(implode_parallel(ReadMemory, WriteMemory, parallelWork.get(), &parallelInput, &type, &dictSize, threads, segmentBlocks)
-              == CODEC_OK,
+    Check(implode_parallel(ReadMemory, WriteMemory, parallelWork.get(), &parallelInput, &type,
+                           &dictSize, threads, segmentBlocks) == CODEC_OK,
           "parallel implode failed");
     Check(parallelInput.stream == input.stream, "the threads wrote other bytes than one thread");
 
@@ -63,11 +66,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const unsigned result = explode(ReadMemory, WriteMemory, work.get(), &decoded);
     if (size - 1 == 0) {
         // The stream of an empty input is 4 bytes, which explode refuses as too short.
-        Check(result == CODEC_TOO_SHORT && decoded.stream.empty(), "empty input did not come back empty");
+        Check(result == CODEC_TOO_SHORT && decoded.stream.empty(),
+              "empty input did not come back empty");
         return 0;
     }
     Check(result == CODEC_OK, "explode did not return CODEC_OK");
-    Check(decoded.stream.size() == size - 1 && std::memcmp(decoded.stream.data(), data + 1, size - 1) == 0,
+    Check(decoded.stream.size() == size - 1 &&
+              std::memcmp(decoded.stream.data(), data + 1, size - 1) == 0,
           "the output differs from the input");
     return 0;
 }

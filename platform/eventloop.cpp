@@ -22,7 +22,10 @@ EventLoop::~EventLoop()
     g_loops.erase(std::remove(g_loops.begin(), g_loops.end(), this), g_loops.end());
 }
 
-bool EventLoop::IsMainThread() const { return std::this_thread::get_id() == m_mainThread; }
+bool EventLoop::IsMainThread() const
+{
+    return std::this_thread::get_id() == m_mainThread;
+}
 
 void EventLoop::Post(std::function<void()> fn)
 {

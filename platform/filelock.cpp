@@ -34,14 +34,18 @@ void ResolveName(const std::string& path, std::string& dir, std::string& name)
 // True when the name still leads to the file that fd has open.
 bool StillNamed(int fd, const std::string& lockPath)
 {
-    struct stat held {}, named {};
-    return fstat(fd, &held) == 0 && stat(lockPath.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
-           held.st_ino == named.st_ino;
+    struct stat held {
+    }, named{};
+    return fstat(fd, &held) == 0 && stat(lockPath.c_str(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
 } // namespace
 
-NameLock::~NameLock() { Release(); }
+NameLock::~NameLock()
+{
+    Release();
+}
 
 std::string NameLock::LockFileFor(const std::string& path)
 {
@@ -108,7 +112,9 @@ bool NameLock::PauseOrCancelled()
     for (int step = 0; step < 10; ++step) {
         if (CancelRequested())
             return true;
-        struct timespec pause {0, 10 * 1000 * 1000};
+        struct timespec pause {
+            0, 10 * 1000 * 1000
+        };
         nanosleep(&pause, nullptr);
     }
     return CancelRequested();

@@ -20,7 +20,10 @@
 
 #include <string>
 
-enum class NameLockMode { Shared, Exclusive };
+enum class NameLockMode {
+    Shared,
+    Exclusive
+};
 
 enum class NameLockResult {
     Locked,   // held

@@ -24,14 +24,15 @@ namespace {
 constexpr std::uint64_t kUnarmed = UINT64_MAX;
 
 std::atomic<std::uint64_t> g_writeBudget{kUnarmed}; // bytes that may still be written
-std::atomic<unsigned> g_writesUntilFault{0};         // 0: off; 1: the next write fails
+std::atomic<unsigned> g_writesUntilFault{0};        // 0: off; 1: the next write fails
 std::atomic<std::uint64_t> g_readBudget{kUnarmed};
-std::atomic<std::uint64_t> g_writesSeen{0};          // writes since the seam was disarmed
-std::atomic<std::uint64_t> g_cancelAtWrite{0};       // 0: off; n: the n-th write cancels
+std::atomic<std::uint64_t> g_writesSeen{0};    // writes since the seam was disarmed
+std::atomic<std::uint64_t> g_cancelAtWrite{0}; // 0: off; n: the n-th write cancels
 
 // The cancel request. A lock-free atomic is safe to set from a signal handler.
 std::atomic<bool> g_cancel{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the cancel flag is set from signal handlers");
+static_assert(std::atomic<bool>::is_always_lock_free,
+              "the cancel flag is set from signal handlers");
 // The jobs that are putting their result in place (CancelHold): a cancel waits for them.
 std::atomic<int> g_cancelHolds{0};
 
@@ -79,7 +80,7 @@ std::string RandomSuffix()
 {
     static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     PACKTOOL_THREAD_LOCAL std::mt19937_64 engine{std::random_device{}() ^
-                                        (static_cast<std::uint64_t>(getpid()) << 32)};
+                                                 (static_cast<std::uint64_t>(getpid()) << 32)};
     std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof(kChars)) - 2);
     std::string suffix(6, 'x');
     for (char& c : suffix)
@@ -97,13 +98,11 @@ FileLookup LookUpFile(const std::string& path)
     if (lstat(path.c_str(), &info) == 0)
         return FileLookup::Exists;
     switch (errno) {
-    case ENOENT:
-        return FileLookup::Missing;
+    case ENOENT: return FileLookup::Missing;
     case ENOTDIR:
     case ENAMETOOLONG:
     case ELOOP:
-    case EINVAL:
-        return FileLookup::InvalidName;
+    case EINVAL: return FileLookup::InvalidName;
     default:
         // Something is there that we may not look at (EACCES and the like): treat it as an
         // existing file, so that nothing is written over it without a question.
@@ -113,7 +112,8 @@ FileLookup LookUpFile(const std::string& path)
 
 bool IsSameFile(const std::string& a, const std::string& b)
 {
-    struct stat infoA {}, infoB {};
+    struct stat infoA {
+    }, infoB{};
     if (stat(a.c_str(), &infoA) != 0 || stat(b.c_str(), &infoB) != 0)
         return false;
     return infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
@@ -175,7 +175,10 @@ std::string AbsolutePath(const std::string& path)
     return current.empty() ? path : MakePath("", current, path, "");
 }
 
-bool ChangeDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }
+bool ChangeDirectory(const std::string& path)
+{
+    return chdir(path.c_str()) == 0;
+}
 
 std::int64_t StreamLength(std::FILE* stream)
 {
@@ -313,7 +316,10 @@ void UseLargeInputBuffer(std::FILE* stream)
     UseLargeOutputBuffer(stream);
 }
 
-std::string SystemErrorText(int error) { return std::strerror(error); }
+std::string SystemErrorText(int error)
+{
+    return std::strerror(error);
+}
 
 OutputTarget ExamineOutput(const std::string& path)
 {
@@ -373,7 +379,8 @@ void KeepReplacedFileAttributes(int fd, const std::string& replaced)
     // The owner first: a change of owner clears the set-user-ID and set-group-ID bits, which
     // the mode then sets again. Without the right to give the file away, the owner stays ours
     // and the group is given where we are a member of it.
-    if (fchown(fd, info.st_uid, info.st_gid) != 0 && fchown(fd, static_cast<uid_t>(-1), info.st_gid) != 0) {
+    if (fchown(fd, info.st_uid, info.st_gid) != 0 &&
+        fchown(fd, static_cast<uid_t>(-1), info.st_gid) != 0) {
         // Neither: the replacement stays ours, in our group.
     }
     fchmod(fd, info.st_mode & 07777);
@@ -460,7 +467,10 @@ std::FILE* OpenRegularInputStream(const std::string& path)
     return stream;
 }
 
-OutputFile::~OutputFile() { Abandon(); }
+OutputFile::~OutputFile()
+{
+    Abandon();
+}
 
 bool OutputFile::Open(const std::string& path, const std::string& tempPrefix,
                       const std::string& modeSource)
@@ -469,9 +479,7 @@ bool OutputFile::Open(const std::string& path, const std::string& tempPrefix,
     m_folderFailed = false;
     m_target = ExamineOutput(path);
     switch (m_target.kind) {
-    case OutputKind::Folder:
-        errno = EISDIR;
-        return false;
+    case OutputKind::Folder: errno = EISDIR; return false;
     case OutputKind::Straight: {
         // No O_TRUNC and no O_CREAT: the thing is there and is written as it is.
         const int fd = open(m_target.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
@@ -492,8 +500,7 @@ bool OutputFile::Open(const std::string& path, const std::string& tempPrefix,
         if (access(m_target.path.c_str(), W_OK) != 0)
             return false;
         break;
-    case OutputKind::NewFile:
-        break;
+    case OutputKind::NewFile: break;
     }
     const int fd = CreateExclusiveFile(SplitDir(m_target.path), tempPrefix, m_tempPath);
     if (fd < 0) {
@@ -535,7 +542,9 @@ bool OutputFile::Commit(const std::string& otherName)
         error = errno != 0 ? errno : EIO;
     if (error == 0 && CancelRequested())
         error = ECANCELED;
-    if (error == 0 && !m_tempPath.empty() && std::rename(m_tempPath.c_str(), (otherName.empty() ? m_target.path : otherName).c_str()) != 0)
+    if (error == 0 && !m_tempPath.empty() &&
+        std::rename(m_tempPath.c_str(), (otherName.empty() ? m_target.path : otherName).c_str()) !=
+            0)
         error = errno;
     if (error != 0) {
         if (!m_tempPath.empty())
@@ -560,23 +569,50 @@ void OutputFile::Abandon()
     }
 }
 
-void RequestCancel() { g_cancel.store(true); }
+void RequestCancel()
+{
+    g_cancel.store(true);
+}
 bool CancelRequested()
 {
     const JobScope* scope = JobScope::Current();
     return (g_cancel.load() || (scope && scope->CancelRequested())) && g_cancelHolds.load() == 0;
 }
-void ClearCancelRequest() { g_cancel.store(false); }
+void ClearCancelRequest()
+{
+    g_cancel.store(false);
+}
 
-CancelHold::CancelHold() { ++g_cancelHolds; }
-CancelHold::~CancelHold() { --g_cancelHolds; }
+CancelHold::CancelHold()
+{
+    ++g_cancelHolds;
+}
+CancelHold::~CancelHold()
+{
+    --g_cancelHolds;
+}
 
-void FailWritesAfterBytes(std::uint64_t bytes) { g_writeBudget.store(bytes); }
-void FailNthWrite(unsigned n) { g_writesUntilFault.store(n); }
-void FailReadsAfterBytes(std::uint64_t bytes) { g_readBudget.store(bytes); }
+void FailWritesAfterBytes(std::uint64_t bytes)
+{
+    g_writeBudget.store(bytes);
+}
+void FailNthWrite(unsigned n)
+{
+    g_writesUntilFault.store(n);
+}
+void FailReadsAfterBytes(std::uint64_t bytes)
+{
+    g_readBudget.store(bytes);
+}
 
-void CancelAtNthWrite(std::uint64_t n) { g_cancelAtWrite.store(n); }
-std::uint64_t WritesSinceDisarm() { return g_writesSeen.load(); }
+void CancelAtNthWrite(std::uint64_t n)
+{
+    g_cancelAtWrite.store(n);
+}
+std::uint64_t WritesSinceDisarm()
+{
+    return g_writesSeen.load();
+}
 
 void DisarmFileFaults()
 {

@@ -96,8 +96,8 @@ enum class OutputKind {
 };
 struct OutputTarget {
     OutputKind kind = OutputKind::NewFile;
-    std::string path;     // what is written or renamed over: a link is followed to its file
-    mode_t mode = 0;      // ReplaceFile: the permission bits the replacement keeps
+    std::string path; // what is written or renamed over: a link is followed to its file
+    mode_t mode = 0;  // ReplaceFile: the permission bits the replacement keeps
 };
 // Examines an output's name. The one place that decides "temporary file and rename" against
 // "write straight": every command that writes a file the user named goes through it.

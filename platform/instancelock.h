@@ -19,9 +19,9 @@ public:
     InstanceLock& operator=(const InstanceLock&) = delete;
 
     enum Result {
-        Acquired,     // this process now holds the lock
-        HeldElsewhere,// another process holds it
-        Unavailable,  // the lock file could not be made or opened; see Error()
+        Acquired,      // this process now holds the lock
+        HeldElsewhere, // another process holds it
+        Unavailable,   // the lock file could not be made or opened; see Error()
     };
 
     // Tests and takes the lock without waiting. Calling it again while held answers Acquired.

@@ -72,4 +72,7 @@ private:
     std::string m_body;
 };
 
-inline void JsonObject::Add(const char* key, const JsonArray& value) { Put(key, value.Text()); }
+inline void JsonObject::Add(const char* key, const JsonArray& value)
+{
+    Put(key, value.Text());
+}

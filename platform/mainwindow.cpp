@@ -13,7 +13,10 @@ std::atomic<MainWindowHost*> g_host{nullptr};
 
 } // namespace
 
-void SetMainWindowHost(MainWindowHost* host) { g_host.store(host); }
+void SetMainWindowHost(MainWindowHost* host)
+{
+    g_host.store(host);
+}
 
 MainWindowHost* GetMainWindowHost()
 {

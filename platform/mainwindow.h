@@ -27,7 +27,13 @@ enum JobState : int {
 };
 
 // What a job does, as it says when it ends.
-enum class JobKind { Pack, Unpack, Test, Split, Join };
+enum class JobKind {
+    Pack,
+    Unpack,
+    Test,
+    Split,
+    Join
+};
 
 // Message box styles and answers, with the values the program has always used.
 // MB_YESTOALL, added to MB_OKCANCEL, offers a third answer, IDYESTOALL, to a question that

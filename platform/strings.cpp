@@ -9,7 +9,10 @@
 
 namespace {
 
-bool BeginsWithJa(const char* value) { return std::strncmp(value, "ja", 2) == 0; }
+bool BeginsWithJa(const char* value)
+{
+    return std::strncmp(value, "ja", 2) == 0;
+}
 
 std::atomic<int>& LanguageSlot()
 {
@@ -32,11 +35,20 @@ Language LanguageFromEnvironment()
     return Language::English;
 }
 
-void SetLanguage(Language language) { LanguageSlot().store(static_cast<int>(language)); }
+void SetLanguage(Language language)
+{
+    LanguageSlot().store(static_cast<int>(language));
+}
 
-Language CurrentLanguage() { return static_cast<Language>(LanguageSlot().load()); }
+Language CurrentLanguage()
+{
+    return static_cast<Language>(LanguageSlot().load());
+}
 
-std::string LoadString(unsigned id) { return LoadString(id, CurrentLanguage()); }
+std::string LoadString(unsigned id)
+{
+    return LoadString(id, CurrentLanguage());
+}
 
 std::string LoadString(unsigned id, Language language)
 {

@@ -3,7 +3,10 @@
 
 #include <string>
 
-enum class Language { English, Japanese };
+enum class Language {
+    English,
+    Japanese
+};
 
 // The language chosen from the environment: PACKTOOL_LANG=en|ja when set, else the first set of
 // LANGUAGE, LC_ALL, LC_MESSAGES, LANG; a value beginning with "ja" chooses Japanese.

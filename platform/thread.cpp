@@ -53,4 +53,7 @@ bool StartWorkerThread(std::function<void()> fn)
     return started;
 }
 
-int RunningWorkerThreads() { return g_running.load(); }
+int RunningWorkerThreads()
+{
+    return g_running.load();
+}

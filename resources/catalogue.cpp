@@ -29,13 +29,20 @@ const std::array<CatalogueEntry, kRowCount>& SortedRows()
 
 } // namespace
 
-const CatalogueEntry* CatalogueBegin() { return SortedRows().data(); }
-const CatalogueEntry* CatalogueEnd() { return SortedRows().data() + kRowCount; }
+const CatalogueEntry* CatalogueBegin()
+{
+    return SortedRows().data();
+}
+const CatalogueEntry* CatalogueEnd()
+{
+    return SortedRows().data() + kRowCount;
+}
 
 const CatalogueEntry* FindCatalogueEntry(unsigned id)
 {
     const auto* end = CatalogueEnd();
-    const auto* it = std::lower_bound(CatalogueBegin(), end, id,
-                                      [](const CatalogueEntry& e, unsigned key) { return e.id < key; });
+    const auto* it =
+        std::lower_bound(CatalogueBegin(), end, id,
+                         [](const CatalogueEntry& e, unsigned key) { return e.id < key; });
     return (it != end && it->id == id) ? it : nullptr;
 }

@@ -54,7 +54,8 @@ char CommandOf(const std::string& argument)
         }
     }
     if (argument.size() == 2 && (argument[0] == '/' || argument[0] == '-')) {
-        const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(argument[1])));
+        const char letter =
+            static_cast<char>(std::toupper(static_cast<unsigned char>(argument[1])));
         if (letter == 'G' || letter == 'P' || letter == 'U' || letter == 'T') {
             return letter;
         }
@@ -86,7 +87,8 @@ CZUNPackApp::Options CZUNPackApp::ParseArguments(int argc, char** argv)
             if (const char command = CommandOf(argument)) {
                 options.command = command;
                 // The file is the next argument, unless there is none or it is another option.
-                if (i + 1 < argc && CommandOf(argv[i + 1]) == 0 && std::string(argv[i + 1]) != "--") {
+                if (i + 1 < argc && CommandOf(argv[i + 1]) == 0 &&
+                    std::string(argv[i + 1]) != "--") {
                     options.file = std::string(argv[++i]);
                 }
                 continue;
@@ -111,8 +113,9 @@ void CZUNPackApp::OpenFromCommandLine()
     if (m_pMainWnd && (m_options.file || m_options.command != 'G')) {
         // Paths are bytes: taken as the file system encodes names. No file: the field keeps
         // the last file, and Pack, Unpack or Test open on it.
-        m_pMainWnd->OpenFromAnotherStart(
-            m_options.command, m_options.file ? QFile::decodeName(m_options.file->c_str()) : QString());
+        m_pMainWnd->OpenFromAnotherStart(m_options.command,
+                                         m_options.file ? QFile::decodeName(m_options.file->c_str())
+                                                        : QString());
     }
 }
 
@@ -133,8 +136,7 @@ int HandOverToRunningInstance(int& argc, char** argv, const CZUNPackApp::Options
     }
     switch (InstanceChannel::SendToRunning(InstanceChannel::SocketPath(kInstanceLockName), request,
                                            kHandOverWaitMs)) {
-    case InstanceChannel::Delivery::Taken:
-        return 0;
+    case InstanceChannel::Delivery::Taken: return 0;
     case InstanceChannel::Delivery::Refused:
         SetLanguage(LanguageFromEnvironment());
         std::fprintf(stderr, "packtool: %s\n",
@@ -142,8 +144,7 @@ int HandOverToRunningInstance(int& argc, char** argv, const CZUNPackApp::Options
                                 QFile::encodeName(request.file).constData())
                          .c_str());
         return 1;
-    case InstanceChannel::Delivery::Unreachable:
-        break;
+    case InstanceChannel::Delivery::Unreachable: break;
     }
     std::fprintf(stderr, "packtool: the running Pack Tool could not be reached\n");
     return 1;

@@ -109,8 +109,7 @@ QString BrowseForFile(QWidget* owner, const QString& filter)
     if (!QFileInfo(start).isDir()) {
         start.clear();
     }
-    const QString chosen =
-        Modal::OpenFileName(owner, start, QString(), filter);
+    const QString chosen = Modal::OpenFileName(owner, start, QString(), filter);
     if (!chosen.isEmpty()) {
         Settings::SetLastFolder(QFileInfo(chosen).absolutePath());
     }
@@ -122,16 +121,11 @@ QString BrowseForFile(QWidget* owner, const QString& filter)
 int VolumeSizeForIndex(int index)
 {
     switch (index) {
-    case 0:
-        return 1440000;
-    case 1:
-        return 1200000;
-    case 2:
-        return 360000;
-    case 3:
-        return 720000;
-    default:
-        return 500000;
+    case 0: return 1440000;
+    case 1: return 1200000;
+    case 2: return 360000;
+    case 3: return 720000;
+    default: return 500000;
     }
 }
 
@@ -294,7 +288,10 @@ void CPackProjectDlg::SetUpControls()
     const struct {
         unsigned textId;
         int index;
-    } sizes[] = {{IDS_DISK_SIZE_144, 0}, {IDS_DISK_SIZE_120, 1}, {IDS_DISK_SIZE_720, 3}, {IDS_DISK_SIZE_360, 2}};
+    } sizes[] = {{IDS_DISK_SIZE_144, 0},
+                 {IDS_DISK_SIZE_120, 1},
+                 {IDS_DISK_SIZE_720, 3},
+                 {IDS_DISK_SIZE_360, 2}};
     for (const auto& size : sizes) {
         m_diskSize->addItem(Text(size.textId), size.index);
     }
@@ -423,8 +420,10 @@ bool CUnpackProjectDlg::SaveFields()
 
 void CUnpackProjectDlg::OnBrowseIntoFolder()
 {
-    const QString start = m_into->text().trimmed().isEmpty() ? Settings::LastFolder() : m_into->text().trimmed();
-    const QString chosen = Modal::FolderName(this, start, WithoutMnemonic(Text(IDS_DLG_RESTORE_TO)));
+    const QString start =
+        m_into->text().trimmed().isEmpty() ? Settings::LastFolder() : m_into->text().trimmed();
+    const QString chosen =
+        Modal::FolderName(this, start, WithoutMnemonic(Text(IDS_DLG_RESTORE_TO)));
     if (!chosen.isEmpty()) {
         m_into->setText(chosen);
     }
@@ -434,9 +433,11 @@ bool CUnpackProjectDlg::IntoFolderWritable()
 {
     const QString typed = m_into->text().trimmed();
     UnpackRequest request;
-    request.packedPath = QFile::encodeName(QFileInfo(m_strFileName.trimmed()).absoluteFilePath()).toStdString();
-    request.intoFolder = typed.isEmpty() ? std::string()
-                                            : QFile::encodeName(QFileInfo(typed).absoluteFilePath()).toStdString();
+    request.packedPath =
+        QFile::encodeName(QFileInfo(m_strFileName.trimmed()).absoluteFilePath()).toStdString();
+    request.intoFolder = typed.isEmpty()
+                             ? std::string()
+                             : QFile::encodeName(QFileInfo(typed).absoluteFilePath()).toStdString();
     int error = RestoreFolderError(request);
     if (error == 0) {
         m_strIntoFolder = QFile::decodeName(request.intoFolder.c_str());
@@ -446,19 +447,21 @@ bool CUnpackProjectDlg::IntoFolderWritable()
     const std::string reason = SystemErrorText(error);
     if (!typed.isEmpty()) {
         // A folder the user named: said why, and the dialog stays open to name another.
-        Modal::MessageBox(this,
-                          QString::fromStdString(FormatText(LoadString(IDS_INTO_FOLDER_NOT_WRITABLE).c_str(),
-                                                            folder.c_str(), reason.c_str())),
-                          MB_OK | MB_ICONEXCLAMATION);
+        Modal::MessageBox(
+            this,
+            QString::fromStdString(FormatText(LoadString(IDS_INTO_FOLDER_NOT_WRITABLE).c_str(),
+                                              folder.c_str(), reason.c_str())),
+            MB_OK | MB_ICONEXCLAMATION);
         m_into->setFocus();
         m_into->selectAll();
         return false;
     }
     // The packed file's own folder is read-only: offer to restore into another one.
-    if (Modal::MessageBox(this,
-                          QString::fromStdString(FormatText(LoadString(IDS_FOLDER_READ_ONLY_CHOOSE).c_str(),
-                                                            folder.c_str(), reason.c_str())),
-                          MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK) {
+    if (Modal::MessageBox(
+            this,
+            QString::fromStdString(FormatText(LoadString(IDS_FOLDER_READ_ONLY_CHOOSE).c_str(),
+                                              folder.c_str(), reason.c_str())),
+            MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK) {
         m_into->setFocus();
         return false;
     }

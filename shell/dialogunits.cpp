@@ -19,8 +19,8 @@ int MulDiv(int value, int numerator, int denominator)
 DialogUnits DialogUnits::FromFont(const QFontMetrics& metrics)
 {
     // The average width of the 52 letters, rounded, as dialog base units are defined.
-    const int letters =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return {(letters / 26 + 1) / 2, metrics.height()};
 }
 

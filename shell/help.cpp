@@ -61,9 +61,12 @@ FoldedText Fold(const QString& source)
     folded.text.reserve(source.size());
     folded.origin.reserve(source.size());
     for (int i = 0; i < source.size();) {
-        const int length =
-            source.at(i).isHighSurrogate() && i + 1 < source.size() && source.at(i + 1).isLowSurrogate() ? 2 : 1;
-        const QString piece = source.mid(i, length).normalized(QString::NormalizationForm_KD).toCaseFolded();
+        const int length = source.at(i).isHighSurrogate() && i + 1 < source.size() &&
+                                   source.at(i + 1).isLowSurrogate()
+                               ? 2
+                               : 1;
+        const QString piece =
+            source.mid(i, length).normalized(QString::NormalizationForm_KD).toCaseFolded();
         for (const QChar c : piece) {
             folded.text += c;
             folded.origin.append(i);
@@ -104,7 +107,8 @@ QString GetModuleDirectory()
 QString ProgramFolderFor(const QString& exeFolder)
 {
     if (QFileInfo(exeFolder).fileName() == QLatin1String("bin")) {
-        const QString shared = QDir(exeFolder).absoluteFilePath(QStringLiteral("../share/packtool"));
+        const QString shared =
+            QDir(exeFolder).absoluteFilePath(QStringLiteral("../share/packtool"));
         if (QFileInfo(shared).isDir()) {
             return QDir::cleanPath(shared) + QLatin1Char('/');
         }
@@ -192,7 +196,8 @@ CHelpViewer::CHelpViewer(QWidget* owner) : QWidget(owner, Qt::Window)
     connect(previousKey, &QShortcut::activated, this, &CHelpViewer::FindPrevious);
     // Another topic or document loaded: the places are marked in what is shown now.
     // The view stays where the link took it; the next place is found from the start.
-    connect(m_browser, &QTextBrowser::sourceChanged, this, [this] { FindPlaces(m_search->text()); });
+    connect(m_browser, &QTextBrowser::sourceChanged, this,
+            [this] { FindPlaces(m_search->text()); });
 
     // Reading text: a size up from the dialogs' small font.
     QFont readingFont = DialogFont();
@@ -213,8 +218,9 @@ CHelpViewer::CHelpViewer(QWidget* owner) : QWidget(owner, Qt::Window)
     layout->addWidget(split, 1);
     // The reading size, but never more than the screen holds: at a scale of 2 a small
     // screen has room for far fewer pixels.
-    QScreen* screen = owner != nullptr && owner->screen() != nullptr ? owner->screen()
-                                                                     : QGuiApplication::primaryScreen();
+    QScreen* screen = owner != nullptr && owner->screen() != nullptr
+                          ? owner->screen()
+                          : QGuiApplication::primaryScreen();
     resize(FitSizeOnScreen(QSize(620, 540), screen));
     split->setSizes({width() / 4, width() - width() / 4});
     if (owner != nullptr) {
@@ -309,7 +315,8 @@ void CHelpViewer::FindPlaces(const QString& words)
     } else if (m_found.isEmpty()) {
         m_searchResult->setText(Text(IDS_HELP_SEARCH_NONE));
     } else {
-        m_searchResult->setText(Text(IDS_HELP_SEARCH_COUNT).arg(m_found.size()).arg(m_topics->count()));
+        m_searchResult->setText(
+            Text(IDS_HELP_SEARCH_COUNT).arg(m_found.size()).arg(m_topics->count()));
     }
 }
 
@@ -340,8 +347,9 @@ void CHelpViewer::SelectFound(int index)
     // before the view can be scrolled to it.
     m_browser->document()->documentLayout()->blockBoundingRect(cursor.block());
     m_browser->ensureCursorVisible();
-    m_searchResult->setText(
-        Text(IDS_HELP_SEARCH_COUNT).arg(QStringLiteral("%1/%2").arg(index + 1).arg(m_found.size())).arg(m_topics->count()));
+    m_searchResult->setText(Text(IDS_HELP_SEARCH_COUNT)
+                                .arg(QStringLiteral("%1/%2").arg(index + 1).arg(m_found.size()))
+                                .arg(m_topics->count()));
     // The topic of the place selected is the one chosen in the list.
     for (int row = m_topics->count() - 1; row >= 0; --row) {
         if (m_topics->item(row)->data(Qt::UserRole).toInt() <= index) {

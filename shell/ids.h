@@ -22,7 +22,7 @@ enum : int {
     ID_EDIT_UNDO = 57643,
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
-    ID_CANCEL_JOB = 2773, // the window's Cancel of a running job (the program's own)
+    ID_CANCEL_JOB = 2773,  // the window's Cancel of a running job (the program's own)
     ID_TEST_PACKED = 2774, // Test: is a packed file or set sound (the program's own)
 
     // Status-bar indicators (their texts have the same ids).

@@ -80,8 +80,13 @@ QPolygonF Points(std::initializer_list<QPointF> points)
 QPolygonF Arrow(qreal x, qreal tip, bool down)
 {
     const qreal d = down ? -1 : 1; // from the tip back along the shaft
-    return Points({{x, tip}, {x + 4, tip + 4 * d}, {x + 1.5, tip + 4 * d}, {x + 1.5, tip + 8 * d},
-                   {x - 1.5, tip + 8 * d}, {x - 1.5, tip + 4 * d}, {x - 4, tip + 4 * d}});
+    return Points({{x, tip},
+                   {x + 4, tip + 4 * d},
+                   {x + 1.5, tip + 4 * d},
+                   {x + 1.5, tip + 8 * d},
+                   {x - 1.5, tip + 8 * d},
+                   {x - 1.5, tip + 4 * d},
+                   {x - 4, tip + 4 * d}});
 }
 
 // The closed, taped box of a packed file, in the lower half of the image.
@@ -127,7 +132,8 @@ void DrawExit(GridPainter& g)
     g.Box(0, 0, 10, 16, kDarkGrey);
     g.Shape(Points({{1, 1}, {6, 3}, {6, 16}, {1, 15}}), kMaroon);
     g.Fill(4, 8, 1, 2, kYellow);
-    g.Shape(Points({{8, 6.5}, {12, 6.5}, {12, 3.5}, {16, 8}, {12, 12.5}, {12, 9.5}, {8, 9.5}}), kRed);
+    g.Shape(Points({{8, 6.5}, {12, 6.5}, {12, 3.5}, {16, 8}, {12, 12.5}, {12, 9.5}, {8, 9.5}}),
+            kRed);
 }
 
 } // namespace
@@ -136,18 +142,10 @@ QPixmap DrawToolbarImage(ToolbarImage image, int size)
 {
     GridPainter g(size, 16);
     switch (image) {
-    case ToolbarImage::Pack:
-        DrawPack(g);
-        break;
-    case ToolbarImage::Unpack:
-        DrawUnpack(g);
-        break;
-    case ToolbarImage::Test:
-        DrawTest(g);
-        break;
-    case ToolbarImage::Exit:
-        DrawExit(g);
-        break;
+    case ToolbarImage::Pack: DrawPack(g); break;
+    case ToolbarImage::Unpack: DrawUnpack(g); break;
+    case ToolbarImage::Test: DrawTest(g); break;
+    case ToolbarImage::Exit: DrawExit(g); break;
     }
     return g.Finish();
 }

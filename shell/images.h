@@ -7,7 +7,12 @@
 #include <QIcon>
 #include <QPixmap>
 
-enum class ToolbarImage { Pack, Unpack, Test, Exit };
+enum class ToolbarImage {
+    Pack,
+    Unpack,
+    Test,
+    Exit
+};
 
 // The sizes an icon carries pictures for, in pixels.
 extern const int kIconSizes[];

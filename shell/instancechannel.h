@@ -26,7 +26,11 @@ Request Decode(const QByteArray& message);
 
 // What became of a request: the running window took it, refused it (a job runs, and the
 // field names that job's file), or could not be reached.
-enum class Delivery { Taken, Refused, Unreachable };
+enum class Delivery {
+    Taken,
+    Refused,
+    Unreachable
+};
 
 // Sends the request to the running program, waiting up to timeoutMs for it to listen (it may
 // still be starting) and for its answer.

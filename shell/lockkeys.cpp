@@ -14,7 +14,8 @@ QStringList LedFiles(LockKey key)
                            : key == LockKey::Num ? QStringLiteral("::numlock")
                                                  : QStringLiteral("::scrolllock");
     QStringList files;
-    const QStringList leds = QDir(kLedFolder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
+    const QStringList leds =
+        QDir(kLedFolder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
     for (const QString& led : leds) {
         if (led.endsWith(suffix)) {
             files << kLedFolder + QLatin1Char('/') + led + QStringLiteral("/brightness");

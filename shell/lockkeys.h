@@ -6,7 +6,11 @@
 // indicators then stay off.
 #pragma once
 
-enum class LockKey { Caps, Num, Scroll };
+enum class LockKey {
+    Caps,
+    Num,
+    Scroll
+};
 
 // True when some keyboard shows the key's LED lit.
 bool IsLockKeyOn(LockKey key);

@@ -26,10 +26,13 @@ void CloseModalDialog()
 {
     if (QCoreApplication::instance() == nullptr)
         return;
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [] {
-        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
-            dialog->reject();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [] {
+            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                dialog->reject();
+        },
+        Qt::QueuedConnection);
 }
 
 // A stop signal (SIGTERM from a session's end, SIGINT, SIGHUP, ...) cancels the running job
@@ -53,8 +56,8 @@ void WatchStopSignals(sigset_t stopSet)
     }
     if (QCoreApplication::instance() == nullptr)
         std::_Exit(128 + signal); // no window yet: nothing was written
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(0); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 } // namespace

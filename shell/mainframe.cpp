@@ -138,8 +138,7 @@ void CMainFrame::createActions()
     help->setShortcut(QKeySequence(Qt::Key_F1));
     connect(help, &QAction::triggered, this, &CMainFrame::OnHelpTopics);
 
-    QAction* about = createAction(ID_APP_ABOUT, Text(IDS_MENU_ABOUT), ID_APP_ABOUT,
-                                  "actionAbout");
+    QAction* about = createAction(ID_APP_ABOUT, Text(IDS_MENU_ABOUT), ID_APP_ABOUT, "actionAbout");
     connect(about, &QAction::triggered, this, &CMainFrame::OnAppAbout);
 
     // Cancel beside the progress bar, and Escape: ask the running job to stop.
@@ -267,8 +266,8 @@ bool CMainFrame::IsWaitCursorShown() const
 
 void CMainFrame::UpdateCommandStates()
 {
-    for (int id : {int(ID_PACK_PROJECT), int(ID_UNPACK_PROJECT), int(ID_TEST_PACKED),
-                   int(ID_APP_EXIT)}) {
+    for (int id :
+         {int(ID_PACK_PROJECT), int(ID_UNPACK_PROJECT), int(ID_TEST_PACKED), int(ID_APP_EXIT)}) {
         ActionUpdate update(Action(id));
         EnableWhenIdle(update);
     }
@@ -304,14 +303,16 @@ void CMainFrame::JobEnded(JobKind kind, bool succeeded, const std::string& closi
 std::optional<std::string> CMainFrame::FindVolume(const FindVolumeRequest& request)
 {
     const QString ext = QFile::decodeName(QByteArray::fromStdString(request.strExt));
-    const QString initialName = QFile::decodeName(QByteArray::fromStdString(request.strName)) + QLatin1Char('.') + ext;
+    const QString initialName =
+        QFile::decodeName(QByteArray::fromStdString(request.strName)) + QLatin1Char('.') + ext;
     // Titled with the volume asked for, counted from 1, and the set's first file.
-    const std::string first = request.pFound != nullptr && !request.pFound->empty()
-                                  ? SplitPath(request.pFound->front()).name + SplitPath(request.pFound->front()).ext
-                                  : request.strName + ".0KX";
-    const QString title = QString::fromStdString(FormatText(LoadString(IDS_FIND_VOLUME_TITLE).c_str(),
-                                                            static_cast<long>(request.nVolume + 1),
-                                                            static_cast<long>(request.nVolumes), first.c_str()));
+    const std::string first =
+        request.pFound != nullptr && !request.pFound->empty()
+            ? SplitPath(request.pFound->front()).name + SplitPath(request.pFound->front()).ext
+            : request.strName + ".0KX";
+    const QString title = QString::fromStdString(FormatText(
+        LoadString(IDS_FIND_VOLUME_TITLE).c_str(), static_cast<long>(request.nVolume + 1),
+        static_cast<long>(request.nVolumes), first.c_str()));
     // Volumes from 10 on are named .10X, .100: no packed-file pattern shows them all.
     const QString filter = FilterFromCatalogue(IDS_FINDFILE_FILTER) + QStringLiteral(";;") +
                            FilterFromCatalogue(IDS_ALL_FILES_FILTER);
@@ -320,16 +321,18 @@ std::optional<std::string> CMainFrame::FindVolume(const FindVolumeRequest& reque
     // the reason, and the chooser opens again. A file named otherwise than the volume (another
     // set's, of the same size) is taken only when the user says so.
     for (;;) {
-        const QString chosen = Modal::OpenFileName(this, m_jobs->Folder(), initialName, filter, ext, title);
+        const QString chosen =
+            Modal::OpenFileName(this, m_jobs->Folder(), initialName, filter, ext, title);
         if (chosen.isEmpty()) {
             return std::nullopt;
         }
         if (QFileInfo(chosen).fileName().compare(initialName, Qt::CaseInsensitive) == 0 ||
             Modal::MessageBox(this,
-                              QString::fromStdString(FormatText(
-                                  LoadString(IDS_VOLUME_FOREIGN_NAME).c_str(), QFile::encodeName(chosen).constData(),
-                                  static_cast<long>(request.nVolume + 1), first.c_str(),
-                                  QFile::encodeName(initialName).constData())),
+                              QString::fromStdString(
+                                  FormatText(LoadString(IDS_VOLUME_FOREIGN_NAME).c_str(),
+                                             QFile::encodeName(chosen).constData(),
+                                             static_cast<long>(request.nVolume + 1), first.c_str(),
+                                             QFile::encodeName(initialName).constData())),
                               MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK) {
             return QFile::encodeName(chosen).toStdString();
         }
@@ -383,7 +386,8 @@ bool CMainFrame::CanCloseNow()
     if (m_closeWhenJobEnds) {
         return false; // asked already: the job is stopping
     }
-    const QString text = Text(IDS_WAIT_FOR_JOB) + QStringLiteral("\n\n") + Text(IDS_CLOSE_STOPS_JOB);
+    const QString text =
+        Text(IDS_WAIT_FOR_JOB) + QStringLiteral("\n\n") + Text(IDS_CLOSE_STOPS_JOB);
     if (Modal::MessageBox(this, text, MB_OKCANCEL | MB_ICONEXCLAMATION, Text(IDS_DLG_STOP_AND_QUIT),
                           Text(IDS_DLG_KEEP_WORKING)) == IDOK) {
         m_closeWhenJobEnds = true;

@@ -114,7 +114,6 @@ private:
     // Closes the window once the job stopped on closing has ended.
     void closeIfStoppedJobEnded();
 
-
     CZUNPackView* m_view = nullptr;
     QHash<int, QAction*> m_actions;
     QLabel* m_paneMessage = nullptr;

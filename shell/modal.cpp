@@ -73,8 +73,7 @@ int MessageBox(QWidget* owner, const QString& text, unsigned type, const QString
     QMessageBox box(owner);
     box.setWindowTitle(Text(IDS_FRAMEWORK_TITLE));
     box.setText(text);
-    box.setIcon((type & 0xF0) == MB_ICONEXCLAMATION ? QMessageBox::Warning
-                                                    : QMessageBox::NoIcon);
+    box.setIcon((type & 0xF0) == MB_ICONEXCLAMATION ? QMessageBox::Warning : QMessageBox::NoIcon);
     QPushButton* ok =
         box.addButton(okText.isEmpty() ? Text(IDS_DLG_OK) : okText, QMessageBox::AcceptRole);
     // "Yes to all" between OK and Cancel, for a question that stands for several files.
@@ -103,7 +102,11 @@ int MessageBox(QWidget* owner, const QString& text, unsigned type, const QString
 
 namespace {
 
-enum class ChooserKind { Open, Save, Folder };
+enum class ChooserKind {
+    Open,
+    Save,
+    Folder
+};
 
 // Every chooser: the scripted answer if a test gave one, else the real chooser.
 QString ChooseFile(QWidget* owner, const QString& folder, const QString& initialName,
@@ -119,12 +122,9 @@ QString ChooseFile(QWidget* owner, const QString& folder, const QString& initial
         script.fileNames.pop_front();
     } else if (!script.scriptedOnly) {
         NormalPointer pointer;
-        QFileDialog chooser(owner, title, folder.isEmpty() ? QDir::currentPath() : folder,
-                            filter);
+        QFileDialog chooser(owner, title, folder.isEmpty() ? QDir::currentPath() : folder, filter);
         switch (kind) {
-        case ChooserKind::Open:
-            chooser.setFileMode(QFileDialog::ExistingFile);
-            break;
+        case ChooserKind::Open: chooser.setFileMode(QFileDialog::ExistingFile); break;
         case ChooserKind::Save:
             chooser.setFileMode(QFileDialog::AnyFile);
             chooser.setAcceptMode(QFileDialog::AcceptSave);
@@ -167,8 +167,8 @@ QString FolderName(QWidget* owner, const QString& folder, const QString& title)
 int RunDialog(QDialog& dialog)
 {
     Script& script = TheScript();
-    script.shown.push_back({Record::Dialog, dialog.windowTitle(), 0, dialog.parentWidget(),
-                            QString(), QString()});
+    script.shown.push_back(
+        {Record::Dialog, dialog.windowTitle(), 0, dialog.parentWidget(), QString(), QString()});
     if (!script.dialogs.empty()) {
         std::function<int(QDialog&)> run = std::move(script.dialogs.front());
         script.dialogs.pop_front();

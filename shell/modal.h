@@ -47,12 +47,16 @@ int RunDialog(QDialog& dialog);
 
 // What was shown (or would have been), in order.
 struct Record {
-    enum Kind { Box, Chooser, Dialog } kind;
-    QString text;     // the box's text; the chooser's folder + "|" + initial name; the dialog's title
-    unsigned type;    // the box's style; 0 for the others
+    enum Kind {
+        Box,
+        Chooser,
+        Dialog
+    } kind;
+    QString text;  // the box's text; the chooser's folder + "|" + initial name; the dialog's title
+    unsigned type; // the box's style; 0 for the others
     QWidget* owner;
-    QString filter;   // the chooser's filter
-    QString title;    // the chooser's caption, when it has one of its own
+    QString filter; // the chooser's filter
+    QString title;  // the chooser's caption, when it has one of its own
 };
 
 // Test seam.

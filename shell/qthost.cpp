@@ -26,7 +26,8 @@ void QtMainWindowHost::RunOnMainAndWait(const std::function<void()>& fn)
     }
     // Blocks the worker until the GUI thread has run fn. Should the event loop be gone, Qt
     // drops the call and releases the worker without running it.
-    QMetaObject::invokeMethod(this, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
 }
 
 void QtMainWindowHost::RunOnMainLater(std::function<void()> fn)

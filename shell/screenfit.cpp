@@ -21,7 +21,8 @@ QMargins FrameMargins(const QWidget& window)
         return known;
     }
     const QStyle* style = window.style();
-    const int border = std::max(2, style->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, &window));
+    const int border =
+        std::max(2, style->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, &window));
     const int title = std::max(border + window.fontMetrics().height() + 8,
                                style->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window));
     return QMargins(border, title, border, border);
@@ -54,8 +55,10 @@ QRect FitOnScreen(const QWidget& window, const QRect& geometry)
     QRect fitted = geometry;
     fitted.setWidth(std::max(std::min(fitted.width(), room.width()), window.minimumWidth()));
     fitted.setHeight(std::max(std::min(fitted.height(), room.height()), window.minimumHeight()));
-    fitted.moveLeft(std::max(room.left(), std::min(fitted.left(), room.right() + 1 - fitted.width())));
-    fitted.moveTop(std::max(room.top(), std::min(fitted.top(), room.bottom() + 1 - fitted.height())));
+    fitted.moveLeft(
+        std::max(room.left(), std::min(fitted.left(), room.right() + 1 - fitted.width())));
+    fitted.moveTop(
+        std::max(room.top(), std::min(fitted.top(), room.bottom() + 1 - fitted.height())));
     return fitted;
 }
 

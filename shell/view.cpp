@@ -103,9 +103,8 @@ CZUNPackView::CZUNPackView(QWidget* parent) : QFrame(parent)
     m_statusLog->setTabChangesFocus(true);
     m_statusLog->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_statusLog->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_statusLog, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-        OpenLogMenu(m_statusLog->viewport()->mapToGlobal(pos));
-    });
+    connect(m_statusLog, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { OpenLogMenu(m_statusLog->viewport()->mapToGlobal(pos)); });
     place(m_statusLog, {{44, 26, 207, 103}, {38, 26, 207, 103}});
 
     m_progress = new QProgressBar(m_form);
@@ -180,14 +179,10 @@ void CZUNPackView::resizeEvent(QResizeEvent* event)
 QWidget* CZUNPackView::Control(int id) const
 {
     switch (id) {
-    case IDC_FILE_NAME:
-        return m_fileName;
-    case IDC_STATUS_LOG:
-        return m_statusLog;
-    case IDC_PROGRESS:
-        return m_progress;
-    default:
-        return nullptr;
+    case IDC_FILE_NAME: return m_fileName;
+    case IDC_STATUS_LOG: return m_statusLog;
+    case IDC_PROGRESS: return m_progress;
+    default: return nullptr;
     }
 }
 
@@ -201,12 +196,14 @@ void CZUNPackView::OnInitialUpdate()
         if (frame->isMaximized() || frame->isFullScreen()) {
             frame->showNormal();
         }
-        QScreen* screen = frame->screen() != nullptr ? frame->screen() : QApplication::primaryScreen();
+        QScreen* screen =
+            frame->screen() != nullptr ? frame->screen() : QApplication::primaryScreen();
         QRect placed(QPoint(0, 0), frame->sizeHint());
         if (screen != nullptr) {
             // The quarter point is where the window's frame begins; the client area is inside.
             const QRect desktop = screen->geometry();
-            const QPoint frameOffset = frame->geometry().topLeft() - frame->frameGeometry().topLeft();
+            const QPoint frameOffset =
+                frame->geometry().topLeft() - frame->frameGeometry().topLeft();
             placed.moveTopLeft(QPoint(desktop.x() + (desktop.right() + 1 - desktop.x()) / 4,
                                       desktop.y() + (desktop.bottom() + 1 - desktop.y()) / 4) +
                                frameOffset);

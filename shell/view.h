@@ -17,7 +17,6 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 
-
 class CZUNPackView : public QFrame {
     Q_OBJECT
 public:

@@ -32,8 +32,9 @@ QString FullName(const QString& confirmed)
 QString Proposal(const QString& field, std::string (*propose)(const std::string&))
 {
     const QString trimmed = field.trimmed();
-    return trimmed.isEmpty() ? QString()
-                             : QFile::decodeName(propose(QFile::encodeName(trimmed).toStdString()).c_str());
+    return trimmed.isEmpty()
+               ? QString()
+               : QFile::decodeName(propose(QFile::encodeName(trimmed).toStdString()).c_str());
 }
 
 } // namespace
@@ -53,7 +54,8 @@ QString WindowJobs::UnpackProposal(const QString& field)
 }
 
 template <class Dialog>
-std::optional<std::string> WindowJobs::Confirm(Dialog& dialog, const QString& proposal, JobKind kind)
+std::optional<std::string> WindowJobs::Confirm(Dialog& dialog, const QString& proposal,
+                                               JobKind kind)
 {
     dialog.SetFileName(proposal);
     if (Modal::RunDialog(dialog) != QDialog::Accepted) {
@@ -180,26 +182,29 @@ void WindowJobs::End(bool succeeded, const QString& closingLine)
             if (const int error = RestoreFolderError(m_unpackRequest)) {
                 m_view->AppendToLog(QString::fromStdString(
                     FormatText(LoadString(IDS_WINDOW_FOLDER_NOT_WRITABLE).c_str(),
-                               RestoreFolder(m_unpackRequest).c_str(), SystemErrorText(error).c_str()) +
+                               RestoreFolder(m_unpackRequest).c_str(),
+                               SystemErrorText(error).c_str()) +
                     "\n"));
             }
         }
-        m_view->AppendToLog(Text(m_kind == JobKind::Pack ? IDS_PACK_NOT_COMPLETE
-                                                         : IDS_UNPACK_NOT_COMPLETE));
+        m_view->AppendToLog(
+            Text(m_kind == JobKind::Pack ? IDS_PACK_NOT_COMPLETE : IDS_UNPACK_NOT_COMPLETE));
     }
     if (!succeeded) {
         // A bar left part-filled or full would say that some of the work stands.
         m_view->Progress()->setValue(0);
     }
-    const bool offerRebuild = m_kind == JobKind::Test && m_testOutcome.repairable && !m_testOutcome.cancelled;
+    const bool offerRebuild =
+        m_kind == JobKind::Test && m_testOutcome.repairable && !m_testOutcome.cancelled;
     m_kind.reset();
     // A test whose set its recovery files can mend offers the unpack that rebuilds it, once
     // the test's worker has ended.
     if (offerRebuild) {
-        const QString question = QString::fromStdString(m_testOutcome.verdict) + QStringLiteral("\n\n") +
-                                 Text(IDS_WINDOW_OFFER_REBUILD);
+        const QString question = QString::fromStdString(m_testOutcome.verdict) +
+                                 QStringLiteral("\n\n") + Text(IDS_WINDOW_OFFER_REBUILD);
         QTimer::singleShot(0, m_owner, [this, question] {
-            if (!m_kind && Modal::MessageBox(m_owner, question, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK)
+            if (!m_kind &&
+                Modal::MessageBox(m_owner, question, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK)
                 Unpack();
         });
     }

@@ -67,7 +67,8 @@ inline double BestMilliseconds(const std::vector<unsigned char>& input, bool imp
             Implode(input, output);
         else
             Explode(stream, output);
-        const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+        const std::chrono::duration<double, std::milli> took =
+            std::chrono::steady_clock::now() - start;
         best = std::min(best, took.count());
     }
     return best;

@@ -36,15 +36,18 @@
 #include "platform/json.h"
 
 // The worker's side of the module (worker.js).
-EM_JS(void, pw_emit, (const unsigned char* bytes, unsigned count), {
-    Module.onOutput(HEAPU8.subarray(bytes, bytes + count));
-});
+EM_JS(void, pw_emit, (const unsigned char* bytes, unsigned count),
+      { Module.onOutput(HEAPU8.subarray(bytes, bytes + count)); });
 EM_JS(void, pw_progress, (int step, int percent), { Module.onProgress(step, percent); });
 
 namespace {
 
 // Progress steps the page names: checking the set, writing what it restores, packing.
-enum Step { STEP_CHECK = 0, STEP_RESTORE = 1, STEP_PACK = 2 };
+enum Step {
+    STEP_CHECK = 0,
+    STEP_RESTORE = 1,
+    STEP_PACK = 2
+};
 
 // The page as the jobs' main window: everything runs on the worker's one thread, nobody is
 // there to answer a question (a missing volume stays missing), and what a job logs or shows
@@ -74,7 +77,10 @@ public:
         boxes.push_back(text);
         return (type & MB_OKCANCEL) ? IDCANCEL : IDOK;
     }
-    std::optional<std::string> FindVolume(const FindVolumeRequest&) override { return std::nullopt; }
+    std::optional<std::string> FindVolume(const FindVolumeRequest&) override
+    {
+        return std::nullopt;
+    }
 };
 
 PageHost g_host;
@@ -247,14 +253,16 @@ EMSCRIPTEN_KEEPALIVE const char* pw_pack(const char* name, const char* split)
     const auto streamLength = static_cast<std::int64_t>(context.nCompressed);
     const std::string packedName = PackedNameFor(name);
     if (volumeSize > 0 && VolumeCountFor(streamLength, volumeSize) > MAX_VOLUMES) {
-        object.Add("error", FormatText(LoadString(IDS_CLI_PLAN_TOO_MANY).c_str(),
-                                       static_cast<long long>(VolumeCountFor(streamLength, volumeSize))));
+        object.Add("error",
+                   FormatText(LoadString(IDS_CLI_PLAN_TOO_MANY).c_str(),
+                              static_cast<long long>(VolumeCountFor(streamLength, volumeSize))));
         return Finish(object);
     }
     object.Add("streamBytes", static_cast<double>(streamLength));
     object.Add("projectBytes", static_cast<double>(context.nInRead));
     JsonArray files;
-    for (const PlannedVolume& volume : PlanVolumes(packedName, streamLength, static_cast<int>(volumeSize))) {
+    for (const PlannedVolume& volume :
+         PlanVolumes(packedName, streamLength, static_cast<int>(volumeSize))) {
         JsonObject file;
         file.Add("name", volume.strPath);
         file.Add("size", static_cast<double>(volume.nSize));
@@ -263,7 +271,8 @@ EMSCRIPTEN_KEEPALIVE const char* pw_pack(const char* name, const char* split)
     object.Add("files", files);
     JsonArray header;
     if (volumeSize > 0)
-        for (unsigned char byte : MakePackedFileHeader(static_cast<int>(VolumeCountFor(streamLength, volumeSize))))
+        for (unsigned char byte :
+             MakePackedFileHeader(static_cast<int>(VolumeCountFor(streamLength, volumeSize))))
             header.Add(static_cast<int>(byte));
     object.Add("header", header);
     return Finish(object);

@@ -120,8 +120,8 @@ int main(int argc, char** argv)
     // Absolute: a chooser is grabbed while the current folder is the set's.
     const QString folder = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     QDir().mkpath(folder);
-    QString suffix = CurrentLanguage() == Language::Japanese ? QStringLiteral("ja")
-                                                             : QStringLiteral("en");
+    QString suffix =
+        CurrentLanguage() == Language::Japanese ? QStringLiteral("ja") : QStringLiteral("en");
     // At another scale than 1 the pictures are named for it: main-window-ja-scale2.png.
     const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR");
     if (!scale.isEmpty() && scale != QLatin1String("1")) {
@@ -191,10 +191,12 @@ int main(int argc, char** argv)
     {
         const std::string packed = demo.filePath(QStringLiteral("bridge.0KX")).toStdString();
         SaveNextModal(folder + QStringLiteral("/question-yes-to-all-%1.png").arg(suffix), ok);
-        Modal::MessageBox(&frame,
-                          QString::fromStdString(FormatText(LoadString(IDS_OVERWRITE_QUESTION).c_str(), packed.c_str()) +
-                                                 "\n\n" + FormatText(LoadString(IDS_REPLACE_MORE_FILES).c_str(), 6L)),
-                          MB_OKCANCEL | MB_ICONEXCLAMATION | MB_YESTOALL);
+        Modal::MessageBox(
+            &frame,
+            QString::fromStdString(
+                FormatText(LoadString(IDS_OVERWRITE_QUESTION).c_str(), packed.c_str()) + "\n\n" +
+                FormatText(LoadString(IDS_REPLACE_MORE_FILES).c_str(), 6L)),
+            MB_OKCANCEL | MB_ICONEXCLAMATION | MB_YESTOALL);
         // Closing while a job runs: Keep Working here.
         frame.JobStateChanged(JOB_COMPRESSING);
         SaveNextModal(folder + QStringLiteral("/close-during-job-%1.png").arg(suffix), ok);
@@ -202,10 +204,11 @@ int main(int argc, char** argv)
         frame.JobStateChanged(JOB_IDLE);
         // A set on read-only media, at OK in the Unpack dialog.
         SaveNextModal(folder + QStringLiteral("/unpack-read-only-%1.png").arg(suffix), ok);
-        Modal::MessageBox(&frame,
-                          QString::fromStdString(FormatText(LoadString(IDS_FOLDER_READ_ONLY_CHOOSE).c_str(),
-                                                            "/media/cdrom", SystemErrorText(EROFS).c_str())),
-                          MB_OKCANCEL | MB_ICONEXCLAMATION);
+        Modal::MessageBox(
+            &frame,
+            QString::fromStdString(FormatText(LoadString(IDS_FOLDER_READ_ONLY_CHOOSE).c_str(),
+                                              "/media/cdrom", SystemErrorText(EROFS).c_str())),
+            MB_OKCANCEL | MB_ICONEXCLAMATION);
         // The chooser for a missing volume, titled with the volume it wants.
         const std::vector<std::string> found{packed};
         FindVolumeRequest missing{"1KX", "bridge", 1, 4, &found};
@@ -219,17 +222,20 @@ int main(int argc, char** argv)
         // unpack's question before the rebuild.
         const std::string index = demo.filePath(QStringLiteral("bridge.par2")).toStdString();
         SaveNextModal(folder + QStringLiteral("/rebuild-offer-%1.png").arg(suffix), ok);
-        Modal::MessageBox(&frame,
-                          QString::fromStdString(FormatText(LoadString(IDS_RECOVERY_REPAIRABLE_ONE).c_str(),
-                                                            packed.c_str(), 2L, index.c_str())) +
-                              QStringLiteral("\n\n") + Text(IDS_WINDOW_OFFER_REBUILD),
-                          MB_OKCANCEL | MB_ICONEXCLAMATION);
-        const std::string damage = FormatText(LoadString(IDS_RECOVERY_VOLUME_MISSING).c_str(), 2L, "bridge.2KX");
+        Modal::MessageBox(
+            &frame,
+            QString::fromStdString(FormatText(LoadString(IDS_RECOVERY_REPAIRABLE_ONE).c_str(),
+                                              packed.c_str(), 2L, index.c_str())) +
+                QStringLiteral("\n\n") + Text(IDS_WINDOW_OFFER_REBUILD),
+            MB_OKCANCEL | MB_ICONEXCLAMATION);
+        const std::string damage =
+            FormatText(LoadString(IDS_RECOVERY_VOLUME_MISSING).c_str(), 2L, "bridge.2KX");
         SaveNextModal(folder + QStringLiteral("/rebuild-question-%1.png").arg(suffix), ok);
-        Modal::MessageBox(&frame,
-                          QString::fromStdString(FormatText(LoadString(IDS_RECOVERY_ASK_REBUILD).c_str(),
-                                                            damage.c_str(), index.c_str())),
-                          MB_OKCANCEL | MB_ICONEXCLAMATION);
+        Modal::MessageBox(
+            &frame,
+            QString::fromStdString(FormatText(LoadString(IDS_RECOVERY_ASK_REBUILD).c_str(),
+                                              damage.c_str(), index.c_str())),
+            MB_OKCANCEL | MB_ICONEXCLAMATION);
     }
 
     // No box waits for a user here: one that nobody expected is answered Cancel.
@@ -254,13 +260,15 @@ int main(int argc, char** argv)
     {
         bool grabbed = false;
         QProgressBar* progress = frame.View()->Progress();
-        const auto connection = QObject::connect(progress, &QProgressBar::valueChanged, [&](int value) {
-            if (!grabbed && g_nJobState == JOB_DECOMPRESSING && value >= 40) {
-                grabbed = true;
-                ok &= Save(frame, folder + QStringLiteral("/main-window-cancel-%1.png").arg(suffix));
-                frame.View()->CancelButton()->click();
-            }
-        });
+        const auto connection =
+            QObject::connect(progress, &QProgressBar::valueChanged, [&](int value) {
+                if (!grabbed && g_nJobState == JOB_DECOMPRESSING && value >= 40) {
+                    grabbed = true;
+                    ok &= Save(frame,
+                               folder + QStringLiteral("/main-window-cancel-%1.png").arg(suffix));
+                    frame.View()->CancelButton()->click();
+                }
+            });
         runCommand(ID_UNPACK_PROJECT);
         QObject::disconnect(connection);
         ok &= grabbed;
@@ -275,7 +283,8 @@ int main(int argc, char** argv)
         if (!pack.SeparateFileBox()->isChecked()) {
             pack.SeparateFileBox()->click();
         }
-        pack.DiskSizeList()->setCurrentIndex(pack.DiskSizeList()->findText(QStringLiteral("720 K")));
+        pack.DiskSizeList()->setCurrentIndex(
+            pack.DiskSizeList()->findText(QStringLiteral("720 K")));
         pack.RecoveryDisksList()->setCurrentIndex(1);
         if (!pack.WriteChecksumsBox()->isChecked()) {
             pack.WriteChecksumsBox()->click();

@@ -34,7 +34,8 @@ struct Result {
 };
 
 // A fresh work area, all zero, then altered by `prepare` when one is given.
-inline std::unique_ptr<CodecWorkArea> PreparedArea(const std::function<void(codec::ImplodeWork&)>& prepare)
+inline std::unique_ptr<CodecWorkArea>
+PreparedArea(const std::function<void(codec::ImplodeWork&)>& prepare)
 {
     auto area = std::make_unique<CodecWorkArea>(); // value-initialised: all zero
     if (prepare)
@@ -44,14 +45,16 @@ inline std::unique_ptr<CodecWorkArea> PreparedArea(const std::function<void(code
 
 // Compresses data in a fresh, zeroed work area; `prepare` may alter the area first.
 inline Result Implode(const Bytes& data, unsigned type, unsigned dictSize, std::size_t piece = 0,
-                      const std::function<void(codec::ImplodeWork&)>& prepare = {}, bool pairBucketsOnly = false)
+                      const std::function<void(codec::ImplodeWork&)>& prepare = {},
+                      bool pairBucketsOnly = false)
 {
     const auto area = PreparedArea(prepare);
     Result r;
     r.io = MemoryStreams(data.data(), data.size(), PieceSizes(piece));
     r.code = pairBucketsOnly
-        ? codec::ImplodeWithPairBucketsOnly(ReadMemory, WriteMemory, area->bytes, &r.io, &type, &dictSize)
-        : implode(ReadMemory, WriteMemory, area->bytes, &r.io, &type, &dictSize);
+                 ? codec::ImplodeWithPairBucketsOnly(ReadMemory, WriteMemory, area->bytes, &r.io,
+                                                     &type, &dictSize)
+                 : implode(ReadMemory, WriteMemory, area->bytes, &r.io, &type, &dictSize);
     return r;
 }
 
@@ -64,7 +67,8 @@ inline Result ImplodeParallel(const Bytes& data, unsigned type, unsigned dictSiz
     const auto area = PreparedArea(prepare);
     Result r;
     r.io = MemoryStreams(data.data(), data.size(), PieceSizes(piece));
-    r.code = implode_parallel(ReadMemory, WriteMemory, area->bytes, &r.io, &type, &dictSize, threads, segmentBlocks);
+    r.code = implode_parallel(ReadMemory, WriteMemory, area->bytes, &r.io, &type, &dictSize,
+                              threads, segmentBlocks);
     return r;
 }
 

@@ -32,13 +32,12 @@ struct ExplodeRun {
     std::vector<unsigned> readRequests; // the size argument of each read call
 };
 
-ExplodeRun Explode(const Bytes& stream, std::vector<std::size_t> pieces = {},
-                   void* work = nullptr)
+ExplodeRun Explode(const Bytes& stream, std::vector<std::size_t> pieces = {}, void* work = nullptr)
 {
     ExplodeRun run;
     auto own = std::make_unique<CodecWorkArea>();
-    MemoryStreams io = ExplodeMemory(stream.data(), stream.size(), work ? work : own.get(), &run.result,
-                                     std::move(pieces));
+    MemoryStreams io = ExplodeMemory(stream.data(), stream.size(), work ? work : own.get(),
+                                     &run.result, std::move(pieces));
     run.output = Bytes(io.stream.begin(), io.stream.end());
     run.writeSizes = std::move(io.writes);
     run.readRequests = std::move(io.asked);
@@ -67,8 +66,12 @@ TEST(ExplodeHeader, ChecksInOrderAndWritesNothingOnFailure)
         {"empty input", {}, CODEC_TOO_SHORT},
         {"four bytes: the compressor's empty stream", {0x00, 0x06, 0x01, 0xFF}, CODEC_TOO_SHORT},
         {"four bytes with a bad header", {0x07, 0x09, 0x01, 0xFF}, CODEC_TOO_SHORT},
-        {"dictionary code 3, coding also wrong", {0x02, 0x03, 0x01, 0xFF, 0x00}, CODEC_BAD_DICT_SIZE},
-        {"dictionary code 7, coding also wrong", {0x09, 0x07, 0x01, 0xFF, 0x00}, CODEC_BAD_DICT_SIZE},
+        {"dictionary code 3, coding also wrong",
+         {0x02, 0x03, 0x01, 0xFF, 0x00},
+         CODEC_BAD_DICT_SIZE},
+        {"dictionary code 7, coding also wrong",
+         {0x09, 0x07, 0x01, 0xFF, 0x00},
+         CODEC_BAD_DICT_SIZE},
         {"dictionary code 0", {0x00, 0x00, 0x01, 0xFF, 0x00}, CODEC_BAD_DICT_SIZE},
         {"dictionary code 255", {0x00, 0xFF, 0x01, 0xFF, 0x00}, CODEC_BAD_DICT_SIZE},
         {"coding 2", {0x02, 0x04, 0x01, 0xFF, 0x00}, CODEC_BAD_TYPE},
@@ -108,11 +111,15 @@ TEST(ExplodeStreams, CompressorStreamsDecodeToTheirInputs)
         {"one byte, binary", {0x00, 0x06, 0xC2, 0x02, 0xFE, 0x01}, {'a'}},
         {"one byte, ASCII (five bytes)", {0x01, 0x06, 0x4E, 0xC0, 0x3F}, {'a'}},
         {"ten equal bytes", {0x00, 0x06, 0xF4, 0xE8, 0xE5, 0x83, 0x80, 0x7F}, Bytes(10, 0x7A)},
-        {"abc four times", {0x00, 0x06, 0xC2, 0x88, 0x19, 0x4B, 0x17, 0x02, 0xFE, 0x01}, Repeat("abc", 4)},
+        {"abc four times",
+         {0x00, 0x06, 0xC2, 0x88, 0x19, 0x4B, 0x17, 0x02, 0xFE, 0x01},
+         Repeat("abc", 4)},
         {"1200 equal bytes",
-         {0x00, 0x06, 0xF4, 0xE8, 0x05, 0xF0, 0x1F, 0x04, 0xF0, 0x7B, 0x45, 0xA0, 0xE7, 0x20, 0xE0, 0x1F},
+         {0x00, 0x06, 0xF4, 0xE8, 0x05, 0xF0, 0x1F, 0x04, 0xF0, 0x7B, 0x45, 0xA0, 0xE7, 0x20, 0xE0,
+          0x1F},
          Bytes(1200, 0x7A)},
-        {"two-byte match", {0x00, 0x06, 0xC2, 0x88, 0xCD, 0x01, 0xBC, 0xDD, 0x80, 0x7F},
+        {"two-byte match",
+         {0x00, 0x06, 0xC2, 0x88, 0xCD, 0x01, 0xBC, 0xDD, 0x80, 0x7F},
          {0x61, 0x62, 0x61, 0x62, 0x61, 0x62, 0x78, 0x61, 0x62}},
     };
     for (const auto& c : cases) {
@@ -128,7 +135,8 @@ TEST(ExplodeStreams, TheLastTwoByteMatchMayReachEitherCandidate)
 {
     // 61 62 51 78 79 7A 61 62 52 75 76 77 61 62: the compressor ends with a two-byte match
     // at distance 6 or 12, depending on bytes behind the input; both decode the same.
-    const Bytes input = {0x61, 0x62, 0x51, 0x78, 0x79, 0x7A, 0x61, 0x62, 0x52, 0x75, 0x76, 0x77, 0x61, 0x62};
+    const Bytes input = {0x61, 0x62, 0x51, 0x78, 0x79, 0x7A, 0x61,
+                         0x62, 0x52, 0x75, 0x76, 0x77, 0x61, 0x62};
     for (unsigned lastDistance : {6u, 12u}) {
         TokenWriter w(CODEC_BINARY, 4096);
         w.Literals(Bytes(input.begin(), input.begin() + 6)).Match(2, 6);
@@ -154,8 +162,10 @@ TokenWriter NineThousandBytes(unsigned type = CODEC_BINARY, unsigned dictSize = 
         if (left < 3 || rng() % 3 == 0) {
             w.Literal(static_cast<unsigned char>('a' + rng() % 26));
         } else {
-            const unsigned length = static_cast<unsigned>(std::min<std::size_t>(left, 3 + rng() % 60));
-            const unsigned reach = static_cast<unsigned>(std::min<std::size_t>(w.Expected().size(), dictSize));
+            const unsigned length =
+                static_cast<unsigned>(std::min<std::size_t>(left, 3 + rng() % 60));
+            const unsigned reach =
+                static_cast<unsigned>(std::min<std::size_t>(w.Expected().size(), dictSize));
             w.Match(length, 1 + static_cast<unsigned>(rng() % reach));
         }
     }
@@ -173,7 +183,8 @@ TokenWriter LiteralRuns()
         const unsigned run = rng() % 200;
         for (unsigned i = 0; i < run; ++i)
             w.Literal(static_cast<unsigned char>(rng()));
-        w.Match(3 + rng() % 20, 1 + rng() % static_cast<unsigned>(std::min<std::size_t>(w.Expected().size(), 4096)));
+        w.Match(3 + rng() % 20, 1 + rng() % static_cast<unsigned>(
+                                                std::min<std::size_t>(w.Expected().size(), 4096)));
     }
     return w.End();
 }
@@ -213,7 +224,8 @@ TEST(ExplodeOutput, MatchesOverrunningAPieceCarryOverIntact)
     for (int i = 0; i < 300; ++i)
         w.Literal(static_cast<unsigned char>(rng()));
     while (w.Expected().size() < 30000)
-        w.Match(480 + rng() % 39, 1 + rng() % static_cast<unsigned>(std::min<std::size_t>(w.Expected().size(), 4096)));
+        w.Match(480 + rng() % 39, 1 + rng() % static_cast<unsigned>(std::min<std::size_t>(
+                                                  w.Expected().size(), 4096)));
     w.End();
     const ExplodeRun run = Explode(w.Stream());
     EXPECT_EQ(run.result, CODEC_OK);
@@ -267,10 +279,12 @@ TEST(ExplodeEnd, EveryShorterCutEndsEarlyWithAPrefixOfTheOutput)
         const TokenWriter w = NineThousandBytes(type, 2048);
         const Bytes& stream = w.Stream();
         for (std::size_t size = 5; size < stream.size(); size += 1 + size / 64) {
-            const ExplodeRun run = Explode(Bytes(stream.begin(), stream.begin() + static_cast<long>(size)));
+            const ExplodeRun run =
+                Explode(Bytes(stream.begin(), stream.begin() + static_cast<long>(size)));
             ASSERT_EQ(run.result, CODEC_STREAM_ENDED) << size;
             ASSERT_LE(run.output.size(), w.Expected().size());
-            ASSERT_TRUE(std::equal(run.output.begin(), run.output.end(), w.Expected().begin())) << size;
+            ASSERT_TRUE(std::equal(run.output.begin(), run.output.end(), w.Expected().begin()))
+                << size;
             ASSERT_FALSE(run.writeSizes.empty());
             EXPECT_LT(run.writeSizes.back(), 4096u);
         }
@@ -287,7 +301,8 @@ TEST(ExplodeEnd, ALiteralNeedsTheEightBitsBehindIt)
     const ExplodeRun cutBehindH = Explode(Bytes(full.begin(), full.begin() + 11));
     EXPECT_EQ(cutBehindH.result, CODEC_STREAM_ENDED);
     EXPECT_EQ(cutBehindH.output, (Bytes{'a', 'b', 'c', 'd', 'e', 'f', 'g'}));
-    EXPECT_EQ(Explode(Bytes(full.begin(), full.begin() + 12)).output, (Bytes{'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'}));
+    EXPECT_EQ(Explode(Bytes(full.begin(), full.begin() + 12)).output,
+              (Bytes{'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'}));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -296,7 +311,8 @@ TEST(ExplodeEnd, ALiteralNeedsTheEightBitsBehindIt)
 TEST(ExplodeInput, PiecesOfAnySizeGiveTheSameOutput)
 {
     const std::vector<std::vector<std::size_t>> pieceSizes = {
-        {5, 1}, {5, 2}, {6, 3}, {5, 7}, {8, 8}, {9, 13}, {17, 31}, {2047, 1}, {2048, 2047}, {100, 2048, 1, 1000},
+        {5, 1},  {5, 2},   {6, 3},    {5, 7},       {8, 8},
+        {9, 13}, {17, 31}, {2047, 1}, {2048, 2047}, {100, 2048, 1, 1000},
     };
     for (const TokenWriter& w : {NineThousandBytes(CODEC_ASCII, 4096), LiteralRuns()}) {
         const ExplodeRun whole = Explode(w.Stream());
@@ -354,7 +370,9 @@ const TokenCase kTokenCases[] = {
              w.Match(length, 1).Literal(static_cast<unsigned char>(length));
      }},
     {"a 518-byte match", CODEC_BINARY, 4096,
-     [](TokenWriter& w) { w.Literals(std::string("0123456789abcdef")).Match(518, 16).Match(518, 517); }},
+     [](TokenWriter& w) {
+         w.Literals(std::string("0123456789abcdef")).Match(518, 16).Match(518, 517);
+     }},
     {"every length of every class", CODEC_BINARY, 4096,
      [](TokenWriter& w) {
          w.Literals(std::string("every length, from two to five hundred and eighteen"));
@@ -513,7 +531,8 @@ Bytes Implode(const Bytes& data, unsigned type, unsigned dictSize)
 {
     auto work = std::make_unique<CodecWorkArea>();
     unsigned result = 0;
-    const MemoryStreams io = ImplodeMemory(data.data(), data.size(), type, dictSize, work.get(), &result);
+    const MemoryStreams io =
+        ImplodeMemory(data.data(), data.size(), type, dictSize, work.get(), &result);
     EXPECT_EQ(result, CODEC_OK);
     return Bytes(io.stream.begin(), io.stream.end());
 }
@@ -523,7 +542,8 @@ TEST(ExplodeRoundTrip, CompressorStreamsOfBothCodingsAndEveryDictionaryComeBack)
     Rng rng(4096);
     Bytes text;
     while (text.size() < 70000) {
-        static const char* const words[] = {"pack ", "tool ", "project ", "volume ", "disk ", "\r\n", "0KX ", "file "};
+        static const char* const words[] = {"pack ", "tool ", "project ", "volume ",
+                                            "disk ", "\r\n",  "0KX ",     "file "};
         const std::string word = words[rng() % 8];
         text.insert(text.end(), word.begin(), word.end());
     }
@@ -532,7 +552,14 @@ TEST(ExplodeRoundTrip, CompressorStreamsOfBothCodingsAndEveryDictionaryComeBack)
         b = static_cast<unsigned char>(rng());
     Bytes records;
     for (unsigned i = 0; records.size() < 40000; ++i) {
-        const unsigned char record[16] = {static_cast<unsigned char>(i), static_cast<unsigned char>(i >> 8), 0, 0, 'n', 'a', 'm', 'e',
+        const unsigned char record[16] = {static_cast<unsigned char>(i),
+                                          static_cast<unsigned char>(i >> 8),
+                                          0,
+                                          0,
+                                          'n',
+                                          'a',
+                                          'm',
+                                          'e',
                                           static_cast<unsigned char>('0' + i % 10)};
         records.insert(records.end(), record, record + sizeof record);
     }
@@ -545,7 +572,8 @@ TEST(ExplodeRoundTrip, CompressorStreamsOfBothCodingsAndEveryDictionaryComeBack)
         {"ten equal bytes", Bytes(10, 0x7A)},
         {"abc four times", Repeat("abc", 4)},
         {"1200 equal bytes", Bytes(1200, 0x7A)},
-        {"two-byte matches", {0x61, 0x62, 0x51, 0x78, 0x79, 0x7A, 0x61, 0x62, 0x52, 0x75, 0x76, 0x77, 0x61, 0x62}},
+        {"two-byte matches",
+         {0x61, 0x62, 0x51, 0x78, 0x79, 0x7A, 0x61, 0x62, 0x52, 0x75, 0x76, 0x77, 0x61, 0x62}},
         {"exactly one block", Bytes(text.begin(), text.begin() + 4096)},
         {"one block and the look-ahead", Bytes(text.begin(), text.begin() + 4096 + 516)},
         {"one block and a byte", Bytes(text.begin(), text.begin() + 4097)},
@@ -556,7 +584,8 @@ TEST(ExplodeRoundTrip, CompressorStreamsOfBothCodingsAndEveryDictionaryComeBack)
     for (const auto& c : cases) {
         for (unsigned type : {CODEC_BINARY, CODEC_ASCII}) {
             for (unsigned dictSize : {1024u, 2048u, 4096u}) {
-                SCOPED_TRACE(std::string(c.label) + (type == CODEC_ASCII ? ", ASCII, " : ", binary, ") +
+                SCOPED_TRACE(std::string(c.label) +
+                             (type == CODEC_ASCII ? ", ASCII, " : ", binary, ") +
                              std::to_string(dictSize));
                 const Bytes stream = Implode(c.input, type, dictSize);
                 const ExplodeRun run = Explode(stream, {5 + rng() % 2044, 1 + rng() % 2048});
@@ -570,7 +599,8 @@ TEST(ExplodeRoundTrip, CompressorStreamsOfBothCodingsAndEveryDictionaryComeBack)
 TEST(ExplodeEnd, TheEndCodesLastBitIsReportedWhereverTheInputEnds)
 {
     // A stream ending in every bit position of its last byte, in both codings.
-    std::vector<TokenWriter> writers = {NineThousandBytes(), NineThousandBytes(CODEC_ASCII, 1024), LiteralRuns()};
+    std::vector<TokenWriter> writers = {NineThousandBytes(), NineThousandBytes(CODEC_ASCII, 1024),
+                                        LiteralRuns()};
     for (unsigned i = 0; i < 8; ++i) {
         TokenWriter w(CODEC_BINARY, 2048);
         w.Literals(std::string("ab"));
@@ -588,8 +618,9 @@ TEST(ExplodeEnd, TheEndCodesLastBitIsReportedWhereverTheInputEnds)
             for (std::size_t k = 0; k < behind; ++k)
                 stream.push_back(junk[k % junk.size()]);
             for (const auto& pieces : pieceSizes) {
-                SCOPED_TRACE(::testing::Message() << w.BitCount() << " bits, " << behind << " behind, "
-                                                  << pieces.size() << " piece sizes");
+                SCOPED_TRACE(::testing::Message()
+                             << w.BitCount() << " bits, " << behind << " behind, " << pieces.size()
+                             << " piece sizes");
                 auto work = std::make_unique<CodecWorkArea>();
                 const ExplodeRun run = Explode(stream, pieces, work.get());
                 ASSERT_EQ(run.result, CODEC_OK);

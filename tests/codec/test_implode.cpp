@@ -20,7 +20,10 @@ using harness::Bytes;
 using tokens::Lit;
 using tokens::Match;
 
-Bytes Repeat(std::uint8_t b, std::size_t n) { return Bytes(n, b); }
+Bytes Repeat(std::uint8_t b, std::size_t n)
+{
+    return Bytes(n, b);
+}
 
 // Mixed data that exercises every kind of token: text with repeated words, runs, random
 // stretches, periodic patterns with periods of 1 to several hundred bytes, and copies from
@@ -28,8 +31,9 @@ Bytes Repeat(std::uint8_t b, std::size_t n) { return Bytes(n, b); }
 Bytes MixedData(std::size_t size, unsigned seed)
 {
     std::mt19937 rng(seed);
-    static const char* const words[] = {"the ", "pack ", "tool ", "floppy ", "volume ", "header ",
-                                        "implode ", "window ", "\r\n", "of ", "and ", "0x1F, "};
+    static const char* const words[] = {"the ",    "pack ",   "tool ",    "floppy ",
+                                        "volume ", "header ", "implode ", "window ",
+                                        "\r\n",    "of ",     "and ",     "0x1F, "};
     Bytes out;
     while (out.size() < size) {
         switch (rng() % 6) {
@@ -56,7 +60,8 @@ Bytes MixedData(std::size_t size, unsigned seed)
             break;
         }
         default: { // a copy from about one dictionary size back
-            static const std::size_t distances[] = {255, 256, 257, 1023, 1024, 1025, 2047, 2048, 2049, 4095, 4096, 4097};
+            static const std::size_t distances[] = {255,  256,  257,  1023, 1024, 1025,
+                                                    2047, 2048, 2049, 4095, 4096, 4097};
             const std::size_t distance = distances[rng() % 12];
             if (out.size() >= distance)
                 for (std::size_t i = 0, n = 2 + rng() % 600; i < n; ++i)
@@ -113,13 +118,26 @@ TEST(ImplodeGolden, KnownInputsGiveExactStreamsInOneWrite)
         {"empty input: header and end code", {}, CODEC_BINARY, 4096, {0x00, 0x06, 0x01, 0xFF}},
         {"one byte, binary", {0x61}, CODEC_BINARY, 4096, {0x00, 0x06, 0xC2, 0x02, 0xFE, 0x01}},
         {"one byte, ascii", {0x61}, CODEC_ASCII, 4096, {0x01, 0x06, 0x4E, 0xC0, 0x3F}},
-        {"ten equal bytes: no distance 1, match 8 at 2", Repeat(0x7A, 10), CODEC_BINARY, 4096,
+        {"ten equal bytes: no distance 1, match 8 at 2",
+         Repeat(0x7A, 10),
+         CODEC_BINARY,
+         4096,
          {0x00, 0x06, 0xF4, 0xE8, 0xE5, 0x83, 0x80, 0x7F}},
-        {"abc four times: match 9 at 3", {0x61, 0x62, 0x63, 0x61, 0x62, 0x63, 0x61, 0x62, 0x63, 0x61, 0x62, 0x63},
-         CODEC_BINARY, 4096, {0x00, 0x06, 0xC2, 0x88, 0x19, 0x4B, 0x17, 0x02, 0xFE, 0x01}},
-        {"1200 equal bytes: farthest 516 wins, nearest at the end", Repeat(0x7A, 1200), CODEC_BINARY, 4096,
-         {0x00, 0x06, 0xF4, 0xE8, 0x05, 0xF0, 0x1F, 0x04, 0xF0, 0x7B, 0x45, 0xA0, 0xE7, 0x20, 0xE0, 0x1F}},
-        {"look-ahead and a last match of 2", {0x61, 0x62, 0x61, 0x62, 0x61, 0x62, 0x78, 0x61, 0x62}, CODEC_BINARY, 4096,
+        {"abc four times: match 9 at 3",
+         {0x61, 0x62, 0x63, 0x61, 0x62, 0x63, 0x61, 0x62, 0x63, 0x61, 0x62, 0x63},
+         CODEC_BINARY,
+         4096,
+         {0x00, 0x06, 0xC2, 0x88, 0x19, 0x4B, 0x17, 0x02, 0xFE, 0x01}},
+        {"1200 equal bytes: farthest 516 wins, nearest at the end",
+         Repeat(0x7A, 1200),
+         CODEC_BINARY,
+         4096,
+         {0x00, 0x06, 0xF4, 0xE8, 0x05, 0xF0, 0x1F, 0x04, 0xF0, 0x7B, 0x45, 0xA0, 0xE7, 0x20, 0xE0,
+          0x1F}},
+        {"look-ahead and a last match of 2",
+         {0x61, 0x62, 0x61, 0x62, 0x61, 0x62, 0x78, 0x61, 0x62},
+         CODEC_BINARY,
+         4096,
          {0x00, 0x06, 0xC2, 0x88, 0xCD, 0x01, 0xBC, 0xDD, 0x80, 0x7F}},
     };
     for (const GoldenCase& c : cases) {
@@ -149,9 +167,11 @@ TEST(ImplodeGolden, TokenChoices)
         farTokens.push_back(Lit(b));
 
     const Case cases[] = {
-        {"1200 equal bytes", Repeat(0x7A, 1200),
+        {"1200 equal bytes",
+         Repeat(0x7A, 1200),
          {Lit(0x7A), Lit(0x7A), Match(516, 2), Match(516, 518), Match(166, 2)}},
-        {"look-ahead prefers the longer match one byte later", {0x61, 0x62, 0x61, 0x62, 0x61, 0x62, 0x78, 0x61, 0x62},
+        {"look-ahead prefers the longer match one byte later",
+         {0x61, 0x62, 0x61, 0x62, 0x61, 0x62, 0x78, 0x61, 0x62},
          {Lit(0x61), Lit(0x62), Match(4, 2), Lit(0x78), Match(2, 3)}},
         {"a two-byte match farther back than 256 bytes is two literals", farPair, farTokens},
     };
@@ -169,7 +189,8 @@ TEST(ImplodeGolden, TokenChoices)
 // between two candidates whose matches are both cut back to 2 bytes.
 TEST(ImplodeGolden, ByteBehindTheInputDecidesBetweenCutBackMatches)
 {
-    const Bytes input = {0x61, 0x62, 0x51, 0x78, 0x79, 0x7A, 0x61, 0x62, 0x52, 0x75, 0x76, 0x77, 0x61, 0x62};
+    const Bytes input = {0x61, 0x62, 0x51, 0x78, 0x79, 0x7A, 0x61,
+                         0x62, 0x52, 0x75, 0x76, 0x77, 0x61, 0x62};
     const unsigned behind = codec::IMPLODE_LOOKAHEAD + 4096 + static_cast<unsigned>(input.size());
     struct Case {
         std::uint8_t byteBehind;
@@ -177,14 +198,15 @@ TEST(ImplodeGolden, ByteBehindTheInputDecidesBetweenCutBackMatches)
     };
     for (const Case c : {Case{0x00, 6}, Case{0x51, 12}}) {
         SCOPED_TRACE("window byte behind the input " + std::to_string(c.byteBehind));
-        const auto r = harness::Implode(input, CODEC_BINARY, 4096, 0,
-                                        [&](codec::ImplodeWork& w) { w.abWindow[behind] = c.byteBehind; });
+        const auto r = harness::Implode(input, CODEC_BINARY, 4096, 0, [&](codec::ImplodeWork& w) {
+            w.abWindow[behind] = c.byteBehind;
+        });
         const auto d = tokens::Decode(r.io.stream);
         ASSERT_TRUE(d.ok) << d.error;
         EXPECT_EQ(d.data, input);
         const std::vector<tokens::Token> expected = {
-            Lit(0x61), Lit(0x62), Lit(0x51), Lit(0x78), Lit(0x79), Lit(0x7A), Match(2, 6),
-            Lit(0x52), Lit(0x75), Lit(0x76), Lit(0x77), Match(2, c.lastDistance)};
+            Lit(0x61),   Lit(0x62), Lit(0x51), Lit(0x78), Lit(0x79), Lit(0x7A),
+            Match(2, 6), Lit(0x52), Lit(0x75), Lit(0x76), Lit(0x77), Match(2, c.lastDistance)};
         EXPECT_EQ(Tokens(d.tokens), Tokens(expected));
     }
 }
@@ -318,10 +340,12 @@ TEST_P(ImplodeRoundTrip, AroundTheBlockBoundaries)
 {
     const auto [type, dictSize] = GetParam();
     const Bytes data = MixedData(20000, 21);
-    for (std::size_t size : {0u, 1u, 2u, 3u, 515u, 516u, 517u, 4095u, 4096u, 4097u, 4611u, 4612u, 4613u,
-                             8191u, 8192u, 8193u, 8707u, 8708u, 8709u, 12287u, 12288u, 12289u, 12804u, 20000u}) {
+    for (std::size_t size : {0u,    1u,    2u,    3u,     515u,   516u,   517u,   4095u,
+                             4096u, 4097u, 4611u, 4612u,  4613u,  8191u,  8192u,  8193u,
+                             8707u, 8708u, 8709u, 12287u, 12288u, 12289u, 12804u, 20000u}) {
         SCOPED_TRACE("size " + std::to_string(size));
-        ExpectRoundTrip(Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(size)), type, dictSize);
+        ExpectRoundTrip(Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(size)), type,
+                        dictSize);
     }
 }
 
@@ -332,7 +356,8 @@ TEST_P(ImplodeRoundTrip, RunsRandomAndText)
     ExpectRoundTrip(RandomData(50000, 9), type, dictSize);
     Bytes text;
     for (int i = 0; text.size() < 60000; ++i) {
-        const std::string line = "line " + std::to_string(i * 7919 % 1000) + ": the quick brown fox\r\n";
+        const std::string line =
+            "line " + std::to_string(i * 7919 % 1000) + ": the quick brown fox\r\n";
         text.insert(text.end(), line.begin(), line.end());
     }
     ExpectRoundTrip(text, type, dictSize, 333);
@@ -348,7 +373,9 @@ INSTANTIATE_TEST_SUITE_P(CodingsAndSizes, ImplodeRoundTrip,
                          ::testing::Combine(::testing::Values(CODEC_BINARY, CODEC_ASCII),
                                             ::testing::Values(1024u, 2048u, 4096u)),
                          [](const auto& param) {
-                             return std::string(std::get<0>(param.param) == CODEC_BINARY ? "binary" : "ascii") +
+                             return std::string(std::get<0>(param.param) == CODEC_BINARY
+                                                    ? "binary"
+                                                    : "ascii") +
                                     std::to_string(std::get<1>(param.param));
                          });
 
@@ -358,8 +385,15 @@ TEST(ImplodeBuckets, TripleBucketsGiveTheSameBytesAsPairBuckets)
 {
     Bytes records; // fixed-size records: long zero runs, short repeats, rare pairs
     for (unsigned i = 0; records.size() < 200000; ++i) {
-        const unsigned char rec[16] = {static_cast<unsigned char>(i), static_cast<unsigned char>(i >> 8), 0, 0,
-                                       static_cast<unsigned char>(i * 7 % 50), 0, 'k', 'e', 'y',
+        const unsigned char rec[16] = {static_cast<unsigned char>(i),
+                                       static_cast<unsigned char>(i >> 8),
+                                       0,
+                                       0,
+                                       static_cast<unsigned char>(i * 7 % 50),
+                                       0,
+                                       'k',
+                                       'e',
+                                       'y',
                                        static_cast<unsigned char>('0' + i % 10)};
         records.insert(records.end(), rec, rec + 16);
         records.insert(records.end(), i % 5 * 3, 0);
@@ -391,13 +425,19 @@ TEST(ImplodeBuckets, TripleBucketsGiveTheSameBytesAsPairBuckets)
         }
         return out;
     };
-    const Bytes inputs[] = {MixedData(400000, 12), records,         alphabet, Repeat(0, 30000), RandomData(30000, 2),
-                            sparse,                nearRepeats(40, 60000), nearRepeats(300, 60000)};
+    const Bytes inputs[] = {MixedData(400000, 12),
+                            records,
+                            alphabet,
+                            Repeat(0, 30000),
+                            RandomData(30000, 2),
+                            sparse,
+                            nearRepeats(40, 60000),
+                            nearRepeats(300, 60000)};
     for (unsigned dictSize : {1024u, 2048u, 4096u}) {
         for (unsigned type : {CODEC_BINARY, CODEC_ASCII}) {
             for (std::size_t i = 0; i < std::size(inputs); ++i) {
-                SCOPED_TRACE("input " + std::to_string(i) + ", dictionary " + std::to_string(dictSize) +
-                             ", coding " + std::to_string(type));
+                SCOPED_TRACE("input " + std::to_string(i) + ", dictionary " +
+                             std::to_string(dictSize) + ", coding " + std::to_string(type));
                 const auto fast = harness::Implode(inputs[i], type, dictSize);
                 const auto reference = harness::Implode(inputs[i], type, dictSize, 0, {}, true);
                 ASSERT_EQ(fast.io.stream.size(), reference.io.stream.size());
@@ -418,7 +458,8 @@ TEST(ImplodeRoundTripReuse, ReusedWorkAreaStillDecodes)
         const unsigned type = run % 2;
         const unsigned dictSize = 1024u << (run % 3);
         unsigned code = 0;
-        const MemoryStreams io = ImplodeMemory(input.data(), input.size(), type, dictSize, area->bytes, &code);
+        const MemoryStreams io =
+            ImplodeMemory(input.data(), input.size(), type, dictSize, area->bytes, &code);
         ASSERT_EQ(code, CODEC_OK);
         unsigned result = 0;
         EXPECT_EQ(harness::Explode(io.stream, result), input);
@@ -436,10 +477,11 @@ TEST(ImplodeRoundTripReuse, WorkAreaOfOldBytesGivesTheSameStream)
         for (std::size_t i = 0; i < std::size(inputs); ++i) {
             SCOPED_TRACE("input " + std::to_string(i) + ", fill " + std::to_string(fill));
             const auto clean = harness::Implode(inputs[i], CODEC_BINARY, 4096);
-            const auto dirty = harness::Implode(inputs[i], CODEC_BINARY, 4096, 0, [&](codec::ImplodeWork& w) {
-                std::memset(w.abWindow, fill, sizeof w.abWindow);
-                std::memset(w.awBucketStart, fill, sizeof w.awBucketStart);
-            });
+            const auto dirty =
+                harness::Implode(inputs[i], CODEC_BINARY, 4096, 0, [&](codec::ImplodeWork& w) {
+                    std::memset(w.abWindow, fill, sizeof w.abWindow);
+                    std::memset(w.awBucketStart, fill, sizeof w.awBucketStart);
+                });
             ASSERT_TRUE(dirty.io.stream == clean.io.stream);
             unsigned result = 0;
             EXPECT_EQ(harness::Explode(dirty.io.stream, result), inputs[i]);

@@ -112,7 +112,8 @@ TEST(ImplodeMatchFinder, AgreesWithTheDefinition)
                 *work = codec::ImplodeWork{};
                 const unsigned first = codec::IMPLODE_LOOKAHEAD + dictSize;
                 const unsigned last = first + 4096;
-                const auto data = Pattern(kind, last + 1 + codec::IMPLODE_MAX_MATCH - first, 31u + static_cast<unsigned>(kind));
+                const auto data = Pattern(kind, last + 1 + codec::IMPLODE_MAX_MATCH - first,
+                                          31u + static_cast<unsigned>(kind));
                 std::copy(data.begin(), data.end(), work->abWindow + first);
                 codec::ImplodeMatchFinder finder(*work, dictSize);
                 // Twice over: with the triple buckets the second round's pair searches go
@@ -156,12 +157,16 @@ namespace {
 
 // The window of block `block` (see implode.cpp): the input from block * 4096 - 516 - D on,
 // zeros before the input's start.
-void LoadBlockWindow(codec::ImplodeWork& work, const std::vector<std::uint8_t>& input, unsigned block, unsigned dictSize)
+void LoadBlockWindow(codec::ImplodeWork& work, const std::vector<std::uint8_t>& input,
+                     unsigned block, unsigned dictSize)
 {
-    const long origin = static_cast<long>(block) * codec::IMPLODE_BLOCK_SIZE - codec::IMPLODE_LOOKAHEAD - dictSize;
+    const long origin =
+        static_cast<long>(block) * codec::IMPLODE_BLOCK_SIZE - codec::IMPLODE_LOOKAHEAD - dictSize;
     for (unsigned i = 0; i < codec::IMPLODE_WINDOW_SIZE; ++i) {
         const long at = origin + static_cast<long>(i);
-        work.abWindow[i] = at >= 0 && at < static_cast<long>(input.size()) ? input[static_cast<std::size_t>(at)] : 0;
+        work.abWindow[i] = at >= 0 && at < static_cast<long>(input.size())
+                               ? input[static_cast<std::size_t>(at)]
+                               : 0;
     }
 }
 
@@ -178,17 +183,19 @@ TEST(ImplodeMatchFinder, SortOfAFollowingBlockEqualsAFreshSort)
     constexpr unsigned blocks = 6;
     for (unsigned dictSize : {1024u, 2048u, 4096u}) {
         for (int kind : {1, 4, 5, 6}) {
-            const auto input = Pattern(kind, blocks * codec::IMPLODE_BLOCK_SIZE + 600, 7u + static_cast<unsigned>(kind));
+            const auto input = Pattern(kind, blocks * codec::IMPLODE_BLOCK_SIZE + 600,
+                                       7u + static_cast<unsigned>(kind));
             *slid = codec::ImplodeWork{};
             codec::ImplodeMatchFinder finder(*slid, dictSize);
             const unsigned last = dictSize + codec::IMPLODE_BLOCK_SIZE;
             for (unsigned block = 0; block < blocks; ++block) {
-                SCOPED_TRACE("dictionary " + std::to_string(dictSize) + ", pattern " + std::to_string(kind) + ", block " +
-                             std::to_string(block));
+                SCOPED_TRACE("dictionary " + std::to_string(dictSize) + ", pattern " +
+                             std::to_string(kind) + ", block " + std::to_string(block));
                 // The block before ran past its limit by this many bytes: a few, none, the
                 // most it can, ...
                 const unsigned overrun = std::array<unsigned, blocks>{0, 3, 0, 515, 1, 200}[block];
-                const unsigned cursor = block == 0 ? codec::IMPLODE_LOOKAHEAD + dictSize : dictSize + overrun;
+                const unsigned cursor =
+                    block == 0 ? codec::IMPLODE_LOOKAHEAD + dictSize : dictSize + overrun;
                 const unsigned first = codec::ImplodeSortFirst(block, cursor, dictSize);
                 // The same bytes as the last window slid on by one block, and the new block.
                 LoadBlockWindow(*slid, input, block, dictSize);
@@ -197,10 +204,13 @@ TEST(ImplodeMatchFinder, SortOfAFollowingBlockEqualsAFreshSort)
                 *fresh = codec::ImplodeWork{};
                 LoadBlockWindow(*fresh, input, block, dictSize);
                 codec::ImplodeMatchFinder(*fresh, dictSize).SortTriples(first, last);
-                ASSERT_TRUE(std::equal(slid->awBucketStart, slid->awBucketStart + codec::IMPLODE_TRIPLE_HASHES + 1,
+                ASSERT_TRUE(std::equal(slid->awBucketStart,
+                                       slid->awBucketStart + codec::IMPLODE_TRIPLE_HASHES + 1,
                                        fresh->awBucketStart));
                 for (unsigned i = 0; i <= last - first; ++i)
-                    ASSERT_EQ(codec::SortedPos(slid->abWindow, i), codec::SortedPos(fresh->abWindow, i)) << "entry " << i;
+                    ASSERT_EQ(codec::SortedPos(slid->abWindow, i),
+                              codec::SortedPos(fresh->abWindow, i))
+                        << "entry " << i;
             }
         }
     }

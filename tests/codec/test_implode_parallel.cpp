@@ -23,14 +23,23 @@ using harness::Bytes;
 constexpr std::size_t kBlock = codec::IMPLODE_BLOCK_SIZE;
 
 // Data of the kinds the corpus holds, cut to any size.
-enum class Kind { Text, Source, Records, Binary, Random, Zeros, Mixed };
+enum class Kind {
+    Text,
+    Source,
+    Records,
+    Binary,
+    Random,
+    Zeros,
+    Mixed
+};
 
 Bytes MakeData(Kind kind, std::size_t size, unsigned seed)
 {
     std::mt19937 rng(seed);
     Bytes out;
     auto append = [&](const std::string& s) { out.insert(out.end(), s.begin(), s.end()); };
-    static const char* const words[] = {"the ", "pack ", "tool ", "floppy ", "volume ", "header ", "of ", "and "};
+    static const char* const words[] = {"the ",    "pack ",   "tool ", "floppy ",
+                                        "volume ", "header ", "of ",   "and "};
     while (out.size() < size) {
         switch (kind) {
         case Kind::Text:
@@ -39,8 +48,8 @@ Bytes MakeData(Kind kind, std::size_t size, unsigned seed)
                 append(".\r\n");
             break;
         case Kind::Source:
-            append("    if (value" + std::to_string(rng() % 40) + " != nullptr)\n        return Find(" +
-                   std::to_string(rng() % 1000) + ");\n");
+            append("    if (value" + std::to_string(rng() % 40) +
+                   " != nullptr)\n        return Find(" + std::to_string(rng() % 1000) + ");\n");
             break;
         case Kind::Records: { // fixed-size records: counters, short names, zero padding
             const auto i = static_cast<std::uint32_t>(out.size() / 48);
@@ -65,14 +74,11 @@ Bytes MakeData(Kind kind, std::size_t size, unsigned seed)
             }
             break;
         }
-        case Kind::Random:
-            out.push_back(static_cast<std::uint8_t>(rng()));
-            break;
-        case Kind::Zeros:
-            out.push_back(0);
-            break;
+        case Kind::Random: out.push_back(static_cast<std::uint8_t>(rng())); break;
+        case Kind::Zeros: out.push_back(0); break;
         case Kind::Mixed: // stretches of every other kind
-            const Bytes part = MakeData(static_cast<Kind>(rng() % 6), 1 + rng() % 9000, static_cast<unsigned>(rng()));
+            const Bytes part = MakeData(static_cast<Kind>(rng() % 6), 1 + rng() % 9000,
+                                        static_cast<unsigned>(rng()));
             out.insert(out.end(), part.begin(), part.end());
             break;
         }
@@ -83,18 +89,22 @@ Bytes MakeData(Kind kind, std::size_t size, unsigned seed)
 
 const char* Name(Kind kind)
 {
-    static const char* const names[] = {"text", "source", "records", "binary", "random", "zeros", "mixed"};
+    static const char* const names[] = {"text",   "source", "records", "binary",
+                                        "random", "zeros",  "mixed"};
     return names[static_cast<int>(kind)];
 }
 
 // Compresses with one thread, with pair buckets only and with the given threads and segment
 // size, and expects the same bytes from each, in the same reads and writes.
-void ExpectSameBytes(const Bytes& input, unsigned type, unsigned dictSize, unsigned threads, unsigned segmentBlocks,
-                     const std::function<void(codec::ImplodeWork&)>& prepare = {}, std::size_t piece = 0)
+void ExpectSameBytes(const Bytes& input, unsigned type, unsigned dictSize, unsigned threads,
+                     unsigned segmentBlocks,
+                     const std::function<void(codec::ImplodeWork&)>& prepare = {},
+                     std::size_t piece = 0)
 {
     const auto one = harness::Implode(input, type, dictSize, piece, prepare);
     const auto pairs = harness::Implode(input, type, dictSize, piece, prepare, true);
-    const auto many = harness::ImplodeParallel(input, type, dictSize, threads, segmentBlocks, piece, prepare);
+    const auto many =
+        harness::ImplodeParallel(input, type, dictSize, threads, segmentBlocks, piece, prepare);
     ASSERT_EQ(many.code, CODEC_OK);
     ASSERT_TRUE(one.io.stream == pairs.io.stream) << "pair buckets differ";
     ASSERT_EQ(many.io.stream.size(), one.io.stream.size());
@@ -126,13 +136,15 @@ TEST_P(ImplodeParallelBytes, EveryKindAroundBlockAndSegmentBoundaries)
                                  6 * kBlock + 1,
                                  9 * kBlock + 2000,
                                  13 * kBlock + 4095};
-    for (Kind kind : {Kind::Text, Kind::Source, Kind::Records, Kind::Binary, Kind::Random, Kind::Zeros, Kind::Mixed}) {
+    for (Kind kind : {Kind::Text, Kind::Source, Kind::Records, Kind::Binary, Kind::Random,
+                      Kind::Zeros, Kind::Mixed}) {
         const Bytes data = MakeData(kind, 13 * kBlock + 4095, 17);
         for (std::size_t size : sizes) {
             const Bytes input(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(size));
             for (const auto& [threads, segmentBlocks] : {std::pair{2u, 2u}, std::pair{3u, 3u}}) {
-                SCOPED_TRACE(std::string(Name(kind)) + ", size " + std::to_string(size) + ", threads " +
-                             std::to_string(threads) + ", segments of " + std::to_string(segmentBlocks));
+                SCOPED_TRACE(std::string(Name(kind)) + ", size " + std::to_string(size) +
+                             ", threads " + std::to_string(threads) + ", segments of " +
+                             std::to_string(segmentBlocks));
                 ExpectSameBytes(input, type, dictSize, threads, segmentBlocks);
             }
         }
@@ -154,7 +166,9 @@ INSTANTIATE_TEST_SUITE_P(CodingsAndSizes, ImplodeParallelBytes,
                          ::testing::Combine(::testing::Values(CODEC_BINARY, CODEC_ASCII),
                                             ::testing::Values(1024u, 2048u, 4096u)),
                          [](const auto& param) {
-                             return std::string(std::get<0>(param.param) == CODEC_BINARY ? "binary" : "ascii") +
+                             return std::string(std::get<0>(param.param) == CODEC_BINARY
+                                                    ? "binary"
+                                                    : "ascii") +
                                     std::to_string(std::get<1>(param.param));
                          });
 
@@ -166,7 +180,8 @@ TEST(ImplodeParallelEnd, ByteOneBlockBeforeTheEndDecidesAsWithOneThread)
 {
     // Ends in 61 62 after two candidates of the pair: with 0x51 one block before the end, the
     // farther one compares three bytes before being cut back to 2.
-    const Bytes tail = {0x61, 0x62, 0x51, 0x78, 0x79, 0x7A, 0x61, 0x62, 0x52, 0x75, 0x76, 0x77, 0x61, 0x62};
+    const Bytes tail = {0x61, 0x62, 0x51, 0x78, 0x79, 0x7A, 0x61,
+                        0x62, 0x52, 0x75, 0x76, 0x77, 0x61, 0x62};
     Bytes streams[2];
     for (const std::uint8_t behind : {std::uint8_t{0x00}, std::uint8_t{0x51}}) {
         Bytes input = MakeData(Kind::Random, 7 * kBlock + 1000 - tail.size(), 3);
@@ -176,7 +191,8 @@ TEST(ImplodeParallelEnd, ByteOneBlockBeforeTheEndDecidesAsWithOneThread)
         ExpectSameBytes(input, CODEC_BINARY, 4096, 2, 2);
         streams[behind != 0] = harness::ImplodeParallel(input, CODEC_BINARY, 4096, 2, 2).io.stream;
     }
-    EXPECT_TRUE(streams[0] != streams[1]) << "the byte behind the input changed nothing: the case shows no dependence";
+    EXPECT_TRUE(streams[0] != streams[1])
+        << "the byte behind the input changed nothing: the case shows no dependence";
 }
 
 // A last block of 4095 bytes with the largest dictionary ends one byte before the window's
@@ -211,10 +227,12 @@ TEST(ImplodeParallelEnd, WorkAreaOfOldBytesGivesTheBytesOfOneThread)
     for (const std::uint8_t fill : {std::uint8_t{0xFF}, std::uint8_t{0x5A}}) {
         const auto prepare = [&](codec::ImplodeWork& w) { std::memset(&w, fill, sizeof w); };
         for (unsigned dictSize : {1024u, 2048u, 4096u}) {
-            for (std::size_t size : {std::size_t{0}, std::size_t{5000}, 4 * kBlock + 4095, 7 * kBlock + 3000}) {
-                SCOPED_TRACE("fill " + std::to_string(fill) + ", dictionary " + std::to_string(dictSize) + ", size " +
-                             std::to_string(size));
-                ExpectSameBytes(MakeData(Kind::Text, size, 11), CODEC_BINARY, dictSize, 2, 2, prepare);
+            for (std::size_t size :
+                 {std::size_t{0}, std::size_t{5000}, 4 * kBlock + 4095, 7 * kBlock + 3000}) {
+                SCOPED_TRACE("fill " + std::to_string(fill) + ", dictionary " +
+                             std::to_string(dictSize) + ", size " + std::to_string(size));
+                ExpectSameBytes(MakeData(Kind::Text, size, 11), CODEC_BINARY, dictSize, 2, 2,
+                                prepare);
             }
         }
     }
@@ -228,7 +246,8 @@ TEST(ImplodeParallelJoin, SeamsAreParsedAgainAndStillDecode)
         Kind kind;
         bool someParsedAgain; // the inputs' matches run past block limits
     };
-    for (const Case c : {Case{Kind::Text, true}, Case{Kind::Zeros, true}, Case{Kind::Random, false}}) {
+    for (const Case c :
+         {Case{Kind::Text, true}, Case{Kind::Zeros, true}, Case{Kind::Random, false}}) {
         SCOPED_TRACE(Name(c.kind));
         const Bytes input = MakeData(c.kind, 40 * kBlock + 77, 9);
         MemoryStreams io(input.data(), input.size());
@@ -236,8 +255,8 @@ TEST(ImplodeParallelJoin, SeamsAreParsedAgainAndStillDecode)
         const unsigned type = CODEC_BINARY;
         const unsigned dictSize = 4096;
         codec::ImplodeParallelStats stats;
-        ASSERT_EQ(codec::ImplodeParallelWithStats(ReadMemory, WriteMemory, area->bytes, &io, &type, &dictSize,
-                                                  2, 4, &stats),
+        ASSERT_EQ(codec::ImplodeParallelWithStats(ReadMemory, WriteMemory, area->bytes, &io, &type,
+                                                  &dictSize, 2, 4, &stats),
                   CODEC_OK);
         EXPECT_EQ(stats.segments, 10u);
         EXPECT_EQ(stats.seamsParsedAgain > 0, c.someParsedAgain);
@@ -255,8 +274,8 @@ TEST(ImplodeParallelParameters, RefusedLikeOneThreadWithoutCallbacks)
         unsigned type, dictSize, expected;
     };
     const Bytes input = MakeData(Kind::Text, 20000, 1);
-    for (const Case c : {Case{CODEC_BINARY, 3000, CODEC_BAD_DICT_SIZE}, Case{2, 3000, CODEC_BAD_DICT_SIZE},
-                         Case{2, 4096, CODEC_BAD_TYPE}}) {
+    for (const Case c : {Case{CODEC_BINARY, 3000, CODEC_BAD_DICT_SIZE},
+                         Case{2, 3000, CODEC_BAD_DICT_SIZE}, Case{2, 4096, CODEC_BAD_TYPE}}) {
         const auto r = harness::ImplodeParallel(input, c.type, c.dictSize, 4, 2);
         EXPECT_EQ(r.code, c.expected);
         EXPECT_EQ(r.io.calls, 0);

@@ -23,12 +23,19 @@ struct Token {
 
     bool operator==(const Token& o) const
     {
-        return length == o.length && distance == o.distance && (length != 0 || literal == o.literal);
+        return length == o.length && distance == o.distance &&
+               (length != 0 || literal == o.literal);
     }
 };
 
-inline Token Lit(std::uint8_t b) { return Token{0, 0, b}; }
-inline Token Match(unsigned length, unsigned distance) { return Token{length, distance, 0}; }
+inline Token Lit(std::uint8_t b)
+{
+    return Token{0, 0, b};
+}
+inline Token Match(unsigned length, unsigned distance)
+{
+    return Token{length, distance, 0};
+}
 
 inline std::string ToString(const Token& t)
 {
@@ -38,8 +45,8 @@ inline std::string ToString(const Token& t)
 }
 
 struct Decoded {
-    bool ok = false;       // the end code was reached
-    std::string error;     // why not
+    bool ok = false;   // the end code was reached
+    std::string error; // why not
     unsigned type = 0;
     unsigned dictBits = 0;
     std::vector<std::uint8_t> data;

@@ -24,9 +24,15 @@ TEST_F(JobContext, AppendStatusSkipsEmptyTextsAndShowsTheRest)
 
 TEST_F(JobContext, SetJobStateShowsTheStateTextAndStoresAnyValue)
 {
-    struct Row { int state; const char* pane; };
-    const Row rows[] = {{1, "Compressing file..."}, {2, "Splitting file..."},
-                        {3, "Decompressing file..."}, {4, "Joining file..."}, {5, ""},
+    struct Row {
+        int state;
+        const char* pane;
+    };
+    const Row rows[] = {{1, "Compressing file..."},
+                        {2, "Splitting file..."},
+                        {3, "Decompressing file..."},
+                        {4, "Joining file..."},
+                        {5, ""},
                         {0, "Ready"}};
     for (const Row& row : rows) {
         host.ClearEvents();
@@ -77,12 +83,17 @@ TEST_F(JobContext, CheckExistingFileAsksAndDeletesOnlyWithoutTheKeptExtension)
     EXPECT_EQ(host.Count(HostEvent::MessageBox), 0);
 
     WriteFileBytes(path, "old");
-    struct Row { const char* projectExt; int answer; int result; bool stays; };
+    struct Row {
+        const char* projectExt;
+        int answer;
+        int result;
+        bool stays;
+    };
     const Row rows[] = {
         {"", IDCANCEL, 0, true},
-        {"", IDOK, 1, true},          // no extension to keep: left for the caller to write over
+        {"", IDOK, 1, true}, // no extension to keep: left for the caller to write over
         {".KMX", IDCANCEL, 0, true},
-        {".KMX", IDOK, 1, false},     // a path without the kept extension: deleted
+        {".KMX", IDOK, 1, false}, // a path without the kept extension: deleted
     };
     for (const Row& row : rows) {
         WriteFileBytes(path, "old");
@@ -92,7 +103,8 @@ TEST_F(JobContext, CheckExistingFileAsksAndDeletesOnlyWithoutTheKeptExtension)
             << row.projectExt << row.answer;
         EXPECT_EQ(FileExists(path), row.stays) << row.projectExt << row.answer;
         ASSERT_EQ(host.BoxTexts().size(), 1u);
-        EXPECT_EQ(host.BoxTexts()[0], "File '" + path + "' already exists. Okay to overwrite this file?");
+        EXPECT_EQ(host.BoxTexts()[0],
+                  "File '" + path + "' already exists. Okay to overwrite this file?");
         EXPECT_EQ(host.Events()[0].value, long(MB_OKCANCEL | MB_ICONEXCLAMATION));
     }
     // A path that contains the kept extension is never deleted by the check.
@@ -107,14 +119,16 @@ TEST_F(JobContext, CheckExistingFileRefusesInvalidNamesAndUndeletableFiles)
     WriteFileBytes(dir / "plain", "x");
     const std::string invalid = dir / "plain/below.0KX";
     EXPECT_EQ(CheckExistingFile(invalid, invalid, ".KMX").refusal, CheckRefusal::ByProgram);
-    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"Cannot write '" + invalid + "': Not a directory"});
+    EXPECT_EQ(host.BoxTexts(),
+              std::vector<std::string>{"Cannot write '" + invalid + "': Not a directory"});
 
     // A non-empty folder under the packed name cannot be removed.
     host.ClearEvents();
     ASSERT_EQ(mkdir((dir / "d.0KX").c_str(), 0755), 0);
     WriteFileBytes(dir / "d.0KX/inside", "x");
     host.AnswerNextBoxes({IDOK});
-    EXPECT_EQ(CheckExistingFile(dir / "d.0KX", dir / "d.0KX", ".KMX").refusal, CheckRefusal::ByProgram);
+    EXPECT_EQ(CheckExistingFile(dir / "d.0KX", dir / "d.0KX", ".KMX").refusal,
+              CheckRefusal::ByProgram);
     ASSERT_EQ(host.BoxTexts().size(), 2u);
     EXPECT_EQ(host.BoxTexts()[1], "Error removing file '" + (dir / "d.0KX") +
                                       "', aborting...\nReason: Directory not empty");

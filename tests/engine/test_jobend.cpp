@@ -14,7 +14,8 @@ std::string ProjectText(std::size_t size)
 {
     std::string text;
     for (int line = 0; text.size() < size; ++line)
-        text += "beam " + std::to_string(line) + " span " + std::to_string(line * 7919 % 1000) + "\n";
+        text +=
+            "beam " + std::to_string(line) + " span " + std::to_string(line * 7919 % 1000) + "\n";
     text.resize(size);
     return text;
 }

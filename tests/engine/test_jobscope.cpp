@@ -43,7 +43,10 @@ public:
     }
     void SetStatusPaneText(const std::string&) override {}
     int ShowMessageBox(const std::string&, unsigned) override { return IDOK; }
-    std::optional<std::string> FindVolume(const FindVolumeRequest&) override { return std::nullopt; }
+    std::optional<std::string> FindVolume(const FindVolumeRequest&) override
+    {
+        return std::nullopt;
+    }
 
     std::string log;
     int ended = 0;
@@ -79,7 +82,8 @@ TEST_F(JobScopes, TwoPacksAtOnceEachReportToTheirOwnHostAndOneCancelEndsOneJob)
     hostC.holdAtProgress = &hold;
     JobScope scopeA(&hostA), scopeB(&hostB), scopeC(&hostC);
     PackOutcome outcomeA, outcomeB, outcomeC;
-    for (auto job : {std::make_tuple(&scopeA, "a.kmx", &outcomeA), std::make_tuple(&scopeB, "b.kmx", &outcomeB),
+    for (auto job : {std::make_tuple(&scopeA, "a.kmx", &outcomeA),
+                     std::make_tuple(&scopeB, "b.kmx", &outcomeB),
                      std::make_tuple(&scopeC, "c.kmx", &outcomeC)}) {
         const JobScope::Enter inScope(std::get<0>(job));
         PackRequest request = PackOf(dir / std::get<1>(job));

@@ -20,7 +20,11 @@ std::string Header(int count)
 TEST(Join, HeaderTestAndVolumeNames)
 {
     TempDir dir;
-    struct Row { const char* label; std::string bytes; bool header; };
+    struct Row {
+        const char* label;
+        std::string bytes;
+        bool header;
+    };
     const Row rows[] = {
         {"header with count 3", Header(3) + "data", true},
         {"header alone", Header(1), true},
@@ -37,9 +41,12 @@ TEST(Join, HeaderTestAndVolumeNames)
     unsigned char header[16] = {};
     EXPECT_FALSE(CheckPackedHeader(dir / "missing", header));
 
-    struct Name { int index; const char* ext; };
-    const Name names[] = {{0, "0KX"}, {1, "1KX"}, {9, "9KX"}, {10, "10X"}, {99, "99X"},
-                          {100, "100"}, {32767, "32767"}};
+    struct Name {
+        int index;
+        const char* ext;
+    };
+    const Name names[] = {{0, "0KX"},  {1, "1KX"},   {9, "9KX"},      {10, "10X"},
+                          {99, "99X"}, {100, "100"}, {32767, "32767"}};
     for (const Name& name : names)
         EXPECT_EQ(JoinedVolumeExtension(name.index), name.ext);
 }
@@ -71,7 +78,8 @@ TEST(Join, MeasureSetBlamesTheOddVolume)
         std::vector<std::string> volumes;
         for (std::size_t i = 0; i < row.sizes.size(); ++i) {
             volumes.push_back(dir / ("s." + JoinedVolumeExtension(static_cast<int>(i))));
-            WriteFileBytes(volumes.back(), std::string(static_cast<std::size_t>(row.sizes[i]), 'x'));
+            WriteFileBytes(volumes.back(),
+                           std::string(static_cast<std::size_t>(row.sizes[i]), 'x'));
         }
         const SetShape shape = MeasureSet(volumes);
         EXPECT_EQ(shape.oddVolumes, row.odd) << row.label;
@@ -80,8 +88,9 @@ TEST(Join, MeasureSetBlamesTheOddVolume)
         // Each odd volume is named by its own line, and no sound one is.
         const std::vector<std::string> lines = DescribeSetShape(shape, volumes);
         for (std::size_t i = 0; i < volumes.size(); ++i) {
-            const bool blamed = std::count(row.odd.begin(), row.odd.end(), static_cast<int>(i)) > 0 ||
-                                (i == 0 && row.firstWrong) || (i + 1 == volumes.size() && row.lastTooLong);
+            const bool blamed =
+                std::count(row.odd.begin(), row.odd.end(), static_cast<int>(i)) > 0 ||
+                (i == 0 && row.firstWrong) || (i + 1 == volumes.size() && row.lastTooLong);
             bool named = false;
             for (const std::string& line : lines)
                 named = named || line.find("'" + volumes[i] + "'") != std::string::npos;

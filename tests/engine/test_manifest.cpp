@@ -33,7 +33,7 @@ TEST_F(ManifestFile, ManifestRoundTripAndDamagedLinesRefused)
     }
 
     const char* damaged[] = {
-        "0123  p.kmx\n",                                   // short digest
+        "0123  p.kmx\n", // short digest
         "zz3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855  p.kmx\n",
         "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855 p.kmx\n",
         "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855  \n",
@@ -46,7 +46,8 @@ TEST_F(ManifestFile, ManifestRoundTripAndDamagedLinesRefused)
     WriteFileBytes(dir / "b.sha256",
                    "E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855 *p.kmx\n");
     ASSERT_TRUE(ReadManifest(dir / "b.sha256", read));
-    EXPECT_EQ(read[0].strDigest, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(read[0].strDigest,
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
 TEST_F(ManifestFile, PackWithoutDigestRemovesTheOldManifestOnlyWhenItSucceeds)
@@ -54,7 +55,8 @@ TEST_F(ManifestFile, PackWithoutDigestRemovesTheOldManifestOnlyWhenItSucceeds)
     WriteFileBytes(dir / "p.kmx", MakeTestData(5000, true, 1));
     // What an earlier pack --manifest of a set of two wrote.
     const std::string digest(64, 'a');
-    WriteFileBytes(dir / "p.sha256", digest + "  p.kmx\n" + digest + "  p.0KX\n" + digest + "  p.1KX\n");
+    WriteFileBytes(dir / "p.sha256",
+                   digest + "  p.kmx\n" + digest + "  p.0KX\n" + digest + "  p.1KX\n");
     // A pack that fails (a full disk) leaves it.
     FailWritesAfterBytes(0);
     PackOutcome pack;
@@ -68,19 +70,28 @@ TEST_F(ManifestFile, PackWithoutDigestRemovesTheOldManifestOnlyWhenItSucceeds)
     EXPECT_FALSE(FileExists(dir / "p.sha256"));
     EXPECT_NE(host.LogText().find("Removed '" + dir / "p.sha256" +
                                   "': its checksums described an earlier pack.\r\n"),
-              std::string::npos) << host.LogText();
+              std::string::npos)
+        << host.LogText();
 }
 
 TEST_F(ManifestFile, APackLeavesAChecksumFileItDidNotWriteAlone)
 {
     WriteFileBytes(dir / "p.kmx", MakeTestData(5000, true, 1));
     const std::string digest(64, 'b');
-    struct Row { const char* label; std::string text; const char* why; };
+    struct Row {
+        const char* label;
+        std::string text;
+        const char* why;
+    };
     const Row rows[] = {
-        {"a note", "remember to copy the disks\n", "cannot be read or is not in the format of sha256sum"},
-        {"sha256sum of the volumes by hand", digest + "  p.0KX\n" + digest + "  p.1KX\n", "was not written by this program"},
-        {"lines for other files", digest + "  p.kmx\n" + digest + "  other.0KX\n", "was not written by this program"},
-        {"a set with an extra line", digest + "  p.kmx\n" + digest + "  p.0KX\n" + digest + "  notes.txt\n",
+        {"a note", "remember to copy the disks\n",
+         "cannot be read or is not in the format of sha256sum"},
+        {"sha256sum of the volumes by hand", digest + "  p.0KX\n" + digest + "  p.1KX\n",
+         "was not written by this program"},
+        {"lines for other files", digest + "  p.kmx\n" + digest + "  other.0KX\n",
+         "was not written by this program"},
+        {"a set with an extra line",
+         digest + "  p.kmx\n" + digest + "  p.0KX\n" + digest + "  notes.txt\n",
          "was not written by this program"},
         {"empty", "", "was not written by this program"},
     };
@@ -96,7 +107,8 @@ TEST_F(ManifestFile, APackLeavesAChecksumFileItDidNotWriteAlone)
         EXPECT_EQ(log.find("Removed"), std::string::npos) << row.label << log;
         EXPECT_NE(log.find("'" + (dir / "p.sha256") + "'"), std::string::npos) << row.label << log;
         EXPECT_NE(log.find(row.why), std::string::npos) << row.label << log;
-        EXPECT_NE(log.find("it was left alone, and its checksums were not checked."), std::string::npos)
+        EXPECT_NE(log.find("it was left alone, and its checksums were not checked."),
+                  std::string::npos)
             << row.label << log;
     }
 }
@@ -106,16 +118,25 @@ TEST_F(ManifestFile, APackLeavesAChecksumFileItDidNotWriteAlone)
 TEST_F(ManifestFile, AnOddFileOfTheManifestsNameIsNeverRead)
 {
     WriteFileBytes(dir / "p.0KX", "not looked at");
-    struct Row { const char* label; std::function<void(const std::string&)> make; const char* reason; };
+    struct Row {
+        const char* label;
+        std::function<void(const std::string&)> make;
+        const char* reason;
+    };
     const Row rows[] = {
-        {"FIFO", [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }, "it is a FIFO"},
-        {"link to /dev/zero", [](const std::string& path) { ASSERT_EQ(symlink("/dev/zero", path.c_str()), 0); },
+        {"FIFO", [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); },
+         "it is a FIFO"},
+        {"link to /dev/zero",
+         [](const std::string& path) { ASSERT_EQ(symlink("/dev/zero", path.c_str()), 0); },
          "it is a device"},
-        {"folder", [](const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0700), 0); }, "it is a folder"},
-        {"too large", [](const std::string& path) {
+        {"folder", [](const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0700), 0); },
+         "it is a folder"},
+        {"too large",
+         [](const std::string& path) {
              WriteFileBytes(path, "");
              ASSERT_EQ(truncate(path.c_str(), MANIFEST_SIZE_LIMIT + 1), 0);
-         }, "more than the"},
+         },
+         "more than the"},
     };
     for (const Row& row : rows) {
         const std::string path = dir / "p.sha256";
@@ -144,9 +165,16 @@ TEST_F(ManifestFile, APackAskedForChecksumsWritesThemOrLeavesAForeignFile)
     WriteFileBytes(dir / "p.kmx", data);
     const std::string manifest = dir / "p.sha256";
     const std::string foreign = "remember to copy the disks\n";
-    struct Row { const char* label; int split; bool foreign; };
+    struct Row {
+        const char* label;
+        int split;
+        bool foreign;
+    };
     const Row rows[] = {
-        {"whole", 0, false}, {"a set of volumes", 1, false}, {"beside a note", 0, true}, {"a set beside a note", 1, true},
+        {"whole", 0, false},
+        {"a set of volumes", 1, false},
+        {"beside a note", 0, true},
+        {"a set beside a note", 1, true},
     };
     for (const Row& row : rows) {
         std::remove(manifest.c_str());
@@ -164,10 +192,14 @@ TEST_F(ManifestFile, APackAskedForChecksumsWritesThemOrLeavesAForeignFile)
         EXPECT_EQ(pack.manifestWritten, !row.foreign) << row.label;
         const std::string log = host.LogText();
         const std::string line =
-            FormatText(LoadString(row.foreign ? IDS_CLI_MANIFEST_FAILED : IDS_CLI_MANIFEST_WRITTEN).c_str(),
-                       manifest.c_str()) + "\r\n";
-        EXPECT_EQ(log.substr(log.size() - std::min(log.size(), line.size())), line) << row.label << log;
-        EXPECT_NE(log.find(std::string(kPackEnd) + (row.foreign ? "" : line)), std::string::npos) << row.label << log;
+            FormatText(LoadString(row.foreign ? IDS_CLI_MANIFEST_FAILED : IDS_CLI_MANIFEST_WRITTEN)
+                           .c_str(),
+                       manifest.c_str()) +
+            "\r\n";
+        EXPECT_EQ(log.substr(log.size() - std::min(log.size(), line.size())), line)
+            << row.label << log;
+        EXPECT_NE(log.find(std::string(kPackEnd) + (row.foreign ? "" : line)), std::string::npos)
+            << row.label << log;
         if (row.foreign) {
             EXPECT_EQ(ReadFileBytes(manifest), foreign) << row.label;
             continue;
@@ -175,7 +207,8 @@ TEST_F(ManifestFile, APackAskedForChecksumsWritesThemOrLeavesAForeignFile)
         const ManifestCheck check = ExamineManifest(dir / "p.0KX");
         ASSERT_EQ(check.kind, ManifestCheck::Ours) << row.label;
         EXPECT_EQ(check.Project()->strDigest, pack.projectDigest) << row.label;
-        EXPECT_EQ(check.entries.size(), row.split ? SetFiles(dir / "p.0KX").size() + 1 : 2U) << row.label;
+        EXPECT_EQ(check.entries.size(), row.split ? SetFiles(dir / "p.0KX").size() + 1 : 2U)
+            << row.label;
         EXPECT_TRUE(ManifestVouchesFor(check, SetFiles(dir / "p.0KX"))) << row.label;
     }
 }
@@ -195,7 +228,12 @@ TEST_F(ManifestFile, AnUnpackAskedToCheckFindsTheManifestItself)
     ASSERT_TRUE(packed.manifestWritten);
     const std::string ours = ReadFileBytes(dir / "p.sha256");
 
-    struct Row { const char* label; std::string manifest; bool restored; bool warned; };
+    struct Row {
+        const char* label;
+        std::string manifest;
+        bool restored;
+        bool warned;
+    };
     std::string wrong = ours;
     wrong[0] = wrong[0] == '0' ? '1' : '0'; // the project file's line
     const Row rows[] = {
@@ -219,7 +257,8 @@ TEST_F(ManifestFile, AnUnpackAskedToCheckFindsTheManifestItself)
         EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), row.restored ? data : "older") << row.label;
         EXPECT_EQ(ReadFileBytes(dir / "p.sha256"), row.manifest) << row.label;
         const std::string log = host.LogText();
-        const std::size_t warning = log.find("it was left alone, and its checksums were not checked.");
+        const std::size_t warning =
+            log.find("it was left alone, and its checksums were not checked.");
         EXPECT_EQ(warning != std::string::npos, row.warned) << row.label << log;
         if (row.warned) {
             EXPECT_LT(warning, log.find("Starting")) << row.label << log;

@@ -51,7 +51,12 @@ TEST_F(PackCheck, SoundFilesAndSetsPassWithoutWarnings)
 {
     const std::string data = MakeTestData(30000, false);
     const std::string stream = ImplodeBytes(data);
-    struct Row { const char* label; std::vector<std::string> volumes; int count; std::size_t restored; };
+    struct Row {
+        const char* label;
+        std::vector<std::string> volumes;
+        int count;
+        std::size_t restored;
+    };
     const Row rows[] = {
         {"single file", {stream}, 0, data.size()},
         {"set of one", {Header(1) + stream}, 1, data.size()},
@@ -79,10 +84,17 @@ TEST_F(PackCheck, SoundFilesAndSetsPassWithoutWarnings)
 TEST_F(PackCheck, DamagedFilesGetTheirVerdict)
 {
     const std::string stream = ImplodeBytes(MakeTestData(30000, false));
-    struct Row { const char* label; std::vector<std::string> volumes; PackedFileReport::Verdict verdict; };
+    struct Row {
+        const char* label;
+        std::vector<std::string> volumes;
+        PackedFileReport::Verdict verdict;
+    };
     const Row rows[] = {
-        {"single file without its last byte", {stream.substr(0, stream.size() - 1)}, PackedFileReport::StreamEnded},
-        {"last volume cut short", {Header(2) + stream.substr(0, 20000), stream.substr(20000, 10)},
+        {"single file without its last byte",
+         {stream.substr(0, stream.size() - 1)},
+         PackedFileReport::StreamEnded},
+        {"last volume cut short",
+         {Header(2) + stream.substr(0, 20000), stream.substr(20000, 10)},
          PackedFileReport::StreamEnded},
         {"empty file", {""}, PackedFileReport::TooShort},
         {"16-byte header alone", {Header(1)}, PackedFileReport::TooShort},
@@ -107,7 +119,11 @@ TEST_F(PackCheck, FailsWhatTheUnpackJobRefuses)
     const std::string empty = ImplodeBytes("");
     std::vector<std::string> shortMiddle = SetOf(stream, 9000);
     shortMiddle[2].erase(100, 50);
-    struct Row { const char* label; std::vector<std::string> volumes; bool sound; };
+    struct Row {
+        const char* label;
+        std::vector<std::string> volumes;
+        bool sound;
+    };
     const Row rows[] = {
         {"sound set", SetOf(stream, 9000), true},
         {"a middle volume lost bytes", shortMiddle, false},
@@ -115,7 +131,8 @@ TEST_F(PackCheck, FailsWhatTheUnpackJobRefuses)
         // Volume 0 is one byte shorter than the others with its header: data went missing,
         // even though what is left joins into the empty file's four bytes.
         {"empty file's stream from volumes of the wrong size",
-         {Header(3) + empty.substr(0, 1), empty.substr(1, 2), empty.substr(3)}, false},
+         {Header(3) + empty.substr(0, 1), empty.substr(1, 2), empty.substr(3)},
+         false},
     };
     for (const Row& row : rows) {
         TempDir folder;
@@ -151,8 +168,9 @@ TEST_F(PackCheck, AMissingVolumeIsAskedForLikeTheUnpackJobDoes)
     host.AnswerNextFindFile(dir / "copy of volume 2");
     const PackedFileReport located = CheckPackedPath(dir / "p.0KX");
     EXPECT_EQ(located.verdict, PackedFileReport::Sound);
-    EXPECT_EQ(located.warnings, std::vector<std::string>{
-                                    "The header counts 4 volumes, but only 2 were found under the set's names."});
+    EXPECT_EQ(located.warnings,
+              std::vector<std::string>{
+                  "The header counts 4 volumes, but only 2 were found under the set's names."});
 }
 
 TEST_F(PackCheck, TheShapeOfASetIsCheckedAgainstWhatSplittingWrites)
@@ -163,18 +181,37 @@ TEST_F(PackCheck, TheShapeOfASetIsCheckedAgainstWhatSplittingWrites)
     const std::string p = dir / "p.0KX";
     // sound: whether the set may still be unpacked; what lost or added data inside the stream
     // is never sound, as the unpack job refuses it, whatever the decoder makes of it.
-    struct Row { const char* label; void (*change)(std::vector<std::string>&); std::vector<std::string> warnings; bool sound; };
+    struct Row {
+        const char* label;
+        void (*change)(std::vector<std::string>&);
+        std::vector<std::string> warnings;
+        bool sound;
+    };
     const Row rows[] = {
-        {"data behind the end code", [](std::vector<std::string>& v) { v[3] += "x"; },
-         {"There is data behind the stream's end code, in the last volume ('" + VolumePath(p, 3) + "')."}, true},
-        {"a middle volume of another size", [](std::vector<std::string>& v) { v[2] += "xy"; },
-         {"Volume 2 ('" + VolumePath(p, 2) + "') is 9002 bytes; volumes 1 to 2 should all be 9000 bytes."}, false},
-        {"volume 0 too short", [](std::vector<std::string>& v) { v[0].resize(9010); },
-         {"Volume 0 ('" + p + "') is 9010 bytes; it should be 9016, 16 bytes more than the others."}, false},
-        {"the last volume too long", [](std::vector<std::string>& v) { v[3] = std::string(9500, 'z'); },
-         {"The last volume ('" + VolumePath(p, 3) + "') is 9500 bytes, longer than the 9000 of the others."}, false},
-        {"a volume beyond the count", [](std::vector<std::string>& v) { v.push_back("stray"); },
-         {"A volume beyond the header's count is there: '" + VolumePath(p, 4) + "'."}, true},
+        {"data behind the end code",
+         [](std::vector<std::string>& v) { v[3] += "x"; },
+         {"There is data behind the stream's end code, in the last volume ('" + VolumePath(p, 3) +
+          "')."},
+         true},
+        {"a middle volume of another size",
+         [](std::vector<std::string>& v) { v[2] += "xy"; },
+         {"Volume 2 ('" + VolumePath(p, 2) +
+          "') is 9002 bytes; volumes 1 to 2 should all be 9000 bytes."},
+         false},
+        {"volume 0 too short",
+         [](std::vector<std::string>& v) { v[0].resize(9010); },
+         {"Volume 0 ('" + p +
+          "') is 9010 bytes; it should be 9016, 16 bytes more than the others."},
+         false},
+        {"the last volume too long",
+         [](std::vector<std::string>& v) { v[3] = std::string(9500, 'z'); },
+         {"The last volume ('" + VolumePath(p, 3) +
+          "') is 9500 bytes, longer than the 9000 of the others."},
+         false},
+        {"a volume beyond the count",
+         [](std::vector<std::string>& v) { v.push_back("stray"); },
+         {"A volume beyond the header's count is there: '" + VolumePath(p, 4) + "'."},
+         true},
     };
     for (const Row& row : rows) {
         std::vector<std::string> volumes = good;
@@ -193,12 +230,15 @@ TEST_F(PackCheck, TrailingDataIsSeenAfterStreamsOfEveryLength)
     // Wherever the end code's last bits fall in their byte, one byte more is noticed and the
     // exact stream is not.
     for (std::size_t size : {0u, 1u, 2u, 3u, 5u, 7u, 100u, 4095u, 4096u, 4097u, 10001u}) {
-        const std::string stream = ImplodeBytes(MakeTestData(size, size % 2 == 0, static_cast<unsigned>(size)));
+        const std::string stream =
+            ImplodeBytes(MakeTestData(size, size % 2 == 0, static_cast<unsigned>(size)));
         WriteFileBytes(dir / "p.0KX", stream);
         EXPECT_TRUE(CheckPackedPath(dir / "p.0KX").warnings.empty()) << size;
         WriteFileBytes(dir / "p.0KX", stream + '\0');
         const PackedFileReport report = CheckPackedPath(dir / "p.0KX");
-        EXPECT_EQ(report.warnings, std::vector<std::string>{"There is data behind the stream's end code."}) << size;
+        EXPECT_EQ(report.warnings,
+                  std::vector<std::string>{"There is data behind the stream's end code."})
+            << size;
         EXPECT_EQ(report.restoredBytes, size) << size;
         EXPECT_EQ(report.verdict, PackedFileReport::Sound) << size;
         // More than a read's worth of input left unread behind the end code is no padding: the

@@ -14,9 +14,10 @@ namespace {
 std::string SizeReport(std::size_t original, std::size_t packed)
 {
     char ratio[32];
-    std::snprintf(ratio, sizeof ratio, "%0.2f", original ? double(packed) * 100.0 / double(original) : 0.0);
-    return "Original File size = " + std::to_string(original) + " bytes.\r\nCompressed size = " +
-           std::to_string(packed) + " bytes ( " + ratio + ")";
+    std::snprintf(ratio, sizeof ratio, "%0.2f",
+                  original ? double(packed) * 100.0 / double(original) : 0.0);
+    return "Original File size = " + std::to_string(original) +
+           " bytes.\r\nCompressed size = " + std::to_string(packed) + " bytes ( " + ratio + ")";
 }
 
 std::string OverwriteQuestion(const std::string& path)
@@ -46,9 +47,14 @@ TEST_F(PackJob, SuccessfulPackWritesTheStreamAndLogsExactly)
 
 TEST_F(PackJob, PackedNameIsTheProjectNameWithZeroKX)
 {
-    struct Row { const char* project; const char* packed; };
-    const Row rows[] = {{"name.kmx", "name.0KX"}, {"noext", "noext.0KX"},
-                        {"a.b.KMX", "a.b.0KX"}, {"odd*?.kmx", "odd*?.0KX"}};
+    struct Row {
+        const char* project;
+        const char* packed;
+    };
+    const Row rows[] = {{"name.kmx", "name.0KX"},
+                        {"noext", "noext.0KX"},
+                        {"a.b.KMX", "a.b.0KX"},
+                        {"odd*?.kmx", "odd*?.0KX"}};
     for (const Row& row : rows) {
         WriteFileBytes(dir / row.project, "data");
         ASSERT_EQ(PackAndWait(host, dir / row.project), 1) << row.project;
@@ -69,9 +75,12 @@ TEST_F(PackJob, StatesInOrderAndDoneOnceAfterTheLastRead)
     EXPECT_EQ(events.front().kind, HostEvent::JobState);
     int lastBusy = -1, done = -1, idle = -1;
     for (int i = 0; i < static_cast<int>(events.size()); ++i) {
-        if (events[i].kind == HostEvent::Busy) lastBusy = i;
-        if (events[i].kind == HostEvent::Done) done = i;
-        if (events[i].kind == HostEvent::JobState && events[i].value == JOB_IDLE) idle = i;
+        if (events[i].kind == HostEvent::Busy)
+            lastBusy = i;
+        if (events[i].kind == HostEvent::Done)
+            done = i;
+        if (events[i].kind == HostEvent::JobState && events[i].value == JOB_IDLE)
+            idle = i;
     }
     EXPECT_LT(lastBusy, done);
     EXPECT_LT(done, idle);
@@ -100,9 +109,10 @@ TEST_F(PackJob, EmptyProjectGivesTheShortestStreamAndAZeroRatio)
     const std::string packed = ReadFileBytes(dir / "e.0KX");
     EXPECT_EQ(packed.size(), 4u);
     EXPECT_EQ(packed, ImplodeBytes(""));
-    EXPECT_EQ(host.LogText(), std::string(kPackStart) + "\r\n" +
-                                  "Original File size = 0 bytes.\r\nCompressed size = 4 bytes ( 0.00)" +
-                                  "\r\n" + kPackEnd);
+    EXPECT_EQ(host.LogText(),
+              std::string(kPackStart) + "\r\n" +
+                  "Original File size = 0 bytes.\r\nCompressed size = 4 bytes ( 0.00)" + "\r\n" +
+                  kPackEnd);
     for (const HostEvent& e : host.Events()) {
         if (e.kind == HostEvent::Progress) {
             EXPECT_EQ(e.value, 0);
@@ -167,7 +177,10 @@ TEST_F(PackJob, AfterAnUnpackTheOldPackedFileStaysUntilTheNewOneReplacesIt)
 
 TEST_F(PackJob, AWriteFailureRemovesThePackedFileAndLogsIt)
 {
-    struct Row { const char* label; void (*arm)(); };
+    struct Row {
+        const char* label;
+        void (*arm)();
+    };
     const Row rows[] = {
         {"disk full after 3000 bytes", [] { FailWritesAfterBytes(3000); }},
         {"first write fails", [] { FailNthWrite(1); }},
@@ -216,14 +229,19 @@ TEST_F(PackJob, AProjectFileThatIsNoRegularFileIsRefusedBeforeAnythingIsAsked)
     ASSERT_EQ(mkfifo((dir / "f.kmx").c_str(), 0644), 0);
     ASSERT_EQ(symlink("/dev/zero", (dir / "z.kmx").c_str()), 0);
     WriteFileBytes(dir / "d.0KX", "old");
-    const struct { const char* name; const char* reason; } rows[] = {
-        {"d.kmx", "it is a folder"}, {"f.kmx", "it is a FIFO or a socket"}, {"z.kmx", "it is a device"}};
+    const struct {
+        const char* name;
+        const char* reason;
+    } rows[] = {{"d.kmx", "it is a folder"},
+                {"f.kmx", "it is a FIFO or a socket"},
+                {"z.kmx", "it is a device"}};
     for (const auto& row : rows) {
         host.ClearEvents();
         EXPECT_EQ(PackAndWait(host, dir / row.name), 0) << row.name;
-        EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{
-                                       "'" + (dir / row.name) + "' is not a regular file (" + row.reason +
-                                       "): project files and packed files must be regular files."})
+        EXPECT_EQ(host.BoxTexts(),
+                  std::vector<std::string>{
+                      "'" + (dir / row.name) + "' is not a regular file (" + row.reason +
+                      "): project files and packed files must be regular files."})
             << row.name;
         EXPECT_EQ(host.LogText(), "") << row.name;
     }
@@ -234,9 +252,9 @@ TEST_F(PackJob, AProjectFileThatIsNoRegularFileIsRefusedBeforeAnythingIsAsked)
 TEST_F(PackJob, AProjectFileThatCannotBeOpenedLeavesNoPackedFile)
 {
     ASSERT_EQ(PackAndWait(host, dir / "missing.kmx"), 1);
-    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{
-                                   "Disk Error - File Read Error\nCannot read '" + (dir / "missing.kmx") +
-                                   "': No such file or directory"});
+    EXPECT_EQ(host.BoxTexts(),
+              std::vector<std::string>{"Disk Error - File Read Error\nCannot read '" +
+                                       (dir / "missing.kmx") + "': No such file or directory"});
     EXPECT_EQ(host.LogText(), std::string(kPackStart) + kPackEnd);
     EXPECT_EQ(host.States(), (std::vector<long>{JOB_COMPRESSING, JOB_IDLE}));
     EXPECT_EQ(ListFolder(dir.Path()), "");
@@ -253,8 +271,8 @@ TEST_F(PackJob, APackedNameThatCannotBeReplacedFailsAndKeepsWhatWasThere)
     PackOutcome pack;
     ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx"), 1);
     ASSERT_EQ(host.BoxTexts().size(), 2u);
-    EXPECT_EQ(host.BoxTexts()[1], "Disk Error - File Write Error\nCannot write '" + (dir / "p.0KX") +
-                                      "': Is a directory");
+    EXPECT_EQ(host.BoxTexts()[1], "Disk Error - File Write Error\nCannot write '" +
+                                      (dir / "p.0KX") + "': Is a directory");
     EXPECT_EQ(host.LogText(), std::string(kPackStart) + kPackEnd);
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.kmx");
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX/inside"), "kept");
@@ -299,8 +317,9 @@ TEST(SizeReport, SixtyFourBitSizesAndTheRatio)
     SetLanguage(Language::English);
     EXPECT_EQ(FormatSizeReport(400, 100),
               "Original File size = 400 bytes.\r\nCompressed size = 100 bytes ( 25.00)");
-    EXPECT_EQ(FormatSizeReport(5368709120LL, 3221225472ULL),
-              "Original File size = 5368709120 bytes.\r\nCompressed size = 3221225472 bytes ( 60.00)");
+    EXPECT_EQ(
+        FormatSizeReport(5368709120LL, 3221225472ULL),
+        "Original File size = 5368709120 bytes.\r\nCompressed size = 3221225472 bytes ( 60.00)");
     EXPECT_EQ(FormatSizeReport(0, 4),
               "Original File size = 0 bytes.\r\nCompressed size = 4 bytes ( 0.00)");
     SetLanguage(Language::Japanese);

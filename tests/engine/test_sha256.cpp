@@ -19,22 +19,27 @@ std::string Digest(const std::string& text, std::size_t piece)
 
 TEST(Sha256, KnownVectorsWholeAndInPieces)
 {
-    struct Row { std::string input; const char* digest; };
+    struct Row {
+        std::string input;
+        const char* digest;
+    };
     const Row rows[] = {
         {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
         {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu",
+        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrl"
+         "mnopqrsmnopqrstnopqrstu",
          "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
-        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
         {"The quick brown fox jumps over the lazy dog",
          "d7a8fbb307d7809469ca9abcb0082e4f8d5651e46d3cdb762d02d0bf37c9e592"},
     };
     for (const Row& row : rows) {
-        for (std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{55}, std::size_t{56},
-                                  std::size_t{63}, std::size_t{64}, std::size_t{65}, std::size_t{4096},
-                                  std::size_t{1} << 20}) {
+        for (std::size_t piece :
+             {std::size_t{1}, std::size_t{3}, std::size_t{55}, std::size_t{56}, std::size_t{63},
+              std::size_t{64}, std::size_t{65}, std::size_t{4096}, std::size_t{1} << 20}) {
             if (row.input.size() > 100000 && piece < 55)
                 continue; // a million single calls add nothing the short rows do not show
             EXPECT_EQ(Digest(row.input, piece), row.digest)
@@ -66,7 +71,10 @@ TEST(Sha256, EveryLengthAroundTheBlockAndPaddingBoundaries)
 
 TEST(Manifest, Sha256OfKnownTexts)
 {
-    struct Row { std::string text; const char* digest; };
+    struct Row {
+        std::string text;
+        const char* digest;
+    };
     const Row rows[] = {
         {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
         {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},

@@ -33,19 +33,23 @@ std::string JoinSet(const std::string& packedPath, int count)
 
 TEST_F(Split, VolumeSizesAndCountMatchTheFilesWritten)
 {
-    struct Row { std::int64_t stream; int volume; std::vector<std::size_t> sizes; };
+    struct Row {
+        std::int64_t stream;
+        int volume;
+        std::vector<std::size_t> sizes;
+    };
     const Row rows[] = {
         {0, 1000, {16}},
         {100, 1000, {116}},
-        {984, 1000, {1000}},            // S + 16 = V
-        {990, 1000, {1006}},            // S mod V in (V - 16, V): the count is of the files
-        {999, 1000, {1015}},            // written, not ceil((S + 16) / V)
-        {1000, 1000, {1016, 0}},        // S = V: an empty last volume
-        {1990, 1000, {1016, 990}},      // the same with two volumes
-        {2000, 1000, {1016, 1000, 0}},  // S = 2V
+        {984, 1000, {1000}},           // S + 16 = V
+        {990, 1000, {1006}},           // S mod V in (V - 16, V): the count is of the files
+        {999, 1000, {1015}},           // written, not ceil((S + 16) / V)
+        {1000, 1000, {1016, 0}},       // S = V: an empty last volume
+        {1990, 1000, {1016, 990}},     // the same with two volumes
+        {2000, 1000, {1016, 1000, 0}}, // S = 2V
         {25000, 10000, {10016, 10000, 5000}},
         {30000, 10000, {10016, 10000, 10000, 0}},
-        {23456, 12345, {12361, 11111}},  // volumes that are not whole chunks
+        {23456, 12345, {12361, 11111}}, // volumes that are not whole chunks
     };
     for (const Row& row : rows) {
         TempDir folder;
@@ -61,7 +65,8 @@ TEST_F(Split, VolumeSizesAndCountMatchTheFilesWritten)
         std::string names;
         for (int i = 0; i < count; ++i) {
             const std::string path = VolumePath(packed, i);
-            EXPECT_EQ(ReadFileBytes(path).size(), row.sizes[static_cast<std::size_t>(i)]) << label << " volume " << i;
+            EXPECT_EQ(ReadFileBytes(path).size(), row.sizes[static_cast<std::size_t>(i)])
+                << label << " volume " << i;
             names += (i ? " P." : "P.") + SplitPath(path).ext.substr(1);
         }
         EXPECT_EQ(ListFolder(folder.Path()), names) << label; // the temporary file is gone
@@ -115,7 +120,8 @@ TEST_F(Split, APackJobWithSplitLogsEveryVolumeAndKeepsTheStream)
     char ratio[32];
     std::snprintf(ratio, sizeof ratio, "%0.2f", double(stream.size()) * 100.0 / 3000.0);
     EXPECT_EQ(host.LogText(),
-              std::string(kPackStart) + "\r\n" + "Original File size = 3000 bytes.\r\nCompressed size = " +
+              std::string(kPackStart) + "\r\n" +
+                  "Original File size = 3000 bytes.\r\nCompressed size = " +
                   std::to_string(stream.size()) + " bytes ( " + ratio + ")" + "\r\n" + "\r\n" +
                   "\r\n **************     Splitting File     **************\r\n" + "\r\n" +
                   "Creating split file  " + (dir / "p.0KX") + "..." + "Done" + "\r\n" +
@@ -135,14 +141,17 @@ TEST_F(Split, DecliningAnExistingVolumeIsAskedBeforeAnythingIsWritten)
     host.AnswerNextBoxes({IDCANCEL});
     PackOutcome pack;
     ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 2000), 1);
-    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"File '" + (dir / "p.1KX") +
-                                                        "' already exists. Okay to overwrite this file?"});
+    EXPECT_EQ(host.BoxTexts(),
+              std::vector<std::string>{"File '" + (dir / "p.1KX") +
+                                       "' already exists. Okay to overwrite this file?"});
     const std::string log = host.LogText();
     EXPECT_EQ(log.find("Creating split file"), std::string::npos) << log;
     EXPECT_NE(log.find(std::string(kAborted) +
                        "No volume of the new set was kept; the files that held the set's names are "
-                       "as they were.\r\n" + kPackEnd),
-              std::string::npos) << log;
+                       "as they were.\r\n" +
+                       kPackEnd),
+              std::string::npos)
+        << log;
     EXPECT_EQ(ListFolder(dir.Path()), "p.1KX p.kmx");
     EXPECT_EQ(ReadFileBytes(dir / "p.kmx"), data);
     EXPECT_EQ(ReadFileBytes(dir / "p.1KX"), "from an earlier split");
@@ -157,16 +166,22 @@ TEST_F(Split, AVolumeNameHeldByAFolderIsRefusedBeforeAnythingIsWritten)
     host.AnswerNextBoxes({IDOK});
     EXPECT_FALSE(SplitPackedFile(dir / "P.0KX", 1000));
     ASSERT_EQ(host.BoxTexts().size(), 2u);
-    EXPECT_EQ(host.BoxTexts()[1], "Unable to open file '" + (dir / "P.1KX") + "' for writing, aborting...");
+    EXPECT_EQ(host.BoxTexts()[1],
+              "Unable to open file '" + (dir / "P.1KX") + "' for writing, aborting...");
     EXPECT_EQ(ListFolder(dir.Path()), "P.0KX P.1KX");
     EXPECT_EQ(ReadFileBytes(dir / "P.0KX"), stream);
 }
 
 TEST_F(Split, AnIOErrorLeavesThePackedFileAsItWas)
 {
-    struct Row { const char* label; void (*arm)(); const char* box; };
+    struct Row {
+        const char* label;
+        void (*arm)();
+        const char* box;
+    };
     const Row rows[] = {
-        {"write of volume 1", [] { FailNthWrite(3); }, "Disk Error - File Write Error"}, // header, vol 0, vol 1
+        {"write of volume 1", [] { FailNthWrite(3); },
+         "Disk Error - File Write Error"}, // header, vol 0, vol 1
         {"read of the stream", [] { FailReadsAfterBytes(1500); }, "Disk Error - File Read Error"},
     };
     for (const Row& row : rows) {
@@ -180,7 +195,8 @@ TEST_F(Split, AnIOErrorLeavesThePackedFileAsItWas)
         EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{row.box}) << row.label;
         EXPECT_EQ(host.LogText(), "\r\nCreating split file  " + (folder / "P.0KX") + "...Done\r\n" +
                                       "Creating split file  " + (folder / "P.1KX") + "..." +
-                                      "\r\nFile I/O error...aborting operation\r\n'" + (folder / "P.0KX") +
+                                      "\r\nFile I/O error...aborting operation\r\n'" +
+                                      (folder / "P.0KX") +
                                       "' was left as it was; no volume of a new set was kept.\r\n")
             << row.label;
         EXPECT_EQ(ListFolder(folder.Path()), "P.0KX") << row.label;
@@ -195,8 +211,9 @@ TEST_F(Split, MoreThan32767VolumesAreRefusedBeforeAnythingMoves)
     EXPECT_FALSE(SplitPackedFile(dir / "P.0KX", 1));
     ASSERT_EQ(host.BoxTexts().size(), 1u);
     EXPECT_EQ(host.BoxTexts()[0],
-              "Splitting '" + (dir / "P.0KX") + "' into volumes of 1 bytes would need 40001 "
-              "volumes; a set holds at most 32767. Choose a larger volume size.");
+              "Splitting '" + (dir / "P.0KX") +
+                  "' into volumes of 1 bytes would need 40001 "
+                  "volumes; a set holds at most 32767. Choose a larger volume size.");
     EXPECT_EQ(ListFolder(dir.Path()), "P.0KX");
     EXPECT_EQ(ReadFileBytes(dir / "P.0KX"), stream);
     EXPECT_EQ(VolumeCountFor(32766, 1), 32767);
@@ -206,8 +223,8 @@ TEST_F(Split, MoreThan32767VolumesAreRefusedBeforeAnythingMoves)
 TEST_F(Split, APackedFileThatCannotBeOpenedIsReported)
 {
     EXPECT_FALSE(SplitPackedFile(dir / "P.0KX", 1000));
-    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{
-                                   "Unable to open file '" + (dir / "P.0KX") + "' for reading, aborting..."});
+    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"Unable to open file '" + (dir / "P.0KX") +
+                                                        "' for reading, aborting..."});
     EXPECT_EQ(ListFolder(dir.Path()), "");
 }
 
@@ -249,10 +266,16 @@ TEST_F(Split, APackOverAnOlderSetKeepsItWholeUntilTheNewSetIsComplete)
     const Row rows[] = {
         {"No to volume 1", {IDOK, IDCANCEL}, [](std::int64_t) {}},
         {"No to volume 3", {IDOK, IDOK, IDOK, IDCANCEL}, [](std::int64_t) {}},
-        {"disk full in volume 2", {IDOK, IDOK, IDOK, IDOK},
-         [](std::int64_t s) { FailWritesAfterBytes(static_cast<std::uint64_t>(s + 16 + 4000 + 700)); }},
-        {"read error in volume 1", {IDOK, IDOK, IDOK, IDOK},
-         [](std::int64_t s) { FailReadsAfterBytes(static_cast<std::uint64_t>(7000 + 2500 + 0 * s)); }},
+        {"disk full in volume 2",
+         {IDOK, IDOK, IDOK, IDOK},
+         [](std::int64_t s) {
+             FailWritesAfterBytes(static_cast<std::uint64_t>(s + 16 + 4000 + 700));
+         }},
+        {"read error in volume 1",
+         {IDOK, IDOK, IDOK, IDOK},
+         [](std::int64_t s) {
+             FailReadsAfterBytes(static_cast<std::uint64_t>(7000 + 2500 + 0 * s));
+         }},
     };
     for (const Row& row : rows) {
         host.ClearEvents();
@@ -264,7 +287,8 @@ TEST_F(Split, APackOverAnOlderSetKeepsItWholeUntilTheNewSetIsComplete)
         EXPECT_EQ(Snapshot(dir.Path()), before) << row.label << ": " << ListFolder(dir.Path());
         EXPECT_NE(host.LogText().find("No volume of the new set was kept; the files that held the "
                                       "set's names are as they were.\r\n"),
-                  std::string::npos) << row.label << host.LogText();
+                  std::string::npos)
+            << row.label << host.LogText();
     }
 
     // Asked again, in a process that has unpacked before (the questions once removed the
@@ -301,8 +325,10 @@ TEST_F(Split, TheVolumesOfTheReplacedSetBeyondTheNewCountAreRemoved)
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.1KX p.7KX p.kmx");
     EXPECT_EQ(JoinSet(dir / "p.0KX", 2), ImplodeBytes(data));
     for (const char* gone : {"p.2KX", "p.3KX"})
-        EXPECT_NE(host.LogText().find("Removed '" + (dir / gone) + "': a volume of the set this one replaced.\r\n"),
-                  std::string::npos) << gone << host.LogText();
+        EXPECT_NE(host.LogText().find("Removed '" + (dir / gone) +
+                                      "': a volume of the set this one replaced.\r\n"),
+                  std::string::npos)
+            << gone << host.LogText();
 }
 
 TEST_F(Split, APackThatWouldNeedTooManyVolumesLeavesNoPackedFile)
@@ -314,7 +340,8 @@ TEST_F(Split, APackThatWouldNeedTooManyVolumesLeavesNoPackedFile)
     ASSERT_EQ(PackAndWait(host, pack, dir / "p.kmx", 1, 1), 1);
     EXPECT_FALSE(pack.succeeded);
     ASSERT_EQ(host.BoxTexts().size(), 2u);
-    EXPECT_NE(host.BoxTexts()[1].find("a set holds at most 32767"), std::string::npos) << host.BoxTexts()[1];
+    EXPECT_NE(host.BoxTexts()[1].find("a set holds at most 32767"), std::string::npos)
+        << host.BoxTexts()[1];
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.kmx");
     EXPECT_EQ(ReadFileBytes(dir / "p.0KX"), "an older packed file");
 }
@@ -329,10 +356,12 @@ TEST_F(Split, AnOlderSetIsAskedAboutOnceWithYesToAll)
     ASSERT_EQ(ListFolder(dir.Path()), "p.0KX p.1KX p.2KX p.3KX p.kmx");
     const std::string data = MakeTestData(7000, false, 6);
     WriteFileBytes(dir / "p.kmx", data);
-    const std::string more = "\n\nMore files of this set are already there (%ld). Yes to all replaces "
-                             "them too, without asking again.";
+    const std::string more =
+        "\n\nMore files of this set are already there (%ld). Yes to all replaces "
+        "them too, without asking again.";
     auto question = [&](const char* name, long others) {
-        std::string text = "File '" + (dir / name) + "' already exists. Okay to overwrite this file?";
+        std::string text =
+            "File '" + (dir / name) + "' already exists. Okay to overwrite this file?";
         return others > 0 ? text + FormatText(more.c_str(), others) : text;
     };
     struct Row {
@@ -342,7 +371,9 @@ TEST_F(Split, AnOlderSetIsAskedAboutOnceWithYesToAll)
     };
     const Row rows[] = {
         {"Yes to all at the packed file", {IDYESTOALL}, {question("p.0KX", 3)}},
-        {"OK, then Yes to all at volume 1", {IDOK, IDYESTOALL}, {question("p.0KX", 3), question("p.1KX", 2)}},
+        {"OK, then Yes to all at volume 1",
+         {IDOK, IDYESTOALL},
+         {question("p.0KX", 3), question("p.1KX", 2)}},
     };
     for (const Row& row : rows) {
         host.ClearEvents();
@@ -353,7 +384,8 @@ TEST_F(Split, AnOlderSetIsAskedAboutOnceWithYesToAll)
         EXPECT_EQ(host.BoxTexts(), row.asked) << row.label;
         for (const HostEvent& event : host.Events()) {
             if (event.kind == HostEvent::MessageBox) {
-                EXPECT_EQ(event.value, long(MB_OKCANCEL | MB_ICONEXCLAMATION | MB_YESTOALL)) << row.label;
+                EXPECT_EQ(event.value, long(MB_OKCANCEL | MB_ICONEXCLAMATION | MB_YESTOALL))
+                    << row.label;
             }
         }
         EXPECT_EQ(host.UnscriptedBoxes(), 0) << row.label;

@@ -48,9 +48,9 @@ TEST_F(TestJob, TheOutcomeHoldsTheReportAndItsVerdict)
     const std::string foreign = "written by hand\n";
     struct Row {
         const char* label;
-        std::string packed;     // the bytes of p.0KX
-        std::string manifest;   // p.sha256 beside it, or nothing
-        bool ours;              // write our own manifest of the sound packed bytes
+        std::string packed;   // the bytes of p.0KX
+        std::string manifest; // p.sha256 beside it, or nothing
+        bool ours;            // write our own manifest of the sound packed bytes
         bool sound;
         std::size_t manifestLines;
         bool foreignWarning;
@@ -69,8 +69,8 @@ TEST_F(TestJob, TheOutcomeHoldsTheReportAndItsVerdict)
         if (!row.manifest.empty())
             WriteFileBytes(dir / "p.sha256", row.manifest);
         if (row.ours) {
-            ASSERT_TRUE(WriteManifest(dir / "p.sha256",
-                                      {{Sha256Hex(data), "p.kmx"}, {DigestOfFile(dir / "p.0KX"), "p.0KX"}}))
+            ASSERT_TRUE(WriteManifest(dir / "p.sha256", {{Sha256Hex(data), "p.kmx"},
+                                                         {DigestOfFile(dir / "p.0KX"), "p.0KX"}}))
                 << row.label;
         }
         const TestOutcome outcome = Run();
@@ -98,8 +98,8 @@ TEST_F(TestJob, AManifestThatNoLongerMatchesFailsASoundStream)
     EXPECT_TRUE(outcome.streamSound);
     EXPECT_FALSE(outcome.sound);
     EXPECT_EQ(outcome.manifestLines,
-              std::vector<std::string>{FormatText(LoadString(IDS_CLI_TEST_RESTORED_MISMATCH).c_str(),
-                                                  (dir / "p.sha256").c_str())});
+              std::vector<std::string>{FormatText(
+                  LoadString(IDS_CLI_TEST_RESTORED_MISMATCH).c_str(), (dir / "p.sha256").c_str())});
 }
 
 // The window's log: its start line, then after the decoding the manifest's warning, the check's
@@ -115,10 +115,13 @@ TEST_F(TestJob, TheLogGetsTheReportAfterTheDecoding)
                                   outcome.warnings[1] + "\r\n" + outcome.verdict + "\r\n");
     // The decoding ran between the start line and the report.
     const auto& events = host.Events();
-    const auto firstProgress = std::find_if(events.begin(), events.end(),
-                                            [](const HostEvent& e) { return e.kind == HostEvent::Progress; });
+    const auto firstProgress = std::find_if(events.begin(), events.end(), [](const HostEvent& e) {
+        return e.kind == HostEvent::Progress;
+    });
     ASSERT_NE(firstProgress, events.end());
-    EXPECT_EQ(std::count_if(events.begin(), firstProgress, [](const HostEvent& e) { return e.kind == HostEvent::Log; }), 1);
+    EXPECT_EQ(std::count_if(events.begin(), firstProgress,
+                            [](const HostEvent& e) { return e.kind == HostEvent::Log; }),
+              1);
     EXPECT_EQ(host.States().back(), JOB_IDLE);
     EXPECT_EQ(host.Count(HostEvent::Done), 1);
 }

@@ -62,22 +62,26 @@ TEST_F(UnpackExtras, IntoAnotherFolderLeavesThePackedFolderUntouched)
     EXPECT_EQ(outcome.restored, 1) << host.LogText();
     EXPECT_EQ(outcome.projectPath, dir / "out/p.KMX");
     EXPECT_EQ(ReadFileBytes(dir / "out/p.KMX"), data);
-    EXPECT_EQ(ListFolder(dir / "out"), "p.KMX");  // the joined stream went there and is gone
-    EXPECT_EQ(ListFolder(dir / "src"), before);   // nothing created, nothing removed
+    EXPECT_EQ(ListFolder(dir / "out"), "p.KMX"); // the joined stream went there and is gone
+    EXPECT_EQ(ListFolder(dir / "src"), before);  // nothing created, nothing removed
 
     // An existing project file in the folder is asked about by its path there.
     host.AnswerNextBoxes({IDCANCEL});
     Unpack(packed);
     ASSERT_EQ(host.BoxTexts().size(), 1u);
     EXPECT_NE(host.BoxTexts()[0].find("'" + dir / "out/p.KMX" + "' already exists"),
-              std::string::npos) << host.BoxTexts()[0];
+              std::string::npos)
+        << host.BoxTexts()[0];
 }
 
 TEST_F(UnpackExtras, RestoredBytesAreCheckedAgainstTheManifestBeforeTheRename)
 {
     const std::string data = MakeTestData(18000, true, 6);
     const std::string packed = PackSet(data);
-    struct Row { std::string expected; bool restored; };
+    struct Row {
+        std::string expected;
+        bool restored;
+    };
     const Row rows[] = {{DigestOf(data), true}, {DigestOf(data + "x"), false}};
     for (const Row& row : rows) {
         WriteFileBytes(dir / "src/p.KMX", "the old project file");

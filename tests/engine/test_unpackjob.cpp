@@ -22,19 +22,24 @@ const char* kMissing = "Unable to open/find a file in the package set... abortin
 // The line that names a volume nobody found, before kMissing.
 std::string NotFound(const std::string& volume)
 {
-    return "The set's file '" + volume + "' was not found, and no file was chosen in its place.\r\n";
+    return "The set's file '" + volume +
+           "' was not found, and no file was chosen in its place.\r\n";
 }
 const char* kExpansionError = "Error during package expansion... aborting\r\n";
 
 std::string SizeReport(std::size_t original, std::size_t packed)
 {
     char ratio[32];
-    std::snprintf(ratio, sizeof ratio, "%0.2f", original ? double(packed) * 100.0 / double(original) : 0.0);
-    return "Original File size = " + std::to_string(original) + " bytes.\r\nCompressed size = " +
-           std::to_string(packed) + " bytes ( " + ratio + ")";
+    std::snprintf(ratio, sizeof ratio, "%0.2f",
+                  original ? double(packed) * 100.0 / double(original) : 0.0);
+    return "Original File size = " + std::to_string(original) +
+           " bytes.\r\nCompressed size = " + std::to_string(packed) + " bytes ( " + ratio + ")";
 }
 
-std::string Appending(const std::string& path) { return "Appending file '" + path + "'...Done\r\n"; }
+std::string Appending(const std::string& path)
+{
+    return "Appending file '" + path + "'...Done\r\n";
+}
 
 std::string InvalidFormat(const std::string& path)
 {
@@ -93,30 +98,47 @@ private:
 
 TEST_F(UnpackJob, PackThenUnpackRestoresEveryFileByteForByte)
 {
-    struct Row { std::size_t size; bool text; int volumeSize; int expectedVolumes; };
+    struct Row {
+        std::size_t size;
+        bool text;
+        int volumeSize;
+        int expectedVolumes;
+    };
     // expectedVolumes 0: a whole packed file. Sizes around the codec's blocks (4096 bytes of
     // input, 2048 of output) and the volume sizes; several MB at every disk size.
     const Row rows[] = {
-        {0, true, 0, 0},           {1, false, 0, 0},          {4095, false, 0, 0},
-        {4096, false, 0, 0},       {4097, true, 0, 0},        {8193, false, 0, 0},
-        {0, true, 1440000, 1},     {1, false, 360000, 1},     {2048, false, 1000, 3},
-        {5000, false, 3000, 2},    {9000, false, 3000, 4},    {30000, false, 2000, 17},
-        {3000000, false, 1440000, 3}, {3000000, false, 1200000, 3},
-        {3000000, false, 720000, 5},  {3000000, false, 360000, 10},
+        {0, true, 0, 0},
+        {1, false, 0, 0},
+        {4095, false, 0, 0},
+        {4096, false, 0, 0},
+        {4097, true, 0, 0},
+        {8193, false, 0, 0},
+        {0, true, 1440000, 1},
+        {1, false, 360000, 1},
+        {2048, false, 1000, 3},
+        {5000, false, 3000, 2},
+        {9000, false, 3000, 4},
+        {30000, false, 2000, 17},
+        {3000000, false, 1440000, 3},
+        {3000000, false, 1200000, 3},
+        {3000000, false, 720000, 5},
+        {3000000, false, 360000, 10},
         {3000000, true, 0, 0},
     };
     int n = 0;
     for (const Row& row : rows) {
         const std::string folder = Sub("r" + std::to_string(n++));
-        const std::string label = std::to_string(row.size) + " bytes, volumes of " +
-                                  std::to_string(row.volumeSize);
+        const std::string label =
+            std::to_string(row.size) + " bytes, volumes of " + std::to_string(row.volumeSize);
         const std::string data = MakeTestData(row.size, row.text, static_cast<unsigned>(n));
         WriteFileBytes(folder + "/p.kmx", data);
         PackOutcome pack;
-        ASSERT_EQ(PackAndWait(host, pack, folder + "/p.kmx", row.volumeSize > 0, row.volumeSize), 1) << label;
+        ASSERT_EQ(PackAndWait(host, pack, folder + "/p.kmx", row.volumeSize > 0, row.volumeSize), 1)
+            << label;
         ASSERT_TRUE(pack.succeeded) << label;
         if (row.expectedVolumes > 0) {
-            EXPECT_TRUE(FileExists(VolumePath(folder + "/p.0KX", row.expectedVolumes - 1))) << label;
+            EXPECT_TRUE(FileExists(VolumePath(folder + "/p.0KX", row.expectedVolumes - 1)))
+                << label;
             EXPECT_FALSE(FileExists(VolumePath(folder + "/p.0KX", row.expectedVolumes))) << label;
         }
 
@@ -125,7 +147,8 @@ TEST_F(UnpackJob, PackThenUnpackRestoresEveryFileByteForByte)
         EXPECT_EQ(outcome.restored, 1) << label;
         EXPECT_TRUE(ReadFileBytes(folder + "/p.KMX") == data) << label;
         EXPECT_TRUE(host.BoxTexts().empty()) << label;
-        EXPECT_EQ(host.States(), (std::vector<long>{JOB_JOINING, JOB_DECOMPRESSING, JOB_IDLE})) << label;
+        EXPECT_EQ(host.States(), (std::vector<long>{JOB_JOINING, JOB_DECOMPRESSING, JOB_IDLE}))
+            << label;
         // Nothing but the project file, its packed file or set and the restored file.
         std::vector<std::string> names = {"p.0KX", "p.KMX", "p.kmx"};
         for (int i = 1; i < row.expectedVolumes; ++i)
@@ -143,7 +166,8 @@ TEST_F(UnpackJob, TwoVolumeUnpackLogsEachVolumeThenTheSizes)
     const std::string data = MakeTestData(5000, false);
     WriteFileBytes(dir / "p.kmx", data);
     ASSERT_EQ(PackAndWait(host, dir / "p.kmx", 1, 4000), 1);
-    const std::size_t streamSize = ReadFileBytes(dir / "p.0KX").size() - 16 + ReadFileBytes(dir / "p.1KX").size();
+    const std::size_t streamSize =
+        ReadFileBytes(dir / "p.0KX").size() - 16 + ReadFileBytes(dir / "p.1KX").size();
     ASSERT_FALSE(FileExists(dir / "p.2KX"));
 
     host.ClearEvents();
@@ -152,14 +176,16 @@ TEST_F(UnpackJob, TwoVolumeUnpackLogsEachVolumeThenTheSizes)
     // which the log points out.
     EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + Appending(dir / "p.0KX") +
                                   Appending(dir / "p.1KX") + "\r\n" + SizeReport(5000, streamSize) +
-                                  "\r\nNote: '" + (dir / "p.kmx") + "' is there too, a different file whose "
-                                  "name differs from '" + (dir / "p.KMX") + "' only in letter case." +
-                                  "\r\n" + kUnpackEnd);
+                                  "\r\nNote: '" + (dir / "p.kmx") +
+                                  "' is there too, a different file whose "
+                                  "name differs from '" +
+                                  (dir / "p.KMX") + "' only in letter case." + "\r\n" + kUnpackEnd);
     std::vector<std::string> panes;
     for (const HostEvent& e : host.Events())
         if (e.kind == HostEvent::Pane)
             panes.push_back(e.text);
-    EXPECT_EQ(panes, (std::vector<std::string>{"Joining file...", "Decompressing file...", "Ready"}));
+    EXPECT_EQ(panes,
+              (std::vector<std::string>{"Joining file...", "Decompressing file...", "Ready"}));
     EXPECT_EQ(host.Count(HostEvent::Done), 1);
     EXPECT_EQ(g_nJobState, JOB_IDLE);
 }
@@ -180,14 +206,18 @@ TEST_F(UnpackJob, SingleFileAndCountOneSetBothRestoreWithoutLeftovers)
                                   SizeReport(3000, stream.size()) + "\r\n" + kUnpackEnd);
     EXPECT_EQ(ReadFileBytes(dir / "single.KMX"), data);
     EXPECT_EQ(ReadFileBytes(dir / "set.KMX"), data);
-    EXPECT_EQ(ListFolder(dir.Path()), "set.0KX set.KMX single.0KX single.KMX"); // no joined file left
+    EXPECT_EQ(ListFolder(dir.Path()),
+              "set.0KX set.KMX single.0KX single.KMX"); // no joined file left
 }
 
 TEST_F(UnpackJob, ProjectExtensionFollowsThePackedExtension)
 {
-    struct Row { const char* packed; const char* project; };
-    const Row rows[] = {{"a.0RV", "a.RVN"}, {"b.0rv", "b.RVN"}, {"c.0Rv", "c.RVN"},
-                        {"d.0KX", "d.KMX"}, {"e.0kx", "e.KMX"}, {"f.dat", "f.KMX"},
+    struct Row {
+        const char* packed;
+        const char* project;
+    };
+    const Row rows[] = {{"a.0RV", "a.RVN"}, {"b.0rv", "b.RVN"},    {"c.0Rv", "c.RVN"},
+                        {"d.0KX", "d.KMX"}, {"e.0kx", "e.KMX"},    {"f.dat", "f.KMX"},
                         {"g", "g.KMX"},     {"h.x.0RV", "h.x.RVN"}};
     const std::string stream = ImplodeBytes("rows and columns");
     for (const Row& row : rows) {
@@ -272,8 +302,9 @@ TEST_F(UnpackJob, APackedFileNamedLikeItsProjectFileIsRefused)
 TEST_F(UnpackJob, APackedFileThatCannotBeOpenedEndsWithTheBanner)
 {
     Unpack(dir / "missing.0KX");
-    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"Unable to open the file '" + (dir / "missing.0KX") +
-                                                        "'.\nReason: No such file or directory"});
+    EXPECT_EQ(host.BoxTexts(),
+              std::vector<std::string>{"Unable to open the file '" + (dir / "missing.0KX") +
+                                       "'.\nReason: No such file or directory"});
     EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + kUnpackEnd);
     EXPECT_EQ(host.States(), (std::vector<long>{JOB_IDLE}));
     EXPECT_EQ(ListFolder(dir.Path()), "");
@@ -317,13 +348,18 @@ TEST_F(UnpackJob, MissingVolumeFoundInASearchFolderOrUnderOtherCaseWithoutAQuest
     host.ClearEvents();
     Unpack(dir / "p.0KX");
     EXPECT_TRUE(host.BoxTexts().empty());
-    EXPECT_NE(host.LogText().find(Appending(disk2 + "/p.2KX") + Appending(dir / "p.3kx")), std::string::npos);
+    EXPECT_NE(host.LogText().find(Appending(disk2 + "/p.2KX") + Appending(dir / "p.3kx")),
+              std::string::npos);
     EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), data);
 }
 
 TEST_F(UnpackJob, MissingVolumeNotLocatedEndsTheJobWithNothingLeft)
 {
-    struct Row { const char* label; std::initializer_list<int> boxes; bool chooserCancelled; };
+    struct Row {
+        const char* label;
+        std::initializer_list<int> boxes;
+        bool chooserCancelled;
+    };
     const Row rows[] = {{"Cancel to the question", {IDCANCEL}, false},
                         {"OK, then the chooser cancelled", {IDOK}, true}};
     const std::string data = MakeTestData(9000, false);
@@ -338,8 +374,8 @@ TEST_F(UnpackJob, MissingVolumeNotLocatedEndsTheJobWithNothingLeft)
         if (row.chooserCancelled)
             host.AnswerNextFindFile("");
         Unpack(dir / "p.0KX");
-        EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + NotFound(dir / "p.1KX") + kMissing + "\r\n" +
-                                      kExpansionError + kUnpackEnd)
+        EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + NotFound(dir / "p.1KX") + kMissing +
+                                      "\r\n" + kExpansionError + kUnpackEnd)
             << row.label;
         EXPECT_EQ(host.Count(HostEvent::FindFile), row.chooserCancelled ? 1 : 0) << row.label;
         EXPECT_EQ(host.UnscriptedBoxes(), 0) << row.label;
@@ -363,17 +399,25 @@ TEST_F(UnpackJob, AChosenFileThatCannotBeTheMissingVolumeIsRefusedAndAskedForAga
     WriteFileBytes(dir / "long.bin", std::string(3001, 'x'));
 
     struct Row {
-        int missing;              // the volume moved away to elsewhere.NKX
-        std::string chosen;       // the first answer of the chooser
-        std::string why;          // the box that refuses it
+        int missing;        // the volume moved away to elsewhere.NKX
+        std::string chosen; // the first answer of the chooser
+        std::string why;    // the box that refuses it
     };
     const std::vector<Row> rows = {
-        {1, dir / "p.0KX", "'" + (dir / "p.0KX") + "' is already volume 0 of this set ('" + (dir / "p.0KX") + "')."},
-        {1, dir / "link.0KX", "'" + (dir / "link.0KX") + "' is already volume 0 of this set ('" + (dir / "p.0KX") + "')."},
-        {1, dir / "p.2KX", "'" + (dir / "p.2KX") + "' is already volume 2 of this set ('" + (dir / "p.2KX") + "')."},
-        {2, dir / "p.1KX", "'" + (dir / "p.1KX") + "' is already volume 1 of this set ('" + (dir / "p.1KX") + "')."},
-        {1, dir / "short.bin", "'" + (dir / "short.bin") + "' is 22 bytes; volume 1 of this set is 3000 bytes."},
-        {3, dir / "long.bin", "'" + (dir / "long.bin") + "' is 3001 bytes; volume 3, the last of this set, is at most 3000 bytes."},
+        {1, dir / "p.0KX",
+         "'" + (dir / "p.0KX") + "' is already volume 0 of this set ('" + (dir / "p.0KX") + "')."},
+        {1, dir / "link.0KX",
+         "'" + (dir / "link.0KX") + "' is already volume 0 of this set ('" + (dir / "p.0KX") +
+             "')."},
+        {1, dir / "p.2KX",
+         "'" + (dir / "p.2KX") + "' is already volume 2 of this set ('" + (dir / "p.2KX") + "')."},
+        {2, dir / "p.1KX",
+         "'" + (dir / "p.1KX") + "' is already volume 1 of this set ('" + (dir / "p.1KX") + "')."},
+        {1, dir / "short.bin",
+         "'" + (dir / "short.bin") + "' is 22 bytes; volume 1 of this set is 3000 bytes."},
+        {3, dir / "long.bin",
+         "'" + (dir / "long.bin") +
+             "' is 3001 bytes; volume 3, the last of this set, is at most 3000 bytes."},
         {1, dir / "gone.1KX", "'" + (dir / "gone.1KX") + "' cannot be opened as a file."},
         {1, dir.Path(), "'" + dir.Path() + "' cannot be opened as a file."},
     };
@@ -411,8 +455,8 @@ TEST_F(UnpackJob, AChooserThatKeepsChoosingAVolumeOfTheSetEndsWithTheVolumeMissi
     host.AnswerNextFindFile(""); // then the user gives up
     Unpack(dir / "p.0KX");
     EXPECT_EQ(host.Count(HostEvent::FindFile), 2);
-    EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + NotFound(dir / "p.1KX") + kMissing + "\r\n" +
-                                  kExpansionError + kUnpackEnd);
+    EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + NotFound(dir / "p.1KX") + kMissing +
+                                  "\r\n" + kExpansionError + kUnpackEnd);
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.2KX p.3KX p.KMX p.kmx");
     EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), "old project");
     EXPECT_EQ(outcome.join.missingVolume, 1);
@@ -433,9 +477,9 @@ TEST_F(UnpackJob, AReadErrorInVolumeTwoOfFourStillAppendsTheRestThenFails)
     FailReadsAfterBytes(16 + 16 + 2 * 2000 + 1000);
     Unpack(dir / "p.0KX");
     DisarmFileFaults();
-    EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + Appending(dir / "p.0KX") + Appending(dir / "p.1KX") +
-                                  Appending(dir / "p.2KX") + Appending(dir / "p.3KX") + kExpansionError +
-                                  kUnpackEnd);
+    EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + Appending(dir / "p.0KX") +
+                                  Appending(dir / "p.1KX") + Appending(dir / "p.2KX") +
+                                  Appending(dir / "p.3KX") + kExpansionError + kUnpackEnd);
     const std::vector<std::string> boxes = host.BoxTexts();
     ASSERT_GE(boxes.size(), 2u);
     EXPECT_EQ(boxes[1], "Disk Error - File Read Error");
@@ -456,15 +500,18 @@ TEST_F(UnpackJob, DamagedInputIsReportedAndTheOldProjectFileKept)
 
     // A set's volumes, volume 0 first. A decoder running through the wrong bytes of a gap
     // meets an end code by chance long before the input ends: the data left behind shows it.
-    struct Row { const char* label; std::vector<std::string> volumes; };
+    struct Row {
+        const char* label;
+        std::vector<std::string> volumes;
+    };
     const Row rows[] = {
         {"single file without its last byte", {stream.substr(0, stream.size() - 1)}},
         {"single file cut in half", {stream.substr(0, stream.size() / 2)}},
         {"last volume cut short", {Header(2) + stream.substr(0, 15000), stream.substr(15000, 100)}},
         {"last volume empty", {Header(2) + stream.substr(0, 15000), ""}},
         {"volume 0 cut short", {Header(1) + stream.substr(0, 9000)}},
-        {"a gap: volume 1 of 3 cut short", {Header(3) + stream.substr(0, 9000), stream.substr(9000, 1000),
-                                            stream.substr(18000)}},
+        {"a gap: volume 1 of 3 cut short",
+         {Header(3) + stream.substr(0, 9000), stream.substr(9000, 1000), stream.substr(18000)}},
         {"data behind the end code", {stream + std::string(5000, '\0')}},
         {"bit flipped in the signature", {flippedSignature}},
         {"bit flipped in the dictionary code", {flippedDict}},
@@ -493,7 +540,9 @@ TEST_F(UnpackJob, DamagedInputIsReportedAndTheOldProjectFileKept)
         ASSERT_EQ(boxes.size(), 2u) << row.label;
         EXPECT_EQ(boxes[1], InvalidFormat(packed)) << row.label;
         EXPECT_NE(host.LogText().find(InvalidFormat(packed)), std::string::npos) << row.label;
-        EXPECT_EQ(host.LogText().substr(host.LogText().size() - std::strlen(kUnpackEnd)), kUnpackEnd) << row.label;
+        EXPECT_EQ(host.LogText().substr(host.LogText().size() - std::strlen(kUnpackEnd)),
+                  kUnpackEnd)
+            << row.label;
         EXPECT_EQ(outcome.restored, 0) << row.label;
         EXPECT_EQ(host.States().back(), JOB_IDLE) << row.label;
         ChangeDirectory(dir.Path());
@@ -509,7 +558,8 @@ TEST_F(UnpackJob, TheEmptyStreamRestoresAnEmptyProjectFile)
     Unpack(dir / "e.0KX");
     EXPECT_TRUE(FileExists(dir / "e.KMX"));
     EXPECT_EQ(ReadFileBytes(dir / "e.KMX"), "");
-    EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + "\r\n" + SizeReport(0, 4) + "\r\n" + kUnpackEnd);
+    EXPECT_EQ(host.LogText(),
+              std::string(kUnpackStart) + "\r\n" + SizeReport(0, 4) + "\r\n" + kUnpackEnd);
     EXPECT_EQ(outcome.restored, 1);
 
     // Four bytes that are not the empty stream stay an error.
@@ -543,9 +593,9 @@ TEST_F(UnpackJob, AWriteErrorWhileDecompressingLeavesNoOutput)
     FailWritesAfterBytes(10000);
     Unpack(dir / "p.0KX");
     DisarmFileFaults();
-    EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + "\r\n" + "Disk Error - File Write Error" + "\r\n" +
-                                  "Cannot write '" + (dir / "p.KMX") + "': No space left on device" +
-                                  "\r\n" + kUnpackEnd);
+    EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + "\r\n" + "Disk Error - File Write Error" +
+                                  "\r\n" + "Cannot write '" + (dir / "p.KMX") +
+                                  "': No space left on device" + "\r\n" + kUnpackEnd);
     EXPECT_EQ(ReadFileBytes(dir / "p.KMX"), "old project");
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.KMX");
 }
@@ -559,8 +609,8 @@ TEST_F(UnpackJob, AWriteErrorWhileJoiningRemovesTheJoinedFile)
     DisarmFileFaults();
     // The first write fails; the joined file's error stays, so every later volume shows it too.
     EXPECT_EQ(host.BoxTexts(), std::vector<std::string>(2, "Disk Error - File Write Error"));
-    EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + Appending(dir / "p.0KX") + Appending(dir / "p.1KX") +
-                                  kExpansionError + kUnpackEnd);
+    EXPECT_EQ(host.LogText(), std::string(kUnpackStart) + Appending(dir / "p.0KX") +
+                                  Appending(dir / "p.1KX") + kExpansionError + kUnpackEnd);
     EXPECT_EQ(ListFolder(dir.Path()), "p.0KX p.1KX");
 }
 
@@ -599,7 +649,8 @@ TEST_F(UnpackJob, AReplacedProjectFileKeepsItsPermissionsAndItsLink)
     ASSERT_EQ(symlink("private", (dir / "p.KMX").c_str()), 0);
     host.AnswerNextBoxes({IDOK});
     Unpack(dir / "p.0KX");
-    struct stat link {}, target {};
+    struct stat link {
+    }, target{};
     ASSERT_EQ(lstat((dir / "p.KMX").c_str(), &link), 0);
     EXPECT_TRUE(S_ISLNK(link.st_mode));
     ASSERT_EQ(stat((dir / "private").c_str(), &target), 0);
@@ -618,6 +669,7 @@ TEST_F(UnpackJob, ASetWhoseFirstVolumeIsNamedZeroRVStartsFromThatFile)
     WriteFileBytes(dir / "r.1KX", stream.substr(3000));
     Unpack(dir / "r.0RV");
     EXPECT_TRUE(host.BoxTexts().empty());
-    EXPECT_NE(host.LogText().find(Appending(dir / "r.0RV") + Appending(dir / "r.1KX")), std::string::npos);
+    EXPECT_NE(host.LogText().find(Appending(dir / "r.0RV") + Appending(dir / "r.1KX")),
+              std::string::npos);
     EXPECT_EQ(ReadFileBytes(dir / "r.RVN"), data);
 }

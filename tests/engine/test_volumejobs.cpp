@@ -15,8 +15,14 @@
 
 namespace {
 
-std::string Appending(const std::string& path) { return "Appending file '" + path + "'...Done\r\n"; }
-std::string Creating(const std::string& path) { return "Creating split file  " + path + "...Done\r\n"; }
+std::string Appending(const std::string& path)
+{
+    return "Appending file '" + path + "'...Done\r\n";
+}
+std::string Creating(const std::string& path)
+{
+    return "Creating split file  " + path + "...Done\r\n";
+}
 const char* kSplitStart = "\r\n **************     Splitting File     **************\r\n";
 
 // Every file of a folder with its bytes: a job that refuses leaves this as it was.
@@ -58,7 +64,8 @@ protected:
         return started;
     }
 
-    bool Join(const std::string& outPath, JoinOutcome& outcome, std::vector<std::string> searchDirs = {})
+    bool Join(const std::string& outPath, JoinOutcome& outcome,
+              std::vector<std::string> searchDirs = {})
     {
         JoinRequest request;
         request.packedPath = dir / "p.0KX";
@@ -91,7 +98,10 @@ TEST_F(VolumeJobs, ASplitCutsThePackedFileIntoVolumesThatJoinBackByteForByte)
 {
     const std::string single = PackSingle();
     const std::int64_t stream = static_cast<std::int64_t>(single.size()) - PACKED_HEADER_SIZE;
-    struct Row { int volumeSize; const char* label; };
+    struct Row {
+        int volumeSize;
+        const char* label;
+    };
     const Row rows[] = {
         {10000, "several volumes"},
         {static_cast<int>(stream), "the stream in volume 0, an empty volume 1"},
@@ -132,10 +142,12 @@ TEST_F(VolumeJobs, ASplitCutsThePackedFileIntoVolumesThatJoinBackByteForByte)
         ASSERT_EQ(join.join.volumes.size(), static_cast<std::size_t>(count)) << row.label;
         std::string appended;
         for (int i = 0; i < count; ++i) {
-            EXPECT_EQ(join.join.volumes[static_cast<std::size_t>(i)], VolumePath(dir / "p.0KX", i)) << row.label;
+            EXPECT_EQ(join.join.volumes[static_cast<std::size_t>(i)], VolumePath(dir / "p.0KX", i))
+                << row.label;
             appended += Appending(VolumePath(dir / "p.0KX", i));
         }
-        EXPECT_NE(host.LogText().find(appended), std::string::npos) << row.label << "\n" << host.LogText();
+        EXPECT_NE(host.LogText().find(appended), std::string::npos) << row.label << "\n"
+                                                                    << host.LogText();
         EXPECT_EQ(join.manifestPath, "") << row.label;
         EXPECT_EQ(ReadFileBytes(dir / "joined.0KX"), single) << row.label;
         EXPECT_EQ(ListFolder(dir.Path()), "joined.0KX " + names) << row.label; // no temporary file
@@ -172,8 +184,9 @@ TEST_F(VolumeJobs, AMissingVolumeIsJoinedFromWhereTheUserFindsIt)
     EXPECT_EQ(join.join.missingVolume, -1);
     ASSERT_GE(join.join.volumes.size(), 3u);
     EXPECT_EQ(join.join.volumes[1], moved);
-    EXPECT_NE(host.LogText().find(Appending(dir / "p.0KX") + Appending(moved) + Appending(dir / "p.2KX")),
-              std::string::npos)
+    EXPECT_NE(
+        host.LogText().find(Appending(dir / "p.0KX") + Appending(moved) + Appending(dir / "p.2KX")),
+        std::string::npos)
         << host.LogText();
     EXPECT_EQ(ReadFileBytes(dir / "joined.0KX"), single);
     ExpectEnded(JobKind::Join, true);
@@ -204,11 +217,11 @@ TEST_F(VolumeJobs, AJoinThatIsRefusedLeavesEveryFileByteForByte)
     struct Row {
         const char* label;
         std::string outPath;
-        int answer;                         // to the question about the existing output
-        bool started;                       // the outcome: the worker got past the question
+        int answer;   // to the question about the existing output
+        bool started; // the outcome: the worker got past the question
         bool intoSet;
-        std::string box;                    // the last box, its beginning
-        bool userAborted;                   // the log says the user aborted
+        std::string box;  // the last box, its beginning
+        bool userAborted; // the log says the user aborted
     };
     const Row rows[] = {
         {"an existing output, Cancel", dir / "out.0KX", IDCANCEL, false, false,
@@ -235,8 +248,10 @@ TEST_F(VolumeJobs, AJoinThatIsRefusedLeavesEveryFileByteForByte)
         const std::vector<std::string> boxes = host.BoxTexts();
         ASSERT_EQ(boxes.size(), row.intoSet ? 2u : 1u) << row.label;
         EXPECT_EQ(boxes.back().rfind(row.box, 0), 0u) << row.label << ": " << boxes.back();
-        EXPECT_EQ(host.LogText().find("Operation Aborted by User") != std::string::npos, row.userAborted)
-            << row.label << "\n" << host.LogText();
+        EXPECT_EQ(host.LogText().find("Operation Aborted by User") != std::string::npos,
+                  row.userAborted)
+            << row.label << "\n"
+            << host.LogText();
         EXPECT_EQ(host.LogText().find("Appending"), std::string::npos) << row.label;
         EXPECT_EQ(Snapshot(dir), before) << row.label; // nothing written, no temporary file
         EXPECT_EQ(host.UnscriptedBoxes(), 0) << row.label;
@@ -299,7 +314,8 @@ TEST_F(VolumeJobs, ASplitOfAPackedFileItsManifestDoesNotVouchForIsRefused)
     EXPECT_FALSE(split.complete);
     EXPECT_TRUE(split.manifestMismatch);
     EXPECT_EQ(split.manifestPath, "");
-    EXPECT_NE(host.LogText().find("'" + (dir / "p.0KX") + "' was left as it was; no volume of a new set was kept."),
+    EXPECT_NE(host.LogText().find("'" + (dir / "p.0KX") +
+                                  "' was left as it was; no volume of a new set was kept."),
               std::string::npos)
         << host.LogText();
     EXPECT_EQ(host.LogText().find("Creating split file"), std::string::npos);

@@ -47,8 +47,13 @@ TEST_F(VolumePlan, PlanEqualsTheSetASplitWrites)
     // Volume sizes around the cases the layout treats apart: one volume, a stream that is a
     // whole number of volumes (an empty last volume), a remainder within 16 bytes of a volume,
     // and many small volumes.
-    const std::int64_t sizes[] = {streamLength + 16, streamLength + 15, streamLength,
-                                  streamLength / 2, streamLength - 10, 20000, 1000};
+    const std::int64_t sizes[] = {streamLength + 16,
+                                  streamLength + 15,
+                                  streamLength,
+                                  streamLength / 2,
+                                  streamLength - 10,
+                                  20000,
+                                  1000};
     for (const std::int64_t volumeSize : sizes) {
         TempDir folder;
         WriteFileBytes(folder / "p.kmx", data);
@@ -81,10 +86,12 @@ TEST_F(VolumePlan, SplitStepRefusesAFolderWithoutRoomBeforeAnyVolume)
     EXPECT_FALSE(pack.succeeded);
     ASSERT_EQ(host.BoxTexts().size(), 1u);
     EXPECT_NE(host.BoxTexts()[0].find("not enough room in '" + dir.Path() + "/'"),
-              std::string::npos) << host.BoxTexts()[0];
+              std::string::npos)
+        << host.BoxTexts()[0];
     EXPECT_NE(host.BoxTexts()[0].find(std::to_string(streamLength + 16) + " bytes are needed, " +
                                       std::to_string(streamLength + 15) + " bytes are free"),
-              std::string::npos) << host.BoxTexts()[0];
+              std::string::npos)
+        << host.BoxTexts()[0];
     // A failed pack leaves no packed file: no volume, no stream, no temporary file.
     EXPECT_EQ(ListFolder(dir.Path()), "p.kmx");
     EXPECT_EQ(host.LogText().find("Creating split file"), std::string::npos);

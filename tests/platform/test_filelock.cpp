@@ -29,9 +29,10 @@ TEST(NameLock, WritersExcludeEveryoneReadersOnlyWriters)
         EXPECT_EQ(second.TryLock(name, row.wanted), row.expected);
         // Another spelling of the same name (through "..") meets the same lock.
         NameLock third;
-        EXPECT_EQ(third.TryLock(dir / "../" + dir.Path().substr(dir.Path().rfind('/') + 1) + "/p.0KX",
-                                row.wanted),
-                  row.expected);
+        EXPECT_EQ(
+            third.TryLock(dir / "../" + dir.Path().substr(dir.Path().rfind('/') + 1) + "/p.0KX",
+                          row.wanted),
+            row.expected);
     }
     // A lock on another name is no obstacle.
     NameLock held, other;
@@ -76,7 +77,11 @@ TEST(NameLock, WaitingEndsWithTheHolderOrWithACancel)
     int waits = 0;
     ClearCancelRequest();
     // The holder lets go while the waiter waits (from the notice on).
-    EXPECT_EQ(waiter.Lock(name, NameLockMode::Shared, [&] { ++waits; holder.Release(); }),
+    EXPECT_EQ(waiter.Lock(name, NameLockMode::Shared,
+                          [&] {
+                              ++waits;
+                              holder.Release();
+                          }),
               NameLockResult::Locked);
     EXPECT_EQ(waits, 1);
     waiter.Release();

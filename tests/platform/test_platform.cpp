@@ -17,12 +17,17 @@
 
 TEST(Paths, SplitAndJoin)
 {
-    struct Row { const char* path; const char* dir; const char* name; const char* ext; };
+    struct Row {
+        const char* path;
+        const char* dir;
+        const char* name;
+        const char* ext;
+    };
     const Row rows[] = {
         {"/a/b/report.kmx", "/a/b/", "report", ".kmx"},
         {"report.kmx", "", "report", ".kmx"},
         {"report", "", "report", ""},
-        {"a.b/report", "a.b/", "report", ""},       // the dot of a folder is no extension
+        {"a.b/report", "a.b/", "report", ""}, // the dot of a folder is no extension
         {"/x/archive.tar.gz", "/x/", "archive.tar", ".gz"},
         {"/x/.hidden", "/x/", "", ".hidden"},
         {"/x/name.", "/x/", "name", "."},
@@ -106,8 +111,8 @@ TEST(Texts, BothLanguagesAndEveryIdOnce)
         EXPECT_FALSE(LoadString(id, Language::English).empty()) << id;
         EXPECT_FALSE(LoadString(id, Language::Japanese).empty()) << id;
     }
-    for (unsigned id : {9u, 2771u, 2772u, 57344u, 57601u, 57664u, 57665u, 59136u, 59141u,
-                        61184u, 61190u, 61202u})
+    for (unsigned id :
+         {9u, 2771u, 2772u, 57344u, 57601u, 57664u, 57665u, 59136u, 59141u, 61184u, 61190u, 61202u})
         EXPECT_FALSE(LoadString(id, Language::Japanese).empty()) << id;
     for (const CatalogueEntry* e = CatalogueBegin(); e + 1 < CatalogueEnd(); ++e)
         EXPECT_LT(e->id, (e + 1)->id) << "duplicate or unsorted id " << e->id;
@@ -115,16 +120,21 @@ TEST(Texts, BothLanguagesAndEveryIdOnce)
 
 TEST(Texts, LanguageFromTheEnvironment)
 {
-    struct Row { const char* forced; const char* language; const char* lcAll; const char* lang;
-                 Language expected; };
+    struct Row {
+        const char* forced;
+        const char* language;
+        const char* lcAll;
+        const char* lang;
+        Language expected;
+    };
     const Row rows[] = {
         {nullptr, nullptr, nullptr, "ja_JP.UTF-8", Language::Japanese},
         {nullptr, nullptr, nullptr, "de_DE.UTF-8", Language::English},
         {nullptr, nullptr, "C", "ja_JP.UTF-8", Language::English}, // the first one set decides
         {nullptr, "ja", "C", "C", Language::Japanese},
-        {"en", "ja", nullptr, "ja_JP.UTF-8", Language::English},   // PACKTOOL_LANG overrides
+        {"en", "ja", nullptr, "ja_JP.UTF-8", Language::English}, // PACKTOOL_LANG overrides
         {"ja", nullptr, nullptr, "C", Language::Japanese},
-        {nullptr, "", nullptr, "ja_JP", Language::Japanese},        // empty counts as not set
+        {nullptr, "", nullptr, "ja_JP", Language::Japanese}, // empty counts as not set
         {nullptr, nullptr, nullptr, nullptr, Language::English},
     };
     auto set = [](const char* name, const char* value) {

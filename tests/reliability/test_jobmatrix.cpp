@@ -62,7 +62,7 @@ std::set<std::uint64_t> Spread(std::uint64_t count, std::uint64_t most = 16)
 struct JobCase {
     const char* name;
     std::function<void(const std::string& folder)> prepare; // beside a fresh test host
-    std::function<int(const std::string& folder)> start;     // 1 when a worker started
+    std::function<int(const std::string& folder)> start;    // 1 when a worker started
 };
 
 class JobMatrix : public EngineTest {
@@ -126,8 +126,8 @@ protected:
             Judge(std::string(job.name) + ": box " + std::to_string(box) + " answered Cancel",
                   before, expected);
             const Folder after = Snapshot(dir.Path());
-            EXPECT_TRUE(after == before) << job.name << ": a Cancel at box " << box << ":"
-                                         << Describe(after, before);
+            EXPECT_TRUE(after == before)
+                << job.name << ": a Cancel at box " << box << ":" << Describe(after, before);
         }
         for (std::uint64_t n : Spread(writes)) {
             for (bool cancel : {false, true}) {
@@ -144,7 +144,8 @@ protected:
                       before, expected);
                 if (cancel) {
                     EXPECT_NE(host.LogText().find("Cancelled"), std::string::npos)
-                        << job.name << " cancel at write " << n << ":\n" << host.LogText();
+                        << job.name << " cancel at write " << n << ":\n"
+                        << host.LogText();
                 }
             }
         }

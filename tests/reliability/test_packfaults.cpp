@@ -88,7 +88,8 @@ protected:
 
     static int VolumeCount()
     {
-        return static_cast<int>(VolumeCountFor(static_cast<std::int64_t>(stream->size()), kVolumeSize));
+        return static_cast<int>(
+            VolumeCountFor(static_cast<std::int64_t>(stream->size()), kVolumeSize));
     }
 
     // The split's writes: the 16 header bytes, then each volume's data in pieces of at most
@@ -112,7 +113,8 @@ protected:
     {
         const int count = VolumeCount();
         for (int i = 0; i < count; ++i)
-            EXPECT_TRUE(ReadFileBytes(VolumePath(dir / "work.0KX", i)) == VolumeBytes(i, count)) << i;
+            EXPECT_TRUE(ReadFileBytes(VolumePath(dir / "work.0KX", i)) == VolumeBytes(i, count))
+                << i;
         EXPECT_FALSE(FileExists(VolumePath(dir / "work.0KX", count)));
     }
 
@@ -132,7 +134,8 @@ std::vector<unsigned>* PackFaults::writes = nullptr;
 
 // The byte offsets at which a write budget runs out: at the start, inside and at the end of
 // each piece of the given sizes laid end to end from base, and one byte before the end.
-std::vector<std::uint64_t> BudgetsOverPieces(std::uint64_t base, const std::vector<unsigned>& pieces)
+std::vector<std::uint64_t> BudgetsOverPieces(std::uint64_t base,
+                                             const std::vector<unsigned>& pieces)
 {
     std::vector<std::uint64_t> budgets;
     std::uint64_t at = base;
@@ -156,7 +159,8 @@ TEST_F(PackFaults, EveryWriteOfAPackFails)
         EXPECT_FALSE(ok) << "write " << n;
         EXPECT_TRUE(Contains(host.LogText(), kWriteErrorLines)) << "write " << n;
         EXPECT_FALSE(Contains(host.LogText(), "Original File size")) << "write " << n;
-        ExpectNothingButTheProjectFile("write " + std::to_string(n) + " of " + std::to_string(total));
+        ExpectNothingButTheProjectFile("write " + std::to_string(n) + " of " +
+                                       std::to_string(total));
     }
     // One write more than the pack makes: the fault never fires and the pack is whole.
     ASSERT_TRUE(PackWithFault([total] { FailNthWrite(static_cast<unsigned>(total + 1)); }, 0));
@@ -200,8 +204,8 @@ TEST_F(PackFaults, AFolderUnderTheFinalNameIsRefusedBeforeTheCompression)
     host.AnswerNextBoxes({IDOK, IDOK});
     EXPECT_FALSE(PackWithFault([] {}, 0));
     ExpectJobEnded(host, kPackEnd);
-    EXPECT_TRUE(AnyBoxSays(host, "Disk Error - File Write Error\nCannot write '" + (dir / "work.0KX") +
-                                     "': Is a directory"));
+    EXPECT_TRUE(AnyBoxSays(host, "Disk Error - File Write Error\nCannot write '" +
+                                     (dir / "work.0KX") + "': Is a directory"));
     EXPECT_EQ(ListFolder(dir.Path()), "work.0KX work.kmx");
     EXPECT_EQ(ReadFileBytes(dir / "work.0KX/inside"), "x");
     EXPECT_TRUE(ReadFileBytes(ProjectPath()) == *project);
@@ -247,7 +251,8 @@ TEST_F(PackFaults, TheDiskFillsUpAtAnyByteOfASplit)
     for (std::uint64_t budget : BudgetsOverPieces(stream->size(), SplitWriteSizes())) {
         EXPECT_FALSE(PackWithFault([budget] { FailWritesAfterBytes(budget); }, 1)) << budget;
         EXPECT_TRUE(AnyBoxSays(host, "Disk Error - File Write Error")) << budget;
-        ExpectNothingButTheProjectFile("split full after " + std::to_string(budget - stream->size()));
+        ExpectNothingButTheProjectFile("split full after " +
+                                       std::to_string(budget - stream->size()));
     }
     const std::uint64_t enough = stream->size() + PACKED_HEADER_SIZE + stream->size();
     ASSERT_TRUE(PackWithFault([enough] { FailWritesAfterBytes(enough); }, 1));

@@ -65,7 +65,8 @@ protected:
         const std::size_t count = stream->size() / kVolumeSize + 1;
         std::vector<std::size_t> sizes;
         for (std::size_t i = 0; i < count; ++i) {
-            const std::string part = stream->substr(std::min(stream->size(), i * kVolumeSize), kVolumeSize);
+            const std::string part =
+                stream->substr(std::min(stream->size(), i * kVolumeSize), kVolumeSize);
             std::string bytes = part;
             if (i == 0) {
                 const auto header = MakePackedFileHeader(static_cast<int>(count));
@@ -175,7 +176,8 @@ TEST_F(UnpackFaults, TheDiskFillsUpAtAnyByteOfASetUnpack)
     for (std::uint64_t budget : budgets) {
         EXPECT_FALSE(UnpackWithFault([budget] { FailWritesAfterBytes(budget); })) << budget;
         EXPECT_TRUE(AnyBoxSays(host, "Disk Error - File Write Error") ||
-                    Contains(host.LogText(), "Disk Error - File Write Error")) << budget;
+                    Contains(host.LogText(), "Disk Error - File Write Error"))
+            << budget;
         ExpectOldProjectKept("full after " + std::to_string(budget), inputs);
     }
     ASSERT_TRUE(UnpackWithFault([total] { FailWritesAfterBytes(total); }));
@@ -205,7 +207,10 @@ TEST_F(UnpackFaults, AFolderUnderTheFinalNameIsRefusedWithItsReason)
 // the budget covers everything it reads.
 TEST_F(UnpackFaults, EveryReadOfAnUnpackFails)
 {
-    struct Row { const char* name; bool set; };
+    struct Row {
+        const char* name;
+        bool set;
+    };
     for (const Row& row : {Row{"whole", false}, Row{"set", true}}) {
         SCOPED_TRACE(row.name);
         if (row.set)
@@ -215,8 +220,8 @@ TEST_F(UnpackFaults, EveryReadOfAnUnpackFails)
         const std::string inputs = ListFolder(dir.Path());
         // Whole: the 16 header bytes, then the stream. Set: the header, the volumes' bytes
         // (the 16 header bytes again), then the joined stream.
-        const std::uint64_t needed = row.set ? 16 + (16 + stream->size()) + stream->size()
-                                             : 16 + stream->size();
+        const std::uint64_t needed =
+            row.set ? 16 + (16 + stream->size()) + stream->size() : 16 + stream->size();
         std::uint64_t budget = 0;
         int failures = 0;
         bool restored = false;
@@ -232,9 +237,11 @@ TEST_F(UnpackFaults, EveryReadOfAnUnpackFails)
             const std::string log = host.LogText();
             EXPECT_TRUE(Contains(log, "Disk Error - File Read Error") ||
                         Contains(log, "Error during package expansion") ||
-                        Contains(log, "Invalid file format")) << budget;
+                        Contains(log, "Invalid file format"))
+                << budget;
             EXPECT_TRUE(AnyBoxSays(host, "Disk Error - File Read Error") ||
-                        AnyBoxSays(host, "Invalid file format")) << budget;
+                        AnyBoxSays(host, "Invalid file format"))
+                << budget;
             ExpectOldProjectKept("read fails after " + std::to_string(budget), inputs);
         }
         ASSERT_TRUE(restored) << "not restored with every read allowed: " << host.LogText();

@@ -14,13 +14,20 @@ private slots:
     {
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("proposal");
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("blanks only") << "   " << "";
-        QTest::newRow("packed file with blanks around") << "  /data/set/deck.0KX  " << "/data/set/deck.kmx";
-        QTest::newRow("tabs and line end") << "\t/data/deck.kmx\n" << "/data/deck.kmx";
-        QTest::newRow("no extension") << "/data/set/deck" << "/data/set/deck.kmx";
-        QTest::newRow("folder only") << "/data/set/" << "/data/set/.kmx";
-        QTest::newRow("dot in a folder name") << "/data/a.b/deck" << "/data/a.b/deck.kmx";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("blanks only") << "   "
+                                     << "";
+        QTest::newRow("packed file with blanks around") << "  /data/set/deck.0KX  "
+                                                        << "/data/set/deck.kmx";
+        QTest::newRow("tabs and line end") << "\t/data/deck.kmx\n"
+                                           << "/data/deck.kmx";
+        QTest::newRow("no extension") << "/data/set/deck"
+                                      << "/data/set/deck.kmx";
+        QTest::newRow("folder only") << "/data/set/"
+                                     << "/data/set/.kmx";
+        QTest::newRow("dot in a folder name") << "/data/a.b/deck"
+                                              << "/data/a.b/deck.kmx";
     }
 
     void packProposal()
@@ -34,17 +41,28 @@ private slots:
     {
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("proposal");
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("full path of a packed file") << "/data/set/deck.0KX" << "/data/set/deck.0KX";
-        QTest::newRow("blanks around") << "  /data/set/deck.0KX " << "/data/set/deck.0KX";
-        QTest::newRow("second kind of packed file") << "/data/deck.0rv" << "/data/deck.0rv";
-        QTest::newRow("project file after a pack") << "/data/deck.kmx" << "/data/deck.0KX";
-        QTest::newRow("project file after an unpack") << "/data/deck.KMX" << "/data/deck.0KX";
-        QTest::newRow("second kind of project file") << "/data/deck.RVN" << "/data/deck.0RV";
-        QTest::newRow("other extension kept") << "/data/deck.1KX" << "/data/deck.1KX";
-        QTest::newRow("no extension") << "/data/deck" << "/data/deck";
-        QTest::newRow("name without a folder") << "deck.0KX" << "deck.0KX";
-        QTest::newRow("folder only") << "/data/set/" << "/data/set/";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("full path of a packed file") << "/data/set/deck.0KX"
+                                                    << "/data/set/deck.0KX";
+        QTest::newRow("blanks around") << "  /data/set/deck.0KX "
+                                       << "/data/set/deck.0KX";
+        QTest::newRow("second kind of packed file") << "/data/deck.0rv"
+                                                    << "/data/deck.0rv";
+        QTest::newRow("project file after a pack") << "/data/deck.kmx"
+                                                   << "/data/deck.0KX";
+        QTest::newRow("project file after an unpack") << "/data/deck.KMX"
+                                                      << "/data/deck.0KX";
+        QTest::newRow("second kind of project file") << "/data/deck.RVN"
+                                                     << "/data/deck.0RV";
+        QTest::newRow("other extension kept") << "/data/deck.1KX"
+                                              << "/data/deck.1KX";
+        QTest::newRow("no extension") << "/data/deck"
+                                      << "/data/deck";
+        QTest::newRow("name without a folder") << "deck.0KX"
+                                               << "deck.0KX";
+        QTest::newRow("folder only") << "/data/set/"
+                                     << "/data/set/";
     }
 
     void unpackProposal()
@@ -192,7 +210,8 @@ private slots:
             QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
             stayedOpen = dialog.isVisible() && dialog.result() != QDialog::Accepted;
             selected = field->selectedText();
-            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("cancel")), Qt::LeftButton);
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("cancel")),
+                              Qt::LeftButton);
             return dialog.result();
         });
         QVERIFY(stayedOpen);
@@ -230,14 +249,16 @@ private slots:
             if (escape) {
                 QTest::keyClick(&dialog, Qt::Key_Escape);
             } else {
-                QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("cancel")), Qt::LeftButton);
+                QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("cancel")),
+                                  Qt::LeftButton);
             }
             return dialog.result();
         });
         QCOMPARE(m_frame->View()->FileNameField()->text(), project);
         QCOMPARE(LogText(*m_frame), QStringLiteral("kept\n"));
         QCOMPARE(RunningWorkerThreads(), 0);
-        QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("deck.kmx")});
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files),
+                 QStringList{QStringLiteral("deck.kmx")});
     }
 
     void browseStartsInDatabaseFolder_data()
@@ -303,7 +324,8 @@ private slots:
         CAboutDlg about(m_frame.get());
         for (QDialog* dialog : {static_cast<QDialog*>(&pack), static_cast<QDialog*>(&unpack),
                                 static_cast<QDialog*>(&about)}) {
-            const QList<QWidget*> children = dialog->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+            const QList<QWidget*> children =
+                dialog->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
             for (QWidget* child : children) {
                 const QString where = dialog->objectName() + QLatin1Char('/') + child->objectName();
                 QVERIFY2(dialog->rect().contains(child->geometry()), qPrintable(where));
@@ -350,8 +372,10 @@ private slots:
         CUnpackProjectDlg unpack(m_frame.get());
         CAboutDlg about(m_frame.get());
         CHelpViewer viewer(m_frame.get());
-        for (CProjectFileDlg* dialog : {static_cast<CProjectFileDlg*>(&pack), static_cast<CProjectFileDlg*>(&unpack)}) {
-            QCOMPARE(dialog->OkButton()->geometry().top(), dialog->CancelButton()->geometry().top());
+        for (CProjectFileDlg* dialog :
+             {static_cast<CProjectFileDlg*>(&pack), static_cast<CProjectFileDlg*>(&unpack)}) {
+            QCOMPARE(dialog->OkButton()->geometry().top(),
+                     dialog->CancelButton()->geometry().top());
             QCOMPARE(dialog->OkButton()->height(), dialog->CancelButton()->height());
         }
         for (QWidget* window : {static_cast<QWidget*>(&pack), static_cast<QWidget*>(&unpack),
@@ -370,7 +394,8 @@ private slots:
         if (static_cast<Language>(language) == Language::Japanese) {
             QCOMPARE(pack.FileNameField()->accessibleName(), QString::fromUtf8("ﾌｧｲﾙ名"));
             // The chooser for a missing volume speaks the language too.
-            QCOMPARE(FilterFromCatalogue(IDS_FINDFILE_FILTER), QString::fromUtf8("圧縮ﾌｧｲﾙ (*.?kx)"));
+            QCOMPARE(FilterFromCatalogue(IDS_FINDFILE_FILTER),
+                     QString::fromUtf8("圧縮ﾌｧｲﾙ (*.?kx)"));
         }
     }
 
@@ -390,7 +415,8 @@ private slots:
                 if (escape) {
                     QTest::keyClick(&dialog, Qt::Key_Escape);
                 } else {
-                    QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+                    QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")),
+                                      Qt::LeftButton);
                 }
                 return dialog.result();
             });

@@ -17,7 +17,8 @@ private slots:
         QTest::addColumn<int>("language");
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("title");
-        QTest::newRow("English") << int(Language::English) << "enzunpak.hlp" << "Pack Tool Help";
+        QTest::newRow("English") << int(Language::English) << "enzunpak.hlp"
+                                 << "Pack Tool Help";
         QTest::newRow("Japanese") << int(Language::Japanese) << "jpzunpak.hlp"
                                   << QString::fromUtf8("圧縮ﾂｰﾙ ﾍﾙﾌﾟ");
     }
@@ -29,7 +30,8 @@ private slots:
         QFETCH(QString, title);
         SetLanguage(static_cast<Language>(language));
         QDir::setCurrent(m_folder.path());
-        const QString expectedPath = QCoreApplication::applicationDirPath() + QLatin1Char('/') + file;
+        const QString expectedPath =
+            QCoreApplication::applicationDirPath() + QLatin1Char('/') + file;
 
         auto checkViewer = [&](QWidget* owner) {
             CHelpViewer* viewer = CHelpViewer::Of(owner);
@@ -131,8 +133,10 @@ private slots:
             const bool inlineBefore = before.endsWith(QStringLiteral("</b>")) ||
                                       before.endsWith(QStringLiteral("</code>")) ||
                                       before.endsWith(QLatin1Char(')'));
-            QVERIFY2(!((japaneseBefore && textAfter) || (inlineBefore && after.front().unicode() >= 0x3000)),
-                     qPrintable(QStringLiteral("line %1: ").arg(i) + before.right(20) + QStringLiteral(" | ") + after.left(20)));
+            QVERIFY2(!((japaneseBefore && textAfter) ||
+                       (inlineBefore && after.front().unicode() >= 0x3000)),
+                     qPrintable(QStringLiteral("line %1: ").arg(i) + before.right(20) +
+                                QStringLiteral(" | ") + after.left(20)));
         }
     }
 
@@ -158,7 +162,8 @@ private slots:
         viewer.OpenContents(m_folder.filePath(QStringLiteral("enzunpak.hlp")));
         QVERIFY(!viewer.HasDocument());
         QVERIFY(viewer.Browser()->toPlainText().contains(QStringLiteral("could not be opened")));
-        QVERIFY(viewer.Browser()->toPlainText().contains(m_folder.filePath(QStringLiteral("enzunpak.hlp"))));
+        QVERIFY(viewer.Browser()->toPlainText().contains(
+            m_folder.filePath(QStringLiteral("enzunpak.hlp"))));
     }
 };
 

@@ -32,8 +32,8 @@ QString TextAt(QTextBrowser* browser, int start, int end)
 QString TopicAt(QTextBrowser* browser, int position)
 {
     QString topic;
-    for (QTextBlock block = browser->document()->begin(); block.isValid() && block.position() <= position;
-         block = block.next()) {
+    for (QTextBlock block = browser->document()->begin();
+         block.isValid() && block.position() <= position; block = block.next()) {
         const int level = block.blockFormat().headingLevel();
         if (level == 1 || level == 2) {
             topic = block.text().trimmed();
@@ -67,17 +67,23 @@ private slots:
         QTest::addColumn<QString>("words");
         QTest::addColumn<QString>("matches"); // what every place found reads, folded to lower case
         QTest::addColumn<QString>("topic");   // a topic that must be listed
-        QTest::newRow("English, other case") << int(Language::English) << "CHECKSUM" << "checksum"
+        QTest::newRow("English, other case") << int(Language::English) << "CHECKSUM"
+                                             << "checksum"
                                              << "Testing a packed file";
-        QTest::newRow("English, option") << int(Language::English) << "--threads" << "--threads"
+        QTest::newRow("English, option") << int(Language::English) << "--threads"
+                                         << "--threads"
                                          << "The command line";
         QTest::newRow("English, two words") << int(Language::English) << "write  checksums"
-                                            << "write checksums" << "The main window";
+                                            << "write checksums"
+                                            << "The main window";
         QTest::newRow("Japanese, full-width katakana") << int(Language::Japanese) << "チェックサム"
-                                                       << "ﾁｪｯｸｻﾑ" << "圧縮ﾌｧｲﾙのﾃｽﾄ";
+                                                       << "ﾁｪｯｸｻﾑ"
+                                                       << "圧縮ﾌｧｲﾙのﾃｽﾄ";
         QTest::newRow("Japanese, voiced katakana") << int(Language::Japanese) << "ダイアログ"
-                                                   << "ﾀﾞｲｱﾛｸﾞ" << "ﾌﾟﾛｼﾞｪｸﾄﾌｧｲﾙの圧縮";
-        QTest::newRow("Japanese, option") << int(Language::Japanese) << "--lang" << "--lang"
+                                                   << "ﾀﾞｲｱﾛｸﾞ"
+                                                   << "ﾌﾟﾛｼﾞｪｸﾄﾌｧｲﾙの圧縮";
+        QTest::newRow("Japanese, option") << int(Language::Japanese) << "--lang"
+                                          << "--lang"
                                           << "ｺﾏﾝﾄﾞﾗｲﾝ";
     }
 
@@ -168,18 +174,22 @@ private slots:
         QCOMPARE(selected(), found.at(2).start);
         QTest::keyClick(&viewer, Qt::Key_F3, Qt::ShiftModifier);
         QCOMPARE(selected(), found.at(1).start);
-        QTest::mouseClick(viewer.findChild<QPushButton*>(QStringLiteral("helpFindPrevious")), Qt::LeftButton);
+        QTest::mouseClick(viewer.findChild<QPushButton*>(QStringLiteral("helpFindPrevious")),
+                          Qt::LeftButton);
         QCOMPARE(selected(), found.at(0).start);
-        QTest::mouseClick(viewer.findChild<QPushButton*>(QStringLiteral("helpFindPrevious")), Qt::LeftButton);
+        QTest::mouseClick(viewer.findChild<QPushButton*>(QStringLiteral("helpFindPrevious")),
+                          Qt::LeftButton);
         QCOMPARE(selected(), found.last().start);
-        QTest::mouseClick(viewer.findChild<QPushButton*>(QStringLiteral("helpFindNext")), Qt::LeftButton);
+        QTest::mouseClick(viewer.findChild<QPushButton*>(QStringLiteral("helpFindNext")),
+                          Qt::LeftButton);
         QCOMPARE(selected(), found.at(0).start);
 
         QListWidget* topics = viewer.FoundTopics();
         QVERIFY(topics->isVisible());
         QVERIFY(topics->count() >= 2);
         QListWidgetItem* last = topics->item(topics->count() - 1);
-        QTest::mouseClick(topics->viewport(), Qt::LeftButton, {}, topics->visualItemRect(last).center());
+        QTest::mouseClick(topics->viewport(), Qt::LeftButton, {},
+                          topics->visualItemRect(last).center());
         QVERIFY(last->text().startsWith(TopicAt(browser, selected()) + QLatin1String(" (")));
         int firstOfTopic = 0;
         while (TopicAt(browser, found.at(firstOfTopic).start) != TopicAt(browser, selected())) {

@@ -83,7 +83,8 @@ private slots:
         QTest::newRow("idle") << int(JOB_IDLE) << "Ready" << true;
         QTest::newRow("compressing") << int(JOB_COMPRESSING) << "Compressing file..." << false;
         QTest::newRow("splitting") << int(JOB_SPLITTING) << "Splitting file..." << false;
-        QTest::newRow("decompressing") << int(JOB_DECOMPRESSING) << "Decompressing file..." << false;
+        QTest::newRow("decompressing")
+            << int(JOB_DECOMPRESSING) << "Decompressing file..." << false;
         QTest::newRow("joining") << int(JOB_JOINING) << "Joining file..." << false;
         QTest::newRow("unknown state 7") << 7 << "" << false;
     }
@@ -98,7 +99,8 @@ private slots:
         PostJobState(JobState(state));
         QTRY_COMPARE(g_nJobState, state);
         QCOMPARE(m_frame->PaneText(), pane);
-        for (int id : {int(ID_PACK_PROJECT), int(ID_UNPACK_PROJECT), int(ID_TEST_PACKED), int(ID_APP_EXIT)}) {
+        for (int id : {int(ID_PACK_PROJECT), int(ID_UNPACK_PROJECT), int(ID_TEST_PACKED),
+                       int(ID_APP_EXIT)}) {
             QCOMPARE(IsEnabledEverywhere(*m_frame, id), enabled);
         }
         // Help and About stay available during a job.
@@ -143,8 +145,10 @@ private slots:
         QCOMPARE(shown.size(), size_t(2));
         for (const Modal::Record& box : shown) {
             QCOMPARE(box.kind, Modal::Record::Box);
-            QCOMPARE(box.text, QStringLiteral("Please wait for background processing to end before exiting\n\n") +
-                                   Catalogue(IDS_CLOSE_STOPS_JOB));
+            QCOMPARE(
+                box.text,
+                QStringLiteral("Please wait for background processing to end before exiting\n\n") +
+                    Catalogue(IDS_CLOSE_STOPS_JOB));
             QCOMPARE(box.type, unsigned(MB_OKCANCEL | MB_ICONEXCLAMATION));
             QCOMPARE(box.owner, m_frame.get());
         }
@@ -233,8 +237,8 @@ private slots:
         for (const QString& path : {own, foreign, ownOtherCase, foreign}) {
             Modal::SetNextFileName(path);
         }
-        Modal::SetNextAnswer(IDOK);     // take the first foreign file
-        Modal::SetNextAnswer(IDCANCEL); // not the second: the chooser opens again
+        Modal::SetNextAnswer(IDOK);        // take the first foreign file
+        Modal::SetNextAnswer(IDCANCEL);    // not the second: the chooser opens again
         Modal::SetNextFileName(QString()); // the last time the user cancels
 
         const std::vector<std::string> found{"/media/cd/SET.0KX"};
@@ -255,9 +259,10 @@ private slots:
         // The job's current folder stays where the job put it.
         QCOMPARE(QDir::currentPath(), jobFolder);
 
-        const QString question = QStringLiteral("'%1' is not named as volume 2 of SET.0KX ('SET.1KX'): it may "
-                                                "belong to another set. Take it as that volume anyway?")
-                                     .arg(foreign);
+        const QString question =
+            QStringLiteral("'%1' is not named as volume 2 of SET.0KX ('SET.1KX'): it may "
+                           "belong to another set. Take it as that volume anyway?")
+                .arg(foreign);
         const std::vector<Modal::Record>& shown = Modal::Shown();
         QList<Modal::Record::Kind> kinds;
         for (const Modal::Record& record : shown) {
@@ -272,8 +277,8 @@ private slots:
             }
         }
         using R = Modal::Record;
-        QCOMPARE(kinds, (QList<R::Kind>{R::Chooser, R::Chooser, R::Box, R::Chooser, R::Chooser, R::Box,
-                                        R::Chooser}));
+        QCOMPARE(kinds, (QList<R::Kind>{R::Chooser, R::Chooser, R::Box, R::Chooser, R::Chooser,
+                                        R::Box, R::Chooser}));
     }
 
     // Cancel beside the bar and Escape ask the running job to stop, and only while one runs;
@@ -319,8 +324,10 @@ private slots:
         for (QAction* action : emptyMenu->actions())
             QVERIFY(!action->isEnabled());
 
-        view->AppendToLog(QStringLiteral("\r\n ********* Starting *********\r\nOriginal File size = 3 bytes."));
-        const QString expected = QStringLiteral("\n ********* Starting *********\nOriginal File size = 3 bytes.");
+        view->AppendToLog(
+            QStringLiteral("\r\n ********* Starting *********\r\nOriginal File size = 3 bytes."));
+        const QString expected =
+            QStringLiteral("\n ********* Starting *********\nOriginal File size = 3 bytes.");
         std::unique_ptr<QMenu> menu(view->CreateLogMenu(nullptr));
         auto* copy = menu->findChild<QAction*>(QStringLiteral("copyLog"));
         auto* save = menu->findChild<QAction*>(QStringLiteral("saveLog"));
@@ -346,7 +353,8 @@ private slots:
         Modal::SetNextFileName(nowhere);
         save->trigger();
         QCOMPARE(Modal::Shown().back().kind, Modal::Record::Box);
-        QCOMPARE(Modal::Shown().back().text, QStringLiteral("Unable to save the log to '%1'.").arg(nowhere));
+        QCOMPARE(Modal::Shown().back().text,
+                 QStringLiteral("Unable to save the log to '%1'.").arg(nowhere));
         QVERIFY(!QFile::exists(nowhere));
         QVERIFY(view->StatusLog()->isReadOnly());
         QCOMPARE(view->StatusLog()->toPlainText(), expected);
@@ -361,7 +369,8 @@ private slots:
                               << "Pack an existing KMX file";
         QTest::newRow("Unpack") << int(ID_UNPACK_PROJECT) << "Unpack a packed file"
                                 << "Unpack a packed file";
-        QTest::newRow("Exit") << int(ID_APP_EXIT) << "Quit the application" << "Exit";
+        QTest::newRow("Exit") << int(ID_APP_EXIT) << "Quit the application"
+                              << "Exit";
     }
 
     void promptsAndTooltips()
@@ -413,10 +422,12 @@ private slots:
         }
         const QPixmap doubled = actions[0]->icon().pixmap(QSize(16, 16), 2.0);
         QCOMPARE(doubled.size(), QSize(32, 32));
-        QImage doubledImage = doubled.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        QImage doubledImage =
+            doubled.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
         doubledImage.setDevicePixelRatio(1.0);
-        QCOMPARE(doubledImage, DrawToolbarImage(ToolbarImage::Pack, 32).toImage().convertToFormat(
-                                   QImage::Format_ARGB32_Premultiplied));
+        QCOMPARE(doubledImage, DrawToolbarImage(ToolbarImage::Pack, 32)
+                                   .toImage()
+                                   .convertToFormat(QImage::Format_ARGB32_Premultiplied));
         const QList<QSize> iconSizes = m_frame->windowIcon().availableSizes();
         for (int size : {16, 32, 48, 64, 128, 256}) {
             QVERIFY2(iconSizes.contains(QSize(size, size)), qPrintable(QString::number(size)));
@@ -442,7 +453,8 @@ private slots:
         QVERIFY(room.contains(m_frame->frameGeometry()));
         QCOMPARE(m_frame->size(), classic);
         CZUNPackView* view = m_frame->View();
-        QVERIFY(m_frame->rect().contains(QRect(view->mapTo(m_frame.get(), QPoint(0, 0)), view->size())));
+        QVERIFY(m_frame->rect().contains(
+            QRect(view->mapTo(m_frame.get(), QPoint(0, 0)), view->size())));
         QCOMPARE(view->FormSize(), QSize(view->Control(IDC_FILE_NAME)->parentWidget()->size()));
         QVERIFY(m_frame->minimumSize().width() < classic.width());
         QCOMPARE(m_frame->maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
@@ -457,8 +469,8 @@ private slots:
         auto geometryOf = [&](const char* name) {
             return form->findChild<QWidget*>(QLatin1String(name))->geometry();
         };
-        const char* names[] = {"fileNameLabel", "fileName", "statusLabel", "statusLog", "progress",
-                               "progressLabel"};
+        const char* names[] = {"fileNameLabel", "fileName", "statusLabel",
+                               "statusLog",     "progress", "progressLabel"};
         QHash<QString, QRect> before;
         for (const char* name : names)
             before.insert(QLatin1String(name), geometryOf(name));
@@ -468,7 +480,8 @@ private slots:
         QCOMPARE(geometryOf("statusLabel"), before["statusLabel"]);
         QCOMPARE(geometryOf("fileName"), before["fileName"].adjusted(0, 0, 200, 0));
         QCOMPARE(geometryOf("statusLog"), before["statusLog"].adjusted(0, 0, 200, 120));
-        QCOMPARE(geometryOf("progress"), before["progress"].translated(0, 120).adjusted(0, 0, 200, 0));
+        QCOMPARE(geometryOf("progress"),
+                 before["progress"].translated(0, 120).adjusted(0, 0, 200, 0));
         QCOMPARE(geometryOf("progressLabel"), before["progressLabel"].translated(0, 120));
 
         m_frame->resize(m_frame->minimumSize());
@@ -511,7 +524,10 @@ private slots:
             QVERIFY(next.geometry() != saved);
         }
         QVERIFY2(screen.contains(next.frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
-                     .arg(next.x()).arg(next.y()).arg(next.width()).arg(next.height())));
+                                                                       .arg(next.x())
+                                                                       .arg(next.y())
+                                                                       .arg(next.width())
+                                                                       .arg(next.height())));
     }
 
     // A project or packed file dropped on the field (or anywhere on the window) names it;
@@ -541,8 +557,8 @@ private slots:
         data.setUrls(urls);
         // Delivered to the window as the desktop delivers it: on the field, and on the log.
         QWindow* window = m_frame->windowHandle();
-        for (QWidget* target : {static_cast<QWidget*>(field),
-                                static_cast<QWidget*>(m_frame->View()->StatusLog())}) {
+        for (QWidget* target :
+             {static_cast<QWidget*>(field), static_cast<QWidget*>(m_frame->View()->StatusLog())}) {
             field->setText(QStringLiteral("/before.kmx"));
             const QPoint at = target->mapTo(m_frame.get(), target->rect().center());
             QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -564,7 +580,8 @@ private slots:
     void commandKeysShownAndWorking()
     {
         QCOMPARE(m_frame->Action(ID_PACK_PROJECT)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_P));
-        QCOMPARE(m_frame->Action(ID_UNPACK_PROJECT)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_U));
+        QCOMPARE(m_frame->Action(ID_UNPACK_PROJECT)->shortcut(),
+                 QKeySequence(Qt::CTRL | Qt::Key_U));
         QCOMPARE(m_frame->Action(ID_TEST_PACKED)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_T));
         QCOMPARE(m_frame->Action(ID_APP_EXIT)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
         QCOMPARE(m_frame->Action(ID_HELP_TOPICS)->shortcut(), QKeySequence(Qt::Key_F1));
@@ -593,12 +610,11 @@ private slots:
     void controlsHaveNamesAndNoEmptyBoxes()
     {
         for (QWidget* widget : m_frame->findChildren<QWidget*>()) {
-            if (!widget->isVisible() || !(widget->focusPolicy() != Qt::NoFocus ||
-                                          qobject_cast<QAbstractButton*>(widget) ||
-                                          qobject_cast<QProgressBar*>(widget) ||
-                                          qobject_cast<QToolBar*>(widget) ||
-                                          qobject_cast<QStatusBar*>(widget) ||
-                                          qobject_cast<QAbstractScrollArea*>(widget))) {
+            if (!widget->isVisible() ||
+                !(widget->focusPolicy() != Qt::NoFocus || qobject_cast<QAbstractButton*>(widget) ||
+                  qobject_cast<QProgressBar*>(widget) || qobject_cast<QToolBar*>(widget) ||
+                  qobject_cast<QStatusBar*>(widget) ||
+                  qobject_cast<QAbstractScrollArea*>(widget))) {
                 continue;
             }
             if (qobject_cast<QScrollBar*>(widget) || widget->inherits("QToolBarExtension")) {
@@ -607,8 +623,8 @@ private slots:
             QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
             QVERIFY(accessible != nullptr);
             QVERIFY2(!accessible->text(QAccessible::Name).isEmpty(),
-                     qPrintable(QStringLiteral("%1 (%2) has no name").arg(widget->objectName(),
-                                                                          widget->metaObject()->className())));
+                     qPrintable(QStringLiteral("%1 (%2) has no name")
+                                    .arg(widget->objectName(), widget->metaObject()->className())));
         }
         for (int id : {int(ID_INDICATOR_CAPS), int(ID_INDICATOR_NUM), int(ID_INDICATOR_SCRL)}) {
             auto* box = m_frame->findChild<QLabel*>(QStringLiteral("indicator%1").arg(id));
@@ -647,7 +663,8 @@ private slots:
         QTest::addColumn<int>("language");
         QTest::addColumn<QString>("fileNameLabel");
         QTest::addColumn<QString>("menu");
-        QTest::newRow("English") << int(Language::English) << "File Name" << "&Action";
+        QTest::newRow("English") << int(Language::English) << "File Name"
+                                 << "&Action";
         QTest::newRow("Japanese") << int(Language::Japanese) << QString::fromUtf8("ﾌｧｲﾙ名")
                                   << QString::fromUtf8("動作(&A)");
     }
@@ -681,7 +698,6 @@ private slots:
         QLineEdit* field = frame.View()->FileNameField();
         QVERIFY(field->height() >= field->fontMetrics().height() + 2);
     }
-
 };
 
 QTEST_MAIN(MainFrameTest)

@@ -24,7 +24,8 @@ namespace {
 
 QString Catalogue(unsigned id)
 {
-    return QString::fromStdString(LoadString(id)).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return QString::fromStdString(LoadString(id))
+        .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
 // Project data that compresses, but not to nothing: text lines with running numbers.
@@ -32,8 +33,9 @@ QByteArray ProjectBytes(int size)
 {
     QByteArray bytes;
     for (qint64 line = 0; bytes.size() < size; ++line) {
-        bytes += "beam " + QByteArray::number(line) + " span " + QByteArray::number(line * 7919 % 1000) +
-                 " load " + QByteArray::number(line * 104729 % 65536) + "\n";
+        bytes += "beam " + QByteArray::number(line) + " span " +
+                 QByteArray::number(line * 7919 % 1000) + " load " +
+                 QByteArray::number(line * 104729 % 65536) + "\n";
     }
     bytes.truncate(size);
     return bytes;
@@ -86,12 +88,13 @@ private slots:
             logLength = int(text.size());
         });
         QList<int> percents;
-        auto progressConnection = connect(progress, &QProgressBar::valueChanged, this, [&](int value) {
-            percents << value;
-            if (seen.isEmpty() || !seen.last().startsWith(QStringLiteral("progress"))) {
-                seen << QStringLiteral("progress");
-            }
-        });
+        auto progressConnection =
+            connect(progress, &QProgressBar::valueChanged, this, [&](int value) {
+                percents << value;
+                if (seen.isEmpty() || !seen.last().startsWith(QStringLiteral("progress"))) {
+                    seen << QStringLiteral("progress");
+                }
+            });
         QStringList panes;
         int busyWhileCompressing = 0;
         QTimer watch;
@@ -114,8 +117,9 @@ private slots:
 
         QVERIFY(QFile::exists(folder.filePath(QStringLiteral("bridge.0KX"))));
         const qint64 packedSize = QFileInfo(folder.filePath(QStringLiteral("bridge.0KX"))).size();
-        const QString report = QString::fromStdString(FormatSizeReport(projectSize, quint64(packedSize)))
-                                   .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        const QString report =
+            QString::fromStdString(FormatSizeReport(projectSize, quint64(packedSize)))
+                .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         QCOMPARE(log->toPlainText(), Catalogue(IDS_PACK_START) + QStringLiteral("\n") + report +
                                          QStringLiteral("\n") + Catalogue(IDS_PACK_END));
 
@@ -167,8 +171,9 @@ private slots:
             QCOMPARE(box.type, unsigned(MB_OKCANCEL | MB_ICONEXCLAMATION));
             QCOMPARE(box.owner, m_frame.get());
         }
-        QCOMPARE(m_frame->View()->StatusLog()->toPlainText(),
-                 Catalogue(IDS_PACK_START) + Catalogue(IDS_ABORTED_BY_USER) + Catalogue(IDS_PACK_END));
+        QCOMPARE(m_frame->View()->StatusLog()->toPlainText(), Catalogue(IDS_PACK_START) +
+                                                                  Catalogue(IDS_ABORTED_BY_USER) +
+                                                                  Catalogue(IDS_PACK_END));
         QCOMPARE(m_frame->PaneText(), QStringLiteral("Ready"));
     }
 

@@ -29,15 +29,19 @@ private slots:
         QTest::addColumn<bool>("shown");
         QTest::newRow("whole screen, before the frame") << free << false;
         QTest::newRow("off to the right and below")
-            << QRect(free.right() + 500, free.bottom() + 500, free.width() / 2, free.height() / 2) << false;
+            << QRect(free.right() + 500, free.bottom() + 500, free.width() / 2, free.height() / 2)
+            << false;
         QTest::newRow("above and left of the screen")
-            << QRect(free.left() - 900, free.top() - 900, free.width() / 2, free.height() / 2) << false;
+            << QRect(free.left() - 900, free.top() - 900, free.width() / 2, free.height() / 2)
+            << false;
         QTest::newRow("twice the screen, saved at a smaller scale")
             << QRect(free.topLeft(), free.size() * 2) << false;
         QTest::newRow("bottom edge under the screen's")
-            << QRect(free.left() + 10, free.bottom() - free.height() / 2, free.width() / 2, free.height() / 2 + 20)
+            << QRect(free.left() + 10, free.bottom() - free.height() / 2, free.width() / 2,
+                     free.height() / 2 + 20)
             << false;
-        QTest::newRow("twice the screen, window shown") << QRect(free.topLeft(), free.size() * 2) << true;
+        QTest::newRow("twice the screen, window shown")
+            << QRect(free.topLeft(), free.size() * 2) << true;
     }
 
     // The whole window comes onto the free area of the screen, its bottom edge (status bar and

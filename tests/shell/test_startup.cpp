@@ -167,19 +167,26 @@ private slots:
         QTest::addColumn<QString>("ends"); // "help", "version", "unknown" or ""
         using S = std::optional<std::string>;
         QTest::newRow("nothing") << Args{} << "G" << S() << "";
-        QTest::newRow("a path with /Games/") << Args{"/home/u/Games/g.kmx"} << "G" << S("/home/u/Games/g.kmx") << "";
-        QTest::newRow("a path with /Projects/") << Args{"/home/u/Projects/p.kmx"} << "G" << S("/home/u/Projects/p.kmx") << "";
-        QTest::newRow("a path in /usr") << Args{"/usr/share/u.0KX"} << "G" << S("/usr/share/u.0KX") << "";
-        QTest::newRow("a path with /Updates/") << Args{"/Updates/u.0KX"} << "G" << S("/Updates/u.0KX") << "";
-        QTest::newRow("/G and a file") << Args{"/G", "/home/my folder/a.kmx"} << "G" << S("/home/my folder/a.kmx") << "";
+        QTest::newRow("a path with /Games/")
+            << Args{"/home/u/Games/g.kmx"} << "G" << S("/home/u/Games/g.kmx") << "";
+        QTest::newRow("a path with /Projects/")
+            << Args{"/home/u/Projects/p.kmx"} << "G" << S("/home/u/Projects/p.kmx") << "";
+        QTest::newRow("a path in /usr")
+            << Args{"/usr/share/u.0KX"} << "G" << S("/usr/share/u.0KX") << "";
+        QTest::newRow("a path with /Updates/")
+            << Args{"/Updates/u.0KX"} << "G" << S("/Updates/u.0KX") << "";
+        QTest::newRow("/G and a file")
+            << Args{"/G", "/home/my folder/a.kmx"} << "G" << S("/home/my folder/a.kmx") << "";
         QTest::newRow("/G alone (the menu's entry)") << Args{"/G"} << "G" << S() << "";
         QTest::newRow("/P") << Args{"/P", "/data/p.kmx"} << "P" << S("/data/p.kmx") << "";
-        QTest::newRow("/u in lower case") << Args{"/u", "/data/p.0KX"} << "U" << S("/data/p.0KX") << "";
+        QTest::newRow("/u in lower case")
+            << Args{"/u", "/data/p.0KX"} << "U" << S("/data/p.0KX") << "";
         QTest::newRow("/T") << Args{"/T", "/data/p.0KX"} << "T" << S("/data/p.0KX") << "";
         QTest::newRow("--pack") << Args{"--pack", "p.kmx"} << "P" << S("p.kmx") << "";
         QTest::newRow("-u") << Args{"-u", "p.0KX"} << "U" << S("p.0KX") << "";
         QTest::newRow("--test") << Args{"--test", "p.0KX"} << "T" << S("p.0KX") << "";
-        QTest::newRow("an option after an option") << Args{"/G", "/P", "a.kmx"} << "P" << S("a.kmx") << "";
+        QTest::newRow("an option after an option")
+            << Args{"/G", "/P", "a.kmx"} << "P" << S("a.kmx") << "";
         QTest::newRow("blanks kept") << Args{" lead.kmx "} << "G" << S(" lead.kmx ") << "";
         QTest::newRow("the last file wins") << Args{"a.kmx", "b.kmx"} << "G" << S("b.kmx") << "";
         QTest::newRow("-- ends the options") << Args{"--", "--help"} << "G" << S("--help") << "";
@@ -228,7 +235,8 @@ private slots:
             int argc = 3;
             CZUNPackApp app(argc, argv);
             QVERIFY(app.Start());
-            QCOMPARE(app.MainFrame()->View()->FileNameField()->text(), QString::fromStdString(path));
+            QCOMPARE(app.MainFrame()->View()->FileNameField()->text(),
+                     QString::fromStdString(path));
             QTest::qWait(50);
             QVERIFY2(Modal::Shown().empty(), path.c_str());
             QCOMPARE(app.Finish(), 0);
@@ -253,7 +261,8 @@ private slots:
     {
         QTest::addColumn<QString>("lang");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("English") << "en" << "Pack Tool";
+        QTest::newRow("English") << "en"
+                                 << "Pack Tool";
         QTest::newRow("Japanese") << "ja" << QString::fromUtf8("圧縮ﾂｰﾙ");
     }
 
@@ -314,13 +323,20 @@ private slots:
     {
         QTest::addColumn<QString>("option");
         QTest::addColumn<QString>("dialog");
-        QTest::newRow("/G") << "/G" << "";
-        QTest::newRow("a plain path") << "plain" << "";
-        QTest::newRow("/P") << "/P" << "Pack Project File";
-        QTest::newRow("/U") << "/U" << "UnPack Packed File";
-        QTest::newRow("/T") << "/T" << "Test Packed File";
-        QTest::newRow("nothing") << "" << "";
-        QTest::newRow("/G without a file") << "/G-alone" << "";
+        QTest::newRow("/G") << "/G"
+                            << "";
+        QTest::newRow("a plain path") << "plain"
+                                      << "";
+        QTest::newRow("/P") << "/P"
+                            << "Pack Project File";
+        QTest::newRow("/U") << "/U"
+                            << "UnPack Packed File";
+        QTest::newRow("/T") << "/T"
+                            << "Test Packed File";
+        QTest::newRow("nothing") << ""
+                                 << "";
+        QTest::newRow("/G without a file") << "/G-alone"
+                                           << "";
     }
 
     void secondStartHandsOverItsFile()
@@ -390,7 +406,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((status = second.WaitForExit(0ms)).has_value(), 20000);
         QCOMPARE(status, std::optional<int>(1));
         QCOMPARE(frame->View()->FileNameField()->text(), QStringLiteral("/jobs/running.kmx"));
-        QVERIFY(frame->View()->StatusLog()->toPlainText().contains(QStringLiteral("/data/deck.0KX")));
+        QVERIFY(
+            frame->View()->StatusLog()->toPlainText().contains(QStringLiteral("/data/deck.0KX")));
         QVERIFY(Modal::Shown().empty());
         frame->JobStateChanged(JOB_IDLE);
         QCOMPARE(app.Finish(), 0);

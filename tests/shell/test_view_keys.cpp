@@ -63,16 +63,20 @@ private slots:
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("clipboard");
-        QTest::newRow("Ctrl+V pastes") << int(Qt::Key_V) << int(Qt::ControlModifier)
-                                       << "/data/b.0KX" << "b.0KX";
+        QTest::newRow("Ctrl+V pastes")
+            << int(Qt::Key_V) << int(Qt::ControlModifier) << "/data/b.0KX"
+            << "b.0KX";
         QTest::newRow("Ctrl+X cuts") << int(Qt::Key_X) << int(Qt::ControlModifier) << "/data/"
                                      << "a.kmx";
-        QTest::newRow("Ctrl+C copies") << int(Qt::Key_C) << int(Qt::ControlModifier)
-                                       << "/data/a.kmx" << "a.kmx";
-        QTest::newRow("Shift+Insert pastes") << int(Qt::Key_Insert) << int(Qt::ShiftModifier)
-                                             << "/data/b.0KX" << "b.0KX";
-        QTest::newRow("Shift+Delete cuts") << int(Qt::Key_Delete) << int(Qt::ShiftModifier)
-                                           << "/data/" << "a.kmx";
+        QTest::newRow("Ctrl+C copies")
+            << int(Qt::Key_C) << int(Qt::ControlModifier) << "/data/a.kmx"
+            << "a.kmx";
+        QTest::newRow("Shift+Insert pastes")
+            << int(Qt::Key_Insert) << int(Qt::ShiftModifier) << "/data/b.0KX"
+            << "b.0KX";
+        QTest::newRow("Shift+Delete cuts")
+            << int(Qt::Key_Delete) << int(Qt::ShiftModifier) << "/data/"
+            << "a.kmx";
     }
 
     void editingKeysWorkInTheField()
@@ -173,7 +177,8 @@ private slots:
         // Down to Copy and Enter: the whole log is on the clipboard.
         QTest::keyClick(menu, Qt::Key_Down);
         QTest::keyClick(menu, Qt::Key_Return);
-        QTRY_COMPARE(QApplication::clipboard()->text(), QStringLiteral("Packing a.kmx\nComplete\n"));
+        QTRY_COMPARE(QApplication::clipboard()->text(),
+                     QStringLiteral("Packing a.kmx\nComplete\n"));
         QTRY_VERIFY(QApplication::activePopupWidget() == nullptr);
     }
 

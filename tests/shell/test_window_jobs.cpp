@@ -18,10 +18,10 @@ private slots:
         QTest::addColumn<QByteArray>("packedBytes");
         QTest::addColumn<bool>("projectExists");
         QTest::addColumn<unsigned>("lastLine");
-        QTest::newRow("Pack, old packed file kept") << int(ID_PACK_PROJECT) << QByteArray("old") << true
-                                                    << unsigned(IDS_PACK_NOT_COMPLETE);
-        QTest::newRow("Unpack, old project file kept") << int(ID_UNPACK_PROJECT) << QByteArray() << true
-                                                       << unsigned(IDS_UNPACK_NOT_COMPLETE);
+        QTest::newRow("Pack, old packed file kept")
+            << int(ID_PACK_PROJECT) << QByteArray("old") << true << unsigned(IDS_PACK_NOT_COMPLETE);
+        QTest::newRow("Unpack, old project file kept")
+            << int(ID_UNPACK_PROJECT) << QByteArray() << true << unsigned(IDS_UNPACK_NOT_COMPLETE);
         QTest::newRow("Unpack, damaged packed file")
             << int(ID_UNPACK_PROJECT) << QByteArray(3000, '\x5a') << false
             << unsigned(IDS_UNPACK_NOT_COMPLETE);
@@ -79,14 +79,14 @@ private slots:
         QTest::addColumn<unsigned>("lastLine");
         QTest::newRow("Pack over an older packed file, Cancel")
             << int(ID_PACK_PROJECT) << 0 << false << unsigned(IDS_PACK_NOT_COMPLETE);
-        QTest::newRow("Pack into a set, Escape") << int(ID_PACK_PROJECT) << 360000 << true
-                                                 << unsigned(IDS_PACK_NOT_COMPLETE);
+        QTest::newRow("Pack into a set, Escape")
+            << int(ID_PACK_PROJECT) << 360000 << true << unsigned(IDS_PACK_NOT_COMPLETE);
         QTest::newRow("Unpack over an older project file, Escape")
             << int(ID_UNPACK_PROJECT) << 0 << true << unsigned(IDS_UNPACK_NOT_COMPLETE);
         QTest::newRow("Unpack of a set while joining, Cancel")
             << int(ID_UNPACK_PROJECT) << 360000 << false << unsigned(IDS_UNPACK_NOT_COMPLETE);
-        QTest::newRow("Test, Cancel") << int(ID_TEST_PACKED) << 0 << false
-                                      << unsigned(IDS_TEST_NOT_SOUND_END);
+        QTest::newRow("Test, Cancel")
+            << int(ID_TEST_PACKED) << 0 << false << unsigned(IDS_TEST_NOT_SOUND_END);
     }
 
     void cancelEndsTheJobAsAFailureDoes()
@@ -124,8 +124,8 @@ private slots:
                 }
             }
         });
-        m_frame->View()->FileNameField()->setText(command == ID_PACK_PROJECT ? project
-                                                                            : folder.filePath(QStringLiteral("deck.0KX")));
+        m_frame->View()->FileNameField()->setText(
+            command == ID_PACK_PROJECT ? project : folder.filePath(QStringLiteral("deck.0KX")));
         Modal::Reset();
         for (int question = 0; question < 8; ++question) {
             Modal::SetNextAnswer(IDOK); // replace the older files
@@ -152,7 +152,8 @@ private slots:
         QVERIFY(!log.contains(QStringLiteral("Complete *")));
         QCOMPARE(FolderContents(folder.path()), before);
         QVERIFY(!cancel->isEnabled());
-        for (int id : {int(ID_PACK_PROJECT), int(ID_UNPACK_PROJECT), int(ID_TEST_PACKED), int(ID_APP_EXIT)}) {
+        for (int id : {int(ID_PACK_PROJECT), int(ID_UNPACK_PROJECT), int(ID_TEST_PACKED),
+                       int(ID_APP_EXIT)}) {
             QVERIFY(m_frame->Action(id)->isEnabled());
         }
         QVERIFY(!m_frame->IsWaitCursorShown());
@@ -162,14 +163,16 @@ private slots:
         // The same command again: from an empty bar to its end, whatever the bar showed before.
         progress->setValue(37);
         QList<int> percents;
-        connection = connect(progress, &QProgressBar::valueChanged, this, [&](int value) { percents << value; });
+        connection = connect(progress, &QProgressBar::valueChanged, this,
+                             [&](int value) { percents << value; });
         runCommand(command, clickOk);
         QVERIFY(WaitForJobEnd(m_frame.get()));
         disconnect(connection);
         QVERIFY(!percents.isEmpty());
         QCOMPARE(percents.first(), 0);
         QCOMPARE(percents.last(), 100);
-        QVERIFY2(!LogText(*m_frame).contains(Catalogue(IDS_JOB_CANCELLED)), qPrintable(LogText(*m_frame)));
+        QVERIFY2(!LogText(*m_frame).contains(Catalogue(IDS_JOB_CANCELLED)),
+                 qPrintable(LogText(*m_frame)));
         if (command == ID_UNPACK_PROJECT) {
             QCOMPARE(ReadFile(folder.filePath(QStringLiteral("deck.KMX"))), bytes);
         }

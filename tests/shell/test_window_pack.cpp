@@ -62,20 +62,26 @@ private slots:
         });
         QVERIFY(WaitForJobEnd());
         const QString manifest = folder.filePath(QStringLiteral("deck.sha256"));
-        QStringList expected{QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()) +
-                             QStringLiteral("  deck.kmx")};
-        const QStringList volumes = QDir(folder.path()).entryList({QStringLiteral("deck.?KX")}, QDir::Files, QDir::Name);
+        QStringList expected{
+            QString::fromLatin1(
+                QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()) +
+            QStringLiteral("  deck.kmx")};
+        const QStringList volumes =
+            QDir(folder.path()).entryList({QStringLiteral("deck.?KX")}, QDir::Files, QDir::Name);
         QVERIFY(volumes.size() >= 2);
         for (const QString& volume : volumes) {
             const QByteArray data = ReadFile(folder.filePath(volume));
-            expected << QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex()) +
+            expected << QString::fromLatin1(
+                            QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex()) +
                             QStringLiteral("  ") + volume;
         }
-        const QStringList lines = QString::fromLatin1(ReadFile(manifest)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList lines =
+            QString::fromLatin1(ReadFile(manifest)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines, expected);
         // As in the console: the closing line, then the line about the checksums.
         const QString written = QStringLiteral("Checksums written to '%1'.").arg(manifest);
-        QVERIFY2(LogText(*m_frame).contains(Catalogue(IDS_PACK_END) + written), qPrintable(LogText(*m_frame)));
+        QVERIFY2(LogText(*m_frame).contains(Catalogue(IDS_PACK_END) + written),
+                 qPrintable(LogText(*m_frame)));
 
         // Remembered; cleared, the next pack writes none and removes the old one.
         runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
@@ -89,7 +95,8 @@ private slots:
         });
         QVERIFY(WaitForJobEnd());
         QCOMPARE(boxShown, (QList<bool>{false, true}));
-        QVERIFY2(LogText(*m_frame).endsWith(Catalogue(IDS_PACK_END)), qPrintable(LogText(*m_frame)));
+        QVERIFY2(LogText(*m_frame).endsWith(Catalogue(IDS_PACK_END)),
+                 qPrintable(LogText(*m_frame)));
         QVERIFY(!QFile::exists(manifest));
         QVERIFY(!LogText(*m_frame).contains(QStringLiteral("Checksums written")));
     }
@@ -117,11 +124,14 @@ private slots:
         QCOMPARE(ReadFile(manifest), usersNote);
         QVERIFY(QFile::exists(folder.filePath(QStringLiteral("note.0KX"))));
         const QString log = LogText(*m_frame);
-        QVERIFY2(log.contains(QString::fromStdString(FormatText(LoadString(IDS_MANIFEST_FOREIGN_IGNORED).c_str(),
-                                                                 manifest.toStdString().c_str()))),
-                 qPrintable(log));
+        QVERIFY2(
+            log.contains(QString::fromStdString(FormatText(
+                LoadString(IDS_MANIFEST_FOREIGN_IGNORED).c_str(), manifest.toStdString().c_str()))),
+            qPrintable(log));
         const qsizetype end = log.indexOf(Catalogue(IDS_PACK_END));
-        QVERIFY2(end >= 0 && log.indexOf(QStringLiteral("The checksums could not be written to '%1'.").arg(manifest)) > end,
+        QVERIFY2(end >= 0 &&
+                     log.indexOf(QStringLiteral("The checksums could not be written to '%1'.")
+                                     .arg(manifest)) > end,
                  qPrintable(log));
         QVERIFY(!log.contains(Catalogue(IDS_PACK_NOT_COMPLETE)));
     }
@@ -135,7 +145,8 @@ private slots:
         WriteFile(project, ProjectBytes(1500000));
         QVERIFY(startPack(project, true, 360000) == 1);
         QVERIFY(WaitForJobEnd());
-        const QStringList older = QDir(folder.path()).entryList({QStringLiteral("deck.?KX")}, QDir::Files);
+        const QStringList older =
+            QDir(folder.path()).entryList({QStringLiteral("deck.?KX")}, QDir::Files);
         QVERIFY(older.size() >= 2);
         const QByteArray bytes = ProjectBytes(1600000);
         WriteFile(project, bytes);
@@ -153,10 +164,12 @@ private slots:
         QVERIFY(WaitForJobEnd(m_frame.get()));
         const std::vector<Modal::Record>& shown = Modal::Shown();
         QCOMPARE(shown.size(), size_t(2)); // the dialog and one question
-        QVERIFY(shown[1].text.startsWith(Catalogue(IDS_OVERWRITE_QUESTION)
-                                             .replace(QStringLiteral("%s"), folder.filePath(QStringLiteral("deck.0KX")))));
+        QVERIFY(shown[1].text.startsWith(
+            Catalogue(IDS_OVERWRITE_QUESTION)
+                .replace(QStringLiteral("%s"), folder.filePath(QStringLiteral("deck.0KX")))));
         QCOMPARE(shown[1].type, unsigned(MB_OKCANCEL | MB_ICONEXCLAMATION | MB_YESTOALL));
-        QVERIFY2(LogText(*m_frame).endsWith(Catalogue(IDS_PACK_END)), qPrintable(LogText(*m_frame)));
+        QVERIFY2(LogText(*m_frame).endsWith(Catalogue(IDS_PACK_END)),
+                 qPrintable(LogText(*m_frame)));
     }
 };
 

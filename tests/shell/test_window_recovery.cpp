@@ -24,10 +24,12 @@ QStringList RecoveryFiles(const QString& folder)
 QStringList Leftovers(const QString& folder)
 {
     QStringList left;
-    const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    const QStringList entries =
+        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QString& entry : entries) {
-        const bool known = entry == QLatin1String("deck.kmx") || entry.endsWith(QLatin1String(".par2")) ||
-                           QRegularExpression(QStringLiteral("^deck\\.[0-9]KX$")).match(entry).hasMatch();
+        const bool known =
+            entry == QLatin1String("deck.kmx") || entry.endsWith(QLatin1String(".par2")) ||
+            QRegularExpression(QStringLiteral("^deck\\.[0-9]KX$")).match(entry).hasMatch();
         if (!known) {
             left << entry;
         }
@@ -80,20 +82,24 @@ private slots:
         const QString log = LogText(*m_frame);
         QVERIFY2(log.contains(Catalogue(IDS_PACK_END)), qPrintable(log));
 
-        const QStringList volumes = QDir(folder.path()).entryList({QStringLiteral("deck.?KX")}, QDir::Files);
+        const QStringList volumes =
+            QDir(folder.path()).entryList({QStringLiteral("deck.?KX")}, QDir::Files);
         QVERIFY2(volumes.size() >= 2, qPrintable(volumes.join(' ')));
         const QStringList recovery = RecoveryFiles(folder.path());
         QVERIFY2(recovery.contains(QStringLiteral("deck.par2")), qPrintable(recovery.join(' ')));
         QVERIFY2(recovery.size() >= 2, qPrintable(recovery.join(' ')));
         for (const QString& name : recovery) {
             QVERIFY2(name == QLatin1String("deck.par2") ||
-                         QRegularExpression(QStringLiteral("^deck\\.vol[0-9]+\\+[0-9]+\\.par2$")).match(name).hasMatch(),
+                         QRegularExpression(QStringLiteral("^deck\\.vol[0-9]+\\+[0-9]+\\.par2$"))
+                             .match(name)
+                             .hasMatch(),
                      qPrintable(name));
             QVERIFY2(QFileInfo(folder.filePath(name)).size() <= kVolumeSize, qPrintable(name));
             QVERIFY2(log.contains(folder.filePath(name)), qPrintable(log));
         }
         QVERIFY2(log.contains(Catalogue(IDS_RECOVERY_START)), qPrintable(log));
-        QVERIFY2(Leftovers(folder.path()).isEmpty(), qPrintable(Leftovers(folder.path()).join(' ')));
+        QVERIFY2(Leftovers(folder.path()).isEmpty(),
+                 qPrintable(Leftovers(folder.path()).join(' ')));
         // The choice is remembered with the split.
         int remembered = -1;
         runCommand(ID_PACK_PROJECT, [&](QDialog& d) {
@@ -134,7 +140,7 @@ private slots:
             return dialog.result();
         });
         // Answered before the window handles a further event: the test's job asks nothing.
-        Modal::SetNextAnswer(IDOK); // the offer to unpack and rebuild
+        Modal::SetNextAnswer(IDOK);               // the offer to unpack and rebuild
         Modal::SetNextModal([](QDialog& dialog) { // the Unpack dialog, on the set's first volume
             QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
             return dialog.result();
@@ -145,9 +151,9 @@ private slots:
         // rebuild: three boxes and dialogs in all, then that unpack runs to its end.
         QTRY_VERIFY_WITH_TIMEOUT(Modal::Shown().size() >= 3, 60000);
         QVERIFY(WaitForJobEnd(m_frame.get()));
-        const QString verdict = QString::fromStdString(
-            FormatText(LoadString(IDS_RECOVERY_REPAIRABLE_ONE).c_str(), packed.toStdString().c_str(), 1L,
-                       folder.filePath(QStringLiteral("deck.par2")).toStdString().c_str()));
+        const QString verdict = QString::fromStdString(FormatText(
+            LoadString(IDS_RECOVERY_REPAIRABLE_ONE).c_str(), packed.toStdString().c_str(), 1L,
+            folder.filePath(QStringLiteral("deck.par2")).toStdString().c_str()));
 
         // What was shown: the Test dialog, the offer naming the verdict, the Unpack dialog, the
         // rebuild question naming the lost volume.
@@ -159,7 +165,8 @@ private slots:
         QCOMPARE(Modal::Shown()[0].kind, Modal::Record::Dialog);
         QCOMPARE(shown[1], verdict + QStringLiteral("\n\n") + Catalogue(IDS_WINDOW_OFFER_REBUILD));
         QCOMPARE(Modal::Shown()[2].kind, Modal::Record::Dialog);
-        QVERIFY2(shown[3].startsWith(QStringLiteral("Volume 1 ('deck.1KX') is missing.")), qPrintable(shown[3]));
+        QVERIFY2(shown[3].startsWith(QStringLiteral("Volume 1 ('deck.1KX') is missing.")),
+                 qPrintable(shown[3]));
         const QString log = LogText(*m_frame);
         // The unpack restores the name the packed file records, in its own letter case.
         QCOMPARE(ReadFile(folder.filePath(QStringLiteral("deck.KMX"))), bytes);

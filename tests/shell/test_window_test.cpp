@@ -19,11 +19,14 @@ private slots:
         QTest::addColumn<bool>("sound");
         QTest::addColumn<QString>("verdict");
         QTest::newRow("single packed file") << "" << true << "%1: sound. The stream is complete";
-        QTest::newRow("set with its manifest") << "manifest" << true << "%1: sound. A set of %2 volumes";
-        QTest::newRow("set, a volume moved away") << "move" << true << "%1: sound. A set of %2 volumes";
+        QTest::newRow("set with its manifest")
+            << "manifest" << true << "%1: sound. A set of %2 volumes";
+        QTest::newRow("set, a volume moved away")
+            << "move" << true << "%1: sound. A set of %2 volumes";
         QTest::newRow("set, a volume changed behind its manifest")
             << "changed" << false << "' does not match its checksum in '";
-        QTest::newRow("cut short") << "cut" << false << "%1: damaged. The stream ends before its end code";
+        QTest::newRow("cut short")
+            << "cut" << false << "%1: damaged. The stream ends before its end code";
         QTest::newRow("no packed file") << "garbage" << false << "%1: damaged or no packed file";
     }
 
@@ -42,17 +45,18 @@ private slots:
         QVERIFY(startPack(project, set, 25000) == 1);
         QVERIFY(WaitForJobEnd());
         if (change == QStringLiteral("manifest") || change == QStringLiteral("changed")) {
-            QVERIFY(WriteSetManifest(packed.toStdString(), "deck.kmx",
-                                     QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString()));
+            QVERIFY(WriteSetManifest(
+                packed.toStdString(), "deck.kmx",
+                QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString()));
         }
         const QString moved = folder.filePath(QStringLiteral("moved/deck.2KX"));
         if (change == QStringLiteral("move")) {
             QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("moved")));
             QVERIFY(QFile::rename(folder.filePath(QStringLiteral("deck.2KX")), moved));
             Modal::Reset();
-            Modal::SetNextAnswer(IDOK);                                   // find it yourself?
+            Modal::SetNextAnswer(IDOK); // find it yourself?
             Modal::SetNextFileName(folder.filePath(QStringLiteral("deck.1KX"))); // one of the set
-            Modal::SetNextAnswer(IDOK);                                   // the reason, read
+            Modal::SetNextAnswer(IDOK);                                          // the reason, read
             Modal::SetNextFileName(moved);
         } else {
             Modal::Reset();
@@ -81,13 +85,17 @@ private slots:
             (change == QStringLiteral("move") ? 1 : 0);
         QVERIFY(!set || volumes >= 4);
         QString expected = verdict;
-        expected.replace(QStringLiteral("%1"), packed).replace(QStringLiteral("%2"), QString::number(volumes));
+        expected.replace(QStringLiteral("%1"), packed)
+            .replace(QStringLiteral("%2"), QString::number(volumes));
         QVERIFY2(log.contains(expected), qPrintable(log));
-        QVERIFY2(log.endsWith(Catalogue(sound ? IDS_TEST_SOUND_END : IDS_TEST_NOT_SOUND_END)), qPrintable(log));
+        QVERIFY2(log.endsWith(Catalogue(sound ? IDS_TEST_SOUND_END : IDS_TEST_NOT_SOUND_END)),
+                 qPrintable(log));
         QCOMPARE(FolderContents(folder.path()), before);
         QCOMPARE(m_frame->View()->FileNameField()->text(), packed);
         if (change == QStringLiteral("manifest")) {
-            QVERIFY2(log.contains(QStringLiteral("files of the set and the restored project file match")), qPrintable(log));
+            QVERIFY2(log.contains(
+                         QStringLiteral("files of the set and the restored project file match")),
+                     qPrintable(log));
         }
         if (change == QStringLiteral("move")) {
             // Two choosers, the refusal between them, in the window's folder of the set.
@@ -101,7 +109,8 @@ private slots:
             QCOMPARE(choosers[0].text, folder.path() + QStringLiteral("|deck.2KX"));
             const Modal::Record& refusal = Modal::Shown()[Modal::Shown().size() - 2];
             QCOMPARE(refusal.kind, Modal::Record::Box);
-            QVERIFY2(refusal.text.contains(folder.filePath(QStringLiteral("deck.1KX"))), qPrintable(refusal.text));
+            QVERIFY2(refusal.text.contains(folder.filePath(QStringLiteral("deck.1KX"))),
+                     qPrintable(refusal.text));
         }
     }
 };

@@ -20,8 +20,9 @@ public:
         }
         m_view = folder + QStringLiteral("-cd");
         m_made = QDir().mkpath(m_view) &&
-                 QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), QStringLiteral("-o"),
-                                                             QStringLiteral("ro"), folder, m_view}) == 0;
+                 QProcess::execute(QStringLiteral("mount"),
+                                   {QStringLiteral("--bind"), QStringLiteral("-o"),
+                                    QStringLiteral("ro"), folder, m_view}) == 0;
         m_mounted = m_made;
     }
     ~ReadOnlyFolder()
@@ -133,16 +134,18 @@ private slots:
         const QString moved = folder.filePath(QStringLiteral("moved/bridge.1KX"));
         QVERIFY(QFile::rename(folder.filePath(QStringLiteral("bridge.1KX")), moved));
         Modal::Reset();
-        Modal::SetNextAnswer(IDOK);      // "Try to find it yourself?"
-        Modal::SetNextFileName(moved);   // the chooser of FindVolume
+        Modal::SetNextAnswer(IDOK);    // "Try to find it yourself?"
+        Modal::SetNextFileName(moved); // the chooser of FindVolume
         runCommand(ID_UNPACK_PROJECT, [&](QDialog& dialog) {
-            dialog.findChild<QLineEdit*>(QStringLiteral("fileName"))->setText(folder.filePath(QStringLiteral("bridge.0KX")));
+            dialog.findChild<QLineEdit*>(QStringLiteral("fileName"))
+                ->setText(folder.filePath(QStringLiteral("bridge.0KX")));
             QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
             return dialog.result();
         });
         QVERIFY(WaitForJobEnd());
-        const auto chooser = std::find_if(Modal::Shown().begin(), Modal::Shown().end(),
-                                          [](const Modal::Record& r) { return r.kind == Modal::Record::Chooser; });
+        const auto chooser =
+            std::find_if(Modal::Shown().begin(), Modal::Shown().end(),
+                         [](const Modal::Record& r) { return r.kind == Modal::Record::Chooser; });
         QVERIFY(chooser != Modal::Shown().end());
         // It opens in the packed file's folder, whatever the current folder is.
         QCOMPARE(chooser->text, folder.path() + QStringLiteral("|bridge.1KX"));
@@ -183,17 +186,20 @@ private slots:
         WriteFile(project, bytes);
         QVERIFY(startPack(project, false, 0) == 1);
         QVERIFY(WaitForJobEnd());
-        const QByteArray packedSum = QCryptographicHash::hash(ReadFile(packed), QCryptographicHash::Sha256).toHex();
+        const QByteArray packedSum =
+            QCryptographicHash::hash(ReadFile(packed), QCryptographicHash::Sha256).toHex();
         QByteArray projectSum = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
         if (manifest == QStringLiteral("ours, other project")) {
-            projectSum = QCryptographicHash::hash("another project", QCryptographicHash::Sha256).toHex();
+            projectSum =
+                QCryptographicHash::hash("another project", QCryptographicHash::Sha256).toHex();
         }
         const QByteArray text = manifest == QStringLiteral("foreign")
                                     ? packedSum + "  deck.0KX\n" + projectSum + "  notes.txt\n"
                                     : projectSum + "  deck.kmx\n" + packedSum + "  deck.0KX\n";
         WriteFile(manifestPath, text);
         const ManifestCheck examined = ExamineManifest(packed.toStdString());
-        QCOMPARE(examined.kind, manifest == QStringLiteral("foreign") ? ManifestCheck::Foreign : ManifestCheck::Ours);
+        QCOMPARE(examined.kind, manifest == QStringLiteral("foreign") ? ManifestCheck::Foreign
+                                                                      : ManifestCheck::Ours);
         const QString restoredPath = folder.filePath(QStringLiteral("deck.KMX"));
         WriteFile(restoredPath, "old project");
 
@@ -207,16 +213,19 @@ private slots:
         QVERIFY(WaitForJobEnd(m_frame.get()));
         const QString log = LogText(*m_frame);
         QCOMPARE(ReadFile(restoredPath), restored ? bytes : QByteArray("old project"));
-        QVERIFY2(log.endsWith(Catalogue(restored ? IDS_UNPACK_END : IDS_UNPACK_NOT_COMPLETE)), qPrintable(log));
-        const QString mismatch = Catalogue(IDS_MANIFEST_RESTORED_MISMATCH).replace(QStringLiteral("%s"), manifestPath);
-        const bool boxShown = std::any_of(Modal::Shown().begin(), Modal::Shown().end(),
-                                          [&](const Modal::Record& r) {
-                                              return r.text == mismatch && r.owner == m_frame.get();
-                                          });
+        QVERIFY2(log.endsWith(Catalogue(restored ? IDS_UNPACK_END : IDS_UNPACK_NOT_COMPLETE)),
+                 qPrintable(log));
+        const QString mismatch =
+            Catalogue(IDS_MANIFEST_RESTORED_MISMATCH).replace(QStringLiteral("%s"), manifestPath);
+        const bool boxShown =
+            std::any_of(Modal::Shown().begin(), Modal::Shown().end(), [&](const Modal::Record& r) {
+                return r.text == mismatch && r.owner == m_frame.get();
+            });
         QCOMPARE(boxShown, !restored);
         // The reason stays in the log too, for a log that is saved.
         QCOMPARE(log.contains(mismatch), !restored);
-        const QString warning = QStringLiteral("Warning: ") + QString::fromStdString(examined.strWarning);
+        const QString warning =
+            QStringLiteral("Warning: ") + QString::fromStdString(examined.strWarning);
         QCOMPARE(log.contains(warning), manifest == QStringLiteral("foreign"));
         // The manifest is the user's: never changed.
         QCOMPARE(ReadFile(manifestPath), text);
@@ -255,10 +264,12 @@ private slots:
             auto& dialog = static_cast<CUnpackProjectDlg&>(d);
             intoVisible = dialog.IntoFolderField()->isVisible();
             QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
-            intoShown << (dialog.isVisible() ? dialog.IntoFolderField()->text() : QStringLiteral("closed"));
+            intoShown << (dialog.isVisible() ? dialog.IntoFolderField()->text()
+                                             : QStringLiteral("closed"));
             dialog.IntoFolderField()->setText(target.filePath(QStringLiteral("missing")));
             QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
-            intoShown << (dialog.isVisible() ? dialog.IntoFolderField()->text() : QStringLiteral("closed"));
+            intoShown << (dialog.isVisible() ? dialog.IntoFolderField()->text()
+                                             : QStringLiteral("closed"));
             dialog.IntoFolderField()->clear();
             QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
             intoShown << dialog.IntoFolderField()->text();
@@ -267,23 +278,30 @@ private slots:
         QVERIFY(WaitForJobEnd(m_frame.get()));
         QVERIFY(intoVisible);
         QCOMPARE(m_lastResults.last(), int(QDialog::Accepted));
-        QCOMPARE(intoShown, (QStringList{QString(), target.filePath(QStringLiteral("missing")), target.path()}));
+        QCOMPARE(intoShown, (QStringList{QString(), target.filePath(QStringLiteral("missing")),
+                                         target.path()}));
 
         const std::vector<Modal::Record>& shown = Modal::Shown();
-        QCOMPARE(shown.size(), size_t(5)); // the dialog, the offer, the refusal, the offer, the chooser
-        const QString readOnly = QString::fromStdString(SystemErrorText(geteuid() == 0 ? EROFS : EACCES));
-        QVERIFY2(shown[1].text.contains(cd.Path()) && shown[1].text.contains(readOnly), qPrintable(shown[1].text));
+        QCOMPARE(shown.size(),
+                 size_t(5)); // the dialog, the offer, the refusal, the offer, the chooser
+        const QString readOnly =
+            QString::fromStdString(SystemErrorText(geteuid() == 0 ? EROFS : EACCES));
+        QVERIFY2(shown[1].text.contains(cd.Path()) && shown[1].text.contains(readOnly),
+                 qPrintable(shown[1].text));
         QCOMPARE(shown[1].type, unsigned(MB_OKCANCEL | MB_ICONEXCLAMATION));
-        QVERIFY2(shown[2].text.contains(target.filePath(QStringLiteral("missing"))), qPrintable(shown[2].text));
+        QVERIFY2(shown[2].text.contains(target.filePath(QStringLiteral("missing"))),
+                 qPrintable(shown[2].text));
         QCOMPARE(shown[4].kind, Modal::Record::Chooser);
         QCOMPARE(shown[4].title, QStringLiteral("Restore to"));
 
         QCOMPARE(ReadFile(target.filePath(QStringLiteral("deck.KMX"))), bytes);
         QCOMPARE(FolderContents(cd.Path()), before);
         const QString log = LogText(*m_frame);
-        QVERIFY2(log.endsWith(QStringLiteral("Restored '%1'.").arg(target.filePath(QStringLiteral("deck.KMX"))) +
-                              Catalogue(IDS_UNPACK_END)),
-                 qPrintable(log));
+        QVERIFY2(
+            log.endsWith(
+                QStringLiteral("Restored '%1'.").arg(target.filePath(QStringLiteral("deck.KMX"))) +
+                Catalogue(IDS_UNPACK_END)),
+            qPrintable(log));
     }
 
     // Where did my file go: the log names the restored file, and a file beside it whose name
@@ -305,10 +323,12 @@ private slots:
         const QString restored = folder.filePath(QStringLiteral("deck.KMX"));
         QCOMPARE(ReadFile(restored), bytes);
         const QString log = LogText(*m_frame);
-        const QString note = QStringLiteral("Note: '%1' is there too, a different file whose name differs from "
-                                            "'%2' only in letter case.")
-                                 .arg(project, restored);
-        QVERIFY2(log.endsWith(note + QStringLiteral("\nRestored '%1'.").arg(restored) + Catalogue(IDS_UNPACK_END)),
+        const QString note =
+            QStringLiteral("Note: '%1' is there too, a different file whose name differs from "
+                           "'%2' only in letter case.")
+                .arg(project, restored);
+        QVERIFY2(log.endsWith(note + QStringLiteral("\nRestored '%1'.").arg(restored) +
+                              Catalogue(IDS_UNPACK_END)),
                  qPrintable(log));
     }
 };

@@ -97,7 +97,8 @@ inline bool WaitForJobEnd(const CMainFrame* frame = nullptr)
 inline QMap<QString, QByteArray> FolderContents(const QString& folder)
 {
     QMap<QString, QByteArray> contents;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         contents.insert(QDir(folder).relativeFilePath(path), ReadFile(path));
@@ -119,7 +120,8 @@ inline void ClearSettings()
 
 inline QString Catalogue(unsigned id)
 {
-    return QString::fromStdString(LoadString(id)).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return QString::fromStdString(LoadString(id))
+        .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
 // Chooses the disk size by its label, wherever the list shows it.

@@ -20,17 +20,19 @@ struct MemoryStreams {
     // many bytes as asked.
     std::vector<std::size_t> pieces;
     std::size_t reads = 0;
-    bool ended = false;        // a read gave 0 bytes
-    bool readAfterEnd = false; // and the codec asked again
-    int calls = 0;             // reads and writes
-    std::vector<unsigned> asked; // the size argument of each read
-    std::vector<unsigned> given; // what each read returned
-    std::vector<unsigned> writes; // the size of each write
+    bool ended = false;                // a read gave 0 bytes
+    bool readAfterEnd = false;         // and the codec asked again
+    int calls = 0;                     // reads and writes
+    std::vector<unsigned> asked;       // the size argument of each read
+    std::vector<unsigned> given;       // what each read returned
+    std::vector<unsigned> writes;      // the size of each write
     std::vector<unsigned char> stream; // everything written
 
     MemoryStreams() = default;
     MemoryStreams(const void* input, std::size_t length, std::vector<std::size_t> pieceSizes = {})
-        : data(static_cast<const unsigned char*>(input)), size(length), pieces(std::move(pieceSizes))
+        : data(static_cast<const unsigned char*>(input)),
+          size(length),
+          pieces(std::move(pieceSizes))
     {
     }
     std::string Output() const { return std::string(stream.begin(), stream.end()); }
@@ -68,8 +70,8 @@ inline void WriteMemory(unsigned char* buf, unsigned* size, void* param)
 // Compresses size bytes at data whole, in the work area given (as it stands: a fresh program's
 // area is all zero); the streams hold the compressed bytes and every call. The result code goes
 // to *result when asked for.
-inline MemoryStreams ImplodeMemory(const void* data, std::size_t size, unsigned type, unsigned dictSize,
-                                   void* work, unsigned* result = nullptr)
+inline MemoryStreams ImplodeMemory(const void* data, std::size_t size, unsigned type,
+                                   unsigned dictSize, void* work, unsigned* result = nullptr)
 {
     MemoryStreams io(data, size);
     const unsigned code = implode(ReadMemory, WriteMemory, work, &io, &type, &dictSize);

@@ -65,8 +65,8 @@ std::string MakeTestData(std::size_t size, bool compressible, unsigned seed)
             c = static_cast<char>(engine() & 0xFF);
         return data;
     }
-    static const char* const kWords[] = {"pack ", "tool ", "volume ", "project ", "file ",
-                                         "disk ", "stream ", "header\r\n", "0KX ", "kmx "};
+    static const char* const kWords[] = {"pack ", "tool ",   "volume ",    "project ", "file ",
+                                         "disk ", "stream ", "header\r\n", "0KX ",     "kmx "};
     std::size_t pos = 0;
     while (pos < size) {
         const std::string word = kWords[engine() % 10];

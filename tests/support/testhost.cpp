@@ -6,7 +6,10 @@
 #include "engine/jobcontext.h"
 #include "platform/thread.h"
 
-TestHost::TestHost() { SetMainWindowHost(this); }
+TestHost::TestHost()
+{
+    SetMainWindowHost(this);
+}
 
 TestHost::~TestHost()
 {
@@ -19,7 +22,10 @@ void TestHost::AnswerNextBoxes(std::initializer_list<int> answers)
     m_boxAnswers.insert(m_boxAnswers.end(), answers.begin(), answers.end());
 }
 
-void TestHost::AnswerNextFindFile(const std::string& path) { m_findFileAnswers.push_back(path); }
+void TestHost::AnswerNextFindFile(const std::string& path)
+{
+    m_findFileAnswers.push_back(path);
+}
 
 void TestHost::RunUntilJobEnds()
 {
@@ -61,9 +67,15 @@ int TestHost::Count(HostEvent::Kind kind) const
     return n;
 }
 
-void TestHost::RunOnMainAndWait(const std::function<void()>& fn) { m_loop.Send(fn); }
+void TestHost::RunOnMainAndWait(const std::function<void()>& fn)
+{
+    m_loop.Send(fn);
+}
 
-void TestHost::RunOnMainLater(std::function<void()> fn) { m_loop.Post(std::move(fn)); }
+void TestHost::RunOnMainLater(std::function<void()> fn)
+{
+    m_loop.Post(std::move(fn));
+}
 
 void TestHost::JobStateChanged(JobState state)
 {
@@ -71,9 +83,15 @@ void TestHost::JobStateChanged(JobState state)
     SetJobState(state);
 }
 
-void TestHost::JobBusy() { m_events.push_back({HostEvent::Busy, {}, 0}); }
+void TestHost::JobBusy()
+{
+    m_events.push_back({HostEvent::Busy, {}, 0});
+}
 
-void TestHost::JobBusyEnded() { m_events.push_back({HostEvent::Done, {}, 0}); }
+void TestHost::JobBusyEnded()
+{
+    m_events.push_back({HostEvent::Done, {}, 0});
+}
 
 void TestHost::JobEnded(JobKind kind, bool succeeded, const std::string& closingLine)
 {

@@ -46,7 +46,10 @@ public:
     }
     // Called on the main thread at every move of the progress bar, while the worker waits:
     // a test looks at the job's files in the middle of its work.
-    void WhenProgressMoves(std::function<void(int percent)> watch) { m_progressWatch = std::move(watch); }
+    void WhenProgressMoves(std::function<void(int percent)> watch)
+    {
+        m_progressWatch = std::move(watch);
+    }
     // Without a log control, AppendToStatusLog reports that there is no log.
     void SetHasStatusLog(bool hasLog) { m_hasLog = hasLog; }
 
