@@ -14,6 +14,8 @@ PACKAGES="$PACKAGES lintian xdotool strace"
 # par2 makes and reads the recovery files beside a set (pack --recovery, and the repair on
 # unpack and test); its tests run it.
 PACKAGES="$PACKAGES par2"
+# clang-format keeps the house style (.clang-format); a test checks every C++ file with it.
+PACKAGES="$PACKAGES clang-format-14"
 # jq reads the inventory's JSON lines in the batch tests, as a user's script would.
 PACKAGES="$PACKAGES jq"
 # The web page: Debian's Emscripten builds it; its tests drive headless Chromium through
