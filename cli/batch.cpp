@@ -44,16 +44,11 @@ std::string ReasonFromLog(const std::string& log)
                                    TrimmedLine(LoadString(IDS_CLI_PACK_FAILED)),
                                    TrimmedLine(LoadString(IDS_CLI_UNPACK_FAILED))};
     std::string reason;
-    std::size_t start = 0;
-    while (start < log.size()) {
-        std::size_t end = log.find('\n', start);
-        if (end == std::string::npos)
-            end = log.size();
-        const std::string line = TrimmedLine(log.substr(start, end - start));
+    for (const std::string& untrimmed : SplitLines(log)) {
+        const std::string line = TrimmedLine(untrimmed);
         if (!line.empty() &&
             std::find(std::begin(skipped), std::end(skipped), line) == std::end(skipped))
             reason = line;
-        start = end + 1;
     }
     return reason;
 }

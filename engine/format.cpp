@@ -25,3 +25,17 @@ std::string FormatText(const char* format, ...)
     va_end(args);
     return text;
 }
+
+std::vector<std::string> SplitLines(const std::string& text, const char* breaks)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find_first_of(breaks, start);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}

@@ -110,13 +110,7 @@ namespace {
 // The parse of a manifest's whole text; false at the first line not in sha256sum's format.
 bool ParseManifest(const std::string& text, std::vector<ManifestEntry>& entries)
 {
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
+    for (std::string& line : SplitLines(text)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (line.empty())

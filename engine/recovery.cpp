@@ -95,18 +95,13 @@ void RemoveFolder(const std::string& folder)
 // The last line par2 wrote that says something, for a message.
 std::string LastWords(const std::string& output)
 {
+    // par2 rewrites its progress in place with carriage returns: each is a line of its own.
     std::string last;
-    std::size_t start = 0;
-    while (start < output.size()) {
-        std::size_t end = output.find_first_of("\r\n", start);
-        if (end == std::string::npos)
-            end = output.size();
-        std::string line = output.substr(start, end - start);
+    for (std::string& line : SplitLines(output, "\r\n")) {
         while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
             line.pop_back();
         if (!line.empty())
-            last = line;
-        start = end + 1;
+            last = std::move(line);
     }
     return last;
 }
