@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "cli/commands.h"
+#include "engine/batchsummary.h"
 #include "engine/format.h"
 #include "platform/eventloop.h"
 #include "platform/files.h"
@@ -26,32 +27,6 @@ struct Running {
     std::unique_ptr<JobScope> scope;
     bool started = false;
 };
-
-std::string TrimmedLine(const std::string& line)
-{
-    const std::size_t first = line.find_first_not_of(" \t\r\n*");
-    if (first == std::string::npos)
-        return {};
-    return line.substr(first, line.find_last_not_of(" \t\r\n*") - first + 1);
-}
-
-// The last line of a failed job's log that says something: not its banner, nor the console's
-// closing "... failed" line, which say nothing of why.
-std::string ReasonFromLog(const std::string& log)
-{
-    const std::string skipped[] = {TrimmedLine(LoadString(IDS_PACK_END)),
-                                   TrimmedLine(LoadString(IDS_UNPACK_END)),
-                                   TrimmedLine(LoadString(IDS_CLI_PACK_FAILED)),
-                                   TrimmedLine(LoadString(IDS_CLI_UNPACK_FAILED))};
-    std::string reason;
-    for (const std::string& untrimmed : SplitLines(log)) {
-        const std::string line = TrimmedLine(untrimmed);
-        if (!line.empty() &&
-            std::find(std::begin(skipped), std::end(skipped), line) == std::end(skipped))
-            reason = line;
-    }
-    return reason;
-}
 
 class Batch {
 public:
@@ -114,21 +89,13 @@ void Batch::End(Running& running)
         result = running.file->job->Finish(*running.host, running.started);
     }
     const std::string log = running.host->TakeLog();
-    if (!result.succeeded && result.reason.empty())
-        result.reason = ReasonFromLog(log);
-    if (!result.succeeded && result.reason.empty())
-        result.reason = LoadString(IDS_CLI_BATCH_NO_REASON);
-    // The summary names the file before its reason already.
-    const std::string named = running.file->name + ": ";
-    if (result.reason.compare(0, named.size(), named) == 0)
-        result.reason.erase(0, named.size());
+    if (!result.succeeded)
+        result.reason = FailureReason(running.file->name, result.reason, log);
     ClearBar();
     {
         const std::lock_guard<std::mutex> lock(m_shared.output);
-        std::fprintf(
-            stderr, "%s%s\n%s", m_endedCount > 0 ? "\n" : "",
-            FormatText(LoadString(IDS_CLI_BATCH_FILE).c_str(), running.file->name.c_str()).c_str(),
-            log.c_str());
+        std::fprintf(stderr, "%s%s\n%s", m_endedCount > 0 ? "\n" : "",
+                     BatchHeading(running.file->name).c_str(), log.c_str());
         std::fflush(stderr);
     }
     for (const std::string& line : result.report)
@@ -179,22 +146,18 @@ int Batch::Run()
 
 void Batch::PrintSummary()
 {
-    long done = 0;
-    for (const BatchResult& result : m_results)
-        done += result.succeeded ? 1 : 0;
-    std::string summary = "\n" +
-                          FormatText(LoadString(m_settings.summaryId).c_str(), done,
-                                     static_cast<long>(m_files.size())) +
-                          "\n";
+    std::vector<BatchFileEnd> ends;
     for (std::size_t i = 0; i < m_files.size(); ++i) {
-        const std::string& name = m_files[i].name;
+        BatchFileEnd end{m_files[i].name, BatchFileState::Done, {}};
         if (!m_ended[i] || m_cancelled[i])
-            summary += FormatText(LoadString(IDS_CLI_BATCH_NOT_DONE).c_str(), name.c_str()) + "\n";
+            end.state = BatchFileState::NotDone;
         else if (!m_results[i].succeeded)
-            summary += FormatText(LoadString(IDS_CLI_BATCH_FAILED).c_str(), name.c_str(),
-                                  m_results[i].reason.c_str()) +
-                       "\n";
+            end = {m_files[i].name, BatchFileState::Failed, m_results[i].reason};
+        ends.push_back(std::move(end));
     }
+    std::string summary = "\n";
+    for (const std::string& line : BatchSummaryLines(m_settings.summaryId, ends))
+        summary += line + "\n";
     const std::lock_guard<std::mutex> lock(m_shared.output);
     std::fputs(summary.c_str(), stderr);
     std::fflush(stderr);
