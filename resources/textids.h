@@ -339,4 +339,17 @@ enum : unsigned {
     IDS_CLI_NOTHING_FOUND = 49409,      // "%s" the folder with no packed file below it
     IDS_CLI_BATCH_NO_REASON = 49410,    // why, when the job's log said nothing more
     IDS_CLI_BATCH_CANCELLED = 49411,    // why: a signal cancelled it
+
+    // The window's queue: several files chosen or dropped at once (49500 on).
+    IDS_QUEUE_LABEL = 49500,     // the form's label of the queue's list
+    IDS_QUEUE_FILE = 49501,      // the list's column of file names
+    IDS_QUEUE_STATE = 49502,     // the list's column of states
+    IDS_QUEUE_WAITING = 49503,   // a file's state: not started yet
+    IDS_QUEUE_RUNNING = 49504,   // a file's state: its job runs
+    IDS_QUEUE_DONE = 49505,      // a file's state: its job succeeded
+    IDS_QUEUE_FAILED = 49506,    // a file's state: its job failed
+    IDS_QUEUE_NOT_DONE = 49507,  // a file's state: cancelled, or dropped from the queue
+    IDS_QUEUE_DROP_REST = 49508, // "%s" the cancelled file, "%ld" the files still waiting
+    IDS_DLG_YES = 49509,         // a question's button
+    IDS_DLG_NO = 49510,          // a question's button
 };

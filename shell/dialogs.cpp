@@ -97,10 +97,10 @@ QString CannotOpenMessage(const QString& name)
     return message;
 }
 
-// The chooser of Browse: starts in the folder last chosen or worked in, else in the folder
+// The chooser of Browse, for one file or several: starts in the folder last chosen or worked in, else in the folder
 // "database" in the program's folder (the current folder when there is neither), and shows
 // the filter's first entry first. The folder of a chosen file is remembered.
-QString BrowseForFile(QWidget* owner, const QString& filter)
+QStringList BrowseForFiles(QWidget* owner, const QString& filter)
 {
     QString start = Settings::LastFolder();
     if (start.isEmpty() || !QFileInfo(start).isDir()) {
@@ -109,14 +109,52 @@ QString BrowseForFile(QWidget* owner, const QString& filter)
     if (!QFileInfo(start).isDir()) {
         start.clear();
     }
-    const QString chosen = Modal::OpenFileName(owner, start, QString(), filter);
+    const QStringList chosen = Modal::OpenFileNames(owner, start, filter);
     if (!chosen.isEmpty()) {
-        Settings::SetLastFolder(QFileInfo(chosen).absolutePath());
+        Settings::SetLastFolder(QFileInfo(chosen.constFirst()).absolutePath());
     }
     return chosen;
 }
 
 } // namespace
+
+QStringList FileNamesIn(const QString& field)
+{
+    const QString text = field.trimmed();
+    if (text.isEmpty()) {
+        return {};
+    }
+    // Several names: each between double quotes, nothing but spaces between them.
+    QStringList names;
+    qsizetype at = 0;
+    while (at < text.size() && text.at(at) == QLatin1Char('"')) {
+        const qsizetype close = text.indexOf(QLatin1Char('"'), at + 1);
+        if (close < 0) {
+            break;
+        }
+        names << text.mid(at + 1, close - at - 1);
+        at = close + 1;
+        while (at < text.size() && text.at(at).isSpace()) {
+            ++at;
+        }
+    }
+    if (at < text.size() || names.isEmpty()) {
+        return {field}; // one name, as typed: the check at OK sees what the user sees
+    }
+    return names;
+}
+
+QString FileNamesField(const QStringList& names)
+{
+    if (names.size() == 1) {
+        return names.constFirst();
+    }
+    QStringList quoted;
+    for (const QString& name : names) {
+        quoted << QLatin1Char('"') + name + QLatin1Char('"');
+    }
+    return quoted.join(QLatin1Char(' '));
+}
 
 int VolumeSizeForIndex(int index)
 {
@@ -175,10 +213,18 @@ void CProjectFileDlg::accept()
 
 bool CProjectFileDlg::FileNameOpens()
 {
-    if (FileOpensForReading(m_strFileName)) {
+    const QStringList names = GetFileNames();
+    QString failed = names.isEmpty() ? m_strFileName : QString();
+    for (const QString& name : names) {
+        if (!FileOpensForReading(name)) {
+            failed = name;
+            break;
+        }
+    }
+    if (!names.isEmpty() && failed.isEmpty()) {
         return true;
     }
-    Modal::MessageBox(this, CannotOpenMessage(m_strFileName), MB_OK | MB_ICONEXCLAMATION);
+    Modal::MessageBox(this, CannotOpenMessage(failed), MB_OK | MB_ICONEXCLAMATION);
     m_fileName->setFocus();
     m_fileName->selectAll();
     return false;
@@ -186,10 +232,10 @@ bool CProjectFileDlg::FileNameOpens()
 
 void CProjectFileDlg::OnBrowse(const QString& filter)
 {
-    const QString chosen = BrowseForFile(this, filter);
+    const QStringList chosen = BrowseForFiles(this, filter);
     if (!chosen.isEmpty()) {
-        m_strFileName = chosen;
-        m_fileName->setText(chosen);
+        m_strFileName = FileNamesField(chosen);
+        m_fileName->setText(m_strFileName);
     }
 }
 
@@ -431,10 +477,20 @@ void CUnpackProjectDlg::OnBrowseIntoFolder()
 
 bool CUnpackProjectDlg::IntoFolderWritable()
 {
+    for (const QString& packed : GetFileNames()) {
+        if (!IntoFolderWritableFor(packed)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CUnpackProjectDlg::IntoFolderWritableFor(const QString& packed)
+{
     const QString typed = m_into->text().trimmed();
     UnpackRequest request;
     request.packedPath =
-        QFile::encodeName(QFileInfo(m_strFileName.trimmed()).absoluteFilePath()).toStdString();
+        QFile::encodeName(QFileInfo(packed.trimmed()).absoluteFilePath()).toStdString();
     request.intoFolder = typed.isEmpty()
                              ? std::string()
                              : QFile::encodeName(QFileInfo(typed).absoluteFilePath()).toStdString();
@@ -470,7 +526,7 @@ bool CUnpackProjectDlg::IntoFolderWritable()
         m_into->setFocus();
         return false;
     }
-    return IntoFolderWritable();
+    return IntoFolderWritableFor(packed);
 }
 
 void CUnpackProjectDlg::OnChangeFileName()

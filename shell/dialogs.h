@@ -7,6 +7,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
 class QCheckBox;
 class QComboBox;
@@ -21,14 +22,23 @@ int VolumeSizeForIndex(int index);
 // count: it opens on Linux but holds no file to pack or unpack.
 bool FileOpensForReading(const QString& path);
 
+// The names a File Name field holds: several names each in double quotes ("a.kmx" "b.kmx"),
+// as the chooser fills it with several files, else the one name as typed. None for a field
+// of spaces only.
+QStringList FileNamesIn(const QString& field);
+// The text of a File Name field for names: one name as it is, several each in double quotes.
+QString FileNamesField(const QStringList& names);
+
 // What the Pack and Unpack dialogs share: the File Name field with Browse..., OK and Cancel,
-// the check at OK that the named file opens (IDS_CANNOT_OPEN_FILE, the dialog stays open with the
+// the check at OK that the named file (each of the files named) opens (IDS_CANNOT_OPEN_FILE, the dialog stays open with the
 // name selected), F1 for help, and the start of the dialog's life on its first showing.
 class CProjectFileDlg : public QDialog {
     Q_OBJECT
 public:
     void SetFileName(const QString& name) { m_strFileName = name; }
     QString GetFileName() const { return m_strFileName; }
+    // The files the field names: one, or several chosen at once (FileNamesIn).
+    QStringList GetFileNames() const { return FileNamesIn(m_strFileName); }
 
     QLineEdit* FileNameField() const { return m_fileName; }
     QPushButton* BrowseButton() const { return m_browse; }
@@ -49,10 +59,11 @@ protected:
     virtual void LoadFields() = 0;
     // At OK: the controls back into the members; false keeps the dialog open.
     virtual bool SaveFields() = 0;
-    // At OK: true when m_strFileName opens; otherwise IDS_CANNOT_OPEN_FILE, and the name is
-    // selected.
+    // At OK: true when every file m_strFileName names opens; otherwise IDS_CANNOT_OPEN_FILE
+    // for the first that does not, and the field is selected.
     bool FileNameOpens();
-    // Browse...: the chooser with the Qt name filter; a chosen file fills the field.
+    // Browse...: the chooser with the Qt name filter, for one file or several; the files
+    // chosen fill the field.
     void OnBrowse(const QString& filter);
     void OnDialogHelp();
 
@@ -119,9 +130,10 @@ private:
     void OnChangeFileName();
     // Browse... of the folder: a chosen folder fills the field.
     void OnBrowseIntoFolder();
-    // At OK: true when the job can create files in the folder it restores into. A read-only
+    // At OK: true when the jobs can create files in the folders they restore into. A read-only
     // packed file's folder (a CD, a share) offers to choose another one.
     bool IntoFolderWritable();
+    bool IntoFolderWritableFor(const QString& packed);
 
     bool m_restores;
     QString m_strIntoFolder;

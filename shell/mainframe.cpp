@@ -75,7 +75,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
-    // A project or packed file dropped anywhere on the window fills the File Name field.
+    // A project or packed file dropped anywhere on the window fills the File Name field;
+    // several are queued (WindowJobs::QueueDropped).
     setAcceptDrops(true);
     setWindowIcon(AppIcon());
     setWindowTitle(Text(IDS_APP_TITLE));
@@ -280,6 +281,7 @@ void CMainFrame::OnCancelJob()
 {
     if (g_nJobState != JOB_IDLE) {
         m_cancelRequest();
+        m_jobs->CancelPressed();
     }
 }
 
@@ -380,7 +382,8 @@ int CMainFrame::ShowMessageBox(const std::string& text, unsigned type)
 
 bool CMainFrame::CanCloseNow()
 {
-    if (g_nJobState == JOB_IDLE) {
+    // A queue between two of its files runs as much as a job does.
+    if (g_nJobState == JOB_IDLE && !IsJobRunning()) {
         return true;
     }
     if (m_closeWhenJobEnds) {
@@ -391,6 +394,8 @@ bool CMainFrame::CanCloseNow()
     if (Modal::MessageBox(this, text, MB_OKCANCEL | MB_ICONEXCLAMATION, Text(IDS_DLG_STOP_AND_QUIT),
                           Text(IDS_DLG_KEEP_WORKING)) == IDOK) {
         m_closeWhenJobEnds = true;
+        // The files a queue still holds are not started.
+        m_jobs->DropRest();
         OnCancelJob();
         closeIfStoppedJobEnded();
     }
@@ -453,30 +458,69 @@ QString CMainFrame::DroppedFile(const QMimeData* data)
     return path;
 }
 
+QStringList CMainFrame::DroppedFiles(const QMimeData* data)
+{
+    QStringList files;
+    if (data == nullptr || !data->hasUrls()) {
+        return files;
+    }
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile()) {
+            continue;
+        }
+        const QString suffix = QFileInfo(url.toLocalFile()).suffix().toLower();
+        if (suffix == QLatin1String("kmx") || suffix == QLatin1String("0kx") ||
+            suffix == QLatin1String("0rv")) {
+            files << url.toLocalFile();
+        }
+    }
+    files.removeDuplicates();
+    return files;
+}
+
+bool CMainFrame::TakesDrop(const QMimeData* mime) const
+{
+    return !DroppedFile(mime).isEmpty() ||
+           (!DroppedFiles(mime).isEmpty() && g_nJobState == JOB_IDLE && !IsJobRunning());
+}
+
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!DroppedFile(event->mimeData()).isEmpty()) {
+    if (TakesDrop(event->mimeData())) {
         event->acceptProposedAction();
     }
 }
 
 void CMainFrame::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (!DroppedFile(event->mimeData()).isEmpty()) {
+    if (TakesDrop(event->mimeData())) {
         event->acceptProposedAction();
     }
 }
 
 void CMainFrame::dropEvent(QDropEvent* event)
 {
-    const QString path = DroppedFile(event->mimeData());
-    if (path.isEmpty()) {
+    if (!TakesDrop(event->mimeData())) {
         return;
     }
-    // The file is named, nothing more: the user starts Pack or Unpack.
-    m_view->FileNameField()->setText(path);
+    QStringList files = DroppedFiles(event->mimeData());
+    const QString path = DroppedFile(event->mimeData());
+    if (!path.isEmpty()) {
+        files = QStringList{path};
+    }
     event->acceptProposedAction();
     activateWindow();
+    if (files.size() == 1) {
+        // The file is named, nothing more: the user starts Pack or Unpack.
+        m_view->FileNameField()->setText(files.constFirst());
+        return;
+    }
+    // Several files are queued, after the drop has ended: the dialogs wait for the user.
+    QTimer::singleShot(0, this, [this, files] {
+        if (g_nJobState == JOB_IDLE && !IsJobRunning()) {
+            m_jobs->QueueDropped(files);
+        }
+    });
 }
 
 bool CMainFrame::OpenFromAnotherStart(char command, const QString& file)

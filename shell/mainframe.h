@@ -88,6 +88,9 @@ public:
     // The file a drop carries when it is one project or packed file (.kmx, .0KX, .0RV), else
     // an empty text.
     static QString DroppedFile(const QMimeData* data);
+    // The project and packed files a drop of several files carries (any other file, such as
+    // a set's later volume, is left out), each once.
+    static QStringList DroppedFiles(const QMimeData* data);
 
     // Enables the job commands and Exit exactly when no job runs.
     void UpdateCommandStates();
@@ -111,6 +114,9 @@ private:
     void createToolBar();
     void createStatusBar();
     void updateLockIndicators();
+    // True when the window takes a drop of these data: one project or packed file at any
+    // time, several while no job runs.
+    bool TakesDrop(const QMimeData* mime) const;
     // Closes the window once the job stopped on closing has ended.
     void closeIfStoppedJobEnded();
 

@@ -18,7 +18,7 @@ namespace {
 
 struct Script {
     std::deque<int> answers;
-    std::deque<QString> fileNames;
+    std::deque<QStringList> fileNames;
     std::deque<std::function<int(QDialog&)>> dialogs;
     std::vector<Record> shown;
     bool scriptedOnly = false;
@@ -104,19 +104,20 @@ namespace {
 
 enum class ChooserKind {
     Open,
+    OpenMany,
     Save,
     Folder
 };
 
 // Every chooser: the scripted answer if a test gave one, else the real chooser.
-QString ChooseFile(QWidget* owner, const QString& folder, const QString& initialName,
-                   const QString& filter, ChooserKind kind, const QString& defaultSuffix,
-                   const QString& title = QString())
+QStringList ChooseFiles(QWidget* owner, const QString& folder, const QString& initialName,
+                        const QString& filter, ChooserKind kind, const QString& defaultSuffix,
+                        const QString& title = QString())
 {
     Script& script = TheScript();
     script.shown.push_back(
         {Record::Chooser, folder + QLatin1Char('|') + initialName, 0, owner, filter, title});
-    QString chosen;
+    QStringList chosen;
     if (!script.fileNames.empty()) {
         chosen = script.fileNames.front();
         script.fileNames.pop_front();
@@ -125,6 +126,7 @@ QString ChooseFile(QWidget* owner, const QString& folder, const QString& initial
         QFileDialog chooser(owner, title, folder.isEmpty() ? QDir::currentPath() : folder, filter);
         switch (kind) {
         case ChooserKind::Open: chooser.setFileMode(QFileDialog::ExistingFile); break;
+        case ChooserKind::OpenMany: chooser.setFileMode(QFileDialog::ExistingFiles); break;
         case ChooserKind::Save:
             chooser.setFileMode(QFileDialog::AnyFile);
             chooser.setAcceptMode(QFileDialog::AcceptSave);
@@ -138,11 +140,26 @@ QString ChooseFile(QWidget* owner, const QString& folder, const QString& initial
         if (!initialName.isEmpty()) {
             chooser.selectFile(initialName);
         }
-        if (chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty()) {
-            chosen = chooser.selectedFiles().constFirst();
+        if (chooser.exec() == QDialog::Accepted) {
+            chosen = chooser.selectedFiles();
         }
     }
-    return chosen.isEmpty() ? chosen : QFileInfo(chosen).absoluteFilePath();
+    QStringList paths;
+    for (const QString& path : chosen) {
+        if (!path.isEmpty()) {
+            paths << QFileInfo(path).absoluteFilePath();
+        }
+    }
+    return paths;
+}
+
+QString ChooseFile(QWidget* owner, const QString& folder, const QString& initialName,
+                   const QString& filter, ChooserKind kind, const QString& defaultSuffix,
+                   const QString& title = QString())
+{
+    const QStringList chosen =
+        ChooseFiles(owner, folder, initialName, filter, kind, defaultSuffix, title);
+    return chosen.isEmpty() ? QString() : chosen.constFirst();
 }
 
 } // namespace
@@ -151,6 +168,11 @@ QString OpenFileName(QWidget* owner, const QString& folder, const QString& initi
                      const QString& filter, const QString& defaultSuffix, const QString& title)
 {
     return ChooseFile(owner, folder, initialName, filter, ChooserKind::Open, defaultSuffix, title);
+}
+
+QStringList OpenFileNames(QWidget* owner, const QString& folder, const QString& filter)
+{
+    return ChooseFiles(owner, folder, QString(), filter, ChooserKind::OpenMany, QString());
 }
 
 QString SaveFileName(QWidget* owner, const QString& folder, const QString& initialName,
@@ -192,7 +214,12 @@ void SetNextAnswer(int answer)
 
 void SetNextFileName(const QString& path)
 {
-    TheScript().fileNames.push_back(path);
+    TheScript().fileNames.push_back(path.isEmpty() ? QStringList() : QStringList{path});
+}
+
+void SetNextFileNames(const QStringList& paths)
+{
+    TheScript().fileNames.push_back(paths);
 }
 
 void SetNextModal(std::function<int(QDialog&)> script)

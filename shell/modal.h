@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <vector>
 
@@ -31,6 +32,10 @@ int MessageBox(QWidget* owner, const QString& text, unsigned type,
 QString OpenFileName(QWidget* owner, const QString& folder, const QString& initialName,
                      const QString& filter, const QString& defaultSuffix = QString(),
                      const QString& title = QString());
+
+// The same chooser for one or more existing files: answers every chosen full path, in the
+// order chosen, or none when cancelled. Scripted by SetNextFileName or SetNextFileNames.
+QStringList OpenFileNames(QWidget* owner, const QString& folder, const QString& filter);
 
 // A modal chooser of a folder, starting in folder, with the caption title. Answers the chosen
 // folder's full path, or an empty text when cancelled. Scripted like the file choosers.
@@ -61,7 +66,8 @@ struct Record {
 
 // Test seam.
 void SetNextAnswer(int answer);
-void SetNextFileName(const QString& path); // also a folder; an empty path cancels the chooser
+void SetNextFileName(const QString& path);       // also a folder; an empty path cancels the chooser
+void SetNextFileNames(const QStringList& paths); // several files at once; none cancels
 // The script gets the dialog, already shown, and answers its result (e.g. after clicking OK).
 void SetNextModal(std::function<int(QDialog&)> script);
 void SetScriptedOnly(bool on);

@@ -20,6 +20,8 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QHeaderView>
+#include <QTreeWidget>
 #include <QResizeEvent>
 #include <algorithm>
 
@@ -83,6 +85,31 @@ CZUNPackView::CZUNPackView(QWidget* parent) : QFrame(parent)
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
     statusLabel->setAlignment((japanese ? Qt::AlignRight : Qt::AlignHCenter) | Qt::AlignTop);
     place(statusLabel, {{3, 27, 39, 11}, {11, 27, 22, 11}});
+    m_statusLabel = statusLabel;
+
+    // The queue's list takes the top of the log's place while several files are queued; its
+    // label stands where the log's does, which moves down with the log.
+    m_queueLabel = new QLabel(Text(IDS_QUEUE_LABEL), m_form);
+    m_queueLabel->setObjectName(QStringLiteral("queueLabel"));
+    m_queueLabel->setAlignment((japanese ? Qt::AlignRight : Qt::AlignHCenter) | Qt::AlignTop);
+    m_queueLabel->setWordWrap(false);
+    m_queue = new QTreeWidget(m_form);
+    m_queue->setObjectName(QStringLiteral("queue"));
+    m_queue->setColumnCount(2);
+    m_queue->setHeaderLabels({Text(IDS_QUEUE_FILE), Text(IDS_QUEUE_STATE)});
+    m_queue->setRootIsDecorated(false);
+    m_queue->setUniformRowHeights(true);
+    m_queue->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_queue->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_queue->setFocusPolicy(Qt::StrongFocus);
+    m_queue->setAccessibleName(WithoutMnemonic(Text(IDS_QUEUE_LABEL)));
+    m_queue->setAcceptDrops(false);
+    m_queue->header()->setStretchLastSection(false);
+    m_queue->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_queue->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    m_queueLabel->setBuddy(m_queue);
+    m_queue->hide();
+    m_queueLabel->hide();
 
     m_statusLog = new QPlainTextEdit(m_form);
     m_statusLog->setObjectName(QStringLiteral("statusLog"));
@@ -140,6 +167,8 @@ CZUNPackView::CZUNPackView(QWidget* parent) : QFrame(parent)
     const int border = frameWidth();
     m_form->setGeometry(border, border, m_formSize.width(), m_formSize.height());
     setMinimumSize(m_formSize + m_minimumGrowth + QSize(2 * border, 2 * border));
+    setTabOrder(m_fileName, m_queue);
+    setTabOrder(m_queue, m_statusLog);
 }
 
 QSize CZUNPackView::sizeHint() const
@@ -151,6 +180,11 @@ QSize CZUNPackView::sizeHint() const
 void CZUNPackView::resizeEvent(QResizeEvent* event)
 {
     QFrame::resizeEvent(event);
+    LayOut();
+}
+
+void CZUNPackView::LayOut()
+{
     const int border = frameWidth();
     m_form->setGeometry(border, border, width() - 2 * border, height() - 2 * border);
     // The classic layout, with what the form has gained: the field and the bar grow to the
@@ -174,6 +208,30 @@ void CZUNPackView::resizeEvent(QResizeEvent* event)
         }
         control->setGeometry(r);
     }
+    if (m_queue->isHidden()) {
+        return;
+    }
+    // The queue above the log: as tall as its rows (header included), but never more than
+    // two fifths of the log's place, so that the log stays usable; it scrolls beyond that.
+    const QRect logPlace = m_statusLog->geometry();
+    const int frame = 2 * m_queue->frameWidth();
+    const int row = std::max(m_queue->sizeHintForRow(0), m_queue->fontMetrics().height() + 4);
+    const int rows = std::max(2, m_queue->topLevelItemCount());
+    const int wanted = m_queue->header()->sizeHint().height() + rows * row + frame;
+    const int height = std::min(wanted, logPlace.height() * 2 / 5);
+    const int gap = m_fileName->geometry().top();
+    m_queue->setGeometry(logPlace.x(), logPlace.y(), logPlace.width(), height);
+    m_statusLog->setGeometry(logPlace.adjusted(0, height + gap, 0, 0));
+    const QRect label = m_statusLabel->geometry();
+    m_queueLabel->setGeometry(label);
+    m_statusLabel->setGeometry(label.translated(0, height + gap));
+}
+
+void CZUNPackView::ShowQueue(bool shown)
+{
+    m_queue->setVisible(shown);
+    m_queueLabel->setVisible(shown);
+    LayOut();
 }
 
 QWidget* CZUNPackView::Control(int id) const

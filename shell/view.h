@@ -16,6 +16,7 @@ class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QTreeWidget;
 
 class CZUNPackView : public QFrame {
     Q_OBJECT
@@ -37,6 +38,10 @@ public:
     QProgressBar* Progress() const { return m_progress; }
     // Cancel, beside the bar: enabled while a job runs.
     QPushButton* CancelButton() const { return m_cancel; }
+    // The queue: each file of several queued at once, with its state. Above the log, which
+    // gives it room, and only while shown (ShowQueue): one file has no list.
+    QTreeWidget* QueueList() const { return m_queue; }
+    void ShowQueue(bool shown);
 
     // Appends to the Status log at its end and scrolls there; no line break is added.
     void AppendToLog(const QString& text);
@@ -57,12 +62,17 @@ protected:
 private:
     // Opens the log's menu at globalPos; the menu deletes itself when it closes.
     void OpenLogMenu(const QPoint& globalPos);
+    // The controls where the form's size puts them, the queue above the log when shown.
+    void LayOut();
 
     QWidget* m_form = nullptr;
     QLineEdit* m_fileName = nullptr;
     QPlainTextEdit* m_statusLog = nullptr;
     QProgressBar* m_progress = nullptr;
     QPushButton* m_cancel = nullptr;
+    QTreeWidget* m_queue = nullptr;
+    QLabel* m_queueLabel = nullptr;
+    QLabel* m_statusLabel = nullptr;
     QSize m_formSize;
     QSize m_minimumGrowth;
     // Every control's place in the classic form; resizing starts from there.

@@ -3,9 +3,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTimer>
+#include <QTreeWidget>
+#include <algorithm>
 
+#include "engine/batchsummary.h"
 #include "engine/format.h"
 #include "engine/names.h"
 #include "platform/files.h"
@@ -28,13 +32,26 @@ QString FullName(const QString& confirmed)
     return trimmed.isEmpty() ? trimmed : QFileInfo(trimmed).absoluteFilePath();
 }
 
-// The name a command proposes from the form's field (trimmed), or empty for an empty field.
+// The name a command proposes from the form's field (trimmed), or empty for an empty field;
+// for a field of several names, the name proposed for each.
 QString Proposal(const QString& field, std::string (*propose)(const std::string&))
 {
-    const QString trimmed = field.trimmed();
-    return trimmed.isEmpty()
-               ? QString()
-               : QFile::decodeName(propose(QFile::encodeName(trimmed).toStdString()).c_str());
+    QStringList proposed;
+    for (const QString& name : FileNamesIn(field)) {
+        const QString trimmed = name.trimmed();
+        proposed << QFile::decodeName(propose(QFile::encodeName(trimmed).toStdString()).c_str());
+    }
+    return proposed.isEmpty() ? QString() : FileNamesField(proposed);
+}
+
+// The summary line of a kind of job: "Packed: %ld of %ld files." and the like.
+unsigned SummaryId(JobKind kind)
+{
+    switch (kind) {
+    case JobKind::Pack: return IDS_CLI_BATCH_PACKED;
+    case JobKind::Unpack: return IDS_CLI_BATCH_RESTORED;
+    default: return IDS_CLI_BATCH_SOUND;
+    }
 }
 
 } // namespace
@@ -54,63 +71,71 @@ QString WindowJobs::UnpackProposal(const QString& field)
 }
 
 template <class Dialog>
-std::optional<std::string> WindowJobs::Confirm(Dialog& dialog, const QString& proposal,
-                                               JobKind kind)
+std::optional<QStringList> WindowJobs::Confirm(Dialog& dialog, const QString& proposal)
 {
     dialog.SetFileName(proposal);
     if (Modal::RunDialog(dialog) != QDialog::Accepted) {
         return std::nullopt;
     }
-    const QString file = FullName(dialog.GetFileName());
-    Begin(kind, file);
-    return QFile::encodeName(file).toStdString();
+    QStringList files;
+    for (const QString& name : dialog.GetFileNames()) {
+        files << FullName(name);
+    }
+    // Two jobs on one file would only wait for each other.
+    files.removeDuplicates();
+    return files;
+}
+
+std::optional<QStringList> WindowJobs::AskPack(const QString& proposal)
+{
+    CPackProjectDlg dialog(m_owner);
+    const std::optional<QStringList> projects = Confirm(dialog, proposal);
+    if (!projects) {
+        return std::nullopt;
+    }
+    m_packOptions = PackRequest{};
+    m_packOptions.split = dialog.IsSeparateFile() != 0;
+    m_packOptions.volumeSize = dialog.GetVolumeSize();
+    // Recovery files beside the set, as the console's --recovery N, by the same job.
+    if (m_packOptions.split)
+        m_packOptions.recovery.volumes = dialog.GetRecoveryDisks();
+    // With Write checksums the job writes NAME.sha256 beside the set once it is complete, as
+    // the console's --manifest does.
+    m_packOptions.writeManifest = dialog.IsWriteChecksums() != 0;
+    // As the console does: a split is refused before compressing when the folder lacks room.
+    m_packOptions.checkRoomFirst = true;
+    return projects;
+}
+
+std::optional<QStringList> WindowJobs::AskUnpack(const QString& proposal)
+{
+    CUnpackProjectDlg dialog(m_owner);
+    const std::optional<QStringList> packed = Confirm(dialog, proposal);
+    if (!packed) {
+        return std::nullopt;
+    }
+    m_unpackOptions = UnpackRequest{};
+    m_unpackOptions.intoFolder = QFile::encodeName(dialog.GetIntoFolder()).toStdString();
+    // A manifest of ours beside the packed file: the restored bytes must have its project
+    // checksum before they replace the project file. Any other file of that name is left
+    // alone, with a warning.
+    m_unpackOptions.checkManifest = true;
+    return packed;
 }
 
 void WindowJobs::Pack()
 {
-    CPackProjectDlg dialog(m_owner);
-    const std::optional<std::string> project =
-        Confirm(dialog, PackProposal(m_view->FileNameField()->text()), JobKind::Pack);
-    if (!project) {
-        return;
-    }
-    m_packRequest = PackRequest{};
-    m_packRequest.projectPath = *project;
-    m_packRequest.split = dialog.IsSeparateFile() != 0;
-    m_packRequest.volumeSize = dialog.GetVolumeSize();
-    // Recovery files beside the set, as the console's --recovery N, by the same job.
-    if (m_packRequest.split)
-        m_packRequest.recovery.volumes = dialog.GetRecoveryDisks();
-    // With Write checksums the job writes NAME.sha256 beside the set once it is complete, as
-    // the console's --manifest does.
-    m_packRequest.writeManifest = dialog.IsWriteChecksums() != 0;
-    // As the console does: a split is refused before compressing when the folder lacks room.
-    m_packRequest.checkRoomFirst = true;
-    const bool started = StartPackJob(m_packRequest, m_packOutcome);
-    if (!started) {
-        End(false);
+    if (const std::optional<QStringList> projects =
+            AskPack(PackProposal(m_view->FileNameField()->text()))) {
+        RunQueue(JobKind::Pack, *projects);
     }
 }
 
 void WindowJobs::Unpack()
 {
-    CUnpackProjectDlg dialog(m_owner);
-    const std::optional<std::string> packed =
-        Confirm(dialog, UnpackProposal(m_view->FileNameField()->text()), JobKind::Unpack);
-    if (!packed) {
-        return;
-    }
-    UnpackRequest& request = m_unpackRequest;
-    request = UnpackRequest{};
-    request.packedPath = *packed;
-    request.intoFolder = QFile::encodeName(dialog.GetIntoFolder()).toStdString();
-    // A manifest of ours beside the packed file: the restored bytes must have its project
-    // checksum before they replace the project file. Any other file of that name is left
-    // alone, with a warning.
-    request.checkManifest = true;
-    // Refused before its worker ran (a question answered Cancel): the job has ended already.
-    if (!StartUnpackJob(request, m_unpackOutcome)) {
-        End(false);
+    if (const std::optional<QStringList> packed =
+            AskUnpack(UnpackProposal(m_view->FileNameField()->text()))) {
+        RunQueue(JobKind::Unpack, *packed);
     }
 }
 
@@ -119,16 +144,180 @@ void WindowJobs::Test()
     // The packed file is named as for Unpack; a test restores nothing.
     CUnpackProjectDlg dialog(m_owner, false);
     dialog.setWindowTitle(Text(IDS_TEST_CAPTION));
-    const std::optional<std::string> packed =
-        Confirm(dialog, UnpackProposal(m_view->FileNameField()->text()), JobKind::Test);
-    if (!packed) {
+    if (const std::optional<QStringList> packed =
+            Confirm(dialog, UnpackProposal(m_view->FileNameField()->text()))) {
+        RunQueue(JobKind::Test, *packed);
+    }
+}
+
+void WindowJobs::QueueDropped(const QStringList& files)
+{
+    // What a user dropping a mix wants done to each: a project file packed, a packed file
+    // restored. Each group's dialog names its files and sets its options.
+    QStringList projects;
+    QStringList packed;
+    for (const QString& file : files) {
+        (QFileInfo(file).suffix().compare(QLatin1String("kmx"), Qt::CaseInsensitive) == 0 ? projects
+                                                                                          : packed)
+            << file;
+    }
+    std::vector<QueuedFile> queue;
+    if (!projects.isEmpty()) {
+        if (const std::optional<QStringList> chosen = AskPack(FileNamesField(projects))) {
+            for (const QString& file : *chosen)
+                queue.push_back({file, JobKind::Pack, FileState::Waiting, {}});
+        }
+    }
+    if (!packed.isEmpty()) {
+        if (const std::optional<QStringList> chosen = AskUnpack(FileNamesField(packed))) {
+            for (const QString& file : *chosen)
+                queue.push_back({file, JobKind::Unpack, FileState::Waiting, {}});
+        }
+    }
+    if (!queue.empty()) {
+        RunQueue(std::move(queue));
+    }
+}
+
+void WindowJobs::RunQueue(JobKind kind, const QStringList& files)
+{
+    std::vector<QueuedFile> queue;
+    for (const QString& file : files)
+        queue.push_back({file, kind, FileState::Waiting, {}});
+    RunQueue(std::move(queue));
+}
+
+void WindowJobs::RunQueue(std::vector<QueuedFile> files)
+{
+    m_queue = std::move(files);
+    m_current = 0;
+    m_dropRest = false;
+    m_queueGoesOn = IsQueue();
+    QTreeWidget* list = m_view->QueueList();
+    list->clear();
+    if (IsQueue()) {
+        for (const QueuedFile& file : m_queue) {
+            auto* item = new QTreeWidgetItem(list);
+            item->setText(0, QFileInfo(file.path).fileName());
+            item->setToolTip(0, file.path);
+        }
+        for (std::size_t i = 0; i < m_queue.size(); ++i)
+            ShowState(i);
+    }
+    m_view->ShowQueue(IsQueue());
+    StartNext();
+}
+
+void WindowJobs::StartNext()
+{
+    m_cancelPressed = false;
+    QueuedFile& file = m_queue[m_current];
+    file.state = FileState::Running;
+    ShowState(m_current);
+    Begin(file.kind, file.path);
+    if (!StartJob(file.kind, QFile::encodeName(file.path).toStdString())) {
+        // Refused before its worker ran (a question answered Cancel): the job has ended.
+        End(false);
+    }
+}
+
+bool WindowJobs::StartJob(JobKind kind, const std::string& path)
+{
+    switch (kind) {
+    case JobKind::Pack:
+        m_packRequest = m_packOptions;
+        m_packRequest.projectPath = path;
+        return StartPackJob(m_packRequest, m_packOutcome);
+    case JobKind::Unpack:
+        m_unpackRequest = m_unpackOptions;
+        m_unpackRequest.packedPath = path;
+        return StartUnpackJob(m_unpackRequest, m_unpackOutcome);
+    default: {
+        CheckRequest request;
+        request.packedPath = path;
+        request.logReport = true; // the report goes to the Status log
+        m_testOutcome = TestOutcome{};
+        return StartTestJob(request, m_testOutcome);
+    }
+    }
+}
+
+void WindowJobs::CancelPressed()
+{
+    if (IsQueue() && m_kind) {
+        m_cancelPressed = true;
+    }
+}
+
+void WindowJobs::GoOn()
+{
+    const long waiting = static_cast<long>(m_queue.size() - m_current);
+    if (waiting > 0 && m_cancelPressed && !m_dropRest) {
+        // The user stopped one file: the others may be wanted still, or not at all.
+        const std::string question =
+            FormatText(LoadString(IDS_QUEUE_DROP_REST).c_str(),
+                       m_queue[m_current - 1].path.toStdString().c_str(), waiting);
+        m_dropRest = Modal::MessageBox(m_owner,
+                                       QString::fromStdString(question).replace(
+                                           QStringLiteral("\r\n"), QStringLiteral("\n")),
+                                       MB_OKCANCEL | MB_ICONEXCLAMATION, Text(IDS_DLG_YES),
+                                       Text(IDS_DLG_NO)) == IDOK;
+    }
+    if (m_current < m_queue.size() && !m_dropRest) {
+        StartNext();
         return;
     }
-    CheckRequest request;
-    request.packedPath = *packed;
-    request.logReport = true; // the report goes to the Status log
-    if (!StartTestJob(request, m_testOutcome)) {
-        End(false);
+    EndQueue();
+}
+
+void WindowJobs::EndQueue()
+{
+    for (std::size_t i = m_current; i < m_queue.size(); ++i) {
+        m_queue[i].state = FileState::NotDone;
+        ShowState(i);
+    }
+    // One summary for each kind of job the queue held, in the order they came.
+    std::vector<JobKind> kinds;
+    for (const QueuedFile& file : m_queue) {
+        if (std::find(kinds.begin(), kinds.end(), file.kind) == kinds.end())
+            kinds.push_back(file.kind);
+    }
+    QString summary = QStringLiteral("\n");
+    for (JobKind kind : kinds) {
+        std::vector<BatchFileEnd> ends;
+        for (const QueuedFile& file : m_queue) {
+            if (file.kind != kind)
+                continue;
+            const BatchFileState state = file.state == FileState::Done ? BatchFileState::Done
+                                         : file.state == FileState::Failed
+                                             ? BatchFileState::Failed
+                                             : BatchFileState::NotDone;
+            ends.push_back({file.path.toStdString(), state, file.reason});
+        }
+        for (const std::string& line : BatchSummaryLines(SummaryId(kind), ends))
+            summary += QString::fromStdString(line) + QLatin1Char('\n');
+    }
+    m_view->AppendToLog(summary);
+    m_queueGoesOn = false;
+}
+
+void WindowJobs::ShowState(std::size_t index)
+{
+    QTreeWidgetItem* item = m_view->QueueList()->topLevelItem(static_cast<int>(index));
+    if (item == nullptr) {
+        return;
+    }
+    unsigned id = IDS_QUEUE_WAITING;
+    switch (m_queue[index].state) {
+    case FileState::Waiting: id = IDS_QUEUE_WAITING; break;
+    case FileState::Running: id = IDS_QUEUE_RUNNING; break;
+    case FileState::Done: id = IDS_QUEUE_DONE; break;
+    case FileState::Failed: id = IDS_QUEUE_FAILED; break;
+    case FileState::NotDone: id = IDS_QUEUE_NOT_DONE; break;
+    }
+    item->setText(1, Text(id));
+    if (m_queue[index].state == FileState::Running) {
+        m_view->QueueList()->scrollToItem(item);
     }
 }
 
@@ -148,7 +337,16 @@ void WindowJobs::JobEnded(JobKind kind, bool succeeded, const std::string& closi
 void WindowJobs::Begin(JobKind kind, const QString& path)
 {
     m_view->FileNameField()->setText(path);
-    m_view->ClearLog();
+    if (!IsQueue() || m_current == 0) {
+        m_view->ClearLog();
+    }
+    if (IsQueue()) {
+        // Each file's lines under its own heading, as the console prints a batch.
+        m_view->AppendToLog(QLatin1String(m_current > 0 ? "\n" : "") +
+                            QString::fromStdString(BatchHeading(path.toStdString())) +
+                            QLatin1Char('\n'));
+    }
+    m_logStart = (m_view->StatusLog()->toPlainText().size());
     // Every job starts its bar from nothing, also before the questions it may ask, and with
     // no cancel request left from the job before.
     m_view->Progress()->setValue(0);
@@ -194,8 +392,27 @@ void WindowJobs::End(bool succeeded, const QString& closingLine)
         // A bar left part-filled or full would say that some of the work stands.
         m_view->Progress()->setValue(0);
     }
-    const bool offerRebuild =
-        m_kind == JobKind::Test && m_testOutcome.repairable && !m_testOutcome.cancelled;
+    // A queue's test does not stop the queue for the offer: its verdict says it is repairable.
+    const bool offerRebuild = m_kind == JobKind::Test && m_testOutcome.repairable &&
+                              !m_testOutcome.cancelled && !IsQueue();
+    if (IsQueue()) {
+        QueuedFile& file = m_queue[m_current];
+        // As in the console's batches: a cancelled file is not done rather than failed.
+        file.state = succeeded           ? FileState::Done
+                     : CancelRequested() ? FileState::NotDone
+                                         : FileState::Failed;
+        if (file.state == FileState::Failed) {
+            const QString lines = m_view->StatusLog()->toPlainText().mid(m_logStart);
+            file.reason =
+                FailureReason(file.path.toStdString(),
+                              m_kind == JobKind::Test ? m_testOutcome.verdict : std::string(),
+                              lines.toStdString());
+        }
+        ShowState(m_current);
+        ++m_current;
+        // The next file once this job's end has been handled in full.
+        QTimer::singleShot(0, m_owner, [this] { GoOn(); });
+    }
     m_kind.reset();
     // A test whose set its recovery files can mend offers the unpack that rebuilds it, once
     // the test's worker has ended.

@@ -531,7 +531,7 @@ private slots:
     }
 
     // A project or packed file dropped on the field (or anywhere on the window) names it;
-    // nothing starts. Other drops are refused and change nothing.
+    // nothing starts. Drops with no such file are refused and change nothing.
     void droppedFileFillsTheField_data()
     {
         QTest::addColumn<QStringList>("files");
@@ -541,7 +541,10 @@ private slots:
         QTest::newRow("second kind") << QStringList{"/data/deck.0rv"} << true;
         QTest::newRow("a volume") << QStringList{"/data/deck.1KX"} << false;
         QTest::newRow("other file") << QStringList{"/data/notes.txt"} << false;
-        QTest::newRow("two files") << QStringList{"/data/a.kmx", "/data/b.kmx"} << false;
+        // Of a set's volumes only the first names a job (several project or packed files are
+        // queued: test_window_queue).
+        QTest::newRow("a set's volumes") << QStringList{"/data/deck.0KX", "/data/deck.1KX"} << true;
+        QTest::newRow("two other files") << QStringList{"/data/a.txt", "/data/b.1KX"} << false;
     }
 
     void droppedFileFillsTheField()

@@ -155,6 +155,8 @@ protected:
         ClearSettings();
         Modal::Reset();
         m_lastResults.clear();
+        // No cancel request left by the test before, which would stop the files' preparation.
+        ClearCancelRequest();
         SetLanguage(Language::English);
         m_frame = std::make_unique<CMainFrame>();
         QtMainWindowHost::Instance().Attach(m_frame.get());
