@@ -275,6 +275,58 @@ int main(int argc, char** argv)
         ok &= Save(frame, folder + QStringLiteral("/main-window-cancelled-%1.png").arg(suffix));
     }
 
+    // A queue of three packed files chosen at once, the second one damaged: the list above the
+    // log, each file's lines under its heading, and the summary at the end.
+    {
+        ClearCancelRequest(); // left by the cancelled unpack before
+        QDir queue(demo.filePath(QStringLiteral("queue")));
+        queue.mkpath(QStringLiteral("."));
+        QStringList chosen;
+        for (const char* name : {"arch", "deck", "pier"}) {
+            const QString sample = queue.filePath(QLatin1String(name) + ".kmx");
+            QFile source(project);
+            source.open(QIODevice::ReadOnly);
+            QFile file(sample);
+            file.open(QIODevice::WriteOnly);
+            file.write(source.read(300000 + 200000 * chosen.size()));
+            file.close();
+            PackRequest one;
+            one.projectPath = sample.toStdString();
+            PackOutcome packedOne;
+            if (StartPackJob(one, packedOne)) {
+                while (RunningWorkerThreads() > 0 || g_nJobState != JOB_IDLE) {
+                    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+                }
+            }
+            QFile::remove(sample);
+            chosen << queue.filePath(QLatin1String(name) + ".0KX");
+        }
+        QFile damaged(chosen[1]);
+        damaged.resize(damaged.size() / 2);
+        Modal::SetNextFileNames(chosen);
+        Modal::SetNextModal([](QDialog& dialog) {
+            dialog.findChild<QPushButton*>(QStringLiteral("browse"))->click();
+            dialog.findChild<QPushButton*>(QStringLiteral("ok"))->click();
+            return dialog.result();
+        });
+        frame.Action(ID_UNPACK_PROJECT)->trigger();
+        while (frame.IsJobRunning()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+        QCoreApplication::processEvents();
+        ok &= Save(frame, folder + QStringLiteral("/main-window-queue-%1.png").arg(suffix));
+        // The question after Cancel, while files still wait.
+        SaveNextModal(folder + QStringLiteral("/queue-drop-rest-%1.png").arg(suffix), ok);
+        Modal::SetScriptedOnly(false);
+        Modal::MessageBox(&frame,
+                          QString::fromStdString(FormatText(LoadString(IDS_QUEUE_DROP_REST).c_str(),
+                                                            chosen[0].toStdString().c_str(), 2L))
+                              .replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
+                          MB_OKCANCEL | MB_ICONEXCLAMATION, Text(IDS_DLG_YES), Text(IDS_DLG_NO));
+        Modal::SetScriptedOnly(true);
+        frame.View()->ShowQueue(false);
+    }
+
     // The dialogs as the commands open them after that pack.
     {
         CPackProjectDlg pack(&frame);
