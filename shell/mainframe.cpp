@@ -377,6 +377,11 @@ int CMainFrame::ShowMessageBox(const std::string& text, unsigned type)
 {
     QString message = QString::fromStdString(text);
     message.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    // In a queue a box says which file's job asks, unless it names the file already.
+    const QString file = m_jobs->RunningQueuedFile();
+    if (!file.isEmpty() && !message.contains(file)) {
+        message = file + QStringLiteral("\n\n") + message;
+    }
     return Modal::MessageBox(this, message, type);
 }
 

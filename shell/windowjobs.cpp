@@ -242,6 +242,11 @@ bool WindowJobs::StartJob(JobKind kind, const std::string& path)
     }
 }
 
+QString WindowJobs::RunningQueuedFile() const
+{
+    return IsQueue() && m_kind && m_current < m_queue.size() ? m_queue[m_current].path : QString();
+}
+
 void WindowJobs::CancelPressed()
 {
     if (IsQueue() && m_kind) {

@@ -61,6 +61,8 @@ public:
     // True from a command's OK until the job's last line is in the log; for a queue, until
     // its summary is.
     bool IsRunning() const { return m_kind.has_value() || m_queueGoesOn; }
+    // In a queue, the file whose job runs, which every box the job shows names; else empty.
+    QString RunningQueuedFile() const;
     // The request of the last Pack command: what the Pack dialog handed to the job.
     const PackRequest& LastPackRequest() const { return m_packRequest; }
     // The folder of the file the last job worked on, where a chooser for a volume opens.

@@ -18,56 +18,22 @@ import sys
 import tempfile
 import time
 
-SKIP = 77
-
-
-def wait_for(predicate, seconds=30.0):
-    end = time.time() + seconds
-    while time.time() < end:
-        if predicate():
-            return True
-        time.sleep(0.1)
-    return False
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from xdisplay import SKIP, program_environment, start_display, tools_missing, wait_for  # noqa: E402
 
 
 def main():
     packtool, cli = sys.argv[1], sys.argv[2]
-    if not shutil.which("Xvfb") or not shutil.which("xdotool"):
-        print("Xvfb or xdotool missing: scripts/install-deps.sh installs them")
+    missing = tools_missing()
+    if missing:
+        print(missing)
         return SKIP
     work = tempfile.mkdtemp(prefix="packtool-real-")
     xvfb = None
     program = None
     try:
-        # A display of our own, at a number no other server holds; the next number should
-        # another server take it first.
-        number = 90 + os.getpid() % 400
-        for attempt in range(10):
-            while (os.path.exists("/tmp/.X11-unix/X%d" % number) or
-                   os.path.exists("/tmp/.X%d-lock" % number)):
-                number += 1
-            display = ":%d" % number
-            xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24",
-                                     "-nolisten", "tcp"], stderr=subprocess.DEVNULL)
-
-            def reachable():
-                return xvfb.poll() is None and subprocess.run(
-                    ["xdotool", "getdisplaygeometry"], env=dict(os.environ, DISPLAY=display),
-                    capture_output=True).returncode == 0
-
-            if wait_for(reachable, 10):
-                break
-            xvfb.kill()
-            xvfb.wait()
-            xvfb = None
-            number += 1
-        assert xvfb is not None, "no X server"
-        runtime = os.path.join(work, "runtime")
-        os.mkdir(runtime, 0o700)
-        env = dict(os.environ, DISPLAY=display, XDG_RUNTIME_DIR=runtime,
-                   XDG_CONFIG_HOME=os.path.join(work, "config"), PACKTOOL_LANG="en",
-                   LANG="C.UTF-8", QT_QPA_PLATFORM="xcb")
-        env.pop("WAYLAND_DISPLAY", None)
+        xvfb, display = start_display()
+        env = program_environment(work, display)
         a, b, elsewhere = (os.path.join(work, name) for name in ("A", "B", "elsewhere"))
         for folder in (a, b, elsewhere):
             os.mkdir(folder)

@@ -101,15 +101,15 @@ private slots:
         });
         QVERIFY(WaitForJobEnd(m_frame.get()));
         disconnect(connection);
-        if (pack) {
-            // The question named the file it was about.
-            QVERIFY(std::any_of(Modal::Shown().begin(), Modal::Shown().end(),
-                                [&damaged](const Modal::Record& record) {
-                                    return record.kind == Modal::Record::Box &&
-                                           record.text.contains(damaged);
-                                }));
+        // The failing job's box (the question, or what is damaged) names its file.
+        std::vector<Modal::Record> boxes;
+        for (const Modal::Record& record : Modal::Shown()) {
+            if (record.kind == Modal::Record::Box)
+                boxes.push_back(record);
         }
-
+        QCOMPARE(boxes.size(), size_t(command == ID_TEST_PACKED ? 0 : 1));
+        for (const Modal::Record& box : boxes)
+            QVERIFY2(box.text.contains(pack ? damaged : chosen[1]), qPrintable(box.text));
         const QString w = Catalogue(IDS_QUEUE_WAITING);
         const QString r = Catalogue(IDS_QUEUE_RUNNING);
         const QString d = Catalogue(IDS_QUEUE_DONE);
