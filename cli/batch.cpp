@@ -273,3 +273,13 @@ long long FileSizeOrZero(const std::string& path)
                ? static_cast<long long>(info.st_size)
                : 0;
 }
+
+BatchSettings BatchSettingsFor(const FilesOptions& options, unsigned summaryId)
+{
+    BatchSettings settings;
+    settings.answer = options.answers.Answer();
+    settings.jobs = options.jobs;
+    settings.plainProgress = options.progress == "plain";
+    settings.summaryId = summaryId;
+    return settings;
+}

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/consolehost.h"
+#include "cli/options.h"
 
 // How one file's job ended.
 struct BatchResult {
@@ -47,8 +48,31 @@ struct BatchSettings {
 // status: EXIT_OK when every file's job succeeded, else EXIT_FAILED.
 int RunBatch(std::vector<BatchFile>& files, const BatchSettings& settings);
 
+// The length of a file, 0 when it cannot be had: the weight of its job in the progress bar.
+long long FileSizeOrZero(const std::string& path);
+
 // The machine's cores, at least 1: the default of --jobs.
 unsigned MachineCores();
+
+// The options of a command that takes several files: the files, and --jobs.
+struct FilesOptions : JobOptions {
+    std::vector<std::string> files;
+    unsigned jobs = MachineCores();
+};
+
+// The settings of the command's batch; summaryId: "Packed: %ld of %ld files." and the like.
+BatchSettings BatchSettingsFor(const FilesOptions& options, unsigned summaryId);
+
+// A batch of the files, each file's job made by makeJob(file) and weighed by the file's size.
+template <class MakeJob>
+std::vector<BatchFile> BatchOf(const std::vector<std::string>& files, MakeJob makeJob)
+{
+    std::vector<BatchFile> batch;
+    for (const std::string& file : files)
+        batch.push_back({file, makeJob(file), FileSizeOrZero(file)});
+    return batch;
+}
+
 // The compressor's threads for each of jobs files at once on the machine's cores: the cores
 // that no file takes are shared among the files.
 unsigned ThreadsPerJob(unsigned jobs, std::size_t files);
@@ -56,5 +80,3 @@ unsigned ThreadsPerJob(unsigned jobs, std::size_t files);
 // The files given, each once (the first time it is named, by its absolute path): two jobs on
 // one file would only wait for each other.
 std::vector<std::string> DistinctFiles(const std::vector<std::string>& files);
-// The length of a file, 0 when it cannot be had: the weight of its job in the progress bar.
-long long FileSizeOrZero(const std::string& path);
