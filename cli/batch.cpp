@@ -283,3 +283,33 @@ BatchSettings BatchSettingsFor(const FilesOptions& options, unsigned summaryId)
     settings.summaryId = summaryId;
     return settings;
 }
+
+namespace {
+
+class Refused : public BatchJob {
+public:
+    explicit Refused(std::string reason) : m_reason(std::move(reason)) {}
+
+    bool Start(ConsoleHost& host) override
+    {
+        host.PrintLine(m_reason);
+        return false;
+    }
+
+    BatchResult Finish(ConsoleHost&, bool) override
+    {
+        BatchResult result;
+        result.reason = m_reason;
+        return result;
+    }
+
+private:
+    std::string m_reason;
+};
+
+} // namespace
+
+std::unique_ptr<BatchJob> RefusedJob(std::string reason)
+{
+    return std::make_unique<Refused>(std::move(reason));
+}

@@ -10,6 +10,10 @@
 
 #include "cli/consolehost.h"
 #include "cli/options.h"
+#include "engine/format.h"
+#include "engine/names.h"
+#include "platform/strings.h"
+#include "resources/textids.h"
 
 // How one file's job ended.
 struct BatchResult {
@@ -63,13 +67,32 @@ struct FilesOptions : JobOptions {
 // The settings of the command's batch; summaryId: "Packed: %ld of %ld files." and the like.
 BatchSettings BatchSettingsFor(const FilesOptions& options, unsigned summaryId);
 
+// A file's job that does not run: it fails with the reason.
+std::unique_ptr<BatchJob> RefusedJob(std::string reason);
+
 // A batch of the files, each file's job made by makeJob(file) and weighed by the file's size.
-template <class MakeJob>
-std::vector<BatchFile> BatchOf(const std::vector<std::string>& files, MakeJob makeJob)
+// outputOf(file) is the path that file's job writes (absolute; empty when it writes nothing):
+// a file whose job would write what an earlier file's job writes is refused instead.
+template <class OutputOf, class MakeJob>
+std::vector<BatchFile> BatchOf(const std::vector<std::string>& files, OutputOf outputOf,
+                               MakeJob makeJob)
 {
-    std::vector<BatchFile> batch;
+    std::vector<std::string> outputs;
     for (const std::string& file : files)
-        batch.push_back({file, makeJob(file), FileSizeOrZero(file)});
+        outputs.push_back(outputOf(file));
+    const std::vector<int> earlier = EarlierFileWritingTheSame(outputs);
+    std::vector<BatchFile> batch;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string& file = files[i];
+        if (earlier[i] >= 0)
+            batch.push_back({file,
+                             RefusedJob(FormatText(
+                                 LoadString(IDS_BATCH_SAME_OUTPUT).c_str(), outputs[i].c_str(),
+                                 files[static_cast<std::size_t>(earlier[i])].c_str())),
+                             FileSizeOrZero(file)});
+        else
+            batch.push_back({file, makeJob(file), FileSizeOrZero(file)});
+    }
     return batch;
 }
 

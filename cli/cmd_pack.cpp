@@ -261,7 +261,10 @@ int RunPack(const PackOptions& options)
     const std::vector<std::string> files = DistinctFiles(options.files);
     if (!options.ThreadsGiven())
         settings.threads = ThreadsPerJob(options.jobs, files.size());
-    std::vector<BatchFile> batch = BatchOf(files, [&](const std::string& file) {
+    const auto packedFile = [](const std::string& file) {
+        return AbsolutePath(PackedNameFor(file));
+    };
+    std::vector<BatchFile> batch = BatchOf(files, packedFile, [&](const std::string& file) {
         return std::make_unique<PackFileJob>(options, file, settings);
     });
     return RunBatch(batch, BatchSettingsFor(options, IDS_CLI_BATCH_PACKED));

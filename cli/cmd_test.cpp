@@ -221,7 +221,9 @@ int RunTest(const TestOptions& options)
                                           options.files[i].c_str()));
         }
     } else {
-        batch = BatchOf(DistinctFiles(options.files), [&](const std::string& file) {
+        // A test writes nothing.
+        const auto nothing = [](const std::string&) { return std::string(); };
+        batch = BatchOf(DistinctFiles(options.files), nothing, [&](const std::string& file) {
             return std::make_unique<TestFileJob>(options, file, nullptr);
         });
     }

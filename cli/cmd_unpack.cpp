@@ -13,6 +13,7 @@
 #include "cli/consolehost.h"
 #include "engine/format.h"
 #include "engine/join.h"
+#include "engine/names.h"
 #include "engine/unpackjob.h"
 #include "platform/files.h"
 #include "platform/strings.h"
@@ -117,8 +118,11 @@ int RunUnpack(const UnpackOptions& options)
         host.RunUntilJobEnds();
         return EndUnpackOf(host, options, request, outcome);
     }
+    const auto projectFile = [&options](const std::string& file) {
+        return AbsolutePath(ProjectNameFor(file, options.into));
+    };
     std::vector<BatchFile> batch =
-        BatchOf(DistinctFiles(options.files), [&](const std::string& file) {
+        BatchOf(DistinctFiles(options.files), projectFile, [&](const std::string& file) {
             return std::make_unique<UnpackFileJob>(options, file);
         });
     return RunBatch(batch, BatchSettingsFor(options, IDS_CLI_BATCH_RESTORED));

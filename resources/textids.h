@@ -339,4 +339,5 @@ enum : unsigned {
     IDS_CLI_NOTHING_FOUND = 49409,      // "%s" the folder with no packed file below it
     IDS_CLI_BATCH_NO_REASON = 49410,    // why, when the job's log said nothing more
     IDS_CLI_BATCH_CANCELLED = 49411,    // why: a signal cancelled it
+    IDS_BATCH_SAME_OUTPUT = 49412,      // why: "%s" its output, "%s" the earlier file writing it
 };
