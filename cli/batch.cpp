@@ -236,3 +236,43 @@ long long FileSizeOrZero(const std::string& path)
                ? static_cast<long long>(info.st_size)
                : 0;
 }
+
+BatchSettings BatchSettingsFor(const FilesOptions& options, unsigned summaryId)
+{
+    BatchSettings settings;
+    settings.answer = options.answers.Answer();
+    settings.jobs = options.jobs;
+    settings.plainProgress = options.progress == "plain";
+    settings.summaryId = summaryId;
+    return settings;
+}
+
+namespace {
+
+class Refused : public BatchJob {
+public:
+    explicit Refused(std::string reason) : m_reason(std::move(reason)) {}
+
+    bool Start(ConsoleHost& host) override
+    {
+        host.PrintLine(m_reason);
+        return false;
+    }
+
+    BatchResult Finish(ConsoleHost&, bool) override
+    {
+        BatchResult result;
+        result.reason = m_reason;
+        return result;
+    }
+
+private:
+    std::string m_reason;
+};
+
+} // namespace
+
+std::unique_ptr<BatchJob> RefusedJob(std::string reason)
+{
+    return std::make_unique<Refused>(std::move(reason));
+}

@@ -108,8 +108,18 @@ std::string DisplayName(const std::string& path, const char* stdName)
     return path == "-" ? std::string(stdName) : "'" + path + "'";
 }
 
-int RunExplode(const std::string& inputPath, const std::string& outputPath, bool force)
+struct ExplodeOptions {
+    std::string input = "-";
+    std::string output = "-";
+    bool force = false;
+};
+
+int RunExplode(const ExplodeOptions& options)
 {
+    UseLanguage("");
+    const std::string& inputPath = options.input;
+    const std::string& outputPath = options.output;
+    const bool force = options.force;
     const std::string inName = DisplayName(inputPath, "standard input");
     const std::string outName = DisplayName(outputPath, "standard output");
     // A closed standard stream is no empty input and no place to write to.
@@ -203,25 +213,19 @@ int RunExplode(const std::string& inputPath, const std::string& outputPath, bool
     return 0;
 }
 
-void AddExplodeCommand(CLI::App& app, int& exitStatus)
+void DeclareExplodeOptions(CLI::App& cmd, ExplodeOptions& options)
 {
-    auto* cmd =
-        app.add_subcommand("explode", "Decompress one implode stream (a whole packed file is one)");
-    auto input = std::make_shared<std::string>("-");
-    auto output = std::make_shared<std::string>("-");
-    auto force = std::make_shared<bool>(false);
-    cmd->add_flag("-f,--force", *force,
-                  "Read the compressed stream even from a terminal, and write the decoded data "
-                  "even to one");
-    cmd->add_option("INPUT", *input, "Compressed stream to read; - or absent: standard input");
-    cmd->add_option("OUTPUT", *output,
-                    "File to write the decoded bytes to; - or absent: standard output");
-    cmd->callback([input, output, force, &exitStatus] {
-        UseLanguage("");
-        exitStatus = RunExplode(*input, *output, *force);
-    });
+    cmd.add_flag("-f,--force", options.force,
+                 "Read the compressed stream even from a terminal, and write the decoded data "
+                 "even to one");
+    cmd.add_option("INPUT", options.input,
+                   "Compressed stream to read; - or absent: standard input");
+    cmd.add_option("OUTPUT", options.output,
+                   "File to write the decoded bytes to; - or absent: standard output");
 }
 
-static CommandRegistration reg(90, AddExplodeCommand);
+const CommandRegistration registration(90, "explode",
+                                       "Decompress one implode stream (a whole packed file is one)",
+                                       DeclareExplodeOptions, RunExplode);
 
 } // namespace

@@ -81,6 +81,7 @@ void Complain(const char* what, const std::string& name, int error)
 
 int RunImplode(const ImplodeOptions& opt)
 {
+    UseLanguage("");
     const std::string inName = DisplayName(opt.input, "standard input");
     const std::string outName = DisplayName(opt.output, "standard output");
     ImplodeStreams io;
@@ -152,26 +153,23 @@ int RunImplode(const ImplodeOptions& opt)
     return 0;
 }
 
-void AddImplodeCommand(CLI::App& app, int& exitStatus)
+void DeclareImplodeOptions(CLI::App& cmd, ImplodeOptions& options)
 {
-    auto opt = std::make_shared<ImplodeOptions>();
-    CLI::App* cmd = app.add_subcommand(
-        "implode", "Compress INPUT into one bare implode stream (no packed-file header) in OUTPUT");
-    cmd->add_flag("--ascii", opt->ascii,
-                  "Code literals with the ASCII code tuned for text (default: binary)");
-    cmd->add_option("--dict", opt->dictSize, "Dictionary size in bytes")
+    cmd.add_flag("--ascii", options.ascii,
+                 "Code literals with the ASCII code tuned for text (default: binary)");
+    cmd.add_option("--dict", options.dictSize, "Dictionary size in bytes")
         ->check(CLI::IsMember({1024u, 2048u, 4096u}))
         ->capture_default_str();
-    AddThreadsOption(*cmd, opt->threads);
-    cmd->add_flag("-f,--force", opt->force, "Write the compressed data even to a terminal");
-    cmd->add_option("INPUT", opt->input, "File to compress; standard input when absent or \"-\"");
-    cmd->add_option("OUTPUT", opt->output, "Stream to write; standard output when absent or \"-\"");
-    cmd->callback([opt, &exitStatus] {
-        UseLanguage("");
-        exitStatus = RunImplode(*opt);
-    });
+    AddThreadsOption(cmd, options.threads);
+    cmd.add_flag("-f,--force", options.force, "Write the compressed data even to a terminal");
+    cmd.add_option("INPUT", options.input, "File to compress; standard input when absent or \"-\"");
+    cmd.add_option("OUTPUT", options.output,
+                   "Stream to write; standard output when absent or \"-\"");
 }
 
-} // namespace
+const CommandRegistration
+    registration(80, "implode",
+                 "Compress INPUT into one bare implode stream (no packed-file header) in OUTPUT",
+                 DeclareImplodeOptions, RunImplode);
 
-static CommandRegistration reg(80, AddImplodeCommand);
+} // namespace

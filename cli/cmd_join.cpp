@@ -21,13 +21,10 @@
 
 namespace {
 
-struct JoinOptions {
+struct JoinOptions : JobOptions {
     std::string packed;
     std::string out;
-    AnswerOptions answers;
-    std::string lang;
     std::vector<std::string> volumeDirs;
-    std::string progress;
 };
 
 int RunJoin(const JoinOptions& options)
@@ -39,14 +36,8 @@ int RunJoin(const JoinOptions& options)
     JoinRequest request;
     request.packedPath = AbsolutePath(options.packed);
     request.outPath = AbsolutePath(options.out);
-    // A FIFO or a device is refused before it is opened for reading (it might never end).
-    if (std::FILE* probe = OpenRegularInputStream(request.packedPath)) {
-        CloseStream(probe);
-    } else {
-        const int error = errno;
-        host.PrintLine(CannotOpenInputText(options.packed, error));
+    if (!InputOpens(host, request.packedPath, options.packed))
         return EXIT_FAILED;
-    }
     if (!ReadPackedHeaderOf(request.packedPath).bHeader) {
         host.PrintLine(FormatText(LoadString(IDS_CLI_NOT_A_SET).c_str(), options.packed.c_str()));
         return EXIT_FAILED;
@@ -65,36 +56,30 @@ int RunJoin(const JoinOptions& options)
         request.volumeSearchDirs.push_back(AbsolutePath(folder));
     JoinOutcome outcome;
     const bool started = StartJoinJob(request, outcome);
-    if (started)
-        host.RunUntilJobEnds();
-    if (!started || !outcome.joined) {
-        host.PrintLine(LoadString(IDS_CLI_JOIN_FAILED));
+    if (!JobSucceeded(host, started, outcome.joined, IDS_CLI_JOIN_FAILED))
         return EXIT_FAILED;
-    }
-    host.FinishPlainProgress();
     return PrintManifestOutcome(host, outcome.manifestFailed, ManifestPath(request.outPath),
                                 outcome.manifestPath)
                ? EXIT_OK
                : EXIT_FAILED;
 }
 
-void AddJoinCommand(CLI::App& app, int& exitStatus)
+void DeclareJoinOptions(CLI::App& cmd, JoinOptions& options)
 {
-    auto options = std::make_shared<JoinOptions>();
-    CLI::App* cmd = app.add_subcommand(
-        "join", "Write the single packed file of the set that PACKED begins to OUT, as unpack "
-                "joins it, without decompressing.");
-    AddAnswerOptions(*cmd, options->answers,
+    AddAnswerOptions(cmd, options.answers,
                      "Answer OK to every question (overwrite OUT, look for a missing volume)");
-    AddVolumeDirOption(*cmd, options->volumeDirs);
-    AddLanguageOption(*cmd, options->lang);
-    AddProgressOption(*cmd, options->progress,
+    AddVolumeDirOption(cmd, options.volumeDirs);
+    AddLanguageOption(cmd, options.lang);
+    AddProgressOption(cmd, options.progress,
                       "one line 'join PERCENT' on standard error per whole percent");
-    cmd->add_option("PACKED", options->packed, "The first volume of the set (.0KX)")->required();
-    cmd->add_option("OUT", options->out, "The single packed file to write")->required();
-    cmd->callback([options, &exitStatus] { exitStatus = RunJoin(*options); });
+    cmd.add_option("PACKED", options.packed, "The first volume of the set (.0KX)")->required();
+    cmd.add_option("OUT", options.out, "The single packed file to write")->required();
 }
 
-const CommandRegistration registration(50, AddJoinCommand);
+const CommandRegistration registration(
+    50, "join",
+    "Write the single packed file of the set that PACKED begins to OUT, as unpack joins it, "
+    "without decompressing.",
+    DeclareJoinOptions, RunJoin);
 
 } // namespace

@@ -36,19 +36,19 @@ namespace {
 // The volume size when no split is asked for: what the Pack dialog selects first.
 constexpr int kDefaultVolumeSize = 1440000;
 
-struct PackOptions {
-    std::vector<std::string> files;
-    AnswerOptions answers;
-    std::string lang;
+struct PackOptions : FilesOptions {
     std::string split;
-    bool splitGiven = false; // --split came, even with an empty size
     bool dryRun = false;
     bool manifest = false;
     std::string recovery;
-    std::string progress;
     unsigned threads = ImplodeMachineThreads();
-    bool threadsGiven = false;
-    unsigned jobs = MachineCores();
+    // --split and --threads as the command line gave them (count() says whether it did).
+    const CLI::Option* splitOption = nullptr;
+    const CLI::Option* threadsOption = nullptr;
+
+    // --split came, even with an empty size.
+    bool SplitGiven() const { return splitOption && splitOption->count() > 0; }
+    bool ThreadsGiven() const { return threadsOption && threadsOption->count() > 0; }
 };
 
 // Compresses to nowhere and prints the files the pack would write, then the room check.
@@ -102,19 +102,11 @@ bool SizesOf(ConsoleHost& host, const PackOptions& options, int& volumeSize,
              RecoveryAmount& recovery)
 {
     volumeSize = kDefaultVolumeSize;
-    if (options.splitGiven) {
-        if (HasOuterBlank(options.split)) {
-            host.PrintLine(
-                FormatText(LoadString(IDS_CLI_VOLUME_SIZE_BLANK).c_str(), options.split.c_str()));
+    if (options.SplitGiven()) {
+        const std::optional<int> size = VolumeSizeOption(host, options.split);
+        if (!size)
             return false;
-        }
-        const auto size = ParseVolumeSize(options.split);
-        if (!size || *size < kSmallestVolumeSize || *size > INT_MAX) {
-            host.PrintLine(
-                FormatText(LoadString(IDS_CLI_BAD_VOLUME_SIZE).c_str(), options.split.c_str()));
-            return false;
-        }
-        volumeSize = static_cast<int>(*size);
+        volumeSize = *size;
     }
 
     if (!options.recovery.empty() && !ParseRecoveryAmount(options.recovery, recovery)) {
@@ -122,7 +114,7 @@ bool SizesOf(ConsoleHost& host, const PackOptions& options, int& volumeSize,
             FormatText(LoadString(IDS_CLI_BAD_RECOVERY).c_str(), options.recovery.c_str()));
         return false;
     }
-    if (recovery.volumes > 0 && !options.splitGiven) {
+    if (recovery.volumes > 0 && !options.SplitGiven()) {
         host.PrintLine(
             FormatText(LoadString(IDS_CLI_RECOVERY_NEEDS_SPLIT).c_str(), options.recovery.c_str()));
         return false;
@@ -161,7 +153,7 @@ std::optional<int> StartPackOf(ConsoleHost& host, const PackOptions& options,
         return EXIT_FAILED;
     }
 
-    const int split = options.splitGiven ? 1 : 0;
+    const int split = options.SplitGiven() ? 1 : 0;
     const std::string packedPath = PackedNameFor(file);
     if (options.dryRun)
         return RunDryRun(host, file, packedPath, split ? settings.volumeSize : 0, settings.threads);
@@ -247,8 +239,7 @@ int RunPack(const PackOptions& options)
 {
     UseLanguage(options.lang);
 
-    const ConsoleHost::Answer answer = options.answers.Answer();
-    ConsoleHost host(answer);
+    ConsoleHost host(options.answers.Answer());
     host.SetPlainProgress(options.progress == "plain");
 
     PackSettings settings;
@@ -268,60 +259,52 @@ int RunPack(const PackOptions& options)
     }
 
     const std::vector<std::string> files = DistinctFiles(options.files);
-    BatchSettings batchSettings;
-    batchSettings.answer = answer;
-    batchSettings.jobs = options.jobs;
-    batchSettings.plainProgress = options.progress == "plain";
-    batchSettings.summaryId = IDS_CLI_BATCH_PACKED;
-    if (!options.threadsGiven)
+    if (!options.ThreadsGiven())
         settings.threads = ThreadsPerJob(options.jobs, files.size());
-    std::vector<BatchFile> batch;
-    for (const std::string& file : files)
-        batch.push_back(
-            {file, std::make_unique<PackFileJob>(options, file, settings), FileSizeOrZero(file)});
-    return RunBatch(batch, batchSettings);
+    const auto packedFile = [](const std::string& file) {
+        return AbsolutePath(PackedNameFor(file));
+    };
+    std::vector<BatchFile> batch = BatchOf(files, packedFile, [&](const std::string& file) {
+        return std::make_unique<PackFileJob>(options, file, settings);
+    });
+    return RunBatch(batch, BatchSettingsFor(options, IDS_CLI_BATCH_PACKED));
 }
 
-void AddPackCommand(CLI::App& app, int& exitStatus)
+void DeclarePackOptions(CLI::App& cmd, PackOptions& options)
 {
-    auto options = std::make_shared<PackOptions>();
-    CLI::App* cmd = app.add_subcommand(
-        "pack", "Pack a project file into a packed file of the same name with the extension "
-                ".0KX beside it, whole or split into volumes.");
-    AddAnswerOptions(*cmd, options->answers,
+    AddAnswerOptions(cmd, options.answers,
                      "Answer OK to every question (overwrite existing files)");
-    AddLanguageOption(*cmd, options->lang);
-    CLI::Option* split =
-        cmd->add_option("--split", options->split,
-                        "Split into volumes of SIZE bytes: 1.44M, 1.2M, 720K, 360K, or a number of "
-                        "bytes with an optional K or M (decimal), at least 1000")
+    AddLanguageOption(cmd, options.lang);
+    options.splitOption =
+        cmd.add_option("--split", options.split,
+                       "Split into volumes of SIZE bytes: 1.44M, 1.2M, 720K, 360K, or a number of "
+                       "bytes with an optional K or M (decimal), at least 1000")
             ->type_name("SIZE");
-    cmd->add_flag("--dry-run", options->dryRun,
-                  "Write nothing: compress to nowhere, print the files the pack would write "
-                  "(size and name of each, then the count) and check the folder's free space");
-    cmd->add_flag("--manifest", options->manifest,
-                  "Also write NAME.sha256 beside the packed file: checksums of the project file "
-                  "and of every file of the set, in the format of sha256sum");
-    cmd->add_option(
-           "--recovery", options->recovery,
+    cmd.add_flag("--dry-run", options.dryRun,
+                 "Write nothing: compress to nowhere, print the files the pack would write "
+                 "(size and name of each, then the count) and check the folder's free space");
+    cmd.add_flag("--manifest", options.manifest,
+                 "Also write NAME.sha256 beside the packed file: checksums of the project file "
+                 "and of every file of the set, in the format of sha256sum");
+    cmd.add_option(
+           "--recovery", options.recovery,
            "Also write PAR2 recovery files NAME.par2, NAME.volXX+YY.par2 beside the set (made "
            "by par2): with --split, N (1-99) rebuilds any N lost or damaged volumes, each "
            "recovery file at most a volume; or P% (1%-100%) of the packed data")
         ->type_name("N|P%");
-    AddProgressOption(*cmd, options->progress,
+    AddProgressOption(cmd, options.progress,
                       "one line 'STEP PERCENT' on standard error per change (compress, split)");
-    CLI::Option* threads = AddThreadsOption(*cmd, options->threads);
-    AddJobsOption(*cmd, options->jobs);
-    cmd->add_option("FILE", options->files,
-                    "The project files (.kmx): each packed on its own, up to --jobs at once")
+    options.threadsOption = AddThreadsOption(cmd, options.threads);
+    AddJobsOption(cmd, options.jobs);
+    cmd.add_option("FILE", options.files,
+                   "The project files (.kmx): each packed on its own, up to --jobs at once")
         ->required();
-    cmd->callback([options, split, threads, &exitStatus] {
-        options->splitGiven = split->count() > 0;
-        options->threadsGiven = threads->count() > 0;
-        exitStatus = RunPack(*options);
-    });
 }
 
-const CommandRegistration registration(10, AddPackCommand);
+const CommandRegistration registration(
+    10, "pack",
+    "Pack a project file into a packed file of the same name with the extension .0KX beside it, "
+    "whole or split into volumes.",
+    DeclarePackOptions, RunPack);
 
 } // namespace

@@ -24,12 +24,9 @@
 
 namespace {
 
-struct SplitOptions {
+struct SplitOptions : JobOptions {
     std::string size;
     std::string packed;
-    AnswerOptions answers;
-    std::string lang;
-    std::string progress;
     std::string recovery;
 };
 
@@ -44,17 +41,9 @@ int RunSplit(const SplitOptions& options)
     ConsoleHost host(options.answers.Answer());
     host.SetPlainProgress(options.progress == "plain");
 
-    if (HasOuterBlank(options.size)) {
-        host.PrintLine(
-            FormatText(LoadString(IDS_CLI_VOLUME_SIZE_BLANK).c_str(), options.size.c_str()));
+    const std::optional<int> size = VolumeSizeOption(host, options.size);
+    if (!size)
         return EXIT_USAGE;
-    }
-    const auto size = ParseVolumeSize(options.size);
-    if (!size || *size < kSmallestVolumeSize || *size > INT_MAX) {
-        host.PrintLine(
-            FormatText(LoadString(IDS_CLI_BAD_VOLUME_SIZE).c_str(), options.size.c_str()));
-        return EXIT_USAGE;
-    }
     RecoveryAmount recovery;
     if (!options.recovery.empty() && !ParseRecoveryAmount(options.recovery, recovery)) {
         host.PrintLine(
@@ -66,14 +55,8 @@ int RunSplit(const SplitOptions& options)
             FormatText(LoadString(IDS_CLI_NOT_PACKED_NAME).c_str(), options.packed.c_str()));
         return EXIT_USAGE;
     }
-    // A FIFO or a device is refused before it is opened for reading (it might never end).
-    if (std::FILE* probe = OpenRegularInputStream(options.packed)) {
-        CloseStream(probe);
-    } else {
-        const int error = errno;
-        host.PrintLine(CannotOpenInputText(options.packed, error));
+    if (!InputOpens(host, options.packed, options.packed))
         return EXIT_FAILED;
-    }
     if (StartsWithHeader(options.packed)) {
         host.PrintLine(
             FormatText(LoadString(IDS_CLI_ALREADY_A_SET).c_str(), options.packed.c_str()));
@@ -84,18 +67,13 @@ int RunSplit(const SplitOptions& options)
     SplitRequest request;
     request.packedPath = options.packed;
     request.streamPath = options.packed;
-    request.volumeSize = static_cast<int>(*size);
+    request.volumeSize = *size;
     request.owner = SplitRequest::UsersPackedFile;
     request.recovery = recovery;
     SplitOutcome outcome;
     const bool started = StartSplitJob(request, outcome);
-    if (started)
-        host.RunUntilJobEnds();
-    if (!started || !outcome.complete) {
-        host.PrintLine(LoadString(IDS_CLI_SPLIT_FAILED));
+    if (!JobSucceeded(host, started, outcome.complete, IDS_CLI_SPLIT_FAILED))
         return EXIT_FAILED;
-    }
-    host.FinishPlainProgress();
     host.PrintLine(FormatText(LoadString(IDS_CLI_SPLIT_DONE).c_str(),
                               static_cast<long>(outcome.volumeCount), options.packed.c_str()));
     if (!PrintManifestOutcome(host, outcome.manifestFailed, ManifestPath(options.packed),
@@ -108,31 +86,30 @@ int RunSplit(const SplitOptions& options)
     return EXIT_OK;
 }
 
-void AddSplitCommand(CLI::App& app, int& exitStatus)
+void DeclareSplitOptions(CLI::App& cmd, SplitOptions& options)
 {
-    auto options = std::make_shared<SplitOptions>();
-    CLI::App* cmd = app.add_subcommand(
-        "split", "Split a single packed file (.0KX) into a set of volumes .0KX, .1KX, ... of SIZE "
-                 "bytes, as pack --split does, without packing again.");
-    AddAnswerOptions(*cmd, options->answers,
+    AddAnswerOptions(cmd, options.answers,
                      "Answer OK to every question (overwrite existing volumes)");
-    AddLanguageOption(*cmd, options->lang);
-    AddProgressOption(*cmd, options->progress,
+    AddLanguageOption(cmd, options.lang);
+    AddProgressOption(cmd, options.progress,
                       "one line 'split PERCENT' on standard error per whole percent");
-    cmd->add_option(
-           "--recovery", options->recovery,
+    cmd.add_option(
+           "--recovery", options.recovery,
            "Also write PAR2 recovery files beside the set (made by par2): N (1-99) rebuilds "
            "any N lost or damaged volumes, each recovery file at most a volume; or P% "
            "(1%-100%) of the packed data")
         ->type_name("N|P%");
-    cmd->add_option("SIZE", options->size,
-                    "Volume size: 1.44M, 1.2M, 720K, 360K, or a number of bytes with an optional K "
-                    "or M (decimal), at least 1000")
+    cmd.add_option("SIZE", options.size,
+                   "Volume size: 1.44M, 1.2M, 720K, 360K, or a number of bytes with an optional K "
+                   "or M (decimal), at least 1000")
         ->required();
-    cmd->add_option("PACKED", options->packed, "The single packed file (.0KX)")->required();
-    cmd->callback([options, &exitStatus] { exitStatus = RunSplit(*options); });
+    cmd.add_option("PACKED", options.packed, "The single packed file (.0KX)")->required();
 }
 
-const CommandRegistration registration(40, AddSplitCommand);
+const CommandRegistration registration(
+    40, "split",
+    "Split a single packed file (.0KX) into a set of volumes .0KX, .1KX, ... of SIZE bytes, as "
+    "pack --split does, without packing again.",
+    DeclareSplitOptions, RunSplit);
 
 } // namespace

@@ -24,13 +24,8 @@
 
 namespace {
 
-struct TestOptions {
-    std::vector<std::string> files;
-    AnswerOptions answers;
-    std::string lang;
+struct TestOptions : FilesOptions {
     std::vector<std::string> volumeDirs;
-    std::string progress;
-    unsigned jobs = MachineCores();
     bool recursive = false;
     bool json = false;
 };
@@ -226,18 +221,14 @@ int RunTest(const TestOptions& options)
                                           options.files[i].c_str()));
         }
     } else {
-        for (const std::string& file : DistinctFiles(options.files))
-            batch.push_back({file, std::make_unique<TestFileJob>(options, file, nullptr),
-                             FileSizeOrZero(file)});
+        // A test writes nothing.
+        const auto nothing = [](const std::string&) { return std::string(); };
+        batch = BatchOf(DistinctFiles(options.files), nothing, [&](const std::string& file) {
+            return std::make_unique<TestFileJob>(options, file, nullptr);
+        });
     }
-    if (!batch.empty()) {
-        BatchSettings settings;
-        settings.answer = options.answers.Answer();
-        settings.jobs = options.jobs;
-        settings.plainProgress = options.progress == "plain";
-        settings.summaryId = IDS_CLI_BATCH_SOUND;
-        status = RunBatch(batch, settings);
-    }
+    if (!batch.empty())
+        status = RunBatch(batch, BatchSettingsFor(options, IDS_CLI_BATCH_SOUND));
     for (const std::string& line : extraFailures)
         host.PrintLine(line);
     if (!extraFailures.empty())
@@ -247,35 +238,33 @@ int RunTest(const TestOptions& options)
     return status;
 }
 
-void AddTestCommand(CLI::App& app, int& exitStatus)
+void DeclareTestOptions(CLI::App& cmd, TestOptions& options)
 {
-    auto options = std::make_shared<TestOptions>();
-    CLI::App* cmd = app.add_subcommand(
-        "test", "Say whether a packed file or a set of volumes is sound, without restoring it: "
-                "exit 0 when its stream is complete up to its end code. Recovery files NAME.par2 "
-                "beside it are verified with par2: a damaged volume is named, with whether it "
-                "can be rebuilt (exit 1).");
-    AddAnswerOptions(*cmd, options->answers,
+    AddAnswerOptions(cmd, options.answers,
                      "Answer OK to every question (look for a missing volume)");
-    AddVolumeDirOption(*cmd, options->volumeDirs);
-    AddLanguageOption(*cmd, options->lang);
-    AddProgressOption(*cmd, options->progress,
+    AddVolumeDirOption(cmd, options.volumeDirs);
+    AddLanguageOption(cmd, options.lang);
+    AddProgressOption(cmd, options.progress,
                       "one line 'expand PERCENT' on standard error per whole percent");
-    AddJobsOption(*cmd, options->jobs);
-    cmd->add_flag(
-        "--recursive", options->recursive,
+    AddJobsOption(cmd, options.jobs);
+    cmd.add_flag(
+        "--recursive", options.recursive,
         "Each PATH is a folder: test every packed file and set below it, and report the "
         "volumes of sets whose first volume is not there and the sets with volumes missing");
-    cmd->add_flag("--json", options->json,
-                  "On standard output, one JSON object per line for each packed file, set or "
-                  "orphan volume instead of the verdicts (see docs/inventory-json.md)");
-    cmd->add_option(
-           "PATH", options->files,
+    cmd.add_flag("--json", options.json,
+                 "On standard output, one JSON object per line for each packed file, set or "
+                 "orphan volume instead of the verdicts (see docs/inventory-json.md)");
+    cmd.add_option(
+           "PATH", options.files,
            "The packed files (.0KX, .0RV), the first of each set; with --recursive, folders")
         ->required();
-    cmd->callback([options, &exitStatus] { exitStatus = RunTest(*options); });
 }
 
-const CommandRegistration registration(30, AddTestCommand);
+const CommandRegistration registration(
+    30, "test",
+    "Say whether a packed file or a set of volumes is sound, without restoring it: exit 0 when "
+    "its stream is complete up to its end code. Recovery files NAME.par2 beside it are verified "
+    "with par2: a damaged volume is named, with whether it can be rebuilt (exit 1).",
+    DeclareTestOptions, RunTest);
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "cli/consolehost.h"
 #include "engine/format.h"
 #include "engine/join.h"
+#include "engine/names.h"
 #include "engine/unpackjob.h"
 #include "platform/files.h"
 #include "platform/strings.h"
@@ -20,15 +21,10 @@
 
 namespace {
 
-struct UnpackOptions {
-    std::vector<std::string> files;
-    AnswerOptions answers;
+struct UnpackOptions : FilesOptions {
     bool keepBroken = false;
-    std::string lang;
     std::vector<std::string> volumeDirs;
     std::string into;
-    std::string progress;
-    unsigned jobs = MachineCores();
 };
 
 UnpackRequest RequestFor(const UnpackOptions& options, const std::string& file)
@@ -113,8 +109,7 @@ private:
 int RunUnpack(const UnpackOptions& options)
 {
     UseLanguage(options.lang);
-    const ConsoleHost::Answer answer = options.answers.Answer();
-    ConsoleHost host(answer);
+    ConsoleHost host(options.answers.Answer());
     if (options.files.size() == 1) {
         const UnpackRequest request = RequestFor(options, options.files.front());
         host.SetPlainProgress(options.progress == "plain");
@@ -123,46 +118,43 @@ int RunUnpack(const UnpackOptions& options)
         host.RunUntilJobEnds();
         return EndUnpackOf(host, options, request, outcome);
     }
-    BatchSettings settings;
-    settings.answer = answer;
-    settings.jobs = options.jobs;
-    settings.plainProgress = options.progress == "plain";
-    settings.summaryId = IDS_CLI_BATCH_RESTORED;
-    std::vector<BatchFile> batch;
-    for (const std::string& file : DistinctFiles(options.files))
-        batch.push_back(
-            {file, std::make_unique<UnpackFileJob>(options, file), FileSizeOrZero(file)});
-    return RunBatch(batch, settings);
+    const auto projectFile = [&options](const std::string& file) {
+        return AbsolutePath(ProjectNameFor(file, options.into));
+    };
+    std::vector<BatchFile> batch =
+        BatchOf(DistinctFiles(options.files), projectFile, [&](const std::string& file) {
+            return std::make_unique<UnpackFileJob>(options, file);
+        });
+    return RunBatch(batch, BatchSettingsFor(options, IDS_CLI_BATCH_RESTORED));
 }
 
-void AddUnpackCommand(CLI::App& app, int& exitStatus)
+void DeclareUnpackOptions(CLI::App& cmd, UnpackOptions& options)
 {
-    auto options = std::make_shared<UnpackOptions>();
-    CLI::App* cmd = app.add_subcommand(
-        "unpack", "Restore the project file from a packed file (.0KX or .0RV) or a set of volumes, "
-                  "beside it: .KMX, or .RVN for a .0RV file.");
-    AddAnswerOptions(*cmd, options->answers,
+    AddAnswerOptions(cmd, options.answers,
                      "Answer OK to every question (overwrite the project file, look for a "
                      "missing volume, rebuild a damaged one from recovery files NAME.par2)");
-    AddVolumeDirOption(*cmd, options->volumeDirs);
-    cmd->add_flag("--keep-broken", options->keepBroken,
-                  "When the stream is damaged, keep what it decoded as PROJECT.broken");
-    AddLanguageOption(*cmd, options->lang);
-    cmd->add_option("--into", options->into,
-                    "Write the project file and its temporary files into DIR instead of the "
-                    "packed file's folder (which may then be read-only)")
+    AddVolumeDirOption(cmd, options.volumeDirs);
+    cmd.add_flag("--keep-broken", options.keepBroken,
+                 "When the stream is damaged, keep what it decoded as PROJECT.broken");
+    AddLanguageOption(cmd, options.lang);
+    cmd.add_option("--into", options.into,
+                   "Write the project file and its temporary files into DIR instead of the "
+                   "packed file's folder (which may then be read-only)")
         ->type_name("DIR")
         ->check(CLI::ExistingDirectory);
-    AddProgressOption(*cmd, options->progress,
+    AddProgressOption(cmd, options.progress,
                       "one line 'STEP PERCENT' on standard error per change (join, expand)");
-    AddJobsOption(*cmd, options->jobs);
-    cmd->add_option("FILE", options->files,
-                    "The packed files (.0KX, .0RV), the first of each set: each restored on its "
-                    "own, up to --jobs at once")
+    AddJobsOption(cmd, options.jobs);
+    cmd.add_option("FILE", options.files,
+                   "The packed files (.0KX, .0RV), the first of each set: each restored on its "
+                   "own, up to --jobs at once")
         ->required();
-    cmd->callback([options, &exitStatus] { exitStatus = RunUnpack(*options); });
 }
 
-const CommandRegistration registration(20, AddUnpackCommand);
+const CommandRegistration registration(
+    20, "unpack",
+    "Restore the project file from a packed file (.0KX or .0RV) or a set of volumes, beside it: "
+    ".KMX, or .RVN for a .0RV file.",
+    DeclareUnpackOptions, RunUnpack);
 
 } // namespace

@@ -4,6 +4,8 @@
 // (0 success, 1 the work failed, 2 usage error).
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -17,12 +19,27 @@ constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
 
-using AddCommandFn = void (*)(CLI::App& app, int& exitStatus);
+using AddCommandFn = std::function<void(CLI::App& app, int& exitStatus)>;
 
 struct CommandRegistration {
     // order: where the command stands in --help (pack 10, unpack 20, test 30, split 40,
     // join 50, implode 80, explode 90).
     CommandRegistration(int order, AddCommandFn add);
+
+    // A command whose options are the fields of one Options value: declare adds them to the
+    // command, in the order --help lists them; run runs the command once they are parsed.
+    template <class Options>
+    CommandRegistration(int order, const char* name, const char* description,
+                        void (*declare)(CLI::App& cmd, Options& options),
+                        int (*run)(const Options& options))
+        : CommandRegistration(order, [=](CLI::App& app, int& exitStatus) {
+              auto options = std::make_shared<Options>();
+              CLI::App* cmd = app.add_subcommand(name, description);
+              declare(*cmd, *options);
+              cmd->callback([options, run, &exitStatus] { exitStatus = run(*options); });
+          })
+    {
+    }
 };
 
 // The stop signal (SIGINT, SIGTERM, SIGHUP ...) that asked the command to stop, 0 when none

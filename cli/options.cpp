@@ -1,9 +1,12 @@
 #include "cli/options.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <unistd.h>
 
+#include "cli/volumesize.h"
+#include "engine/fileutil.h"
 #include "engine/format.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -42,6 +45,44 @@ void AddVolumeDirOption(CLI::App& cmd, std::vector<std::string>& dirs)
 void AddProgressOption(CLI::App& cmd, std::string& progress, const std::string& lines)
 {
     cmd.add_option("--progress", progress, "plain: " + lines)->check(CLI::IsMember({"plain"}));
+}
+
+std::optional<int> VolumeSizeOption(ConsoleHost& host, const std::string& text)
+{
+    if (HasOuterBlank(text)) {
+        host.PrintLine(FormatText(LoadString(IDS_CLI_VOLUME_SIZE_BLANK).c_str(), text.c_str()));
+        return std::nullopt;
+    }
+    const auto size = ParseVolumeSize(text);
+    if (!size || *size < kSmallestVolumeSize || *size > INT_MAX) {
+        host.PrintLine(FormatText(LoadString(IDS_CLI_BAD_VOLUME_SIZE).c_str(), text.c_str()));
+        return std::nullopt;
+    }
+    return static_cast<int>(*size);
+}
+
+bool InputOpens(ConsoleHost& host, const std::string& path, const std::string& shownName)
+{
+    std::FILE* probe = OpenRegularInputStream(path);
+    if (!probe) {
+        const int error = errno;
+        host.PrintLine(CannotOpenInputText(shownName, error));
+        return false;
+    }
+    CloseStream(probe);
+    return true;
+}
+
+bool JobSucceeded(ConsoleHost& host, bool started, const bool& succeeded, unsigned failureId)
+{
+    if (started)
+        host.RunUntilJobEnds();
+    if (!started || !succeeded) {
+        host.PrintLine(LoadString(failureId));
+        return false;
+    }
+    host.FinishPlainProgress();
+    return true;
 }
 
 bool PrintManifestOutcome(ConsoleHost& host, bool failed, const std::string& failedPath,

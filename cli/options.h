@@ -3,6 +3,7 @@
 // (--volume-dir).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,14 @@ struct AnswerOptions {
     }
 };
 
+// The options of every command that runs a job: the answer to its questions, --lang and
+// --progress.
+struct JobOptions {
+    AnswerOptions answers;
+    std::string lang;
+    std::string progress;
+};
+
 // --yes (yesHelp says what OK answers) and --no, which exclude each other.
 void AddAnswerOptions(CLI::App& cmd, AnswerOptions& answers, const std::string& yesHelp);
 // --lang en|ja.
@@ -33,6 +42,19 @@ void AddJobsOption(CLI::App& cmd, unsigned& jobs);
 void AddVolumeDirOption(CLI::App& cmd, std::vector<std::string>& dirs);
 // --progress plain; lines says what its lines on standard error are.
 void AddProgressOption(CLI::App& cmd, std::string& progress, const std::string& lines);
+
+// A volume size the user gave (pack --split, split's SIZE): the size in bytes, or nothing after
+// saying why it is refused.
+std::optional<int> VolumeSizeOption(ConsoleHost& host, const std::string& text);
+
+// Whether path (shownName to the user) opens as a regular file to read; else says why not. A
+// FIFO or a device is refused before it is opened: it might never end.
+bool InputOpens(ConsoleHost& host, const std::string& path, const std::string& shownName);
+
+// Waits for the end of a job when it started. Returns whether it succeeded, which the job's
+// outcome says in `succeeded` once it has ended; when it did not start or did not succeed,
+// says failureId first.
+bool JobSucceeded(ConsoleHost& host, bool started, const bool& succeeded, unsigned failureId);
 
 // After a split or a join of a set with a manifest of ours: the line that says where the
 // rewritten manifest is, or that it could not be written (failedPath names it then). Returns

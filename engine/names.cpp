@@ -1,5 +1,7 @@
 #include "engine/names.h"
 
+#include <map>
+
 #include "engine/fileutil.h"
 #include "platform/paths.h"
 
@@ -42,4 +44,18 @@ std::string PackedProposalFor(const std::string& path)
     else if (EqualIgnoringCase(parts.ext, ".rvn"))
         parts.ext = ".0RV";
     return MakePath(parts);
+}
+
+std::vector<int> EarlierFileWritingTheSame(const std::vector<std::string>& outputs)
+{
+    std::vector<int> earlier(outputs.size(), -1);
+    std::map<std::string, int> first;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        if (outputs[i].empty())
+            continue;
+        const auto found = first.emplace(outputs[i], static_cast<int>(i));
+        if (!found.second)
+            earlier[i] = found.first->second;
+    }
+    return earlier;
 }

@@ -339,6 +339,7 @@ enum : unsigned {
     IDS_CLI_NOTHING_FOUND = 49409,      // "%s" the folder with no packed file below it
     IDS_CLI_BATCH_NO_REASON = 49410,    // why, when the job's log said nothing more
     IDS_CLI_BATCH_CANCELLED = 49411,    // why: a signal cancelled it
+    IDS_BATCH_SAME_OUTPUT = 49412,      // why: "%s" its output, "%s" the earlier file writing it
 
     // The window's queue: several files chosen or dropped at once (49500 on).
     IDS_QUEUE_LABEL = 49500,     // the form's label of the queue's list

@@ -151,6 +151,40 @@ class Batch(unittest.TestCase):
         self.assertRegex(reasons["full/big.0KX"], "No space left on device")
         self.assertRegex(reasons["damaged.0KX"], "damaged|[Ii]nvalid")
 
+    def test_a_file_that_would_overwrite_an_earlier_files_output_is_refused(self):
+        # x.kmx and x.KMX both pack into x.0KX; two sets named a.0KX restore into one a.KMX
+        # with --into. The first file's result stands; the second is not done, even with --yes.
+        os.mkdir(self.path("d1"))
+        os.mkdir(self.path("d2"))
+        os.mkdir(self.path("out"))
+        first, second = project(60000, 41), project(50000, 42)
+        for folder, content in (("d1", first), ("d2", second)):
+            write(self.path(folder, "a.kmx"), content)
+            self.assertEqual(run(["pack", "a.kmx"], self.path(folder)).returncode, 0)
+        write(self.path("x.kmx"), first)
+        write(self.path("x.KMX"), second)
+        cases = [
+            (["pack", "--yes", "--jobs", "2", "x.kmx", "x.KMX"], "x.KMX", self.path("x.0KX"),
+             "x.kmx", "Packed: 1 of 2 files."),
+            (["unpack", "--yes", "--jobs", "2", "--into", "out", "d1/a.0KX", "d2/a.0KX"],
+             "d2/a.0KX", self.path("out", "a.KMX"), "d1/a.0KX", "Restored: 1 of 2 files."),
+        ]
+        for args, refused, output, earlier, count in cases:
+            with self.subTest(command=args[0]):
+                result = run(args, self.dir)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                lines = summary(result.stderr)
+                self.assertEqual(lines[0], count)
+                self.assertEqual(lines[1:], ["Failed: %s: it would write '%s', which %s writes in "
+                                             "this batch already: not overwritten"
+                                             % (refused, os.path.realpath(output), earlier)])
+                self.assertEqual(self.temporaries(), [])
+        # What the first file's job wrote, byte for byte.
+        check = run(["unpack", "--yes", "--into", "d2", "x.0KX"], self.dir)
+        self.assertEqual(check.returncode, 0, check.stderr)
+        self.assertEqual(read(self.path("d2", "x.KMX")), first)
+        self.assertEqual(read(self.path("out", "a.KMX")), first)
+
     def test_a_signal_leaves_finished_files_whole_and_the_rest_untouched(self):
         names = ["f%d" % i for i in range(5)]
         contents = {name: project(6000000, 30 + i) for i, name in enumerate(names)}
