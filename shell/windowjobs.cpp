@@ -165,13 +165,13 @@ void WindowJobs::QueueDropped(const QStringList& files)
     if (!projects.isEmpty()) {
         if (const std::optional<QStringList> chosen = AskPack(FileNamesField(projects))) {
             for (const QString& file : *chosen)
-                queue.push_back({file, JobKind::Pack, FileState::Waiting, {}});
+                queue.push_back({file, JobKind::Pack, FileState::Waiting, {}, {}});
         }
     }
     if (!packed.isEmpty()) {
         if (const std::optional<QStringList> chosen = AskUnpack(FileNamesField(packed))) {
             for (const QString& file : *chosen)
-                queue.push_back({file, JobKind::Unpack, FileState::Waiting, {}});
+                queue.push_back({file, JobKind::Unpack, FileState::Waiting, {}, {}});
         }
     }
     if (!queue.empty()) {
@@ -183,7 +183,7 @@ void WindowJobs::RunQueue(JobKind kind, const QStringList& files)
 {
     std::vector<QueuedFile> queue;
     for (const QString& file : files)
-        queue.push_back({file, kind, FileState::Waiting, {}});
+        queue.push_back({file, kind, FileState::Waiting, {}, {}});
     RunQueue(std::move(queue));
 }
 
@@ -191,6 +191,23 @@ void WindowJobs::RunQueue(std::vector<QueuedFile> files)
 {
     m_queue = std::move(files);
     m_current = 0;
+    // A file that would write what an earlier file of the queue writes is not started: the
+    // queue does not overwrite its own results (x.kmx and x.KMX pack into one x.0KX).
+    std::vector<std::string> outputs;
+    for (const QueuedFile& file : m_queue) {
+        const std::string path = QFile::encodeName(file.path).toStdString();
+        outputs.push_back(file.kind == JobKind::Pack ? PackedNameFor(path)
+                          : file.kind == JobKind::Unpack
+                              ? ProjectNameFor(path, m_unpackOptions.intoFolder)
+                              : std::string());
+    }
+    const std::vector<int> earlier = EarlierFileWritingTheSame(outputs);
+    for (std::size_t i = 0; i < m_queue.size(); ++i) {
+        if (earlier[i] >= 0)
+            m_queue[i].refusal = FormatText(
+                LoadString(IDS_BATCH_SAME_OUTPUT).c_str(), outputs[i].c_str(),
+                QFile::encodeName(m_queue[static_cast<std::size_t>(earlier[i])].path).constData());
+    }
     m_dropRest = false;
     m_queueGoesOn = IsQueue();
     QTreeWidget* list = m_view->QueueList();
@@ -215,6 +232,11 @@ void WindowJobs::StartNext()
     file.state = FileState::Running;
     ShowState(m_current);
     Begin(file.kind, file.path);
+    if (!file.refusal.empty()) {
+        m_view->AppendToLog(QString::fromStdString(file.refusal) + QLatin1Char('\n'));
+        End(false);
+        return;
+    }
     if (!StartJob(file.kind, QFile::encodeName(file.path).toStdString())) {
         // Refused before its worker ran (a question answered Cancel): the job has ended.
         End(false);
@@ -408,10 +430,10 @@ void WindowJobs::End(bool succeeded, const QString& closingLine)
                                          : FileState::Failed;
         if (file.state == FileState::Failed) {
             const QString lines = m_view->StatusLog()->toPlainText().mid(m_logStart);
-            file.reason =
-                FailureReason(file.path.toStdString(),
-                              m_kind == JobKind::Test ? m_testOutcome.verdict : std::string(),
-                              lines.toStdString());
+            const std::string known = !file.refusal.empty()     ? file.refusal
+                                      : m_kind == JobKind::Test ? m_testOutcome.verdict
+                                                                : std::string();
+            file.reason = FailureReason(file.path.toStdString(), known, lines.toStdString());
         }
         ShowState(m_current);
         ++m_current;

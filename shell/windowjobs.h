@@ -88,6 +88,8 @@ private:
         JobKind kind;
         FileState state = FileState::Waiting;
         std::string reason; // why it failed
+        // Why its job is not started at all (it would write what an earlier file's does).
+        std::string refusal;
     };
 
     // Asks the command's dialog with the proposed file names. When it is confirmed, the

@@ -36,6 +36,18 @@ QString Heading(const QString& file)
 class WindowQueueTest : public QObject, protected WindowFixture {
     Q_OBJECT
 
+    // The command's dialog, its Browse choosing files, then OK.
+    void chooseAndRun(int command, const QStringList& files)
+    {
+        Modal::SetNextFileNames(files);
+        runCommand(command, [](QDialog& dialog) {
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("browse")),
+                              Qt::LeftButton);
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+            return dialog.result();
+        });
+    }
+
 private slots:
     void initTestCase() { SetUpProgram(); }
     void init() { SetUpWindow(); }
@@ -92,13 +104,7 @@ private slots:
                     running << States(*m_frame);
             });
         Modal::Reset();
-        Modal::SetNextFileNames(chosen);
-        runCommand(command, [](QDialog& dialog) {
-            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("browse")),
-                              Qt::LeftButton);
-            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
-            return dialog.result();
-        });
+        chooseAndRun(command, chosen);
         QVERIFY(WaitForJobEnd(m_frame.get()));
         disconnect(connection);
         // The failing job's box (the question, or what is damaged) names its file.
@@ -187,6 +193,38 @@ private slots:
         QCOMPARE(m_frame->View()->FileNameField()->text(), chosen[0]);
     }
 
+    // x.kmx and x.KMX both pack into x.0KX: the second is not started (with OK to every
+    // question it would replace the first's packed file), it fails with that reason, and the
+    // packed file is the first project's.
+    void aFileWritingWhatAnEarlierOneWritesIsNotStarted()
+    {
+        QTemporaryDir folder;
+        QTemporaryDir single;
+        const QByteArray first = ProjectBytes(120000);
+        WriteFile(folder.filePath(QStringLiteral("x.kmx")), first);
+        WriteFile(folder.filePath(QStringLiteral("x.KMX")), ProjectBytes(90000));
+        WriteFile(single.filePath(QStringLiteral("x.kmx")), first);
+        QVERIFY(startPack(single.filePath(QStringLiteral("x.kmx")), false, 0) == 1);
+        QVERIFY(WaitForJobEnd());
+        const QStringList chosen = {folder.filePath(QStringLiteral("x.kmx")),
+                                    folder.filePath(QStringLiteral("x.KMX"))};
+        Modal::Reset();
+        Modal::SetNextAnswer(IDOK);
+        chooseAndRun(ID_PACK_PROJECT, chosen);
+        QVERIFY(WaitForJobEnd(m_frame.get()));
+        QCOMPARE(States(*m_frame), Catalogue(IDS_QUEUE_DONE) + ',' + Catalogue(IDS_QUEUE_FAILED));
+        QCOMPARE(ReadFile(folder.filePath(QStringLiteral("x.0KX"))),
+                 ReadFile(single.filePath(QStringLiteral("x.0KX"))));
+        const QString reason = QString::fromStdString(
+            FormatText(LoadString(IDS_BATCH_SAME_OUTPUT).c_str(),
+                       folder.filePath(QStringLiteral("x.0KX")).toStdString().c_str(),
+                       chosen[0].toStdString().c_str()));
+        const QString log = LogText(*m_frame);
+        QVERIFY2(log.endsWith(Summary(IDS_CLI_BATCH_PACKED, 1, 2) + QStringLiteral("\nFailed: ") +
+                              chosen[1] + QStringLiteral(": ") + reason + '\n'),
+                 qPrintable(log));
+    }
+
     // Cancel during the first of three files stops its job (nothing of it left) and, once it
     // has ended, asks whether to drop the files still waiting. No: the next files run to their
     // end. Yes: none of them starts. Closing the window during the queue stops the job and
@@ -230,13 +268,7 @@ private slots:
             }
         });
         Modal::Reset();
-        Modal::SetNextFileNames(packed);
-        runCommand(ID_UNPACK_PROJECT, [](QDialog& dialog) {
-            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("browse")),
-                              Qt::LeftButton);
-            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
-            return dialog.result();
-        });
+        chooseAndRun(ID_UNPACK_PROJECT, packed);
         // The one question: drop the rest (or, closing, stop and quit).
         Modal::SetNextAnswer(how == QLatin1String("no") ? IDCANCEL : IDOK);
         QVERIFY(WaitForJobEnd(m_frame.get()));
