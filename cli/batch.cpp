@@ -36,6 +36,7 @@ public:
           m_bar(isatty(STDERR_FILENO) != 0 && !settings.plainProgress)
     {
         m_shared.clearBar = [this] { ClearBar(); };
+        m_shared.drawsBar = m_bar;
         for (const BatchFile& file : files)
             m_totalBytes += file.size;
     }
@@ -52,7 +53,7 @@ private:
     std::vector<BatchFile>& m_files;
     const BatchSettings& m_settings;
     EventLoop m_loop;
-    ConsoleBatch m_shared{m_loop, {}, {}};
+    ConsoleBatch m_shared{m_loop, {}, {}, false};
     std::vector<Running> m_running;
     std::size_t m_next = 0;
     std::vector<BatchResult> m_results; // by file, in the order given

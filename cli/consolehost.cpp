@@ -252,7 +252,7 @@ void ConsoleHost::SetProgressPosition(int percent)
         return;
     if (m_batch && !m_plain) {
         // The main thread draws the batch's bar from every job's progress.
-        if (m_batchProgress.exchange(percent) != percent)
+        if (m_batchProgress.exchange(percent) != percent && m_batch->drawsBar)
             m_batch->loop.Wake();
         return;
     }

@@ -25,6 +25,9 @@ struct ConsoleBatch {
     EventLoop& loop;
     std::mutex output;
     std::function<void()> clearBar;
+    // The main thread draws a bar of the batch's progress (standard error is a terminal):
+    // only then does a job's progress wake it.
+    bool drawsBar = false;
 };
 
 class ConsoleHost : public MainWindowHost {

@@ -162,6 +162,7 @@ bool JoinSet(const std::string& packedPath, const std::string& folder,
             AppendStatus("\r\n");
             break;
         }
+        UseLargeInputBuffer(volume); // read in chunks of JOIN_CHUNK_SIZE
         AppendStatus(FormatText(LoadString(IDS_APPENDING_FILE).c_str(), name.c_str()));
         // A read or write error ends this volume's copy, but the later volumes are still
         // appended, each with its own line, before the failure is logged.

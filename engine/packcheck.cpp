@@ -53,6 +53,7 @@ struct VolumeReader {
                     error = errno;
                     break;
                 }
+                UseLargeInputBuffer(current); // the decoder asks for 2 KB at a time
                 if (next == 0 && skipHeader) {
                     unsigned char header[PACKED_HEADER_SIZE];
                     ReadBytes(header, sizeof header, current);

@@ -173,6 +173,7 @@ bool SplitIntoVolumes(const SplitRequest& request, SplitOutcome& outcome)
         ShowBox(IDS_CANNOT_OPEN_FOR_READING, packedPath);
         return endEarly(nullptr);
     }
+    UseLargeInputBuffer(stream);
     struct stat source {};
     const std::int64_t streamLength = StreamLength(stream);
     if (streamLength < 0 || fstat(fileno(stream), &source) != 0) {

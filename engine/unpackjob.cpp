@@ -122,6 +122,7 @@ void DecompressFile(const UnpackRequest& request, UnpackOutcome& outcome, const 
         ShowDiskErrorBox(IDS_READ_ERROR, IDS_CANNOT_READ_FILE, source, errno);
         return;
     }
+    UseLargeInputBuffer(in); // the decoder asks for 2 KB at a time
     OutputFile out;
     if (!out.Open(outputName, TEMP_FILE_PREFIX, packedPath)) {
         ReportOutputOpenError(out, outputName, errno);

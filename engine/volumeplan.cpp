@@ -53,6 +53,7 @@ int MeasureStreamLength(const std::string& projectPath, std::int64_t& streamLeng
     std::FILE* project = OpenRegularInputStream(projectPath);
     if (!project)
         return 0;
+    UseLargeInputBuffer(project);
     std::FILE* nowhere = std::fopen("/dev/null", "wb");
     if (!nowhere) {
         CloseStream(project);

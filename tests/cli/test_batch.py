@@ -151,6 +151,26 @@ class Batch(unittest.TestCase):
         self.assertRegex(reasons["full/big.0KX"], "No space left on device")
         self.assertRegex(reasons["damaged.0KX"], "damaged|[Ii]nvalid")
 
+    def test_at_a_terminal_one_bar_follows_the_whole_batch(self):
+        names = ["t%d" % i for i in range(3)]
+        for i, name in enumerate(names):
+            write(self.path(name + ".kmx"), project(4000000, 60 + i))
+        result = run(["pack", "--jobs", "2"] + [n + ".kmx" for n in names], self.dir)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for name in names:
+            os.unlink(self.path(name + ".kmx"))
+        code, output = CLI.in_terminal(["unpack", "--jobs", "1"] + [n + ".0KX" for n in names],
+                                       self.dir)
+        self.assertEqual(code, 0, output)
+        bars = [(int(percent), int(ended)) for percent, ended in
+                re.findall(r"\] *(\d+)% +(\d+) of 3 files", output)]
+        self.assertTrue(bars, output)
+        # The bar moves with the bytes of the running file, not only when a file ends, and
+        # never goes back.
+        self.assertTrue(any(percent > 0 and ended == 0 for percent, ended in bars), bars)
+        self.assertEqual(bars, sorted(bars), bars)
+        self.assertIn("Restored: 3 of 3 files.", output)
+
     def test_a_file_that_would_overwrite_an_earlier_files_output_is_refused(self):
         # x.kmx and x.KMX both pack into x.0KX; two sets named a.0KX restore into one a.KMX
         # with --into. The first file's result stands; the second is not done, even with --yes.
