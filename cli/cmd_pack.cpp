@@ -18,6 +18,7 @@
 #include "cli/consolehost.h"
 #include "cli/volumesize.h"
 #include "codec/implode_parallel.h"
+#include "engine/batchsummary.h"
 #include "engine/fileutil.h"
 #include "engine/format.h"
 #include "engine/jobcontext.h"
@@ -252,7 +253,7 @@ int RunPack(const PackOptions& options)
     if (options.dryRun) {
         int status = EXIT_OK;
         for (const std::string& file : options.files) {
-            host.PrintLine(FormatText(LoadString(IDS_CLI_BATCH_FILE).c_str(), file.c_str()));
+            host.PrintLine(BatchHeading(file));
             status = std::max(status, PackOne(host, options, file, settings));
         }
         return status;
