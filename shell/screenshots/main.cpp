@@ -240,9 +240,12 @@ int main(int argc, char** argv)
 
     // No box waits for a user here: one that nobody expected is answered Cancel.
     Modal::SetScriptedOnly(true);
-    // Test on the set just written: the log says whether it is sound.
-    auto runCommand = [&frame](int command) {
-        Modal::SetNextModal([](QDialog& dialog) {
+    // Runs a command to its end through its dialog's OK (after Browse, which then takes the
+    // files of Modal::SetNextFileNames, when browse is set).
+    auto runCommand = [&frame](int command, bool browse = false) {
+        Modal::SetNextModal([browse](QDialog& dialog) {
+            if (browse)
+                dialog.findChild<QPushButton*>(QStringLiteral("browse"))->click();
             dialog.findChild<QPushButton*>(QStringLiteral("ok"))->click();
             return dialog.result();
         });
@@ -252,6 +255,7 @@ int main(int argc, char** argv)
         }
         QCoreApplication::processEvents();
     };
+    // Test on the set just written: the log says whether it is sound.
     runCommand(ID_TEST_PACKED);
     ok &= Save(frame, folder + QStringLiteral("/main-window-test-%1.png").arg(suffix));
 
@@ -304,16 +308,7 @@ int main(int argc, char** argv)
         QFile damaged(chosen[1]);
         damaged.resize(damaged.size() / 2);
         Modal::SetNextFileNames(chosen);
-        Modal::SetNextModal([](QDialog& dialog) {
-            dialog.findChild<QPushButton*>(QStringLiteral("browse"))->click();
-            dialog.findChild<QPushButton*>(QStringLiteral("ok"))->click();
-            return dialog.result();
-        });
-        frame.Action(ID_UNPACK_PROJECT)->trigger();
-        while (frame.IsJobRunning()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        }
-        QCoreApplication::processEvents();
+        runCommand(ID_UNPACK_PROJECT, true);
         ok &= Save(frame, folder + QStringLiteral("/main-window-queue-%1.png").arg(suffix));
         // The question after Cancel, while files still wait.
         SaveNextModal(folder + QStringLiteral("/queue-drop-rest-%1.png").arg(suffix), ok);

@@ -11,14 +11,13 @@ with the summary that names b.0KX's failure. b's job shows its box as one file's
 
 Usage: test_real_queue.py PACKTOOL PACKTOOL_CLI. Skipped (77) without Xvfb or xdotool."""
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from xdisplay import (SKIP, program_environment, start_display, tools_missing,  # noqa: E402
+from xdisplay import (SKIP, program_environment, start_display, stop, tools_missing,  # noqa: E402
                       wait_for, windows_named)
 
 
@@ -133,13 +132,7 @@ def main():
         print("queued three packed files through the chooser: two restored, one failed")
         return 0
     finally:
-        if program is not None and program.poll() is None:
-            program.kill()
-            program.wait()
-        if xvfb is not None:
-            xvfb.terminate()
-            xvfb.wait()
-        shutil.rmtree(work, ignore_errors=True)
+        stop(program, xvfb, work)
 
 
 if __name__ == "__main__":

@@ -12,14 +12,14 @@ wholly on a 1024 x 768 screen.
 Usage: test_real_unpack.py PACKTOOL PACKTOOL_CLI. Skipped (77) without Xvfb or xdotool."""
 import configparser
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from xdisplay import SKIP, program_environment, start_display, tools_missing, wait_for  # noqa: E402
+from xdisplay import (SKIP, program_environment, start_display, stop, tools_missing,  # noqa: E402
+                      wait_for)
 
 
 def main():
@@ -150,13 +150,7 @@ def main():
         print("unpacked the file named in the field, from another folder")
         return 0
     finally:
-        if program is not None and program.poll() is None:
-            program.kill()
-            program.wait()
-        if xvfb is not None:
-            xvfb.terminate()
-            xvfb.wait()
-        shutil.rmtree(work, ignore_errors=True)
+        stop(program, xvfb, work)
 
 
 if __name__ == "__main__":

@@ -64,3 +64,15 @@ def windows_named(env, name):
     """The visible windows whose title matches the pattern name."""
     return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name], env=env,
                           capture_output=True, text=True).stdout.split()
+
+
+def stop(program, xvfb, work):
+    """What a real-program test leaves when it ends, however it ends: the program killed if
+    it still runs, the X server stopped, the test's folder removed."""
+    if program is not None and program.poll() is None:
+        program.kill()
+        program.wait()
+    if xvfb is not None:
+        xvfb.terminate()
+        xvfb.wait()
+    shutil.rmtree(work, ignore_errors=True)
