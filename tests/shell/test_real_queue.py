@@ -13,11 +13,10 @@ Usage: test_real_queue.py PACKTOOL PACKTOOL_CLI. Skipped (77) without Xvfb or xd
 import os
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from xdisplay import (SKIP, program_environment, start_display, stop, tools_missing,  # noqa: E402
+from xdisplay import (SKIP, Display, tools_missing,  # noqa: E402
                       wait_for, windows_named)
 
 
@@ -27,12 +26,8 @@ def main():
     if missing:
         print(missing)
         return SKIP
-    work = tempfile.mkdtemp(prefix="packtool-queue-")
-    xvfb = None
-    program = None
-    try:
-        xvfb, display = start_display()
-        env = program_environment(work, display)
+    with Display("packtool-queue-") as real:
+        work, env = real.work, real.env
         folder = os.path.join(work, "sets")
         os.mkdir(folder)
         contents = {}
@@ -67,7 +62,7 @@ def main():
 
         # Started in the sets' folder with fresh settings: the chooser opens there.
         program_log = open(os.path.join(work, "program.log"), "w+")
-        program = subprocess.Popen([packtool], cwd=folder, env=env, stderr=program_log)
+        program = real.start([packtool], cwd=folder, env=env, stderr=program_log)
         if not wait_for(lambda: windows_named(env, "^Pack Tool$")):
             program_log.seek(0)
             raise AssertionError("no main window: " + program_log.read())
@@ -131,8 +126,6 @@ def main():
         assert wait_for(lambda: program.poll() is not None, 20), "Ctrl+Q did not end the program"
         print("queued three packed files through the chooser: two restored, one failed")
         return 0
-    finally:
-        stop(program, xvfb, work)
 
 
 if __name__ == "__main__":

@@ -14,11 +14,10 @@ import configparser
 import os
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from xdisplay import (SKIP, program_environment, start_display, stop, tools_missing,  # noqa: E402
+from xdisplay import (SKIP, Display, tools_missing,  # noqa: E402
                       wait_for)
 
 
@@ -28,12 +27,8 @@ def main():
     if missing:
         print(missing)
         return SKIP
-    work = tempfile.mkdtemp(prefix="packtool-real-")
-    xvfb = None
-    program = None
-    try:
-        xvfb, display = start_display()
-        env = program_environment(work, display)
+    with Display("packtool-real-") as real:
+        work, env = real.work, real.env
         a, b, elsewhere = (os.path.join(work, name) for name in ("A", "B", "elsewhere"))
         for folder in (a, b, elsewhere):
             os.mkdir(folder)
@@ -53,7 +48,7 @@ def main():
             time.sleep(0.4)
 
         program_log = open(os.path.join(work, "program.log"), "w+")
-        program = subprocess.Popen([packtool, "/G", os.path.join(a, "proj.0KX")], cwd=elsewhere,
+        program = real.start([packtool, "/G", os.path.join(a, "proj.0KX")], cwd=elsewhere,
                                    env=env, stderr=program_log)
         window = []
 
@@ -118,7 +113,7 @@ def main():
         settings = os.path.join(work, "config", "packtool", "packtool.conf")
         for path in (os.path.join(work, "G", "p.kmx"), os.path.join(work, "P", "deck.0KX"),
                      os.path.join(work, "U", "x.0KX"), "/home/u/Games/g.kmx", "/usr/p.0KX"):
-            program = subprocess.Popen([packtool, path], cwd=elsewhere, env=env, stderr=program_log)
+            program = real.start([packtool, path], cwd=elsewhere, env=env, stderr=program_log)
             assert wait_for(find_window), "no main window for " + path
             time.sleep(1.0)
             shown = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(program.pid),
@@ -135,7 +130,7 @@ def main():
 
         # At a scale of 2 the window is larger than a quarter of the screen leaves room for:
         # it is moved in so that all of it, status bar included, is on the screen.
-        program = subprocess.Popen([packtool], cwd=elsewhere, env=dict(env, QT_SCALE_FACTOR="2"),
+        program = real.start([packtool], cwd=elsewhere, env=dict(env, QT_SCALE_FACTOR="2"),
                                    stderr=program_log)
         assert wait_for(find_window), "no main window at scale 2"
         time.sleep(1.0)
@@ -149,8 +144,6 @@ def main():
         program.wait()
         print("unpacked the file named in the field, from another folder")
         return 0
-    finally:
-        stop(program, xvfb, work)
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 import os
 import shutil
 import subprocess
+import tempfile
 import time
 
 SKIP = 77
@@ -66,13 +67,39 @@ def windows_named(env, name):
                           capture_output=True, text=True).stdout.split()
 
 
-def stop(program, xvfb, work):
-    """What a real-program test leaves when it ends, however it ends: the program killed if
-    it still runs, the X server stopped, the test's folder removed."""
-    if program is not None and program.poll() is None:
-        program.kill()
-        program.wait()
-    if xvfb is not None:
-        xvfb.terminate()
-        xvfb.wait()
-    shutil.rmtree(work, ignore_errors=True)
+
+class Display:
+    """A real-program test's X server and folder. Entered, it makes the folder (work) and
+    starts Xvfb (env: the environment of a program on it); start() starts a program there.
+    Left, however the test ended, it kills the programs that still run, stops the server and
+    removes the folder."""
+
+    def __init__(self, prefix):
+        self.prefix = prefix
+        self.programs = []
+        self.xvfb = None
+
+    def __enter__(self):
+        self.work = tempfile.mkdtemp(prefix=self.prefix)
+        try:
+            self.xvfb, display = start_display()
+        except BaseException:
+            shutil.rmtree(self.work, ignore_errors=True)
+            raise
+        self.env = program_environment(self.work, display)
+        return self
+
+    def start(self, args, **options):
+        program = subprocess.Popen(args, **options)
+        self.programs.append(program)
+        return program
+
+    def __exit__(self, *exc):
+        for program in self.programs:
+            if program.poll() is None:
+                program.kill()
+                program.wait()
+        self.xvfb.terminate()
+        self.xvfb.wait()
+        shutil.rmtree(self.work, ignore_errors=True)
+        return False
