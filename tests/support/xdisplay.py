@@ -2,6 +2,7 @@
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -103,3 +104,15 @@ class Display:
         self.xvfb.wait()
         shutil.rmtree(self.work, ignore_errors=True)
         return False
+
+
+def run(prefix, test):
+    """The whole of a real-program test: test(real, packtool, cli) inside a Display, with
+    packtool and cli the programs named on the command line; SKIP when the tools to drive a
+    display are missing. Answers the exit status."""
+    missing = tools_missing()
+    if missing:
+        print(missing)
+        return SKIP
+    with Display(prefix) as real:
+        return test(real, sys.argv[1], sys.argv[2])
