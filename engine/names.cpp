@@ -3,6 +3,7 @@
 #include <map>
 
 #include "engine/fileutil.h"
+#include "platform/filelock.h"
 #include "platform/paths.h"
 
 std::string PackedNameFor(const std::string& projectPath)
@@ -53,7 +54,9 @@ std::vector<int> EarlierFileWritingTheSame(const std::vector<std::string>& outpu
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         if (outputs[i].empty())
             continue;
-        const auto found = first.emplace(outputs[i], static_cast<int>(i));
+        // Two ways of writing one name (a linked folder, a link to the file) meet in the
+        // name's lock, as two jobs on that name would.
+        const auto found = first.emplace(NameLock::LockFileFor(outputs[i]), static_cast<int>(i));
         if (!found.second)
             earlier[i] = found.first->second;
     }

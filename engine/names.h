@@ -19,8 +19,9 @@ std::string ProjectNameFor(const std::string& packedPath, const std::string& int
 // True when the path's extension is ".0KX" in any letter case: a packed file a split takes.
 bool HasPackedExtension(const std::string& path);
 
-// For each file of a batch, given the path each one's job writes (absolute, or empty when it
-// writes nothing): the index of an earlier file whose job writes the same path, or -1. A
+// For each file of a batch, given the path each one's job writes (empty when it writes
+// nothing): the index of an earlier file whose job writes the same file, by whatever path
+// (through a linked folder too), or -1. A
 // batch leaves such a file undone rather than overwrite what it wrote itself (x.kmx and
 // x.KMX pack into one x.0KX; two sets restore into one project file with --into).
 std::vector<int> EarlierFileWritingTheSame(const std::vector<std::string>& outputs);
